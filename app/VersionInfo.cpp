@@ -1,0 +1,1 @@
+#include "app/VersionInfo.h"

@@ -1,0 +1,5 @@
+#include <cstdio>
+int main() {
+    std::puts("OLDiscovery: the main dialog is not built yet.");
+    return 0;
+}

@@ -1,0 +1,34 @@
+#pragma once
+// The application object of the framework: its name, its settings profile (QSettings, INI
+// file under the user's config folder, organisation = registry key, application = name).
+#include <string>
+
+class CWinApp {
+public:
+    // appName null: the base name of the program file (for the released program "OLDiscovery").
+    explicit CWinApp(const char* appName = nullptr);
+    virtual ~CWinApp();
+    CWinApp(const CWinApp&) = delete;
+    CWinApp& operator=(const CWinApp&) = delete;
+
+    virtual bool InitInstance() { return false; }
+
+    // Company key; from then on the profile functions use
+    // $XDG_CONFIG_HOME/<company>/<application name>.conf.
+    void SetRegistryKey(const char* company);
+
+    std::string GetProfileString(const char* section, const char* entry, const char* defaultValue);
+    int GetProfileInt(const char* section, const char* entry, int defaultValue);
+    bool WriteProfileString(const char* section, const char* entry, const char* value);
+    bool WriteProfileInt(const char* section, const char* entry, int value);
+
+    const std::string& AppName() const { return m_strAppName; }
+    const std::string& RegistryKey() const { return m_strRegistryKey; }
+
+protected:
+    std::string m_strAppName;
+    std::string m_strRegistryKey;
+};
+
+// The program's application object (the last CWinApp constructed and not yet destroyed), or null.
+CWinApp* AfxGetApp();

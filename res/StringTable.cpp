@@ -1,0 +1,1 @@
+// String table (placeholder until the main dialog lands).

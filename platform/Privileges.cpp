@@ -1,1 +1,56 @@
 #include "platform/Privileges.h"
+
+#include <sys/capability.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace {
+
+bool HasCapability(cap_flag_t set, cap_value_t cap)
+{
+    cap_t caps = cap_get_proc();
+    if (!caps)
+        return false;
+    cap_flag_value_t value = CAP_CLEAR;
+    bool ok = cap_get_flag(caps, cap, set, &value) == 0 && value == CAP_SET;
+    cap_free(caps);
+    return ok;
+}
+
+}  // namespace
+
+bool HasNetRawPermitted()
+{
+    return geteuid() == 0 || HasCapability(CAP_PERMITTED, CAP_NET_RAW);
+}
+
+bool RaiseNetRaw()
+{
+    if (HasCapability(CAP_EFFECTIVE, CAP_NET_RAW))
+        return true;  // root, or already raised
+    if (!HasCapability(CAP_PERMITTED, CAP_NET_RAW))
+        return false;
+    int saved = errno;
+    cap_t caps = cap_get_proc();
+    if (!caps)
+        return false;
+    const cap_value_t wanted[] = {CAP_NET_RAW};
+    bool ok = cap_set_flag(caps, CAP_EFFECTIVE, 1, wanted, CAP_SET) == 0 && cap_set_proc(caps) == 0;
+    cap_free(caps);
+    if (ok)
+        errno = saved;
+    return ok;
+}
+
+void DropCapabilities()
+{
+    // errno may carry a socket error the caller still has to report.
+    int saved = errno;
+    cap_t caps = cap_init();  // all sets empty
+    if (caps) {
+        cap_set_proc(caps);
+        cap_free(caps);
+    }
+    errno = saved;
+}

@@ -1,0 +1,38 @@
+#pragma once
+// Raw ICMP sockets, broadcast per interface and hardware-address resolution on Linux.
+#include <cstdint>
+#include <mutex>
+
+#include "platform/Netlink.h"
+#include "platform/SocketLayer.h"
+
+class CLinuxSocketLayer : public ISocketLayer {
+public:
+    CLinuxSocketLayer() = default;
+    ~CLinuxSocketLayer() override;
+
+    bool Startup() override;
+    int OpenRawIcmp() override;
+    bool EnableBroadcast(int sock) override;
+    bool SendBroadcast(int sock, const void* data, std::size_t length) override;
+    bool SendTo(int sock, std::uint32_t addr, const void* data, std::size_t length) override;
+    int WaitReadable(int sock, std::chrono::microseconds timeout) override;
+    bool Receive(int sock, void* buffer, std::size_t capacity, ReceivedPacket& packet) override;
+    bool HasPending(int sock) override;
+    int ResolveHardwareAddress(std::uint32_t addr, int ifindex, std::uint8_t* mac, unsigned* length) override;
+    void Close(int sock) override;
+    int LastError() const override;
+    std::chrono::steady_clock::time_point Now() override;
+
+    // Longest wait for an ARP answer.
+    static constexpr std::chrono::milliseconds kArpWait{1000};
+    // Receive buffer asked for on the raw socket: room for a burst of well over 1000 replies.
+    static constexpr int kReceiveBuffer = 8 * 1024 * 1024;
+
+private:
+    bool ArpProbe(const netlink::RouteInfo& route, std::uint32_t addr, std::uint8_t mac[6]);
+
+    netlink::CRouteSocket m_route;
+    std::mutex m_arpMutex;
+    int m_arpSocket = -1;  // AF_PACKET, made while CAP_NET_RAW was raised; -1 without
+};

@@ -1,0 +1,295 @@
+#include "platform/Netlink.h"
+
+#include <arpa/inet.h>
+#include <linux/if_arp.h>
+#include <linux/neighbour.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace netlink {
+
+namespace {
+
+void AppendAttr(std::vector<std::uint8_t>& msg, unsigned short type, const void* data, unsigned short len)
+{
+    rtattr attr{};
+    attr.rta_type = type;
+    attr.rta_len = static_cast<unsigned short>(RTA_LENGTH(len));
+    std::size_t at = msg.size();
+    msg.resize(at + RTA_SPACE(len), 0);
+    std::memcpy(msg.data() + at, &attr, sizeof attr);
+    std::memcpy(msg.data() + at + RTA_LENGTH(0), data, len);
+}
+
+template <typename Body>
+std::vector<std::uint8_t> StartMessage(unsigned short type, std::uint32_t seq, const Body& body)
+{
+    std::vector<std::uint8_t> msg(NLMSG_SPACE(sizeof(Body)), 0);
+    nlmsghdr hdr{};
+    hdr.nlmsg_type = type;
+    hdr.nlmsg_flags = NLM_F_REQUEST;
+    hdr.nlmsg_seq = seq;
+    std::memcpy(msg.data(), &hdr, sizeof hdr);
+    std::memcpy(msg.data() + NLMSG_HDRLEN, &body, sizeof body);
+    return msg;
+}
+
+void FinishMessage(std::vector<std::uint8_t>& msg)
+{
+    std::uint32_t len = static_cast<std::uint32_t>(msg.size());
+    std::memcpy(msg.data() + offsetof(nlmsghdr, nlmsg_len), &len, sizeof len);
+}
+
+// Walks the netlink messages in a buffer and hands the one answering seq to onMessage. Every
+// header and attribute is bounds-checked; a short or malformed buffer gives NotFound.
+template <typename OnMessage>
+ParseResult WalkReply(const void* data, std::size_t length, std::uint32_t seq, unsigned short wantType,
+                      std::size_t bodySize, int& errorCode, OnMessage onMessage)
+{
+    const auto* base = static_cast<const std::uint8_t*>(data);
+    std::size_t offset = 0;
+    while (length - offset >= sizeof(nlmsghdr)) {
+        nlmsghdr hdr;
+        std::memcpy(&hdr, base + offset, sizeof hdr);
+        if (hdr.nlmsg_len < sizeof(nlmsghdr) || hdr.nlmsg_len > length - offset)
+            return ParseResult::NotFound;
+        const std::uint8_t* payload = base + offset + NLMSG_HDRLEN;
+        std::size_t payloadLength = hdr.nlmsg_len >= NLMSG_HDRLEN ? hdr.nlmsg_len - NLMSG_HDRLEN : 0;
+        if (hdr.nlmsg_seq == seq) {
+            if (hdr.nlmsg_type == NLMSG_ERROR) {
+                if (payloadLength < sizeof(int))
+                    return ParseResult::NotFound;
+                int err;
+                std::memcpy(&err, payload, sizeof err);
+                errorCode = err < 0 ? -err : (err == 0 ? ENOENT : err);
+                return ParseResult::Error;
+            }
+            if (hdr.nlmsg_type == wantType && payloadLength >= bodySize) {
+                std::size_t attrOffset = NLMSG_ALIGN(bodySize);
+                onMessage(payload, bodySize, attrOffset <= payloadLength ? payload + attrOffset : nullptr,
+                          attrOffset <= payloadLength ? payloadLength - attrOffset : 0);
+                return ParseResult::Ok;
+            }
+        }
+        std::size_t step = NLMSG_ALIGN(hdr.nlmsg_len);
+        if (step > length - offset)
+            break;
+        offset += step;
+    }
+    return ParseResult::NotFound;
+}
+
+template <typename OnAttr>
+void WalkAttrs(const std::uint8_t* attrs, std::size_t length, OnAttr onAttr)
+{
+    std::size_t offset = 0;
+    while (attrs && length - offset >= sizeof(rtattr)) {
+        rtattr attr;
+        std::memcpy(&attr, attrs + offset, sizeof attr);
+        if (attr.rta_len < sizeof(rtattr) || attr.rta_len > length - offset)
+            return;
+        onAttr(attr.rta_type, attrs + offset + RTA_LENGTH(0), attr.rta_len - RTA_LENGTH(0));
+        std::size_t step = RTA_ALIGN(attr.rta_len);
+        if (step > length - offset)
+            return;
+        offset += step;
+    }
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> BuildGetRouteRequest(std::uint32_t seq, std::uint32_t dst)
+{
+    rtmsg body{};
+    body.rtm_family = AF_INET;
+    body.rtm_dst_len = 32;
+    auto msg = StartMessage(RTM_GETROUTE, seq, body);
+    AppendAttr(msg, RTA_DST, &dst, sizeof dst);
+    FinishMessage(msg);
+    return msg;
+}
+
+ParseResult ParseRouteReply(const void* data, std::size_t length, std::uint32_t seq, RouteInfo& route,
+                            int& errorCode)
+{
+    return WalkReply(data, length, seq, RTM_NEWROUTE, sizeof(rtmsg), errorCode,
+                     [&](const std::uint8_t* body, std::size_t, const std::uint8_t* attrs, std::size_t attrLength) {
+                         rtmsg rtm;
+                         std::memcpy(&rtm, body, sizeof rtm);
+                         route = RouteInfo{};
+                         route.type = rtm.rtm_type;
+                         WalkAttrs(attrs, attrLength, [&](unsigned short type, const std::uint8_t* value, std::size_t len) {
+                             if (type == RTA_GATEWAY || type == RTA_VIA)
+                                 route.viaGateway = true;
+                             else if (type == RTA_OIF && len >= sizeof(int))
+                                 std::memcpy(&route.oif, value, sizeof(int));
+                             else if (type == RTA_PREFSRC && len >= sizeof(std::uint32_t))
+                                 std::memcpy(&route.prefsrc, value, sizeof(std::uint32_t));
+                         });
+                     });
+}
+
+std::vector<std::uint8_t> BuildGetNeighRequest(std::uint32_t seq, std::uint32_t dst, int ifindex)
+{
+    ndmsg body{};
+    body.ndm_family = AF_INET;
+    body.ndm_ifindex = ifindex;
+    auto msg = StartMessage(RTM_GETNEIGH, seq, body);
+    AppendAttr(msg, NDA_DST, &dst, sizeof dst);
+    FinishMessage(msg);
+    return msg;
+}
+
+ParseResult ParseNeighReply(const void* data, std::size_t length, std::uint32_t seq, NeighInfo& neigh,
+                            int& errorCode)
+{
+    return WalkReply(data, length, seq, RTM_NEWNEIGH, sizeof(ndmsg), errorCode,
+                     [&](const std::uint8_t* body, std::size_t, const std::uint8_t* attrs, std::size_t attrLength) {
+                         ndmsg ndm;
+                         std::memcpy(&ndm, body, sizeof ndm);
+                         neigh = NeighInfo{};
+                         neigh.state = ndm.ndm_state;
+                         neigh.ifindex = ndm.ndm_ifindex;
+                         WalkAttrs(attrs, attrLength, [&](unsigned short type, const std::uint8_t* value, std::size_t len) {
+                             if (type == NDA_LLADDR) {
+                                 std::size_t n = len < sizeof neigh.lladdr ? len : sizeof neigh.lladdr;
+                                 std::memcpy(neigh.lladdr, value, n);
+                                 neigh.lladdrLength = static_cast<unsigned>(n);
+                             }
+                         });
+                     });
+}
+
+bool NeighStateUsable(std::uint16_t state)
+{
+    return (state & (NUD_REACHABLE | NUD_STALE | NUD_DELAY | NUD_PROBE | NUD_PERMANENT | NUD_NOARP)) != 0;
+}
+
+std::vector<std::uint8_t> BuildArpRequest(const std::uint8_t senderMac[6], std::uint32_t senderIp,
+                                          std::uint32_t targetIp)
+{
+    std::vector<std::uint8_t> arp(kArpLength, 0);
+    const std::uint16_t htype = htons(ARPHRD_ETHER), ptype = htons(0x0800), op = htons(ARPOP_REQUEST);
+    std::memcpy(&arp[0], &htype, 2);
+    std::memcpy(&arp[2], &ptype, 2);
+    arp[4] = 6;
+    arp[5] = 4;
+    std::memcpy(&arp[6], &op, 2);
+    std::memcpy(&arp[8], senderMac, 6);
+    std::memcpy(&arp[14], &senderIp, 4);
+    // target hardware address stays zero: it is what we ask for
+    std::memcpy(&arp[24], &targetIp, 4);
+    return arp;
+}
+
+bool ParseArpFromSender(const void* data, std::size_t length, std::uint32_t senderIp, std::uint8_t mac[6])
+{
+    if (length < kArpLength)
+        return false;
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    std::uint16_t htype, ptype, op;
+    std::memcpy(&htype, p, 2);
+    std::memcpy(&ptype, p + 2, 2);
+    std::memcpy(&op, p + 6, 2);
+    if (ntohs(htype) != ARPHRD_ETHER || ntohs(ptype) != 0x0800 || p[4] != 6 || p[5] != 4)
+        return false;
+    if (ntohs(op) != ARPOP_REPLY && ntohs(op) != ARPOP_REQUEST)
+        return false;
+    std::uint32_t spa;
+    std::memcpy(&spa, p + 14, 4);
+    if (spa != senderIp)
+        return false;
+    std::memcpy(mac, p + 8, 6);
+    return true;
+}
+
+CRouteSocket::~CRouteSocket()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool CRouteSocket::EnsureOpen(int& errorCode)
+{
+    if (m_fd >= 0)
+        return true;
+    m_fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+    if (m_fd < 0) {
+        errorCode = errno;
+        return false;
+    }
+    int on = 1;
+    // The kernel then rejects a malformed request instead of guessing what it meant.
+    ::setsockopt(m_fd, SOL_NETLINK, NETLINK_GET_STRICT_CHK, &on, sizeof on);
+    sockaddr_nl local{};
+    local.nl_family = AF_NETLINK;
+    if (::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        errorCode = errno;
+        ::close(m_fd);
+        m_fd = -1;
+        return false;
+    }
+    return true;
+}
+
+template <typename Info, typename Parser>
+bool CRouteSocket::Exchange(const std::vector<std::uint8_t>& request, std::uint32_t seq, Info& info,
+                            int& errorCode, Parser parse)
+{
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    if (::sendto(m_fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0) {
+        errorCode = errno;
+        return false;
+    }
+    alignas(nlmsghdr) std::uint8_t buffer[8192];
+    // Answers to earlier requests that timed out may still be queued: skip them by sequence.
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        pollfd pfd{m_fd, POLLIN, 0};
+        int ready = ::poll(&pfd, 1, 1000);
+        if (ready <= 0) {
+            errorCode = ready == 0 ? ETIMEDOUT : errno;
+            return false;
+        }
+        ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            errorCode = errno;
+            return false;
+        }
+        ParseResult result = parse(buffer, static_cast<std::size_t>(n), seq, info, errorCode);
+        if (result == ParseResult::Ok)
+            return true;
+        if (result == ParseResult::Error)
+            return false;
+    }
+    errorCode = EPROTO;
+    return false;
+}
+
+bool CRouteSocket::GetRoute(std::uint32_t dst, RouteInfo& route, int& errorCode)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!EnsureOpen(errorCode))
+        return false;
+    std::uint32_t seq = ++m_seq;
+    return Exchange(BuildGetRouteRequest(seq, dst), seq, route, errorCode, ParseRouteReply);
+}
+
+bool CRouteSocket::GetNeigh(std::uint32_t dst, int ifindex, NeighInfo& neigh, int& errorCode)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!EnsureOpen(errorCode))
+        return false;
+    std::uint32_t seq = ++m_seq;
+    return Exchange(BuildGetNeighRequest(seq, dst, ifindex), seq, neigh, errorCode, ParseNeighReply);
+}
+
+}  // namespace netlink

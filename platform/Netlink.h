@@ -1,0 +1,78 @@
+#pragma once
+// rtnetlink route and neighbour queries and ARP frames, for resolving an on-link IPv4 address to
+// its hardware address. Building and parsing are pure functions so they can be tested offline.
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+namespace netlink {
+
+// What a route lookup for one destination said.
+struct RouteInfo {
+    bool viaGateway = false;     // the route names a next hop (RTA_GATEWAY)
+    unsigned char type = 0;      // RTN_UNICAST, RTN_LOCAL, ...
+    int oif = 0;                 // output interface
+    std::uint32_t prefsrc = 0;   // preferred source address, network byte order; 0 if none
+};
+
+// One neighbour table entry.
+struct NeighInfo {
+    std::uint16_t state = 0;     // NUD_* bits
+    int ifindex = 0;
+    std::uint8_t lladdr[32] = {};
+    unsigned lladdrLength = 0;
+};
+
+enum class ParseResult {
+    Ok,        // the answer was found and parsed
+    Error,     // the kernel answered with an error (errorCode is the positive errno)
+    NotFound,  // no message in the buffer belongs to this request
+};
+
+// RTM_GETROUTE for one IPv4 destination (network byte order).
+std::vector<std::uint8_t> BuildGetRouteRequest(std::uint32_t seq, std::uint32_t dst);
+ParseResult ParseRouteReply(const void* data, std::size_t length, std::uint32_t seq, RouteInfo& route,
+                            int& errorCode);
+
+// RTM_GETNEIGH for one IPv4 address on one interface (not a dump).
+std::vector<std::uint8_t> BuildGetNeighRequest(std::uint32_t seq, std::uint32_t dst, int ifindex);
+ParseResult ParseNeighReply(const void* data, std::size_t length, std::uint32_t seq, NeighInfo& neigh,
+                            int& errorCode);
+
+// States whose link-layer address can be used as it stands.
+bool NeighStateUsable(std::uint16_t state);
+
+// ARP over a packet socket of type SOCK_DGRAM: the 28-byte ARP message, no Ethernet header.
+constexpr std::size_t kArpLength = 28;
+std::vector<std::uint8_t> BuildArpRequest(const std::uint8_t senderMac[6], std::uint32_t senderIp,
+                                          std::uint32_t targetIp);
+// True when data is an Ethernet/IPv4 ARP reply (or a request) whose sender is senderIp; the
+// sender's hardware address goes to mac.
+bool ParseArpFromSender(const void* data, std::size_t length, std::uint32_t senderIp, std::uint8_t mac[6]);
+
+// One NETLINK_ROUTE socket that serialises its requests.
+class CRouteSocket {
+public:
+    CRouteSocket() = default;
+    ~CRouteSocket();
+    CRouteSocket(const CRouteSocket&) = delete;
+    CRouteSocket& operator=(const CRouteSocket&) = delete;
+
+    // Route for dst; false when there is none (errno-style code in errorCode).
+    bool GetRoute(std::uint32_t dst, RouteInfo& route, int& errorCode);
+    // Neighbour entry for dst on ifindex; false when there is none.
+    bool GetNeigh(std::uint32_t dst, int ifindex, NeighInfo& neigh, int& errorCode);
+
+private:
+    template <typename Info, typename Parser>
+    bool Exchange(const std::vector<std::uint8_t>& request, std::uint32_t seq, Info& info, int& errorCode,
+                  Parser parse);
+    bool EnsureOpen(int& errorCode);
+
+    std::mutex m_mutex;
+    int m_fd = -1;
+    std::uint32_t m_seq = 0;
+};
+
+}  // namespace netlink

@@ -1,0 +1,148 @@
+#include "log/LogFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <new>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+int CLogFileOps::Open(const char* fileName) {
+    int fd;
+    do {
+        fd = ::open(fileName, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+int CLogFileOps::Lock(int fd) {
+    int rc;
+    do {
+        rc = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (rc < 0 && errno == EINTR);
+    return rc;
+}
+
+off_t CLogFileOps::Size(int fd) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return -1;
+    return st.st_size;
+}
+
+ssize_t CLogFileOps::ReadAt(int fd, void* buf, size_t count, off_t offset) {
+    return ::pread(fd, buf, count, offset);
+}
+
+ssize_t CLogFileOps::WriteAt(int fd, const void* buf, size_t count, off_t offset) {
+    return ::pwrite(fd, buf, count, offset);
+}
+
+int CLogFileOps::Truncate(int fd, off_t length) {
+    return ::ftruncate(fd, length);
+}
+
+int CLogFileOps::Close(int fd) {
+    // Linux releases the descriptor even when close reports an error, so it is never retried.
+    return ::close(fd);
+}
+
+CLogFileOps& CLogFileOps::Posix() {
+    static CLogFileOps ops;
+    return ops;
+}
+
+CLogFile::CLogFile(CLogFileOps& ops) : m_ops(ops) {}
+
+CLogFile::~CLogFile() {
+    Close();
+    m_nMaxSize.store(0, std::memory_order_relaxed);
+}
+
+void CLogFile::Open(const char* fileName) {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    if (!fileName || m_bOpen.load(std::memory_order_relaxed))
+        return;
+    int fd = m_ops.Open(fileName);
+    if (fd < 0)
+        return;
+    // Held by another writer (a second instance): counts as a failed open.
+    if (m_ops.Lock(fd) != 0) {
+        m_ops.Close(fd);
+        return;
+    }
+    m_fd = fd;
+    m_bOpen.store(true, std::memory_order_release);
+}
+
+void CLogFile::Close() {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    if (!m_bOpen.load(std::memory_order_relaxed))
+        return;
+    m_ops.Close(m_fd);  // an error here is discarded: the file counts as closed
+    m_fd = -1;
+    m_bOpen.store(false, std::memory_order_release);
+}
+
+void CLogFile::SetMaxSize(uint32_t bytes) {
+    m_nMaxSize.store(bytes > MAX_SIZE_LIMIT ? MAX_SIZE_LIMIT : bytes, std::memory_order_relaxed);
+}
+
+bool CLogFile::WriteAll(const char* buf, size_t count, off_t offset) {
+    while (count > 0) {
+        ssize_t n = m_ops.WriteAt(m_fd, buf, count, offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        buf += n;
+        count -= static_cast<size_t>(n);
+        offset += n;
+    }
+    return true;
+}
+
+void CLogFile::Shrink() {
+    off_t length = m_ops.Size(m_fd);
+    uint32_t maxSize = m_nMaxSize.load(std::memory_order_relaxed);
+    if (length < 0 || length <= static_cast<off_t>(maxSize))
+        return;
+    size_t half = maxSize / 2;
+    std::unique_ptr<char[]> buf(new (std::nothrow) char[half ? half : 1]);
+    if (!buf)
+        return;
+    size_t got = 0;
+    off_t from = length - static_cast<off_t>(half);
+    while (got < half) {
+        ssize_t n = m_ops.ReadAt(m_fd, buf.get() + got, half - got, from + static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return;  // nothing changed yet: keep the file as it is
+        if (n == 0)
+            break;
+        got += static_cast<size_t>(n);
+    }
+    if (m_ops.Truncate(m_fd, 0) != 0)
+        return;
+    WriteAll(buf.get(), got, 0);  // a failure here is discarded; the line is still written
+}
+
+void CLogFile::WriteLine(const char* text) {
+    if (!text)
+        return;
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    if (!m_bOpen.load(std::memory_order_relaxed))
+        return;
+    Shrink();
+    off_t end = m_ops.Size(m_fd);
+    if (end >= 0 && WriteAll(text, std::strlen(text), end))
+        return;
+    // A file error: the line is lost. Cut off whatever part of it did reach the file so the
+    // next line does not start in the middle of this one, then close; the next message reopens.
+    if (end >= 0)
+        m_ops.Truncate(m_fd, end);
+    Close();
+}

@@ -1,0 +1,73 @@
+#include "log/LogFront.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "log/Log.h"
+
+CLog::CLog(const char* fileName, CLogFileOps& ops)
+    : m_strFileName(fileName ? fileName : ""), m_file(ops) {}
+
+void CLog::SetLevel(int level) {
+    if (level <= MAX_LEVEL)
+        m_nLevel.store(level, std::memory_order_relaxed);
+}
+
+const char* CLog::LevelName(int level) {
+    if (level >= LOG_ERROR)
+        return "Error";
+    if (level >= LOG_WARNING)
+        return "Warning";
+    if (level >= LOG_INFO)
+        return "Info";
+    return "Debug";
+}
+
+void CLog::Write(int level, const char* format, va_list args) {
+    if (level < m_nLevel.load(std::memory_order_relaxed))
+        return;
+
+    if (!m_file.IsOpen()) {
+        // Both threads may get here at once; the compare-exchange hands out at most
+        // MAX_OPEN_ATTEMPTS tickets in the whole run.
+        int attempts = m_nOpenAttempts.load(std::memory_order_relaxed);
+        while (attempts < MAX_OPEN_ATTEMPTS &&
+               !m_nOpenAttempts.compare_exchange_weak(attempts, attempts + 1,
+                                                      std::memory_order_relaxed)) {
+        }
+        if (attempts < MAX_OPEN_ATTEMPTS) {
+            m_file.Open(m_strFileName.c_str());
+            m_file.SetMaxSize(FILE_MAX_SIZE);
+        }
+    }
+    if (!m_file.IsOpen())
+        return;
+
+    char stamp[64];
+    time_t now = time(nullptr);
+    struct tm local;
+    if (!localtime_r(&now, &local) || strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S ", &local) == 0)
+        stamp[0] = '\0';
+
+    char line[256];
+    int head = snprintf(line, sizeof line, "%s %-9s", stamp, LevelName(level));
+    if (head < 0)
+        head = 0;
+    if (head > MAX_LINE_TEXT)
+        head = MAX_LINE_TEXT;
+
+    int room = MAX_LINE_TEXT - head;
+    int message = 0;
+    if (format && room > 0) {
+        message = vsnprintf(line + head, static_cast<size_t>(room) + 1, format, args);
+        if (message < 0)
+            message = 0;
+        if (message > room)
+            message = room;  // cut without a marker
+    }
+    int end = head + message;
+    line[end] = '\r';
+    line[end + 1] = '\n';
+    line[end + 2] = '\0';
+    m_file.WriteLine(line);
+}

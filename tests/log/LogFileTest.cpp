@@ -1,0 +1,249 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <fstream>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "FaultyFileOps.h"
+#include "TestSupport.h"
+#include "log/LogFile.h"
+
+using testsupport::ReadFileBytes;
+using testsupport::TempDir;
+
+namespace {
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+// Bytes whose value depends on their offset, so a tail kept from the wrong offset shows.
+std::string Pattern(size_t size) {
+    std::string s(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        s[i] = static_cast<char>('!' + i % 89);
+    return s;
+}
+
+// Runs `body` in a child process and returns its exit status.
+template <typename F>
+int InChild(F body) {
+    pid_t pid = fork();
+    if (pid == 0)
+        _exit(body());
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+TEST(LogFileTest, OpensWithoutTruncatingAndAppendsExactBytes) {
+    TempDir dir;
+    std::string path = dir.file("debug.log");
+    WriteBytes(path, "old line\r\n");
+    CLogFile file;
+    file.Open(path.c_str());
+    ASSERT_TRUE(file.IsOpen());
+    EXPECT_EQ(ReadFileBytes(path), "old line\r\n");
+    file.WriteLine("first\r\n");
+    file.WriteLine("second\r\n");
+    // Each write is handed to the system at once: visible to a reader before Close.
+    EXPECT_EQ(ReadFileBytes(path), "old line\r\nfirst\r\nsecond\r\n");
+    file.Close();
+    EXPECT_FALSE(file.IsOpen());
+}
+
+TEST(LogFileTest, CreatesMissingFileAndIgnoresNullOrClosed) {
+    TempDir dir;
+    std::string path = dir.file("new.log");
+    FaultyFileOps ops;
+    {
+        CLogFile file(ops);
+        file.WriteLine("nowhere\r\n");  // closed: nothing happens
+        file.Open(nullptr);
+        EXPECT_FALSE(file.IsOpen());
+        EXPECT_FALSE(std::filesystem::exists(path));
+
+        file.Open(path.c_str());
+        ASSERT_TRUE(file.IsOpen());
+        file.Open(path.c_str());  // already open: no second descriptor
+        file.Open(dir.file("other.log").c_str());
+        EXPECT_EQ(ops.opens, 1);
+        EXPECT_FALSE(std::filesystem::exists(dir.file("other.log")));
+        file.WriteLine(nullptr);
+        file.WriteLine("x\r\n");
+    }
+    // The destructor closed the one descriptor.
+    EXPECT_EQ(ops.closes, 1);
+    EXPECT_EQ(ReadFileBytes(path), "x\r\n");
+}
+
+TEST(LogFileTest, MaxSizeIsClamped) {
+    CLogFile file;
+    EXPECT_EQ(file.GetMaxSize(), 32768u);
+    file.SetMaxSize(262144);
+    EXPECT_EQ(file.GetMaxSize(), 262144u);
+    file.SetMaxSize(524288);
+    EXPECT_EQ(file.GetMaxSize(), 524288u);
+    file.SetMaxSize(524289);
+    EXPECT_EQ(file.GetMaxSize(), 524288u);
+    file.SetMaxSize(0xFFFFFFFFu);
+    EXPECT_EQ(file.GetMaxSize(), 524288u);
+}
+
+TEST(LogFileTest, ShrinkKeepsTailOnlyWhenOverLimit) {
+    TempDir dir;
+    std::string atLimit = dir.file("at.log");
+    std::string overLimit = dir.file("over.log");
+    std::string line = "2006-07-28T15:32:23  Error    tail\r\n";
+
+    std::string full = Pattern(262144);
+    WriteBytes(atLimit, full);
+    {
+        CLogFile file;
+        file.Open(atLimit.c_str());
+        file.SetMaxSize(262144);
+        file.WriteLine(line.c_str());
+    }
+    EXPECT_EQ(ReadFileBytes(atLimit), full + line);
+
+    std::string over = Pattern(262145);
+    WriteBytes(overLimit, over);
+    {
+        CLogFile file;
+        file.Open(overLimit.c_str());
+        file.SetMaxSize(262144);
+        file.WriteLine(line.c_str());
+        std::string expected = over.substr(over.size() - 131072) + line;
+        EXPECT_EQ(ReadFileBytes(overLimit), expected);
+        // Now well below the limit: the next line is simply appended.
+        file.WriteLine(line.c_str());
+        EXPECT_EQ(ReadFileBytes(overLimit), expected + line);
+    }
+}
+
+TEST(LogFileTest, RepeatedShrinkingStaysBoundedAndEndsWithLatestLine) {
+    TempDir dir;
+    std::string path = dir.file("small.log");
+    CLogFile file;
+    file.Open(path.c_str());
+    file.SetMaxSize(100);
+    std::string last;
+    for (int i = 0; i < 50; ++i) {
+        last = "line " + std::to_string(i) + " .........\r\n";
+        file.WriteLine(last.c_str());
+        std::string content = ReadFileBytes(path);
+        ASSERT_LE(content.size(), 100u + last.size());
+        ASSERT_EQ(content.substr(content.size() - last.size()), last);
+    }
+}
+
+TEST(LogFileTest, WriteErrorClosesFileAndDropsPartialLine) {
+    TempDir dir;
+    std::string path = dir.file("debug.log");
+    FaultyFileOps ops;
+    CLogFile file(ops);
+    file.Open(path.c_str());
+    file.WriteLine("kept\r\n");
+
+    ops.partialBytes = 4;
+    ops.failWrites = 1;
+    file.WriteLine("lost line\r\n");
+    EXPECT_FALSE(file.IsOpen());
+    EXPECT_EQ(ops.closes, 1);
+    EXPECT_EQ(ReadFileBytes(path), "kept\r\n");
+
+    // Closed after the error, the lock is gone: the file can be opened again and used.
+    file.Open(path.c_str());
+    ASSERT_TRUE(file.IsOpen());
+    file.WriteLine("again\r\n");
+    EXPECT_EQ(ReadFileBytes(path), "kept\r\nagain\r\n");
+}
+
+TEST(LogFileTest, ShrinkErrorsAreDiscardedAndTheLineIsStillWritten) {
+    TempDir dir;
+    std::string path = dir.file("debug.log");
+    std::string content = Pattern(300);
+    WriteBytes(path, content);
+    FaultyFileOps ops;
+    CLogFile file(ops);
+    file.Open(path.c_str());
+    file.SetMaxSize(200);
+
+    // A failed read changes nothing before the line.
+    ops.failReads = 1;
+    file.WriteLine("a\r\n");
+    EXPECT_TRUE(file.IsOpen());
+    content += "a\r\n";
+    EXPECT_EQ(ReadFileBytes(path), content);
+
+    // A failed write-back loses the tail but not the line.
+    ops.failWrites = 1;
+    file.WriteLine("b\r\n");
+    EXPECT_TRUE(file.IsOpen());
+    EXPECT_EQ(ReadFileBytes(path), "b\r\n");
+}
+
+TEST(LogFileTest, CloseErrorStillCountsAsClosed) {
+    TempDir dir;
+    FaultyFileOps ops;
+    ops.failCloses = 1;
+    CLogFile file(ops);
+    file.Open(dir.file("debug.log").c_str());
+    file.Close();
+    EXPECT_FALSE(file.IsOpen());
+    file.Close();
+    EXPECT_EQ(ops.closes, 1);
+}
+
+TEST(LogFileTest, HeldFileKeepsOtherWritersOutButNotReaders) {
+    TempDir dir;
+    std::string path = dir.file("debug.log");
+    CLogFile holder;
+    holder.Open(path.c_str());
+    ASSERT_TRUE(holder.IsOpen());
+    holder.WriteLine("held\r\n");
+
+    // Another writer in this process, and one in another process, both fail to open it.
+    CLogFile second;
+    second.Open(path.c_str());
+    EXPECT_FALSE(second.IsOpen());
+    int child = InChild([&] {
+        CLogFile other;
+        other.Open(path.c_str());
+        return other.IsOpen() ? 1 : 0;
+    });
+    EXPECT_EQ(child, 0);
+
+    // A plain reader in another process is not hindered.
+    int reader = InChild([&] { return ReadFileBytes(path) == "held\r\n" ? 0 : 1; });
+    EXPECT_EQ(reader, 0);
+
+    holder.Close();
+    child = InChild([&] {
+        CLogFile other;
+        other.Open(path.c_str());
+        return other.IsOpen() ? 0 : 1;
+    });
+    EXPECT_EQ(child, 0);
+}
+
+TEST(LogFileTest, FileLockedByOtherDescriptorFailsToOpen) {
+    TempDir dir;
+    std::string path = dir.file("debug.log");
+    int fd = open(path.c_str(), O_RDWR | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX), 0);
+    FaultyFileOps ops;
+    CLogFile file(ops);
+    file.Open(path.c_str());
+    EXPECT_FALSE(file.IsOpen());
+    EXPECT_EQ(ops.closes, 1);  // the refused descriptor is not leaked
+    close(fd);
+    file.Open(path.c_str());
+    EXPECT_TRUE(file.IsOpen());
+}

@@ -26,3 +26,9 @@ public:
 
 // The program's application object, or null.
 CScanApp* GetScanApp();
+
+// Worker thread: the two reports, made only while app is still the registered application
+// object (checked under the same lock its destructor takes), so a worker that outlived its
+// stop handshake never calls into a destroyed application.
+void ScanAppReportAdd(CScanApp* app, const COrvalink& record);
+void ScanAppReportDone(CScanApp* app);

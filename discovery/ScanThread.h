@@ -1,11 +1,13 @@
 #pragma once
 // Runs the discovery protocol on a worker thread of its own, driven by thread messages.
+#include <chrono>
 #include <memory>
 #include <string>
 
 #include "platform/SocketLayer.h"
 
 class CWinThread;  // the worker's thread object (platform/Thread.h)
+class CScanWorker;  // the worker's shared state (discovery/ScanWorker.h)
 
 class CScanThread {
 public:
@@ -13,6 +15,10 @@ public:
     CScanThread();
     // Uses the given socket layer (tests, tools).
     explicit CScanThread(std::shared_ptr<ISocketLayer> sockets);
+    // As above with other bounds for the start and stop handshakes (5000 ms and 10000 ms in the
+    // program).
+    CScanThread(std::shared_ptr<ISocketLayer> sockets, std::chrono::milliseconds startTimeout,
+                std::chrono::milliseconds stopTimeout);
     virtual ~CScanThread();
     CScanThread(const CScanThread&) = delete;
     CScanThread& operator=(const CScanThread&) = delete;
@@ -26,11 +32,28 @@ public:
     // UI thread. True when the worker has ended (within 10000 ms) or none ran.
     bool Stop();
 
-    // ... the remaining members (OpenRawSocket, CloseRawSocket, Scan, Locate, ThreadEntry,
-    // m_evStarted, m_pWorker, m_bStop, m_socket, m_pApp) are the engine's own.
+    // Worker side. ThreadEntry is the worker's whole life; the others are its steps, callable on
+    // any one thread that is not running a worker of this object (tools, tests).
+    bool OpenRawSocket();
+    void CloseRawSocket();
+    void Scan();
+    void Locate(const std::string& ip);
+    void ThreadEntry();
+
+private:
+    // Everything the worker touches (m_evStarted, m_pWorker, m_bStop, m_socket, m_pApp, the
+    // socket layer) lives in a state object that the worker co-owns, so a worker that outlives
+    // a Stop that gave up never reaches freed memory.
+    std::shared_ptr<CScanWorker> m_state;
+    std::chrono::milliseconds m_startTimeout;
+    std::chrono::milliseconds m_stopTimeout;
 };
 
-// Internet checksum (RFC 1071) as it stands on the wire.
+// The worker's thread procedure; param is a heap std::shared_ptr<CScanWorker> that it takes over.
+unsigned ScanThreadProc(void* param);
+
+// Internet checksum (RFC 1071) over 16-bit words in memory order: copied into the packet as is
+// (memcpy), its two bytes are the wire bytes.
 unsigned short IcmpChecksum(const void* data, unsigned length);
 // The text after the first occurrence of key up to the next line feed; empty when either is missing.
 std::string ExtractValue(const std::string& text, const std::string& key);

@@ -1,0 +1,482 @@
+#include "discovery/ScanThread.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "discovery/Orvalink.h"
+#include "discovery/ScanApp.h"
+#include "discovery/ScanMessages.h"
+#include "discovery/ScanWorker.h"
+#include "log/Log.h"
+#include "platform/Thread.h"
+
+namespace {
+
+constexpr std::chrono::milliseconds kStartTimeout{5000};
+constexpr std::chrono::milliseconds kStopTimeout{10000};
+
+// Router solicitation, family code 0x4A, checksum, family marker.
+constexpr std::uint8_t kDiscoverRequest[8] = {0x0A, 0x4A, 0xF6, 0xAE, 0xFE, 0xE4, 0x00, 0x22};
+constexpr std::uint8_t kLocateHeader[8] = {0x0A, 0x4A, 0x00, 0x00, 0xFE, 0xE4, 0x00, 0x22};
+constexpr char kLocateCommand[] = "blink:30";
+constexpr std::uint32_t kReplyMarker = 0x00271174;
+constexpr unsigned kHardwareAddressMax = 6;
+
+std::string FormatIP(std::uint32_t networkOrder) {
+    const auto* b = reinterpret_cast<const std::uint8_t*>(&networkOrder);
+    char text[16];
+    std::snprintf(text, sizeof text, "%ld.%ld.%ld.%ld", static_cast<long>(b[0]),
+                  static_cast<long>(b[1]), static_cast<long>(b[2]), static_cast<long>(b[3]));
+    return text;
+}
+
+std::string FormatMAC(const std::uint8_t* mac, unsigned length) {
+    std::string text;
+    char part[4];
+    for (unsigned i = 0; i < length; ++i) {
+        std::snprintf(part, sizeof part, i + 1 < length ? "%02X:" : "%02X", mac[i]);
+        text += part;
+    }
+    return text;
+}
+
+unsigned MillisecondsOf(std::chrono::milliseconds ms) {
+    return ms.count() < 0 ? 0u : static_cast<unsigned>(ms.count());
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- free functions
+
+unsigned short IcmpChecksum(const void* data, unsigned length) {
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    std::uint32_t sum = 0;
+    unsigned i = 0;
+    for (; i + 1 < length; i += 2) {
+        std::uint16_t word;
+        std::memcpy(&word, bytes + i, 2);
+        sum += word;
+    }
+    if (i < length) {
+        // An odd last byte counts as a word padded with a zero byte.
+        std::uint8_t last[2] = {bytes[i], 0};
+        std::uint16_t word;
+        std::memcpy(&word, last, 2);
+        sum += word;
+    }
+    while (sum >> 16)
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    return static_cast<unsigned short>(~sum & 0xFFFF);
+}
+
+std::string ExtractValue(const std::string& text, const std::string& key) {
+    std::size_t at = text.find(key);
+    if (at == std::string::npos)
+        return {};
+    std::size_t start = at + key.size();
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos)
+        return {};
+    return text.substr(start, end - start);
+}
+
+bool IsDiscoverReply(const std::uint8_t* packet, const ReceivedPacket& info) {
+    // A datagram cut to the buffer is not judged by its first part; it is just ignored.
+    if (info.truncated || info.length < CScanWorker::kReplyMinimum)
+        return false;
+    if (packet[20] != 9)
+        return false;
+    std::uint32_t marker;
+    std::memcpy(&marker, packet + 32, 4);
+    return ntohl(marker) == kReplyMarker;
+}
+
+unsigned ScanThreadProc(void* param) {
+    auto* handOver = static_cast<std::shared_ptr<CScanWorker>*>(param);
+    std::shared_ptr<CScanWorker> worker = std::move(*handOver);
+    delete handOver;
+    if (worker)
+        worker->ThreadEntry();
+    return 0;
+}
+
+// ---------------------------------------------------------------- CScanWorker
+
+CScanWorker::CScanWorker(std::shared_ptr<ISocketLayer> sockets)
+    : m_evStarted(false, false), m_sockets(std::move(sockets)) {}
+
+CScanWorker::~CScanWorker() = default;
+
+CScanWorker::WorkerRef CScanWorker::GetWorker() {
+    std::lock_guard lock(m_workerLock);
+    return WorkerRef{m_pWorker, m_nWorkerId, m_hWorker};
+}
+
+void CScanWorker::SetWorker(CWinThread* worker) {
+    std::lock_guard lock(m_workerLock);
+    m_pWorker = worker;
+    m_nWorkerId = worker ? worker->m_nThreadID : 0;
+    m_hWorker = worker ? worker->m_hThread : nullptr;
+}
+
+void CScanWorker::ClearWorker() {
+    SetWorker(nullptr);
+}
+
+bool CScanWorker::OpenRawSocket() {
+    if (!m_sockets || !m_sockets->Startup()) {
+        LogWrite(LOG_ERROR, "Windows socket initialization failed!");
+        return false;
+    }
+    int sock = m_sockets->OpenRawIcmp();
+    if (sock <= 0) {
+        m_socket = 0;
+        LogWrite(LOG_ERROR, "socket() failed (error code %d)", m_sockets->LastError());
+        return false;
+    }
+    m_socket = sock;
+    if (!m_sockets->EnableBroadcast(m_socket)) {
+        LogWrite(LOG_ERROR, "setsockopt() failed (error code %d)", m_sockets->LastError());
+        return false;
+    }
+    return true;
+}
+
+void CScanWorker::CloseRawSocket() {
+    if (m_socket != 0 && m_sockets) {
+        m_sockets->Close(m_socket);
+        m_socket = 0;
+    }
+}
+
+void CScanWorker::ReportAdd(const COrvalink& record) {
+    ScanAppReportAdd(m_pApp, record);
+}
+
+void CScanWorker::ReportDone() {
+    ScanAppReportDone(m_pApp);
+}
+
+void CScanWorker::Scan() {
+    if (!m_pApp)
+        m_pApp = GetScanApp();
+    m_backlog.clear();
+    m_bReadAheadFailed = false;
+    m_nReadAheadError = 0;
+
+    if (!m_sockets->SendBroadcast(m_socket, kDiscoverRequest, sizeof kDiscoverRequest)) {
+        LogWrite(LOG_ERROR, "Failed to send discover request (error code %d)",
+                 m_sockets->LastError());
+        ReportDone();
+        return;
+    }
+    const auto deadline = m_sockets->Now() + kScanLimit;
+    long count = 0;
+
+    std::uint8_t buffer[kReceiveBuffer];
+    for (;;) {
+        Packet current;
+        const std::uint8_t* data = buffer;
+        ReceivedPacket info;
+        if (!m_backlog.empty()) {
+            current = std::move(m_backlog.front());
+            m_backlog.pop_front();
+            data = current.bytes.data();
+            info = current.info;
+        } else if (m_bReadAheadFailed) {
+            // The receive error met while reading ahead, in its place after the replies before it.
+            LogWrite(LOG_ERROR, "revfrom() failed (error code %d)", m_nReadAheadError);
+            break;
+        } else {
+            const auto now = m_sockets->Now();
+            if (now >= deadline) {
+                LogWrite(LOG_DEBUG, "Scan time limit reached");
+                break;
+            }
+            auto timeout = kQuietWait;
+            bool limited = false;
+            auto left = std::chrono::ceil<std::chrono::microseconds>(deadline - now);
+            if (left < timeout) {
+                timeout = left;
+                limited = true;
+            }
+            int ready = m_sockets->WaitReadable(m_socket, timeout);
+            if (ready == 0 && limited) {
+                LogWrite(LOG_DEBUG, "Scan time limit reached");
+                break;
+            }
+            if (ready <= 0) {
+                LogWrite(LOG_DEBUG, "select() timed out without getting a response");
+                break;
+            }
+            if (!m_sockets->Receive(m_socket, buffer, sizeof buffer, info)) {
+                LogWrite(LOG_ERROR, "revfrom() failed (error code %d)", m_sockets->LastError());
+                break;
+            }
+        }
+        if (!IsDiscoverReply(data, info))
+            continue;
+        ++count;
+        AcceptReply(data, info, deadline);
+    }
+
+    if (count > 0)
+        LogWrite(LOG_INFO, "Found %ld Orvalink(s)", count);
+    else
+        LogWrite(LOG_INFO, "Found no Orvalinks");
+    m_backlog.clear();
+    ReportDone();
+}
+
+void CScanWorker::AcceptReply(const std::uint8_t* data, const ReceivedPacket& info,
+                              std::chrono::steady_clock::time_point deadline) {
+    std::string ip = FormatIP(info.sourceAddr);
+    std::string mac = "n/a";
+    std::string type = "n/a";
+    std::string build = "n/a";
+    LogWrite(LOG_INFO, "IP: %s", ip.c_str());
+
+    std::size_t n = info.length - kReplyMinimum;
+    if (n > kExtraDataMax)
+        n = kExtraDataMax;
+    if (n == 0) {
+        LogWrite(LOG_DEBUG, "No extra data received");
+    } else {
+        char extra[kExtraDataMax + 1];
+        std::memcpy(extra, data + kReplyMinimum, n);
+        extra[n] = '\0';
+        std::string text(extra);  // up to the first NUL
+        LogWrite(LOG_DEBUG, "Got %d bytes extra data (%s)", static_cast<int>(n), text.c_str());
+        std::string value = ExtractValue(text, "build:");
+        if (!value.empty()) {
+            build = value;
+            LogWrite(LOG_INFO, "Build: %s  ", build.c_str());
+        }
+        value = ExtractValue(text, "type:");
+        if (!value.empty()) {
+            type = value;
+            LogWrite(LOG_INFO, "Device: %s  ", type.c_str());
+        }
+    }
+
+    // The resolution may wait up to a second for an unknown neighbour; read what has arrived
+    // meanwhile first so a burst of replies does not overflow the socket's queue.
+    ReadAhead(deadline);
+
+    std::uint8_t hw[8];
+    std::memset(hw, 0xFF, sizeof hw);
+    unsigned hwLength = kHardwareAddressMax;
+    if (m_sockets->ResolveHardwareAddress(info.sourceAddr, info.ifindex, hw, &hwLength) != 0) {
+        LogWrite(LOG_INFO, "Wrong Subnet");
+    } else {
+        if (hwLength > kHardwareAddressMax)
+            hwLength = kHardwareAddressMax;
+        // A resolution without address bytes shows like a failed one.
+        if (hwLength > 0)
+            mac = FormatMAC(hw, hwLength);
+        LogWrite(LOG_INFO, "MAC: %s", mac.c_str());
+    }
+
+    COrvalink record;
+    record.m_strIP = ip;
+    record.m_strMAC = mac;
+    record.m_strType = type;
+    record.m_strBuild = build;
+    ReportAdd(record);
+}
+
+void CScanWorker::ReadAhead(std::chrono::steady_clock::time_point deadline) {
+    std::uint8_t buffer[kReceiveBuffer];
+    while (!m_bReadAheadFailed && m_backlog.size() < kBacklogMax &&
+           m_sockets->Now() < deadline && m_sockets->HasPending(m_socket)) {
+        ReceivedPacket info;
+        if (!m_sockets->Receive(m_socket, buffer, sizeof buffer, info)) {
+            m_bReadAheadFailed = true;
+            m_nReadAheadError = m_sockets->LastError();
+            break;
+        }
+        // Only replies produce anything; other packets merely count as traffic, which they
+        // already did by arriving before the next wait.
+        if (!IsDiscoverReply(buffer, info))
+            continue;
+        m_backlog.push_back(Packet{std::vector<std::uint8_t>(buffer, buffer + info.length), info});
+    }
+}
+
+void CScanWorker::Locate(const std::string& ip) {
+    in_addr address{};
+    // inet_addr would turn an unparsable text into 255.255.255.255 and the request into a
+    // broadcast to every device; such a text is refused instead.
+    if (inet_pton(AF_INET, ip.c_str(), &address) != 1) {
+        LogWrite(LOG_ERROR, "Failed to send location request (error code %d)", EINVAL);
+        return;
+    }
+    const unsigned length = static_cast<unsigned>(std::strlen(kLocateCommand)) + 9;
+    std::unique_ptr<std::uint8_t[]> request(new (std::nothrow) std::uint8_t[length]);
+    if (!request) {
+        LogWrite(LOG_ERROR, "Failed to allocate buffer for location request");
+        return;
+    }
+    std::memcpy(request.get(), kLocateHeader, sizeof kLocateHeader);
+    std::memcpy(request.get() + sizeof kLocateHeader, kLocateCommand, sizeof kLocateCommand);
+    unsigned short checksum = IcmpChecksum(request.get(), length);
+    std::memcpy(request.get() + 2, &checksum, 2);
+    if (!m_sockets->SendTo(m_socket, address.s_addr, request.get(), length))
+        LogWrite(LOG_ERROR, "Failed to send location request (error code %d)",
+                 m_sockets->LastError());
+}
+
+void CScanWorker::ThreadEntry() {
+    m_pApp = GetScanApp();
+    LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry()");
+    MSG msg;
+    PeekMessage(&msg, WM_USER, WM_USER);
+    LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Message queue created");
+
+    if (!OpenRawSocket()) {
+        LogWrite(LOG_ERROR, "CScanThread::ThreadEntry() Can't create Raw Socket");
+    } else {
+        LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Raw Socket opened");
+        m_evStarted.SetEvent();
+        while (!m_bStop) {
+            if (!GetMessage(&msg))
+                continue;
+            switch (msg.message) {
+            case SCANCMD_STOP:
+                LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Aborting");
+                m_bStop = 1;
+                break;
+            case SCANCMD_SCAN:
+                LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Starting scan");
+                Scan();
+                break;
+            case SCANCMD_LOCATE: {
+                std::unique_ptr<std::string> ip(reinterpret_cast<std::string*>(msg.wParam));
+                if (ip) {
+                    LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Starting locate for %s",
+                             ip->c_str());
+                    Locate(std::string(*ip));
+                }
+                break;
+            }
+            default:
+                break;
+            }
+        }
+        LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Stopping reader thread.");
+    }
+
+    CloseRawSocket();
+    LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Reader thread stopped.");
+    ClearWorker();
+    m_bStop = 0;
+    // Commands that came too late: a locate command still owns its address text.
+    for (const MSG& late : CloseThreadQueue()) {
+        if (late.message == SCANCMD_LOCATE)
+            delete reinterpret_cast<std::string*>(late.wParam);
+    }
+}
+
+// ---------------------------------------------------------------- CScanThread
+
+CScanThread::CScanThread() : CScanThread(CreateSystemSocketLayer()) {}
+
+CScanThread::CScanThread(std::shared_ptr<ISocketLayer> sockets)
+    : CScanThread(std::move(sockets), kStartTimeout, kStopTimeout) {}
+
+CScanThread::CScanThread(std::shared_ptr<ISocketLayer> sockets,
+                         std::chrono::milliseconds startTimeout,
+                         std::chrono::milliseconds stopTimeout)
+    : m_state(std::make_shared<CScanWorker>(std::move(sockets))),
+      m_startTimeout(startTimeout),
+      m_stopTimeout(stopTimeout) {}
+
+CScanThread::~CScanThread() = default;
+
+CWinThread* CScanThread::Start() {
+    LogWrite(LOG_DEBUG, "Starting scan thread");
+    CScanWorker::WorkerRef running = m_state->GetWorker();
+    // One worker per object: a second one would share its socket and stop flag.
+    if (running.pWorker)
+        return running.pWorker;
+    m_state->m_evStarted.ResetEvent();
+
+    auto* param = new std::shared_ptr<CScanWorker>(m_state);
+    // Created suspended so that m_pWorker is set before the worker can clear it.
+    CWinThread* worker =
+        AfxBeginThread(ScanThreadProc, param, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
+    if (!worker) {
+        delete param;
+        return nullptr;
+    }
+    m_state->SetWorker(worker);
+    worker->ResumeThread();
+
+    if (WaitForSingleObject(&m_state->m_evStarted, MillisecondsOf(m_startTimeout)) ==
+        WAIT_OBJECT_0) {
+        LogWrite(LOG_DEBUG, "Scan thread successfully started");
+        return worker;
+    }
+    LogWrite(LOG_DEBUG, "No reaction from scan thread");
+    return nullptr;
+}
+
+bool CScanThread::RequestScan() {
+    CScanWorker::WorkerRef worker = m_state->GetWorker();
+    if (!worker.pWorker)
+        return false;
+    return PostThreadMessage(worker.id, SCANCMD_SCAN, 0, 0);
+}
+
+void CScanThread::RequestLocate(const std::string& ip) {
+    auto copy = std::make_unique<std::string>(ip);
+    CScanWorker::WorkerRef worker = m_state->GetWorker();
+    if (!worker.pWorker)
+        return;
+    if (PostThreadMessage(worker.id, SCANCMD_LOCATE, reinterpret_cast<WPARAM>(copy.get()), 0))
+        copy.release();  // the worker deletes it
+}
+
+bool CScanThread::Stop() {
+    LogWrite(LOG_DEBUG, "Stopping scan thread");
+    CScanWorker::WorkerRef worker = m_state->GetWorker();
+    if (!worker.pWorker)
+        return true;
+    // The handle is a copy: the thread object deletes itself when the thread ends.
+    std::shared_ptr<CThreadHandle> handle = worker.handle;
+    if (!PostThreadMessage(worker.id, SCANCMD_STOP, 0, 0)) {
+        LogWrite(LOG_DEBUG, "CScanThread::Stop() Either invalid handle or no message queue");
+        return false;
+    }
+    if (WaitForSingleObject(handle.get(), MillisecondsOf(m_stopTimeout)) == WAIT_TIMEOUT) {
+        LogWrite(LOG_DEBUG, "No reaction from scan thread");
+        return false;
+    }
+    LogWrite(LOG_DEBUG, "Scan thread stopped");
+    return true;
+}
+
+bool CScanThread::OpenRawSocket() {
+    return m_state->OpenRawSocket();
+}
+
+void CScanThread::CloseRawSocket() {
+    m_state->CloseRawSocket();
+}
+
+void CScanThread::Scan() {
+    m_state->Scan();
+}
+
+void CScanThread::Locate(const std::string& ip) {
+    m_state->Locate(ip);
+}
+
+void CScanThread::ThreadEntry() {
+    m_state->ThreadEntry();
+}

@@ -1,1 +1,57 @@
-// String table (placeholder until the main dialog lands).
+#include "res/StringTable.h"
+
+#include "res/Resource.h"
+
+namespace {
+
+struct StringEntry {
+    unsigned id;
+    const char* text;
+};
+
+// Sorted by id.
+constexpr StringEntry kStrings[] = {
+    {IDS_ABOUTBOX, "&About OLDiscovery..."},
+    {IDS_NEED_ADMIN,
+     "We are sorry. To run this application you need administrative rights.\n"
+     "Please logon as administrator or use \"Run As\" to run the application as administrator."},
+    {IDS_NEED_WIN2K,
+     "This application is not compatible with your operating system. Please use Windows 2000 or "
+     "newer."},
+    {IDS_NO_SCAN_THREAD, "Can't start background scanning thread. Application is aborted."},
+    {IDS_COLUMN_IP, "IP Address"},
+    {IDS_COLUMN_MAC, "MAC Address"},
+    {IDS_COLUMN_TYPE, "Device Type"},
+    {IDS_COLUMN_BUILD, "Build"},
+    {IDS_HINT_BROWSER,
+     "Double click an entry to get to the web interface.\n"
+     "Right click on an entry to see additional connection options."},
+    {IDS_HINT_TELNET,
+     "Double click an entry to open a Telnet session.\n"
+     "Right click on an entry to see additional connection options."},
+    {IDS_HINT_COPYIP,
+     "Double click an entry to copy the IP address to the clipboard.\n"
+     "Right click on an entry to see additional connection options."},
+    {IDS_WEB_ADDRESS, "www.quarrin-velto.example"},
+    {IDS_MAKER_ADDRESS, "Quarrin-Velto Networks\nHarbour Street 12\n24103 Kiel, Germany"},
+    {IDS_DEVELOPMENT, "Development :"},
+    {IDS_APP_TITLE, "Orvalink Discovery Tool"},
+    {IDS_LIST_TITLE, "Available Orvalinks"},
+    {IDS_COPYRIGHT, "Copyright : "},
+    {IDS_NEED_LINUX,
+     "This application is not compatible with your operating system. Please use Linux 3.10 or "
+     "newer."},
+    {IDS_SYSMENU_MINIMIZE, "Mi&nimize"},
+    {IDS_SYSMENU_CLOSE, "&Close"},
+    {IDS_SYSMENU_TIP, "System menu"},
+};
+
+}  // namespace
+
+std::string LoadString(unsigned id) {
+    for (const StringEntry& entry : kStrings) {
+        if (entry.id == id)
+            return entry.text;
+    }
+    return {};
+}

@@ -1,0 +1,113 @@
+#include "app/OLDiscoveryApp.h"
+
+#include <new>
+
+#include "app/OLDiscoveryDlg.h"
+#include "app/VersionInfo.h"
+#include "discovery/ScanThread.h"
+#include "log/Log.h"
+#include "platform/qt/MessageBox.h"
+#include "res/Resource.h"
+#include "res/StringTable.h"
+
+namespace {
+
+constexpr char kCompanyKey[] = "Quarrin-Velto Networks";
+
+// Everything the discovery engine needs of the kernel (raw ICMP with IP_PKTINFO, rtnetlink
+// neighbour queries, file capabilities) is there from this release on.
+constexpr unsigned kMinKernelMajor = 3;
+constexpr unsigned kMinKernelMinor = 10;
+
+}  // namespace
+
+COLDiscoveryApp::COLDiscoveryApp() : COLDiscoveryApp(nullptr, nullptr, nullptr) {}
+
+COLDiscoveryApp::COLDiscoveryApp(std::shared_ptr<ISystemProbe> probe,
+                                 std::shared_ptr<ISocketLayer> sockets, const char* appName)
+    : CWinApp(appName), m_pProbe(probe ? std::move(probe) : CreateSystemProbe()),
+      m_pSockets(std::move(sockets)) {}
+
+COLDiscoveryApp::~COLDiscoveryApp() {
+    StopScanThread();
+    LogWrite(LOG_DEBUG, "Orvalink Discovery Tool closed.");
+    LogClose();
+}
+
+bool COLDiscoveryApp::InitInstance() {
+    COLDiscoveryDlg dlg;
+
+    LoadVersionStrings();
+    SetRegistryKey(kCompanyKey);
+    m_prefs.Load();
+
+    LogOpen("debug.log");
+    LogSetLevel(LOG_WARNING);
+    LogWrite(LOG_DEBUG, "************************************************************");
+    LogWrite(LOG_DEBUG, "Orvalink Discovery Tool (V%s, Build %s, %s) starting.", g_strVersion.c_str(),
+             g_strBuild.c_str(), g_strSpecialBuild.c_str());
+
+    if (!CheckWindowsVersion()) {
+        ReportStartupFailure(LoadString(IDS_NEED_LINUX));
+    } else if (!CheckAdminRights()) {
+        ReportStartupFailure(LoadString(IDS_NEED_ADMIN));
+    } else if (!CreateScanThread()) {
+        ReportStartupFailure(LoadString(IDS_NO_SCAN_THREAD));
+    } else {
+        m_pMainWnd = dlg.GetSafeHwnd();
+        dlg.DoModal();
+        m_prefs.Save();
+    }
+
+    StopScanThread();
+    // The dialog's window is gone; late results from the worker must find no main window.
+    m_pMainWnd = 0;
+    return false;
+}
+
+bool COLDiscoveryApp::CheckWindowsVersion() {
+    LogWrite(LOG_DEBUG, "Checking version of Windows");
+    unsigned major = 0, minor = 0;
+    if (!m_pProbe->GetSystemVersion(&major, &minor))
+        return false;
+    if (major < kMinKernelMajor || (major == kMinKernelMajor && minor < kMinKernelMinor))
+        return false;
+    LogWrite(LOG_DEBUG, "  Windows is Win2k or newer");
+    return true;
+}
+
+bool COLDiscoveryApp::CheckAdminRights() {
+    LogWrite(LOG_DEBUG, "Checking whether current user has administrative rights");
+    bool admin = m_pProbe->HasRawSocketRights();
+    LogWrite(LOG_DEBUG, admin ? "  User has administrative rights"
+                              : "  User does not have administrative rights");
+    return admin;
+}
+
+bool COLDiscoveryApp::CreateScanThread() {
+    m_pScanThread = m_pSockets ? new (std::nothrow) CScanThread(m_pSockets)
+                               : new (std::nothrow) CScanThread();
+    if (!m_pScanThread) {
+        LogWrite(LOG_ERROR, "Can't create worker thread object");
+        return false;
+    }
+    return true;
+}
+
+void COLDiscoveryApp::StopScanThread() {
+    if (!m_pScanThread)
+        return;
+    m_pScanThread->Stop();
+    delete m_pScanThread;
+    m_pScanThread = nullptr;
+}
+
+void COLDiscoveryApp::ReportStartupFailure(const std::string& text) {
+    // The text is the message, never a format: it may carry a '%'.
+    LogWrite(LOG_ERROR, "%s", text.c_str());
+    AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
+}
+
+COLDiscoveryApp* GetOLDiscoveryApp() {
+    return dynamic_cast<COLDiscoveryApp*>(AfxGetApp());
+}

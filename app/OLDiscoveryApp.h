@@ -1,0 +1,48 @@
+#pragma once
+// The application object: start-up checks, the scan thread, the main dialog, shut-down.
+#include <memory>
+#include <string>
+
+#include "app/SystemProbe.h"
+#include "discovery/ScanApp.h"
+#include "platform/SocketLayer.h"
+#include "platform/qt/WinApp.h"
+#include "settings/Prefs.h"
+
+class CScanThread;
+
+class COLDiscoveryApp : public CWinApp, public CScanApp {
+public:
+    // The running system and its socket layer; the name is the program file's.
+    COLDiscoveryApp();
+    // probe null: the running system; sockets null: the system socket layer; appName null: the
+    // program file's base name.
+    COLDiscoveryApp(std::shared_ptr<ISystemProbe> probe, std::shared_ptr<ISocketLayer> sockets,
+                    const char* appName = nullptr);
+    ~COLDiscoveryApp() override;
+
+    // The whole run: checks, main dialog, save, stop. Always false.
+    bool InitInstance() override;
+
+    bool CheckWindowsVersion();
+    bool CheckAdminRights();
+    bool CreateScanThread();
+    // Stops and deletes the scan-thread object; nothing when there is none.
+    void StopScanThread();
+
+    CScanThread* m_pScanThread = nullptr;
+    CPrefs m_prefs;
+
+private:
+    // Error line, message box; the caller goes on with the stop.
+    void ReportStartupFailure(const std::string& text);
+
+    std::shared_ptr<ISystemProbe> m_pProbe;
+    std::shared_ptr<ISocketLayer> m_pSockets;
+};
+
+// The program's application object as the main dialog sees it, or null.
+COLDiscoveryApp* GetOLDiscoveryApp();
+
+// The program's one application object (app/TheApp.cpp; linked only into the program).
+extern COLDiscoveryApp theApp;

@@ -1,0 +1,388 @@
+#include "app/OLDiscoveryDlg.h"
+
+#include <QCoreApplication>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QTimerEvent>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <memory>
+
+#include "app/OLDiscoveryApp.h"
+#include "app/VersionInfo.h"
+#include "discovery/Orvalink.h"
+#include "discovery/ScanMessages.h"
+#include "discovery/ScanThread.h"
+#include "log/Log.h"
+#include "res/Resource.h"
+#include "res/StringTable.h"
+#include "settings/Prefs.h"
+
+// Q_INIT_RESOURCE must be used outside any namespace; the icons live in a static library.
+static void InitProgramResources() {
+    Q_INIT_RESOURCE(Program);
+}
+
+namespace {
+
+constexpr unsigned TIMER_TICK_PERIOD_MS = 1000;
+constexpr unsigned AUTO_REFRESH_TICKS = 10;
+
+enum class ControlKind { Static, ListView, DefPushButton, PushButton };
+
+struct ControlTemplate {
+    int id;
+    ControlKind kind;
+    const char* text;
+    int x, y, cx, cy;  // dialog units
+};
+
+// Template IDD_MAIN: 463 x 266 dialog units; controls in tab order.
+constexpr int kDialogWidthDlu = 463;
+constexpr int kDialogHeightDlu = 266;
+constexpr ControlTemplate kMainControls[] = {
+    {IDC_LIST_TITLE, ControlKind::Static, "<Available Orvalinks>", 7, 7, 145, 8},
+    {IDC_DEVICE_LIST, ControlKind::ListView, "", 7, 17, 449, 210},
+    {IDC_REFRESH, ControlKind::DefPushButton, "&Refresh", 7, 232, 61, 14},
+    {IDC_HINT, ControlKind::Static,
+     "Double click an entry to get to the Web interface.\nRight click on an entry to see "
+     "additional connection options.",
+     179, 234, 277, 25},
+    {IDC_SETTINGS, ControlKind::PushButton, "&Settings...", 74, 232, 61, 14},
+};
+
+struct ColumnTemplate {
+    unsigned headingId;
+    int width;  // pixels
+};
+
+constexpr ColumnTemplate kDeviceColumns[] = {
+    {IDS_COLUMN_IP, 100},
+    {IDS_COLUMN_MAC, 120},
+    {IDS_COLUMN_TYPE, 150},
+    {IDS_COLUMN_BUILD, 300},
+};
+
+QString Text(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+// Dialog units to pixels by the font's average character width and height, as the desktop
+// dialog manager does: x * width / 4, y * height / 8.
+struct DialogUnits {
+    explicit DialogUnits(const QFont& font) {
+        QFontMetrics metrics(font);
+        static const QString alphabet =
+            QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+        baseX = std::max(1, (metrics.horizontalAdvance(alphabet) / 26 + 1) / 2);
+        baseY = std::max(1, metrics.height());
+    }
+    int X(int dlu) const { return dlu * baseX / 4; }
+    int Y(int dlu) const { return dlu * baseY / 8; }
+    int baseX;
+    int baseY;
+};
+
+// Frees the payload of a window message that never reached its handler.
+void DisposeMessage(unsigned message, WPARAM wParam, LPARAM) {
+    if (message == WM_ADD_DEVICE)
+        delete reinterpret_cast<COrvalink*>(wParam);
+}
+
+}  // namespace
+
+COLDiscoveryDlg::COLDiscoveryDlg(QWidget* parent) : CDialogPersistent(IDD_MAIN, parent, 0) {
+    InitProgramResources();
+    m_hIcon.addFile(QStringLiteral(":/res/program-16.png"), QSize(16, 16));
+    m_hIcon.addFile(QStringLiteral(":/res/program-32.png"), QSize(32, 32));
+    m_hIcon.addFile(QStringLiteral(":/res/program-48.png"), QSize(48, 48));
+    CreateControls();
+    RegisterMainWindow();
+}
+
+COLDiscoveryDlg::~COLDiscoveryDlg() {
+    UnregisterMainWindow();
+}
+
+void COLDiscoveryDlg::CreateControls() {
+    // A caption with close and minimise boxes, no sizing border.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setSizeGripEnabled(false);
+
+    const DialogUnits dlu(font());
+    const int clientWidth = dlu.X(kDialogWidthDlu);
+    setFixedSize(clientWidth, dlu.Y(kDialogHeightDlu));
+
+    for (const ControlTemplate& item : kMainControls) {
+        QWidget* control = nullptr;
+        switch (item.kind) {
+        case ControlKind::Static: {
+            auto* label = new QLabel(Text(item.text), this);
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            label->setWordWrap(item.id == IDC_HINT);
+            label->setTextFormat(Qt::PlainText);
+            if (item.id == IDC_LIST_TITLE)
+                m_staticTitle = label;
+            else
+                m_staticHint = label;
+            control = label;
+            break;
+        }
+        case ControlKind::ListView: {
+            auto* list = new QTreeWidget(this);
+            list->setRootIsDecorated(false);
+            list->setItemsExpandable(false);
+            list->setUniformRowHeights(true);
+            list->setSortingEnabled(false);  // rows are placed by OnAddDevice
+            list->setSelectionMode(QAbstractItemView::SingleSelection);
+            list->setWordWrap(false);
+            list->header()->setStretchLastSection(false);
+            list->header()->setSectionsMovable(false);
+            list->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+            m_listDevices = list;
+            control = list;
+            break;
+        }
+        case ControlKind::DefPushButton:
+        case ControlKind::PushButton: {
+            auto* button = new QPushButton(Text(item.text), this);
+            button->setDefault(item.kind == ControlKind::DefPushButton);
+            button->setAutoDefault(false);
+            if (item.id == IDC_REFRESH)
+                m_btnRefresh = button;
+            else
+                m_btnSettings = button;
+            control = button;
+            break;
+        }
+        }
+        control->setObjectName(QStringLiteral("IDC_%1").arg(item.id));
+        control->setProperty("controlId", item.id);
+        control->setGeometry(dlu.X(item.x), dlu.Y(item.y), dlu.X(item.cx), dlu.Y(item.cy));
+    }
+
+    connect(m_btnRefresh, &QPushButton::clicked, this, [this] { OnRefresh(); });
+    connect(m_btnSettings, &QPushButton::clicked, this, [this] { OnSettings(); });
+
+    // Window managers do not let a program add to their window menu, so the dialog carries its
+    // own: the program icon in the top-right corner, above the list.
+    m_pSysMenu = new QMenu(this);
+    m_pSysMenu->addAction(Text(LoadString(IDS_SYSMENU_MINIMIZE)), this,
+                          [this] { OnSysCommand(SC_MINIMIZE, 0); });
+    m_pSysMenu->addAction(Text(LoadString(IDS_SYSMENU_CLOSE)), this,
+                          [this] { OnSysCommand(SC_CLOSE, 0); });
+    m_btnSysMenu = new QToolButton(this);
+    m_btnSysMenu->setObjectName(QStringLiteral("SystemMenuButton"));
+    m_btnSysMenu->setIcon(m_hIcon);
+    m_btnSysMenu->setIconSize(QSize(16, 16));
+    m_btnSysMenu->setAutoRaise(true);
+    m_btnSysMenu->setFocusPolicy(Qt::NoFocus);
+    m_btnSysMenu->setToolTip(Text(LoadString(IDS_SYSMENU_TIP)));
+    m_btnSysMenu->setPopupMode(QToolButton::InstantPopup);
+    m_btnSysMenu->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
+    m_btnSysMenu->setMenu(m_pSysMenu);
+    const int side = std::min(dlu.Y(17) - 2, 24);
+    m_btnSysMenu->setGeometry(clientWidth - dlu.X(7) - side, (dlu.Y(17) - side) / 2, side, side);
+}
+
+QWidget* COLDiscoveryDlg::GetDlgItem(int id) const {
+    return findChild<QWidget*>(QStringLiteral("IDC_%1").arg(id), Qt::FindDirectChildrenOnly);
+}
+
+void COLDiscoveryDlg::RegisterMainWindow() {
+    if (m_hWnd == 0)
+        m_hWnd = RegisterWindow(std::make_shared<CQtMessageTarget>(this, &DisposeMessage));
+}
+
+void COLDiscoveryDlg::UnregisterMainWindow() {
+    if (m_hWnd == 0)
+        return;
+    UnregisterWindow(m_hWnd);
+    m_hWnd = 0;
+    // Results already queued are never shown; deleting the events frees their records.
+    QCoreApplication::removePostedEvents(this, CWindowMessageEvent::EventType());
+}
+
+bool COLDiscoveryDlg::OnInitDialog() {
+    RegisterMainWindow();  // a second DoModal on the same object gets a window again
+    CDialogPersistent::OnInitDialog();
+
+    std::string about = LoadString(IDS_ABOUTBOX);
+    if (m_pSysMenu && !about.empty()) {
+        m_pSysMenu->addSeparator();
+        m_pSysMenu->addAction(Text(about), this, [this] { OnSysCommand(IDM_ABOUTBOX, 0); });
+    }
+
+    setWindowIcon(m_hIcon);
+
+    LoadVersionText();
+    setWindowTitle(Text(LoadString(IDS_APP_TITLE) + " (V" + m_strVersion + ")"));
+
+    m_strListTitle = LoadString(IDS_LIST_TITLE);
+
+    COLDiscoveryApp* app = GetOLDiscoveryApp();
+    if (app) {
+        m_pPrefs = &app->m_prefs;
+        if (app->m_pScanThread)
+            app->m_pScanThread->Start();
+    }
+
+    m_listDevices->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_listDevices->setAllColumnsShowFocus(true);
+    QStringList headings;
+    for (const ColumnTemplate& column : kDeviceColumns)
+        headings << Text(LoadString(column.headingId));
+    m_listDevices->setColumnCount(static_cast<int>(headings.size()));
+    m_listDevices->setHeaderLabels(headings);
+    for (int i = 0; i < static_cast<int>(std::size(kDeviceColumns)); ++i)
+        m_listDevices->header()->resizeSection(i, kDeviceColumns[i].width);
+
+    UpdateHint();
+    OnRefresh();
+    m_nTimerId = static_cast<unsigned>(startTimer(static_cast<int>(TIMER_TICK_PERIOD_MS)));
+    m_listDevices->setFocus();
+    return true;
+}
+
+void COLDiscoveryDlg::DoDataExchange(bool saveAndValidate) {
+    CDialogPersistent::DoDataExchange(saveAndValidate);
+    if (saveAndValidate) {
+        m_strHint = m_staticHint->text().toStdString();
+        m_strListTitle = m_staticTitle->text().toStdString();
+    } else {
+        m_staticHint->setText(Text(m_strHint));
+        m_staticTitle->setText(Text(m_strListTitle));
+    }
+}
+
+void COLDiscoveryDlg::OnDestroy() {
+    if (m_nTimerId != 0) {
+        killTimer(static_cast<int>(m_nTimerId));
+        m_nTimerId = 0;
+    }
+    UnregisterMainWindow();
+    CDialogPersistent::OnDestroy();
+}
+
+void COLDiscoveryDlg::UpdateHint() {
+    int action = m_pPrefs ? m_pPrefs->GetDoubleClickAction() : ACTION_BROWSER;
+    unsigned id = IDS_HINT_BROWSER;
+    if (action == ACTION_TELNET)
+        id = IDS_HINT_TELNET;
+    else if (action == ACTION_COPYIP)
+        id = IDS_HINT_COPYIP;
+    m_strHint = LoadString(id);
+    UpdateData(false);
+}
+
+void COLDiscoveryDlg::LoadVersionText() {
+    m_strVersion = "0.99";
+    CVersionInfo info;
+    std::string fileVersion = info.GetFileVersion();
+    if (!fileVersion.empty()) {
+        std::string build;
+        ParseFileVersion(fileVersion, m_strVersion, build);
+    }
+}
+
+void COLDiscoveryDlg::OnRefresh() {
+    COLDiscoveryApp* app = GetOLDiscoveryApp();
+    if (!app || !app->m_pScanThread)
+        return;
+    m_btnRefresh->setEnabled(false);
+    m_nRowCount = 0;
+    m_listDevices->clear();
+    // Without a worker nothing is posted and no scan end will come to enable the button.
+    if (!app->m_pScanThread->RequestScan())
+        m_btnRefresh->setEnabled(true);
+}
+
+void COLDiscoveryDlg::OnSettings() {}
+
+void COLDiscoveryDlg::OnTimer(unsigned) {
+    ++m_nTicks;
+    if (m_nTicks % AUTO_REFRESH_TICKS == 0 && m_pPrefs && m_pPrefs->GetAutoRefresh()) {
+        LogWrite(LOG_DEBUG, "Auto Refresh");
+        OnRefresh();
+    }
+}
+
+LRESULT COLDiscoveryDlg::OnAddDevice(WPARAM wParam, LPARAM) {
+    std::unique_ptr<COrvalink> record(reinterpret_cast<COrvalink*>(wParam));
+    if (!record)
+        return 1;
+
+    // Ascending text order of the IP column, character by character; equal texts keep their
+    // arrival order.
+    const QString ip = Text(record->m_strIP);
+    const std::string& key = record->m_strIP;
+    int low = 0, high = m_listDevices->topLevelItemCount();
+    while (low < high) {
+        int mid = (low + high) / 2;
+        if (key < m_listDevices->topLevelItem(mid)->text(0).toStdString())
+            high = mid;
+        else
+            low = mid + 1;
+    }
+    auto* row = new QTreeWidgetItem(QStringList{ip, Text(record->m_strMAC),
+                                                Text(record->m_strType), Text(record->m_strBuild)});
+    m_listDevices->insertTopLevelItem(low, row);
+    ++m_nRowCount;
+    return 1;
+}
+
+LRESULT COLDiscoveryDlg::OnScanDone(WPARAM, LPARAM) {
+    m_btnRefresh->setEnabled(true);
+    return 1;
+}
+
+void COLDiscoveryDlg::OnSysCommand(unsigned command, LPARAM) {
+    switch (command & 0xFFF0) {
+    case IDM_ABOUTBOX:
+        // The About box is opened from here once it exists.
+        break;
+    case SC_MINIMIZE:
+        showMinimized();
+        break;
+    case SC_CLOSE:
+        close();
+        break;
+    default:
+        break;
+    }
+}
+
+LRESULT COLDiscoveryDlg::WindowProc(unsigned message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_ADD_DEVICE:
+        return OnAddDevice(wParam, lParam);
+    case WM_SCAN_DONE:
+        return OnScanDone(wParam, lParam);
+    default:
+        return 0;
+    }
+}
+
+void COLDiscoveryDlg::customEvent(QEvent* event) {
+    if (event->type() != CWindowMessageEvent::EventType()) {
+        CDialogPersistent::customEvent(event);
+        return;
+    }
+    auto* message = static_cast<CWindowMessageEvent*>(event);
+    message->Take();
+    WindowProc(message->Message(), message->WParam(), message->LParam());
+}
+
+void COLDiscoveryDlg::timerEvent(QTimerEvent* event) {
+    if (m_nTimerId != 0 && event->timerId() == static_cast<int>(m_nTimerId))
+        OnTimer(m_nTimerId);
+    else
+        CDialogPersistent::timerEvent(event);
+}

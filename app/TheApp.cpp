@@ -1,0 +1,3 @@
+#include "app/OLDiscoveryApp.h"
+
+COLDiscoveryApp theApp;

@@ -1,0 +1,52 @@
+#pragma once
+// Resource ids: dialog templates, controls, menus, icons and the string table.
+
+// Dialog templates
+constexpr unsigned IDD_MAIN = 102;
+constexpr unsigned IDD_SETTINGS = 129;
+constexpr unsigned IDD_ABOUTBOX = 130;
+
+// Icons and menus
+constexpr unsigned IDI_PROGRAM = 128;
+constexpr unsigned IDR_CONTEXT_MENU = 130;
+
+// Controls of the main dialog
+constexpr int IDC_REFRESH = 3;
+constexpr int IDC_SETTINGS = 4;
+constexpr int IDC_DEVICE_LIST = 1001;
+constexpr int IDC_HINT = 1009;
+constexpr int IDC_LIST_TITLE = 1010;
+
+// System-menu command of the About item
+constexpr unsigned IDM_ABOUTBOX = 0x10;
+
+// Context-menu commands
+constexpr unsigned ID_WEBBROWSER = 32771;
+constexpr unsigned ID_TELNET = 32772;
+constexpr unsigned ID_LOCATE = 32774;
+constexpr unsigned ID_EDIT_COPY = 57634;
+
+// String table
+constexpr unsigned IDS_ABOUTBOX = 101;
+constexpr unsigned IDS_NEED_ADMIN = 102;
+constexpr unsigned IDS_NEED_WIN2K = 103;
+constexpr unsigned IDS_NO_SCAN_THREAD = 104;
+constexpr unsigned IDS_COLUMN_IP = 106;
+constexpr unsigned IDS_COLUMN_MAC = 107;
+constexpr unsigned IDS_COLUMN_TYPE = 108;
+constexpr unsigned IDS_COLUMN_BUILD = 109;
+constexpr unsigned IDS_HINT_BROWSER = 110;
+constexpr unsigned IDS_HINT_TELNET = 111;
+constexpr unsigned IDS_HINT_COPYIP = 112;
+constexpr unsigned IDS_WEB_ADDRESS = 113;
+constexpr unsigned IDS_MAKER_ADDRESS = 114;
+constexpr unsigned IDS_DEVELOPMENT = 115;
+constexpr unsigned IDS_APP_TITLE = 116;
+constexpr unsigned IDS_LIST_TITLE = 117;
+constexpr unsigned IDS_COPYRIGHT = 118;
+// The system check of the Linux build: what the program needs instead of Windows 2000.
+constexpr unsigned IDS_NEED_LINUX = 119;
+// The window's own system menu (window managers keep theirs closed to programs).
+constexpr unsigned IDS_SYSMENU_MINIMIZE = 120;
+constexpr unsigned IDS_SYSMENU_CLOSE = 121;
+constexpr unsigned IDS_SYSMENU_TIP = 122;

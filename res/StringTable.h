@@ -1,0 +1,6 @@
+#pragma once
+// The program's string table: every text the user sees that is not part of a dialog template.
+#include <string>
+
+// The text of the given string id; empty when the table has no such entry.
+std::string LoadString(unsigned id);

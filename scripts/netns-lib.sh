@@ -1,0 +1,200 @@
+# shellcheck shell=bash
+# A throw-away test network in Linux network namespaces, for the namespace tests, the demo and
+# the scale benchmark. Every packet stays inside the namespaces made here; nothing is added to
+# the root namespace, and everything is removed again on exit, also after a failure or Ctrl-C.
+#
+# Usage (source it, as root; bash):
+#   source scripts/netns-lib.sh
+#   netns_setup                        # namespaces, bridge, router; traps EXIT/INT/TERM
+#   netns_add_devices 10.77.1.1 3 --type "OL-2000" --build "1.2.3"   # 3 simulated devices
+#   netns_add_devices 10.77.1.9 1 --no-extra --duplicate           # more orvalink-sim options
+#   netns_add_far_device 10.78.0.20 --type "OL-Far" --build "9"     # a device behind the router
+#   netns_default_route on             # (off by default) host default route via the router
+#   netns_host oldiscovery-scan        # run a command in the host namespace
+#   netns_teardown                     # optional: the EXIT trap does it anyway
+#
+# The network: namespace "$NETNS_PREFIX-host" (interface lan0, $NETNS_HOST_IP/16) is where the
+# tool runs. It shares a bridge (namespace "-lan") with the device namespace "-dev" (interface
+# eth0, no address: orvalink-sim answers for every device address itself, each with its own
+# hardware address 02:00:<IP bytes>) and with the router "-rtr" (lan0 $NETNS_ROUTER_IP, far0
+# 10.78.0.1/24). Behind the router, namespace "-far" holds the far devices on 10.78.0.0/24.
+# Routers never forward 255.255.255.255, so orvalink-sim --relay-from/--relay-to runs in the
+# router and repeats discover requests onto the far subnet; the answers are routed back.
+#
+# Variables: ORVALINK_SIM (path of orvalink-sim, required before netns_add_*),
+# NETNS_PREFIX (set by netns_setup, unique per run), NETNS_HOST_IP, NETNS_ROUTER_IP.
+# netns_setup exits with status 77 (the tests' skip code) when namespaces cannot be made.
+
+NETNS_HOST_IP=10.77.0.10
+NETNS_ROUTER_IP=10.77.0.1
+NETNS_FAR_SUBNET=10.78.0.0/24
+NETNS_FAR_ROUTER_IP=10.78.0.1
+NETNS_PREFIX=""
+NETNS_MADE=()   # namespaces this run created, removed by netns_teardown
+NETNS_PIDS=()   # processes this run started inside them
+NETNS_TMP=""
+
+netns_skip() {
+    echo "SKIP: $*" >&2
+    exit 77
+}
+
+# ns <name> <command...>: runs a command inside one of this run's namespaces.
+netns_exec() {
+    local ns=$1; shift
+    ip netns exec "$NETNS_PREFIX-$ns" "$@"
+}
+
+netns_host() {
+    netns_exec host "$@"
+}
+
+_netns_add() {
+    ip netns add "$NETNS_PREFIX-$1" || return 1
+    NETNS_MADE+=("$NETNS_PREFIX-$1")
+    netns_exec "$1" ip link set lo up
+    # IPv6 would only add router solicitations and DAD noise.
+    netns_exec "$1" sysctl -q -w net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1 >/dev/null 2>&1 || true
+}
+
+# _netns_link <nsA> <ifA> <nsB> <ifB>: a veth pair made directly inside the two namespaces.
+_netns_link() {
+    ip link add "$2" netns "$NETNS_PREFIX-$1" type veth peer name "$4" netns "$NETNS_PREFIX-$3"
+}
+
+netns_setup() {
+    [ "$(id -u)" -eq 0 ] || netns_skip "network namespaces need root"
+    command -v ip >/dev/null 2>&1 || netns_skip "ip (iproute2) is not installed"
+    NETNS_PREFIX="oldt-$$-${RANDOM}${RANDOM}"
+    trap netns_teardown EXIT
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
+    if ! ip netns add "$NETNS_PREFIX-host" 2>/dev/null; then
+        NETNS_PREFIX=""
+        netns_skip "cannot create network namespaces here (ip netns add failed)"
+    fi
+    NETNS_MADE+=("$NETNS_PREFIX-host")
+    netns_exec host ip link set lo up
+    netns_exec host sysctl -q -w net.ipv6.conf.all.disable_ipv6=1 >/dev/null 2>&1 || true
+    NETNS_TMP=$(mktemp -d /tmp/oldnetns.XXXXXX)
+
+    local errexit=+e
+    case $- in *e*) errexit=-e ;; esac
+    set -e
+    _netns_add lan
+    _netns_add dev
+    _netns_add rtr
+    _netns_add far
+    netns_exec lan ip link add br0 type bridge
+    netns_exec lan ip link set br0 up
+    # Frames must reach every port at once; no learning delay in a test.
+    netns_exec lan ip link set br0 type bridge forward_delay 0 stp_state 0 2>/dev/null || true
+    _netns_link host lan0 lan p-host
+    _netns_link dev eth0 lan p-dev
+    _netns_link rtr lan0 lan p-rtr
+    _netns_link rtr far0 far eth0
+    local port
+    for port in p-host p-dev p-rtr; do
+        netns_exec lan ip link set "$port" master br0
+        netns_exec lan ip link set "$port" up
+    done
+    netns_exec host ip addr add "$NETNS_HOST_IP/16" dev lan0
+    netns_exec host ip link set lan0 up
+    # The far devices answer from another subnet; do not let source validation drop them.
+    netns_exec host sysctl -q -w net.ipv4.conf.all.rp_filter=0 net.ipv4.conf.lan0.rp_filter=0 >/dev/null
+    netns_exec dev ip link set eth0 up
+    netns_exec rtr ip addr add "$NETNS_ROUTER_IP/16" dev lan0
+    netns_exec rtr ip addr add "$NETNS_FAR_ROUTER_IP/24" dev far0
+    netns_exec rtr ip link set lan0 up
+    netns_exec rtr ip link set far0 up
+    netns_exec rtr sysctl -q -w net.ipv4.ip_forward=1 >/dev/null
+    netns_exec far ip link set eth0 up
+    set "$errexit"
+}
+
+# netns_default_route on|off: the host's default route via the router.
+netns_default_route() {
+    if [ "$1" = on ]; then
+        netns_host ip route replace default via "$NETNS_ROUTER_IP" dev lan0
+    else
+        netns_host ip route del default 2>/dev/null || true
+    fi
+}
+
+# netns_far_route on|off: a route to the far subnet only (no default route).
+netns_far_route() {
+    if [ "$1" = on ]; then
+        netns_host ip route replace "$NETNS_FAR_SUBNET" via "$NETNS_ROUTER_IP" dev lan0
+    else
+        netns_host ip route del "$NETNS_FAR_SUBNET" 2>/dev/null || true
+    fi
+}
+
+# _netns_start <ns> <args...>: starts orvalink-sim in a namespace and waits (at most 10 s) until it
+# listens.
+_netns_start() {
+    local ns=$1; shift
+    [ -n "${ORVALINK_SIM:-}" ] && [ -x "$ORVALINK_SIM" ] || { echo "ORVALINK_SIM is not set" >&2; return 1; }
+    local fifo
+    fifo="$NETNS_TMP/ready.${#NETNS_PIDS[@]}"
+    mkfifo "$fifo"
+    netns_exec "$ns" "$ORVALINK_SIM" "$@" --ready "$fifo" &
+    NETNS_PIDS+=("$!")
+    local line=""
+    read -r -t 10 line <>"$fifo" || true
+    rm -f "$fifo"
+    if [ "$line" != ready ]; then
+        echo "orvalink-sim did not start: $*" >&2
+        return 1
+    fi
+}
+
+# netns_add_devices <first-ip> <count> [orvalink-sim options...]: simulated devices on the LAN.
+netns_add_devices() {
+    local first=$1 count=$2; shift 2
+    _netns_start dev --interface eth0 --devices "$first" "$count" "$@"
+}
+
+# netns_add_far_device <ip> [orvalink-sim options...]: a device behind the router (10.78.0.0/24).
+# The first call also starts the router's relay.
+netns_add_far_device() {
+    local ip=$1; shift
+    if [ -z "${NETNS_RELAY_STARTED:-}" ]; then
+        _netns_start rtr --relay-from lan0 --relay-to far0 || return 1
+        NETNS_RELAY_STARTED=1
+    fi
+    _netns_start far --interface eth0 --device "$ip" --gateway "$NETNS_FAR_ROUTER_IP" "$@"
+}
+
+# netns_stop_devices: ends every simulator started so far (the network stays).
+netns_stop_devices() {
+    local pid
+    for pid in "${NETNS_PIDS[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    for pid in "${NETNS_PIDS[@]}"; do
+        wait "$pid" 2>/dev/null || true
+    done
+    NETNS_PIDS=()
+    NETNS_RELAY_STARTED=""
+}
+
+netns_teardown() {
+    local status=$?
+    trap - EXIT INT TERM
+    netns_stop_devices
+    local ns pid
+    for ns in "${NETNS_MADE[@]}"; do
+        # Anything else still running in there (a tool under test) ends with its namespace.
+        for pid in $(ip netns pids "$ns" 2>/dev/null); do
+            kill "$pid" 2>/dev/null || true
+        done
+    done
+    for ns in "${NETNS_MADE[@]}"; do
+        ip netns del "$ns" 2>/dev/null || true
+    done
+    NETNS_MADE=()
+    [ -n "$NETNS_TMP" ] && rm -rf "$NETNS_TMP"
+    NETNS_TMP=""
+    return $status
+}

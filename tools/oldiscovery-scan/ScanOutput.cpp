@@ -1,0 +1,110 @@
+#include "ScanOutput.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+std::uint32_t NumericIp(const std::string& ip)
+{
+    in_addr addr{};
+    return inet_pton(AF_INET, ip.c_str(), &addr) == 1 ? ntohl(addr.s_addr) : 0xFFFFFFFFu;
+}
+
+std::string TableField(const std::string& text)
+{
+    std::string out;
+    for (unsigned char c : text) {
+        switch (c) {
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\\': out += "\\\\"; break;
+        default:
+            if (c < 0x20 || c == 0x7F) {
+                char hex[5];
+                std::snprintf(hex, sizeof hex, "\\x%02X", c);
+                out += hex;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out;
+}
+
+std::string JsonString(const std::string& text)
+{
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20 || c >= 0x7F) {
+                char hex[7];
+                std::snprintf(hex, sizeof hex, "\\u%04X", c);
+                out += hex;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+}  // namespace
+
+void SortDevices(std::vector<COrvalink>& devices)
+{
+    std::stable_sort(devices.begin(), devices.end(), [](const COrvalink& a, const COrvalink& b) {
+        return NumericIp(a.m_strIP) < NumericIp(b.m_strIP);
+    });
+}
+
+std::string FormatTable(const std::vector<COrvalink>& devices)
+{
+    std::string out;
+    for (const COrvalink& d : devices)
+        out += TableField(d.m_strIP) + "\t" + TableField(d.m_strMAC) + "\t" + TableField(d.m_strType) + "\t" +
+               TableField(d.m_strBuild) + "\n";
+    return out;
+}
+
+std::string FormatJson(const std::vector<COrvalink>& devices)
+{
+    std::string out = "[";
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        const COrvalink& d = devices[i];
+        out += i ? ",\n  " : "\n  ";
+        out += "{\"ip\": " + JsonString(d.m_strIP) + ", \"mac\": " + JsonString(d.m_strMAC) +
+               ", \"type\": " + JsonString(d.m_strType) + ", \"build\": " + JsonString(d.m_strBuild) + "}";
+    }
+    out += devices.empty() ? "]\n" : "\n]\n";
+    return out;
+}
+
+bool IsDottedQuad(const std::string& text)
+{
+    int octets = 0;
+    std::size_t i = 0;
+    while (octets < 4) {
+        std::size_t start = i;
+        unsigned value = 0;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && i - start < 3)
+            value = value * 10 + unsigned(text[i++] - '0');
+        if (i == start || value > 255 || (i < text.size() && text[i] >= '0' && text[i] <= '9'))
+            return false;
+        if (++octets < 4) {
+            if (i >= text.size() || text[i] != '.')
+                return false;
+            ++i;
+        }
+    }
+    return i == text.size();
+}

@@ -1,0 +1,171 @@
+// oldiscovery-scan: one discovery run from the command line, with the program's own engine.
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ScanOutput.h"
+#include "discovery/ScanApp.h"
+#include "discovery/ScanMessages.h"
+#include "discovery/ScanThread.h"
+#include "log/Log.h"
+#include "platform/Messages.h"
+#include "platform/Privileges.h"
+#include "platform/SocketLayer.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: oldiscovery-scan [--json] [--log FILE]\n"
+    "       oldiscovery-scan --locate IP [--log FILE]\n"
+    "Finds Orvalink devices on the local network (one ICMP discovery run, about one second\n"
+    "after the last answer, at most a few seconds) and prints one line per device:\n"
+    "IP address, MAC address, device type and build, separated by tabs (\"n/a\" where a device\n"
+    "gave nothing; control characters in a field are written as \\t, \\n, \\r, \\\\ or \\xHH).\n"
+    "  --json         print a JSON array of {\"ip\", \"mac\", \"type\", \"build\"} instead\n"
+    "  --locate IP    ask the device at IP to make itself known, then exit\n"
+    "  --log FILE     write the engine's diagnostic lines, all levels, to FILE\n"
+    "  --help         this text\n"
+    "Needs raw ICMP sockets: run as root, or give the program the cap_net_raw capability\n"
+    "(setcap cap_net_raw+p oldiscovery-scan). Exit status 0 when the run took place.\n";
+
+// The stand-in for the main window: queues what the worker posts and wakes the waiting thread.
+class CMessageSink : public IMessageTarget {
+public:
+    bool Deliver(unsigned message, WPARAM wParam, LPARAM lParam) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_queue.push_back(MSG{message, wParam, lParam});
+        m_cv.notify_one();
+        return true;
+    }
+
+    bool Wait(MSG& msg, std::chrono::milliseconds timeout)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (!m_cv.wait_for(lock, timeout, [this] { return !m_queue.empty(); }))
+            return false;
+        msg = m_queue.front();
+        m_queue.pop_front();
+        return true;
+    }
+
+    // Frees the records of messages nobody will read.
+    ~CMessageSink() override
+    {
+        for (const MSG& msg : m_queue)
+            if (msg.message == WM_ADD_DEVICE)
+                delete reinterpret_cast<COrvalink*>(msg.wParam);
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::deque<MSG> m_queue;
+};
+
+int Usage(const char* problem)
+{
+    std::fprintf(stderr, "oldiscovery-scan: %s\n%s", problem, kUsage);
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    bool json = false;
+    std::string locate, logFile;
+    bool haveLocate = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (a == "--json") {
+            json = true;
+        } else if (a == "--locate" || a == "--log") {
+            if (i + 1 >= argc)
+                return Usage((a + " needs an argument").c_str());
+            (a == "--log" ? logFile : locate) = argv[++i];
+            haveLocate = haveLocate || a == "--locate";
+        } else {
+            return Usage(("unknown argument: " + a).c_str());
+        }
+    }
+    if (haveLocate && !IsDottedQuad(locate))
+        return Usage(("not an IPv4 address: " + locate).c_str());
+    if (haveLocate && json)
+        return Usage("--json and --locate exclude each other");
+
+    if (!HasNetRawPermitted()) {
+        std::fprintf(stderr,
+                     "oldiscovery-scan: raw ICMP sockets need root or the cap_net_raw capability.\n"
+                     "Run it as root, or grant it once: sudo setcap cap_net_raw+p %s\n",
+                     argv[0]);
+        return 1;
+    }
+    if (!logFile.empty()) {
+        LogOpen(logFile.c_str());
+        LogSetLevel(LOG_DEBUG);
+    }
+
+    auto sink = std::make_shared<CMessageSink>();
+    CScanApp app;
+    app.m_pMainWnd = RegisterWindow(sink);
+    CScanThread scanner(CreateSystemSocketLayer());
+    int status = 0;
+    std::vector<COrvalink> devices;
+
+    if (!scanner.Start()) {
+        std::fprintf(stderr, "oldiscovery-scan: the raw ICMP socket could not be opened%s\n",
+                     logFile.empty() ? " (see --log)" : "");
+        status = 1;
+    } else if (haveLocate) {
+        scanner.RequestLocate(locate);  // sent before the stop command below is taken
+    } else if (!scanner.RequestScan()) {
+        std::fprintf(stderr, "oldiscovery-scan: the scan could not be started\n");
+        status = 1;
+    } else {
+        // The engine ends every scan by itself within a few seconds; this bound only guards
+        // against a worker that died.
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        bool done = false;
+        while (!done) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(limit - std::chrono::steady_clock::now());
+            MSG msg;
+            if (left.count() <= 0 || !sink->Wait(msg, left)) {
+                std::fprintf(stderr, "oldiscovery-scan: the scan did not end\n");
+                status = 1;
+                break;
+            }
+            if (msg.message == WM_ADD_DEVICE && msg.wParam) {
+                std::unique_ptr<COrvalink> record(reinterpret_cast<COrvalink*>(msg.wParam));
+                devices.push_back(*record);
+            } else if (msg.message == WM_SCAN_DONE) {
+                done = true;
+            }
+        }
+    }
+    if (!scanner.Stop() && status == 0) {
+        std::fprintf(stderr, "oldiscovery-scan: the scan worker did not stop\n");
+        status = 1;
+    }
+    UnregisterWindow(app.m_pMainWnd.exchange(0));
+
+    if (status == 0 && !haveLocate) {
+        SortDevices(devices);
+        std::string out = json ? FormatJson(devices) : FormatTable(devices);
+        std::fwrite(out.data(), 1, out.size(), stdout);
+    }
+    if (!logFile.empty())
+        LogClose();
+    return status;
+}

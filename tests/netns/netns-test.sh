@@ -1,0 +1,194 @@
+#!/usr/bin/env bash
+# Namespace tests of the discovery engine on a real (virtual) network: oldiscovery-scan runs in
+# the host namespace of a throw-away test network against orvalink-sim devices.
+# usage: netns-test.sh <case>      (ORVALINK_SIM and OLDISCOVERY_SCAN name the programs)
+# Exit 0 pass, 1 fail, 77 skipped (no namespaces here).
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../../scripts/netns-lib.sh"
+: "${ORVALINK_SIM:?}" "${OLDISCOVERY_SCAN:?}"
+
+failures=0
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+# expect_eq <what> <expected> <actual>
+expect_eq() {
+    if [ "$2" != "$3" ]; then
+        fail "$1"
+        echo "--- expected" >&2; printf '%s\n' "$2" >&2
+        echo "--- actual" >&2; printf '%s\n' "$3" >&2
+    fi
+}
+
+# scan [args...]: runs oldiscovery-scan in the host namespace; output in $out, status in $rc,
+# the engine's log in $log, the run time in ms in $ms.
+scan() {
+    log="$NETNS_TMP/scan.log"
+    rm -f "$log"
+    local t0 t1
+    t0=$(date +%s%N)
+    out=$(netns_host "$OLDISCOVERY_SCAN" --log "$log" "$@")
+    rc=$?
+    t1=$(date +%s%N)
+    ms=$(((t1 - t0) / 1000000))
+    [ "$rc" -eq 0 ] || fail "oldiscovery-scan $* exited with $rc"
+}
+
+# log_has <text>: the scan log holds a line ending in text (fixed string).
+log_has() {
+    grep -qF -- "$1" "$log"
+}
+
+T=$'\t'
+lan_devices() {
+    netns_add_devices 10.77.1.1 3 --type "OL-2000" --build "1.2.3" || exit 1
+    netns_add_devices 10.77.1.7 1 --extra 'build:7.0 beta\ntype:OL-Mini\r\n' || exit 1
+    netns_add_devices 10.77.1.9 1 --no-extra || exit 1
+}
+lan_expected="10.77.1.1${T}02:00:0A:4D:01:01${T}OL-2000${T}1.2.3
+10.77.1.2${T}02:00:0A:4D:01:02${T}OL-2000${T}1.2.3
+10.77.1.3${T}02:00:0A:4D:01:03${T}OL-2000${T}1.2.3
+10.77.1.7${T}02:00:0A:4D:01:07${T}OL-Mini\\r${T}7.0 beta
+10.77.1.9${T}02:00:0A:4D:01:09${T}n/a${T}n/a"
+
+case_devices() {
+    # No default route: the broadcast still leaves through the named interface.
+    lan_devices
+    scan
+    expect_eq "devices without a default route" "$lan_expected" "$out"
+    log_has "Found 5 Orvalink(s)" || fail "summary line missing"
+    log_has "No extra data received" || fail "36-byte reply not logged as such"
+}
+
+case_default_route() {
+    lan_devices
+    netns_default_route on
+    scan
+    expect_eq "devices with a default route" "$lan_expected" "$out"
+}
+
+case_wrong_subnet() {
+    lan_devices
+    netns_add_far_device 10.78.0.20 --type "OL-Far" --build "9.9" || exit 1
+    netns_far_route on
+    scan
+    expect_eq "device behind the router" "$lan_expected
+10.78.0.20${T}n/a${T}OL-Far${T}9.9" "$out"
+    # Its own lines: the address, then Wrong Subnet before the next device's address.
+    tr -d '\r' <"$log" | awk '/IP: 10.78.0.20$/ {far=1; next} far && /IP: / {exit} far && /Wrong Subnet$/ {found=1} END {exit !found}' ||
+        fail "no Wrong Subnet for the far device"
+    # Without any route back the lookup fails the same way.
+    netns_far_route off
+    scan
+    expect_eq "device behind the router, no route" "$lan_expected
+10.78.0.20${T}n/a${T}OL-Far${T}9.9" "$out"
+}
+
+case_duplicate_unmarked() {
+    netns_add_devices 10.77.1.1 1 --type "OL-Dup" --build 1 --duplicate || exit 1
+    netns_add_devices 10.77.1.2 1 --type "OL-Std" --build 1 --unmarked || exit 1
+    scan
+    expect_eq "duplicate reply gives two records, unmarked advertisement none" \
+        "10.77.1.1${T}02:00:0A:4D:01:01${T}OL-Dup${T}1
+10.77.1.1${T}02:00:0A:4D:01:01${T}OL-Dup${T}1" "$out"
+    log_has "Found 2 Orvalink(s)" || fail "duplicate not counted twice"
+}
+
+case_no_neighbour() {
+    # The device answers without asking for our address first, so the host has no neighbour
+    # entry and must ask for the device's address itself.
+    netns_add_devices 10.77.1.5 2 --type "OL-Quiet" --build 2 --no-arp-first || exit 1
+    scan
+    expect_eq "resolved by ARP" "10.77.1.5${T}02:00:0A:4D:01:05${T}OL-Quiet${T}2
+10.77.1.6${T}02:00:0A:4D:01:06${T}OL-Quiet${T}2" "$out"
+}
+
+case_locate() {
+    local record="$NETNS_TMP/record"
+    mkfifo "$record"
+    exec 3<>"$record"
+    netns_add_devices 10.77.1.1 2 --record "$record" || exit 1
+    scan --locate 10.77.1.2
+    [ -z "$out" ] || fail "locate printed something: $out"
+    local line=""
+    read -r -t 5 line <&3 || true
+    expect_eq "locate request on the wire" "0A 4A 8C 69 FE E4 00 22 62 6C 69 6E 6B 3A 33 30 00" "$line"
+    # A discover request is not recorded; only the locate request is.
+    scan --locate 10.77.1.1
+    read -r -t 5 line <&3 || true
+    expect_eq "second locate request" "0A 4A 8C 69 FE E4 00 22 62 6C 69 6E 6B 3A 33 30 00" "$line"
+    exec 3<&-
+}
+
+case_two_scans_json() {
+    lan_devices
+    scan
+    local first=$out
+    scan
+    expect_eq "second scan lists the same devices" "$first" "$out"
+    scan --json
+    expect_eq "JSON" '[
+  {"ip": "10.77.1.1", "mac": "02:00:0A:4D:01:01", "type": "OL-2000", "build": "1.2.3"},
+  {"ip": "10.77.1.2", "mac": "02:00:0A:4D:01:02", "type": "OL-2000", "build": "1.2.3"},
+  {"ip": "10.77.1.3", "mac": "02:00:0A:4D:01:03", "type": "OL-2000", "build": "1.2.3"},
+  {"ip": "10.77.1.7", "mac": "02:00:0A:4D:01:07", "type": "OL-Mini\r", "build": "7.0 beta"},
+  {"ip": "10.77.1.9", "mac": "02:00:0A:4D:01:09", "type": "n/a", "build": "n/a"}
+]' "$out"
+}
+
+case_oversize_ping() {
+    # Devices answer 1.5 s late; meanwhile the router pings the host with 3000-byte packets,
+    # more than the engine's 2048-byte buffer. The scan must go on and list the devices.
+    netns_add_devices 10.77.1.1 2 --type "OL-Late" --build 3 --delay 1500 || exit 1
+    netns_exec rtr ping -q -s 3000 -c 8 -i 0.2 "$NETNS_HOST_IP" >/dev/null 2>&1 &
+    local ping=$!
+    scan
+    wait "$ping"
+    expect_eq "devices after oversize packets" "10.77.1.1${T}02:00:0A:4D:01:01${T}OL-Late${T}3
+10.77.1.2${T}02:00:0A:4D:01:02${T}OL-Late${T}3" "$out"
+}
+
+case_ping_flood() {
+    # Unrelated ICMP that never pauses for a second must not keep the scan alive past its bound.
+    netns_add_devices 10.77.1.1 1 --type "OL-Busy" --build 4 || exit 1
+    netns_exec rtr ping -q -i 0.05 -w 12 "$NETNS_HOST_IP" >/dev/null 2>&1 &
+    local ping=$!
+    scan
+    kill "$ping" 2>/dev/null
+    wait "$ping" 2>/dev/null
+    expect_eq "device during a ping flood" "10.77.1.1${T}02:00:0A:4D:01:01${T}OL-Busy${T}4" "$out"
+    if [ "$ms" -lt 4500 ] || [ "$ms" -gt 8000 ]; then
+        fail "scan during a ping flood took $ms ms (bound is about 5 s)"
+    fi
+}
+
+case_no_rights() {
+    # Run as nobody without capabilities: a clear message and no scan.
+    local copy="$NETNS_TMP/oldiscovery-scan"
+    cp "$OLDISCOVERY_SCAN" "$copy"
+    chmod 755 "$NETNS_TMP" "$copy"
+    local err
+    err=$(netns_host setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all --bounding-set=-all \
+        "$copy" 2>&1 >/dev/null)
+    local status=$?
+    [ "$status" -ne 0 ] || fail "no rights, yet exit status 0"
+    case "$err" in *cap_net_raw*) ;; *) fail "message does not name cap_net_raw: $err" ;; esac
+}
+
+netns_setup
+name=${1:-}
+if ! declare -F "case_$name" >/dev/null; then
+    echo "unknown case: $name" >&2
+    exit 2
+fi
+"case_$name"
+if [ "$failures" -ne 0 ]; then
+    echo "--- last scan log" >&2
+    cat "${log:-/dev/null}" >&2 2>/dev/null
+    exit 1
+fi
+echo "PASS: $name"
+exit 0

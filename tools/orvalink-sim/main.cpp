@@ -54,6 +54,7 @@ struct Options {
     std::uint32_t gateway = 0;
     std::string recordPath;
     std::string readyPath;
+    std::string reportPath;
     std::string relayFrom, relayTo;
 };
 
@@ -77,7 +78,9 @@ const char kUsage[] =
     "  --gateway IP           next hop for requesters outside the device subnet\n"
     "  --prefix-length N      device subnet prefix length (default 24)\n"
     "  --record FILE|-        append every other marked solicitation, hex, one line each\n"
-    "  --ready FILE           write \"ready\" to FILE (e.g. a FIFO) once listening\n";
+    "  --ready FILE           write \"ready\" to FILE (e.g. a FIFO) once listening\n"
+    "  --report FILE          append \"frames N last-ns T\" (wall clock) once all answers to a\n"
+    "                         request are out, for benchmarks\n";
 
 [[noreturn]] void Usage(const char* problem)
 {
@@ -195,6 +198,9 @@ Options ParseOptions(int argc, char** argv)
         } else if (a == "--ready") {
             need(i, 1);
             o.readyPath = argv[++i];
+        } else if (a == "--report") {
+            need(i, 1);
+            o.reportPath = argv[++i];
         } else if (a == "--relay-from") {
             need(i, 1);
             o.relayFrom = argv[++i];
@@ -351,6 +357,7 @@ int RunDevices(const Options& o)
     const std::uint32_t mask = o.prefixLength >= 32 ? 0xFFFFFFFFu : ~(0xFFFFFFFFu >> o.prefixLength);
 
     std::multimap<Clock::time_point, Bytes> pending;  // frames due at a time, in order queued
+    long sentReplies = 0;  // frames sent since the last report
     SignalReady(o.readyPath);
     static std::uint8_t buffer[65536];
     while (!g_stop) {
@@ -403,9 +410,21 @@ int RunDevices(const Options& o)
             }
         }
         auto now = Clock::now();
+        bool sentSome = false;
         while (!pending.empty() && pending.begin()->first <= now) {
             SendFrame(link, pending.begin()->second);
             pending.erase(pending.begin());
+            sentSome = true;
+            ++sentReplies;
+        }
+        if (sentSome && pending.empty() && !o.reportPath.empty()) {
+            auto wall = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            std::chrono::system_clock::now().time_since_epoch()).count();
+            if (FILE* report = std::fopen(o.reportPath.c_str(), "a")) {
+                std::fprintf(report, "frames %ld last-ns %lld\n", sentReplies, static_cast<long long>(wall));
+                std::fclose(report);
+            }
+            sentReplies = 0;
         }
     }
     if (record && record != stdout)

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Scale benchmark: N simulated devices (default 1000) answer one discover request at once; one
+# oldiscovery-scan run in the host namespace must list all of them.
+# usage: scale-bench.sh [devices] [runs]   (ORVALINK_SIM and OLDISCOVERY_SCAN name the programs)
+# Prints devices found / present, the whole scan time, and the time from the last reply leaving
+# the simulator to the end of the scan (the tool's exit). Exit 1 when a run missed a device.
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../../scripts/netns-lib.sh"
+: "${ORVALINK_SIM:?}" "${OLDISCOVERY_SCAN:?}"
+count=${1:-1000}
+runs=${2:-3}
+
+netns_setup
+report="$NETNS_TMP/report"
+netns_add_devices 10.77.1.1 "$count" --type "OL-Scale" --build "1.0" --report "$report" || exit 1
+
+status=0
+for run in $(seq 1 "$runs"); do
+    rm -f "$report"
+    log="$NETNS_TMP/scan.log"
+    t0=$(date +%s%N)
+    out=$(netns_host "$OLDISCOVERY_SCAN" --log "$log")
+    rc=$?
+    t1=$(date +%s%N)
+    found=$(printf '%s\n' "$out" | grep -c "OL-Scale")
+    unique=$(printf '%s\n' "$out" | cut -f1 | sort -u | grep -c .)
+    withMac=$(printf '%s\n' "$out" | cut -f2 | grep -c '^02:00:')
+    last=$(awk '{print $4}' "$report" 2>/dev/null | tail -1)
+    if [ -n "$last" ]; then
+        tail_ms=$(((t1 - last) / 1000000))
+    else
+        tail_ms="?"
+    fi
+    echo "run $run: found $found / $count devices ($unique distinct, $withMac with MAC), scan ${rc:+exit $rc,} $(((t1 - t0) / 1000000)) ms total, $tail_ms ms from the last reply to the end of the scan"
+    [ "$rc" -eq 0 ] && [ "$found" -eq "$count" ] && [ "$unique" -eq "$count" ] && [ "$withMac" -eq "$count" ] || status=1
+done
+exit $status

@@ -2,6 +2,7 @@
 // Base of every dialog: reopens where the user last left it (section "DlgPos_<id>" of the
 // profile) and carries the dialog framework's shape: DoModal, OnInitDialog, DoDataExchange.
 #include <QDialog>
+#include <QSize>
 
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
@@ -25,16 +26,29 @@ public:
     // Runs the dialog modally: OnInitDialog once before it is first shown, then the modal loop;
     // OnDestroy when it ends. IDOK (1) for OK, IDCANCEL (2) for Cancel, Escape and the close box.
     int DoModal();
-    // Runs DoDataExchange; true when it succeeded.
+    // Ends the modal loop; DoModal returns result.
+    void EndDialog(int result);
+    // Runs DoDataExchange; false when it called FailDataExchange (OnOK then keeps the dialog open).
     bool UpdateData(bool saveAndValidate = true);
 
     void SavePlacement();
     void LoadPlacement();
     void RestorePlacement();
 
+    // The window's placement: normal rectangle as the frame on the screen, show command
+    // 1 normal, 2 minimised, 3 maximised.
+    // False when the window has not been created.
+    bool GetWindowPlacement(WINDOWPLACEMENT* wp) const;
+
     unsigned m_nDlgId;
     int m_nResizable;
     WINDOWPLACEMENT m_wp;
+
+    // Escape, the close box and QDialog::reject() go through OnCancel; accept() through OnOK.
+    void accept() override;
+    void reject() override;
+    // Every end of the dialog: OnDestroy while the window still exists, then the window goes.
+    void done(int result) override;
 
 protected:
     // Restores the placement, then fills the controls (UpdateData(false)). Derived dialogs
@@ -42,8 +56,20 @@ protected:
     virtual bool OnInitDialog();
     // false: members to controls; true: controls to members.
     virtual void DoDataExchange(bool saveAndValidate);
+    // Called from DoDataExchange when a value read from a control is not acceptable.
+    void FailDataExchange() { m_bExchangeFailed = true; }
     // Saves the placement; derived handlers call it last.
     virtual void OnDestroy();
     virtual void OnOK();      // UpdateData(true), then ends with IDOK
     virtual void OnCancel();  // ends with IDCANCEL
+
+    bool event(QEvent* e) override;
+
+private:
+    void ApplyPendingSize();
+
+    bool m_bWindowOpen = false;      // between OnInitDialog and OnDestroy
+    bool m_bEndRequested = false;    // EndDialog ran during this opening
+    bool m_bExchangeFailed = false;
+    QSize m_pendingFrameSize;        // restored frame size waiting for the frame to be known
 };

@@ -1,1 +1,77 @@
 #include "settings/Prefs.h"
+
+#include "platform/qt/WinApp.h"
+
+#include <cstddef>
+
+namespace {
+
+const char kSection[] = "Application Settings";
+
+// ASCII-only, so no locale can make "TELNET" miss "telnet".
+bool SameName(const std::string& a, const char* b) {
+    std::size_t i = 0;
+    for (; i < a.size() && b[i] != '\0'; ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z')
+            x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z')
+            y = static_cast<char>(y - 'A' + 'a');
+        if (x != y)
+            return false;
+    }
+    return i == a.size() && b[i] == '\0';
+}
+
+}  // namespace
+
+CPrefs::CPrefs() : m_nDoubleClick(ACTION_BROWSER), m_bAutoRefresh(1) {}
+
+CPrefs::~CPrefs() = default;
+
+void CPrefs::Load() {
+    CWinApp* app = AfxGetApp();
+    if (!app) {
+        // No profile to read: the same values an empty store gives.
+        m_strTelnetPath = "telnet";
+        m_strTelnetArgs = "%1";
+        m_nDoubleClick = ACTION_BROWSER;
+        m_bAutoRefresh = 1;
+        return;
+    }
+    m_strTelnetPath = app->GetProfileString(kSection, "TelnetPath", "telnet");
+    m_strTelnetArgs = app->GetProfileString(kSection, "TelnetArgs", "%1");
+    m_nDoubleClick = ActionFromName(app->GetProfileString(kSection, "DoubleClick", "Browser"));
+    m_bAutoRefresh = app->GetProfileInt(kSection, "AutoRefresh", 1) != 0 ? 1 : 0;
+}
+
+void CPrefs::Save() {
+    CWinApp* app = AfxGetApp();
+    if (!app)
+        return;
+    app->WriteProfileString(kSection, "TelnetPath", m_strTelnetPath.c_str());
+    app->WriteProfileString(kSection, "TelnetArgs", m_strTelnetArgs.c_str());
+    app->WriteProfileString(kSection, "DoubleClick", ActionToName(m_nDoubleClick).c_str());
+    app->WriteProfileInt(kSection, "AutoRefresh", m_bAutoRefresh);
+}
+
+int CPrefs::ActionFromName(const std::string& name) {
+    if (SameName(name, "browser"))
+        return ACTION_BROWSER;
+    if (SameName(name, "telnet"))
+        return ACTION_TELNET;
+    if (SameName(name, "copyip"))
+        return ACTION_COPYIP;
+    return ACTION_BROWSER;
+}
+
+std::string CPrefs::ActionToName(int action) {
+    switch (action) {
+    case ACTION_TELNET:
+        return "Telnet";
+    case ACTION_COPYIP:
+        return "CopyIP";
+    default:
+        return "Browser";
+    }
+}

@@ -1,1 +1,170 @@
 #include "platform/qt/WinApp.h"
+
+#include <QSettings>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <memory>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Application objects alive, oldest first; AfxGetApp answers the newest.
+std::vector<CWinApp*>& LiveApps() {
+    static std::vector<CWinApp*> apps;
+    return apps;
+}
+
+std::string ProgramBaseName() {
+    std::string path;
+    std::vector<char> buf(4096);
+    ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+    if (n > 0) {
+        path.assign(buf.data(), static_cast<size_t>(n));
+    }
+    // The kernel marks a replaced or removed program file this way.
+    const std::string deleted = " (deleted)";
+    if (path.size() > deleted.size() && path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0)
+        path.resize(path.size() - deleted.size());
+    std::string name = path.substr(path.find_last_of('/') + 1);
+    std::string::size_type dot = name.find_last_of('.');
+    if (dot != std::string::npos && dot > 0)
+        name.resize(dot);
+    return name;
+}
+
+QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString Q(const char* s) { return QString::fromUtf8(s ? s : ""); }
+
+// On Linux the native format is an INI file named <application>.conf in the user's config
+// folder; without a company key the file is <config>/<application>.conf.
+std::unique_ptr<QSettings> OpenProfile(const std::string& company, const std::string& app) {
+    if (company.empty())
+        return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, Q(app), QString());
+    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, Q(company), Q(app));
+}
+
+// Registry names are case-insensitive: find the spelling that already stands in the file.
+QString ExistingName(const QStringList& names, const QString& wanted) {
+    if (names.contains(wanted))
+        return wanted;
+    for (const QString& n : names) {
+        if (n.compare(wanted, Qt::CaseInsensitive) == 0)
+            return n;
+    }
+    return wanted;
+}
+
+QString ResolveKey(QSettings& s, const char* section, const char* entry) {
+    QString group = ExistingName(s.childGroups(), Q(section));
+    s.beginGroup(group);
+    QString key = ExistingName(s.childKeys(), Q(entry));
+    s.endGroup();
+    return group + QLatin1Char('/') + key;
+}
+
+// An unquoted comma in a hand-edited value makes the INI reader split it into a list.
+std::string VariantText(const QVariant& v) {
+    if (v.typeId() == QMetaType::QStringList)
+        return v.toStringList().join(QLatin1Char(',')).toStdString();
+    return v.toString().toStdString();
+}
+
+bool ParseInt(const std::string& text, int* out) {
+    const char* begin = text.c_str();
+    while (*begin == ' ' || *begin == '\t')
+        ++begin;
+    if (*begin == '\0')
+        return false;
+    errno = 0;
+    char* end = nullptr;
+    long long v = std::strtoll(begin, &end, 10);
+    if (end == begin || errno == ERANGE)
+        return false;
+    while (*end == ' ' || *end == '\t')
+        ++end;
+    if (*end != '\0')
+        return false;
+    // The store's numbers are 32-bit; unsigned values above INT_MAX wrap like a DWORD read as int.
+    if (v < INT_MIN || v > static_cast<long long>(UINT_MAX))
+        return false;
+    *out = static_cast<int>(static_cast<unsigned>(v));
+    return true;
+}
+
+bool Synced(QSettings& s) {
+    s.sync();
+    return s.status() == QSettings::NoError;
+}
+
+}  // namespace
+
+CWinApp::CWinApp(const char* appName) {
+    m_strAppName = (appName && *appName) ? appName : ProgramBaseName();
+    LiveApps().push_back(this);
+}
+
+CWinApp::~CWinApp() {
+    auto& apps = LiveApps();
+    apps.erase(std::remove(apps.begin(), apps.end(), this), apps.end());
+}
+
+void CWinApp::SetRegistryKey(const char* company) {
+    m_strRegistryKey = company ? company : "";
+}
+
+std::string CWinApp::GetProfileString(const char* section, const char* entry, const char* defaultValue) {
+    std::string fallback = defaultValue ? defaultValue : "";
+    if (!section || !entry)
+        return fallback;
+    auto s = OpenProfile(m_strRegistryKey, m_strAppName);
+    QVariant v = s->value(ResolveKey(*s, section, entry));
+    if (!v.isValid())
+        return fallback;
+    return VariantText(v);
+}
+
+int CWinApp::GetProfileInt(const char* section, const char* entry, int defaultValue) {
+    if (!section || !entry)
+        return defaultValue;
+    auto s = OpenProfile(m_strRegistryKey, m_strAppName);
+    QVariant v = s->value(ResolveKey(*s, section, entry));
+    int n = 0;
+    if (!v.isValid() || !ParseInt(VariantText(v), &n))
+        return defaultValue;
+    return n;
+}
+
+bool CWinApp::WriteProfileString(const char* section, const char* entry, const char* value) {
+    if (!section)
+        return false;
+    auto s = OpenProfile(m_strRegistryKey, m_strAppName);
+    if (!entry) {
+        // No entry: the whole section goes.
+        s->remove(ExistingName(s->childGroups(), Q(section)));
+    } else if (!value) {
+        s->remove(ResolveKey(*s, section, entry));
+    } else {
+        s->setValue(ResolveKey(*s, section, entry), Q(value));
+    }
+    return Synced(*s);
+}
+
+bool CWinApp::WriteProfileInt(const char* section, const char* entry, int value) {
+    if (!section || !entry)
+        return false;
+    auto s = OpenProfile(m_strRegistryKey, m_strAppName);
+    s->setValue(ResolveKey(*s, section, entry), value);
+    return Synced(*s);
+}
+
+CWinApp* AfxGetApp() {
+    auto& apps = LiveApps();
+    return apps.empty() ? nullptr : apps.back();
+}

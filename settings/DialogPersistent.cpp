@@ -1,0 +1,246 @@
+#include "settings/DialogPersistent.h"
+
+#include "platform/qt/WinApp.h"
+
+#include <QEvent>
+#include <QPointer>
+#include <QRect>
+#include <QWindow>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+constexpr int kPlacementLength = 44;  // eleven 32-bit integers
+constexpr int kNoPlacement = -1;      // "Flags" when nothing was ever saved
+constexpr int kShowNormal = 1;
+constexpr int kShowMinimized = 2;
+constexpr int kShowMaximized = 3;
+
+std::string SectionName(unsigned dlgId) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "DlgPos_%d", static_cast<int>(dlgId));
+    return buf;
+}
+
+}  // namespace
+
+CDialogPersistent::CDialogPersistent(unsigned dlgId, QWidget* parent, int resizable)
+    : QDialog(parent), m_nDlgId(dlgId), m_nResizable(resizable), m_wp() {}
+
+CDialogPersistent::~CDialogPersistent() {
+    // Deleted while still open (not through the end of DoModal): keep the placement all the same.
+    if (m_bWindowOpen) {
+        m_bWindowOpen = false;
+        CDialogPersistent::SavePlacement();
+    }
+}
+
+int CDialogPersistent::DoModal() {
+    QPointer<CDialogPersistent> alive(this);
+    m_bEndRequested = false;
+    m_bWindowOpen = true;
+    setResult(0);
+    OnInitDialog();
+    if (!alive)
+        return IDCANCEL;
+    // EndDialog from OnInitDialog: the dialog is never shown.
+    int result = m_bEndRequested ? this->result() : exec();
+    if (!alive)
+        return IDCANCEL;
+    // Hidden without an end (hide() also leaves the modal loop): the window still exists.
+    if (m_bWindowOpen) {
+        m_bWindowOpen = false;
+        OnDestroy();
+    }
+    return result == QDialog::Rejected ? IDCANCEL : result;
+}
+
+void CDialogPersistent::EndDialog(int result) {
+    done(result);
+}
+
+void CDialogPersistent::done(int result) {
+    QPointer<CDialogPersistent> alive(this);
+    m_bEndRequested = true;
+    // Closing a dialog destroys its platform window, and with it the geometry to save.
+    if (m_bWindowOpen) {
+        m_bWindowOpen = false;
+        OnDestroy();
+        if (!alive)
+            return;
+    }
+    QDialog::done(result);
+}
+
+bool CDialogPersistent::UpdateData(bool saveAndValidate) {
+    m_bExchangeFailed = false;
+    DoDataExchange(saveAndValidate);
+    return !m_bExchangeFailed;
+}
+
+bool CDialogPersistent::OnInitDialog() {
+    RestorePlacement();
+    UpdateData(false);
+    return true;
+}
+
+void CDialogPersistent::DoDataExchange(bool) {}
+
+void CDialogPersistent::OnDestroy() {
+    SavePlacement();
+}
+
+void CDialogPersistent::OnOK() {
+    if (!UpdateData(true))
+        return;
+    EndDialog(IDOK);
+}
+
+void CDialogPersistent::OnCancel() {
+    EndDialog(IDCANCEL);
+}
+
+void CDialogPersistent::accept() {
+    OnOK();
+}
+
+void CDialogPersistent::reject() {
+    OnCancel();
+}
+
+bool CDialogPersistent::GetWindowPlacement(WINDOWPLACEMENT* wp) const {
+    if (!wp || !testAttribute(Qt::WA_WState_Created))
+        return false;
+    const QRect frame = frameGeometry();
+    const QRect client = geometry();
+    QRect normal = frame;
+    const Qt::WindowStates state = windowState();
+    if (state & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) {
+        // The rectangle the window returns to, grown by the frame it has now.
+        QRect restored = normalGeometry();
+        if (restored.isValid()) {
+            normal = restored.adjusted(frame.left() - client.left(), frame.top() - client.top(),
+                                       frame.right() - client.right(), frame.bottom() - client.bottom());
+        }
+    }
+    wp->length = kPlacementLength;
+    wp->flags = 0;
+    wp->showCmd = (state & Qt::WindowMinimized)   ? kShowMinimized
+                  : (state & Qt::WindowMaximized) ? kShowMaximized
+                                                  : kShowNormal;
+    // No icon positions on this system; the maximised position is known only while maximised.
+    wp->ptMinX = wp->ptMinY = -1;
+    wp->ptMaxX = wp->ptMaxY = -1;
+    if ((state & Qt::WindowMaximized) && !(state & Qt::WindowMinimized)) {
+        wp->ptMaxX = frame.left();
+        wp->ptMaxY = frame.top();
+    }
+    wp->left = normal.left();
+    wp->top = normal.top();
+    wp->right = normal.left() + normal.width();
+    wp->bottom = normal.top() + normal.height();
+    return true;
+}
+
+void CDialogPersistent::SavePlacement() {
+    const std::string section = SectionName(m_nDlgId);
+    m_wp.length = kPlacementLength;
+    if (!GetWindowPlacement(&m_wp))
+        return;
+    CWinApp* app = AfxGetApp();
+    if (!app)
+        return;
+    const char* s = section.c_str();
+    app->WriteProfileInt(s, "Flags", m_wp.flags);
+    app->WriteProfileInt(s, "ShowCmd", m_wp.showCmd);
+    app->WriteProfileInt(s, "PtMinX", m_wp.ptMinX);
+    app->WriteProfileInt(s, "PtMinY", m_wp.ptMinY);
+    app->WriteProfileInt(s, "PtMaxX", m_wp.ptMaxX);
+    app->WriteProfileInt(s, "PtMaxY", m_wp.ptMaxY);
+    app->WriteProfileInt(s, "PosLeft", m_wp.left);
+    app->WriteProfileInt(s, "PosTop", m_wp.top);
+    app->WriteProfileInt(s, "PosRight", m_wp.right);
+    app->WriteProfileInt(s, "PosBottom", m_wp.bottom);
+}
+
+void CDialogPersistent::LoadPlacement() {
+    const std::string section = SectionName(m_nDlgId);
+    m_wp = WINDOWPLACEMENT();
+    m_wp.length = kPlacementLength;
+    m_wp.flags = kNoPlacement;
+    CWinApp* app = AfxGetApp();
+    if (!app)
+        return;
+    const char* s = section.c_str();
+    m_wp.flags = app->GetProfileInt(s, "Flags", kNoPlacement);
+    m_wp.showCmd = app->GetProfileInt(s, "ShowCmd", 0);
+    m_wp.ptMinX = app->GetProfileInt(s, "PtMinX", 0);
+    m_wp.ptMinY = app->GetProfileInt(s, "PtMinY", 0);
+    m_wp.ptMaxX = app->GetProfileInt(s, "PtMaxX", 0);
+    m_wp.ptMaxY = app->GetProfileInt(s, "PtMaxY", 0);
+    m_wp.left = app->GetProfileInt(s, "PosLeft", 0);
+    m_wp.top = app->GetProfileInt(s, "PosTop", 0);
+    m_wp.right = app->GetProfileInt(s, "PosRight", 0);
+    m_wp.bottom = app->GetProfileInt(s, "PosBottom", 0);
+}
+
+void CDialogPersistent::RestorePlacement() {
+    LoadPlacement();
+    m_pendingFrameSize = QSize();
+    if (m_wp.flags == kNoPlacement)
+        return;
+    const QPoint pos(m_wp.left, m_wp.top);
+    if (testAttribute(Qt::WA_WState_Created) && !isVisible() && windowHandle()) {
+        // Already created but not shown: the frame may still be unknown, so place the frame
+        // itself rather than the client area.
+        move(pos);
+        windowHandle()->setFramePosition(pos);
+    } else {
+        // Before creation a top-level position counts the frame in.
+        move(pos);
+    }
+    if (m_nResizable != 1)
+        return;
+    // A saved rectangle without area would leave an unusable window: keep the template's size.
+    const QSize frameSize(m_wp.right - m_wp.left, m_wp.bottom - m_wp.top);
+    if (frameSize.width() <= 0 || frameSize.height() <= 0)
+        return;
+    const QSize margins = frameGeometry().size() - geometry().size();
+    if (testAttribute(Qt::WA_WState_Created) && (margins.width() > 0 || margins.height() > 0)) {
+        resize(frameSize - margins);
+    } else {
+        // The frame is measured once the window is on the screen.
+        resize(frameSize);
+        m_pendingFrameSize = frameSize;
+    }
+}
+
+void CDialogPersistent::ApplyPendingSize() {
+    if (!m_pendingFrameSize.isValid() || !isVisible())
+        return;
+    const QSize margins = frameGeometry().size() - geometry().size();
+    if (margins.width() <= 0 && margins.height() <= 0)
+        return;
+    const QSize client = m_pendingFrameSize - margins;
+    m_pendingFrameSize = QSize();
+    resize(client);
+}
+
+bool CDialogPersistent::event(QEvent* e) {
+    const bool handled = QDialog::event(e);
+    switch (e->type()) {
+    case QEvent::Show:
+    case QEvent::Move:
+    case QEvent::Resize:
+        ApplyPendingSize();
+        break;
+    case QEvent::Hide:
+        m_pendingFrameSize = QSize();
+        break;
+    default:
+        break;
+    }
+    return handled;
+}

@@ -98,7 +98,9 @@ bool IsDottedQuad(const std::string& text)
         unsigned value = 0;
         while (i < text.size() && text[i] >= '0' && text[i] <= '9' && i - start < 3)
             value = value * 10 + unsigned(text[i++] - '0');
-        if (i == start || value > 255 || (i < text.size() && text[i] >= '0' && text[i] <= '9'))
+        // A leading zero would read as octal to inet_addr.
+        if (i == start || value > 255 || (i - start > 1 && text[start] == '0') ||
+            (i < text.size() && text[i] >= '0' && text[i] <= '9'))
             return false;
         if (++octets < 4) {
             if (i >= text.size() || text[i] != '.')

@@ -14,5 +14,5 @@ std::string FormatTable(const std::vector<COrvalink>& devices);
 // A JSON array of {"ip","mac","type","build"} objects. Bytes outside ASCII are taken as
 // Latin-1, so the output is valid UTF-8 whatever a device sends.
 std::string FormatJson(const std::vector<COrvalink>& devices);
-// True when text is a dotted-decimal IPv4 address (four decimal octets, no leading garbage).
+// True when text is a dotted-decimal IPv4 address: four decimal octets, no leading zeros, nothing else.
 bool IsDottedQuad(const std::string& text);

@@ -1,0 +1,243 @@
+// Route and neighbour messages and ARP frames, built and parsed without a network.
+#include <arpa/inet.h>
+#include <linux/neighbour.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <vector>
+
+#include "platform/Netlink.h"
+
+using namespace netlink;
+
+namespace {
+
+std::uint32_t Ip(const char* text)
+{
+    return inet_addr(text);
+}
+
+// A kernel-style answer: header, body, attributes, each aligned.
+class Reply {
+public:
+    Reply(unsigned short type, std::uint32_t seq, const void* body, std::size_t bodySize)
+    {
+        m_bytes.resize(NLMSG_HDRLEN);
+        nlmsghdr hdr{};
+        hdr.nlmsg_type = type;
+        hdr.nlmsg_seq = seq;
+        std::memcpy(m_bytes.data(), &hdr, sizeof hdr);
+        Append(body, bodySize);
+    }
+    Reply& Attr(unsigned short type, const void* data, std::size_t len)
+    {
+        rtattr attr{};
+        attr.rta_type = type;
+        attr.rta_len = static_cast<unsigned short>(RTA_LENGTH(len));
+        Append(&attr, sizeof attr);
+        Append(data, len);
+        return *this;
+    }
+    std::vector<std::uint8_t> Bytes() const
+    {
+        std::vector<std::uint8_t> out = m_bytes;
+        std::uint32_t len = static_cast<std::uint32_t>(out.size());
+        std::memcpy(out.data(), &len, sizeof len);
+        return out;
+    }
+
+private:
+    void Append(const void* data, std::size_t len)
+    {
+        std::size_t at = m_bytes.size();
+        m_bytes.resize(at + NLMSG_ALIGN(len), 0);
+        std::memcpy(m_bytes.data() + at, data, len);
+    }
+    std::vector<std::uint8_t> m_bytes;
+};
+
+std::vector<std::uint8_t> ErrorReply(std::uint32_t seq, int error)
+{
+    nlmsgerr err{};
+    err.error = -error;
+    return Reply(NLMSG_ERROR, seq, &err, sizeof err).Bytes();
+}
+
+std::vector<std::uint8_t> RouteReply(std::uint32_t seq, int oif, const char* prefsrc, const char* gateway)
+{
+    rtmsg rtm{};
+    rtm.rtm_family = AF_INET;
+    rtm.rtm_type = RTN_UNICAST;
+    Reply reply(RTM_NEWROUTE, seq, &rtm, sizeof rtm);
+    std::uint32_t dst = Ip("10.1.2.3");
+    reply.Attr(RTA_DST, &dst, 4).Attr(RTA_OIF, &oif, sizeof oif);
+    if (prefsrc) {
+        std::uint32_t src = Ip(prefsrc);
+        reply.Attr(RTA_PREFSRC, &src, 4);
+    }
+    if (gateway) {
+        std::uint32_t gw = Ip(gateway);
+        reply.Attr(RTA_GATEWAY, &gw, 4);
+    }
+    return reply.Bytes();
+}
+
+}  // namespace
+
+TEST(NetlinkRoute, RequestNamesOneIpv4Destination)
+{
+    auto msg = BuildGetRouteRequest(77, Ip("192.168.1.20"));
+    nlmsghdr hdr;
+    std::memcpy(&hdr, msg.data(), sizeof hdr);
+    EXPECT_EQ(hdr.nlmsg_len, msg.size());
+    EXPECT_EQ(hdr.nlmsg_type, RTM_GETROUTE);
+    EXPECT_EQ(hdr.nlmsg_flags, NLM_F_REQUEST);  // one answer, not a dump
+    EXPECT_EQ(hdr.nlmsg_seq, 77u);
+    rtmsg rtm;
+    std::memcpy(&rtm, msg.data() + NLMSG_HDRLEN, sizeof rtm);
+    EXPECT_EQ(rtm.rtm_family, AF_INET);
+    EXPECT_EQ(rtm.rtm_dst_len, 32);
+    rtattr attr;
+    std::size_t at = NLMSG_HDRLEN + NLMSG_ALIGN(sizeof(rtmsg));
+    ASSERT_GE(msg.size(), at + RTA_LENGTH(4));
+    std::memcpy(&attr, msg.data() + at, sizeof attr);
+    EXPECT_EQ(attr.rta_type, RTA_DST);
+    EXPECT_EQ(attr.rta_len, RTA_LENGTH(4));
+    const std::uint8_t* value = msg.data() + at + RTA_LENGTH(0);
+    EXPECT_EQ(value[0], 192);  // network byte order, first octet first
+    EXPECT_EQ(value[3], 20);
+}
+
+TEST(NetlinkRoute, ReplyTellsOnLinkFromGateway)
+{
+    RouteInfo route;
+    int error = 0;
+    auto onLink = RouteReply(5, 3, "10.1.0.1", nullptr);
+    ASSERT_EQ(ParseRouteReply(onLink.data(), onLink.size(), 5, route, error), ParseResult::Ok);
+    EXPECT_FALSE(route.viaGateway);
+    EXPECT_EQ(route.oif, 3);
+    EXPECT_EQ(route.prefsrc, Ip("10.1.0.1"));
+    EXPECT_EQ(route.type, RTN_UNICAST);
+
+    auto routed = RouteReply(6, 2, "10.1.0.1", "10.1.0.254");
+    ASSERT_EQ(ParseRouteReply(routed.data(), routed.size(), 6, route, error), ParseResult::Ok);
+    EXPECT_TRUE(route.viaGateway);
+}
+
+TEST(NetlinkRoute, ErrorsAndForeignAnswers)
+{
+    RouteInfo route;
+    int error = 0;
+    auto unreachable = ErrorReply(9, ENETUNREACH);
+    EXPECT_EQ(ParseRouteReply(unreachable.data(), unreachable.size(), 9, route, error), ParseResult::Error);
+    EXPECT_EQ(error, ENETUNREACH);
+
+    // An answer to an older request is skipped; ours behind it in the same buffer is found.
+    auto stale = RouteReply(8, 4, nullptr, nullptr);
+    auto ours = RouteReply(9, 7, nullptr, nullptr);
+    std::vector<std::uint8_t> both = stale;
+    both.insert(both.end(), ours.begin(), ours.end());
+    ASSERT_EQ(ParseRouteReply(both.data(), both.size(), 9, route, error), ParseResult::Ok);
+    EXPECT_EQ(route.oif, 7);
+    EXPECT_EQ(ParseRouteReply(stale.data(), stale.size(), 9, route, error), ParseResult::NotFound);
+}
+
+TEST(NetlinkRoute, MalformedBuffersAreRejectedWithoutOverreading)
+{
+    RouteInfo route;
+    int error = 0;
+    auto reply = RouteReply(3, 4, "10.0.0.1", nullptr);
+    // Every cut of the buffer: a message claiming more than is there is not parsed.
+    for (std::size_t cut = 0; cut < reply.size(); ++cut) {
+        std::vector<std::uint8_t> part(reply.begin(), reply.begin() + cut);
+        EXPECT_NE(ParseRouteReply(part.data(), part.size(), 3, route, error), ParseResult::Ok) << cut;
+    }
+    // An attribute whose length runs past its message is ignored.
+    auto bad = reply;
+    std::size_t firstAttr = NLMSG_HDRLEN + NLMSG_ALIGN(sizeof(rtmsg));
+    unsigned short huge = 0xFFF0;
+    std::memcpy(bad.data() + firstAttr, &huge, sizeof huge);
+    route = RouteInfo{};
+    EXPECT_EQ(ParseRouteReply(bad.data(), bad.size(), 3, route, error), ParseResult::Ok);
+    EXPECT_EQ(route.oif, 0);
+}
+
+TEST(NetlinkNeigh, RequestAndReply)
+{
+    auto msg = BuildGetNeighRequest(11, Ip("10.0.0.7"), 5);
+    nlmsghdr hdr;
+    std::memcpy(&hdr, msg.data(), sizeof hdr);
+    EXPECT_EQ(hdr.nlmsg_type, RTM_GETNEIGH);
+    EXPECT_EQ(hdr.nlmsg_flags, NLM_F_REQUEST);
+    ndmsg ndm;
+    std::memcpy(&ndm, msg.data() + NLMSG_HDRLEN, sizeof ndm);
+    EXPECT_EQ(ndm.ndm_family, AF_INET);
+    EXPECT_EQ(ndm.ndm_ifindex, 5);
+
+    ndmsg body{};
+    body.ndm_family = AF_INET;
+    body.ndm_ifindex = 5;
+    body.ndm_state = NUD_STALE;
+    const std::uint8_t mac[6] = {0x02, 0x00, 0x12, 0x34, 0x56, 0xAB};
+    std::uint32_t dst = Ip("10.0.0.7");
+    auto reply = Reply(RTM_NEWNEIGH, 11, &body, sizeof body).Attr(NDA_DST, &dst, 4).Attr(NDA_LLADDR, mac, 6).Bytes();
+    NeighInfo neigh;
+    int error = 0;
+    ASSERT_EQ(ParseNeighReply(reply.data(), reply.size(), 11, neigh, error), ParseResult::Ok);
+    EXPECT_EQ(neigh.state, NUD_STALE);
+    ASSERT_EQ(neigh.lladdrLength, 6u);
+    EXPECT_EQ(std::memcmp(neigh.lladdr, mac, 6), 0);
+
+    // An over-long link-layer address is cut to what the record holds.
+    std::uint8_t longAddr[40];
+    std::memset(longAddr, 0xAA, sizeof longAddr);
+    auto longReply = Reply(RTM_NEWNEIGH, 12, &body, sizeof body).Attr(NDA_LLADDR, longAddr, sizeof longAddr).Bytes();
+    ASSERT_EQ(ParseNeighReply(longReply.data(), longReply.size(), 12, neigh, error), ParseResult::Ok);
+    EXPECT_EQ(neigh.lladdrLength, sizeof neigh.lladdr);
+
+    auto missing = ErrorReply(13, ENOENT);
+    EXPECT_EQ(ParseNeighReply(missing.data(), missing.size(), 13, neigh, error), ParseResult::Error);
+    EXPECT_EQ(error, ENOENT);
+}
+
+TEST(NetlinkNeigh, StatesWithAValidAddress)
+{
+    for (std::uint16_t s : {NUD_STALE, NUD_REACHABLE, NUD_DELAY, NUD_PROBE, NUD_PERMANENT, NUD_NOARP})
+        EXPECT_TRUE(NeighStateUsable(s)) << s;
+    for (std::uint16_t s : {NUD_NONE, NUD_INCOMPLETE, NUD_FAILED})
+        EXPECT_FALSE(NeighStateUsable(s)) << s;
+}
+
+TEST(Arp, RequestLayoutAndAnswerMatching)
+{
+    const std::uint8_t own[6] = {0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
+    auto arp = BuildArpRequest(own, Ip("10.0.0.1"), Ip("10.0.0.9"));
+    ASSERT_EQ(arp.size(), kArpLength);
+    const std::uint8_t header[8] = {0x00, 0x01, 0x08, 0x00, 6, 4, 0x00, 0x01};
+    EXPECT_EQ(std::memcmp(arp.data(), header, 8), 0);
+    EXPECT_EQ(std::memcmp(arp.data() + 8, own, 6), 0);
+    EXPECT_EQ(arp[14], 10);
+    EXPECT_EQ(arp[17], 1);
+    for (int i = 18; i < 24; ++i)
+        EXPECT_EQ(arp[i], 0) << i;
+    EXPECT_EQ(arp[27], 9);
+
+    // The answer: device 10.0.0.9 tells its address.
+    std::vector<std::uint8_t> answer = arp;
+    answer[7] = 2;
+    const std::uint8_t device[6] = {0x02, 0x00, 0x0A, 0x00, 0x00, 0x09};
+    std::memcpy(answer.data() + 8, device, 6);
+    std::uint32_t deviceIp = Ip("10.0.0.9"), ownIp = Ip("10.0.0.1");
+    std::memcpy(answer.data() + 14, &deviceIp, 4);
+    std::memcpy(answer.data() + 18, own, 6);
+    std::memcpy(answer.data() + 24, &ownIp, 4);
+    std::uint8_t mac[6] = {};
+    ASSERT_TRUE(ParseArpFromSender(answer.data(), answer.size(), deviceIp, mac));
+    EXPECT_EQ(std::memcmp(mac, device, 6), 0);
+    EXPECT_FALSE(ParseArpFromSender(answer.data(), answer.size(), Ip("10.0.0.8"), mac));
+    EXPECT_FALSE(ParseArpFromSender(answer.data(), kArpLength - 1, deviceIp, mac));
+    answer[1] = 6;  // not Ethernet
+    EXPECT_FALSE(ParseArpFromSender(answer.data(), answer.size(), deviceIp, mac));
+}

@@ -1,0 +1,67 @@
+// What oldiscovery-scan prints: columns that stay columns and JSON that stays JSON, whatever
+// bytes a device sends.
+#include <gtest/gtest.h>
+
+#include "ScanOutput.h"
+
+namespace {
+
+COrvalink Device(const char* ip, const char* mac, std::string type, std::string build)
+{
+    COrvalink d;
+    d.m_strIP = ip;
+    d.m_strMAC = mac;
+    d.m_strType = std::move(type);
+    d.m_strBuild = std::move(build);
+    return d;
+}
+
+}  // namespace
+
+TEST(ScanOutput, TableKeepsFourColumnsPerLine)
+{
+    std::vector<COrvalink> devices = {
+        Device("10.0.0.2", "02:00:00:00:00:02", "OL-2000", "1.2.3"),
+        Device("10.0.0.3", "n/a", "a\tb\\c\r", std::string("x\x01y", 3)),
+    };
+    EXPECT_EQ(FormatTable(devices),
+              "10.0.0.2\t02:00:00:00:00:02\tOL-2000\t1.2.3\n"
+              "10.0.0.3\tn/a\ta\\tb\\\\c\\r\tx\\x01y\n");
+    EXPECT_EQ(FormatTable({}), "");
+    // Bytes above ASCII pass unchanged.
+    EXPECT_EQ(FormatTable({Device("1.1.1.1", "n/a", "\xE9", "n/a")}), "1.1.1.1\tn/a\t\xE9\tn/a\n");
+}
+
+TEST(ScanOutput, JsonEscapesEverythingOutsidePrintableAscii)
+{
+    EXPECT_EQ(FormatJson({}), "[]\n");
+    std::vector<COrvalink> devices = {Device("10.0.0.2", "n/a", "say \"hi\"\\", "\xE9\x7F\n")};
+    EXPECT_EQ(FormatJson(devices),
+              "[\n  {\"ip\": \"10.0.0.2\", \"mac\": \"n/a\", \"type\": \"say \\\"hi\\\"\\\\\", "
+              "\"build\": \"\\u00E9\\u007F\\n\"}\n]\n");
+}
+
+TEST(ScanOutput, SortedByNumericAddressDuplicatesKept)
+{
+    std::vector<COrvalink> devices = {
+        Device("10.0.0.10", "a", "1", "1"),
+        Device("10.0.0.9", "b", "first", "1"),
+        Device("9.255.255.255", "c", "1", "1"),
+        Device("10.0.0.9", "b", "second", "1"),
+    };
+    SortDevices(devices);
+    ASSERT_EQ(devices.size(), 4u);
+    EXPECT_EQ(devices[0].m_strIP, "9.255.255.255");
+    EXPECT_EQ(devices[1].m_strType, "first");  // arrival order among equals
+    EXPECT_EQ(devices[2].m_strType, "second");
+    EXPECT_EQ(devices[3].m_strIP, "10.0.0.10");
+}
+
+TEST(ScanOutput, LocateAddressMustBeDottedDecimal)
+{
+    for (const char* good : {"10.77.1.2", "0.0.0.0", "255.255.255.255", "192.168.100.1"})
+        EXPECT_TRUE(IsDottedQuad(good)) << good;
+    for (const char* bad : {"", "10.77.1", "10.77.1.2.3", "10.77.1.256", "010.1.1.1", "10.77.1.2 ", " 10.77.1.2",
+                            "10.077.1.2", "1e.1.1.1", "10..1.2", "-1.2.3.4", "1111.1.1.1", "10.77.1.2\n"})
+        EXPECT_FALSE(IsDottedQuad(bad)) << bad;
+}

@@ -12,7 +12,8 @@
 class CLogFileOps {
 public:
     virtual ~CLogFileOps() = default;
-    // Read-write, created if missing, never truncated; the descriptor is not inherited by exec.
+    // Read-write, created if missing, never truncated; close-on-exec, so a program the tool
+    // starts (telnet) does not inherit the descriptor and with it the lock.
     virtual int Open(const char* fileName);
     // Exclusive advisory lock without waiting; 0 on success.
     virtual int Lock(int fd);

@@ -1,8 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
+#include <algorithm>
 #include <fstream>
-#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -41,26 +40,11 @@ int InChild(F body) {
 
 }  // namespace
 
-TEST(LogFileTest, OpensWithoutTruncatingAndAppendsExactBytes) {
-    TempDir dir;
-    std::string path = dir.file("debug.log");
-    WriteBytes(path, "old line\r\n");
-    CLogFile file;
-    file.Open(path.c_str());
-    ASSERT_TRUE(file.IsOpen());
-    EXPECT_EQ(ReadFileBytes(path), "old line\r\n");
-    file.WriteLine("first\r\n");
-    file.WriteLine("second\r\n");
-    // Each write is handed to the system at once: visible to a reader before Close.
-    EXPECT_EQ(ReadFileBytes(path), "old line\r\nfirst\r\nsecond\r\n");
-    file.Close();
-    EXPECT_FALSE(file.IsOpen());
-}
-
 TEST(LogFileTest, CreatesMissingFileAndIgnoresNullOrClosed) {
     TempDir dir;
     std::string path = dir.file("new.log");
     FaultyFileOps ops;
+    ops.failCloses = 1;  // discarded: the file still counts as closed
     {
         CLogFile file(ops);
         file.WriteLine("nowhere\r\n");  // closed: nothing happens
@@ -76,23 +60,25 @@ TEST(LogFileTest, CreatesMissingFileAndIgnoresNullOrClosed) {
         EXPECT_FALSE(std::filesystem::exists(dir.file("other.log")));
         file.WriteLine(nullptr);
         file.WriteLine("x\r\n");
+        file.WriteLine("y\r\n");
+        // Each line is handed to the system at once: a reader sees it before Close.
+        EXPECT_EQ(ReadFileBytes(path), "x\r\ny\r\n");
+        file.Close();
+        EXPECT_FALSE(file.IsOpen());
+        file.Open(path.c_str());  // reopening never truncates
     }
-    // The destructor closed the one descriptor.
-    EXPECT_EQ(ops.closes, 1);
-    EXPECT_EQ(ReadFileBytes(path), "x\r\n");
+    // The destructor closed the second descriptor.
+    EXPECT_EQ(ops.closes, 2);
+    EXPECT_EQ(ReadFileBytes(path), "x\r\ny\r\n");
 }
 
 TEST(LogFileTest, MaxSizeIsClamped) {
     CLogFile file;
     EXPECT_EQ(file.GetMaxSize(), 32768u);
-    file.SetMaxSize(262144);
-    EXPECT_EQ(file.GetMaxSize(), 262144u);
-    file.SetMaxSize(524288);
-    EXPECT_EQ(file.GetMaxSize(), 524288u);
-    file.SetMaxSize(524289);
-    EXPECT_EQ(file.GetMaxSize(), 524288u);
-    file.SetMaxSize(0xFFFFFFFFu);
-    EXPECT_EQ(file.GetMaxSize(), 524288u);
+    for (uint32_t size : {262144u, 524288u, 524289u, 0xFFFFFFFFu}) {
+        file.SetMaxSize(size);
+        EXPECT_EQ(file.GetMaxSize(), std::min(size, 524288u));
+    }
 }
 
 TEST(LogFileTest, ShrinkKeepsTailOnlyWhenOverLimit) {
@@ -123,22 +109,6 @@ TEST(LogFileTest, ShrinkKeepsTailOnlyWhenOverLimit) {
         // Now well below the limit: the next line is simply appended.
         file.WriteLine(line.c_str());
         EXPECT_EQ(ReadFileBytes(overLimit), expected + line);
-    }
-}
-
-TEST(LogFileTest, RepeatedShrinkingStaysBoundedAndEndsWithLatestLine) {
-    TempDir dir;
-    std::string path = dir.file("small.log");
-    CLogFile file;
-    file.Open(path.c_str());
-    file.SetMaxSize(100);
-    std::string last;
-    for (int i = 0; i < 50; ++i) {
-        last = "line " + std::to_string(i) + " .........\r\n";
-        file.WriteLine(last.c_str());
-        std::string content = ReadFileBytes(path);
-        ASSERT_LE(content.size(), 100u + last.size());
-        ASSERT_EQ(content.substr(content.size() - last.size()), last);
     }
 }
 
@@ -188,18 +158,6 @@ TEST(LogFileTest, ShrinkErrorsAreDiscardedAndTheLineIsStillWritten) {
     EXPECT_EQ(ReadFileBytes(path), "b\r\n");
 }
 
-TEST(LogFileTest, CloseErrorStillCountsAsClosed) {
-    TempDir dir;
-    FaultyFileOps ops;
-    ops.failCloses = 1;
-    CLogFile file(ops);
-    file.Open(dir.file("debug.log").c_str());
-    file.Close();
-    EXPECT_FALSE(file.IsOpen());
-    file.Close();
-    EXPECT_EQ(ops.closes, 1);
-}
-
 TEST(LogFileTest, HeldFileKeepsOtherWritersOutButNotReaders) {
     TempDir dir;
     std::string path = dir.file("debug.log");
@@ -232,18 +190,3 @@ TEST(LogFileTest, HeldFileKeepsOtherWritersOutButNotReaders) {
     EXPECT_EQ(child, 0);
 }
 
-TEST(LogFileTest, FileLockedByOtherDescriptorFailsToOpen) {
-    TempDir dir;
-    std::string path = dir.file("debug.log");
-    int fd = open(path.c_str(), O_RDWR | O_CREAT, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(flock(fd, LOCK_EX), 0);
-    FaultyFileOps ops;
-    CLogFile file(ops);
-    file.Open(path.c_str());
-    EXPECT_FALSE(file.IsOpen());
-    EXPECT_EQ(ops.closes, 1);  // the refused descriptor is not leaked
-    close(fd);
-    file.Open(path.c_str());
-    EXPECT_TRUE(file.IsOpen());
-}

@@ -59,26 +59,18 @@ TEST_F(LogTest, NoLogObjectMeansNothingHappens) {
     EXPECT_FALSE(Exists());
 }
 
-TEST_F(LogTest, ThresholdEightKeepsDebugAndInfoOut) {
+TEST_F(LogTest, ThresholdEightKeepsDebugAndInfoOutAndSecondOpenIsIgnored) {
     LogOpen("debug.log");
     LogSetLevel(8);
+    LogOpen("other.log");  // a second open changes neither the name nor the threshold
     LogWrite(LOG_DEBUG, "banner");
     LogWrite(LOG_INFO, "info");
     EXPECT_FALSE(Exists());
+    EXPECT_FALSE(Exists("other.log"));
     LogWrite(LOG_ERROR, "error %s", "here");
     LogSetLevel(17);  // ignored: Warning still passes
     LogWrite(LOG_WARNING, "warning");
     EXPECT_EQ(Messages(Content()), (std::vector<std::string>{"error here", "warning"}));
-}
-
-TEST_F(LogTest, SecondOpenChangesNothing) {
-    LogOpen("debug.log");
-    LogSetLevel(8);
-    LogOpen("other.log");  // neither the name nor the threshold changes
-    LogWrite(LOG_INFO, "dropped");
-    LogWrite(LOG_ERROR, "kept");
-    EXPECT_FALSE(Exists("other.log"));
-    EXPECT_EQ(Messages(Content()), std::vector<std::string>{"kept"});
 }
 
 TEST_F(LogTest, ExistingFileIsAppendedTo) {
@@ -119,7 +111,7 @@ TEST_F(LogTest, CloseReleasesTheFileForOtherWriters) {
 // Late writers keep calling while the log is opened and closed again and again. Under the
 // sanitizers this shows any use of a destroyed log; afterwards the file must stay untouched.
 TEST_F(LogTest, LateWritersRaceCloseSafely) {
-    constexpr int kWriters = 4;
+    constexpr int kWriters = 3;
     std::atomic<bool> stop{false};
     std::atomic<long> calls[kWriters];
     for (auto& c : calls)
@@ -143,7 +135,7 @@ TEST_F(LogTest, LateWritersRaceCloseSafely) {
                 std::this_thread::yield();
     };
 
-    for (int cycle = 0; cycle < 40; ++cycle) {
+    for (int cycle = 0; cycle < 20; ++cycle) {
         LogOpen("debug.log");
         waitForProgress(3);
         LogClose();

@@ -1,1 +1,42 @@
 #include "app/VersionInfo.h"
+
+#include "res/VersionBlock.h"
+
+#include <cstdio>
+
+std::string g_strVersion = "1.00";
+std::string g_strBuild = "1000";
+std::string g_strSpecialBuild;
+
+CVersionInfo::CVersionInfo() : m_pBlock(ProgramVersionBlock()) {}
+
+CVersionInfo::CVersionInfo(const VersionBlock* block) : m_pBlock(block) {}
+
+// The block is compiled into the program (or belongs to the caller): nothing to free.
+CVersionInfo::~CVersionInfo() = default;
+
+std::string CVersionInfo::GetValue(const std::string& key) const {
+    if (!m_pBlock)
+        return std::string();
+    const std::string path = "\\StringFileInfo\\040904B0\\" + key;
+    const char* value = VersionQueryString(m_pBlock, path.c_str());
+    return value ? std::string(value) : std::string();
+}
+
+bool ParseFileVersion(const std::string& fileVersion, std::string& version, std::string& build) {
+    int major = 0, minor = 0, third = 0, buildNumber = 0;
+    if (std::sscanf(fileVersion.c_str(), "%d,%d,%d,%d", &major, &minor, &third, &buildNumber) != 4)
+        return false;
+    char text[64];
+    std::snprintf(text, sizeof text, "%d.%02d", major, minor);
+    version = text;
+    std::snprintf(text, sizeof text, "%d", buildNumber);
+    build = text;
+    return true;
+}
+
+void LoadVersionStrings() {
+    CVersionInfo info;
+    ParseFileVersion(info.GetFileVersion(), g_strVersion, g_strBuild);
+    g_strSpecialBuild = info.GetSpecialBuild();
+}

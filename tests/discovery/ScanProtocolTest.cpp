@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "discovery/ScanThread.h"
+#include "discovery/ScanWorker.h"
+
+namespace {
+
+std::vector<std::uint8_t> WireBytes(unsigned short checksum) {
+    std::vector<std::uint8_t> b(2);
+    std::memcpy(b.data(), &checksum, 2);
+    return b;
+}
+
+// ---- checksum ----
+
+TEST(IcmpChecksumTest, DiscoverRequestGivesF6AE) {
+    const std::uint8_t request[8] = {0x0A, 0x4A, 0x00, 0x00, 0xFE, 0xE4, 0x00, 0x22};
+    EXPECT_EQ(WireBytes(IcmpChecksum(request, 8)), (std::vector<std::uint8_t>{0xF6, 0xAE}));
+}
+
+TEST(IcmpChecksumTest, LocateRequestGives8C69) {
+    const std::uint8_t request[17] = {0x0A, 0x4A, 0x00, 0x00, 0xFE, 0xE4, 0x00, 0x22, 'b',
+                                      'l',  'i',  'n',  'k',  ':',  '3',  '0',  0x00};
+    EXPECT_EQ(WireBytes(IcmpChecksum(request, 17)), (std::vector<std::uint8_t>{0x8C, 0x69}));
+}
+
+TEST(IcmpChecksumTest, OddLastByteCountsAsHighByteOfAWord) {
+    const std::uint8_t one[1] = {0x01};
+    EXPECT_EQ(WireBytes(IcmpChecksum(one, 1)), (std::vector<std::uint8_t>{0xFE, 0xFF}));
+    // 0x0001 + 0xF200 = 0xF201, complement 0x0DFE.
+    const std::uint8_t three[3] = {0x00, 0x01, 0xF2};
+    EXPECT_EQ(WireBytes(IcmpChecksum(three, 3)), (std::vector<std::uint8_t>{0x0D, 0xFE}));
+    // The byte past the length is not read.
+    const std::uint8_t withTail[4] = {0x00, 0x01, 0xF2, 0x77};
+    EXPECT_EQ(IcmpChecksum(withTail, 3), IcmpChecksum(three, 3));
+}
+
+TEST(IcmpChecksumTest, CarriesAreFoldedUntilNoneRemain) {
+    // 0xFFFF + 0xFFFF + 0x0002 = 0x20000, folded 0x0002, complement 0xFFFD.
+    const std::uint8_t data[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x02};
+    EXPECT_EQ(WireBytes(IcmpChecksum(data, 6)), (std::vector<std::uint8_t>{0xFF, 0xFD}));
+    const std::uint8_t empty[1] = {0};
+    EXPECT_EQ(WireBytes(IcmpChecksum(empty, 0)), (std::vector<std::uint8_t>{0xFF, 0xFF}));
+}
+
+TEST(IcmpChecksumTest, MessageWithItsChecksumInPlaceSumsToZero) {
+    std::uint8_t request[17] = {0x0A, 0x4A, 0x00, 0x00, 0xFE, 0xE4, 0x00, 0x22, 'b',
+                                'l',  'i',  'n',  'k',  ':',  '3',  '0',  0x00};
+    unsigned short sum = IcmpChecksum(request, 17);
+    std::memcpy(request + 2, &sum, 2);
+    EXPECT_EQ(IcmpChecksum(request, 17), 0);
+}
+
+// ---- ExtractValue ----
+
+TEST(ExtractValueTest, ValueRunsFromKeyToLineFeed) {
+    EXPECT_EQ(ExtractValue("type:OL-500\nbuild:1009\n", "type:"), "OL-500");
+    EXPECT_EQ(ExtractValue("type:OL-500\nbuild:1009\n", "build:"), "1009");
+}
+
+TEST(ExtractValueTest, FirstOccurrenceWins) {
+    EXPECT_EQ(ExtractValue("type:A\ntype:B\n", "type:"), "A");
+}
+
+TEST(ExtractValueTest, MissingKeyOrMissingLineFeedGivesEmpty) {
+    EXPECT_EQ(ExtractValue("build:1009\n", "type:"), "");
+    EXPECT_EQ(ExtractValue("type:OL-500", "type:"), "");
+    EXPECT_EQ(ExtractValue("", "type:"), "");
+    // The line feed must come after the key, not before it.
+    EXPECT_EQ(ExtractValue("x\ntype:OL-500", "type:"), "");
+}
+
+TEST(ExtractValueTest, EmptyValueAndPassThroughBytes) {
+    EXPECT_EQ(ExtractValue("type:\nbuild:7\n", "type:"), "");
+    EXPECT_EQ(ExtractValue("type:OL 500\r\n", "type:"), "OL 500\r");
+}
+
+TEST(ExtractValueTest, KeyIsFoundInsideAnotherItemAndIsCaseSensitive) {
+    EXPECT_EQ(ExtractValue("subtype:X\ntype:Y\n", "type:"), "X");
+    EXPECT_EQ(ExtractValue("Type:X\ntype:Y\n", "type:"), "Y");
+}
+
+// ---- the reply filter ----
+
+std::vector<std::uint8_t> Reply(std::size_t length) {
+    std::vector<std::uint8_t> p(length, 0);
+    p[0] = 0x45;
+    p[20] = 9;
+    const std::uint8_t marker[4] = {0x00, 0x27, 0x11, 0x74};
+    if (length >= 36)
+        std::memcpy(&p[32], marker, 4);
+    return p;
+}
+
+bool Accepts(const std::vector<std::uint8_t>& p, bool truncated = false) {
+    ReceivedPacket info;
+    info.length = p.size();
+    info.truncated = truncated;
+    return IsDiscoverReply(p.data(), info);
+}
+
+TEST(ReplyFilterTest, ThirtySixBytesIsTheShortestReply) {
+    EXPECT_TRUE(Accepts(Reply(36)));
+    std::vector<std::uint8_t> shortOne = Reply(36);
+    shortOne.pop_back();
+    EXPECT_FALSE(Accepts(shortOne));
+    EXPECT_FALSE(Accepts(Reply(21)));
+}
+
+TEST(ReplyFilterTest, TypeMustBeRouterAdvertisement) {
+    std::vector<std::uint8_t> p = Reply(40);
+    p[20] = 10;
+    EXPECT_FALSE(Accepts(p));
+    p[20] = 0;
+    EXPECT_FALSE(Accepts(p));
+    // The code byte is not examined.
+    p[20] = 9;
+    p[21] = 0x4A;
+    EXPECT_TRUE(Accepts(p));
+}
+
+TEST(ReplyFilterTest, MarkerIsComparedInNetworkOrder) {
+    std::vector<std::uint8_t> p = Reply(40);
+    const std::uint8_t swapped[4] = {0x74, 0x11, 0x27, 0x00};
+    std::memcpy(&p[32], swapped, 4);
+    EXPECT_FALSE(Accepts(p));
+    std::vector<std::uint8_t> q = Reply(40);
+    q[35] = 0x75;
+    EXPECT_FALSE(Accepts(q));
+    // The request marker is not the reply marker.
+    const std::uint8_t request[4] = {0xFE, 0xE4, 0x00, 0x22};
+    std::memcpy(&q[32], request, 4);
+    EXPECT_FALSE(Accepts(q));
+}
+
+TEST(ReplyFilterTest, TruncatedDatagramIsNotAReply) {
+    EXPECT_FALSE(Accepts(Reply(2048), true));
+}
+
+}  // namespace

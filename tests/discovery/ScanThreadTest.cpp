@@ -1,0 +1,631 @@
+// The scan worker end to end over the fake socket layer: wire bytes, reply handling and its log
+// lines, the collection rules on fake time, the command and result messages, the handshakes.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "FakeSocketLayer.h"
+#include "LogCapture.h"
+#include "TestWindow.h"
+#include "discovery/Orvalink.h"
+#include "discovery/ScanApp.h"
+#include "discovery/ScanMessages.h"
+#include "discovery/ScanThread.h"
+#include "platform/Thread.h"
+
+using namespace std::chrono_literals;
+using testsupport::FakePacket;
+using testsupport::FakeSocketLayer;
+using testsupport::Ipv4;
+using testsupport::MakeIcmp;
+using testsupport::MakeReply;
+using testsupport::TestWindow;
+
+namespace {
+
+constexpr auto kBound = 10s;  // real-time bound for anything a test waits for
+
+void DisposeMessage(const MSG& m) {
+    if (m.message == WM_ADD_DEVICE)
+        delete reinterpret_cast<COrvalink*>(m.wParam);
+}
+
+struct Device {
+    std::string ip, mac, type, build;
+    bool operator==(const Device&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Device& d) {
+    return out << d.ip << " " << d.mac << " " << d.type << " " << d.build;
+}
+
+LogLine Debug(const std::string& text) { return LogLine{"Debug", text}; }
+LogLine Info(const std::string& text) { return LogLine{"Info", text}; }
+LogLine Error(const std::string& text) { return LogLine{"Error", text}; }
+
+class ScanThreadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_window = std::make_shared<TestWindow>(DisposeMessage);
+        m_hwnd = RegisterWindow(m_window);
+        m_app.m_pMainWnd = m_hwnd;
+    }
+    void TearDown() override { UnregisterWindow(m_hwnd); }
+
+    std::unique_ptr<CScanThread> Started(std::chrono::milliseconds stop = 10000ms) {
+        auto thread = std::make_unique<CScanThread>(m_net, 5000ms, stop);
+        EXPECT_NE(thread->Start(), nullptr);
+        return thread;
+    }
+
+    // Requests one scan and waits until `done` scans in total have ended.
+    void ScanAndWait(CScanThread& thread, std::size_t done = 1) {
+        ASSERT_TRUE(thread.RequestScan());
+        ASSERT_TRUE(m_window->WaitFor(WM_SCAN_DONE, done, kBound));
+    }
+
+    // Takes the window's messages: the devices (freed here) and their order as a string of
+    // 'A' (WM_ADD_DEVICE) and 'D' (WM_SCAN_DONE).
+    std::string TakeSequence(std::vector<Device>* devices = nullptr) {
+        std::string sequence;
+        for (const MSG& m : m_window->Take()) {
+            EXPECT_EQ(m.lParam, 0);
+            if (m.message == WM_ADD_DEVICE) {
+                std::unique_ptr<COrvalink> record(reinterpret_cast<COrvalink*>(m.wParam));
+                EXPECT_NE(record, nullptr);
+                if (record && devices)
+                    devices->push_back(Device{record->m_strIP, record->m_strMAC,
+                                              record->m_strType, record->m_strBuild});
+                sequence += 'A';
+            } else if (m.message == WM_SCAN_DONE) {
+                EXPECT_EQ(m.wParam, 0u);
+                sequence += 'D';
+            } else {
+                sequence += '?';
+            }
+        }
+        return sequence;
+    }
+
+    std::vector<Device> TakeDevices() {
+        std::vector<Device> devices;
+        TakeSequence(&devices);
+        return devices;
+    }
+
+    LogCapture m_log;
+    CScanApp m_app;
+    std::shared_ptr<FakeSocketLayer> m_net = std::make_shared<FakeSocketLayer>();
+    std::shared_ptr<TestWindow> m_window;
+    WindowHandle m_hwnd = 0;
+};
+
+// ---------------------------------------------------------------- handshakes
+
+TEST_F(ScanThreadTest, StartAndStopHandshakesLogTheirStepsInOrder) {
+    auto thread = Started();
+    ASSERT_TRUE(thread->Stop());
+    EXPECT_EQ(m_log.Lines(), (std::vector<LogLine>{
+                                 Debug("Starting scan thread"),
+                                 Debug("CScanThread::ThreadEntry()"),
+                                 Debug("CScanThread::ThreadEntry() Message queue created"),
+                                 Debug("CScanThread::ThreadEntry() Raw Socket opened"),
+                                 Debug("Scan thread successfully started"),
+                                 Debug("Stopping scan thread"),
+                                 Debug("CScanThread::ThreadEntry() Aborting"),
+                                 Debug("CScanThread::ThreadEntry() Stopping reader thread."),
+                                 Debug("CScanThread::ThreadEntry() Reader thread stopped."),
+                                 Debug("Scan thread stopped"),
+                             }));
+    EXPECT_EQ(m_net->Opened(), 1);
+    EXPECT_EQ(m_net->Closed(), 1);
+    // The worker is gone: nothing is posted any more and a second stop has nothing to do.
+    EXPECT_FALSE(thread->RequestScan());
+    ASSERT_TRUE(thread->Stop());
+    EXPECT_EQ(m_log.Lines().back(), Debug("Stopping scan thread"));
+    EXPECT_EQ(TakeSequence(), "");
+}
+
+TEST_F(ScanThreadTest, SocketFailureGivesNoWorkerAndAnEasyStop) {
+    m_net->FailOpen(EPERM);
+    CScanThread thread(m_net, 300ms, 10000ms);
+    EXPECT_EQ(thread.Start(), nullptr);
+    ASSERT_TRUE(PollUntil([&] { return !thread.RequestScan(); }, kBound));
+    EXPECT_EQ(m_log.IndexOf("CScanThread::ThreadEntry() Raw Socket opened"), -1);
+    std::vector<LogLine> lines = m_log.Lines();
+    auto at = [&](const std::string& text) { return m_log.IndexOf(text); };
+    ASSERT_GE(at("socket() failed (error code 1)"), 0);
+    EXPECT_EQ(lines[at("socket() failed (error code 1)")].level, "Error");
+    EXPECT_EQ(at("CScanThread::ThreadEntry() Can't create Raw Socket"),
+              at("socket() failed (error code 1)") + 1);
+    EXPECT_EQ(lines[at("CScanThread::ThreadEntry() Can't create Raw Socket")].level, "Error");
+    EXPECT_EQ(m_log.CountOf("No reaction from scan thread"), 1u);
+
+    thread.RequestLocate("10.0.0.20");  // nothing to post to: the copy is freed at once
+    std::size_t before = m_log.Lines().size();
+    EXPECT_TRUE(thread.Stop());
+    std::vector<LogLine> after = m_log.Lines();
+    ASSERT_EQ(after.size(), before + 1);
+    EXPECT_EQ(after.back(), Debug("Stopping scan thread"));
+    EXPECT_TRUE(m_net->Sends().empty());
+}
+
+TEST_F(ScanThreadTest, SocketSetUpFailuresNameTheirCause) {
+    {
+        m_net->FailStartup(true);
+        CScanThread thread(m_net, 300ms, 10000ms);
+        EXPECT_EQ(thread.Start(), nullptr);
+        ASSERT_TRUE(PollUntil([&] { return !thread.RequestScan(); }, kBound));
+        EXPECT_TRUE(m_log.Contains("Windows socket initialization failed!"));
+        EXPECT_EQ(m_net->Opened(), 0);
+        EXPECT_TRUE(thread.Stop());
+    }
+    {
+        m_net->FailStartup(false);
+        m_net->FailBroadcastOption(EACCES);
+        CScanThread thread(m_net, 300ms, 10000ms);
+        EXPECT_EQ(thread.Start(), nullptr);
+        // The socket was made, so it is closed when the worker ends.
+        ASSERT_TRUE(m_net->WaitUntilClosed(kBound));
+        ASSERT_TRUE(PollUntil([&] { return !thread.RequestScan(); }, kBound));
+        long cause = m_log.IndexOf("setsockopt() failed (error code 13)");
+        ASSERT_GE(cause, 0);
+        EXPECT_EQ(m_log.Lines()[cause + 1], Error("CScanThread::ThreadEntry() Can't create Raw Socket"));
+        EXPECT_EQ(m_net->Opened(), 1);
+        EXPECT_EQ(m_net->Closed(), 1);
+        EXPECT_TRUE(thread.Stop());
+    }
+}
+
+// ---------------------------------------------------------------- one reply, all the way
+
+TEST_F(ScanThreadTest, AcceptedReplyIsLoggedInOrderAndReported) {
+    m_net->SetHardwareAddress("10.0.0.20", {0x02, 0x00, 0x00, 0x12, 0x34, 0xAB});
+    FakePacket reply = MakeReply("10.0.0.20", "type:OL-500\nbuild:1009\n", 20ms);
+    reply.ifindex = 3;
+    m_net->SetRepliesOnBroadcast({reply});
+    auto thread = Started();
+    ScanAndWait(*thread);
+    ASSERT_TRUE(thread->Stop());
+
+    std::vector<LogLine> scan = m_log.LinesFrom("CScanThread::ThreadEntry() Starting scan");
+    scan.resize(std::min<std::size_t>(scan.size(), 8));
+    EXPECT_EQ(scan, (std::vector<LogLine>{
+                        Debug("CScanThread::ThreadEntry() Starting scan"),
+                        Info("IP: 10.0.0.20"),
+                        Debug("Got 23 bytes extra data (type:OL-500\nbuild:1009\n)"),
+                        Info("Build: 1009  "),
+                        Info("Device: OL-500  "),
+                        Info("MAC: 02:00:00:12:34:AB"),
+                        Debug("select() timed out without getting a response"),
+                        Info("Found 1 Orvalink(s)"),
+                    }));
+
+    std::vector<FakeSocketLayer::Sent> sends = m_net->Sends();
+    ASSERT_EQ(sends.size(), 1u);
+    EXPECT_TRUE(sends[0].broadcast);
+    EXPECT_EQ(sends[0].bytes,
+              (std::vector<std::uint8_t>{0x0A, 0x4A, 0xF6, 0xAE, 0xFE, 0xE4, 0x00, 0x22}));
+
+    std::vector<FakeSocketLayer::ResolveCall> resolves = m_net->Resolves();
+    ASSERT_EQ(resolves.size(), 1u);
+    EXPECT_EQ(resolves[0].addr, Ipv4("10.0.0.20"));
+    EXPECT_EQ(resolves[0].ifindex, 3);
+    EXPECT_EQ(resolves[0].lengthIn, 6u);
+    EXPECT_EQ(resolves[0].bufferIn, std::vector<std::uint8_t>(8, 0xFF));
+
+    std::vector<Device> devices;
+    EXPECT_EQ(TakeSequence(&devices), "AD");
+    EXPECT_EQ(devices, (std::vector<Device>{{"10.0.0.20", "02:00:00:12:34:AB", "OL-500", "1009"}}));
+}
+
+TEST_F(ScanThreadTest, NoAnswerEndsAfterOneSecondAndOneMicrosecond) {
+    auto thread = Started();
+    ScanAndWait(*thread);
+    ASSERT_TRUE(thread->Stop());
+    EXPECT_EQ(m_net->Elapsed(), 1000001us);
+    std::vector<LogLine> scan = m_log.LinesFrom("CScanThread::ThreadEntry() Starting scan");
+    ASSERT_GE(scan.size(), 3u);
+    EXPECT_EQ(scan[1], Debug("select() timed out without getting a response"));
+    EXPECT_EQ(scan[2], Info("Found no Orvalinks"));
+    EXPECT_EQ(TakeSequence(), "D");
+}
+
+// ---------------------------------------------------------------- reply contents
+
+TEST_F(ScanThreadTest, ExtraDataIsReadUpTo256BytesAndTheFirstNul) {
+    std::string longText = "type:A\n" + std::string(260, 'x') + "\nbuild:B\n";  // build beyond 256
+    std::string lateKey = std::string(250, 'x') + "type:Z\n";  // its line feed is byte 257
+    m_net->QueuePacket(MakeReply("10.0.0.1", "", 1ms));
+    m_net->QueuePacket(MakeReply("10.0.0.2", longText, 2ms));
+    m_net->QueuePacket(MakeReply("10.0.0.3", std::string("type:X\0build:Y\n", 15), 3ms));
+    m_net->QueuePacket(MakeReply("10.0.0.4", "type:\nbuild:9\n", 4ms));
+    m_net->QueuePacket(MakeReply("10.0.0.5", "type:A\ntype:B\n", 5ms));
+    m_net->QueuePacket(MakeReply("10.0.0.6", lateKey, 6ms));
+    m_net->QueuePacket(MakeReply("10.0.0.7", "type:T\r\n", 7ms));
+    auto thread = Started();
+    ScanAndWait(*thread);
+    ASSERT_TRUE(thread->Stop());
+
+    EXPECT_EQ(TakeDevices(), (std::vector<Device>{
+                                 {"10.0.0.1", "n/a", "n/a", "n/a"},
+                                 {"10.0.0.2", "n/a", "A", "n/a"},
+                                 {"10.0.0.3", "n/a", "n/a", "n/a"},
+                                 {"10.0.0.4", "n/a", "n/a", "9"},
+                                 {"10.0.0.5", "n/a", "A", "n/a"},
+                                 {"10.0.0.6", "n/a", "n/a", "n/a"},
+                                 {"10.0.0.7", "n/a", "T\r", "n/a"},
+                             }));
+    std::vector<std::string> texts = m_log.Texts();
+    auto after = [&](const std::string& ip) {
+        long i = m_log.IndexOf("IP: " + ip);
+        EXPECT_GE(i, 0) << ip;
+        return i < 0 ? std::string() : texts[i + 1];
+    };
+    EXPECT_EQ(after("10.0.0.1"), "No extra data received");
+    EXPECT_EQ(after("10.0.0.2").rfind("Got 256 bytes extra data (type:A\nxxx", 0), 0u);
+    EXPECT_EQ(after("10.0.0.3"), "Got 15 bytes extra data (type:X)");
+    EXPECT_EQ(after("10.0.0.6").rfind("Got 256 bytes extra data (", 0), 0u);
+    // An empty value writes no line of its own.
+    long four = m_log.IndexOf("IP: 10.0.0.4");
+    EXPECT_EQ(texts[four + 2], "Build: 9  ");
+    EXPECT_EQ(texts[four + 3], "Wrong Subnet");
+    EXPECT_TRUE(m_log.Contains("Found 7 Orvalink(s)"));
+}
+
+TEST_F(ScanThreadTest, HardwareAddressOutcomes) {
+    m_net->SetHardwareAddress("10.0.0.7", {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E});
+    m_net->SetHardwareAddress("10.0.0.9", {});
+    m_net->SetHardwareAddress("10.0.0.10", {0x0A, 0x0B, 0x0C, 0x0D});
+    m_net->QueuePacket(MakeReply("10.0.0.7", "", 1ms));
+    m_net->QueuePacket(MakeReply("192.168.7.8", "", 2ms));  // beyond the subnet
+    m_net->QueuePacket(MakeReply("10.0.0.9", "", 3ms));
+    m_net->QueuePacket(MakeReply("10.0.0.10", "", 4ms));
+    auto thread = Started();
+    ScanAndWait(*thread);
+    ASSERT_TRUE(thread->Stop());
+
+    EXPECT_EQ(TakeDevices(), (std::vector<Device>{
+                                 {"10.0.0.7", "00:1A:2B:3C:4D:5E", "n/a", "n/a"},
+                                 {"192.168.7.8", "n/a", "n/a", "n/a"},
+                                 {"10.0.0.9", "n/a", "n/a", "n/a"},
+                                 {"10.0.0.10", "0A:0B:0C:0D", "n/a", "n/a"},
+                             }));
+    std::vector<LogLine> lines = m_log.Lines();
+    long wrong = m_log.IndexOf("IP: 192.168.7.8");
+    EXPECT_EQ(lines[wrong + 2], Info("Wrong Subnet"));
+    EXPECT_EQ(lines[wrong + 3], Info("IP: 10.0.0.9"));
+    EXPECT_EQ(lines[wrong + 5], Info("MAC: n/a"));
+}
+
+TEST_F(ScanThreadTest, SameDeviceAnsweringTwiceGivesTwoRecords) {
+    m_net->SetHardwareAddress("10.0.0.20", {1, 2, 3, 4, 5, 6});
+    FakePacket reply = MakeReply("10.0.0.20", "type:OL\nbuild:1\n", 10ms);
+    m_net->SetRepliesOnBroadcast({reply, reply});
+    auto thread = Started();
+    ScanAndWait(*thread);
+    ASSERT_TRUE(thread->Stop());
+    std::vector<Device> devices = TakeDevices();
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(devices[0], devices[1]);
+    EXPECT_TRUE(m_log.Contains("Found 2 Orvalink(s)"));
+}
+
+// ---------------------------------------------------------------- the collection rules
+
+TEST_F(ScanThreadTest, EveryPacketRestartsTheQuietWait) {
+    // Non-replies 0.9 s apart, a reply exactly 1 s + 1 us after the last of them, and one more
+    // reply 1 s + 2 us after that, which misses this scan and is read by the next.
+    m_net->QueuePacket(MakeIcmp("10.0.0.50", 0, 84, 900000us));
+    m_net->QueuePacket(MakeIcmp("10.0.0.50", 9, 60, 1800000us));  // unmarked advertisement
+    m_net->QueuePacket(MakeIcmp("10.0.0.50", 8, 35, 2700000us));
+    m_net->QueuePacket(MakeReply("10.0.0.21", "", 3700001us));
+    m_net->QueuePacket(MakeReply("10.0.0.22", "", 4700003us));
+    auto thread = Started();
+    ScanAndWait(*thread);
+    EXPECT_EQ(TakeDevices(), (std::vector<Device>{{"10.0.0.21", "n/a", "n/a", "n/a"}}));
+    EXPECT_TRUE(m_log.Contains("Found 1 Orvalink(s)"));
+    ScanAndWait(*thread, 1);
+    ASSERT_TRUE(thread->Stop());
+    EXPECT_EQ(TakeDevices(), (std::vector<Device>{{"10.0.0.22", "n/a", "n/a", "n/a"}}));
+    EXPECT_EQ(m_log.CountOf("Scan time limit reached"), 0u);
+}
+
+TEST_F(ScanThreadTest, EndlessTrafficCannotKeepTheScanPastFiveSeconds) {
+    m_net->SetFlood(400ms, MakeIcmp("10.0.0.50", 0));
+    m_net->QueuePacket(MakeReply("10.0.0.21", "", 2s));
+    auto thread = Started();
+    ScanAndWait(*thread);
+    m_net->StopFlood();
+    ASSERT_TRUE(thread->Stop());
+    EXPECT_LE(m_net->Elapsed(), 5s);
+    EXPECT_GE(m_net->Elapsed(), 4600ms);
+    std::vector<LogLine> tail = m_log.LinesFrom("Scan time limit reached");
+    ASSERT_GE(tail.size(), 2u);
+    EXPECT_EQ(tail[0].level, "Debug");
+    EXPECT_EQ(tail[1], Info("Found 1 Orvalink(s)"));
+    EXPECT_EQ(TakeSequence(), "AD");
+}
+
+TEST_F(ScanThreadTest, OversizePacketIsIgnoredAndTheCollectionGoesOn) {
+    m_net->QueuePacket(MakeReply("10.0.0.30", std::string(3000, 'x'), 900ms));  // cut by 2048
+    FakePacket flagged = MakeReply("10.0.0.31", "type:T\n", 1800ms);
+    flagged.truncated = true;
+    m_net->QueuePacket(flagged);
+    m_net->QueuePacket(MakeReply("10.0.0.32", "", 2700ms));
+    auto thread = Started();
+    ScanAndWait(*thread);
+    ASSERT_TRUE(thread->Stop());
+    EXPECT_EQ(TakeDevices(), (std::vector<Device>{{"10.0.0.32", "n/a", "n/a", "n/a"}}));
+    EXPECT_EQ(m_log.IndexOf("IP: 10.0.0.30"), -1);
+    EXPECT_EQ(m_log.IndexOf("IP: 10.0.0.31"), -1);
+    EXPECT_EQ(m_log.CountOf("revfrom() failed (error code 90)"), 0u);
+}
+
+TEST_F(ScanThreadTest, ReceiveErrorEndsTheCollectionWithSummary) {
+    m_net->QueuePacket(MakeReply("10.0.0.40", "", 100ms));
+    FakePacket error;
+    error.receiveError = true;
+    error.errorCode = EIO;
+    error.delay = 200ms;
+    m_net->QueuePacket(error);
+    m_net->QueuePacket(MakeReply("10.0.0.41", "", 300ms));
+    auto thread = Started();
+    ScanAndWait(*thread);
+    EXPECT_EQ(TakeSequence(), "AD");
+    std::vector<LogLine> tail = m_log.LinesFrom("revfrom() failed (error code 5)");
+    ASSERT_GE(tail.size(), 2u);
+    EXPECT_EQ(tail[0].level, "Error");
+    EXPECT_EQ(tail[1], Info("Found 1 Orvalink(s)"));
+    // The reply behind the error waits for the next scan.
+    ScanAndWait(*thread, 1);
+    ASSERT_TRUE(thread->Stop());
+    EXPECT_EQ(TakeDevices(), (std::vector<Device>{{"10.0.0.41", "n/a", "n/a", "n/a"}}));
+}
+
+TEST_F(ScanThreadTest, ReceiveErrorMetWhileReadingAheadKeepsItsPlace) {
+    FakePacket error;
+    error.receiveError = true;
+    error.errorCode = ENOMEM;
+    error.delay = 100ms;
+    m_net->QueuePacket(MakeReply("10.0.0.1", "", 100ms));
+    m_net->QueuePacket(MakeReply("10.0.0.2", "", 100ms));
+    m_net->QueuePacket(error);
+    m_net->QueuePacket(MakeReply("10.0.0.3", "", 100ms));
+    auto thread = Started();
+    ScanAndWait(*thread);
+    ASSERT_TRUE(thread->Stop());
+    std::vector<Device> devices = TakeDevices();
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(devices[1].ip, "10.0.0.2");
+    long second = m_log.IndexOf("IP: 10.0.0.2");
+    long error12 = m_log.IndexOf("revfrom() failed (error code 12)");
+    ASSERT_GE(second, 0);
+    EXPECT_GT(error12, second);
+    EXPECT_EQ(m_log.Texts()[error12 + 1], "Found 2 Orvalink(s)");
+    EXPECT_EQ(m_log.IndexOf("IP: 10.0.0.3"), -1);
+}
+
+TEST_F(ScanThreadTest, RequestThatCannotBeSentStillEndsTheScan) {
+    m_net->FailBroadcastSend(ENETUNREACH);
+    m_net->QueuePacket(MakeReply("10.0.0.20", "", 1ms));
+    auto thread = Started();
+    ScanAndWait(*thread);
+    ASSERT_TRUE(thread->Stop());
+    EXPECT_EQ(TakeSequence(), "D");
+    long failed = m_log.IndexOf("Failed to send discover request (error code 101)");
+    ASSERT_GE(failed, 0);
+    EXPECT_EQ(m_log.Lines()[failed].level, "Error");
+    EXPECT_EQ(m_log.CountOf("Found no Orvalinks"), 0u);
+    EXPECT_EQ(m_log.CountOf("Found 1 Orvalink(s)"), 0u);
+    EXPECT_EQ(m_net->Elapsed(), 0us);
+}
+
+TEST_F(ScanThreadTest, FailedWaitEndsLikeAQuietOne) {
+    m_net->FailWait(true);
+    auto thread = Started();
+    ScanAndWait(*thread);
+    ASSERT_TRUE(thread->Stop());
+    std::vector<LogLine> scan = m_log.LinesFrom("CScanThread::ThreadEntry() Starting scan");
+    ASSERT_GE(scan.size(), 3u);
+    EXPECT_EQ(scan[1], Debug("select() timed out without getting a response"));
+    EXPECT_EQ(scan[2], Info("Found no Orvalinks"));
+    EXPECT_EQ(TakeSequence(), "D");
+}
+
+// ---------------------------------------------------------------- reading ahead
+
+TEST_F(ScanThreadTest, BurstIsReadAheadBeforeAnyAddressIsResolved) {
+    constexpr int kDevices = 1200;
+    std::vector<std::string> ips;
+    for (int i = 0; i < kDevices; ++i) {
+        ips.push_back("10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1));
+        m_net->SetHardwareAddress(ips.back().c_str(),
+                                  {0x02, 0, 0, 0, static_cast<std::uint8_t>(i >> 8),
+                                   static_cast<std::uint8_t>(i)});
+        m_net->QueuePacket(MakeReply(ips.back().c_str(), "type:OL\n", 5ms));
+    }
+    std::size_t queuedAtFirstResolution = 99999;
+    bool first = true;
+    m_net->SetResolveHook([&](std::uint32_t) {
+        if (first)
+            queuedAtFirstResolution = m_net->Queued();
+        first = false;
+    });
+    auto thread = Started();
+    ScanAndWait(*thread);
+    ASSERT_TRUE(thread->Stop());
+    m_net->SetResolveHook(nullptr);
+
+    EXPECT_EQ(queuedAtFirstResolution, 0u);
+    std::vector<Device> devices = TakeDevices();
+    ASSERT_EQ(devices.size(), static_cast<std::size_t>(kDevices));
+    for (int i = 0; i < kDevices; ++i)
+        ASSERT_EQ(devices[i].ip, ips[i]) << "arrival order";
+    EXPECT_EQ(devices[300].mac, "02:00:00:00:01:2C");
+    // The lines of each reply stay together and in their order.
+    std::vector<std::string> texts = m_log.Texts();
+    long i = m_log.IndexOf("IP: " + ips[0]);
+    ASSERT_GE(i, 0);
+    for (int d = 0; d < kDevices; ++d, i += 4) {
+        ASSERT_EQ(texts[i], "IP: " + ips[d]);
+        ASSERT_EQ(texts[i + 1], "Got 8 bytes extra data (type:OL\n)");
+        ASSERT_EQ(texts[i + 2], "Device: OL  ");
+        ASSERT_EQ(texts[i + 3].rfind("MAC: 02:00:00:00:", 0), 0u);
+    }
+    EXPECT_EQ(texts[i + 1], "Found 1200 Orvalink(s)");
+}
+
+TEST_F(ScanThreadTest, RepliesTakenFromTheBacklogRestartTheQuietWait) {
+    // Three replies at once, each resolution costing 0.6 s; the fourth comes 0.7 s after the
+    // last of them was handled (2.6 s after the request), so it still belongs to this scan.
+    m_net->SetResolveCost(600ms);
+    for (const char* ip : {"10.0.0.1", "10.0.0.2", "10.0.0.3"})
+        m_net->QueuePacket(MakeReply(ip, "", 100ms));
+    m_net->QueuePacket(MakeReply("10.0.0.4", "", 2600ms));
+    auto thread = Started();
+    ScanAndWait(*thread);
+    ASSERT_TRUE(thread->Stop());
+    EXPECT_EQ(TakeDevices().size(), 4u);
+    EXPECT_TRUE(m_log.Contains("Found 4 Orvalink(s)"));
+}
+
+// ---------------------------------------------------------------- locate
+
+TEST_F(ScanThreadTest, LocateRequestIsExactlyTheSeventeenBytes) {
+    auto thread = Started();
+    thread->RequestLocate("10.0.0.20");
+    ScanAndWait(*thread);  // commands run in order: the locate is done once the scan is
+    ASSERT_TRUE(thread->Stop());
+    std::vector<FakeSocketLayer::Sent> sends = m_net->Sends();
+    ASSERT_EQ(sends.size(), 2u);
+    EXPECT_FALSE(sends[0].broadcast);
+    EXPECT_EQ(sends[0].addr, Ipv4("10.0.0.20"));
+    EXPECT_EQ(sends[0].bytes, (std::vector<std::uint8_t>{0x0A, 0x4A, 0x8C, 0x69, 0xFE, 0xE4, 0x00,
+                                                         0x22, 0x62, 0x6C, 0x69, 0x6E, 0x6B, 0x3A,
+                                                         0x33, 0x30, 0x00}));
+    EXPECT_TRUE(sends[1].broadcast);
+    long at = m_log.IndexOf("CScanThread::ThreadEntry() Starting locate for 10.0.0.20");
+    ASSERT_GE(at, 0);
+    EXPECT_EQ(m_log.Lines()[at].level, "Debug");
+}
+
+TEST_F(ScanThreadTest, LocateFailuresAreLoggedAndBadTextIsNeverSent) {
+    auto thread = Started();
+    m_net->FailSendTo(EPERM);
+    thread->RequestLocate("10.0.0.20");
+    thread->RequestLocate("10.0.0");  // would read as 255.255.255.255 if parsed loosely
+    ScanAndWait(*thread);
+    ASSERT_TRUE(thread->Stop());
+    EXPECT_EQ(m_log.CountOf("Failed to send location request (error code 1)"), 1u);
+    EXPECT_EQ(m_log.CountOf("Failed to send location request (error code 22)"), 1u);
+    std::vector<FakeSocketLayer::Sent> sends = m_net->Sends();
+    ASSERT_EQ(sends.size(), 1u);
+    EXPECT_TRUE(sends[0].broadcast);
+}
+
+TEST_F(ScanThreadTest, LocateDuringScanGoesOutAfterTheScanEnds) {
+    auto thread = Started();
+    m_net->HoldWaits(true);
+    ASSERT_TRUE(thread->RequestScan());
+    ASSERT_TRUE(m_net->WaitUntilHeld(kBound));
+    thread->RequestLocate("10.0.0.20");
+    m_net->HoldWaits(false);
+    ScanAndWait(*thread, 2);
+    ASSERT_TRUE(thread->Stop());
+    std::vector<FakeSocketLayer::Sent> sends = m_net->Sends();
+    ASSERT_EQ(sends.size(), 3u);
+    EXPECT_TRUE(sends[0].broadcast);
+    EXPECT_FALSE(sends[1].broadcast);
+    EXPECT_TRUE(sends[2].broadcast);
+    EXPECT_LT(m_log.IndexOf("Found no Orvalinks"),
+              m_log.IndexOf("CScanThread::ThreadEntry() Starting locate for 10.0.0.20"));
+    EXPECT_EQ(TakeSequence(), "DD");
+}
+
+TEST_F(ScanThreadTest, LocateWithoutWorkerPostsNothing) {
+    CScanThread thread(m_net);
+    thread.RequestLocate("10.0.0.20");  // the sanitizer build proves the copy is freed
+    EXPECT_FALSE(thread.RequestScan());
+    EXPECT_TRUE(thread.Stop());
+    EXPECT_EQ(m_log.Texts(), (std::vector<std::string>{"Stopping scan thread"}));
+}
+
+// ---------------------------------------------------------------- order across scans and stop
+
+TEST_F(ScanThreadTest, TwoScansInARowEachEndAfterTheirDevices) {
+    m_net->SetRepliesOnBroadcast({MakeReply("10.0.0.1", "", 10ms), MakeReply("10.0.0.2", "", 20ms)});
+    auto thread = Started();
+    ASSERT_TRUE(thread->RequestScan());
+    ASSERT_TRUE(thread->RequestScan());
+    ASSERT_TRUE(m_window->WaitFor(WM_SCAN_DONE, 2, kBound));
+    ASSERT_TRUE(thread->Stop());
+    EXPECT_EQ(TakeSequence(), "AADAAD");
+    EXPECT_EQ(m_net->Sends().size(), 2u);
+    EXPECT_EQ(m_log.CountOf("Found 2 Orvalink(s)"), 2u);
+}
+
+TEST_F(ScanThreadTest, StopDuringScanTakesEffectAfterTheScan) {
+    auto thread = Started();
+    m_net->HoldWaits(true);
+    ASSERT_TRUE(thread->RequestScan());
+    ASSERT_TRUE(m_net->WaitUntilHeld(kBound));
+    std::thread release([&] {
+        PollUntil([&] { return m_log.Contains("Stopping scan thread"); }, kBound);
+        m_net->HoldWaits(false);
+    });
+    EXPECT_TRUE(thread->Stop());
+    release.join();
+    EXPECT_LT(m_log.IndexOf("Found no Orvalinks"),
+              m_log.IndexOf("CScanThread::ThreadEntry() Aborting"));
+    EXPECT_EQ(TakeSequence(), "D");
+}
+
+TEST_F(ScanThreadTest, WorkerOutlivingAStopThatGaveUpTouchesNothingFreed) {
+    auto thread = Started(50ms);
+    CWinThread* worker = nullptr;
+    {
+        // Started() already ran Start; a second Start hands back the running worker.
+        worker = thread->Start();
+        ASSERT_NE(worker, nullptr);
+    }
+    std::shared_ptr<CThreadHandle> handle = worker->m_hThread;
+    m_net->HoldWaits(true);
+    ASSERT_TRUE(thread->RequestScan());
+    ASSERT_TRUE(m_net->WaitUntilHeld(kBound));
+    EXPECT_FALSE(thread->Stop());
+    EXPECT_EQ(m_log.Lines().back(), Debug("No reaction from scan thread"));
+    // Queued behind the stop command: never sent, and freed when the worker ends.
+    thread->RequestLocate("10.0.0.20");
+    thread->RequestLocate("10.0.0.21");
+    thread.reset();
+    m_net->HoldWaits(false);
+    ASSERT_EQ(WaitForSingleObject(handle, 10000), WAIT_OBJECT_0);
+    EXPECT_TRUE(m_log.Contains("CScanThread::ThreadEntry() Reader thread stopped."));
+    EXPECT_EQ(m_net->Sends().size(), 1u);
+    EXPECT_EQ(m_net->Closed(), 1);
+    EXPECT_EQ(TakeSequence(), "D");
+}
+
+// ---------------------------------------------------------------- without a main window
+
+TEST_F(ScanThreadTest, RecordsWithoutAMainWindowAreFreed) {
+    m_net->SetRepliesOnBroadcast({MakeReply("10.0.0.1", "type:OL\n", 10ms)});
+    CScanThread thread(m_net);
+    ASSERT_TRUE(thread.OpenRawSocket());
+    m_app.m_pMainWnd = 0;
+    thread.Scan();
+    UnregisterWindow(m_hwnd);
+    m_app.m_pMainWnd = m_hwnd;  // a window that no longer exists
+    thread.Scan();
+    thread.CloseRawSocket();
+    EXPECT_EQ(m_log.CountOf("Found 1 Orvalink(s)"), 2u);
+    EXPECT_EQ(TakeSequence(), "");
+    EXPECT_EQ(m_net->Closed(), 1);
+}
+
+}  // namespace

@@ -1,0 +1,342 @@
+#include "FakeSocketLayer.h"
+
+#include <arpa/inet.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+namespace testsupport {
+
+std::uint32_t Ipv4(const char* text) {
+    in_addr a{};
+    if (inet_pton(AF_INET, text, &a) != 1)
+        throw std::invalid_argument(text);
+    return a.s_addr;
+}
+
+namespace {
+
+std::vector<std::uint8_t> Ipv4Header(std::uint32_t source, std::size_t total) {
+    std::vector<std::uint8_t> h(20, 0);
+    h[0] = 0x45;
+    h[2] = static_cast<std::uint8_t>(total >> 8);
+    h[3] = static_cast<std::uint8_t>(total);
+    h[8] = 64;
+    h[9] = 1;  // ICMP
+    std::memcpy(&h[12], &source, 4);
+    const std::uint8_t dest[4] = {10, 0, 0, 1};
+    std::memcpy(&h[16], dest, 4);
+    return h;
+}
+
+}  // namespace
+
+FakePacket MakeReply(const char* source, const std::string& extra,
+                     std::chrono::microseconds delay) {
+    FakePacket p;
+    p.source = Ipv4(source);
+    p.delay = delay;
+    p.bytes = Ipv4Header(p.source, 36 + extra.size());
+    std::uint8_t icmp[16] = {9, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x27, 0x11, 0x74};
+    p.bytes.insert(p.bytes.end(), icmp, icmp + sizeof icmp);
+    p.bytes.insert(p.bytes.end(), extra.begin(), extra.end());
+    return p;
+}
+
+FakePacket MakeIcmp(const char* source, std::uint8_t icmpType, std::size_t length,
+                    std::chrono::microseconds delay) {
+    FakePacket p;
+    p.source = Ipv4(source);
+    p.delay = delay;
+    p.bytes = Ipv4Header(p.source, length);
+    p.bytes.resize(length < 21 ? 21 : length, 0);
+    p.bytes[20] = icmpType;
+    return p;
+}
+
+FakeSocketLayer::FakeSocketLayer() : m_start(Clock::time_point{} + std::chrono::hours(1)),
+                                     m_now(m_start) {}
+
+void FakeSocketLayer::QueuePacket(FakePacket packet) {
+    std::lock_guard lock(m_mutex);
+    Clock::time_point at = m_now + packet.delay;
+    m_queue.emplace(at, std::move(packet));
+}
+
+void FakeSocketLayer::SetRepliesOnBroadcast(std::vector<FakePacket> replies) {
+    std::lock_guard lock(m_mutex);
+    m_onBroadcast = std::move(replies);
+}
+
+void FakeSocketLayer::SetFlood(std::chrono::microseconds interval, FakePacket packet) {
+    std::lock_guard lock(m_mutex);
+    m_bFlood = true;
+    m_floodInterval = interval;
+    m_floodNext = m_now + interval;
+    m_floodPacket = std::move(packet);
+}
+
+void FakeSocketLayer::StopFlood() {
+    std::lock_guard lock(m_mutex);
+    m_bFlood = false;
+}
+
+void FakeSocketLayer::SetHardwareAddress(const char* addr, std::vector<std::uint8_t> mac) {
+    std::lock_guard lock(m_mutex);
+    m_hardware[Ipv4(addr)] = std::move(mac);
+}
+
+void FakeSocketLayer::SetResolveCost(std::chrono::microseconds cost) {
+    std::lock_guard lock(m_mutex);
+    m_resolveCost = cost;
+}
+
+void FakeSocketLayer::SetResolveHook(std::function<void(std::uint32_t)> hook) {
+    std::lock_guard lock(m_mutex);
+    m_resolveHook = std::move(hook);
+}
+
+void FakeSocketLayer::FailStartup(bool fail) {
+    std::lock_guard lock(m_mutex);
+    m_bFailStartup = fail;
+}
+void FakeSocketLayer::FailOpen(int error) {
+    std::lock_guard lock(m_mutex);
+    m_nFailOpen = error;
+}
+void FakeSocketLayer::FailBroadcastOption(int error) {
+    std::lock_guard lock(m_mutex);
+    m_nFailBroadcastOption = error;
+}
+void FakeSocketLayer::FailBroadcastSend(int error) {
+    std::lock_guard lock(m_mutex);
+    m_nFailBroadcastSend = error;
+}
+void FakeSocketLayer::FailSendTo(int error) {
+    std::lock_guard lock(m_mutex);
+    m_nFailSendTo = error;
+}
+void FakeSocketLayer::FailWait(bool fail) {
+    std::lock_guard lock(m_mutex);
+    m_bFailWait = fail;
+}
+
+void FakeSocketLayer::HoldWaits(bool hold) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_bHold = hold;
+    }
+    m_cv.notify_all();
+}
+
+bool FakeSocketLayer::WaitUntilHeld(std::chrono::milliseconds bound) {
+    std::unique_lock lock(m_mutex);
+    return m_cv.wait_for(lock, bound, [this] { return m_bHeld; });
+}
+
+std::vector<FakeSocketLayer::Sent> FakeSocketLayer::Sends() {
+    std::lock_guard lock(m_mutex);
+    return m_sends;
+}
+
+std::vector<FakeSocketLayer::ResolveCall> FakeSocketLayer::Resolves() {
+    std::lock_guard lock(m_mutex);
+    return m_resolves;
+}
+
+int FakeSocketLayer::Opened() {
+    std::lock_guard lock(m_mutex);
+    return m_nOpened;
+}
+
+int FakeSocketLayer::Closed() {
+    std::lock_guard lock(m_mutex);
+    return m_nClosed;
+}
+
+bool FakeSocketLayer::WaitUntilClosed(std::chrono::milliseconds bound) {
+    std::unique_lock lock(m_mutex);
+    return m_cv.wait_for(lock, bound, [this] { return m_nClosed > 0; });
+}
+
+std::chrono::microseconds FakeSocketLayer::Elapsed() {
+    std::lock_guard lock(m_mutex);
+    return std::chrono::duration_cast<std::chrono::microseconds>(m_now - m_start);
+}
+
+std::size_t FakeSocketLayer::Queued() {
+    std::lock_guard lock(m_mutex);
+    return m_queue.size();
+}
+
+void FakeSocketLayer::Fail(int error) {
+    m_nLastError = error;
+}
+
+bool FakeSocketLayer::Startup() {
+    std::lock_guard lock(m_mutex);
+    return !m_bFailStartup;
+}
+
+int FakeSocketLayer::OpenRawIcmp() {
+    std::lock_guard lock(m_mutex);
+    if (m_nFailOpen) {
+        Fail(m_nFailOpen);
+        return -1;
+    }
+    ++m_nOpened;
+    return kSocket;
+}
+
+bool FakeSocketLayer::EnableBroadcast(int) {
+    std::lock_guard lock(m_mutex);
+    if (m_nFailBroadcastOption) {
+        Fail(m_nFailBroadcastOption);
+        return false;
+    }
+    return true;
+}
+
+bool FakeSocketLayer::SendBroadcast(int, const void* data, std::size_t length) {
+    std::lock_guard lock(m_mutex);
+    if (m_nFailBroadcastSend) {
+        Fail(m_nFailBroadcastSend);
+        return false;
+    }
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    m_sends.push_back(Sent{true, 0, std::vector<std::uint8_t>(bytes, bytes + length)});
+    for (const FakePacket& reply : m_onBroadcast)
+        m_queue.emplace(m_now + reply.delay, reply);
+    return true;
+}
+
+bool FakeSocketLayer::SendTo(int, std::uint32_t addr, const void* data, std::size_t length) {
+    std::lock_guard lock(m_mutex);
+    if (m_nFailSendTo) {
+        Fail(m_nFailSendTo);
+        return false;
+    }
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    m_sends.push_back(Sent{false, addr, std::vector<std::uint8_t>(bytes, bytes + length)});
+    return true;
+}
+
+bool FakeSocketLayer::NextArrival(Clock::time_point& when) const {
+    bool any = false;
+    if (!m_queue.empty()) {
+        when = m_queue.begin()->first;
+        any = true;
+    }
+    if (m_bFlood && (!any || m_floodNext < when)) {
+        when = m_floodNext;
+        any = true;
+    }
+    return any;
+}
+
+int FakeSocketLayer::WaitReadable(int, std::chrono::microseconds timeout) {
+    std::unique_lock lock(m_mutex);
+    if (m_bHold) {
+        m_bHeld = true;
+        m_cv.notify_all();
+        m_cv.wait(lock, [this] { return !m_bHold; });
+        m_bHeld = false;
+    }
+    if (m_bFailWait) {
+        Fail(EINTR);
+        return -1;
+    }
+    Clock::time_point when;
+    if (NextArrival(when) && when <= m_now + timeout) {
+        if (when > m_now)
+            m_now = when;
+        return 1;
+    }
+    m_now += timeout;
+    return 0;
+}
+
+bool FakeSocketLayer::Receive(int, void* buffer, std::size_t capacity, ReceivedPacket& packet) {
+    std::lock_guard lock(m_mutex);
+    Clock::time_point when;
+    if (!NextArrival(when) || when > m_now) {
+        Fail(EAGAIN);
+        return false;
+    }
+    FakePacket p;
+    if (!m_queue.empty() && m_queue.begin()->first == when) {
+        p = std::move(m_queue.begin()->second);
+        m_queue.erase(m_queue.begin());
+    } else {
+        p = m_floodPacket;
+        m_floodNext += m_floodInterval;
+    }
+    if (p.receiveError) {
+        Fail(p.errorCode);
+        return false;
+    }
+    std::size_t n = p.bytes.size() < capacity ? p.bytes.size() : capacity;
+    std::memcpy(buffer, p.bytes.data(), n);
+    packet.length = n;
+    packet.truncated = p.truncated || p.bytes.size() > capacity;
+    packet.sourceAddr = p.source;
+    packet.ifindex = p.ifindex;
+    return true;
+}
+
+bool FakeSocketLayer::HasPending(int) {
+    std::lock_guard lock(m_mutex);
+    Clock::time_point when;
+    return NextArrival(when) && when <= m_now;
+}
+
+int FakeSocketLayer::ResolveHardwareAddress(std::uint32_t addr, int ifindex, std::uint8_t* mac,
+                                            unsigned* length) {
+    std::function<void(std::uint32_t)> hook;
+    {
+        std::lock_guard lock(m_mutex);
+        ResolveCall call;
+        call.addr = addr;
+        call.ifindex = ifindex;
+        call.lengthIn = *length;
+        call.bufferIn.assign(mac, mac + 8);
+        m_resolves.push_back(std::move(call));
+        m_now += m_resolveCost;
+        hook = m_resolveHook;
+    }
+    if (hook)
+        hook(addr);
+    std::lock_guard lock(m_mutex);
+    auto it = m_hardware.find(addr);
+    if (it == m_hardware.end()) {
+        Fail(EHOSTUNREACH);
+        return 1;
+    }
+    std::size_t n = it->second.size();
+    if (n > *length)
+        n = *length;
+    std::memcpy(mac, it->second.data(), n);
+    *length = static_cast<unsigned>(n);
+    return 0;
+}
+
+void FakeSocketLayer::Close(int) {
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_nClosed;
+    }
+    m_cv.notify_all();
+}
+
+int FakeSocketLayer::LastError() const {
+    std::lock_guard lock(m_mutex);
+    return m_nLastError;
+}
+
+FakeSocketLayer::Clock::time_point FakeSocketLayer::Now() {
+    std::lock_guard lock(m_mutex);
+    return m_now;
+}
+
+}  // namespace testsupport

@@ -1,0 +1,148 @@
+#pragma once
+// A socket layer that sends nothing: scripted packets on a fake clock (a quiet wait of a second
+// takes no real time), recorded sends and resolutions, injectable failures, and a way to hold
+// the scan inside a wait while a test acts.
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/SocketLayer.h"
+
+namespace testsupport {
+
+// IPv4 address text to network byte order (the fake's and the layer's form).
+std::uint32_t Ipv4(const char* text);
+
+struct FakePacket {
+    std::vector<std::uint8_t> bytes;  // the whole IPv4 packet
+    std::uint32_t source = 0;         // network byte order
+    int ifindex = 1;
+    bool truncated = false;            // reported as cut even if it fits
+    std::chrono::microseconds delay{0};  // arrival after the moment it is queued (or the broadcast)
+    bool receiveError = false;         // Receive fails with errorCode instead of delivering
+    int errorCode = 0;
+};
+
+// A discover reply from source: IPv4 header, ICMP type 9, the family marker, then extra bytes.
+FakePacket MakeReply(const char* source, const std::string& extra = "",
+                     std::chrono::microseconds delay = std::chrono::microseconds(0));
+// Any ICMP packet of the given length (at least 21 bytes) whose type byte is icmpType.
+FakePacket MakeIcmp(const char* source, std::uint8_t icmpType, std::size_t length = 84,
+                    std::chrono::microseconds delay = std::chrono::microseconds(0));
+
+class FakeSocketLayer : public ISocketLayer {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    struct Sent {
+        bool broadcast = false;
+        std::uint32_t addr = 0;  // network byte order; 0 for the broadcast
+        std::vector<std::uint8_t> bytes;
+    };
+    struct ResolveCall {
+        std::uint32_t addr = 0;
+        int ifindex = 0;
+        unsigned lengthIn = 0;
+        std::vector<std::uint8_t> bufferIn;  // the caller's buffer as it came in
+    };
+
+    FakeSocketLayer();
+
+    // ---- script ----
+    void QueuePacket(FakePacket packet);
+    // Every discover broadcast queues copies of these, their delays counted from the send.
+    void SetRepliesOnBroadcast(std::vector<FakePacket> replies);
+    // Endless traffic: a copy of packet arrives every interval from now on, until StopFlood.
+    void SetFlood(std::chrono::microseconds interval, FakePacket packet);
+    void StopFlood();
+    // Resolution of addr succeeds with these bytes (possibly none); unknown addresses fail.
+    void SetHardwareAddress(const char* addr, std::vector<std::uint8_t> mac);
+    // Fake time each resolution takes.
+    void SetResolveCost(std::chrono::microseconds cost);
+    // Called inside each resolution with no lock held, e.g. to let more packets arrive.
+    void SetResolveHook(std::function<void(std::uint32_t addr)> hook);
+
+    // ---- failures (an errno value, 0 for none) ----
+    void FailStartup(bool fail);
+    void FailOpen(int error);
+    void FailBroadcastOption(int error);
+    void FailBroadcastSend(int error);
+    void FailSendTo(int error);
+    void FailWait(bool fail);
+
+    // ---- holding the scan in a wait ----
+    void HoldWaits(bool hold);
+    // True once a WaitReadable call is held (within the real-time bound).
+    bool WaitUntilHeld(std::chrono::milliseconds bound);
+
+    // ---- observation ----
+    std::vector<Sent> Sends();
+    std::vector<ResolveCall> Resolves();
+    int Opened();
+    int Closed();
+    // True once the socket has been closed (within the real-time bound).
+    bool WaitUntilClosed(std::chrono::milliseconds bound);
+    // Fake time passed since construction.
+    std::chrono::microseconds Elapsed();
+    // Packets still queued (not counting the flood).
+    std::size_t Queued();
+
+    // ---- ISocketLayer ----
+    bool Startup() override;
+    int OpenRawIcmp() override;
+    bool EnableBroadcast(int sock) override;
+    bool SendBroadcast(int sock, const void* data, std::size_t length) override;
+    bool SendTo(int sock, std::uint32_t addr, const void* data, std::size_t length) override;
+    int WaitReadable(int sock, std::chrono::microseconds timeout) override;
+    bool Receive(int sock, void* buffer, std::size_t capacity, ReceivedPacket& packet) override;
+    bool HasPending(int sock) override;
+    int ResolveHardwareAddress(std::uint32_t addr, int ifindex, std::uint8_t* mac,
+                               unsigned* length) override;
+    void Close(int sock) override;
+    int LastError() const override;
+    Clock::time_point Now() override;
+
+private:
+    static constexpr int kSocket = 7;
+
+    // Earliest arrival time of anything receivable; false when nothing is scripted.
+    bool NextArrival(Clock::time_point& when) const;
+    void Fail(int error);
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_cv;
+    Clock::time_point m_start;
+    Clock::time_point m_now;
+    std::multimap<Clock::time_point, FakePacket> m_queue;
+    std::vector<FakePacket> m_onBroadcast;
+    bool m_bFlood = false;
+    std::chrono::microseconds m_floodInterval{0};
+    Clock::time_point m_floodNext;
+    FakePacket m_floodPacket;
+    std::map<std::uint32_t, std::vector<std::uint8_t>> m_hardware;
+    std::chrono::microseconds m_resolveCost{0};
+    std::function<void(std::uint32_t)> m_resolveHook;
+
+    bool m_bFailStartup = false;
+    int m_nFailOpen = 0;
+    int m_nFailBroadcastOption = 0;
+    int m_nFailBroadcastSend = 0;
+    int m_nFailSendTo = 0;
+    bool m_bFailWait = false;
+
+    bool m_bHold = false;
+    bool m_bHeld = false;
+
+    std::vector<Sent> m_sends;
+    std::vector<ResolveCall> m_resolves;
+    int m_nOpened = 0;
+    int m_nClosed = 0;
+    int m_nLastError = 0;
+};
+
+}  // namespace testsupport

@@ -1,0 +1,198 @@
+// Start-up and shut-down of the application object with the system checks replaced.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "AppTestSupport.h"
+#include "FakeSocketLayer.h"
+#include "app/OLDiscoveryApp.h"
+#include "app/OLDiscoveryDlg.h"
+#include "discovery/ScanThread.h"
+#include "res/Resource.h"
+#include "res/StringTable.h"
+
+using apptest::FakeProbe;
+using apptest::ModalScript;
+using apptest::ScopedWorkDir;
+using testsupport::FakeSocketLayer;
+
+namespace {
+
+struct BoxSeen {
+    bool isBox = false;
+    QString caption;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons;
+};
+
+BoxSeen ReadBox(QWidget* widget) {
+    BoxSeen seen;
+    auto* box = qobject_cast<QMessageBox*>(widget);
+    if (!box)
+        return seen;
+    seen.isBox = true;
+    seen.caption = box->windowTitle();
+    seen.text = box->text();
+    seen.icon = box->icon();
+    seen.buttons = box->standardButtons();
+    return seen;
+}
+
+int CountOf(const std::string& text, const std::string& what) {
+    int count = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+class StartupTest : public testing::Test {
+protected:
+    std::shared_ptr<FakeProbe> m_probe = std::make_shared<FakeProbe>();
+    std::shared_ptr<FakeSocketLayer> m_sockets = std::make_shared<FakeSocketLayer>();
+    ScopedWorkDir m_dir;
+};
+
+// A failed check: the Error line and the box carry the text; nothing later runs.
+void ExpectFailureRun(StartupTest& test, const BoxSeen& box, const std::vector<std::string>& seen,
+                      unsigned textId) {
+    (void)test;
+    const std::string text = LoadString(textId);
+    ASSERT_FALSE(text.empty());
+    ASSERT_EQ(seen, std::vector<std::string>{"QMessageBox"}) << "only the box, never the dialog";
+    EXPECT_EQ(box.caption, QStringLiteral("OLDiscovery"));
+    EXPECT_EQ(box.text.toStdString(), text);
+    EXPECT_EQ(box.icon, QMessageBox::Warning);
+    EXPECT_EQ(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+}
+
+}  // namespace
+
+TEST_F(StartupTest, OldKernelStopsBeforeTheRightsCheckWithItsOwnText) {
+    m_probe->m_nMajor = 3;
+    m_probe->m_nMinor = 9;
+    BoxSeen box;
+    std::vector<std::string> seen;
+    {
+        COLDiscoveryApp app(m_probe, m_sockets, "OLDiscovery");
+        ModalScript script([&](QWidget* w) { box = ReadBox(w); });
+        EXPECT_FALSE(app.InitInstance());
+        seen = script.Seen();
+        EXPECT_EQ(app.m_pScanThread, nullptr);
+    }
+    ExpectFailureRun(*this, box, seen, IDS_NEED_LINUX);
+    EXPECT_EQ(m_probe->m_calls, std::vector<std::string>{"version"});
+    EXPECT_EQ(m_sockets->Opened(), 0);
+
+    // Only the failure text reaches the file: no banner, no closing line.
+    std::string log = testsupport::ReadFileBytes(m_dir.File("debug.log"));
+    EXPECT_EQ(CountOf(log, "\r\n"), 1) << log;
+    EXPECT_NE(log.find("Error"), std::string::npos) << log;
+    EXPECT_NE(log.find(LoadString(IDS_NEED_LINUX) + "\r\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("*****"), std::string::npos);
+    EXPECT_EQ(log.find("starting."), std::string::npos);
+    EXPECT_EQ(log.find("closed."), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(m_dir.ProfileFile("OLDiscovery")))
+        << "preferences are not saved after a failed start";
+}
+
+TEST_F(StartupTest, MissingRightsShowString102AfterTheVersionCheck) {
+    m_probe->m_bRights = false;
+    BoxSeen box;
+    std::vector<std::string> seen;
+    {
+        COLDiscoveryApp app(m_probe, m_sockets, "OLDiscovery");
+        ModalScript script([&](QWidget* w) { box = ReadBox(w); });
+        app.InitInstance();
+        seen = script.Seen();
+        EXPECT_EQ(app.m_pScanThread, nullptr);
+        EXPECT_EQ(app.m_pMainWnd.load(), 0u);
+    }
+    ExpectFailureRun(*this, box, seen, IDS_NEED_ADMIN);
+    EXPECT_EQ(m_probe->m_calls, (std::vector<std::string>{"version", "rights"}));
+    std::string log = testsupport::ReadFileBytes(m_dir.File("debug.log"));
+    EXPECT_NE(log.find(LoadString(IDS_NEED_ADMIN) + "\r\n"), std::string::npos) << log;
+    EXPECT_EQ(CountOf(log, "\r\n"), 1) << log;
+    EXPECT_FALSE(std::filesystem::exists(m_dir.ProfileFile("OLDiscovery")));
+}
+
+TEST_F(StartupTest, UnreadableSystemVersionFailsTheCheck) {
+    m_probe->m_bVersionKnown = false;
+    COLDiscoveryApp app(m_probe, m_sockets, "OLDiscovery");
+    EXPECT_FALSE(app.CheckWindowsVersion());
+}
+
+TEST_F(StartupTest, KernelVersionBoundary) {
+    struct Case {
+        unsigned major, minor;
+        bool pass;
+    } cases[] = {{3, 10, true}, {3, 9, false}, {2, 6, false}, {3, 18, true},
+                 {4, 0, true},  {6, 1, true},  {0, 99, false}};
+    COLDiscoveryApp app(m_probe, m_sockets, "OLDiscovery");
+    for (const Case& c : cases) {
+        m_probe->m_nMajor = c.major;
+        m_probe->m_nMinor = c.minor;
+        EXPECT_EQ(app.CheckWindowsVersion(), c.pass) << c.major << "." << c.minor;
+    }
+}
+
+TEST_F(StartupTest, GoodRunLoadsPrefsRunsTheDialogSavesAndStops) {
+    std::filesystem::create_directories(
+        std::filesystem::path(m_dir.ProfileFile("OLDiscovery")).parent_path());
+    {
+        std::ofstream profile(m_dir.ProfileFile("OLDiscovery"));
+        profile << "[Application Settings]\nDoubleClick=telnet\nAutoRefresh=0\n";
+    }
+
+    QString caption, hint;
+    bool refreshEnabledAfterScan = false;
+    {
+        COLDiscoveryApp app(m_probe, m_sockets, "OLDiscovery");
+        ModalScript script([&](QWidget* w) {
+            auto* dlg = qobject_cast<COLDiscoveryDlg*>(w);
+            ASSERT_NE(dlg, nullptr);
+            EXPECT_EQ(app.m_pMainWnd.load(), dlg->GetSafeHwnd());
+            caption = dlg->windowTitle();
+            hint = static_cast<QLabel*>(dlg->GetDlgItem(IDC_HINT))->text();
+            refreshEnabledAfterScan =
+                apptest::WaitUntil([&] { return dlg->m_btnRefresh->isEnabled(); });
+        });
+        EXPECT_FALSE(app.InitInstance());
+        EXPECT_EQ(script.Seen(), std::vector<std::string>{"COLDiscoveryDlg"});
+        EXPECT_EQ(app.m_pScanThread, nullptr) << "the scan thread is stopped after the dialog";
+        EXPECT_EQ(app.m_pMainWnd.load(), 0u);
+        EXPECT_EQ(m_sockets->Closed(), 1);
+    }
+    EXPECT_EQ(m_probe->m_calls, (std::vector<std::string>{"version", "rights"}));
+    EXPECT_EQ(caption, QStringLiteral("Orvalink Discovery Tool (V1.04)"));
+    EXPECT_EQ(hint.toStdString(), LoadString(IDS_HINT_TELNET)) << "preferences loaded before";
+    EXPECT_TRUE(refreshEnabledAfterScan);
+    EXPECT_EQ(m_sockets->Opened(), 1);
+    EXPECT_EQ(m_sockets->Sends().size(), 1u) << "the first scan at opening";
+
+    std::string profile = testsupport::ReadFileBytes(m_dir.ProfileFile("OLDiscovery"));
+    EXPECT_NE(profile.find("TelnetPath=telnet"), std::string::npos) << profile;
+    EXPECT_NE(profile.find("DoubleClick=Telnet"), std::string::npos) << profile;
+    EXPECT_NE(profile.find("AutoRefresh=0"), std::string::npos) << profile;
+    EXPECT_NE(profile.find("DlgPos_102"), std::string::npos) << profile;
+    // A healthy run writes nothing at the threshold it sets.
+    EXPECT_FALSE(std::filesystem::exists(m_dir.File("debug.log")));
+}
+
+TEST_F(StartupTest, StopScanThreadTwiceStopsOnce) {
+    COLDiscoveryApp app(m_probe, m_sockets, "OLDiscovery");
+    app.StopScanThread();  // none yet
+    ASSERT_TRUE(app.CreateScanThread());
+    ASSERT_NE(app.m_pScanThread->Start(), nullptr);
+    app.StopScanThread();
+    EXPECT_EQ(app.m_pScanThread, nullptr);
+    EXPECT_EQ(m_sockets->Closed(), 1);
+    app.StopScanThread();
+    EXPECT_EQ(m_sockets->Closed(), 1);
+}

@@ -1,0 +1,342 @@
+// The main dialog, offscreen, with the real scan thread on a fake socket layer.
+#include <gtest/gtest.h>
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <atomic>
+#include <cerrno>
+#include <memory>
+#include <thread>
+
+#include "AppTestSupport.h"
+#include "FakeSocketLayer.h"
+#include "app/OLDiscoveryApp.h"
+#include "app/OLDiscoveryDlg.h"
+#include "discovery/ScanMessages.h"
+#include "discovery/ScanThread.h"
+#include "res/Resource.h"
+#include "res/StringTable.h"
+
+using namespace std::chrono_literals;
+using apptest::FakeProbe;
+using apptest::ModalScript;
+using apptest::ScopedWorkDir;
+using apptest::WaitUntil;
+using testsupport::FakeSocketLayer;
+using testsupport::MakeReply;
+
+namespace {
+
+std::atomic<int> g_recordsFreed{0};
+
+// A record that counts its own destruction, so a test sees every handed-over record freed.
+class CountedRecord : public COrvalink {
+public:
+    CountedRecord(const char* ip, const char* mac, const char* type, const char* build) {
+        m_strIP = ip;
+        m_strMAC = mac;
+        m_strType = type;
+        m_strBuild = build;
+    }
+    ~CountedRecord() override { ++g_recordsFreed; }
+};
+
+// Posts from another thread, as the scan worker does.
+void PostFromWorker(WindowHandle window, std::vector<COrvalink*> records) {
+    std::thread worker([&] {
+        for (COrvalink* record : records) {
+            if (!PostMessage(window, WM_ADD_DEVICE, reinterpret_cast<WPARAM>(record), 0))
+                delete record;
+        }
+    });
+    worker.join();
+}
+
+std::vector<std::string> Column(const COLDiscoveryDlg& dlg, int column) {
+    std::vector<std::string> texts;
+    for (int i = 0; i < dlg.m_listDevices->topLevelItemCount(); ++i)
+        texts.push_back(dlg.m_listDevices->topLevelItem(i)->text(column).toStdString());
+    return texts;
+}
+
+std::string LabelText(const COLDiscoveryDlg& dlg, int id) {
+    auto* label = qobject_cast<QLabel*>(dlg.GetDlgItem(id));
+    return label ? label->text().toStdString() : "<no label>";
+}
+
+class RecordingDlg : public COLDiscoveryDlg {
+public:
+    void OnSysCommand(unsigned command, LPARAM param) override {
+        m_commands.push_back(command);
+        COLDiscoveryDlg::OnSysCommand(command, param);
+    }
+    std::vector<unsigned> m_commands;
+};
+
+class DialogTest : public testing::Test {
+protected:
+    DialogTest() { g_recordsFreed = 0; }
+    ~DialogTest() override { m_app->StopScanThread(); }
+
+    // The application's scan-thread object, with short handshake bounds.
+    void UseScanThread(std::chrono::milliseconds startTimeout = 5000ms) {
+        m_app->m_pScanThread = new CScanThread(m_sockets, startTimeout, 10000ms);
+    }
+
+    // Runs the dialog modally; the script acts inside its modal loop, and the dialog is closed
+    // afterwards if the script left it open.
+    int Run(COLDiscoveryDlg& dlg, const std::function<void()>& script) {
+        m_app->m_pMainWnd = dlg.GetSafeHwnd();
+        ModalScript modal([&](QWidget*) { script(); });
+        return dlg.DoModal();
+    }
+
+    size_t Scans() { return m_sockets->Sends().size(); }
+
+    ScopedWorkDir m_dir;
+    std::shared_ptr<FakeProbe> m_probe = std::make_shared<FakeProbe>();
+    std::shared_ptr<FakeSocketLayer> m_sockets = std::make_shared<FakeSocketLayer>();
+    std::unique_ptr<COLDiscoveryApp> m_app =
+        std::make_unique<COLDiscoveryApp>(m_probe, m_sockets, "OLDiscovery");
+};
+
+}  // namespace
+
+TEST_F(DialogTest, OpeningStartsTheWorkerAndRefreshWaitsForTheScanEnd) {
+    UseScanThread();
+    m_sockets->HoldWaits(true);
+    COLDiscoveryDlg dlg;
+    Run(dlg, [&] {
+        ASSERT_TRUE(m_sockets->WaitUntilHeld(5000ms));
+        EXPECT_EQ(m_sockets->Opened(), 1);
+        EXPECT_EQ(Scans(), 1u);
+        EXPECT_FALSE(dlg.m_btnRefresh->isEnabled());
+        EXPECT_EQ(dlg.m_listDevices->topLevelItemCount(), 0);
+        EXPECT_NE(dlg.m_nTimerId, 0u);
+        // Enter goes to the default button only while it is enabled.
+        QTest::keyClick(dlg.m_listDevices, Qt::Key_Return);
+        m_sockets->HoldWaits(false);
+        EXPECT_TRUE(WaitUntil([&] { return dlg.m_btnRefresh->isEnabled(); }));
+        EXPECT_EQ(Scans(), 1u);
+        QTest::keyClick(dlg.m_listDevices, Qt::Key_Return);
+        EXPECT_TRUE(WaitUntil([&] { return Scans() == 2u && dlg.m_btnRefresh->isEnabled(); }));
+    });
+}
+
+TEST_F(DialogTest, RowsStandInTextOrderOfTheIpAndRepeatedAnswersGiveTwoRows) {
+    UseScanThread();
+    std::vector<testsupport::FakePacket> replies;
+    for (const char* ip : {"10.0.0.9", "10.0.0.10", "192.168.0.1", "10.0.0.100", "9.0.0.1"}) {
+        std::string n = std::string(ip).substr(std::string(ip).rfind('.') + 1);
+        replies.push_back(MakeReply(ip, "type:OL-" + n + "\nbuild:" + n + ".0\n"));
+    }
+    replies.push_back(MakeReply("10.0.0.9", "type:OL-9\nbuild:9.0\n"));
+    m_sockets->SetRepliesOnBroadcast(replies);
+    m_sockets->SetHardwareAddress("10.0.0.9", {2, 0, 10, 0, 0, 9});
+    m_sockets->SetHardwareAddress("10.0.0.10", {2, 0, 10, 0, 0, 10});
+    m_sockets->SetHardwareAddress("10.0.0.100", {2, 0, 10, 0, 0, 100});
+    m_sockets->SetHardwareAddress("192.168.0.1", {2, 0, 192, 168, 0, 1});
+    m_sockets->SetHardwareAddress("9.0.0.1", {2, 0, 9, 0, 0, 1});
+
+    COLDiscoveryDlg dlg;
+    Run(dlg, [&] {
+        ASSERT_TRUE(WaitUntil([&] { return dlg.m_btnRefresh->isEnabled(); }));
+        EXPECT_EQ(Column(dlg, 0),
+                  (std::vector<std::string>{"10.0.0.10", "10.0.0.100", "10.0.0.9", "10.0.0.9",
+                                            "192.168.0.1", "9.0.0.1"}));
+        EXPECT_EQ(Column(dlg, 2), (std::vector<std::string>{"OL-10", "OL-100", "OL-9", "OL-9",
+                                                             "OL-1", "OL-1"}));
+        EXPECT_EQ(Column(dlg, 3), (std::vector<std::string>{"10.0", "100.0", "9.0", "9.0",
+                                                             "1.0", "1.0"}));
+        EXPECT_EQ(Column(dlg, 1)[0], "02:00:0A:00:00:0A");
+        EXPECT_EQ(dlg.m_nRowCount, 6);
+    });
+}
+
+TEST_F(DialogTest, NullRecordIsIgnoredAndEveryRecordIsFreed) {
+    COLDiscoveryDlg dlg;
+    Run(dlg, [&] {
+        PostFromWorker(dlg.GetSafeHwnd(),
+                       {new CountedRecord("10.1.1.2", "02:00:0A:01:01:02", "OL-A", "1"), nullptr,
+                        new CountedRecord("10.1.1.1", "n/a", "n/a", "n/a")});
+        ASSERT_TRUE(WaitUntil([&] { return g_recordsFreed == 2; }));
+        EXPECT_EQ(Column(dlg, 0), (std::vector<std::string>{"10.1.1.1", "10.1.1.2"}));
+        EXPECT_EQ(Column(dlg, 1), (std::vector<std::string>{"n/a", "02:00:0A:01:01:02"}));
+        EXPECT_EQ(dlg.m_nRowCount, 2);
+        // No scan-thread object: Refresh cannot scan and stays usable.
+        EXPECT_TRUE(dlg.m_btnRefresh->isEnabled());
+    });
+}
+
+TEST_F(DialogTest, EveryTenthTickRefreshesOnlyWhileAutoRefreshIsOn) {
+    UseScanThread();
+    m_app->m_prefs.SetAutoRefresh(true);
+    COLDiscoveryDlg dlg;
+    Run(dlg, [&] {
+        ASSERT_TRUE(WaitUntil([&] { return dlg.m_btnRefresh->isEnabled(); }));
+        // The test drives the ticks itself.
+        ASSERT_NE(dlg.m_nTimerId, 0u);
+        dlg.killTimer(static_cast<int>(dlg.m_nTimerId));
+        dlg.m_nTimerId = 0;
+        dlg.m_nTicks = 0;
+        PostFromWorker(dlg.GetSafeHwnd(), {new CountedRecord("1.1.1.1", "a", "b", "c")});
+        ASSERT_TRUE(WaitUntil([&] { return dlg.m_listDevices->topLevelItemCount() == 1; }));
+
+        for (int tick = 1; tick <= 9; ++tick)
+            dlg.OnTimer(1);
+        EXPECT_EQ(Scans(), 1u);
+        EXPECT_EQ(dlg.m_listDevices->topLevelItemCount(), 1);
+        dlg.OnTimer(1);  // 10
+        EXPECT_EQ(dlg.m_listDevices->topLevelItemCount(), 0) << "the list is emptied at once";
+        EXPECT_EQ(dlg.m_nRowCount, 0);
+        EXPECT_FALSE(dlg.m_btnRefresh->isEnabled());
+        ASSERT_TRUE(WaitUntil([&] { return Scans() == 2u && dlg.m_btnRefresh->isEnabled(); }));
+        for (int tick = 11; tick <= 20; ++tick)
+            dlg.OnTimer(1);
+        ASSERT_TRUE(WaitUntil([&] { return Scans() == 3u && dlg.m_btnRefresh->isEnabled(); }));
+
+        m_app->m_prefs.SetAutoRefresh(false);
+        for (int tick = 21; tick <= 40; ++tick)
+            dlg.OnTimer(1);
+        EXPECT_EQ(dlg.m_nTicks, 40u);
+        EXPECT_TRUE(dlg.m_btnRefresh->isEnabled());
+        // Switched on again, it takes effect at the next multiple of ten.
+        m_app->m_prefs.SetAutoRefresh(true);
+        for (int tick = 41; tick <= 49; ++tick)
+            dlg.OnTimer(1);
+        EXPECT_TRUE(dlg.m_btnRefresh->isEnabled());
+        dlg.OnTimer(1);
+        ASSERT_TRUE(WaitUntil([&] { return Scans() == 4u && dlg.m_btnRefresh->isEnabled(); }));
+    });
+    EXPECT_EQ(Scans(), 4u);
+}
+
+TEST_F(DialogTest, HintFollowsTheDoubleClickAction) {
+    m_app->m_prefs.SetDoubleClickAction(ACTION_COPYIP);
+    COLDiscoveryDlg dlg;
+    Run(dlg, [&] {
+        EXPECT_EQ(LabelText(dlg, IDC_HINT), LoadString(IDS_HINT_COPYIP));
+        EXPECT_EQ(LabelText(dlg, IDC_LIST_TITLE), LoadString(IDS_LIST_TITLE));
+        m_app->m_prefs.SetDoubleClickAction(ACTION_TELNET);
+        dlg.UpdateHint();
+        EXPECT_EQ(LabelText(dlg, IDC_HINT), LoadString(IDS_HINT_TELNET));
+        m_app->m_prefs.SetDoubleClickAction(7);
+        dlg.UpdateHint();
+        EXPECT_EQ(LabelText(dlg, IDC_HINT), LoadString(IDS_HINT_BROWSER));
+        EXPECT_EQ(dlg.m_strHint, LoadString(IDS_HINT_BROWSER));
+    });
+}
+
+TEST_F(DialogTest, CaptionColumnsButtonsAndGeometry) {
+    COLDiscoveryDlg dlg;
+    Run(dlg, [&] {
+        EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Orvalink Discovery Tool (V1.04)"));
+        EXPECT_FALSE(dlg.windowIcon().isNull());
+        QTreeWidget* list = dlg.m_listDevices;
+        ASSERT_EQ(list->columnCount(), 4);
+        const unsigned headings[] = {IDS_COLUMN_IP, IDS_COLUMN_MAC, IDS_COLUMN_TYPE,
+                                     IDS_COLUMN_BUILD};
+        const int widths[] = {100, 120, 150, 300};
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(list->headerItem()->text(i).toStdString(), LoadString(headings[i]));
+            EXPECT_EQ(list->header()->sectionSize(i), widths[i]);
+        }
+        EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
+        EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
+        EXPECT_TRUE(list->hasFocus());
+
+        auto* refresh = qobject_cast<QPushButton*>(dlg.GetDlgItem(IDC_REFRESH));
+        auto* settings = qobject_cast<QPushButton*>(dlg.GetDlgItem(IDC_SETTINGS));
+        ASSERT_TRUE(refresh && settings);
+        EXPECT_EQ(refresh, dlg.m_btnRefresh);
+        EXPECT_TRUE(refresh->isDefault());
+        EXPECT_FALSE(settings->isDefault());
+        EXPECT_EQ(refresh->text(), QStringLiteral("&Refresh"));
+        EXPECT_EQ(settings->text(), QStringLiteral("&Settings..."));
+
+        // Not resizable; the template's proportions hold.
+        EXPECT_EQ(dlg.minimumSize(), dlg.maximumSize());
+        QWidget* hint = dlg.GetDlgItem(IDC_HINT);
+        QWidget* title = dlg.GetDlgItem(IDC_LIST_TITLE);
+        EXPECT_EQ(title->x(), list->x());
+        EXPECT_EQ(refresh->x(), list->x());
+        EXPECT_LT(title->geometry().bottom(), list->y());
+        EXPECT_LT(list->geometry().bottom(), refresh->y());
+        EXPECT_LT(refresh->geometry().right(), settings->x());
+        EXPECT_LT(settings->geometry().right(), hint->x());
+        EXPECT_EQ(hint->geometry().right(), list->geometry().right());
+        EXPECT_LT(list->geometry().right(), dlg.width());
+        EXPECT_LT(hint->geometry().bottom(), dlg.height());
+        EXPECT_NEAR(double(list->width()) / dlg.width(), 449.0 / 463, 0.01);
+        EXPECT_NEAR(double(list->height()) / dlg.height(), 210.0 / 266, 0.01);
+    });
+}
+
+TEST_F(DialogTest, SystemMenuEndsWithTheAboutItemAndRoutesThroughOnSysCommand) {
+    RecordingDlg dlg;
+    int result = Run(dlg, [&] {
+        QList<QAction*> actions = dlg.GetSystemMenu()->actions();
+        ASSERT_GE(actions.size(), 3);
+        EXPECT_TRUE(actions[actions.size() - 2]->isSeparator());
+        EXPECT_EQ(actions.back()->text().toStdString(), LoadString(IDS_ABOUTBOX));
+        actions.back()->trigger();
+        EXPECT_EQ(dlg.m_commands, std::vector<unsigned>{IDM_ABOUTBOX});
+        EXPECT_TRUE(dlg.isVisible());
+        // The menu's Close ends the dialog like the close box.
+        for (QAction* action : actions) {
+            if (action->text().toStdString() == LoadString(IDS_SYSMENU_CLOSE))
+                action->trigger();
+        }
+    });
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_EQ(dlg.m_commands, (std::vector<unsigned>{IDM_ABOUTBOX, SC_CLOSE}));
+}
+
+TEST_F(DialogTest, EscapeEndsTheDialogStopsTheTimerAndTheWindow) {
+    UseScanThread();
+    COLDiscoveryDlg dlg;
+    WindowHandle window = dlg.GetSafeHwnd();
+    ASSERT_NE(window, 0u);
+    int result = Run(dlg, [&] {
+        ASSERT_TRUE(WaitUntil([&] { return dlg.m_btnRefresh->isEnabled(); }));
+        QTest::keyClick(&dlg, Qt::Key_Escape);
+    });
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_EQ(dlg.m_nTimerId, 0u);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(dlg.GetSafeHwnd(), 0u);
+    // A late result finds no window: the poster keeps and frees it.
+    auto* late = new CountedRecord("10.0.0.1", "a", "b", "c");
+    EXPECT_FALSE(PostMessage(window, WM_ADD_DEVICE, reinterpret_cast<WPARAM>(late), 0));
+    delete late;
+}
+
+TEST_F(DialogTest, RecordsStillQueuedWhenTheWindowClosesAreFreedNotShown) {
+    COLDiscoveryDlg dlg;
+    Run(dlg, [&] {
+        PostFromWorker(dlg.GetSafeHwnd(), {new CountedRecord("10.0.0.1", "a", "b", "c"),
+                                           new CountedRecord("10.0.0.2", "a", "b", "c"),
+                                           new CountedRecord("10.0.0.3", "a", "b", "c")});
+        dlg.reject();  // before the queued messages are handled
+    });
+    EXPECT_EQ(g_recordsFreed, 3);
+    EXPECT_EQ(dlg.m_listDevices->topLevelItemCount(), 0);
+}
+
+TEST_F(DialogTest, WithoutAWorkerRefreshIsEnabledAgainAtOnce) {
+    m_sockets->FailOpen(EPERM);
+    UseScanThread(200ms);
+    COLDiscoveryDlg dlg;
+    Run(dlg, [&] {
+        EXPECT_EQ(m_sockets->Opened(), 0);
+        EXPECT_TRUE(dlg.m_btnRefresh->isEnabled());
+        dlg.m_btnRefresh->click();
+        EXPECT_TRUE(dlg.m_btnRefresh->isEnabled());
+        EXPECT_EQ(Scans(), 0u);
+    });
+}

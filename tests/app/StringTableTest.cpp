@@ -1,0 +1,41 @@
+// The string table: every id the program shows has its text, byte for byte where it matters.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "res/Resource.h"
+#include "res/StringTable.h"
+
+TEST(StringTableTest, EveryUsedIdHasAText) {
+    for (unsigned id = 101; id <= 122; ++id) {
+        if (id == 105)
+            continue;  // not used by the program
+        EXPECT_FALSE(LoadString(id).empty()) << id;
+    }
+    EXPECT_TRUE(LoadString(0).empty());
+    EXPECT_TRUE(LoadString(105).empty());
+    EXPECT_TRUE(LoadString(999).empty());
+}
+
+TEST(StringTableTest, TextsOfTheStartupAndTheMainDialog) {
+    EXPECT_EQ(LoadString(IDS_NEED_ADMIN),
+              "We are sorry. To run this application you need administrative rights.\nPlease logon "
+              "as administrator or use \"Run As\" to run the application as administrator.");
+    EXPECT_EQ(LoadString(IDS_APP_TITLE), "Orvalink Discovery Tool");
+    EXPECT_EQ(LoadString(IDS_ABOUTBOX), "&About OLDiscovery...");
+    EXPECT_EQ(LoadString(IDS_COLUMN_IP), "IP Address");
+    EXPECT_EQ(LoadString(IDS_COLUMN_BUILD), "Build");
+    // The hints are two lines each, the second the same for all three.
+    const std::string second = "\nRight click on an entry to see additional connection options.";
+    for (unsigned id : {IDS_HINT_BROWSER, IDS_HINT_TELNET, IDS_HINT_COPYIP}) {
+        std::string hint = LoadString(id);
+        ASSERT_GT(hint.size(), second.size());
+        EXPECT_EQ(hint.substr(hint.size() - second.size()), second) << id;
+        EXPECT_EQ(hint.find('\n'), hint.size() - second.size()) << id;
+    }
+    // The system check's text names what the program needs, in the style of the Windows one.
+    const std::string win = LoadString(IDS_NEED_WIN2K);
+    const std::string linux = LoadString(IDS_NEED_LINUX);
+    EXPECT_EQ(win.substr(0, win.find("Windows")), linux.substr(0, linux.find("Linux")));
+    EXPECT_NE(linux.find("3.10"), std::string::npos);
+}

@@ -1,0 +1,345 @@
+// The Linux socket layer against a real kernel, inside a private network namespace that this
+// process makes for itself (unshare) and that ends with it: nothing reaches the machine's network.
+#include <arpa/inet.h>
+#include <net/ethernet.h>
+#include <net/if.h>
+#include <netinet/ip.h>
+#include <netinet/ip_icmp.h>
+#include <netpacket/packet.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/LinuxSocketLayer.h"
+#include "platform/Netlink.h"
+
+namespace {
+
+bool g_isolated = false;
+std::string g_skipReason;
+
+// Runs before any test thread exists, so every thread lives in the new namespace.
+class PrivateNetwork : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        if (geteuid() != 0) {
+            g_skipReason = "needs root to make a private network namespace";
+            return;
+        }
+        if (::unshare(CLONE_NEWNET) != 0) {
+            g_skipReason = std::string("unshare(CLONE_NEWNET) failed: ") + std::strerror(errno);
+            return;
+        }
+        g_isolated = true;
+        // v0 is ours (10.9.0.1/24); v1 is the wire's other end, where the tests listen and answer.
+        const char* setup =
+            "ip link set lo up && "
+            "ip link add v0 type veth peer name v1 && "
+            "ip addr add 10.9.0.1/24 dev v0 && "
+            "ip link set v0 up && ip link set v1 up && "
+            "ip route add 10.50.0.0/24 via 10.9.0.2 && "
+            "ip neigh add 10.9.0.7 lladdr 02:00:00:00:00:07 dev v0 nud permanent && "
+            "ip neigh add 10.9.0.8 lladdr 02:00:00:00:00:08 dev v0 nud stale && "
+            "ip neigh add 10.9.0.9 dev v0 nud failed";
+        if (std::system(setup) != 0) {
+            g_isolated = false;
+            g_skipReason = "could not build the test network (ip)";
+        }
+    }
+};
+
+const auto* g_env = ::testing::AddGlobalTestEnvironment(new PrivateNetwork);
+
+#define REQUIRE_NAMESPACE()                 \
+    do {                                    \
+        if (!g_isolated)                    \
+            GTEST_SKIP() << g_skipReason;   \
+    } while (0)
+
+std::uint32_t Ip(const char* text)
+{
+    return inet_addr(text);
+}
+
+// The layer drops every capability of the thread that opens the socket; open on a thread of its
+// own so the test's main thread keeps its rights for the next test.
+int OpenOnOwnThread(CLinuxSocketLayer& layer, int* error = nullptr)
+{
+    int sock = -1, err = 0;
+    std::thread([&] {
+        sock = layer.OpenRawIcmp();
+        err = layer.LastError();
+    }).join();
+    if (error)
+        *error = err;
+    return sock;
+}
+
+std::vector<std::uint8_t> EchoRequest(std::size_t payload)
+{
+    std::vector<std::uint8_t> m(8 + payload, 0x5A);
+    m[0] = ICMP_ECHO;
+    m[1] = 0;
+    m[2] = m[3] = 0;
+    m[4] = 0x12;
+    m[5] = 0x34;
+    m[6] = m[7] = 0;
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i + 1 < m.size(); i += 2)
+        sum += std::uint32_t(m[i]) << 8 | m[i + 1];
+    if (m.size() & 1)
+        sum += std::uint32_t(m.back()) << 8;
+    while (sum >> 16)
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    sum = ~sum & 0xFFFF;
+    m[2] = static_cast<std::uint8_t>(sum >> 8);
+    m[3] = static_cast<std::uint8_t>(sum);
+    return m;
+}
+
+// A packet socket on v1, the far end of the wire.
+class WireEnd {
+public:
+    WireEnd()
+    {
+        m_fd = ::socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, htons(ETH_P_ARP));
+        sockaddr_ll addr{};
+        addr.sll_family = AF_PACKET;
+        addr.sll_protocol = htons(ETH_P_ARP);
+        addr.sll_ifindex = static_cast<int>(if_nametoindex("v1"));
+        m_ifindex = addr.sll_ifindex;
+        if (m_fd >= 0)
+            ::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    }
+    ~WireEnd()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    // The next ARP request seen within the bound, or empty.
+    std::vector<std::uint8_t> NextArpRequest(int timeoutMs, sockaddr_ll* from = nullptr)
+    {
+        for (;;) {
+            pollfd pfd{m_fd, POLLIN, 0};
+            if (::poll(&pfd, 1, timeoutMs) <= 0)
+                return {};
+            std::uint8_t buf[128];
+            sockaddr_ll src{};
+            socklen_t len = sizeof src;
+            ssize_t n = ::recvfrom(m_fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&src), &len);
+            if (n >= 28 && buf[7] == 1 && src.sll_pkttype != PACKET_OUTGOING) {
+                if (from)
+                    *from = src;
+                return std::vector<std::uint8_t>(buf, buf + n);
+            }
+        }
+    }
+    void Answer(const std::vector<std::uint8_t>& request, const sockaddr_ll& from, const std::uint8_t mac[6])
+    {
+        std::vector<std::uint8_t> reply(28);
+        std::memcpy(reply.data(), request.data(), 6);
+        reply[6] = 0;
+        reply[7] = 2;
+        std::memcpy(&reply[8], mac, 6);                 // sender: the device
+        std::memcpy(&reply[14], &request[24], 4);
+        std::memcpy(&reply[18], &request[8], 6);        // target: the asker
+        std::memcpy(&reply[24], &request[14], 4);
+        sockaddr_ll to{};
+        to.sll_family = AF_PACKET;
+        to.sll_protocol = htons(ETH_P_ARP);
+        to.sll_ifindex = m_ifindex;
+        to.sll_halen = 6;
+        std::memcpy(to.sll_addr, from.sll_addr, 6);
+        ::sendto(m_fd, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    }
+
+private:
+    int m_fd = -1;
+    int m_ifindex = 0;
+};
+
+}  // namespace
+
+TEST(LinuxSocketLayer, OversizeDatagramIsFlaggedWithLengthCapped)
+{
+    REQUIRE_NAMESPACE();
+    CLinuxSocketLayer layer;
+    int sock = OpenOnOwnThread(layer);
+    ASSERT_GT(sock, 0);
+    EXPECT_FALSE(layer.HasPending(sock));
+    EXPECT_EQ(layer.WaitReadable(sock, std::chrono::microseconds(1000)), 0);
+
+    auto big = EchoRequest(3000);
+    ASSERT_TRUE(layer.SendTo(sock, Ip("127.0.0.1"), big.data(), big.size()));
+    ASSERT_EQ(layer.WaitReadable(sock, std::chrono::seconds(2)), 1);
+    EXPECT_TRUE(layer.HasPending(sock));
+    std::vector<std::uint8_t> buffer(2048 + 16, 0xEE);
+    ReceivedPacket packet;
+    ASSERT_TRUE(layer.Receive(sock, buffer.data(), 2048, packet));
+    EXPECT_TRUE(packet.truncated);
+    EXPECT_EQ(packet.length, 2048u);
+    EXPECT_EQ(buffer[2048], 0xEE);  // nothing written past the capacity
+    EXPECT_EQ(packet.sourceAddr, Ip("127.0.0.1"));
+    EXPECT_EQ(packet.ifindex, static_cast<int>(if_nametoindex("lo")));
+
+    // A small one after it is whole and exact (the kernel's echo reply to the big one may come
+    // first; skip oversize packets).
+    auto small = EchoRequest(12);
+    ASSERT_TRUE(layer.SendTo(sock, Ip("127.0.0.1"), small.data(), small.size()));
+    bool sawSmall = false;
+    for (int i = 0; i < 4 && !sawSmall; ++i) {
+        ASSERT_EQ(layer.WaitReadable(sock, std::chrono::seconds(2)), 1);
+        ASSERT_TRUE(layer.Receive(sock, buffer.data(), 2048, packet));
+        if (!packet.truncated) {
+            sawSmall = true;
+            EXPECT_EQ(packet.length, 20 + small.size());
+        }
+    }
+    EXPECT_TRUE(sawSmall);
+    layer.Close(sock);
+}
+
+TEST(LinuxSocketLayer, BroadcastLeavesEveryInterfaceWithoutDefaultRoute)
+{
+    REQUIRE_NAMESPACE();
+    CLinuxSocketLayer layer;
+    int sock = OpenOnOwnThread(layer);
+    ASSERT_GT(sock, 0);
+    ASSERT_TRUE(layer.EnableBroadcast(sock));
+    const std::uint8_t discover[8] = {0x0A, 0x4A, 0xF6, 0xAE, 0xFE, 0xE4, 0x00, 0x22};
+    // The namespace has no default route: a plain sendto to 255.255.255.255 would fail.
+    ASSERT_TRUE(layer.SendBroadcast(sock, discover, sizeof discover));
+    // The host sees its own broadcast, as it went out of v0.
+    std::uint8_t buffer[2048];
+    ReceivedPacket packet;
+    bool seen = false;
+    while (!seen && layer.WaitReadable(sock, std::chrono::seconds(2)) == 1) {
+        ASSERT_TRUE(layer.Receive(sock, buffer, sizeof buffer, packet));
+        seen = packet.length == 28 && std::memcmp(buffer + 20, discover, 8) == 0;
+    }
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(packet.sourceAddr, Ip("10.9.0.1"));
+    layer.Close(sock);
+}
+
+TEST(LinuxSocketLayer, BroadcastFailsWithErrnoWhenNoInterfaceQualifies)
+{
+    REQUIRE_NAMESPACE();
+    CLinuxSocketLayer layer;
+    int sock = OpenOnOwnThread(layer);
+    ASSERT_GT(sock, 0);
+    ASSERT_TRUE(layer.EnableBroadcast(sock));
+    ASSERT_EQ(std::system("ip link set v0 down"), 0);
+    const std::uint8_t discover[8] = {0x0A, 0x4A, 0xF6, 0xAE, 0xFE, 0xE4, 0x00, 0x22};
+    EXPECT_FALSE(layer.SendBroadcast(sock, discover, sizeof discover));
+    EXPECT_EQ(layer.LastError(), ENETUNREACH);
+    // The interface comes back with its routes and neighbours for the other tests.
+    ASSERT_EQ(std::system("ip link set v0 up && ip route replace 10.50.0.0/24 via 10.9.0.2 && "
+                          "ip neigh replace 10.9.0.7 lladdr 02:00:00:00:00:07 dev v0 nud permanent && "
+                          "ip neigh replace 10.9.0.8 lladdr 02:00:00:00:00:08 dev v0 nud stale && "
+                          "ip neigh replace 10.9.0.9 dev v0 nud failed"),
+              0);
+    layer.Close(sock);
+}
+
+TEST(LinuxSocketLayer, ResolvesFromTheNeighbourTable)
+{
+    REQUIRE_NAMESPACE();
+    CLinuxSocketLayer layer;
+    std::uint8_t mac[8];
+    std::memset(mac, 0xFF, sizeof mac);
+    unsigned length = 6;
+    ASSERT_EQ(layer.ResolveHardwareAddress(Ip("10.9.0.7"), 0, mac, &length), 0);
+    ASSERT_EQ(length, 6u);
+    const std::uint8_t seven[6] = {0x02, 0, 0, 0, 0, 0x07};
+    EXPECT_EQ(std::memcmp(mac, seven, 6), 0);
+    EXPECT_EQ(mac[6], 0xFF);  // the rest of the caller's buffer is untouched
+
+    length = 6;
+    ASSERT_EQ(layer.ResolveHardwareAddress(Ip("10.9.0.8"), 0, mac, &length), 0);  // STALE
+    EXPECT_EQ(mac[5], 0x08);
+
+    // A smaller buffer gets only what fits.
+    std::memset(mac, 0xFF, sizeof mac);
+    length = 4;
+    ASSERT_EQ(layer.ResolveHardwareAddress(Ip("10.9.0.7"), 0, mac, &length), 0);
+    EXPECT_EQ(length, 4u);
+    EXPECT_EQ(mac[4], 0xFF);
+}
+
+TEST(LinuxSocketLayer, OffLinkAddressesFailAtOnce)
+{
+    REQUIRE_NAMESPACE();
+    CLinuxSocketLayer layer;
+    int sock = OpenOnOwnThread(layer);  // the ARP socket exists: a failure here is not for want of it
+    ASSERT_GT(sock, 0);
+    WireEnd wire;
+    std::uint8_t mac[8];
+    unsigned length = 6;
+    EXPECT_NE(layer.ResolveHardwareAddress(Ip("10.50.0.5"), 0, mac, &length), 0);  // via a gateway
+    EXPECT_NE(layer.ResolveHardwareAddress(Ip("172.16.3.4"), 0, mac, &length), 0);  // no route at all
+    EXPECT_NE(layer.ResolveHardwareAddress(Ip("10.9.0.1"), 0, mac, &length), 0);    // our own address
+    // None of them asked the wire.
+    EXPECT_TRUE(wire.NextArpRequest(0).empty());
+    layer.Close(sock);
+}
+
+TEST(LinuxSocketLayer, UnknownNeighbourIsAskedForByArp)
+{
+    REQUIRE_NAMESPACE();
+    CLinuxSocketLayer layer;
+    int sock = OpenOnOwnThread(layer);
+    ASSERT_GT(sock, 0);
+    WireEnd wire;
+    const std::uint8_t device[6] = {0x02, 0x00, 0x0A, 0x09, 0x00, 0x21};
+    std::atomic<bool> asked{false};
+    std::vector<std::uint8_t> request;
+    std::thread responder([&] {
+        sockaddr_ll from{};
+        request = wire.NextArpRequest(3000, &from);
+        if (!request.empty()) {
+            asked = true;
+            wire.Answer(request, from, device);
+        }
+    });
+    std::uint8_t mac[8];
+    unsigned length = 6;
+    int result = layer.ResolveHardwareAddress(Ip("10.9.0.33"), 0, mac, &length);
+    responder.join();
+    ASSERT_TRUE(asked);
+    // Who has 10.9.0.33? Tell 10.9.0.1.
+    EXPECT_EQ(request[24], 10);
+    EXPECT_EQ(request[27], 33);
+    EXPECT_EQ(request[14], 10);
+    EXPECT_EQ(request[17], 1);
+    ASSERT_EQ(result, 0);
+    EXPECT_EQ(length, 6u);
+    EXPECT_EQ(std::memcmp(mac, device, 6), 0);
+
+    // A FAILED entry does not count; the probe runs, and with nobody answering it fails.
+    length = 6;
+    EXPECT_NE(layer.ResolveHardwareAddress(Ip("10.9.0.9"), 0, mac, &length), 0);
+    layer.Close(sock);
+}
+
+TEST(LinuxSocketLayer, SocketErrorsKeepTheirCode)
+{
+    REQUIRE_NAMESPACE();
+    CLinuxSocketLayer layer;
+    std::uint8_t byte = 0;
+    EXPECT_FALSE(layer.SendTo(-1, Ip("127.0.0.1"), &byte, 1));
+    EXPECT_EQ(layer.LastError(), EBADF);
+    ReceivedPacket packet;
+    EXPECT_FALSE(layer.Receive(-1, &byte, 1, packet));
+    EXPECT_EQ(layer.LastError(), EBADF);
+}

@@ -1,5 +1,10 @@
-#include <cstdio>
-int main() {
-    std::puts("OLDiscovery: the main dialog is not built yet.");
+// OLDiscovery: finds Orvalink devices on the local network. Arguments are ignored.
+#include <QApplication>
+
+#include "app/OLDiscoveryApp.h"
+
+int main(int argc, char* argv[]) {
+    QApplication application(argc, argv);
+    theApp.InitInstance();
     return 0;
 }

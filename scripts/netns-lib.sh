@@ -138,7 +138,8 @@ _netns_start() {
     local fifo
     fifo="$NETNS_TMP/ready.${#NETNS_PIDS[@]}"
     mkfifo "$fifo"
-    netns_exec "$ns" "$ORVALINK_SIM" "$@" --ready "$fifo" &
+    # Started directly (not through a shell function) so that $! is the simulator itself.
+    ip netns exec "$NETNS_PREFIX-$ns" "$ORVALINK_SIM" "$@" --ready "$fifo" &
     NETNS_PIDS+=("$!")
     local line=""
     read -r -t 10 line <>"$fifo" || true

@@ -124,7 +124,11 @@ int main(int argc, char** argv)
     int status = 0;
     std::vector<COrvalink> devices;
 
-    if (!scanner.Start()) {
+    bool started = scanner.Start() != nullptr;
+    // Capabilities belong to each thread: the worker dropped its own after opening the socket,
+    // this thread drops the ones it still holds.
+    DropCapabilities();
+    if (!started) {
         std::fprintf(stderr, "oldiscovery-scan: the raw ICMP socket could not be opened%s\n",
                      logFile.empty() ? " (see --log)" : "");
         status = 1;

@@ -160,7 +160,8 @@ case_ping_flood() {
     kill "$ping" 2>/dev/null
     wait "$ping" 2>/dev/null
     expect_eq "device during a ping flood" "10.77.1.1${T}02:00:0A:4D:01:01${T}OL-Busy${T}4" "$out"
-    if [ "$ms" -lt 4500 ] || [ "$ms" -gt 8000 ]; then
+    # Under 3 s would mean the flood never held the quiet wait open: the test proved nothing.
+    if [ "$ms" -lt 3000 ] || [ "$ms" -gt 8000 ]; then
         fail "scan during a ping flood took $ms ms (bound is about 5 s)"
     fi
 }
@@ -176,6 +177,23 @@ case_no_rights() {
     local status=$?
     [ "$status" -ne 0 ] || fail "no rights, yet exit status 0"
     case "$err" in *cap_net_raw*) ;; *) fail "message does not name cap_net_raw: $err" ;; esac
+}
+
+case_file_capability() {
+    # An ordinary user with cap_net_raw as a file capability, as the program is installed.
+    command -v setcap >/dev/null 2>&1 || { echo "SKIP: setcap (libcap2-bin) is not installed" >&2; exit 77; }
+    lan_devices
+    # This one leaves no neighbour entry: the packet socket for ARP must have been made too.
+    netns_add_devices 10.77.1.20 1 --type "OL-Quiet" --build 2 --no-arp-first || exit 1
+    local copy="$NETNS_TMP/oldiscovery-scan"
+    cp "$OLDISCOVERY_SCAN" "$copy"
+    chmod 755 "$NETNS_TMP" "$copy"
+    setcap cap_net_raw+p "$copy" || { echo "SKIP: file capabilities not supported here" >&2; exit 77; }
+    out=$(netns_host setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all "$copy")
+    rc=$?
+    [ "$rc" -eq 0 ] || fail "scan with cap_net_raw as nobody exited with $rc"
+    expect_eq "devices found by an ordinary user" "$lan_expected
+10.77.1.20${T}02:00:0A:4D:01:14${T}OL-Quiet${T}2" "$out"
 }
 
 netns_setup

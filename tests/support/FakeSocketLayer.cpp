@@ -316,7 +316,8 @@ int FakeSocketLayer::ResolveHardwareAddress(std::uint32_t addr, int ifindex, std
     std::size_t n = it->second.size();
     if (n > *length)
         n = *length;
-    std::memcpy(mac, it->second.data(), n);
+    if (n > 0)
+        std::memcpy(mac, it->second.data(), n);
     *length = static_cast<unsigned>(n);
     return 0;
 }

@@ -5,7 +5,7 @@
 #include <QEvent>
 #include <QPointer>
 #include <QRect>
-#include <QWindow>
+#include <QTimer>
 
 #include <cstdio>
 #include <string>
@@ -17,6 +17,9 @@ constexpr int kNoPlacement = -1;      // "Flags" when nothing was ever saved
 constexpr int kShowNormal = 1;
 constexpr int kShowMinimized = 2;
 constexpr int kShowMaximized = 3;
+// How long a restored placement waits for the window manager to report the frame.
+constexpr int kPendingCheckMs = 20;
+constexpr int kPendingChecks = 50;
 
 std::string SectionName(unsigned dlgId) {
     char buf[32];
@@ -189,17 +192,16 @@ void CDialogPersistent::LoadPlacement() {
 void CDialogPersistent::RestorePlacement() {
     LoadPlacement();
     m_pendingFrameSize = QSize();
+    m_bPendingMove = false;
     if (m_wp.flags == kNoPlacement)
         return;
     const QPoint pos(m_wp.left, m_wp.top);
-    if (testAttribute(Qt::WA_WState_Created) && !isVisible() && windowHandle()) {
-        // Already created but not shown: the frame may still be unknown, so place the frame
-        // itself rather than the client area.
-        move(pos);
-        windowHandle()->setFramePosition(pos);
-    } else {
-        // Before creation a top-level position counts the frame in.
-        move(pos);
+    // Before creation a top-level position counts the frame in. A window created earlier
+    // places its client area, which is right only once its frame is known.
+    move(pos);
+    if (testAttribute(Qt::WA_WState_Created) && !FrameKnown()) {
+        m_pendingFramePos = pos;
+        m_bPendingMove = true;
     }
     if (m_nResizable != 1)
         return;
@@ -207,9 +209,8 @@ void CDialogPersistent::RestorePlacement() {
     const QSize frameSize(m_wp.right - m_wp.left, m_wp.bottom - m_wp.top);
     if (frameSize.width() <= 0 || frameSize.height() <= 0)
         return;
-    const QSize margins = frameGeometry().size() - geometry().size();
-    if (testAttribute(Qt::WA_WState_Created) && (margins.width() > 0 || margins.height() > 0)) {
-        resize(frameSize - margins);
+    if (testAttribute(Qt::WA_WState_Created) && FrameKnown()) {
+        resize(frameSize - (frameGeometry().size() - geometry().size()));
     } else {
         // The frame is measured once the window is on the screen.
         resize(frameSize);
@@ -217,27 +218,48 @@ void CDialogPersistent::RestorePlacement() {
     }
 }
 
-void CDialogPersistent::ApplyPendingSize() {
-    if (!m_pendingFrameSize.isValid() || !isVisible())
+bool CDialogPersistent::FrameKnown() const {
+    return frameGeometry().size() != geometry().size();
+}
+
+void CDialogPersistent::ApplyPendingPlacement() {
+    if ((!m_pendingFrameSize.isValid() && !m_bPendingMove) || !isVisible() || !FrameKnown())
         return;
-    const QSize margins = frameGeometry().size() - geometry().size();
-    if (margins.width() <= 0 && margins.height() <= 0)
-        return;
-    const QSize client = m_pendingFrameSize - margins;
-    m_pendingFrameSize = QSize();
-    resize(client);
+    if (m_bPendingMove) {
+        m_bPendingMove = false;
+        move(m_pendingFramePos);
+    }
+    if (m_pendingFrameSize.isValid()) {
+        const QSize client = m_pendingFrameSize - (frameGeometry().size() - geometry().size());
+        m_pendingFrameSize = QSize();
+        resize(client);
+    }
+}
+
+void CDialogPersistent::CheckPendingLater(int checksLeft) {
+    QTimer::singleShot(kPendingCheckMs, this, [this, checksLeft] {
+        ApplyPendingPlacement();
+        if ((m_pendingFrameSize.isValid() || m_bPendingMove) && isVisible() && checksLeft > 1)
+            CheckPendingLater(checksLeft - 1);
+    });
 }
 
 bool CDialogPersistent::event(QEvent* e) {
     const bool handled = QDialog::event(e);
     switch (e->type()) {
     case QEvent::Show:
+        ApplyPendingPlacement();
+        // The frame's arrival changes no client geometry, so nothing else would tell us.
+        if (m_pendingFrameSize.isValid() || m_bPendingMove)
+            CheckPendingLater(kPendingChecks);
+        break;
     case QEvent::Move:
     case QEvent::Resize:
-        ApplyPendingSize();
+        ApplyPendingPlacement();
         break;
     case QEvent::Hide:
         m_pendingFrameSize = QSize();
+        m_bPendingMove = false;
         break;
     default:
         break;

@@ -2,6 +2,7 @@
 // Base of every dialog: reopens where the user last left it (section "DlgPos_<id>" of the
 // profile) and carries the dialog framework's shape: DoModal, OnInitDialog, DoDataExchange.
 #include <QDialog>
+#include <QPoint>
 #include <QSize>
 
 constexpr int IDOK = 1;
@@ -66,10 +67,15 @@ protected:
     bool event(QEvent* e) override;
 
 private:
-    void ApplyPendingSize();
+    // A window manager reports the frame only after the first show; what needed it waits.
+    bool FrameKnown() const;
+    void ApplyPendingPlacement();
+    void CheckPendingLater(int checksLeft);
 
     bool m_bWindowOpen = false;      // between OnInitDialog and OnDestroy
     bool m_bEndRequested = false;    // EndDialog ran during this opening
     bool m_bExchangeFailed = false;
     QSize m_pendingFrameSize;        // restored frame size waiting for the frame to be known
+    QPoint m_pendingFramePos;        // restored frame position, likewise
+    bool m_bPendingMove = false;
 };

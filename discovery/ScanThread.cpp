@@ -87,7 +87,8 @@ std::string ExtractValue(const std::string& text, const std::string& key) {
 
 bool IsDiscoverReply(const std::uint8_t* packet, const ReceivedPacket& info) {
     // A datagram cut to the buffer is not judged by its first part; it is just ignored.
-    if (info.truncated || info.length < CScanWorker::kReplyMinimum)
+    if (info.truncated || info.length < CScanWorker::kReplyMinimum ||
+        info.length > CScanWorker::kReceiveBuffer)
         return false;
     if (packet[20] != 9)
         return false;

@@ -139,6 +139,12 @@ TEST(ReplyFilterTest, MarkerIsComparedInNetworkOrder) {
 
 TEST(ReplyFilterTest, TruncatedDatagramIsNotAReply) {
     EXPECT_FALSE(Accepts(Reply(2048), true));
+    EXPECT_TRUE(Accepts(Reply(2048)));
+    // A length beyond the receive buffer can only be a cut datagram, whatever the flag says.
+    std::vector<std::uint8_t> p = Reply(2048);
+    ReceivedPacket info;
+    info.length = 2049;
+    EXPECT_FALSE(IsDiscoverReply(p.data(), info));
 }
 
 }  // namespace

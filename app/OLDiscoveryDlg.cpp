@@ -1,6 +1,7 @@
 #include "app/OLDiscoveryDlg.h"
 
 #include <QCoreApplication>
+#include <QFont>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
@@ -115,6 +116,13 @@ void COLDiscoveryDlg::CreateControls() {
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     setSizeGripEnabled(false);
+
+    // The template's font; where the face is missing the system's sans-serif stands in. The
+    // pixel column widths were chosen for text of this size.
+    QFont dialogFont(QStringLiteral("MS Sans Serif"));
+    dialogFont.setStyleHint(QFont::SansSerif);
+    dialogFont.setPointSize(8);
+    setFont(dialogFont);
 
     const DialogUnits dlu(font());
     const int clientWidth = dlu.X(kDialogWidthDlu);

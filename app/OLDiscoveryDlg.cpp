@@ -162,7 +162,6 @@ void COLDiscoveryDlg::CreateControls() {
         case ControlKind::PushButton: {
             auto* button = new QPushButton(Text(item.text), this);
             button->setDefault(item.kind == ControlKind::DefPushButton);
-            button->setAutoDefault(false);
             if (item.id == IDC_REFRESH)
                 m_btnRefresh = button;
             else

@@ -1,6 +1,7 @@
 // The main dialog, offscreen, with the real scan thread on a fake socket layer.
 #include <gtest/gtest.h>
 
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
@@ -274,6 +275,37 @@ TEST_F(DialogTest, CaptionColumnsButtonsAndGeometry) {
         EXPECT_LT(hint->geometry().bottom(), dlg.height());
         EXPECT_NEAR(double(list->width()) / dlg.width(), 449.0 / 463, 0.01);
         EXPECT_NEAR(double(list->height()) / dlg.height(), 210.0 / 266, 0.01);
+    });
+}
+
+TEST_F(DialogTest, EveryTextFitsItsControl) {
+    COLDiscoveryDlg dlg;
+    Run(dlg, [&] {
+        auto* hint = qobject_cast<QLabel*>(dlg.GetDlgItem(IDC_HINT));
+        for (int action : {ACTION_BROWSER, ACTION_TELNET, ACTION_COPYIP}) {
+            m_app->m_prefs.SetDoubleClickAction(action);
+            dlg.UpdateHint();
+            QFontMetrics metrics(hint->font());
+            for (const QString& line : hint->text().split('\n'))
+                EXPECT_LE(metrics.horizontalAdvance(line), hint->width()) << line.toStdString();
+            EXPECT_LE(hint->heightForWidth(hint->width()), hint->height()) << action;
+        }
+        auto* title = qobject_cast<QLabel*>(dlg.GetDlgItem(IDC_LIST_TITLE));
+        EXPECT_LE(title->sizeHint().width(), title->width());
+        EXPECT_LE(title->sizeHint().height(), title->height() + 2);
+        for (int id : {IDC_REFRESH, IDC_SETTINGS}) {
+            auto* button = qobject_cast<QPushButton*>(dlg.GetDlgItem(id));
+            QString text = button->text().remove('&');
+            EXPECT_LT(button->fontMetrics().horizontalAdvance(text) + 8, button->width()) << id;
+            EXPECT_LT(button->fontMetrics().height(), button->height()) << id;
+        }
+        // A MAC address and the headings fit their pixel columns.
+        QFontMetrics listMetrics(dlg.m_listDevices->font());
+        EXPECT_LT(listMetrics.horizontalAdvance(QStringLiteral("02:00:0A:4D:01:0A")) + 6,
+                  dlg.m_listDevices->header()->sectionSize(1));
+        for (int i = 0; i < 4; ++i)
+            EXPECT_LT(listMetrics.horizontalAdvance(dlg.m_listDevices->headerItem()->text(i)),
+                      dlg.m_listDevices->header()->sectionSize(i));
     });
 }
 

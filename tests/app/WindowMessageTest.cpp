@@ -82,9 +82,3 @@ TEST_F(WindowMessageTest, MessagesPendingWhenTheReceiverGoesAreDisposed) {
     receiver.reset();
     EXPECT_EQ(g_disposed, (std::vector<WPARAM>{1, 2}));
 }
-
-TEST_F(WindowMessageTest, ATargetWithoutReceiverRefuses) {
-    CQtMessageTarget target(nullptr, &Dispose);
-    EXPECT_FALSE(target.Deliver(0x7E8, 5, 0));
-    EXPECT_TRUE(g_disposed.empty()) << "a refused message stays the poster's";
-}

@@ -192,6 +192,7 @@ void COLDiscoveryDlg::CreateControls() {
     m_btnSysMenu->setAutoRaise(true);
     m_btnSysMenu->setFocusPolicy(Qt::NoFocus);
     m_btnSysMenu->setToolTip(Text(LoadString(IDS_SYSMENU_TIP)));
+    m_btnSysMenu->setAccessibleName(m_btnSysMenu->toolTip());
     m_btnSysMenu->setPopupMode(QToolButton::InstantPopup);
     m_btnSysMenu->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
     m_btnSysMenu->setMenu(m_pSysMenu);

@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <arpa/inet.h>
 #include <net/ethernet.h>
@@ -432,11 +433,31 @@ int RunDevices(const Options& o)
     return 0;
 }
 
+// True when this process shares the network namespace of PID 1, the machine's real network.
+bool InInitialNetworkNamespace()
+{
+    // The kernel's own first network namespace always has this inode number.
+    constexpr ino_t kInitialNetNamespace = 0xF0000000u - 7;
+    struct stat self{}, init{};
+    if (::stat("/proc/self/ns/net", &self) != 0)
+        return true;  // cannot tell: assume the worst
+    if (self.st_ino == kInitialNetNamespace)
+        return true;
+    // In a container, its PID 1 holds the container's real network.
+    return ::stat("/proc/1/ns/net", &init) == 0 && self.st_dev == init.st_dev && self.st_ino == init.st_ino;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     Options o = ParseOptions(argc, argv);
+    // Simulated devices answer broadcasts and send ARP: they belong on a test network only.
+    if (InInitialNetworkNamespace()) {
+        std::fprintf(stderr, "orvalink-sim: refusing to run in the machine's own network namespace; "
+                             "run it inside a test namespace (see scripts/netns-lib.sh)\n");
+        return 1;
+    }
     struct sigaction sa{};
     sa.sa_handler = OnSignal;
     sigaction(SIGTERM, &sa, nullptr);

@@ -126,16 +126,16 @@ Options ParseOptions(int argc, char** argv)
             o.interface = argv[++i];
         } else if (a == "--device") {
             need(i, 1);
-            std::string spec = argv[++i];
-            auto comma = spec.find(',');
-            auto ip = ParseIp(spec.substr(0, comma));
+            std::string device = argv[++i];
+            auto comma = device.find(',');
+            auto ip = ParseIp(device.substr(0, comma));
             if (!ip)
-                Usage(("bad device address: " + spec).c_str());
+                Usage(("bad device address: " + device).c_str());
             Device d{*ip, DefaultMac(*ip)};
             if (comma != std::string::npos) {
-                auto mac = ParseMac(spec.substr(comma + 1));
+                auto mac = ParseMac(device.substr(comma + 1));
                 if (!mac)
-                    Usage(("bad device hardware address: " + spec).c_str());
+                    Usage(("bad device hardware address: " + device).c_str());
                 d.mac = *mac;
             }
             o.devices.push_back(d);

@@ -20,6 +20,7 @@
 #include "discovery/ScanMessages.h"
 #include "discovery/ScanThread.h"
 #include "log/Log.h"
+#include "platform/Privileges.h"
 #include "res/Resource.h"
 #include "res/StringTable.h"
 #include "settings/Prefs.h"
@@ -240,6 +241,9 @@ bool COLDiscoveryDlg::OnInitDialog() {
         m_pPrefs = &app->m_prefs;
         if (app->m_pScanThread)
             app->m_pScanThread->Start();
+        // Capabilities are per thread on Linux: the worker dropped its own once its socket was
+        // open; the UI thread has no use for them either.
+        DropCapabilities();
     }
 
     m_listDevices->setSelectionBehavior(QAbstractItemView::SelectRows);

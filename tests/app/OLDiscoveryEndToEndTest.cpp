@@ -5,6 +5,8 @@
 #include <QTreeWidget>
 #include <QPushButton>
 
+#include <sys/capability.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -25,6 +27,7 @@ TEST(OLDiscoveryEndToEndTest, TheFirstScanListsEveryDeviceWithMacTypeAndBuild) {
     std::string rows;
     bool scanEnded = false;
     std::vector<std::string> seen;
+    bool uiThreadHoldsNetRaw = true;
     {
         // The running system and its raw sockets, as the program has them.
         COLDiscoveryApp app(nullptr, nullptr, "OLDiscovery");
@@ -42,6 +45,14 @@ TEST(OLDiscoveryEndToEndTest, TheFirstScanListsEveryDeviceWithMacTypeAndBuild) {
                 out << "\n";
             }
             rows = out.str();
+
+            // The test runs as root: the dialog must still leave its thread without privilege.
+            cap_t caps = cap_get_proc();
+            cap_flag_value_t effective = CAP_SET, permitted = CAP_SET;
+            cap_get_flag(caps, CAP_NET_RAW, CAP_EFFECTIVE, &effective);
+            cap_get_flag(caps, CAP_NET_RAW, CAP_PERMITTED, &permitted);
+            cap_free(caps);
+            uiThreadHoldsNetRaw = effective == CAP_SET || permitted == CAP_SET;
         });
         app.InitInstance();
         seen = script.Seen();
@@ -49,6 +60,7 @@ TEST(OLDiscoveryEndToEndTest, TheFirstScanListsEveryDeviceWithMacTypeAndBuild) {
     ASSERT_EQ(seen, std::vector<std::string>{"COLDiscoveryDlg"})
         << testsupport::ReadFileBytes(dir.File("debug.log"));
     EXPECT_TRUE(scanEnded);
+    EXPECT_FALSE(uiThreadHoldsNetRaw);
     EXPECT_EQ(rows, std::string(expected) + "\n");
     EXPECT_FALSE(std::filesystem::exists(dir.File("debug.log")))
         << testsupport::ReadFileBytes(dir.File("debug.log"));

@@ -166,10 +166,8 @@ void CScanWorker::ReportDone() {
 void CScanWorker::Scan() {
     if (!m_pApp)
         m_pApp = GetScanApp();
-    m_backlog.clear();
-    m_bReadAheadFailed = false;
-    m_nReadAheadError = 0;
-
+    // Replies that the last scan read ahead but had no time left for are taken first, just as
+    // if they had waited in the socket.
     if (!m_sockets->SendBroadcast(m_socket, kDiscoverRequest, sizeof kDiscoverRequest)) {
         LogWrite(LOG_ERROR, "Failed to send discover request (error code %d)",
                  m_sockets->LastError());
@@ -185,12 +183,18 @@ void CScanWorker::Scan() {
         const std::uint8_t* data = buffer;
         ReceivedPacket info;
         if (!m_backlog.empty()) {
+            // Slow resolutions must not stretch the time limit; the rest waits for the next scan.
+            if (m_sockets->Now() >= deadline) {
+                LogWrite(LOG_DEBUG, "Scan time limit reached");
+                break;
+            }
             current = std::move(m_backlog.front());
             m_backlog.pop_front();
             data = current.bytes.data();
             info = current.info;
         } else if (m_bReadAheadFailed) {
             // The receive error met while reading ahead, in its place after the replies before it.
+            m_bReadAheadFailed = false;
             LogWrite(LOG_ERROR, "revfrom() failed (error code %d)", m_nReadAheadError);
             break;
         } else {
@@ -230,7 +234,6 @@ void CScanWorker::Scan() {
         LogWrite(LOG_INFO, "Found %ld Orvalink(s)", count);
     else
         LogWrite(LOG_INFO, "Found no Orvalinks");
-    m_backlog.clear();
     ReportDone();
 }
 

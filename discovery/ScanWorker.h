@@ -75,7 +75,7 @@ private:
     CScanApp* m_pApp = nullptr;
     std::shared_ptr<ISocketLayer> m_sockets;
 
-    // Read-ahead of the current scan.
+    // Replies read ahead; what a scan's time limit leaves over is taken first by the next scan.
     std::deque<Packet> m_backlog;
     bool m_bReadAheadFailed = false;
     int m_nReadAheadError = 0;

@@ -494,6 +494,32 @@ TEST_F(ScanThreadTest, RepliesTakenFromTheBacklogRestartTheQuietWait) {
     EXPECT_TRUE(m_log.Contains("Found 4 Orvalink(s)"));
 }
 
+TEST_F(ScanThreadTest, SlowResolutionsCannotStretchTheTimeLimit) {
+    // Twelve replies at once, each resolution costing 0.6 s: the scan stops taking them at its
+    // 5 s limit, and the next scan reports the ones left over before anything new.
+    m_net->SetResolveCost(600ms);
+    std::vector<Device> expected;
+    for (int i = 1; i <= 12; ++i) {
+        std::string ip = "10.0.0." + std::to_string(i);
+        m_net->QueuePacket(MakeReply(ip.c_str(), "", 100ms));
+        expected.push_back(Device{ip, "n/a", "n/a", "n/a"});
+    }
+    auto thread = Started();
+    ScanAndWait(*thread);
+    // The limit may be passed by the one resolution that began before it, no more.
+    EXPECT_LE(m_net->Elapsed(), 5600ms);
+    EXPECT_EQ(TakeDevices(), std::vector<Device>(expected.begin(), expected.begin() + 9));
+    std::vector<LogLine> tail = m_log.LinesFrom("Scan time limit reached");
+    ASSERT_GE(tail.size(), 2u);
+    EXPECT_EQ(tail[1], Info("Found 9 Orvalink(s)"));
+
+    ScanAndWait(*thread, 1);
+    ASSERT_TRUE(thread->Stop());
+    EXPECT_EQ(TakeDevices(), std::vector<Device>(expected.begin() + 9, expected.end()));
+    EXPECT_TRUE(m_log.Contains("Found 3 Orvalink(s)"));
+    EXPECT_EQ(m_net->Sends().size(), 2u);
+}
+
 // ---------------------------------------------------------------- locate
 
 TEST_F(ScanThreadTest, LocateRequestIsExactlyTheSeventeenBytes) {

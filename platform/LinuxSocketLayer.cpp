@@ -1,6 +1,7 @@
 #include "platform/LinuxSocketLayer.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <ifaddrs.h>
 #include <linux/rtnetlink.h>
 #include <net/ethernet.h>
@@ -71,6 +72,20 @@ int CLinuxSocketLayer::OpenRawIcmp()
         DropCapabilities();
         errno = t_lastError;
         return -1;
+    }
+    // With standard input closed the socket would be descriptor 0, which reads as "no socket".
+    if (sock == 0) {
+        int moved = ::fcntl(sock, F_DUPFD_CLOEXEC, 1);
+        int error = errno;
+        ::close(sock);
+        if (moved < 0) {
+            errno = error;
+            Fail();
+            DropCapabilities();
+            errno = t_lastError;
+            return -1;
+        }
+        sock = moved;
     }
     // The default queue holds only a few hundred small packets; a burst of replies needs more.
     // SO_RCVBUFFORCE passes net.core.rmem_max but needs CAP_NET_ADMIN, so fall back.

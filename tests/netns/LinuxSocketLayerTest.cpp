@@ -1,6 +1,7 @@
 // The Linux socket layer against a real kernel, inside a private network namespace that this
 // process makes for itself (unshare) and that ends with it: nothing reaches the machine's network.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <net/ethernet.h>
 #include <net/if.h>
 #include <netinet/ip.h>
@@ -207,6 +208,25 @@ TEST(LinuxSocketLayer, OversizeDatagramIsFlaggedWithLengthCapped)
     }
     EXPECT_TRUE(sawSmall);
     layer.Close(sock);
+}
+
+TEST(LinuxSocketLayer, SocketIsNeverDescriptorZero)
+{
+    REQUIRE_NAMESPACE();
+    // A program started with standard input closed: descriptor 0 is the lowest free one.
+    int saved = ::fcntl(0, F_DUPFD_CLOEXEC, 3);
+    ::close(0);
+    CLinuxSocketLayer layer;
+    int sock = OpenOnOwnThread(layer);
+    bool closeOnExec = sock > 0 && (::fcntl(sock, F_GETFD) & FD_CLOEXEC) != 0;
+    if (sock > 0)
+        layer.Close(sock);
+    if (saved >= 0) {
+        ::dup2(saved, 0);  // also closes a socket left at 0
+        ::close(saved);
+    }
+    EXPECT_GT(sock, 0);
+    EXPECT_TRUE(closeOnExec);
 }
 
 TEST(LinuxSocketLayer, BroadcastLeavesEveryInterfaceWithoutDefaultRoute)

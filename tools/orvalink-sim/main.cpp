@@ -32,10 +32,21 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 volatile sig_atomic_t g_stop = 0;
+// The signal mask while waiting for frames: the stop signals are blocked everywhere else, so one
+// that comes just before a wait ends that wait instead of going unnoticed until the next frame.
+sigset_t g_waitMask;
 
 void OnSignal(int)
 {
     g_stop = 1;
+}
+
+// poll on one descriptor, open to the stop signals; timeoutMs < 0 waits without a bound.
+int WaitForInput(int fd, int timeoutMs)
+{
+    pollfd pfd{fd, POLLIN, 0};
+    timespec ts{timeoutMs / 1000, (timeoutMs % 1000) * 1000000L};
+    return ::ppoll(&pfd, 1, timeoutMs < 0 ? nullptr : &ts, &g_waitMask);
 }
 
 struct Device {
@@ -324,8 +335,7 @@ int RunRelay(const Options& o)
     const Mac broadcast{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
     static std::uint8_t buffer[65536];
     while (!g_stop) {
-        pollfd pfd{in.fd, POLLIN, 0};
-        if (::poll(&pfd, 1, -1) <= 0)
+        if (WaitForInput(in.fd, -1) <= 0)
             continue;
         std::size_t n;
         while (ReceiveFrame(in, buffer, sizeof buffer, n)) {
@@ -367,8 +377,7 @@ int RunDevices(const Options& o)
             auto wait = std::chrono::ceil<std::chrono::milliseconds>(pending.begin()->first - Clock::now()).count();
             timeout = wait < 0 ? 0 : static_cast<int>(wait);
         }
-        pollfd pfd{link.fd, POLLIN, 0};
-        ::poll(&pfd, 1, timeout);
+        WaitForInput(link.fd, timeout);
 
         std::size_t n;
         while (ReceiveFrame(link, buffer, sizeof buffer, n)) {
@@ -462,5 +471,12 @@ int main(int argc, char** argv)
     sa.sa_handler = OnSignal;
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGINT);
+    sigprocmask(SIG_BLOCK, &stops, &g_waitMask);
+    sigdelset(&g_waitMask, SIGTERM);
+    sigdelset(&g_waitMask, SIGINT);
     return o.relayFrom.empty() ? RunDevices(o) : RunRelay(o);
 }

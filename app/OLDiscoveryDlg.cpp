@@ -224,9 +224,10 @@ bool COLDiscoveryDlg::OnInitDialog() {
     CDialogPersistent::OnInitDialog();
 
     std::string about = LoadString(IDS_ABOUTBOX);
-    if (m_pSysMenu && !about.empty()) {
+    if (m_pSysMenu && !m_pAboutItem && !about.empty()) {
         m_pSysMenu->addSeparator();
-        m_pSysMenu->addAction(Text(about), this, [this] { OnSysCommand(IDM_ABOUTBOX, 0); });
+        m_pAboutItem =
+            m_pSysMenu->addAction(Text(about), this, [this] { OnSysCommand(IDM_ABOUTBOX, 0); });
     }
 
     setWindowIcon(m_hIcon);

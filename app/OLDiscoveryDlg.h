@@ -10,6 +10,7 @@
 #include <QIcon>
 
 class CPrefs;
+class QAction;
 class QLabel;
 class QMenu;
 class QPushButton;
@@ -75,4 +76,5 @@ private:
     QPushButton* m_btnSettings = nullptr;
     QToolButton* m_btnSysMenu = nullptr;
     QMenu* m_pSysMenu = nullptr;
+    QAction* m_pAboutItem = nullptr;  // appended once, however often the dialog opens
 };

@@ -327,6 +327,16 @@ TEST_F(DialogTest, SystemMenuEndsWithTheAboutItemAndRoutesThroughOnSysCommand) {
     });
     EXPECT_EQ(result, IDCANCEL);
     EXPECT_EQ(dlg.m_commands, (std::vector<unsigned>{IDM_ABOUTBOX, SC_CLOSE}));
+
+    // Opened again, the menu still has one separator and one About item.
+    Run(dlg, [] {});
+    int separators = 0, aboutItems = 0;
+    for (QAction* action : dlg.GetSystemMenu()->actions()) {
+        separators += action->isSeparator();
+        aboutItems += action->text().toStdString() == LoadString(IDS_ABOUTBOX);
+    }
+    EXPECT_EQ(separators, 1);
+    EXPECT_EQ(aboutItems, 1);
 }
 
 TEST_F(DialogTest, EscapeEndsTheDialogStopsTheTimerAndTheWindow) {

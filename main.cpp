@@ -3,8 +3,12 @@
 
 #include "app/OLDiscoveryApp.h"
 #include "app/SecureStart.h"
+#include "platform/LinuxSocketLayer.h"
 
 int main(int argc, char* argv[]) {
+    // While this is the only thread: open the raw sockets and give up every capability, so that
+    // no thread started later (the toolkit's included) holds one.
+    PrepareRawSockets();
     // Started with file capabilities: nothing the caller's environment names may load into us.
     if (IsSecureExecution())
         KeepOnlySessionEnvironment();

@@ -24,6 +24,21 @@ namespace {
 
 thread_local int t_lastError = 0;
 
+// Sockets opened by PrepareRawSockets, waiting for the worker's OpenRawIcmp.
+struct PreparedSockets {
+    std::mutex mutex;
+    bool prepared = false;
+    int icmp = -1;
+    int icmpError = 0;
+    int arp = -1;
+};
+
+PreparedSockets& Prepared()
+{
+    static auto* prepared = new PreparedSockets;  // never destroyed: a late worker may still ask
+    return *prepared;
+}
+
 int Fail()
 {
     t_lastError = errno;
@@ -63,7 +78,61 @@ bool CLinuxSocketLayer::Startup()
     return true;
 }
 
+void PrepareRawSockets()
+{
+    PreparedSockets& prepared = Prepared();
+    std::lock_guard<std::mutex> lock(prepared.mutex);
+    if (prepared.prepared)
+        return;
+    CLinuxSocketLayer opener;
+    int sock = opener.OpenFresh();  // raises, opens both sockets, drops every capability
+    prepared.prepared = true;
+    prepared.icmp = sock;
+    prepared.icmpError = sock < 0 ? opener.LastError() : 0;
+    prepared.arp = opener.ReleaseArpSocket();
+}
+
+int CLinuxSocketLayer::ReleaseArpSocket()
+{
+    std::lock_guard<std::mutex> lock(m_arpMutex);
+    int arp = m_arpSocket;
+    m_arpSocket = -1;
+    return arp;
+}
+
+bool CLinuxSocketLayer::TakePreparedSockets(int& sock)
+{
+    PreparedSockets& prepared = Prepared();
+    std::lock_guard<std::mutex> lock(prepared.mutex);
+    if (!prepared.prepared || (prepared.icmp < 0 && prepared.icmpError == 0))
+        return false;  // nothing prepared, or already taken: open afresh
+    sock = prepared.icmp;
+    if (sock < 0) {
+        // Opening failed while the rights were still there; that is the error to report.
+        t_lastError = prepared.icmpError;
+        prepared.icmpError = 0;
+        errno = t_lastError;
+        return true;
+    }
+    prepared.icmp = -1;
+    std::lock_guard<std::mutex> arpLock(m_arpMutex);
+    if (m_arpSocket < 0)
+        m_arpSocket = prepared.arp;
+    else if (prepared.arp >= 0)
+        ::close(prepared.arp);
+    prepared.arp = -1;
+    return true;
+}
+
 int CLinuxSocketLayer::OpenRawIcmp()
+{
+    int preparedSock = -1;
+    if (TakePreparedSockets(preparedSock))
+        return preparedSock;
+    return OpenFresh();
+}
+
+int CLinuxSocketLayer::OpenFresh()
 {
     RaiseNetRaw();  // when it cannot be raised, socket() below reports EPERM
     int sock = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);

@@ -3,6 +3,7 @@
 #include <sys/capability.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 
 namespace {
@@ -18,11 +19,15 @@ bool HasCapability(cap_flag_t set, cap_value_t cap)
     return ok;
 }
 
+// The right was granted to this process and has been given up since, as every capability is
+// once the sockets exist; the process still counts as one that may scan.
+std::atomic<bool> g_netRawDropped{false};
+
 }  // namespace
 
 bool HasNetRawPermitted()
 {
-    return geteuid() == 0 || HasCapability(CAP_PERMITTED, CAP_NET_RAW);
+    return geteuid() == 0 || g_netRawDropped.load() || HasCapability(CAP_PERMITTED, CAP_NET_RAW);
 }
 
 bool RaiseNetRaw()
@@ -47,6 +52,8 @@ void DropCapabilities()
 {
     // errno may carry a socket error the caller still has to report.
     int saved = errno;
+    if (HasCapability(CAP_PERMITTED, CAP_NET_RAW))
+        g_netRawDropped.store(true);
     cap_t caps = cap_init();  // all sets empty
     if (caps) {
         cap_set_proc(caps);

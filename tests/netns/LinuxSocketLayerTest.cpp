@@ -9,7 +9,9 @@
 #include <netpacket/packet.h>
 #include <poll.h>
 #include <sched.h>
+#include <sys/capability.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -22,6 +24,7 @@
 
 #include "platform/LinuxSocketLayer.h"
 #include "platform/Netlink.h"
+#include "platform/Privileges.h"
 
 namespace {
 
@@ -227,6 +230,52 @@ TEST(LinuxSocketLayer, SocketIsNeverDescriptorZero)
     }
     EXPECT_GT(sock, 0);
     EXPECT_TRUE(closeOnExec);
+}
+
+bool ThreadHoldsAnyCapability()
+{
+    cap_t caps = cap_get_proc();
+    cap_t none = cap_init();
+    bool holds = cap_compare(caps, none) != 0;
+    cap_free(none);
+    cap_free(caps);
+    return holds;
+}
+
+TEST(LinuxSocketLayer, PreparedSocketsLeaveNoThreadPrivileged)
+{
+    REQUIRE_NAMESPACE();
+    // In a child, which is single-threaded as the program is at the top of main.
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        PrepareRawSockets();
+        if (ThreadHoldsAnyCapability())
+            ::_exit(10);
+        bool laterThreadHolds = true;
+        std::thread([&] { laterThreadHolds = ThreadHoldsAnyCapability(); }).join();
+        if (laterThreadHolds)
+            ::_exit(11);
+        if (!HasNetRawPermitted())
+            ::_exit(12);
+        int sock = -1;
+        CLinuxSocketLayer worker;
+        std::thread([&] { sock = worker.OpenRawIcmp(); }).join();
+        int type = 0;
+        socklen_t typeLength = sizeof type;
+        if (sock <= 0 || ::getsockopt(sock, SOL_SOCKET, SO_TYPE, &type, &typeLength) != 0 || type != SOCK_RAW)
+            ::_exit(13);
+        // Taken once: a second open has no privilege left to make another.
+        CLinuxSocketLayer second;
+        if (second.OpenRawIcmp() >= 0 || second.LastError() != EPERM)
+            ::_exit(14);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "10: main thread privileged, 11: later thread privileged, "
+                                         "12: right forgotten, 13: no prepared socket, 14: second open";
 }
 
 TEST(LinuxSocketLayer, BroadcastLeavesEveryInterfaceWithoutDefaultRoute)

@@ -15,6 +15,8 @@ int main(int argc, char* argv[]) {
     // The toolkit's own options are arguments too; only the program name goes on.
     int toolkitArgc = argc > 0 ? 1 : 0;
     QApplication application(toolkitArgc, argv);
+    // Wayland desktops match the window to its menu entry and icon by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("example.quarrin_velto.OLDiscovery"));
     theApp.InitInstance();
     return 0;
 }

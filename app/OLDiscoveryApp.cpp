@@ -6,6 +6,7 @@
 #include "app/VersionInfo.h"
 #include "discovery/ScanThread.h"
 #include "log/Log.h"
+#include "platform/ProgramFile.h"
 #include "platform/qt/MessageBox.h"
 #include "res/Resource.h"
 #include "res/StringTable.h"
@@ -50,7 +51,9 @@ bool COLDiscoveryApp::InitInstance() {
     if (!CheckWindowsVersion()) {
         ReportStartupFailure(LoadString(IDS_NEED_LINUX));
     } else if (!CheckAdminRights()) {
-        ReportStartupFailure(LoadString(IDS_NEED_ADMIN));
+        std::string program = GetProgramFilePath();
+        ReportStartupFailure(
+            FormatString1(IDS_NEED_ADMIN, ShellQuoted(program.empty() ? AppName() : program)));
     } else if (!CreateScanThread()) {
         ReportStartupFailure(LoadString(IDS_NO_SCAN_THREAD));
     } else {

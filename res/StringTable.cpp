@@ -12,9 +12,10 @@ struct StringEntry {
 // Sorted by id.
 constexpr StringEntry kStrings[] = {
     {IDS_ABOUTBOX, "&About OLDiscovery..."},
+    // %1 is the program file's path, ready to paste into a shell.
     {IDS_NEED_ADMIN,
-     "We are sorry. To run this application you need administrative rights.\n"
-     "Please logon as administrator or use \"Run As\" to run the application as administrator."},
+     "To find devices this program needs the raw network right (cap_net_raw).\n"
+     "Run it as root, or grant the right once: sudo setcap cap_net_raw+p %1"},
     {IDS_NEED_WIN2K,
      "This application is not compatible with your operating system. Please use Windows 2000 or "
      "newer."},
@@ -54,4 +55,14 @@ std::string LoadString(unsigned id) {
             return entry.text;
     }
     return {};
+}
+
+std::string FormatString1(unsigned id, const std::string& argument) {
+    std::string text = LoadString(id);
+    // One pass from left to right, so a "%1" inside the argument stays as it is.
+    for (size_t at = text.find("%1"); at != std::string::npos; at = text.find("%1", at)) {
+        text.replace(at, 2, argument);
+        at += argument.size();
+    }
+    return text;
 }

@@ -4,3 +4,5 @@
 
 // The text of the given string id; empty when the table has no such entry.
 std::string LoadString(unsigned id);
+// The text of the given string id with every "%1" replaced by the argument.
+std::string FormatString1(unsigned id, const std::string& argument);

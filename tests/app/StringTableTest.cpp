@@ -18,9 +18,9 @@ TEST(StringTableTest, EveryUsedIdHasAText) {
 }
 
 TEST(StringTableTest, TextsOfTheStartupAndTheMainDialog) {
-    EXPECT_EQ(LoadString(IDS_NEED_ADMIN),
-              "We are sorry. To run this application you need administrative rights.\nPlease logon "
-              "as administrator or use \"Run As\" to run the application as administrator.");
+    EXPECT_EQ(FormatString1(IDS_NEED_ADMIN, "/usr/bin/OLDiscovery"),
+              "To find devices this program needs the raw network right (cap_net_raw).\nRun it as "
+              "root, or grant the right once: sudo setcap cap_net_raw+p /usr/bin/OLDiscovery");
     EXPECT_EQ(LoadString(IDS_APP_TITLE), "Orvalink Discovery Tool");
     EXPECT_EQ(LoadString(IDS_ABOUTBOX), "&About OLDiscovery...");
     EXPECT_EQ(LoadString(IDS_COLUMN_IP), "IP Address");
@@ -38,4 +38,14 @@ TEST(StringTableTest, TextsOfTheStartupAndTheMainDialog) {
     const std::string linux = LoadString(IDS_NEED_LINUX);
     EXPECT_EQ(win.substr(0, win.find("Windows")), linux.substr(0, linux.find("Linux")));
     EXPECT_NE(linux.find("3.10"), std::string::npos);
+}
+
+TEST(StringTableTest, FormatString1FillsEveryPlaceholderOnce) {
+    const std::string bare = LoadString(IDS_NEED_ADMIN);
+    ASSERT_EQ(bare.substr(bare.size() - 2), "%1");
+    // A path that itself holds "%1" is copied as it is, never filled again.
+    const std::string filled = FormatString1(IDS_NEED_ADMIN, "/opt/%1/OLDiscovery");
+    EXPECT_EQ(filled, bare.substr(0, bare.size() - 2) + "/opt/%1/OLDiscovery");
+    EXPECT_EQ(FormatString1(IDS_APP_TITLE, "x"), LoadString(IDS_APP_TITLE));
+    EXPECT_TRUE(FormatString1(999, "x").empty());
 }

@@ -18,7 +18,10 @@
 #include "log/Log.h"
 #include "platform/Messages.h"
 #include "platform/Privileges.h"
+#include "platform/ProgramFile.h"
 #include "platform/SocketLayer.h"
+#include "res/Resource.h"
+#include "res/StringTable.h"
 
 namespace {
 
@@ -106,10 +109,9 @@ int main(int argc, char** argv)
         return Usage("--json and --locate exclude each other");
 
     if (!HasNetRawPermitted()) {
-        std::fprintf(stderr,
-                     "oldiscovery-scan: raw ICMP sockets need root or the cap_net_raw capability.\n"
-                     "Run it as root, or grant it once: sudo setcap cap_net_raw+p %s\n",
-                     argv[0]);
+        std::string program = GetProgramFilePath();
+        std::fprintf(stderr, "oldiscovery-scan: %s\n",
+                     FormatString1(IDS_NEED_ADMIN, ShellQuoted(program.empty() ? argv[0] : program)).c_str());
         return 1;
     }
     if (!logFile.empty()) {

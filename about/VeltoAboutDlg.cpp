@@ -161,7 +161,8 @@ void CVeltoAboutDlg::CreateFonts() {
 
 QSize CVeltoAboutDlg::MeasureText(const std::string& text, const QFont* font) const {
     const QFontMetrics metrics(font ? *font : this->font());
-    int width = 0, height = 0, lines = 0;
+    int width = 0;
+    QStringList lines;
     size_t start = 0;
     for (;;) {
         const size_t end = text.find('\n', start);
@@ -169,14 +170,13 @@ QSize CVeltoAboutDlg::MeasureText(const std::string& text, const QFont* font) co
         if (line.isEmpty())
             line = QStringLiteral(" ");
         width = std::max({width, metrics.horizontalAdvance(line), metrics.boundingRect(line).right() + 1});
-        height += metrics.height();
-        ++lines;
+        lines << line;
         if (end == std::string::npos)
             break;
         start = end + 1;
     }
-    // Lines of a label stand apart by the font's leading as well.
-    height += (lines - 1) * std::max(0, metrics.leading());
+    // The lines stacked as a label lays them out, which rounds line heights its own way.
+    const int height = metrics.boundingRect(QRect(), Qt::AlignLeft | Qt::AlignTop, lines.join('\n')).height();
     return QSize(width, height);
 }
 

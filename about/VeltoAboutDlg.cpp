@@ -203,6 +203,19 @@ void CVeltoAboutDlg::CreateRule(QLabel*& rule, const QRect& rect) {
     rule->show();
 }
 
+QSize CVeltoAboutDlg::CreateValueRow(QLabel*& value, const std::string& text, QLabel*& label,
+                                     unsigned labelId, int top) {
+    const QSize valueSize = MeasureText(text, &m_fontBody);
+    CreateLabel(value, 0, text, QRect(QPoint(kValueColumn, top), valueSize), &m_fontBody);
+    const std::string labelText = LoadString(labelId);
+    const QSize labelSize = MeasureText(labelText, &m_fontLabel);
+    CreateLabel(label, 0, labelText,
+                QRect(QPoint(kLabelTextEnd - labelSize.width(), top),
+                      QPoint(kLabelRight - 1, top + labelSize.height() - 1)),
+                &m_fontLabel);
+    return valueSize;
+}
+
 void CVeltoAboutDlg::LayoutControls() {
     setWindowTitle(Text("About " + m_strProductName));
 
@@ -230,16 +243,8 @@ void CVeltoAboutDlg::LayoutControls() {
     m_staticIcon->show();
 
     const int yB = yA + 32;
-    const std::string makerAddress = LoadString(IDS_MAKER_ADDRESS);
-    const QSize address = MeasureText(makerAddress, &m_fontBody);
-    CreateLabel(m_staticAddress, 0, makerAddress, QRect(QPoint(kValueColumn, yB), address),
-                &m_fontBody);
-    const std::string development = LoadString(IDS_DEVELOPMENT);
-    const QSize developmentSize = MeasureText(development, &m_fontLabel);
-    CreateLabel(m_staticDevelopment, 0, development,
-                QRect(QPoint(kLabelTextEnd - developmentSize.width(), yB),
-                      QPoint(kLabelRight - 1, yB + developmentSize.height() - 1)),
-                &m_fontLabel);
+    const QSize address = CreateValueRow(m_staticAddress, LoadString(IDS_MAKER_ADDRESS),
+                                         m_staticDevelopment, IDS_DEVELOPMENT, yB);
 
     const std::string webAddress = LoadString(IDS_WEB_ADDRESS);
     m_link.SetTarget(webAddress);
@@ -251,15 +256,8 @@ void CVeltoAboutDlg::LayoutControls() {
     m_link.setText(Text(webAddress));
 
     const int yD = yC + link.height() + 16;
-    const QSize copyright = MeasureText(m_strCopyright, &m_fontBody);
-    CreateLabel(m_staticCopyright, 0, m_strCopyright, QRect(QPoint(kValueColumn, yD), copyright),
-                &m_fontBody);
-    const std::string copyrightLabel = LoadString(IDS_COPYRIGHT);
-    const QSize copyrightLabelSize = MeasureText(copyrightLabel, &m_fontLabel);
-    CreateLabel(m_staticCopyrightLabel, 0, copyrightLabel,
-                QRect(QPoint(kLabelTextEnd - copyrightLabelSize.width(), yD),
-                      QPoint(kLabelRight - 1, yD + copyrightLabelSize.height() - 1)),
-                &m_fontLabel);
+    const QSize copyright =
+        CreateValueRow(m_staticCopyright, m_strCopyright, m_staticCopyrightLabel, IDS_COPYRIGHT, yD);
 
     const int yE = yD + copyright.height() + 20;
     // The link's width does not count: a long web address may run past the right edge.

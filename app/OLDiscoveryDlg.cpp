@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "about/VeltoAboutDlg.h"
 #include "app/OLDiscoveryApp.h"
 #include "app/VersionInfo.h"
 #include "discovery/Orvalink.h"
@@ -358,9 +359,11 @@ LRESULT COLDiscoveryDlg::OnScanDone(WPARAM, LPARAM) {
 
 void COLDiscoveryDlg::OnSysCommand(unsigned command, LPARAM) {
     switch (command & 0xFFF0) {
-    case IDM_ABOUTBOX:
-        // The About box is opened from here once it exists.
+    case IDM_ABOUTBOX: {
+        CVeltoAboutDlg about(nullptr);
+        about.DoModal();
         break;
+    }
     case SC_MINIMIZE:
         showMinimized();
         break;

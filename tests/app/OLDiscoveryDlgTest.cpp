@@ -316,7 +316,12 @@ TEST_F(DialogTest, SystemMenuEndsWithTheAboutItemAndRoutesThroughOnSysCommand) {
         ASSERT_GE(actions.size(), 3);
         EXPECT_TRUE(actions[actions.size() - 2]->isSeparator());
         EXPECT_EQ(actions.back()->text().toStdString(), LoadString(IDS_ABOUTBOX));
-        actions.back()->trigger();
+        {
+            // The About box opens modally over the dialog; this closes it again.
+            ModalScript about([](QWidget*) {});
+            actions.back()->trigger();
+            EXPECT_EQ(about.Seen(), std::vector<std::string>{"CVeltoAboutDlg"});
+        }
         EXPECT_EQ(dlg.m_commands, std::vector<unsigned>{IDM_ABOUTBOX});
         EXPECT_TRUE(dlg.isVisible());
         // The menu's Close ends the dialog like the close box.

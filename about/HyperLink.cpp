@@ -1,0 +1,382 @@
+#include "about/HyperLink.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
+#include <QTimerEvent>
+#include <QUrl>
+
+#include <cstdio>
+
+#include "platform/CommandLine.h"
+#include "platform/DesktopEntry.h"
+#include "platform/qt/MessageBox.h"
+
+namespace {
+
+constexpr int kHoverPollMs = 100;
+// The sizes of the lookup's text buffers: a handler's name or command template must fit the
+// value buffer, the composed command line the command buffer (each with its terminator).
+constexpr size_t kValueBufferSize = 260;
+constexpr size_t kCommandBufferSize = 520;
+
+// Where the desktop keeps the web browser, and failing that the HTML viewer.
+constexpr const char* kBrowserTypes[] = {"x-scheme-handler/http", "text/html"};
+
+struct OpenError {
+    int code;
+    const char* text;
+};
+
+constexpr OpenError kOpenErrors[] = {
+    {0, "The operating system is out\nof memory or resources."},
+    {2, "The specified file was not found."},
+    {3, "The specified path was not found."},
+    {5, "The operating system denied\naccess to the specified file."},
+    {8, "There was not enough memory to complete the operation."},
+    {11, "The .EXE file is invalid\n(non-Win32 .EXE or error in .EXE image)."},
+    {26, "A sharing violation occurred. "},
+    {27, "The filename association is\nincomplete or invalid."},
+    {28, "The DDE transaction could not\nbe completed because the request timed out."},
+    {29, "The DDE transaction failed."},
+    {30, "The DDE transaction could not\nbe completed because other DDE transactions\nwere "
+         "being processed."},
+    {31, "There is no application associated\nwith the given filename extension."},
+    {32, "The specified dynamic-link library was not found."},
+};
+
+COLORREF RefFromColor(const QColor& color) {
+    return RGB(static_cast<unsigned>(color.red()), static_cast<unsigned>(color.green()),
+               static_cast<unsigned>(color.blue()));
+}
+
+// The command starter says why in words; the box speaks in result codes.
+int CodeForStartFailure(const std::string& reason) {
+    auto says = [&reason](const char* words) { return reason.find(words) != std::string::npos; };
+    if (says("not found") || says("No such file"))
+        return CHyperLink::OPEN_FILE_NOT_FOUND;
+    if (says("not executable") || says("Permission denied"))
+        return CHyperLink::OPEN_ACCESS_DENIED;
+    if (says("Exec format"))
+        return CHyperLink::OPEN_BAD_FORMAT;
+    return CHyperLink::OPEN_OUT_OF_RESOURCES;
+}
+
+// The command template of the registered handler for one type; empty when there is none or
+// it does not fit the value buffer.
+std::string RegisteredCommand(const char* type) {
+    std::string entry = QueryDefaultDesktopEntry(type);
+    if (entry.empty() || entry.size() >= kValueBufferSize)
+        return {};
+    std::string path = FindDesktopEntry(entry);
+    std::string command;
+    if (path.empty() || !ReadDesktopEntryExec(path, &command) || command.size() >= kValueBufferSize)
+        return {};
+    return command;
+}
+
+}  // namespace
+
+QColor ColorFromRef(COLORREF color) {
+    return QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
+}
+
+CHyperLink::CHyperLink()
+    : m_colorLink(RGB(0, 0, 238)), m_colorVisited(RGB(85, 26, 139)), m_colorHover(RGB(255, 0, 0)) {}
+
+CHyperLink::~CHyperLink() = default;
+
+bool CHyperLink::SubclassDlgItem(int controlId, QWidget* dialog) {
+    if (!dialog || m_bAttached)
+        return false;
+    QLabel* original = nullptr;
+    for (QLabel* label : dialog->findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
+        if (label != this && label->property("controlId").toInt() == controlId) {
+            original = label;
+            break;
+        }
+    }
+    if (!original)
+        return false;
+    // The static's window goes on as the link: same place, text, alignment, font and id.
+    setParent(dialog);
+    setObjectName(original->objectName());
+    setProperty("controlId", controlId);
+    setTextFormat(Qt::PlainText);
+    setText(original->text());
+    setAlignment(original->alignment());
+    if (original->testAttribute(Qt::WA_SetFont))
+        setFont(original->font());
+    setGeometry(original->geometry());
+    stackUnder(original);
+    setVisible(!original->isHidden());
+    delete original;
+    m_bAttached = true;
+    PreSubclassWindow();
+    return true;
+}
+
+void CHyperLink::PreSubclassWindow() {
+    // Clicks and pointer movement reach the link; the keyboard too, for those without a mouse.
+    setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
+    if (m_strTarget.empty())
+        m_strTarget = text().toStdString();
+    if (text().isEmpty())
+        setText(QString::fromStdString(m_strTarget));
+    m_fontPlain = font();
+    m_fontUnderlined = m_fontPlain;
+    m_fontUnderlined.setUnderline(true);
+    FitToText();
+    LoadHandCursor();
+    if (m_hHandCursor)
+        setCursor(*m_hHandCursor);
+    SetUnderlineMode(UNDERLINE_HOVER);
+    setToolTip(QString::fromStdString(m_strTarget));
+}
+
+void CHyperLink::SetTarget(const std::string& target) {
+    m_strTarget = target;
+    if (!m_bAttached)
+        return;
+    FitToText();
+    setToolTip(QString::fromStdString(m_strTarget));
+}
+
+void CHyperLink::SetColors(COLORREF link, COLORREF visited, COLORREF hover) {
+    m_colorLink = link;
+    m_colorVisited = visited;
+    m_colorHover = hover == kSystemHighlight
+                       ? RefFromColor(palette().color(QPalette::Active, QPalette::Highlight))
+                       : hover;
+    if (m_bAttached)
+        update();
+}
+
+void CHyperLink::SetWasVisited(bool visited) {
+    m_bWasVisited = visited;
+    if (m_bAttached)
+        update();
+}
+
+void CHyperLink::SetUnderlineMode(int mode) {
+    if (mode == m_nUnderlineMode)
+        return;
+    if (m_bAttached) {
+        ApplyFont(mode == UNDERLINE_ALWAYS ? m_fontUnderlined : m_fontPlain);
+        update();
+    }
+    m_nUnderlineMode = mode;
+}
+
+void CHyperLink::ApplyFont(const QFont& font) {
+    m_bApplyingFont = true;
+    setFont(font);
+    m_bApplyingFont = false;
+}
+
+void CHyperLink::changeEvent(QEvent* event) {
+    // A font the dialog gives the link becomes its plain and underlined face, so the text
+    // keeps its size when the pointer comes over it.
+    if (event->type() == QEvent::FontChange && m_bAttached && !m_bApplyingFont) {
+        const bool underlined = font().underline();
+        m_fontPlain = font();
+        m_fontPlain.setUnderline(false);
+        m_fontUnderlined = m_fontPlain;
+        m_fontUnderlined.setUnderline(true);
+        if (underlined != (m_nUnderlineMode == UNDERLINE_ALWAYS ||
+                           (m_nUnderlineMode == UNDERLINE_HOVER && m_bMouseOver)))
+            ApplyFont(underlined ? m_fontPlain : m_fontUnderlined);
+    }
+    QLabel::changeEvent(event);
+}
+
+void CHyperLink::FitToText() {
+    if (!m_bAttached || !m_bFitToText)
+        return;
+    const QSize textSize = QFontMetrics(m_fontUnderlined).size(Qt::TextSingleLine, text());
+    const QRect client = contentsRect();
+    const int needW = textSize.width() + (width() - client.width());
+    const int needH = textSize.height() + (height() - client.height());
+    int left = x(), top = y(), w = width(), h = height();
+    const Qt::Alignment align = alignment();
+    if (align & Qt::AlignVCenter) {
+        const int inward = (h - needH) / 2;
+        top += inward;
+        h -= 2 * inward;
+    } else {
+        h = needH;
+    }
+    if (align & Qt::AlignHCenter) {
+        const int inward = (w - needW) / 2;
+        left += inward;
+        w -= 2 * inward;
+    } else if (align & Qt::AlignRight) {
+        left = left + w - needW;
+        w = needW;
+    } else {
+        w = needW;
+    }
+    setGeometry(left, top, w, h);
+}
+
+void CHyperLink::LoadHandCursor() {
+    if (!m_hHandCursor)
+        m_hHandCursor = QCursor(Qt::PointingHandCursor);
+}
+
+COLORREF CHyperLink::CurrentColor() const {
+    if (m_bMouseOver)
+        return m_colorHover;
+    return m_bWasVisited ? m_colorVisited : m_colorLink;
+}
+
+void CHyperLink::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().color(QPalette::Window));
+    painter.setPen(ColorFromRef(CurrentColor()));
+    painter.setFont(font());
+    painter.drawText(contentsRect(), static_cast<int>(alignment()) | Qt::TextSingleLine, text());
+    if (hasFocus()) {
+        QStyleOptionFocusRect option;
+        option.initFrom(this);
+        option.backgroundColor = palette().color(QPalette::Window);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+    }
+}
+
+void CHyperLink::mouseMoveEvent(QMouseEvent* event) {
+    if (!m_bMouseOver) {
+        m_bMouseOver = true;
+        if (m_nUnderlineMode == UNDERLINE_HOVER)
+            ApplyFont(m_fontUnderlined);
+        update();
+        // Polled rather than told: the pointer may leave straight into another window.
+        m_hoverTimer.start(kHoverPollMs, this);
+    }
+    QLabel::mouseMoveEvent(event);
+}
+
+void CHyperLink::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton)
+        m_bPressed = true;
+    QLabel::mousePressEvent(event);
+}
+
+void CHyperLink::mouseReleaseEvent(QMouseEvent* event) {
+    const bool click = m_bPressed && event->button() == Qt::LeftButton &&
+                       rect().contains(event->position().toPoint());
+    if (event->button() == Qt::LeftButton)
+        m_bPressed = false;
+    if (click) {
+        OnLinkClicked();
+        return;
+    }
+    QLabel::mouseReleaseEvent(event);
+}
+
+void CHyperLink::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space:
+        if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
+            OnLinkClicked();
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    QLabel::keyPressEvent(event);
+}
+
+void CHyperLink::timerEvent(QTimerEvent* event) {
+    if (event->timerId() == m_hoverTimer.timerId())
+        OnTimer();
+    else
+        QLabel::timerEvent(event);
+}
+
+void CHyperLink::OnTimer() {
+    if (rect().contains(mapFromGlobal(QCursor::pos())))
+        return;
+    m_bMouseOver = false;
+    m_hoverTimer.stop();
+    if (m_nUnderlineMode != UNDERLINE_ALWAYS)
+        ApplyFont(m_fontPlain);
+    update();
+}
+
+void CHyperLink::OnLinkClicked() {
+    m_bMouseOver = false;
+    const int result = OpenTarget(m_strTarget, SW_SHOW);
+    m_bWasVisited = result > 32;
+    if (m_bWasVisited) {
+        SetWasVisited(true);
+        return;
+    }
+    update();
+    QApplication::beep();
+    ShowOpenError(result);
+}
+
+QUrl CHyperLink::WebAddress(const std::string& address) {
+    QString text = QString::fromStdString(address).trimmed();
+    // A scheme is letters before a colon; "host:8080" is a host with its port.
+    static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*:(?![0-9])"));
+    if (!scheme.match(text).hasMatch())
+        text.prepend(QStringLiteral("http://"));
+    return QUrl(text, QUrl::TolerantMode);
+}
+
+int CHyperLink::OpenTarget(const std::string& address, int) {
+    const QUrl url = WebAddress(address);
+    if (QDesktopServices::openUrl(url))
+        return OPEN_SHELL_SUCCESS;
+    const int openerResult = QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty()
+                                 ? OPEN_FILE_NOT_FOUND
+                                 : OPEN_NO_ASSOCIATION;
+    // Encoded, the address is one word on the command line: blanks and quotes become %20, %22.
+    return OpenWithRegisteredBrowser(url.toEncoded().toStdString(), openerResult);
+}
+
+int CHyperLink::OpenWithRegisteredBrowser(const std::string& url, int openerResult) {
+    std::string command;
+    for (const char* type : kBrowserTypes) {
+        command = RegisteredCommand(type);
+        if (!command.empty())
+            break;
+    }
+    if (command.empty())
+        return openerResult;
+    command = CutAtFieldCode(command) + " " + url;
+    if (command.size() >= kCommandBufferSize)
+        return OPEN_NOT_ENOUGH_MEMORY;
+    std::string reason;
+    if (StartCommandLine(command, &reason))
+        return OPEN_STARTED;
+    return CodeForStartFailure(reason);
+}
+
+std::string CHyperLink::OpenErrorText(int code) {
+    std::string text = "Unable to open hyperlink:\n\n";
+    for (const OpenError& error : kOpenErrors) {
+        if (error.code == code)
+            return text + error.text;
+    }
+    char unknown[64];
+    std::snprintf(unknown, sizeof unknown, "Unknown Error (%d) occurred.", code);
+    return text + unknown;
+}
+
+void CHyperLink::ShowOpenError(int code) {
+    AfxMessageBox(OpenErrorText(code), MB_ICONEXCLAMATION);
+}

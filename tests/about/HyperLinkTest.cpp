@@ -1,0 +1,247 @@
+// The web link: its colours, fonts and cursor, offscreen, and the registered-browser fallback
+// with stand-in programs for xdg-mime and the browser.
+#include <gtest/gtest.h>
+
+#include <QCursor>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QMessageBox>
+#include <QTest>
+#include <QUrl>
+
+#include <filesystem>
+#include <fstream>
+
+#include "AppTestSupport.h"
+#include "StandIn.h"
+#include "about/HyperLink.h"
+
+using namespace std::chrono_literals;
+using apptest::ModalScript;
+using apptest::WaitUntil;
+
+namespace {
+
+constexpr int kLinkId = 1005;
+
+// A dialog with a left-aligned static text, as a template gives it.
+struct LinkDialog {
+    explicit LinkDialog(const QString& text) {
+        dialog.resize(400, 200);
+        auto* label = new QLabel(text, &dialog);
+        label->setProperty("controlId", kLinkId);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        label->setGeometry(20, 30, 250, 40);
+        dialog.show();
+    }
+    QDialog dialog;
+};
+
+// Stands in for the desktop's opener through Qt's own hook.
+class UrlRecorder : public QObject {
+    Q_OBJECT
+public:
+    Q_INVOKABLE void Open(const QUrl& url) { urls.push_back(url.toString().toStdString()); }
+    std::vector<std::string> urls;
+};
+
+void WriteFile(const std::filesystem::path& path, const std::string& text) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path) << text;
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+}
+
+// xdg-mime answers from files of its folder, and the browser records its arguments; nothing
+// else is on PATH. The desktop entries live in a data folder of their own.
+class BrowserFallback : public testing::Test {
+protected:
+    BrowserFallback() {
+        m_programs.Add("browser");
+        WriteFile(Bin("xdg-mime"),
+                  "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" + Bin("xdg-mime.args") +
+                      "'\ncase \"$3\" in x-scheme-handler/http) f=http ;; text/html) f=html ;; *) exit 1 ;; "
+                      "esac\n[ -f '" + m_programs.Dir() + "/'$f ] || exit 0\nread -r id < '" +
+                      m_programs.Dir() + "/'$f\nprintf '%s\\n' \"$id\"\n");
+    }
+    std::string Bin(const std::string& name) const { return m_programs.Dir() + "/" + name; }
+    void Register(const char* answerFile, const std::string& exec) {
+        WriteFile(Bin(answerFile), "test-browser.desktop\n");
+        WriteFile(m_data.path() / "applications" / "test-browser.desktop",
+                  "[Desktop Action new]\nExec=other %u\n[Desktop Entry]\nType=Application\nExec=" +
+                      exec + "\n");
+    }
+
+    StandInPrograms m_programs;
+    testsupport::TempDir m_data;
+    ScopedEnv m_path{"PATH", m_programs.Dir().c_str()};
+    ScopedEnv m_dataHome{"XDG_DATA_HOME", m_data.path().c_str()};
+    ScopedEnv m_dataDirs{"XDG_DATA_DIRS", m_data.path().c_str()};
+};
+
+TEST_F(BrowserFallback, TheCommandIsCutAtItsFirstFieldCodeAndTheAddressFollows) {
+    const std::string url = "http://www.example.com/";
+    const struct {
+        const char* exec;
+        std::vector<std::string> argv;
+    } cases[] = {
+        {R"(browser --new-window "%u" --dropped)", {"browser", "--new-window", url}},
+        {"browser %U --dropped", {"browser", url}},
+        {"browser --private", {"browser", "--private", url}},
+        {R"(browser --label 100%% "%1")", {"browser", "--label", "100%", url}},
+    };
+    for (const auto& c : cases) {
+        Register("http", c.exec);
+        EXPECT_GT(CHyperLink::OpenWithRegisteredBrowser(url, 31), 32) << c.exec;
+        EXPECT_EQ(m_programs.WaitForRun(10s), c.argv) << c.exec;
+    }
+    std::string queries;
+    for (size_t i = 0; i < std::size(cases); ++i)
+        queries += "query\ndefault\nx-scheme-handler/http\n";
+    EXPECT_EQ(testsupport::ReadFileBytes(Bin("xdg-mime.args")), queries);
+}
+
+TEST_F(BrowserFallback, TheHtmlViewerStandsInWhenNoBrowserIsRegistered) {
+    Register("html", "browser %u");
+    EXPECT_GT(CHyperLink::OpenWithRegisteredBrowser("http://h/", 31), 32);
+    EXPECT_EQ(m_programs.WaitForRun(10s), (std::vector<std::string>{"browser", "http://h/"}));
+    EXPECT_EQ(testsupport::ReadFileBytes(Bin("xdg-mime.args")),
+              "query\ndefault\nx-scheme-handler/http\nquery\ndefault\ntext/html\n");
+}
+
+TEST_F(BrowserFallback, WhatDoesNotFitOrCannotStartIsReportedWithItsCode) {
+    const struct {
+        const char* what;
+        std::string exec;  // empty: nothing registered
+        std::string url;
+        int result;
+    } cases[] = {
+        {"nothing registered", "", "http://h/", 31},
+        {"a command template longer than its buffer", "browser " + std::string(260, 'x') + " %u",
+         "http://h/", 31},
+        {"a command line longer than its buffer", "browser %u", "http://h/" + std::string(510, 'p'),
+         CHyperLink::OPEN_NOT_ENOUGH_MEMORY},
+        {"a browser that is not there", "no-such-browser %u", "http://h/",
+         CHyperLink::OPEN_FILE_NOT_FOUND},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove(Bin("http"));
+        if (!c.exec.empty())
+            Register("http", c.exec);
+        EXPECT_EQ(CHyperLink::OpenWithRegisteredBrowser(c.url, 31), c.result) << c.what;
+    }
+    EXPECT_FALSE(m_programs.WaitForRun(0ms)) << "nothing was started";
+}
+
+TEST(HyperLinkTest, ErrorTextsCarryThePrefixAndTheCode) {
+    EXPECT_EQ(CHyperLink::OpenErrorText(26), "Unable to open hyperlink:\n\nA sharing violation occurred. ");
+    EXPECT_EQ(CHyperLink::OpenErrorText(4), "Unable to open hyperlink:\n\nUnknown Error (4) occurred.");
+    EXPECT_EQ(CHyperLink::OpenErrorText(31),
+              "Unable to open hyperlink:\n\nThere is no application associated\nwith the given "
+              "filename extension.");
+
+    std::string shown;
+    ModalScript answer([&](QWidget* box) {
+        if (auto* message = qobject_cast<QMessageBox*>(box))
+            shown = message->text().toStdString() + "|" + std::to_string(message->icon());
+    });
+    CHyperLink::ShowOpenError(26);
+    EXPECT_EQ(shown, CHyperLink::OpenErrorText(26) + "|" + std::to_string(QMessageBox::Warning));
+}
+
+TEST(HyperLinkTest, AClickOpensTheBareHostNameAsAWebAddressAndTurnsTheLinkVisited) {
+    UrlRecorder recorder;
+    QDesktopServices::setUrlHandler(QStringLiteral("http"), &recorder, "Open");
+    LinkDialog page(QStringLiteral("www.quarrin-velto.example"));
+    CHyperLink link;
+    ASSERT_TRUE(link.SubclassDlgItem(kLinkId, &page.dialog));
+    EXPECT_EQ(link.CurrentColor(), RGB(0, 0, 238));
+    QTest::mouseClick(&link, Qt::LeftButton);
+    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    EXPECT_EQ(recorder.urls, std::vector<std::string>{"http://www.quarrin-velto.example"});
+    EXPECT_TRUE(link.WasVisited());
+    EXPECT_EQ(link.CurrentColor(), RGB(85, 26, 139));
+}
+
+TEST(HyperLinkTest, HoverColourMinusOneIsThePalettesHighlight) {
+    CHyperLink link;
+    link.SetColors(RGB(1, 2, 3), RGB(4, 5, 6), kSystemHighlight);
+    const QColor highlight = link.palette().color(QPalette::Active, QPalette::Highlight);
+    EXPECT_EQ(link.HoverColor(), RGB(highlight.red(), highlight.green(), highlight.blue()));
+    link.SetColors(RGB(1, 2, 3), RGB(4, 5, 6), RGB(255, 255, 255));
+    EXPECT_EQ(link.HoverColor(), RGB(255, 255, 255));
+}
+
+TEST(HyperLinkTest, UnderlineModesBeforeAndAfterAttaching) {
+    const struct {
+        const char* what;
+        int before;  // set before attaching (does not survive)
+        int after;   // set after attaching
+        bool underlinedAtOnce, underlinedOnHover, underlinedAfterLeaving;
+    } cases[] = {
+        {"hover", -1, -1, false, true, false},
+        {"always before attaching", 1, -1, false, true, false},
+        {"always after attaching", -1, 1, true, true, true},
+        {"never after attaching", -1, 0, false, false, false},
+        {"any other value is never", -1, 7, false, false, false},
+    };
+    for (const auto& c : cases) {
+        LinkDialog page(QStringLiteral("link"));
+        CHyperLink link;
+        link.SetUnderlineMode(c.before);
+        ASSERT_TRUE(link.SubclassDlgItem(kLinkId, &page.dialog));
+        EXPECT_EQ(link.GetUnderlineMode(), -1) << c.what;
+        link.SetUnderlineMode(c.after);
+        EXPECT_EQ(link.font().underline(), c.underlinedAtOnce) << c.what;
+
+        QTest::mouseMove(&link, QPoint(2, 2));
+        ASSERT_TRUE(link.IsMouseOver()) << c.what;
+        EXPECT_EQ(link.font().underline(), c.underlinedOnHover) << c.what;
+        EXPECT_EQ(link.CurrentColor(), link.HoverColor()) << c.what;
+
+        // The hover timer finds the pointer gone.
+        QCursor::setPos(link.mapToGlobal(QPoint(-50, -50)));
+        EXPECT_TRUE(WaitUntil([&] { return !link.IsMouseOver(); }, 5s)) << c.what;
+        EXPECT_EQ(link.font().underline(), c.underlinedAfterLeaving) << c.what;
+    }
+}
+
+TEST(HyperLinkTest, AttachingTakesTheTextOrTheTargetAndFitsTheText) {
+    {
+        LinkDialog page{QString()};
+        CHyperLink link;
+        ASSERT_TRUE(link.SubclassDlgItem(kLinkId, &page.dialog));
+        EXPECT_EQ(link.GetTarget(), "");
+        EXPECT_EQ(link.text(), "");
+        EXPECT_EQ(link.toolTip(), "");
+    }
+    {
+        LinkDialog page(QStringLiteral("www.example.com"));
+        CHyperLink link;
+        ASSERT_TRUE(link.SubclassDlgItem(kLinkId, &page.dialog));
+        EXPECT_EQ(link.GetTarget(), "www.example.com");
+        EXPECT_EQ(link.toolTip(), "www.example.com");
+        EXPECT_EQ(link.cursor().shape(), Qt::PointingHandCursor);
+        // Left and top stay; the size is the text's in the underlined font.
+        const QSize text = QFontMetrics(link.UnderlinedFont()).size(Qt::TextSingleLine, link.text());
+        EXPECT_EQ(link.geometry(), QRect(QPoint(20, 30), text));
+        EXPECT_EQ(page.dialog.findChildren<QLabel*>().size(), 1) << "the static became the link";
+    }
+    {
+        LinkDialog page{QString()};
+        CHyperLink link;
+        link.SetTarget("www.example.org");
+        ASSERT_TRUE(link.SubclassDlgItem(kLinkId, &page.dialog));
+        EXPECT_EQ(link.text(), "www.example.org");
+    }
+}
+
+TEST(HyperLinkTest, WebAddressesGetASchemeOnlyWhenTheyHaveNone) {
+    EXPECT_EQ(CHyperLink::WebAddress("www.example.com").toString(), "http://www.example.com");
+    EXPECT_EQ(CHyperLink::WebAddress("localhost:8080/x").toString(), "http://localhost:8080/x");
+    EXPECT_EQ(CHyperLink::WebAddress("https://example.com/").toString(), "https://example.com/");
+    EXPECT_EQ(CHyperLink::WebAddress("mailto:info@example.com").toString(), "mailto:info@example.com");
+}
+
+}  // namespace
+
+#include "HyperLinkTest.moc"

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -63,6 +64,14 @@ bool InterfaceHardwareAddress(int ifindex, std::uint8_t mac[6])
     if (ok)
         std::memcpy(mac, req.ifr_hwaddr.sa_data, 6);
     return ok;
+}
+
+// Identification of the next packet sent as a frame; like the kernel's, it starts anywhere.
+std::uint16_t NextPacketId()
+{
+    static std::atomic<std::uint16_t> next{static_cast<std::uint16_t>(
+        std::chrono::steady_clock::now().time_since_epoch().count())};
+    return next.fetch_add(1);
 }
 
 // The connected IPv4 subnets of every interface.
@@ -278,7 +287,7 @@ bool CLinuxSocketLayer::SendBroadcast(int sock, const void* data, std::size_t le
         std::uint8_t ownMac[6];
         bool ok;
         if (m_linkSocket >= 0 && InterfaceHardwareAddress(index, ownMac))
-            ok = SendFrame(index, everyone, netlink::BuildIcmpPacket(source, htonl(INADDR_BROADCAST), kTtl, data, length));
+            ok = SendFrame(index, everyone, netlink::BuildIcmpPacket(source, htonl(INADDR_BROADCAST), NextPacketId(), kTtl, data, length));
         else
             ok = SendThroughKernel(sock, htonl(INADDR_BROADCAST), index, source, data, length);
         if (ok)
@@ -313,7 +322,7 @@ bool CLinuxSocketLayer::SendTo(int sock, std::uint32_t addr, const void* data, s
             t_lastError = errno = EHOSTUNREACH;
             return false;
         }
-        return SendFrame(route.oif, hop[0].mac, netlink::BuildIcmpPacket(route.prefsrc, addr, kTtl, data, length));
+        return SendFrame(route.oif, hop[0].mac, netlink::BuildIcmpPacket(route.prefsrc, addr, NextPacketId(), kTtl, data, length));
     }
     // Loopback, our own addresses and interfaces without Ethernet framing.
     return SendThroughKernel(sock, addr, 0, 0, data, length);

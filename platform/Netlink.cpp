@@ -280,14 +280,16 @@ bool ArpSender(const void* data, std::size_t length, std::uint32_t& senderIp)
     return ParseArpFromSender(data, length, senderIp, mac);
 }
 
-std::vector<std::uint8_t> BuildIcmpPacket(std::uint32_t source, std::uint32_t destination, std::uint8_t ttl,
-                                          const void* payload, std::size_t length)
+std::vector<std::uint8_t> BuildIcmpPacket(std::uint32_t source, std::uint32_t destination, std::uint16_t id,
+                                          std::uint8_t ttl, const void* payload, std::size_t length)
 {
     std::vector<std::uint8_t> packet(20 + length, 0);
     const std::uint16_t total = htons(static_cast<std::uint16_t>(packet.size()));
     const std::uint16_t dontFragment = htons(0x4000);
+    const std::uint16_t identification = htons(id);
     packet[0] = 0x45;
     std::memcpy(&packet[2], &total, 2);
+    std::memcpy(&packet[4], &identification, 2);
     std::memcpy(&packet[6], &dontFragment, 2);
     packet[8] = ttl;
     packet[9] = 1;  // ICMP

@@ -65,9 +65,10 @@ bool ParseArpFromSender(const void* data, std::size_t length, std::uint32_t send
 bool ArpSender(const void* data, std::size_t length, std::uint32_t& senderIp);
 
 // A whole IPv4 packet as the kernel would send it from a raw ICMP socket: 20-byte header (no
-// options, don't-fragment, the given TTL, protocol ICMP, header checksum) followed by payload.
-std::vector<std::uint8_t> BuildIcmpPacket(std::uint32_t source, std::uint32_t destination, std::uint8_t ttl,
-                                          const void* payload, std::size_t length);
+// options, the given identification, don't-fragment, the given TTL, protocol ICMP, header
+// checksum) followed by payload.
+std::vector<std::uint8_t> BuildIcmpPacket(std::uint32_t source, std::uint32_t destination, std::uint16_t id,
+                                          std::uint8_t ttl, const void* payload, std::size_t length);
 
 // One NETLINK_ROUTE socket that serialises its requests.
 class CRouteSocket {

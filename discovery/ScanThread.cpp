@@ -180,6 +180,7 @@ void CScanWorker::Scan() {
     // Every reply read in this scan is reported in it; nothing is kept for the next one.
     std::vector<Reply> batch, waiting;
     std::vector<HardwareRequest> waitingRequests;
+    auto lastProbe = m_sockets->Now();
 
     std::uint8_t buffer[kReceiveBuffer];
     for (;;) {
@@ -220,7 +221,8 @@ void CScanWorker::Scan() {
                                   std::string(reinterpret_cast<const char*>(buffer) + kReplyMinimum, n)});
         } while (m_sockets->HasPending(m_socket) && m_sockets->Now() < deadline);
         const int receiveError = received ? 0 : m_sockets->LastError();
-        ResolveBatch(batch, waiting, waitingRequests);
+        if (ResolveBatch(batch, waiting, waitingRequests))
+            lastProbe = m_sockets->Now();
         if (!received) {
             LogWrite(LOG_ERROR, "revfrom() failed (error code %d)", receiveError);
             break;
@@ -228,7 +230,11 @@ void CScanWorker::Scan() {
     }
 
     if (!waiting.empty()) {
-        m_sockets->ProbeHardwareAddresses(waitingRequests, m_sockets->Now() + kResolveBudget);
+        // The probes went out with their batches and have mostly been answered by now; what is
+        // left gets one second from its probe, at least a short grace, never more than a second.
+        const auto now = m_sockets->Now();
+        const auto deadline = std::clamp(lastProbe + kResolveBudget, now + kProbeGrace, now + kResolveBudget);
+        m_sockets->ProbeHardwareAddresses(waitingRequests, deadline);
         for (std::size_t i = 0; i < waiting.size(); ++i)
             ReportReply(waiting[i], waitingRequests[i]);
     }
@@ -240,10 +246,10 @@ void CScanWorker::Scan() {
     ReportDone();
 }
 
-void CScanWorker::ResolveBatch(std::vector<Reply>& batch, std::vector<Reply>& waiting,
+bool CScanWorker::ResolveBatch(std::vector<Reply>& batch, std::vector<Reply>& waiting,
                                std::vector<HardwareRequest>& waitingRequests) {
     if (batch.empty())
-        return;
+        return false;
     std::vector<HardwareRequest> requests(batch.size());
     for (std::size_t i = 0; i < batch.size(); ++i) {
         requests[i].addr = batch[i].source;
@@ -252,15 +258,21 @@ void CScanWorker::ResolveBatch(std::vector<Reply>& batch, std::vector<Reply>& wa
         requests[i].length = kHardwareAddressMax;
     }
     m_sockets->LookupHardwareAddresses(requests);
+    std::vector<HardwareRequest> unknown;
     for (std::size_t i = 0; i < batch.size(); ++i) {
         if (requests[i].state == HardwareState::Pending) {
             waiting.push_back(std::move(batch[i]));
             waitingRequests.push_back(requests[i]);
+            unknown.push_back(requests[i]);
         } else {
             ReportReply(batch[i], requests[i]);
         }
     }
     batch.clear();
+    if (unknown.empty())
+        return false;
+    m_sockets->SendProbes(unknown);
+    return true;
 }
 
 void CScanWorker::ReportReply(const Reply& reply, const HardwareRequest& request) {

@@ -25,8 +25,10 @@ public:
     static constexpr std::size_t kReplyMinimum = 36;
     static constexpr std::size_t kExtraDataMax = 256;
     // Longest wait for hardware addresses the neighbour table did not know, per scan: the
-    // probes for all of them go out together after the collection.
+    // probes go out with each batch of replies, their answers are collected together.
     static constexpr std::chrono::seconds kResolveBudget{1};
+    // Least time left for the answers once the collection has ended.
+    static constexpr std::chrono::milliseconds kProbeGrace{100};
 
     explicit CScanWorker(std::shared_ptr<ISocketLayer> sockets);
     ~CScanWorker();
@@ -66,8 +68,9 @@ private:
     void ReportAdd(const class COrvalink& record);
     void ReportDone();
     // Resolves the hardware addresses of a batch of replies from the neighbour table and reports
-    // each one it settles; the others move to the waiting lists for the probes.
-    void ResolveBatch(std::vector<Reply>& batch, std::vector<Reply>& waiting,
+    // each one it settles; the others move to the waiting lists and are probed. True when
+    // probes went out.
+    bool ResolveBatch(std::vector<Reply>& batch, std::vector<Reply>& waiting,
                       std::vector<HardwareRequest>& waitingRequests);
     // Writes the log lines of one reply, in their order, and reports it.
     void ReportReply(const Reply& reply, const HardwareRequest& request);

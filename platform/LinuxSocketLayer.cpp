@@ -397,15 +397,25 @@ int CLinuxSocketLayer::WaitReadable(int sock, std::chrono::microseconds timeout)
         if (left.count() < 0)
             left = std::chrono::nanoseconds(0);
         timespec ts{static_cast<time_t>(left.count() / 1000000000), static_cast<long>(left.count() % 1000000000)};
-        pollfd pfd{sock, POLLIN, 0};
-        int ready = ::ppoll(&pfd, 1, &ts, nullptr);
+        // While probes are out, their answers are gathered here so none is lost to a full queue.
+        pollfd pfd[2] = {{sock, POLLIN, 0}, {-1, POLLIN, 0}};
+        {
+            std::lock_guard<std::mutex> lock(m_linkMutex);
+            if (m_linkSocket >= 0 && !m_asked.empty())
+                pfd[1].fd = m_linkSocket;
+        }
+        int ready = ::ppoll(pfd, pfd[1].fd >= 0 ? 2 : 1, &ts, nullptr);
         if (ready > 0) {
-            if (pfd.revents & POLLNVAL) {
+            if (pfd[0].revents & POLLNVAL) {
                 errno = EBADF;
                 Fail();
                 return -1;
             }
-            return 1;
+            if (pfd[0].revents)
+                return 1;
+            std::lock_guard<std::mutex> lock(m_linkMutex);
+            GatherAnswers(nullptr);
+            continue;
         }
         if (ready == 0)
             return 0;
@@ -469,6 +479,11 @@ void CLinuxSocketLayer::LookupHardwareAddresses(std::vector<HardwareRequest>& re
         if (netlink::NeighStateUsable(entry.state) && entry.lladdrLength > 0)
             table.emplace(entry.dst, &entry);
     const std::vector<LocalSubnet> subnets = LocalSubnets();
+    const auto now = Now();
+    {
+        std::lock_guard<std::mutex> lock(m_learnedMutex);
+        std::erase_if(m_learned, [&](const auto& entry) { return entry.second.until <= now; });
+    }
 
     auto resolve = [](HardwareRequest& request, const std::uint8_t* lladdr, unsigned lladdrLength) {
         unsigned n = lladdrLength < request.length ? lladdrLength : request.length;
@@ -493,6 +508,15 @@ void CLinuxSocketLayer::LookupHardwareAddresses(std::vector<HardwareRequest>& re
         // An entry on an interface whose own subnet holds the address needs no route lookup.
         if (fromTable(request, [&](int ifindex) { return OnSubnet(subnets, ifindex, request.addr); }))
             continue;
+        {
+            std::lock_guard<std::mutex> lock(m_learnedMutex);
+            auto learned = m_learned.find(request.addr);
+            if (learned != m_learned.end() && learned->second.until > now &&
+                OnSubnet(subnets, learned->second.ifindex, request.addr)) {
+                resolve(request, learned->second.mac.data(), 6);
+                continue;
+            }
+        }
         netlink::RouteInfo route;
         if (!m_route.GetRoute(request.addr, route, error) || route.viaGateway || route.type != RTN_UNICAST ||
             route.oif <= 0) {
@@ -512,97 +536,143 @@ void CLinuxSocketLayer::LookupHardwareAddresses(std::vector<HardwareRequest>& re
     }
 }
 
-void CLinuxSocketLayer::ProbeHardwareAddresses(std::vector<HardwareRequest>& requests,
-                                               std::chrono::steady_clock::time_point deadline)
+void CLinuxSocketLayer::GatherAnswers(std::vector<std::uint32_t>* answered)
+{
+    std::uint8_t frame[256];
+    sockaddr_ll from{};
+    socklen_t fromLength = sizeof from;
+    ssize_t n;
+    while ((n = ::recvfrom(m_linkSocket, frame, sizeof frame, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
+                           &fromLength)) >= 0) {
+        fromLength = sizeof from;
+        std::uint32_t sender = 0;
+        if (!netlink::ArpSender(frame, static_cast<std::size_t>(n), sender))
+            continue;
+        auto asked = m_asked.find(sender);
+        if (asked == m_asked.end() || asked->second.ifindex != from.sll_ifindex)
+            continue;
+        {
+            std::lock_guard<std::mutex> learnedLock(m_learnedMutex);
+            LearnedAddress& learned = m_learned[sender];
+            learned.ifindex = from.sll_ifindex;
+            std::memcpy(learned.mac.data(), frame + 8, 6);
+            learned.until = Now() + kLearnedLifetime;
+        }
+        m_asked.erase(asked);
+        if (answered)
+            answered->push_back(sender);
+    }
+}
+
+void CLinuxSocketLayer::SendProbe(std::uint32_t addr, const AskedAddress& asked)
+{
+    auto request = netlink::BuildArpRequest(asked.ownMac.data(), asked.source, addr);
+    sockaddr_ll to{};
+    to.sll_family = AF_PACKET;
+    to.sll_protocol = htons(ETH_P_ARP);
+    to.sll_ifindex = asked.ifindex;
+    to.sll_halen = 6;
+    std::memset(to.sll_addr, 0xFF, 6);
+    ::sendto(m_linkSocket, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    // Answers come while the probes still go out; read them now and then so the socket's
+    // queue never overflows.
+    if (++m_probesSent % 64 == 0)
+        GatherAnswers(nullptr);
+}
+
+void CLinuxSocketLayer::SendProbes(const std::vector<HardwareRequest>& requests)
 {
     std::lock_guard<std::mutex> lock(m_linkMutex);
-    // Requests by address: one probe per address, however often it answered.
-    std::unordered_map<std::uint32_t, std::vector<HardwareRequest*>> waiting;
+    if (m_linkSocket < 0)
+        return;
     std::map<int, std::array<std::uint8_t, 6>> ownMacs;
-    for (HardwareRequest& request : requests) {
-        if (request.state != HardwareState::Pending)
+    for (const HardwareRequest& request : requests) {
+        if (request.state != HardwareState::Pending || request.probeIfindex <= 0 || m_asked.count(request.addr))
             continue;
-        if (m_linkSocket < 0 || request.probeIfindex <= 0) {
-            request.state = HardwareState::Failed;
-            continue;
-        }
         auto own = ownMacs.find(request.probeIfindex);
         if (own == ownMacs.end()) {
             std::array<std::uint8_t, 6> mac{};
-            if (!InterfaceHardwareAddress(request.probeIfindex, mac.data())) {
-                request.state = HardwareState::Failed;
+            if (!InterfaceHardwareAddress(request.probeIfindex, mac.data()))
                 continue;
-            }
             own = ownMacs.emplace(request.probeIfindex, mac).first;
         }
-        waiting[request.addr].push_back(&request);
+        AskedAddress asked{request.probeIfindex, request.probeSource, own->second};
+        m_asked[request.addr] = asked;
+        SendProbe(request.addr, asked);
     }
-    if (waiting.empty())
-        return;
+}
 
-    std::uint8_t frame[256];
-    auto collect = [&] {
-        sockaddr_ll from{};
-        socklen_t fromLength = sizeof from;
-        ssize_t n;
-        while ((n = ::recvfrom(m_linkSocket, frame, sizeof frame, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
-                               &fromLength)) >= 0) {
-            fromLength = sizeof from;
-            std::uint32_t sender = 0;
-            if (!netlink::ArpSender(frame, static_cast<std::size_t>(n), sender))
+void CLinuxSocketLayer::ProbeHardwareAddresses(std::vector<HardwareRequest>& requests,
+                                               std::chrono::steady_clock::time_point deadline)
+{
+    {
+        // Answered already, while the layer waited for ICMP packets.
+        std::lock_guard<std::mutex> lock(m_linkMutex);
+        if (m_linkSocket >= 0)
+            GatherAnswers(nullptr);
+        std::lock_guard<std::mutex> learnedLock(m_learnedMutex);
+        for (HardwareRequest& request : requests) {
+            if (request.state != HardwareState::Pending)
                 continue;
-            auto it = waiting.find(sender);
-            if (it == waiting.end() || it->second.front()->probeIfindex != from.sll_ifindex)
+            auto learned = m_learned.find(request.addr);
+            if (learned == m_learned.end() || learned->second.ifindex != request.probeIfindex)
                 continue;
+            unsigned length = request.length < 6 ? request.length : 6;
+            std::memcpy(request.mac, learned->second.mac.data(), length);
+            request.length = length;
+            request.state = HardwareState::Resolved;
+        }
+    }
+    SendProbes(requests);  // for those not asked yet
+    std::lock_guard<std::mutex> lock(m_linkMutex);
+    // Requests by address: one probe per address, however often it answered.
+    std::unordered_map<std::uint32_t, std::vector<HardwareRequest*>> waiting;
+    for (HardwareRequest& request : requests) {
+        if (request.state != HardwareState::Pending)
+            continue;
+        if (m_linkSocket < 0 || !m_asked.count(request.addr))
+            request.state = HardwareState::Failed;  // it could not be asked
+        else
+            waiting[request.addr].push_back(&request);
+    }
+    auto settle = [&](const std::vector<std::uint32_t>& answered) {
+        for (std::uint32_t addr : answered) {
+            auto it = waiting.find(addr);
+            if (it == waiting.end())
+                continue;
+            std::lock_guard<std::mutex> learnedLock(m_learnedMutex);
+            const LearnedAddress& learned = m_learned[addr];
             for (HardwareRequest* request : it->second) {
                 unsigned length = request->length < 6 ? request->length : 6;
-                std::memcpy(request->mac, frame + 8, length);
+                std::memcpy(request->mac, learned.mac.data(), length);
                 request->length = length;
                 request->state = HardwareState::Resolved;
             }
             waiting.erase(it);
         }
     };
-    sockaddr_ll to{};
-    to.sll_family = AF_PACKET;
-    to.sll_protocol = htons(ETH_P_ARP);
-    to.sll_halen = 6;
-    std::memset(to.sll_addr, 0xFF, 6);
-    auto sendAll = [&] {
-        // Answers start coming while the probes still go out; read them now and then so the
-        // socket's queue never overflows.
-        std::vector<std::uint32_t> addresses;
-        addresses.reserve(waiting.size());
-        for (const auto& entry : waiting)
-            addresses.push_back(entry.first);
-        std::size_t sentCount = 0;
-        for (std::uint32_t addr : addresses) {
-            auto it = waiting.find(addr);
-            if (it == waiting.end())
-                continue;
-            const HardwareRequest& first = *it->second.front();
-            auto request = netlink::BuildArpRequest(ownMacs[first.probeIfindex].data(), first.probeSource, addr);
-            to.sll_ifindex = first.probeIfindex;
-            ::sendto(m_linkSocket, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-            if (++sentCount % 64 == 0)
-                collect();
+    auto resendAll = [&] {
+        for (const auto& entry : waiting) {
+            auto asked = m_asked.find(entry.first);
+            if (asked != m_asked.end())
+                SendProbe(entry.first, asked->second);
         }
     };
 
-    // Whatever ARP traffic queued up since the last probe is of no interest.
-    while (::recv(m_linkSocket, frame, sizeof frame, MSG_DONTWAIT) >= 0) {
-    }
     const auto start = Now();
-    // A second round half-way covers lost frames.
+    // A second round half-way covers lost frames, the first ones' too when they went out long
+    // before this call.
     auto resend = start + (deadline - start) / 2;
-    sendAll();
+    std::vector<std::uint32_t> answered;
     for (;;) {
-        collect();
+        answered.clear();
+        GatherAnswers(&answered);
+        settle(answered);
         auto now = Now();
         if (waiting.empty() || now >= deadline)
             break;
         if (now >= resend) {
-            sendAll();
+            resendAll();
             resend = deadline;
             continue;
         }
@@ -611,9 +681,11 @@ void CLinuxSocketLayer::ProbeHardwareAddresses(std::vector<HardwareRequest>& req
         pollfd pfd{m_linkSocket, POLLIN, 0};
         ::poll(&pfd, 1, ms);
     }
-    for (auto& entry : waiting)
+    for (auto& entry : waiting) {
+        m_asked.erase(entry.first);
         for (HardwareRequest* request : entry.second)
             request->state = HardwareState::Failed;
+    }
 }
 
 int CLinuxSocketLayer::ResolveHardwareAddress(std::uint32_t addr, int ifindex, std::uint8_t* mac, unsigned* length)

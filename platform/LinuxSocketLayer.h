@@ -1,6 +1,8 @@
 #pragma once
 // Raw ICMP sockets, broadcast per interface and hardware-address resolution on Linux.
+#include <array>
 #include <cstdint>
+#include <unordered_map>
 #include <mutex>
 #include <vector>
 
@@ -22,6 +24,7 @@ public:
     bool Receive(int sock, void* buffer, std::size_t capacity, ReceivedPacket& packet) override;
     bool HasPending(int sock) override;
     void LookupHardwareAddresses(std::vector<HardwareRequest>& requests) override;
+    void SendProbes(const std::vector<HardwareRequest>& requests) override;
     void ProbeHardwareAddresses(std::vector<HardwareRequest>& requests,
                                 std::chrono::steady_clock::time_point deadline) override;
     void Close(int sock) override;
@@ -37,6 +40,9 @@ public:
 
     // Longest wait for an ARP answer.
     static constexpr std::chrono::milliseconds kArpWait{1000};
+    // How long a hardware address learned by a probe is used without asking again; like the
+    // kernel's own reachable time, since the kernel's table may have had no room for it.
+    static constexpr std::chrono::seconds kLearnedLifetime{30};
     // TTL of the requests sent as whole frames, the kernel's default.
     static constexpr std::uint8_t kTtl = 64;
     // Receive buffer asked for on the raw socket: room for a burst of well over 1000 replies.
@@ -55,11 +61,32 @@ private:
     bool SendThroughKernel(int sock, std::uint32_t addr, int ifindex, std::uint32_t source, const void* data,
                            std::size_t length);
 
+    struct LearnedAddress {
+        int ifindex = 0;
+        std::array<std::uint8_t, 6> mac{};
+        std::chrono::steady_clock::time_point until;
+    };
+
+    // An address probed and not answered yet, with what asking it again takes.
+    struct AskedAddress {
+        int ifindex = 0;
+        std::uint32_t source = 0;
+        std::array<std::uint8_t, 6> ownMac{};
+    };
+    // With m_linkMutex held: reads every ARP frame waiting on the link socket; answers to asked
+    // addresses go to m_learned and their addresses to answered.
+    void GatherAnswers(std::vector<std::uint32_t>* answered);
+    void SendProbe(std::uint32_t addr, const AskedAddress& asked);
+
     netlink::CRouteSocket m_route;
+    std::mutex m_learnedMutex;  // guards m_learned only
+    std::unordered_map<std::uint32_t, LearnedAddress> m_learned;
     std::mutex m_linkMutex;
     // AF_PACKET (ARP), made while CAP_NET_RAW was raised; -1 without. It carries the ARP probes
     // and the requests as whole frames, which need no neighbour entry.
     int m_linkSocket = -1;
+    std::unordered_map<std::uint32_t, AskedAddress> m_asked;  // guarded by m_linkMutex
+    unsigned m_probesSent = 0;
 };
 
 // Opens the raw ICMP socket and the ARP packet socket while the process is still a single thread,

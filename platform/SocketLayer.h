@@ -52,8 +52,12 @@ public:
     // Pending request becomes Resolved from the neighbour table, Failed when its address is not
     // on a local subnet (behind a router, no route, one of ours), or stays Pending for a probe.
     virtual void LookupHardwareAddresses(std::vector<HardwareRequest>& requests) = 0;
-    // Asks for every Pending address at once (ARP) and collects the answers together until all
-    // have come or the deadline; what stays unanswered becomes Failed.
+    // Sends an ARP probe for every Pending request at once and returns without waiting; the
+    // answers are gathered while the layer waits for ICMP packets (WaitReadable).
+    virtual void SendProbes(const std::vector<HardwareRequest>& requests) = 0;
+    // Settles every Pending request: from the answers gathered so far, else by probing (again)
+    // and collecting the answers together until all have come or the deadline. What stays
+    // unanswered becomes Failed.
     virtual void ProbeHardwareAddresses(std::vector<HardwareRequest>& requests,
                                         std::chrono::steady_clock::time_point deadline) = 0;
     virtual void Close(int sock) = 0;

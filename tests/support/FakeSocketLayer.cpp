@@ -162,6 +162,11 @@ std::vector<FakeSocketLayer::ProbeCall> FakeSocketLayer::Probes() {
     return m_probes;
 }
 
+std::vector<FakeSocketLayer::ProbeSent> FakeSocketLayer::ProbesSent() {
+    std::lock_guard lock(m_mutex);
+    return m_probesSent;
+}
+
 int FakeSocketLayer::Opened() {
     std::lock_guard lock(m_mutex);
     return m_nOpened;
@@ -351,27 +356,42 @@ void FakeSocketLayer::LookupHardwareAddresses(std::vector<HardwareRequest>& requ
     }
 }
 
+void FakeSocketLayer::SendProbes(const std::vector<HardwareRequest>& requests) {
+    std::lock_guard lock(m_mutex);
+    for (const HardwareRequest& request : requests) {
+        if (request.state != HardwareState::Pending || m_asked.count(request.addr))
+            continue;
+        m_asked[request.addr] = m_now;
+        m_probesSent.push_back(ProbeSent{
+            request.addr, std::chrono::duration_cast<std::chrono::microseconds>(m_now - m_start)});
+    }
+}
+
 void FakeSocketLayer::ProbeHardwareAddresses(std::vector<HardwareRequest>& requests,
                                              Clock::time_point deadline) {
     std::lock_guard lock(m_mutex);
     ProbeCall call;
     call.budget = std::chrono::duration_cast<std::chrono::microseconds>(deadline - m_now);
-    // All probes leave together: the call lasts until the slowest answer, or the deadline when
-    // one never comes.
+    // Every answer arrives its delay after the address was first asked; the call lasts until
+    // the last answer it waits for, or the deadline when one never comes in time.
     Clock::time_point end = m_now;
     for (HardwareRequest& request : requests) {
         if (request.state != HardwareState::Pending)
             continue;
         call.addrs.push_back(request.addr);
+        auto asked = m_asked.find(request.addr);
+        Clock::time_point askedAt = asked != m_asked.end() ? asked->second : m_now;
         auto it = m_onLink.find(request.addr);
-        if (it == m_onLink.end() || !it->second.answers || m_now + it->second.delay > deadline) {
+        if (it == m_onLink.end() || !it->second.answers || askedAt + it->second.delay > deadline) {
             request.state = HardwareState::Failed;
             end = deadline;
             continue;
         }
         Settle(request, it->second.mac);
-        end = std::max(end, m_now + it->second.delay);
+        end = std::max(end, askedAt + it->second.delay);
     }
+    for (std::uint32_t addr : call.addrs)
+        m_asked.erase(addr);
     m_probes.push_back(std::move(call));
     m_now = std::max(m_now, end);
 }

@@ -48,6 +48,10 @@ public:
         std::vector<std::uint32_t> addrs;  // the Pending addresses, in request order
         std::chrono::microseconds budget{0};  // from the call to its deadline
     };
+    struct ProbeSent {
+        std::uint32_t addr = 0;
+        std::chrono::microseconds at{0};  // fake time since construction
+    };
     struct ResolveCall {
         std::uint32_t addr = 0;
         int ifindex = 0;
@@ -94,6 +98,8 @@ public:
     // One entry per request handed to a lookup.
     std::vector<ResolveCall> Resolves();
     std::vector<ProbeCall> Probes();
+    // One entry per address asked, in order (not counting the repeats inside a probe call).
+    std::vector<ProbeSent> ProbesSent();
     int Opened();
     int Closed();
     // True once the socket has been closed (within the real-time bound).
@@ -113,6 +119,7 @@ public:
     bool Receive(int sock, void* buffer, std::size_t capacity, ReceivedPacket& packet) override;
     bool HasPending(int sock) override;
     void LookupHardwareAddresses(std::vector<HardwareRequest>& requests) override;
+    void SendProbes(const std::vector<HardwareRequest>& requests) override;
     void ProbeHardwareAddresses(std::vector<HardwareRequest>& requests,
                                 Clock::time_point deadline) override;
     void Close(int sock) override;
@@ -159,6 +166,8 @@ private:
     std::vector<Sent> m_sends;
     std::vector<ResolveCall> m_resolves;
     std::vector<ProbeCall> m_probes;
+    std::vector<ProbeSent> m_probesSent;
+    std::map<std::uint32_t, Clock::time_point> m_asked;  // address -> when its probe went out
     int m_nOpened = 0;
     int m_nClosed = 0;
     int m_nLastError = 0;

@@ -179,8 +179,19 @@ void CScanWorker::Scan() {
     long count = 0;
     // Every reply read in this scan is reported in it; nothing is kept for the next one.
     std::vector<Reply> batch, waiting;
-    std::vector<HardwareRequest> waitingRequests;
+    std::vector<HardwareRequest> waitingRequests, unasked;
     auto lastProbe = m_sockets->Now();
+    auto batchStart = lastProbe;
+    // Lookups and probes wait for a lull in the replies (or a big or old batch): during a burst
+    // they would only compete with the replies still coming.
+    auto settle = [&] {
+        ResolveBatch(batch, waiting, waitingRequests, unasked);
+        if (!unasked.empty()) {
+            m_sockets->SendProbes(unasked);
+            unasked.clear();
+            lastProbe = m_sockets->Now();
+        }
+    };
 
     std::uint8_t buffer[kReceiveBuffer];
     for (;;) {
@@ -196,7 +207,16 @@ void CScanWorker::Scan() {
             timeout = left;
             limited = true;
         }
-        int ready = m_sockets->WaitReadable(m_socket, timeout);
+        int ready;
+        if (!batch.empty() && timeout > kLull) {
+            ready = m_sockets->WaitReadable(m_socket, kLull);
+            if (ready == 0) {
+                settle();
+                ready = m_sockets->WaitReadable(m_socket, timeout - kLull);
+            }
+        } else {
+            ready = m_sockets->WaitReadable(m_socket, timeout);
+        }
         if (ready == 0 && limited) {
             LogWrite(LOG_DEBUG, "Scan time limit reached");
             break;
@@ -216,22 +236,26 @@ void CScanWorker::Scan() {
             if (!IsDiscoverReply(buffer, info))
                 continue;
             ++count;
+            if (batch.empty())
+                batchStart = m_sockets->Now();
             std::size_t n = std::min(info.length - kReplyMinimum, kExtraDataMax);
             batch.push_back(Reply{info.sourceAddr, info.ifindex,
                                   std::string(reinterpret_cast<const char*>(buffer) + kReplyMinimum, n)});
         } while (m_sockets->HasPending(m_socket) && m_sockets->Now() < deadline);
-        const int receiveError = received ? 0 : m_sockets->LastError();
-        if (ResolveBatch(batch, waiting, waitingRequests))
-            lastProbe = m_sockets->Now();
         if (!received) {
+            const int receiveError = m_sockets->LastError();
+            settle();
             LogWrite(LOG_ERROR, "revfrom() failed (error code %d)", receiveError);
             break;
         }
+        if (batch.size() >= kBatchMax || (!batch.empty() && m_sockets->Now() - batchStart >= kBatchAge))
+            settle();
     }
+    settle();
 
     if (!waiting.empty()) {
-        // The probes went out with their batches and have mostly been answered by now; what is
-        // left gets one second from its probe, at least a short grace, never more than a second.
+        // Most probes went out a while ago and have been answered meanwhile; what is left gets
+        // one second from its probe, at least a short grace, never more than a second.
         const auto now = m_sockets->Now();
         const auto deadline = std::clamp(lastProbe + kResolveBudget, now + kProbeGrace, now + kResolveBudget);
         m_sockets->ProbeHardwareAddresses(waitingRequests, deadline);
@@ -246,10 +270,11 @@ void CScanWorker::Scan() {
     ReportDone();
 }
 
-bool CScanWorker::ResolveBatch(std::vector<Reply>& batch, std::vector<Reply>& waiting,
-                               std::vector<HardwareRequest>& waitingRequests) {
+void CScanWorker::ResolveBatch(std::vector<Reply>& batch, std::vector<Reply>& waiting,
+                               std::vector<HardwareRequest>& waitingRequests,
+                               std::vector<HardwareRequest>& unasked) {
     if (batch.empty())
-        return false;
+        return;
     std::vector<HardwareRequest> requests(batch.size());
     for (std::size_t i = 0; i < batch.size(); ++i) {
         requests[i].addr = batch[i].source;
@@ -258,21 +283,16 @@ bool CScanWorker::ResolveBatch(std::vector<Reply>& batch, std::vector<Reply>& wa
         requests[i].length = kHardwareAddressMax;
     }
     m_sockets->LookupHardwareAddresses(requests);
-    std::vector<HardwareRequest> unknown;
     for (std::size_t i = 0; i < batch.size(); ++i) {
         if (requests[i].state == HardwareState::Pending) {
             waiting.push_back(std::move(batch[i]));
             waitingRequests.push_back(requests[i]);
-            unknown.push_back(requests[i]);
+            unasked.push_back(requests[i]);
         } else {
             ReportReply(batch[i], requests[i]);
         }
     }
     batch.clear();
-    if (unknown.empty())
-        return false;
-    m_sockets->SendProbes(unknown);
-    return true;
 }
 
 void CScanWorker::ReportReply(const Reply& reply, const HardwareRequest& request) {

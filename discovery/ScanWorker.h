@@ -27,8 +27,13 @@ public:
     // Longest wait for hardware addresses the neighbour table did not know, per scan: the
     // probes go out with each batch of replies, their answers are collected together.
     static constexpr std::chrono::seconds kResolveBudget{1};
+    // Quiet time after a reply before the replies read are looked up and probed for; a batch
+    // this big or this old is taken at once.
+    static constexpr std::chrono::milliseconds kLull{20};
+    static constexpr std::size_t kBatchMax = 1024;
+    static constexpr std::chrono::milliseconds kBatchAge{100};
     // Least time left for the answers once the collection has ended.
-    static constexpr std::chrono::milliseconds kProbeGrace{100};
+    static constexpr std::chrono::milliseconds kProbeGrace{250};
 
     explicit CScanWorker(std::shared_ptr<ISocketLayer> sockets);
     ~CScanWorker();
@@ -68,10 +73,9 @@ private:
     void ReportAdd(const class COrvalink& record);
     void ReportDone();
     // Resolves the hardware addresses of a batch of replies from the neighbour table and reports
-    // each one it settles; the others move to the waiting lists and are probed. True when
-    // probes went out.
-    bool ResolveBatch(std::vector<Reply>& batch, std::vector<Reply>& waiting,
-                      std::vector<HardwareRequest>& waitingRequests);
+    // each one it settles; the others move to the waiting lists and to the probes to send.
+    void ResolveBatch(std::vector<Reply>& batch, std::vector<Reply>& waiting,
+                      std::vector<HardwareRequest>& waitingRequests, std::vector<HardwareRequest>& unasked);
     // Writes the log lines of one reply, in their order, and reports it.
     void ReportReply(const Reply& reply, const HardwareRequest& request);
 

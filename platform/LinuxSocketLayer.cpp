@@ -112,6 +112,22 @@ bool OnSubnet(const std::vector<LocalSubnet>& subnets, int ifindex, std::uint32_
     return inside;
 }
 
+// The subnet of ours that holds addr, the arrival interface's first; null when none does or when
+// addr is one of our own addresses.
+const LocalSubnet* SubnetOf(const std::vector<LocalSubnet>& subnets, int arrival, std::uint32_t addr)
+{
+    const LocalSubnet* found = nullptr;
+    for (const LocalSubnet& subnet : subnets) {
+        if (subnet.address == addr)
+            return nullptr;
+        if (subnet.mask == 0xFFFFFFFFu || (subnet.address & subnet.mask) != (addr & subnet.mask))
+            continue;
+        if (!found || (subnet.ifindex == arrival && found->ifindex != arrival))
+            found = &subnet;
+    }
+    return found;
+}
+
 // The namespace's IP OutDiscards counter, -1 when it cannot be read.
 long IpOutDiscards()
 {
@@ -517,6 +533,13 @@ void CLinuxSocketLayer::LookupHardwareAddresses(std::vector<HardwareRequest>& re
                 continue;
             }
         }
+        // On a subnet of ours and not in the table: asked for by a probe, with no route lookup, so
+        // that tens of thousands of unknown repliers cost no netlink round trip each.
+        if (const LocalSubnet* subnet = SubnetOf(subnets, request.ifindex, request.addr)) {
+            request.probeIfindex = subnet->ifindex;
+            request.probeSource = subnet->address;
+            continue;
+        }
         netlink::RouteInfo route;
         if (!m_route.GetRoute(request.addr, route, error) || route.viaGateway || route.type != RTN_UNICAST ||
             route.oif <= 0) {
@@ -596,7 +619,7 @@ void CLinuxSocketLayer::SendProbes(const std::vector<HardwareRequest>& requests)
                 continue;
             own = ownMacs.emplace(request.probeIfindex, mac).first;
         }
-        AskedAddress asked{request.probeIfindex, request.probeSource, own->second};
+        AskedAddress asked{request.probeIfindex, request.probeSource, own->second, Now()};
         m_asked[request.addr] = asked;
         SendProbe(request.addr, asked);
     }
@@ -651,18 +674,21 @@ void CLinuxSocketLayer::ProbeHardwareAddresses(std::vector<HardwareRequest>& req
             waiting.erase(it);
         }
     };
-    auto resendAll = [&] {
+    auto resend = [&](std::chrono::steady_clock::time_point sentBefore) {
         for (const auto& entry : waiting) {
             auto asked = m_asked.find(entry.first);
-            if (asked != m_asked.end())
+            if (asked != m_asked.end() && asked->second.sentAt < sentBefore) {
+                asked->second.sentAt = Now();
                 SendProbe(entry.first, asked->second);
+            }
         }
     };
 
+    // Probes sent a while ago without an answer (a lost frame, a full queue) go again at once;
+    // a second round half-way covers lost frames once more.
     const auto start = Now();
-    // A second round half-way covers lost frames, the first ones' too when they went out long
-    // before this call.
-    auto resend = start + (deadline - start) / 2;
+    resend(start - kProbeRetry);
+    auto secondRound = start + (deadline - start) / 2;
     std::vector<std::uint32_t> answered;
     for (;;) {
         answered.clear();
@@ -671,12 +697,12 @@ void CLinuxSocketLayer::ProbeHardwareAddresses(std::vector<HardwareRequest>& req
         auto now = Now();
         if (waiting.empty() || now >= deadline)
             break;
-        if (now >= resend) {
-            resendAll();
-            resend = deadline;
+        if (now >= secondRound) {
+            resend(now);
+            secondRound = deadline;
             continue;
         }
-        auto until = resend < deadline ? resend : deadline;
+        auto until = secondRound < deadline ? secondRound : deadline;
         int ms = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(until - now).count());
         pollfd pfd{m_linkSocket, POLLIN, 0};
         ::poll(&pfd, 1, ms);

@@ -43,6 +43,8 @@ public:
     // How long a hardware address learned by a probe is used without asking again; like the
     // kernel's own reachable time, since the kernel's table may have had no room for it.
     static constexpr std::chrono::seconds kLearnedLifetime{30};
+    // A probe without an answer after this long is taken as lost and sent again.
+    static constexpr std::chrono::milliseconds kProbeRetry{100};
     // TTL of the requests sent as whole frames, the kernel's default.
     static constexpr std::uint8_t kTtl = 64;
     // Receive buffer asked for on the raw socket: room for a burst of well over 1000 replies.
@@ -72,6 +74,7 @@ private:
         int ifindex = 0;
         std::uint32_t source = 0;
         std::array<std::uint8_t, 6> ownMac{};
+        std::chrono::steady_clock::time_point sentAt;
     };
     // With m_linkMutex held: reads every ARP frame waiting on the link socket; answers to asked
     // addresses go to m_learned and their addresses to answered.

@@ -109,6 +109,11 @@ netns_setup() {
     netns_exec rtr ip link set lan0 up
     netns_exec rtr ip link set far0 up
     netns_exec rtr sysctl -q -w net.ipv4.ip_forward=1 >/dev/null
+    # The router forwards the far devices' answers to the host. A permanent entry needs no room
+    # in the kernel's neighbour table, which every namespace shares and a big lab can fill.
+    local host_mac
+    host_mac=$(netns_host cat /sys/class/net/lan0/address 2>/dev/null || netns_host ip -o link show lan0 | sed -n 's/.*link\/ether \([^ ]*\).*/\1/p')
+    netns_exec rtr ip neigh replace "$NETNS_HOST_IP" lladdr "$host_mac" nud permanent dev lan0
     netns_exec far ip link set eth0 up
     set "$errexit"
 }

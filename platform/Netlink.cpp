@@ -46,11 +46,11 @@ void FinishMessage(std::vector<std::uint8_t>& msg)
     std::memcpy(msg.data() + offsetof(nlmsghdr, nlmsg_len), &len, sizeof len);
 }
 
-// Walks the netlink messages in a buffer and hands the one answering seq to onMessage. Every
-// header and attribute is bounds-checked; a short or malformed buffer gives NotFound.
-template <typename OnMessage>
-ParseResult WalkReply(const void* data, std::size_t length, std::uint32_t seq, unsigned short wantType,
-                      std::size_t bodySize, int& errorCode, OnMessage onMessage)
+// Hands every netlink message of a buffer to visit(header, payload, payloadLength) until visit
+// returns true. Every header is bounds-checked; a short or malformed one ends the walk. True
+// when visit stopped it.
+template <typename Visit>
+bool ForEachMessage(const void* data, std::size_t length, Visit visit)
 {
     const auto* base = static_cast<const std::uint8_t*>(data);
     std::size_t offset = 0;
@@ -58,31 +58,47 @@ ParseResult WalkReply(const void* data, std::size_t length, std::uint32_t seq, u
         nlmsghdr hdr;
         std::memcpy(&hdr, base + offset, sizeof hdr);
         if (hdr.nlmsg_len < sizeof(nlmsghdr) || hdr.nlmsg_len > length - offset)
-            return ParseResult::NotFound;
+            return false;
         const std::uint8_t* payload = base + offset + NLMSG_HDRLEN;
         std::size_t payloadLength = hdr.nlmsg_len >= NLMSG_HDRLEN ? hdr.nlmsg_len - NLMSG_HDRLEN : 0;
-        if (hdr.nlmsg_seq == seq) {
-            if (hdr.nlmsg_type == NLMSG_ERROR) {
-                if (payloadLength < sizeof(int))
-                    return ParseResult::NotFound;
-                int err;
-                std::memcpy(&err, payload, sizeof err);
-                errorCode = err < 0 ? -err : (err == 0 ? ENOENT : err);
-                return ParseResult::Error;
-            }
-            if (hdr.nlmsg_type == wantType && payloadLength >= bodySize) {
-                std::size_t attrOffset = NLMSG_ALIGN(bodySize);
-                onMessage(payload, bodySize, attrOffset <= payloadLength ? payload + attrOffset : nullptr,
-                          attrOffset <= payloadLength ? payloadLength - attrOffset : 0);
-                return ParseResult::Ok;
-            }
-        }
+        if (visit(hdr, payload, payloadLength))
+            return true;
         std::size_t step = NLMSG_ALIGN(hdr.nlmsg_len);
         if (step > length - offset)
             break;
         offset += step;
     }
-    return ParseResult::NotFound;
+    return false;
+}
+
+// Finds the message answering seq and hands it to onMessage; a short or malformed buffer gives
+// NotFound.
+template <typename OnMessage>
+ParseResult WalkReply(const void* data, std::size_t length, std::uint32_t seq, unsigned short wantType,
+                      std::size_t bodySize, int& errorCode, OnMessage onMessage)
+{
+    ParseResult result = ParseResult::NotFound;
+    ForEachMessage(data, length, [&](const nlmsghdr& hdr, const std::uint8_t* payload, std::size_t payloadLength) {
+        if (hdr.nlmsg_seq != seq)
+            return false;
+        if (hdr.nlmsg_type == NLMSG_ERROR) {
+            if (payloadLength < sizeof(int))
+                return true;
+            int err;
+            std::memcpy(&err, payload, sizeof err);
+            errorCode = err < 0 ? -err : (err == 0 ? ENOENT : err);
+            result = ParseResult::Error;
+            return true;
+        }
+        if (hdr.nlmsg_type != wantType || payloadLength < bodySize)
+            return false;
+        std::size_t attrOffset = NLMSG_ALIGN(bodySize);
+        onMessage(payload, bodySize, attrOffset <= payloadLength ? payload + attrOffset : nullptr,
+                  attrOffset <= payloadLength ? payloadLength - attrOffset : 0);
+        result = ParseResult::Ok;
+        return true;
+    });
+    return result;
 }
 
 template <typename OnAttr>
@@ -193,39 +209,27 @@ std::vector<std::uint8_t> BuildDumpNeighRequest(std::uint32_t seq)
 bool ParseNeighDump(const void* data, std::size_t length, std::uint32_t seq, std::vector<NeighInfo>& entries,
                     int& errorCode)
 {
-    const auto* base = static_cast<const std::uint8_t*>(data);
-    std::size_t offset = 0;
-    while (length - offset >= sizeof(nlmsghdr)) {
-        nlmsghdr hdr;
-        std::memcpy(&hdr, base + offset, sizeof hdr);
-        if (hdr.nlmsg_len < sizeof(nlmsghdr) || hdr.nlmsg_len > length - offset)
+    return ForEachMessage(data, length, [&](const nlmsghdr& hdr, const std::uint8_t* payload, std::size_t payloadLength) {
+        if (hdr.nlmsg_seq != seq)
             return false;
-        const std::uint8_t* payload = base + offset + NLMSG_HDRLEN;
-        std::size_t payloadLength = hdr.nlmsg_len >= NLMSG_HDRLEN ? hdr.nlmsg_len - NLMSG_HDRLEN : 0;
-        if (hdr.nlmsg_seq == seq) {
-            if (hdr.nlmsg_type == NLMSG_DONE)
-                return true;
-            if (hdr.nlmsg_type == NLMSG_ERROR) {
-                int err = 0;
-                if (payloadLength >= sizeof err)
-                    std::memcpy(&err, payload, sizeof err);
-                errorCode = err < 0 ? -err : EPROTO;
-                return true;
-            }
-            if (hdr.nlmsg_type == RTM_NEWNEIGH && payloadLength >= sizeof(ndmsg)) {
-                std::size_t attrOffset = NLMSG_ALIGN(sizeof(ndmsg));
-                NeighInfo neigh;
-                ReadNeigh(payload, attrOffset <= payloadLength ? payload + attrOffset : nullptr,
-                          attrOffset <= payloadLength ? payloadLength - attrOffset : 0, neigh);
-                entries.push_back(neigh);
-            }
+        if (hdr.nlmsg_type == NLMSG_DONE)
+            return true;
+        if (hdr.nlmsg_type == NLMSG_ERROR) {
+            int err = 0;
+            if (payloadLength >= sizeof err)
+                std::memcpy(&err, payload, sizeof err);
+            errorCode = err < 0 ? -err : EPROTO;
+            return true;
         }
-        std::size_t step = NLMSG_ALIGN(hdr.nlmsg_len);
-        if (step > length - offset)
-            break;
-        offset += step;
-    }
-    return false;
+        if (hdr.nlmsg_type == RTM_NEWNEIGH && payloadLength >= sizeof(ndmsg)) {
+            std::size_t attrOffset = NLMSG_ALIGN(sizeof(ndmsg));
+            NeighInfo neigh;
+            ReadNeigh(payload, attrOffset <= payloadLength ? payload + attrOffset : nullptr,
+                      attrOffset <= payloadLength ? payloadLength - attrOffset : 0, neigh);
+            entries.push_back(neigh);
+        }
+        return false;
+    });
 }
 
 bool NeighStateUsable(std::uint16_t state)

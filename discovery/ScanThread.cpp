@@ -211,8 +211,11 @@ void CScanWorker::Scan() {
         if (!batch.empty() && timeout > kLull) {
             ready = m_sockets->WaitReadable(m_socket, kLull);
             if (ready == 0) {
+                // The quiet wait still ends its second after the last packet, however long the
+                // lookup took; what arrived meanwhile is read at once.
                 settle();
-                ready = m_sockets->WaitReadable(m_socket, timeout - kLull);
+                auto rest = std::chrono::ceil<std::chrono::microseconds>(now + timeout - m_sockets->Now());
+                ready = m_sockets->WaitReadable(m_socket, std::max(rest, std::chrono::microseconds(0)));
             }
         } else {
             ready = m_sockets->WaitReadable(m_socket, timeout);

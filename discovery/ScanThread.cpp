@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -166,9 +167,9 @@ void CScanWorker::ReportDone() {
 void CScanWorker::Scan() {
     if (!m_pApp)
         m_pApp = GetScanApp();
-    // Replies that the last scan read ahead but had no time left for are taken first, just as
-    // if they had waited in the socket.
+    m_bRequestFailed = false;
     if (!m_sockets->SendBroadcast(m_socket, kDiscoverRequest, sizeof kDiscoverRequest)) {
+        m_bRequestFailed = true;
         LogWrite(LOG_ERROR, "Failed to send discover request (error code %d)",
                  m_sockets->LastError());
         ReportDone();
@@ -176,58 +177,93 @@ void CScanWorker::Scan() {
     }
     const auto deadline = m_sockets->Now() + kScanLimit;
     long count = 0;
+    // Every reply read in this scan is reported in it; nothing is kept for the next one.
+    std::vector<Reply> batch, waiting;
+    std::vector<HardwareRequest> waitingRequests, unasked;
+    auto lastProbe = m_sockets->Now();
+    auto batchStart = lastProbe;
+    // Lookups and probes wait for a lull in the replies (or a big or old batch): during a burst
+    // they would only compete with the replies still coming.
+    auto settle = [&] {
+        ResolveBatch(batch, waiting, waitingRequests, unasked);
+        if (!unasked.empty()) {
+            m_sockets->SendProbes(unasked);
+            unasked.clear();
+            lastProbe = m_sockets->Now();
+        }
+    };
 
     std::uint8_t buffer[kReceiveBuffer];
     for (;;) {
-        Packet current;
-        const std::uint8_t* data = buffer;
-        ReceivedPacket info;
-        if (!m_backlog.empty()) {
-            // Slow resolutions must not stretch the time limit; the rest waits for the next scan.
-            if (m_sockets->Now() >= deadline) {
-                LogWrite(LOG_DEBUG, "Scan time limit reached");
-                break;
-            }
-            current = std::move(m_backlog.front());
-            m_backlog.pop_front();
-            data = current.bytes.data();
-            info = current.info;
-        } else if (m_bReadAheadFailed) {
-            // The receive error met while reading ahead, in its place after the replies before it.
-            m_bReadAheadFailed = false;
-            LogWrite(LOG_ERROR, "revfrom() failed (error code %d)", m_nReadAheadError);
+        const auto now = m_sockets->Now();
+        if (now >= deadline) {
+            LogWrite(LOG_DEBUG, "Scan time limit reached");
             break;
-        } else {
-            const auto now = m_sockets->Now();
-            if (now >= deadline) {
-                LogWrite(LOG_DEBUG, "Scan time limit reached");
-                break;
-            }
-            auto timeout = kQuietWait;
-            bool limited = false;
-            auto left = std::chrono::ceil<std::chrono::microseconds>(deadline - now);
-            if (left < timeout) {
-                timeout = left;
-                limited = true;
-            }
-            int ready = m_sockets->WaitReadable(m_socket, timeout);
-            if (ready == 0 && limited) {
-                LogWrite(LOG_DEBUG, "Scan time limit reached");
-                break;
-            }
-            if (ready <= 0) {
-                LogWrite(LOG_DEBUG, "select() timed out without getting a response");
-                break;
-            }
-            if (!m_sockets->Receive(m_socket, buffer, sizeof buffer, info)) {
-                LogWrite(LOG_ERROR, "revfrom() failed (error code %d)", m_sockets->LastError());
-                break;
-            }
         }
-        if (!IsDiscoverReply(data, info))
-            continue;
-        ++count;
-        AcceptReply(data, info, deadline);
+        auto timeout = kQuietWait;
+        bool limited = false;
+        auto left = std::chrono::ceil<std::chrono::microseconds>(deadline - now);
+        if (left < timeout) {
+            timeout = left;
+            limited = true;
+        }
+        int ready;
+        if (!batch.empty() && timeout > kLull) {
+            ready = m_sockets->WaitReadable(m_socket, kLull);
+            if (ready == 0) {
+                // The quiet wait still ends its second after the last packet, however long the
+                // lookup took; what arrived meanwhile is read at once.
+                settle();
+                auto rest = std::chrono::ceil<std::chrono::microseconds>(now + timeout - m_sockets->Now());
+                ready = m_sockets->WaitReadable(m_socket, std::max(rest, std::chrono::microseconds(0)));
+            }
+        } else {
+            ready = m_sockets->WaitReadable(m_socket, timeout);
+        }
+        if (ready == 0 && limited) {
+            LogWrite(LOG_DEBUG, "Scan time limit reached");
+            break;
+        }
+        if (ready <= 0) {
+            LogWrite(LOG_DEBUG, "select() timed out without getting a response");
+            break;
+        }
+        // Everything that has arrived is read before any lookup, so a burst of replies never
+        // waits in the socket's queue behind the resolution.
+        bool received = true;
+        do {
+            ReceivedPacket info;
+            received = m_sockets->Receive(m_socket, buffer, sizeof buffer, info);
+            if (!received)
+                break;
+            if (!IsDiscoverReply(buffer, info))
+                continue;
+            ++count;
+            if (batch.empty())
+                batchStart = m_sockets->Now();
+            std::size_t n = std::min(info.length - kReplyMinimum, kExtraDataMax);
+            batch.push_back(Reply{info.sourceAddr, info.ifindex,
+                                  std::string(reinterpret_cast<const char*>(buffer) + kReplyMinimum, n)});
+        } while (m_sockets->HasPending(m_socket) && m_sockets->Now() < deadline);
+        if (!received) {
+            const int receiveError = m_sockets->LastError();
+            settle();
+            LogWrite(LOG_ERROR, "revfrom() failed (error code %d)", receiveError);
+            break;
+        }
+        if (batch.size() >= kBatchMax || (!batch.empty() && m_sockets->Now() - batchStart >= kBatchAge))
+            settle();
+    }
+    settle();
+
+    if (!waiting.empty()) {
+        // Most probes went out a while ago and have been answered meanwhile; what is left gets
+        // one second from its probe, at least a short grace, never more than a second.
+        const auto now = m_sockets->Now();
+        const auto deadline = std::clamp(lastProbe + kResolveBudget, now + kProbeGrace, now + kResolveBudget);
+        m_sockets->ProbeHardwareAddresses(waitingRequests, deadline);
+        for (std::size_t i = 0; i < waiting.size(); ++i)
+            ReportReply(waiting[i], waitingRequests[i]);
     }
 
     if (count > 0)
@@ -237,25 +273,44 @@ void CScanWorker::Scan() {
     ReportDone();
 }
 
-void CScanWorker::AcceptReply(const std::uint8_t* data, const ReceivedPacket& info,
-                              std::chrono::steady_clock::time_point deadline) {
-    std::string ip = FormatIP(info.sourceAddr);
+void CScanWorker::ResolveBatch(std::vector<Reply>& batch, std::vector<Reply>& waiting,
+                               std::vector<HardwareRequest>& waitingRequests,
+                               std::vector<HardwareRequest>& unasked) {
+    if (batch.empty())
+        return;
+    std::vector<HardwareRequest> requests(batch.size());
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        requests[i].addr = batch[i].source;
+        requests[i].ifindex = batch[i].ifindex;
+        std::memset(requests[i].mac, 0xFF, sizeof requests[i].mac);
+        requests[i].length = kHardwareAddressMax;
+    }
+    m_sockets->LookupHardwareAddresses(requests);
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        if (requests[i].state == HardwareState::Pending) {
+            waiting.push_back(std::move(batch[i]));
+            waitingRequests.push_back(requests[i]);
+            unasked.push_back(requests[i]);
+        } else {
+            ReportReply(batch[i], requests[i]);
+        }
+    }
+    batch.clear();
+}
+
+void CScanWorker::ReportReply(const Reply& reply, const HardwareRequest& request) {
+    std::string ip = FormatIP(reply.source);
     std::string mac = "n/a";
     std::string type = "n/a";
     std::string build = "n/a";
     LogWrite(LOG_INFO, "IP: %s", ip.c_str());
 
-    std::size_t n = info.length - kReplyMinimum;
-    if (n > kExtraDataMax)
-        n = kExtraDataMax;
-    if (n == 0) {
+    if (reply.extra.empty()) {
         LogWrite(LOG_DEBUG, "No extra data received");
     } else {
-        char extra[kExtraDataMax + 1];
-        std::memcpy(extra, data + kReplyMinimum, n);
-        extra[n] = '\0';
-        std::string text(extra);  // up to the first NUL
-        LogWrite(LOG_DEBUG, "Got %d bytes extra data (%s)", static_cast<int>(n), text.c_str());
+        std::string text(reply.extra.c_str());  // up to the first NUL
+        LogWrite(LOG_DEBUG, "Got %d bytes extra data (%s)", static_cast<int>(reply.extra.size()),
+                 text.c_str());
         std::string value = ExtractValue(text, "build:");
         if (!value.empty()) {
             build = value;
@@ -268,21 +323,13 @@ void CScanWorker::AcceptReply(const std::uint8_t* data, const ReceivedPacket& in
         }
     }
 
-    // The resolution may wait up to a second for an unknown neighbour; read what has arrived
-    // meanwhile first so a burst of replies does not overflow the socket's queue.
-    ReadAhead(deadline);
-
-    std::uint8_t hw[8];
-    std::memset(hw, 0xFF, sizeof hw);
-    unsigned hwLength = kHardwareAddressMax;
-    if (m_sockets->ResolveHardwareAddress(info.sourceAddr, info.ifindex, hw, &hwLength) != 0) {
+    if (request.state != HardwareState::Resolved) {
         LogWrite(LOG_INFO, "Wrong Subnet");
     } else {
-        if (hwLength > kHardwareAddressMax)
-            hwLength = kHardwareAddressMax;
+        unsigned length = std::min(request.length, kHardwareAddressMax);
         // A resolution without address bytes shows like a failed one.
-        if (hwLength > 0)
-            mac = FormatMAC(hw, hwLength);
+        if (length > 0)
+            mac = FormatMAC(request.mac, length);
         LogWrite(LOG_INFO, "MAC: %s", mac.c_str());
     }
 
@@ -294,25 +341,8 @@ void CScanWorker::AcceptReply(const std::uint8_t* data, const ReceivedPacket& in
     ReportAdd(record);
 }
 
-void CScanWorker::ReadAhead(std::chrono::steady_clock::time_point deadline) {
-    std::uint8_t buffer[kReceiveBuffer];
-    while (!m_bReadAheadFailed && m_backlog.size() < kBacklogMax &&
-           m_sockets->Now() < deadline && m_sockets->HasPending(m_socket)) {
-        ReceivedPacket info;
-        if (!m_sockets->Receive(m_socket, buffer, sizeof buffer, info)) {
-            m_bReadAheadFailed = true;
-            m_nReadAheadError = m_sockets->LastError();
-            break;
-        }
-        // Only replies produce anything; other packets merely count as traffic, which they
-        // already did by arriving before the next wait.
-        if (!IsDiscoverReply(buffer, info))
-            continue;
-        m_backlog.push_back(Packet{std::vector<std::uint8_t>(buffer, buffer + info.length), info});
-    }
-}
-
 void CScanWorker::Locate(const std::string& ip) {
+    m_bRequestFailed = true;  // until it has gone out
     in_addr address{};
     // inet_addr would turn an unparsable text into 255.255.255.255 and the request into a
     // broadcast to every device; such a text is refused instead.
@@ -330,9 +360,12 @@ void CScanWorker::Locate(const std::string& ip) {
     std::memcpy(request.get() + sizeof kLocateHeader, kLocateCommand, sizeof kLocateCommand);
     unsigned short checksum = IcmpChecksum(request.get(), length);
     std::memcpy(request.get() + 2, &checksum, 2);
-    if (!m_sockets->SendTo(m_socket, address.s_addr, request.get(), length))
+    if (!m_sockets->SendTo(m_socket, address.s_addr, request.get(), length)) {
         LogWrite(LOG_ERROR, "Failed to send location request (error code %d)",
                  m_sockets->LastError());
+        return;
+    }
+    m_bRequestFailed = false;
 }
 
 void CScanWorker::ThreadEntry() {
@@ -483,4 +516,8 @@ void CScanThread::Locate(const std::string& ip) {
 
 void CScanThread::ThreadEntry() {
     m_state->ThreadEntry();
+}
+
+bool CScanThread::RequestFailed() const {
+    return m_state->RequestFailed();
 }

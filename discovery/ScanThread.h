@@ -39,6 +39,9 @@ public:
     void Scan();
     void Locate(const std::string& ip);
     void ThreadEntry();
+    // True when the last discover or locate request the worker handled was not sent. Read it
+    // after that scan's WM_SCAN_DONE, or after Stop for a locate.
+    bool RequestFailed() const;
 
 private:
     // Everything the worker touches (m_evStarted, m_pWorker, m_bStop, m_socket, m_pApp, the

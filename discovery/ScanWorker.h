@@ -1,9 +1,9 @@
 #pragma once
 // The scan worker's state and steps. CScanThread and the running worker both hold it through a
 // shared_ptr: the worker may outlive the CScanThread when a Stop gives up.
+#include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -24,8 +24,16 @@ public:
     static constexpr std::size_t kReceiveBuffer = 2048;
     static constexpr std::size_t kReplyMinimum = 36;
     static constexpr std::size_t kExtraDataMax = 256;
-    // Replies read ahead of the kernel queue and not yet processed.
-    static constexpr std::size_t kBacklogMax = 65536;
+    // Longest wait for hardware addresses the neighbour table did not know, per scan: the
+    // probes go out with each batch of replies, their answers are collected together.
+    static constexpr std::chrono::seconds kResolveBudget{1};
+    // Quiet time after a reply before the replies read are looked up and probed for; a batch
+    // this big or this old is taken at once.
+    static constexpr std::chrono::milliseconds kLull{20};
+    static constexpr std::size_t kBatchMax = 1024;
+    static constexpr std::chrono::milliseconds kBatchAge{100};
+    // Least time left for the answers once the collection has ended.
+    static constexpr std::chrono::milliseconds kProbeGrace{250};
 
     explicit CScanWorker(std::shared_ptr<ISocketLayer> sockets);
     ~CScanWorker();
@@ -48,22 +56,28 @@ public:
     void SetWorker(CWinThread* worker);
     void ClearWorker();
 
+    // True when the last discover or locate request was not sent; written by the worker before
+    // the scan's WM_SCAN_DONE or at the end of the locate.
+    bool RequestFailed() const { return m_bRequestFailed.load(); }
+
     CEvent m_evStarted;  // auto-reset, not signalled
 
 private:
-    struct Packet {
-        std::vector<std::uint8_t> bytes;
-        ReceivedPacket info;
+    // An accepted reply, kept until its hardware address is known.
+    struct Reply {
+        std::uint32_t source = 0;
+        int ifindex = 0;
+        std::string extra;  // the extra-data bytes used (at most 256)
     };
 
     void ReportAdd(const class COrvalink& record);
     void ReportDone();
-    // Handles one accepted reply: its log lines, the read-ahead, the hardware address, the report.
-    void AcceptReply(const std::uint8_t* data, const ReceivedPacket& info,
-                     std::chrono::steady_clock::time_point deadline);
-    // Copies every reply already waiting in the socket into m_backlog, so the kernel queue does
-    // not overflow while an address resolution blocks.
-    void ReadAhead(std::chrono::steady_clock::time_point deadline);
+    // Resolves the hardware addresses of a batch of replies from the neighbour table and reports
+    // each one it settles; the others move to the waiting lists and to the probes to send.
+    void ResolveBatch(std::vector<Reply>& batch, std::vector<Reply>& waiting,
+                      std::vector<HardwareRequest>& waitingRequests, std::vector<HardwareRequest>& unasked);
+    // Writes the log lines of one reply, in their order, and reports it.
+    void ReportReply(const Reply& reply, const HardwareRequest& request);
 
     std::mutex m_workerLock;  // guards m_pWorker, m_nWorkerId, m_hWorker only
     CWinThread* m_pWorker = nullptr;
@@ -74,11 +88,7 @@ private:
     int m_socket = 0;
     CScanApp* m_pApp = nullptr;
     std::shared_ptr<ISocketLayer> m_sockets;
-
-    // Replies read ahead; what a scan's time limit leaves over is taken first by the next scan.
-    std::deque<Packet> m_backlog;
-    bool m_bReadAheadFailed = false;
-    int m_nReadAheadError = 0;
+    std::atomic<bool> m_bRequestFailed{false};
 };
 
 // True for a discover reply: long enough, ICMP type 9 and the family marker.

@@ -14,9 +14,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <array>
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <map>
 #include <set>
+#include <unordered_map>
 
 #include "platform/Privileges.h"
 
@@ -30,7 +36,7 @@ struct PreparedSockets {
     bool prepared = false;
     int icmp = -1;
     int icmpError = 0;
-    int arp = -1;
+    int link = -1;
 };
 
 PreparedSockets& Prepared()
@@ -60,6 +66,92 @@ bool InterfaceHardwareAddress(int ifindex, std::uint8_t mac[6])
     return ok;
 }
 
+// Identification of the next packet sent as a frame; like the kernel's, it starts anywhere.
+std::uint16_t NextPacketId()
+{
+    static std::atomic<std::uint16_t> next{static_cast<std::uint16_t>(
+        std::chrono::steady_clock::now().time_since_epoch().count())};
+    return next.fetch_add(1);
+}
+
+// The connected IPv4 subnets of every interface.
+struct LocalSubnet {
+    int ifindex;
+    std::uint32_t address, mask;  // network byte order
+};
+
+std::vector<LocalSubnet> LocalSubnets()
+{
+    std::vector<LocalSubnet> subnets;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return subnets;
+    for (ifaddrs* ifa = list; ifa; ifa = ifa->ifa_next) {
+        if (!ifa->ifa_addr || ifa->ifa_addr->sa_family != AF_INET || !ifa->ifa_netmask)
+            continue;
+        subnets.push_back(LocalSubnet{static_cast<int>(if_nametoindex(ifa->ifa_name)),
+                                      reinterpret_cast<sockaddr_in*>(ifa->ifa_addr)->sin_addr.s_addr,
+                                      reinterpret_cast<sockaddr_in*>(ifa->ifa_netmask)->sin_addr.s_addr});
+    }
+    ::freeifaddrs(list);
+    return subnets;
+}
+
+// True when addr lies in a subnet of the interface and is not the interface's own address.
+bool OnSubnet(const std::vector<LocalSubnet>& subnets, int ifindex, std::uint32_t addr)
+{
+    bool inside = false;
+    for (const LocalSubnet& subnet : subnets) {
+        if (subnet.ifindex != ifindex)
+            continue;
+        if (subnet.address == addr)
+            return false;
+        if (subnet.mask != 0xFFFFFFFFu && (subnet.address & subnet.mask) == (addr & subnet.mask))
+            inside = true;
+    }
+    return inside;
+}
+
+// The subnet of ours that holds addr, the arrival interface's first; null when none does or when
+// addr is one of our own addresses.
+const LocalSubnet* SubnetOf(const std::vector<LocalSubnet>& subnets, int arrival, std::uint32_t addr)
+{
+    const LocalSubnet* found = nullptr;
+    for (const LocalSubnet& subnet : subnets) {
+        if (subnet.address == addr)
+            return nullptr;
+        if (subnet.mask == 0xFFFFFFFFu || (subnet.address & subnet.mask) != (addr & subnet.mask))
+            continue;
+        if (!found || (subnet.ifindex == arrival && found->ifindex != arrival))
+            found = &subnet;
+    }
+    return found;
+}
+
+// The namespace's IP OutDiscards counter, -1 when it cannot be read.
+long IpOutDiscards()
+{
+    std::FILE* snmp = std::fopen("/proc/self/net/snmp", "re");
+    if (!snmp)
+        return -1;
+    char names[1024], values[1024];
+    long result = -1;
+    while (std::fgets(names, sizeof names, snmp) && std::fgets(values, sizeof values, snmp)) {
+        if (std::strncmp(names, "Ip:", 3) != 0)
+            continue;
+        char* nameSave = nullptr;
+        char* valueSave = nullptr;
+        for (char *name = strtok_r(names, " \n", &nameSave), *value = strtok_r(values, " \n", &valueSave);
+             name && value; name = strtok_r(nullptr, " \n", &nameSave), value = strtok_r(nullptr, " \n", &valueSave)) {
+            if (std::strcmp(name, "OutDiscards") == 0)
+                result = std::strtol(value, nullptr, 10);
+        }
+        break;
+    }
+    std::fclose(snmp);
+    return result;
+}
+
 }  // namespace
 
 std::shared_ptr<ISocketLayer> CreateSystemSocketLayer()
@@ -69,8 +161,8 @@ std::shared_ptr<ISocketLayer> CreateSystemSocketLayer()
 
 CLinuxSocketLayer::~CLinuxSocketLayer()
 {
-    if (m_arpSocket >= 0)
-        ::close(m_arpSocket);
+    if (m_linkSocket >= 0)
+        ::close(m_linkSocket);
 }
 
 bool CLinuxSocketLayer::Startup()
@@ -89,15 +181,15 @@ void PrepareRawSockets()
     prepared.prepared = true;
     prepared.icmp = sock;
     prepared.icmpError = sock < 0 ? opener.LastError() : 0;
-    prepared.arp = opener.ReleaseArpSocket();
+    prepared.link = opener.ReleaseLinkSocket();
 }
 
-int CLinuxSocketLayer::ReleaseArpSocket()
+int CLinuxSocketLayer::ReleaseLinkSocket()
 {
-    std::lock_guard<std::mutex> lock(m_arpMutex);
-    int arp = m_arpSocket;
-    m_arpSocket = -1;
-    return arp;
+    std::lock_guard<std::mutex> lock(m_linkMutex);
+    int link = m_linkSocket;
+    m_linkSocket = -1;
+    return link;
 }
 
 bool CLinuxSocketLayer::TakePreparedSockets(int& sock)
@@ -115,12 +207,12 @@ bool CLinuxSocketLayer::TakePreparedSockets(int& sock)
         return true;
     }
     prepared.icmp = -1;
-    std::lock_guard<std::mutex> arpLock(m_arpMutex);
-    if (m_arpSocket < 0)
-        m_arpSocket = prepared.arp;
-    else if (prepared.arp >= 0)
-        ::close(prepared.arp);
-    prepared.arp = -1;
+    std::lock_guard<std::mutex> linkLock(m_linkMutex);
+    if (m_linkSocket < 0)
+        m_linkSocket = prepared.link;
+    else if (prepared.link >= 0)
+        ::close(prepared.link);
+    prepared.link = -1;
     return true;
 }
 
@@ -164,10 +256,13 @@ int CLinuxSocketLayer::OpenFresh()
     int on = 1;
     ::setsockopt(sock, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
 
-    // ARP probes need a packet socket, which only the privilege we are about to drop allows.
-    if (m_arpSocket < 0) {
-        std::lock_guard<std::mutex> lock(m_arpMutex);
-        m_arpSocket = ::socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, htons(ETH_P_ARP));
+    // ARP probes and whole frames need a packet socket, which only the privilege we are about to
+    // drop allows. Its queue takes the answers to a few thousand probes sent at once.
+    if (m_linkSocket < 0) {
+        std::lock_guard<std::mutex> lock(m_linkMutex);
+        m_linkSocket = ::socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, htons(ETH_P_ARP));
+        if (m_linkSocket >= 0 && ::setsockopt(m_linkSocket, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
+            ::setsockopt(m_linkSocket, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     }
     DropCapabilities();
     return sock;
@@ -190,10 +285,7 @@ bool CLinuxSocketLayer::SendBroadcast(int sock, const void* data, std::size_t le
         Fail();
         return false;
     }
-    sockaddr_in dst{};
-    dst.sin_family = AF_INET;
-    dst.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-
+    const std::uint8_t everyone[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
     bool sent = false;
     int lastError = ENETUNREACH;  // no interface qualified
     std::set<unsigned> done;      // one copy per interface, however many addresses it has
@@ -206,30 +298,18 @@ bool CLinuxSocketLayer::SendBroadcast(int sock, const void* data, std::size_t le
         unsigned ifindex = if_nametoindex(ifa->ifa_name);
         if (ifindex == 0 || !done.insert(ifindex).second)
             continue;
-
-        // Naming the interface lets the limited broadcast out even without a default route.
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-        iovec iov{const_cast<void*>(data), length};
-        msghdr msg{};
-        msg.msg_name = &dst;
-        msg.msg_namelen = sizeof dst;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        cmsghdr* cmsg = CMSG_FIRSTHDR(&msg);
-        cmsg->cmsg_level = IPPROTO_IP;
-        cmsg->cmsg_type = IP_PKTINFO;
-        cmsg->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-        in_pktinfo info{};
-        info.ipi_ifindex = static_cast<int>(ifindex);
-        info.ipi_spec_dst = reinterpret_cast<sockaddr_in*>(ifa->ifa_addr)->sin_addr;
-        std::memcpy(CMSG_DATA(cmsg), &info, sizeof info);
-
-        if (::sendmsg(sock, &msg, 0) == static_cast<ssize_t>(length))
+        const std::uint32_t source = reinterpret_cast<sockaddr_in*>(ifa->ifa_addr)->sin_addr.s_addr;
+        const int index = static_cast<int>(ifindex);
+        std::uint8_t ownMac[6];
+        bool ok;
+        if (m_linkSocket >= 0 && InterfaceHardwareAddress(index, ownMac))
+            ok = SendFrame(index, everyone, netlink::BuildIcmpPacket(source, htonl(INADDR_BROADCAST), NextPacketId(), kTtl, data, length));
+        else
+            ok = SendThroughKernel(sock, htonl(INADDR_BROADCAST), index, source, data, length);
+        if (ok)
             sent = true;
         else
-            lastError = errno;
+            lastError = t_lastError;
     }
     ::freeifaddrs(list);
     if (!sent) {
@@ -241,11 +321,85 @@ bool CLinuxSocketLayer::SendBroadcast(int sock, const void* data, std::size_t le
 
 bool CLinuxSocketLayer::SendTo(int sock, std::uint32_t addr, const void* data, std::size_t length)
 {
+    netlink::RouteInfo route;
+    int error = 0;
+    std::uint8_t ownMac[6];
+    if (m_linkSocket >= 0 && m_route.GetRoute(addr, route, error) && route.type == RTN_UNICAST && route.oif > 0 &&
+        route.prefsrc != 0 && InterfaceHardwareAddress(route.oif, ownMac)) {
+        // The next hop's hardware address from the table, or asked for; never a new table entry.
+        std::vector<HardwareRequest> hop(1);
+        hop[0].addr = route.gateway ? route.gateway : addr;
+        hop[0].ifindex = route.oif;
+        std::memset(hop[0].mac, 0xFF, sizeof hop[0].mac);
+        hop[0].length = 6;
+        LookupHardwareAddresses(hop);
+        ProbeHardwareAddresses(hop, Now() + kArpWait);
+        if (hop[0].state != HardwareState::Resolved || hop[0].length != 6) {
+            t_lastError = errno = EHOSTUNREACH;
+            return false;
+        }
+        return SendFrame(route.oif, hop[0].mac, netlink::BuildIcmpPacket(route.prefsrc, addr, NextPacketId(), kTtl, data, length));
+    }
+    // Loopback, our own addresses and interfaces without Ethernet framing.
+    return SendThroughKernel(sock, addr, 0, 0, data, length);
+}
+
+bool CLinuxSocketLayer::SendFrame(int ifindex, const std::uint8_t destination[6], const std::vector<std::uint8_t>& packet)
+{
+    std::lock_guard<std::mutex> lock(m_linkMutex);
+    sockaddr_ll to{};
+    to.sll_family = AF_PACKET;
+    to.sll_protocol = htons(ETH_P_IP);
+    to.sll_ifindex = ifindex;
+    to.sll_halen = 6;
+    std::memcpy(to.sll_addr, destination, 6);
+    ssize_t n;
+    do {
+        n = ::sendto(m_linkSocket, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    } while (n < 0 && errno == EINTR);
+    if (n != static_cast<ssize_t>(packet.size())) {
+        if (n >= 0)
+            errno = EMSGSIZE;
+        Fail();
+        return false;
+    }
+    return true;
+}
+
+bool CLinuxSocketLayer::SendThroughKernel(int sock, std::uint32_t addr, int ifindex, std::uint32_t source,
+                                          const void* data, std::size_t length)
+{
     sockaddr_in dst{};
     dst.sin_family = AF_INET;
     dst.sin_addr.s_addr = addr;
-    if (::sendto(sock, data, length, 0, reinterpret_cast<sockaddr*>(&dst), sizeof dst) != static_cast<ssize_t>(length)) {
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    iovec iov{const_cast<void*>(data), length};
+    msghdr msg{};
+    msg.msg_name = &dst;
+    msg.msg_namelen = sizeof dst;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    if (ifindex > 0) {
+        // Naming the interface lets the limited broadcast out even without a default route.
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        cmsghdr* cmsg = CMSG_FIRSTHDR(&msg);
+        cmsg->cmsg_level = IPPROTO_IP;
+        cmsg->cmsg_type = IP_PKTINFO;
+        cmsg->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+        in_pktinfo info{};
+        info.ipi_ifindex = ifindex;
+        info.ipi_spec_dst.s_addr = source;
+        std::memcpy(CMSG_DATA(cmsg), &info, sizeof info);
+    }
+    long discardsBefore = IpOutDiscards();
+    if (::sendmsg(sock, &msg, 0) != static_cast<ssize_t>(length)) {
         Fail();
+        return false;
+    }
+    long discardsAfter = IpOutDiscards();
+    if (discardsBefore >= 0 && discardsAfter > discardsBefore) {
+        t_lastError = errno = ENOBUFS;
         return false;
     }
     return true;
@@ -259,15 +413,25 @@ int CLinuxSocketLayer::WaitReadable(int sock, std::chrono::microseconds timeout)
         if (left.count() < 0)
             left = std::chrono::nanoseconds(0);
         timespec ts{static_cast<time_t>(left.count() / 1000000000), static_cast<long>(left.count() % 1000000000)};
-        pollfd pfd{sock, POLLIN, 0};
-        int ready = ::ppoll(&pfd, 1, &ts, nullptr);
+        // While probes are out, their answers are gathered here so none is lost to a full queue.
+        pollfd pfd[2] = {{sock, POLLIN, 0}, {-1, POLLIN, 0}};
+        {
+            std::lock_guard<std::mutex> lock(m_linkMutex);
+            if (m_linkSocket >= 0 && !m_asked.empty())
+                pfd[1].fd = m_linkSocket;
+        }
+        int ready = ::ppoll(pfd, pfd[1].fd >= 0 ? 2 : 1, &ts, nullptr);
         if (ready > 0) {
-            if (pfd.revents & POLLNVAL) {
+            if (pfd[0].revents & POLLNVAL) {
                 errno = EBADF;
                 Fail();
                 return -1;
             }
-            return 1;
+            if (pfd[0].revents)
+                return 1;
+            std::lock_guard<std::mutex> lock(m_linkMutex);
+            GatherAnswers(nullptr);
+            continue;
         }
         if (ready == 0)
             return 0;
@@ -320,82 +484,250 @@ bool CLinuxSocketLayer::HasPending(int sock)
     return ::poll(&pfd, 1, 0) > 0 && (pfd.revents & POLLIN);
 }
 
-int CLinuxSocketLayer::ResolveHardwareAddress(std::uint32_t addr, int /*ifindex*/, std::uint8_t* mac,
-                                              unsigned* length)
+void CLinuxSocketLayer::LookupHardwareAddresses(std::vector<HardwareRequest>& requests)
 {
-    // The route decides the interface; the arrival interface may differ on a bridged host.
-    netlink::RouteInfo route;
+    // One dump of the table answers every address at once; a failed dump means asking one by one.
+    std::vector<netlink::NeighInfo> entries;
     int error = 0;
-    if (!m_route.GetRoute(addr, route, error))
-        return error ? error : ENETUNREACH;
-    if (route.viaGateway || route.type != RTN_UNICAST || route.oif <= 0)
-        return ENETUNREACH;
-
-    netlink::NeighInfo neigh;
-    if (m_route.GetNeigh(addr, route.oif, neigh, error) && netlink::NeighStateUsable(neigh.state)) {
-        unsigned n = neigh.lladdrLength < *length ? neigh.lladdrLength : *length;
-        std::memcpy(mac, neigh.lladdr, n);
-        *length = n;
-        return 0;
+    bool dumped = m_route.DumpNeigh(entries, error);
+    std::unordered_multimap<std::uint32_t, const netlink::NeighInfo*> table;
+    for (const netlink::NeighInfo& entry : entries)
+        if (netlink::NeighStateUsable(entry.state) && entry.lladdrLength > 0)
+            table.emplace(entry.dst, &entry);
+    const std::vector<LocalSubnet> subnets = LocalSubnets();
+    const auto now = Now();
+    {
+        std::lock_guard<std::mutex> lock(m_learnedMutex);
+        std::erase_if(m_learned, [&](const auto& entry) { return entry.second.until <= now; });
     }
 
-    std::uint8_t found[6];
-    if (!ArpProbe(route, addr, found))
-        return EHOSTUNREACH;
-    unsigned n = *length < 6 ? *length : 6;
-    std::memcpy(mac, found, n);
-    *length = n;
-    return 0;
+    auto resolve = [](HardwareRequest& request, const std::uint8_t* lladdr, unsigned lladdrLength) {
+        unsigned n = lladdrLength < request.length ? lladdrLength : request.length;
+        std::memcpy(request.mac, lladdr, n);
+        request.length = n;
+        request.state = HardwareState::Resolved;
+    };
+    auto fromTable = [&](HardwareRequest& request, auto onLink) {
+        auto range = table.equal_range(request.addr);
+        for (auto it = range.first; it != range.second; ++it) {
+            if (onLink(it->second->ifindex)) {
+                resolve(request, it->second->lladdr, it->second->lladdrLength);
+                return true;
+            }
+        }
+        return false;
+    };
+
+    for (HardwareRequest& request : requests) {
+        if (request.state != HardwareState::Pending)
+            continue;
+        // An entry on an interface whose own subnet holds the address needs no route lookup.
+        if (fromTable(request, [&](int ifindex) { return OnSubnet(subnets, ifindex, request.addr); }))
+            continue;
+        {
+            std::lock_guard<std::mutex> lock(m_learnedMutex);
+            auto learned = m_learned.find(request.addr);
+            if (learned != m_learned.end() && learned->second.until > now &&
+                OnSubnet(subnets, learned->second.ifindex, request.addr)) {
+                resolve(request, learned->second.mac.data(), 6);
+                continue;
+            }
+        }
+        // On a subnet of ours and not in the table: asked for by a probe, with no route lookup, so
+        // that tens of thousands of unknown repliers cost no netlink round trip each.
+        if (const LocalSubnet* subnet = SubnetOf(subnets, request.ifindex, request.addr)) {
+            request.probeIfindex = subnet->ifindex;
+            request.probeSource = subnet->address;
+            continue;
+        }
+        netlink::RouteInfo route;
+        if (!m_route.GetRoute(request.addr, route, error) || route.viaGateway || route.type != RTN_UNICAST ||
+            route.oif <= 0) {
+            request.state = HardwareState::Failed;
+            continue;
+        }
+        if (dumped ? fromTable(request, [&](int ifindex) { return ifindex == route.oif; }) : false)
+            continue;
+        netlink::NeighInfo neigh;
+        if (!dumped && m_route.GetNeigh(request.addr, route.oif, neigh, error) &&
+            netlink::NeighStateUsable(neigh.state)) {
+            resolve(request, neigh.lladdr, neigh.lladdrLength);
+            continue;
+        }
+        request.probeIfindex = route.oif;
+        request.probeSource = route.prefsrc;
+    }
 }
 
-bool CLinuxSocketLayer::ArpProbe(const netlink::RouteInfo& route, std::uint32_t addr, std::uint8_t mac[6])
+void CLinuxSocketLayer::GatherAnswers(std::vector<std::uint32_t>* answered)
 {
-    std::lock_guard<std::mutex> lock(m_arpMutex);
-    if (m_arpSocket < 0)
-        return false;
-    std::uint8_t ownMac[6];
-    if (!InterfaceHardwareAddress(route.oif, ownMac))
-        return false;
-
-    // Whatever ARP traffic queued up since the last probe is of no interest.
     std::uint8_t frame[256];
-    while (::recv(m_arpSocket, frame, sizeof frame, MSG_DONTWAIT) >= 0) {
+    sockaddr_ll from{};
+    socklen_t fromLength = sizeof from;
+    ssize_t n;
+    while ((n = ::recvfrom(m_linkSocket, frame, sizeof frame, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
+                           &fromLength)) >= 0) {
+        fromLength = sizeof from;
+        std::uint32_t sender = 0;
+        if (!netlink::ArpSender(frame, static_cast<std::size_t>(n), sender))
+            continue;
+        auto asked = m_asked.find(sender);
+        if (asked == m_asked.end() || asked->second.ifindex != from.sll_ifindex)
+            continue;
+        {
+            std::lock_guard<std::mutex> learnedLock(m_learnedMutex);
+            LearnedAddress& learned = m_learned[sender];
+            learned.ifindex = from.sll_ifindex;
+            std::memcpy(learned.mac.data(), frame + 8, 6);
+            learned.until = Now() + kLearnedLifetime;
+        }
+        m_asked.erase(asked);
+        if (answered)
+            answered->push_back(sender);
     }
+}
 
-    auto request = netlink::BuildArpRequest(ownMac, route.prefsrc, addr);
+void CLinuxSocketLayer::SendProbe(std::uint32_t addr, const AskedAddress& asked)
+{
+    auto request = netlink::BuildArpRequest(asked.ownMac.data(), asked.source, addr);
     sockaddr_ll to{};
     to.sll_family = AF_PACKET;
     to.sll_protocol = htons(ETH_P_ARP);
-    to.sll_ifindex = route.oif;
+    to.sll_ifindex = asked.ifindex;
     to.sll_halen = 6;
     std::memset(to.sll_addr, 0xFF, 6);
+    ::sendto(m_linkSocket, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    // Answers come while the probes still go out; read them now and then so the socket's
+    // queue never overflows.
+    if (++m_probesSent % 64 == 0)
+        GatherAnswers(nullptr);
+}
 
-    auto deadline = Now() + kArpWait;
-    auto nextSend = Now();
-    for (;;) {
-        auto now = Now();
-        if (now >= deadline)
-            return false;
-        if (now >= nextSend) {
-            // A second request half-way covers one lost frame.
-            ::sendto(m_arpSocket, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-            nextSend = now + kArpWait / 2;
-        }
-        auto until = nextSend < deadline ? nextSend : deadline;
-        int ms = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count()) + 1;
-        pollfd pfd{m_arpSocket, POLLIN, 0};
-        if (::poll(&pfd, 1, ms) <= 0)
+void CLinuxSocketLayer::SendProbes(const std::vector<HardwareRequest>& requests)
+{
+    std::lock_guard<std::mutex> lock(m_linkMutex);
+    if (m_linkSocket < 0)
+        return;
+    std::map<int, std::array<std::uint8_t, 6>> ownMacs;
+    for (const HardwareRequest& request : requests) {
+        if (request.state != HardwareState::Pending || request.probeIfindex <= 0 || m_asked.count(request.addr))
             continue;
-        sockaddr_ll from{};
-        socklen_t fromLength = sizeof from;
-        ssize_t n;
-        while ((n = ::recvfrom(m_arpSocket, frame, sizeof frame, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
-                               &fromLength)) >= 0) {
-            if (from.sll_ifindex == route.oif && netlink::ParseArpFromSender(frame, static_cast<std::size_t>(n), addr, mac))
-                return true;
-            fromLength = sizeof from;
+        auto own = ownMacs.find(request.probeIfindex);
+        if (own == ownMacs.end()) {
+            std::array<std::uint8_t, 6> mac{};
+            if (!InterfaceHardwareAddress(request.probeIfindex, mac.data()))
+                continue;
+            own = ownMacs.emplace(request.probeIfindex, mac).first;
+        }
+        AskedAddress asked{request.probeIfindex, request.probeSource, own->second, Now()};
+        m_asked[request.addr] = asked;
+        SendProbe(request.addr, asked);
+    }
+}
+
+void CLinuxSocketLayer::ProbeHardwareAddresses(std::vector<HardwareRequest>& requests,
+                                               std::chrono::steady_clock::time_point deadline)
+{
+    {
+        // Answered already, while the layer waited for ICMP packets.
+        std::lock_guard<std::mutex> lock(m_linkMutex);
+        if (m_linkSocket >= 0)
+            GatherAnswers(nullptr);
+        std::lock_guard<std::mutex> learnedLock(m_learnedMutex);
+        for (HardwareRequest& request : requests) {
+            if (request.state != HardwareState::Pending)
+                continue;
+            auto learned = m_learned.find(request.addr);
+            if (learned == m_learned.end() || learned->second.ifindex != request.probeIfindex)
+                continue;
+            unsigned length = request.length < 6 ? request.length : 6;
+            std::memcpy(request.mac, learned->second.mac.data(), length);
+            request.length = length;
+            request.state = HardwareState::Resolved;
         }
     }
+    SendProbes(requests);  // for those not asked yet
+    std::lock_guard<std::mutex> lock(m_linkMutex);
+    // Requests by address: one probe per address, however often it answered.
+    std::unordered_map<std::uint32_t, std::vector<HardwareRequest*>> waiting;
+    for (HardwareRequest& request : requests) {
+        if (request.state != HardwareState::Pending)
+            continue;
+        if (m_linkSocket < 0 || !m_asked.count(request.addr))
+            request.state = HardwareState::Failed;  // it could not be asked
+        else
+            waiting[request.addr].push_back(&request);
+    }
+    auto settle = [&](const std::vector<std::uint32_t>& answered) {
+        for (std::uint32_t addr : answered) {
+            auto it = waiting.find(addr);
+            if (it == waiting.end())
+                continue;
+            std::lock_guard<std::mutex> learnedLock(m_learnedMutex);
+            const LearnedAddress& learned = m_learned[addr];
+            for (HardwareRequest* request : it->second) {
+                unsigned length = request->length < 6 ? request->length : 6;
+                std::memcpy(request->mac, learned.mac.data(), length);
+                request->length = length;
+                request->state = HardwareState::Resolved;
+            }
+            waiting.erase(it);
+        }
+    };
+    auto resend = [&](std::chrono::steady_clock::time_point sentBefore) {
+        for (const auto& entry : waiting) {
+            auto asked = m_asked.find(entry.first);
+            if (asked != m_asked.end() && asked->second.sentAt < sentBefore) {
+                asked->second.sentAt = Now();
+                SendProbe(entry.first, asked->second);
+            }
+        }
+    };
+
+    // Probes sent a while ago without an answer (a lost frame, a full queue) go again at once;
+    // a second round half-way covers lost frames once more.
+    const auto start = Now();
+    resend(start - kProbeRetry);
+    auto secondRound = start + (deadline - start) / 2;
+    std::vector<std::uint32_t> answered;
+    for (;;) {
+        answered.clear();
+        GatherAnswers(&answered);
+        settle(answered);
+        auto now = Now();
+        if (waiting.empty() || now >= deadline)
+            break;
+        if (now >= secondRound) {
+            resend(now);
+            secondRound = deadline;
+            continue;
+        }
+        auto until = secondRound < deadline ? secondRound : deadline;
+        int ms = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(until - now).count());
+        pollfd pfd{m_linkSocket, POLLIN, 0};
+        ::poll(&pfd, 1, ms);
+    }
+    for (auto& entry : waiting) {
+        m_asked.erase(entry.first);
+        for (HardwareRequest* request : entry.second)
+            request->state = HardwareState::Failed;
+    }
+}
+
+int CLinuxSocketLayer::ResolveHardwareAddress(std::uint32_t addr, int ifindex, std::uint8_t* mac, unsigned* length)
+{
+    std::vector<HardwareRequest> one(1);
+    one[0].addr = addr;
+    one[0].ifindex = ifindex;
+    one[0].length = *length < sizeof one[0].mac ? *length : sizeof one[0].mac;
+    std::memcpy(one[0].mac, mac, one[0].length);
+    LookupHardwareAddresses(one);
+    ProbeHardwareAddresses(one, Now() + kArpWait);
+    if (one[0].state != HardwareState::Resolved)
+        return EHOSTUNREACH;
+    std::memcpy(mac, one[0].mac, one[0].length);
+    *length = one[0].length;
+    return 0;
 }
 
 void CLinuxSocketLayer::Close(int sock)

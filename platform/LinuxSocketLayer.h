@@ -1,7 +1,10 @@
 #pragma once
 // Raw ICMP sockets, broadcast per interface and hardware-address resolution on Linux.
+#include <array>
 #include <cstdint>
+#include <unordered_map>
 #include <mutex>
+#include <vector>
 
 #include "platform/Netlink.h"
 #include "platform/SocketLayer.h"
@@ -20,29 +23,73 @@ public:
     int WaitReadable(int sock, std::chrono::microseconds timeout) override;
     bool Receive(int sock, void* buffer, std::size_t capacity, ReceivedPacket& packet) override;
     bool HasPending(int sock) override;
-    int ResolveHardwareAddress(std::uint32_t addr, int ifindex, std::uint8_t* mac, unsigned* length) override;
+    void LookupHardwareAddresses(std::vector<HardwareRequest>& requests) override;
+    void SendProbes(const std::vector<HardwareRequest>& requests) override;
+    void ProbeHardwareAddresses(std::vector<HardwareRequest>& requests,
+                                std::chrono::steady_clock::time_point deadline) override;
     void Close(int sock) override;
     int LastError() const override;
     std::chrono::steady_clock::time_point Now() override;
 
-    // Hands the ARP packet socket over to the caller (-1 when there is none).
-    int ReleaseArpSocket();
+    // One address, lookup then probe (SendARP semantics): 0 with the address bytes in mac and
+    // their count in *length (in: buffer size), non-zero when it cannot be resolved.
+    int ResolveHardwareAddress(std::uint32_t addr, int ifindex, std::uint8_t* mac, unsigned* length);
+
+    // Hands the link-layer packet socket over to the caller (-1 when there is none).
+    int ReleaseLinkSocket();
 
     // Longest wait for an ARP answer.
     static constexpr std::chrono::milliseconds kArpWait{1000};
+    // How long a hardware address learned by a probe is used without asking again; like the
+    // kernel's own reachable time, since the kernel's table may have had no room for it.
+    static constexpr std::chrono::seconds kLearnedLifetime{30};
+    // A probe without an answer after this long is taken as lost and sent again.
+    static constexpr std::chrono::milliseconds kProbeRetry{100};
+    // TTL of the requests sent as whole frames, the kernel's default.
+    static constexpr std::uint8_t kTtl = 64;
     // Receive buffer asked for on the raw socket: room for a burst of well over 1000 replies.
     static constexpr int kReceiveBuffer = 8 * 1024 * 1024;
 
 private:
     // Takes the sockets PrepareRawSockets opened; false when there are none to take.
     bool TakePreparedSockets(int& sock);
-    // Raises CAP_NET_RAW, opens the raw socket (and the ARP socket), drops every capability.
+    // Raises CAP_NET_RAW, opens the raw socket (and the link socket), drops every capability.
     int OpenFresh();
-    bool ArpProbe(const netlink::RouteInfo& route, std::uint32_t addr, std::uint8_t mac[6]);
+    // Sends one IPv4 packet as an Ethernet frame on the link socket; false with LastError set.
+    bool SendFrame(int ifindex, const std::uint8_t destination[6], const std::vector<std::uint8_t>& packet);
+    // The kernel's own way: sendmsg on the raw socket, from source out of ifindex when they are
+    // not 0. A datagram the kernel takes but then drops (no neighbour entry could be made for
+    // it) is seen in the IP discard counter and reported as ENOBUFS.
+    bool SendThroughKernel(int sock, std::uint32_t addr, int ifindex, std::uint32_t source, const void* data,
+                           std::size_t length);
+
+    struct LearnedAddress {
+        int ifindex = 0;
+        std::array<std::uint8_t, 6> mac{};
+        std::chrono::steady_clock::time_point until;
+    };
+
+    // An address probed and not answered yet, with what asking it again takes.
+    struct AskedAddress {
+        int ifindex = 0;
+        std::uint32_t source = 0;
+        std::array<std::uint8_t, 6> ownMac{};
+        std::chrono::steady_clock::time_point sentAt;
+    };
+    // With m_linkMutex held: reads every ARP frame waiting on the link socket; answers to asked
+    // addresses go to m_learned and their addresses to answered.
+    void GatherAnswers(std::vector<std::uint32_t>* answered);
+    void SendProbe(std::uint32_t addr, const AskedAddress& asked);
 
     netlink::CRouteSocket m_route;
-    std::mutex m_arpMutex;
-    int m_arpSocket = -1;  // AF_PACKET, made while CAP_NET_RAW was raised; -1 without
+    std::mutex m_learnedMutex;  // guards m_learned only
+    std::unordered_map<std::uint32_t, LearnedAddress> m_learned;
+    std::mutex m_linkMutex;
+    // AF_PACKET (ARP), made while CAP_NET_RAW was raised; -1 without. It carries the ARP probes
+    // and the requests as whole frames, which need no neighbour entry.
+    int m_linkSocket = -1;
+    std::unordered_map<std::uint32_t, AskedAddress> m_asked;  // guarded by m_linkMutex
+    unsigned m_probesSent = 0;
 };
 
 // Opens the raw ICMP socket and the ARP packet socket while the process is still a single thread,

@@ -46,11 +46,11 @@ void FinishMessage(std::vector<std::uint8_t>& msg)
     std::memcpy(msg.data() + offsetof(nlmsghdr, nlmsg_len), &len, sizeof len);
 }
 
-// Walks the netlink messages in a buffer and hands the one answering seq to onMessage. Every
-// header and attribute is bounds-checked; a short or malformed buffer gives NotFound.
-template <typename OnMessage>
-ParseResult WalkReply(const void* data, std::size_t length, std::uint32_t seq, unsigned short wantType,
-                      std::size_t bodySize, int& errorCode, OnMessage onMessage)
+// Hands every netlink message of a buffer to visit(header, payload, payloadLength) until visit
+// returns true. Every header is bounds-checked; a short or malformed one ends the walk. True
+// when visit stopped it.
+template <typename Visit>
+bool ForEachMessage(const void* data, std::size_t length, Visit visit)
 {
     const auto* base = static_cast<const std::uint8_t*>(data);
     std::size_t offset = 0;
@@ -58,31 +58,47 @@ ParseResult WalkReply(const void* data, std::size_t length, std::uint32_t seq, u
         nlmsghdr hdr;
         std::memcpy(&hdr, base + offset, sizeof hdr);
         if (hdr.nlmsg_len < sizeof(nlmsghdr) || hdr.nlmsg_len > length - offset)
-            return ParseResult::NotFound;
+            return false;
         const std::uint8_t* payload = base + offset + NLMSG_HDRLEN;
         std::size_t payloadLength = hdr.nlmsg_len >= NLMSG_HDRLEN ? hdr.nlmsg_len - NLMSG_HDRLEN : 0;
-        if (hdr.nlmsg_seq == seq) {
-            if (hdr.nlmsg_type == NLMSG_ERROR) {
-                if (payloadLength < sizeof(int))
-                    return ParseResult::NotFound;
-                int err;
-                std::memcpy(&err, payload, sizeof err);
-                errorCode = err < 0 ? -err : (err == 0 ? ENOENT : err);
-                return ParseResult::Error;
-            }
-            if (hdr.nlmsg_type == wantType && payloadLength >= bodySize) {
-                std::size_t attrOffset = NLMSG_ALIGN(bodySize);
-                onMessage(payload, bodySize, attrOffset <= payloadLength ? payload + attrOffset : nullptr,
-                          attrOffset <= payloadLength ? payloadLength - attrOffset : 0);
-                return ParseResult::Ok;
-            }
-        }
+        if (visit(hdr, payload, payloadLength))
+            return true;
         std::size_t step = NLMSG_ALIGN(hdr.nlmsg_len);
         if (step > length - offset)
             break;
         offset += step;
     }
-    return ParseResult::NotFound;
+    return false;
+}
+
+// Finds the message answering seq and hands it to onMessage; a short or malformed buffer gives
+// NotFound.
+template <typename OnMessage>
+ParseResult WalkReply(const void* data, std::size_t length, std::uint32_t seq, unsigned short wantType,
+                      std::size_t bodySize, int& errorCode, OnMessage onMessage)
+{
+    ParseResult result = ParseResult::NotFound;
+    ForEachMessage(data, length, [&](const nlmsghdr& hdr, const std::uint8_t* payload, std::size_t payloadLength) {
+        if (hdr.nlmsg_seq != seq)
+            return false;
+        if (hdr.nlmsg_type == NLMSG_ERROR) {
+            if (payloadLength < sizeof(int))
+                return true;
+            int err;
+            std::memcpy(&err, payload, sizeof err);
+            errorCode = err < 0 ? -err : (err == 0 ? ENOENT : err);
+            result = ParseResult::Error;
+            return true;
+        }
+        if (hdr.nlmsg_type != wantType || payloadLength < bodySize)
+            return false;
+        std::size_t attrOffset = NLMSG_ALIGN(bodySize);
+        onMessage(payload, bodySize, attrOffset <= payloadLength ? payload + attrOffset : nullptr,
+                  attrOffset <= payloadLength ? payloadLength - attrOffset : 0);
+        result = ParseResult::Ok;
+        return true;
+    });
+    return result;
 }
 
 template <typename OnAttr>
@@ -127,6 +143,8 @@ ParseResult ParseRouteReply(const void* data, std::size_t length, std::uint32_t 
                          WalkAttrs(attrs, attrLength, [&](unsigned short type, const std::uint8_t* value, std::size_t len) {
                              if (type == RTA_GATEWAY || type == RTA_VIA)
                                  route.viaGateway = true;
+                             if (type == RTA_GATEWAY && len >= sizeof(std::uint32_t))
+                                 std::memcpy(&route.gateway, value, sizeof(std::uint32_t));
                              else if (type == RTA_OIF && len >= sizeof(int))
                                  std::memcpy(&route.oif, value, sizeof(int));
                              else if (type == RTA_PREFSRC && len >= sizeof(std::uint32_t))
@@ -146,24 +164,72 @@ std::vector<std::uint8_t> BuildGetNeighRequest(std::uint32_t seq, std::uint32_t 
     return msg;
 }
 
+namespace {
+
+void ReadNeigh(const std::uint8_t* body, const std::uint8_t* attrs, std::size_t attrLength, NeighInfo& neigh)
+{
+    ndmsg ndm;
+    std::memcpy(&ndm, body, sizeof ndm);
+    neigh = NeighInfo{};
+    neigh.state = ndm.ndm_state;
+    neigh.ifindex = ndm.ndm_ifindex;
+    WalkAttrs(attrs, attrLength, [&](unsigned short type, const std::uint8_t* value, std::size_t len) {
+        if (type == NDA_LLADDR) {
+            std::size_t n = len < sizeof neigh.lladdr ? len : sizeof neigh.lladdr;
+            std::memcpy(neigh.lladdr, value, n);
+            neigh.lladdrLength = static_cast<unsigned>(n);
+        } else if (type == NDA_DST && len >= sizeof(std::uint32_t)) {
+            std::memcpy(&neigh.dst, value, sizeof(std::uint32_t));
+        }
+    });
+}
+
+}  // namespace
+
 ParseResult ParseNeighReply(const void* data, std::size_t length, std::uint32_t seq, NeighInfo& neigh,
                             int& errorCode)
 {
     return WalkReply(data, length, seq, RTM_NEWNEIGH, sizeof(ndmsg), errorCode,
                      [&](const std::uint8_t* body, std::size_t, const std::uint8_t* attrs, std::size_t attrLength) {
-                         ndmsg ndm;
-                         std::memcpy(&ndm, body, sizeof ndm);
-                         neigh = NeighInfo{};
-                         neigh.state = ndm.ndm_state;
-                         neigh.ifindex = ndm.ndm_ifindex;
-                         WalkAttrs(attrs, attrLength, [&](unsigned short type, const std::uint8_t* value, std::size_t len) {
-                             if (type == NDA_LLADDR) {
-                                 std::size_t n = len < sizeof neigh.lladdr ? len : sizeof neigh.lladdr;
-                                 std::memcpy(neigh.lladdr, value, n);
-                                 neigh.lladdrLength = static_cast<unsigned>(n);
-                             }
-                         });
+                         ReadNeigh(body, attrs, attrLength, neigh);
                      });
+}
+
+std::vector<std::uint8_t> BuildDumpNeighRequest(std::uint32_t seq)
+{
+    ndmsg body{};
+    body.ndm_family = AF_INET;
+    auto msg = StartMessage(RTM_GETNEIGH, seq, body);
+    FinishMessage(msg);
+    const std::uint16_t flags = NLM_F_REQUEST | NLM_F_DUMP;
+    std::memcpy(msg.data() + offsetof(nlmsghdr, nlmsg_flags), &flags, sizeof flags);
+    return msg;
+}
+
+bool ParseNeighDump(const void* data, std::size_t length, std::uint32_t seq, std::vector<NeighInfo>& entries,
+                    int& errorCode)
+{
+    return ForEachMessage(data, length, [&](const nlmsghdr& hdr, const std::uint8_t* payload, std::size_t payloadLength) {
+        if (hdr.nlmsg_seq != seq)
+            return false;
+        if (hdr.nlmsg_type == NLMSG_DONE)
+            return true;
+        if (hdr.nlmsg_type == NLMSG_ERROR) {
+            int err = 0;
+            if (payloadLength >= sizeof err)
+                std::memcpy(&err, payload, sizeof err);
+            errorCode = err < 0 ? -err : EPROTO;
+            return true;
+        }
+        if (hdr.nlmsg_type == RTM_NEWNEIGH && payloadLength >= sizeof(ndmsg)) {
+            std::size_t attrOffset = NLMSG_ALIGN(sizeof(ndmsg));
+            NeighInfo neigh;
+            ReadNeigh(payload, attrOffset <= payloadLength ? payload + attrOffset : nullptr,
+                      attrOffset <= payloadLength ? payloadLength - attrOffset : 0, neigh);
+            entries.push_back(neigh);
+        }
+        return false;
+    });
 }
 
 bool NeighStateUsable(std::uint16_t state)
@@ -207,6 +273,42 @@ bool ParseArpFromSender(const void* data, std::size_t length, std::uint32_t send
         return false;
     std::memcpy(mac, p + 8, 6);
     return true;
+}
+
+bool ArpSender(const void* data, std::size_t length, std::uint32_t& senderIp)
+{
+    std::uint8_t mac[6];
+    if (length < kArpLength)
+        return false;
+    std::memcpy(&senderIp, static_cast<const std::uint8_t*>(data) + 14, 4);
+    return ParseArpFromSender(data, length, senderIp, mac);
+}
+
+std::vector<std::uint8_t> BuildIcmpPacket(std::uint32_t source, std::uint32_t destination, std::uint16_t id,
+                                          std::uint8_t ttl, const void* payload, std::size_t length)
+{
+    std::vector<std::uint8_t> packet(20 + length, 0);
+    const std::uint16_t total = htons(static_cast<std::uint16_t>(packet.size()));
+    const std::uint16_t dontFragment = htons(0x4000);
+    const std::uint16_t identification = htons(id);
+    packet[0] = 0x45;
+    std::memcpy(&packet[2], &total, 2);
+    std::memcpy(&packet[4], &identification, 2);
+    std::memcpy(&packet[6], &dontFragment, 2);
+    packet[8] = ttl;
+    packet[9] = 1;  // ICMP
+    std::memcpy(&packet[12], &source, 4);
+    std::memcpy(&packet[16], &destination, 4);
+    std::uint32_t sum = 0;
+    for (int i = 0; i < 20; i += 2)
+        sum += static_cast<std::uint32_t>(packet[i]) << 8 | packet[i + 1];
+    while (sum >> 16)
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    packet[10] = static_cast<std::uint8_t>(~sum >> 8);
+    packet[11] = static_cast<std::uint8_t>(~sum);
+    if (length)
+        std::memcpy(&packet[20], payload, length);
+    return packet;
 }
 
 CRouteSocket::~CRouteSocket()
@@ -290,6 +392,41 @@ bool CRouteSocket::GetNeigh(std::uint32_t dst, int ifindex, NeighInfo& neigh, in
         return false;
     std::uint32_t seq = ++m_seq;
     return Exchange(BuildGetNeighRequest(seq, dst, ifindex), seq, neigh, errorCode, ParseNeighReply);
+}
+
+bool CRouteSocket::DumpNeigh(std::vector<NeighInfo>& entries, int& errorCode)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!EnsureOpen(errorCode))
+        return false;
+    std::uint32_t seq = ++m_seq;
+    auto request = BuildDumpNeighRequest(seq);
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    if (::sendto(m_fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0) {
+        errorCode = errno;
+        return false;
+    }
+    // A dump of tens of thousands of entries comes in many datagrams.
+    std::vector<std::uint8_t> buffer(65536);
+    errorCode = 0;
+    for (;;) {
+        pollfd pfd{m_fd, POLLIN, 0};
+        int ready = ::poll(&pfd, 1, 1000);
+        if (ready <= 0) {
+            errorCode = ready == 0 ? ETIMEDOUT : errno;
+            return false;
+        }
+        ssize_t n = ::recv(m_fd, buffer.data(), buffer.size(), 0);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            errorCode = errno;
+            return false;
+        }
+        if (ParseNeighDump(buffer.data(), static_cast<std::size_t>(n), seq, entries, errorCode))
+            return errorCode == 0;
+    }
 }
 
 }  // namespace netlink

@@ -14,12 +14,14 @@ struct RouteInfo {
     unsigned char type = 0;      // RTN_UNICAST, RTN_LOCAL, ...
     int oif = 0;                 // output interface
     std::uint32_t prefsrc = 0;   // preferred source address, network byte order; 0 if none
+    std::uint32_t gateway = 0;   // next hop (IPv4 RTA_GATEWAY), network byte order; 0 if none
 };
 
 // One neighbour table entry.
 struct NeighInfo {
     std::uint16_t state = 0;     // NUD_* bits
     int ifindex = 0;
+    std::uint32_t dst = 0;       // the neighbour's IPv4 address, network byte order
     std::uint8_t lladdr[32] = {};
     unsigned lladdrLength = 0;
 };
@@ -40,6 +42,13 @@ std::vector<std::uint8_t> BuildGetNeighRequest(std::uint32_t seq, std::uint32_t 
 ParseResult ParseNeighReply(const void* data, std::size_t length, std::uint32_t seq, NeighInfo& neigh,
                             int& errorCode);
 
+// RTM_GETNEIGH dump of the whole IPv4 neighbour table.
+std::vector<std::uint8_t> BuildDumpNeighRequest(std::uint32_t seq);
+// Appends the entries of one datagram of a dump answering seq; true once its end (NLMSG_DONE) or
+// an error (errorCode set) has been seen.
+bool ParseNeighDump(const void* data, std::size_t length, std::uint32_t seq, std::vector<NeighInfo>& entries,
+                    int& errorCode);
+
 // States whose link-layer address can be used as it stands.
 bool NeighStateUsable(std::uint16_t state);
 
@@ -50,6 +59,16 @@ std::vector<std::uint8_t> BuildArpRequest(const std::uint8_t senderMac[6], std::
 // True when data is an Ethernet/IPv4 ARP reply (or a request) whose sender is senderIp; the
 // sender's hardware address goes to mac.
 bool ParseArpFromSender(const void* data, std::size_t length, std::uint32_t senderIp, std::uint8_t mac[6]);
+
+// The IPv4 sender address of an ARP message (network byte order); false when data is no
+// Ethernet/IPv4 ARP message.
+bool ArpSender(const void* data, std::size_t length, std::uint32_t& senderIp);
+
+// A whole IPv4 packet as the kernel would send it from a raw ICMP socket: 20-byte header (no
+// options, the given identification, don't-fragment, the given TTL, protocol ICMP, header
+// checksum) followed by payload.
+std::vector<std::uint8_t> BuildIcmpPacket(std::uint32_t source, std::uint32_t destination, std::uint16_t id,
+                                          std::uint8_t ttl, const void* payload, std::size_t length);
 
 // One NETLINK_ROUTE socket that serialises its requests.
 class CRouteSocket {
@@ -63,6 +82,8 @@ public:
     bool GetRoute(std::uint32_t dst, RouteInfo& route, int& errorCode);
     // Neighbour entry for dst on ifindex; false when there is none.
     bool GetNeigh(std::uint32_t dst, int ifindex, NeighInfo& neigh, int& errorCode);
+    // Every IPv4 neighbour entry; false when the dump failed.
+    bool DumpNeigh(std::vector<NeighInfo>& entries, int& errorCode);
 
 private:
     template <typename Info, typename Parser>

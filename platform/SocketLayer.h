@@ -5,12 +5,26 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 struct ReceivedPacket {
     std::size_t length = 0;        // bytes stored in the buffer
     bool truncated = false;        // the datagram was longer than the buffer (MSG_TRUNC)
     std::uint32_t sourceAddr = 0;  // IPv4 source address, network byte order
     int ifindex = 0;               // interface the packet arrived on (IP_PKTINFO), 0 if unknown
+};
+
+// One address to resolve to its hardware address, as part of a batch.
+enum class HardwareState { Pending, Resolved, Failed };
+struct HardwareRequest {
+    std::uint32_t addr = 0;  // IPv4 address, network byte order
+    int ifindex = 0;         // interface the reply arrived on, 0 if unknown
+    std::uint8_t mac[8];     // the caller fills it (0xFF); the address bytes go here
+    unsigned length = 0;     // in: room for address bytes; out: bytes written when Resolved
+    HardwareState state = HardwareState::Pending;
+    // Where a probe for it goes; set by LookupHardwareAddresses for requests left Pending.
+    int probeIfindex = 0;
+    std::uint32_t probeSource = 0;
 };
 
 class ISocketLayer {
@@ -23,7 +37,8 @@ public:
     virtual int OpenRawIcmp() = 0;
     virtual bool EnableBroadcast(int sock) = 0;
     // Sends to 255.255.255.255 out of every interface that is up, not loopback, broadcast-capable
-    // and has an IPv4 address. True when at least one copy went out.
+    // and has an IPv4 address, without needing a neighbour entry. True when at least one copy
+    // left; a copy the kernel took but dropped counts as not sent.
     virtual bool SendBroadcast(int sock, const void* data, std::size_t length) = 0;
     // Sends to one IPv4 address (network byte order), port 0.
     virtual bool SendTo(int sock, std::uint32_t addr, const void* data, std::size_t length) = 0;
@@ -33,10 +48,18 @@ public:
     virtual bool Receive(int sock, void* buffer, std::size_t capacity, ReceivedPacket& packet) = 0;
     // True when a datagram can be read at once without waiting.
     virtual bool HasPending(int sock) = 0;
-    // SendARP semantics: 0 on success with the address bytes in mac and their count in *length
-    // (in: buffer size); non-zero when the address cannot be resolved (off-link, no answer).
-    virtual int ResolveHardwareAddress(std::uint32_t addr, int ifindex, std::uint8_t* mac,
-                                       unsigned* length) = 0;
+    // Resolution in two steps, both for many addresses at once. The lookup sends nothing: every
+    // Pending request becomes Resolved from the neighbour table, Failed when its address is not
+    // on a local subnet (behind a router, no route, one of ours), or stays Pending for a probe.
+    virtual void LookupHardwareAddresses(std::vector<HardwareRequest>& requests) = 0;
+    // Sends an ARP probe for every Pending request at once and returns without waiting; the
+    // answers are gathered while the layer waits for ICMP packets (WaitReadable).
+    virtual void SendProbes(const std::vector<HardwareRequest>& requests) = 0;
+    // Settles every Pending request: from the answers gathered so far, else by probing (again)
+    // and collecting the answers together until all have come or the deadline. What stays
+    // unanswered becomes Failed.
+    virtual void ProbeHardwareAddresses(std::vector<HardwareRequest>& requests,
+                                        std::chrono::steady_clock::time_point deadline) = 0;
     virtual void Close(int sock) = 0;
     // errno of the last failed call made on the calling thread.
     virtual int LastError() const = 0;

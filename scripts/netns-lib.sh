@@ -9,6 +9,7 @@
 #   netns_add_devices 10.77.1.1 3 --type "OL-2000" --build "1.2.3"   # 3 simulated devices
 #   netns_add_devices 10.77.1.9 1 --no-extra --duplicate           # more orvalink-sim options
 #   netns_add_far_device 10.78.0.20 --type "OL-Far" --build "9"     # a device behind the router
+#   netns_add_segment dev2; netns_add_devices_in dev2 10.77.16.1 500  # a second device namespace
 #   netns_default_route on             # (off by default) host default route via the router
 #   netns_host oldiscovery-scan        # run a command in the host namespace
 #   netns_teardown                     # optional: the EXIT trap does it anyway
@@ -108,6 +109,11 @@ netns_setup() {
     netns_exec rtr ip link set lan0 up
     netns_exec rtr ip link set far0 up
     netns_exec rtr sysctl -q -w net.ipv4.ip_forward=1 >/dev/null
+    # The router forwards the far devices' answers to the host. A permanent entry needs no room
+    # in the kernel's neighbour table, which every namespace shares and a big lab can fill.
+    local host_mac
+    host_mac=$(netns_host cat /sys/class/net/lan0/address 2>/dev/null || netns_host ip -o link show lan0 | sed -n 's/.*link\/ether \([^ ]*\).*/\1/p')
+    netns_exec rtr ip neigh replace "$NETNS_HOST_IP" lladdr "$host_mac" nud permanent dev lan0
     netns_exec far ip link set eth0 up
     set "$errexit"
 }
@@ -148,6 +154,22 @@ _netns_start() {
         echo "orvalink-sim did not start: $*" >&2
         return 1
     fi
+}
+
+# netns_add_segment <name>: one more device namespace "-<name>" on the LAN (interface eth0, no
+# address), for a second group of simulators with netns_add_devices_in.
+netns_add_segment() {
+    _netns_add "$1" || return 1
+    _netns_link "$1" eth0 lan "p-$1" || return 1
+    netns_exec lan ip link set "p-$1" master br0
+    netns_exec lan ip link set "p-$1" up
+    netns_exec "$1" ip link set eth0 up
+}
+
+# netns_add_devices_in <segment> <first-ip> <count> [orvalink-sim options...]
+netns_add_devices_in() {
+    local ns=$1 first=$2 count=$3; shift 3
+    _netns_start "$ns" --interface eth0 --devices "$first" "$count" "$@"
 }
 
 # netns_add_devices <first-ip> <count> [orvalink-sim options...]: simulated devices on the LAN.

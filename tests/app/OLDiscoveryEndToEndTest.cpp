@@ -18,14 +18,14 @@
 using apptest::ModalScript;
 using apptest::ScopedWorkDir;
 
-TEST(OLDiscoveryEndToEndTest, TheFirstScanListsEveryDeviceWithMacTypeAndBuild) {
+TEST(OLDiscoveryEndToEndTest, TheFirstScanAndARefreshListEveryDeviceWithMacTypeAndBuild) {
     const char* expected = std::getenv("OLD_EXPECTED_ROWS");
     if (!expected)
         GTEST_SKIP() << "run by end-to-end.sh inside the test network";
 
     ScopedWorkDir dir;
-    std::string rows;
-    bool scanEnded = false;
+    std::string rows, refreshedRows;
+    bool scanEnded = false, refreshEnded = false;
     std::vector<std::string> seen;
     bool uiThreadHoldsNetRaw = true;
     {
@@ -35,16 +35,25 @@ TEST(OLDiscoveryEndToEndTest, TheFirstScanListsEveryDeviceWithMacTypeAndBuild) {
             auto* dlg = qobject_cast<COLDiscoveryDlg*>(w);
             if (!dlg)
                 return;
+            auto listed = [&] {
+                std::ostringstream out;
+                for (int i = 0; i < dlg->m_listDevices->topLevelItemCount(); ++i) {
+                    QTreeWidgetItem* item = dlg->m_listDevices->topLevelItem(i);
+                    for (int c = 0; c < 4; ++c)
+                        out << (c ? "\t" : "") << item->text(c).toStdString();
+                    out << "\n";
+                }
+                return out.str();
+            };
             scanEnded = apptest::WaitUntil([&] { return dlg->m_btnRefresh->isEnabled(); },
                                            std::chrono::seconds(20));
-            std::ostringstream out;
-            for (int i = 0; i < dlg->m_listDevices->topLevelItemCount(); ++i) {
-                QTreeWidgetItem* item = dlg->m_listDevices->topLevelItem(i);
-                for (int c = 0; c < 4; ++c)
-                    out << (c ? "\t" : "") << item->text(c).toStdString();
-                out << "\n";
-            }
-            rows = out.str();
+            rows = listed();
+            // Refresh pressed right after the scan lists everything again.
+            dlg->m_btnRefresh->click();
+            refreshEnded = !dlg->m_btnRefresh->isEnabled() &&
+                           apptest::WaitUntil([&] { return dlg->m_btnRefresh->isEnabled(); },
+                                              std::chrono::seconds(20));
+            refreshedRows = listed();
 
             // The test runs as root: the dialog must still leave its thread without privilege.
             cap_t caps = cap_get_proc();
@@ -62,6 +71,8 @@ TEST(OLDiscoveryEndToEndTest, TheFirstScanListsEveryDeviceWithMacTypeAndBuild) {
     EXPECT_TRUE(scanEnded);
     EXPECT_FALSE(uiThreadHoldsNetRaw);
     EXPECT_EQ(rows, std::string(expected) + "\n");
+    EXPECT_TRUE(refreshEnded);
+    EXPECT_EQ(refreshedRows, rows);
     EXPECT_FALSE(std::filesystem::exists(dir.File("debug.log")))
         << testsupport::ReadFileBytes(dir.File("debug.log"));
 }

@@ -480,44 +480,88 @@ TEST_F(ScanThreadTest, BurstIsReadAheadBeforeAnyAddressIsResolved) {
     EXPECT_EQ(texts[i + 1], "Found 1200 Orvalink(s)");
 }
 
-TEST_F(ScanThreadTest, RepliesTakenFromTheBacklogRestartTheQuietWait) {
-    // Three replies at once, each resolution costing 0.6 s; the fourth comes 0.7 s after the
-    // last of them was handled (2.6 s after the request), so it still belongs to this scan.
-    m_net->SetResolveCost(600ms);
-    for (const char* ip : {"10.0.0.1", "10.0.0.2", "10.0.0.3"})
-        m_net->QueuePacket(MakeReply(ip, "", 100ms));
-    m_net->QueuePacket(MakeReply("10.0.0.4", "", 2600ms));
+TEST_F(ScanThreadTest, UnresolvedRepliersShareOneSecondAndEveryReplyIsReported) {
+    // A device in the neighbour table, five addresses that never answer a probe (one of them
+    // answering the scan twice), one answering a probe in 0.3 s and one too late at 1.5 s.
+    m_net->SetHardwareAddress("10.0.0.1", {2, 0, 0, 0, 0, 1});
+    std::vector<FakePacket> replies;
+    for (const char* ip : {"10.0.0.11", "10.0.0.12", "10.0.0.13", "10.0.0.14", "10.0.0.15"}) {
+        m_net->SetUnanswering(ip);
+        replies.push_back(MakeReply(ip, "type:X\n", 5ms));
+    }
+    m_net->SetProbeAnswer("10.0.0.20", {2, 0, 0, 0, 0, 0x20}, 300ms);
+    m_net->SetProbeAnswer("10.0.0.21", {2, 0, 0, 0, 0, 0x21}, 1500ms);
+    replies.push_back(MakeReply("10.0.0.1", "type:OL\n", 15ms));
+    replies.push_back(MakeReply("10.0.0.20", "", 20ms));
+    replies.push_back(MakeReply("10.0.0.21", "", 20ms));
+    replies.push_back(MakeReply("10.0.0.11", "type:X\n", 30ms));
+    m_net->SetRepliesOnBroadcast(replies);
+    const std::vector<Device> expected = {
+        {"10.0.0.1", "02:00:00:00:00:01", "OL", "n/a"},  // known at once
+        {"10.0.0.11", "n/a", "X", "n/a"}, {"10.0.0.12", "n/a", "X", "n/a"},
+        {"10.0.0.13", "n/a", "X", "n/a"}, {"10.0.0.14", "n/a", "X", "n/a"},
+        {"10.0.0.15", "n/a", "X", "n/a"}, {"10.0.0.20", "02:00:00:00:00:20", "n/a", "n/a"},
+        {"10.0.0.21", "n/a", "n/a", "n/a"}, {"10.0.0.11", "n/a", "X", "n/a"},
+    };
     auto thread = Started();
-    ScanAndWait(*thread);
+    for (std::size_t scan = 1; scan <= 2; ++scan) {
+        const auto start = m_net->Elapsed();
+        ScanAndWait(*thread, 1);
+        std::vector<Device> devices;
+        EXPECT_EQ(TakeSequence(&devices), "AAAAAAAAAD") << "scan " << scan;
+        EXPECT_EQ(devices, expected) << "scan " << scan;
+        // The probes left early, one per address, and had most of a second by the end of the
+        // quiet wait: only the short grace is added for the answers still missing.
+        EXPECT_EQ(m_net->Elapsed() - start, 30ms + 1000001us + 250ms) << "scan " << scan;
+        ASSERT_EQ(m_net->Probes().size(), scan);
+        EXPECT_EQ(m_net->Probes().back().budget, 250ms);
+        EXPECT_EQ(m_net->Probes().back().addrs.size(), 8u);
+        std::vector<FakeSocketLayer::ProbeSent> sent = m_net->ProbesSent();
+        ASSERT_EQ(sent.size(), 7 * scan);
+        // Together, in the first lull of 20 ms after the replies.
+        EXPECT_EQ(sent[7 * scan - 7].at - start, 50ms);
+        EXPECT_EQ(sent[7 * scan - 1].at - start, 50ms);
+    }
     ASSERT_TRUE(thread->Stop());
-    EXPECT_EQ(TakeDevices().size(), 4u);
-    EXPECT_TRUE(m_log.Contains("Found 4 Orvalink(s)"));
+    // Each device's lines stay together and in their order; the probes come after the wait.
+    std::vector<LogLine> lines = m_log.Lines();
+    long late = m_log.IndexOf("IP: 10.0.0.21");
+    ASSERT_GE(late, 0);
+    EXPECT_GT(late, m_log.IndexOf("select() timed out without getting a response"));
+    EXPECT_EQ(lines[late + 1], Debug("No extra data received"));
+    EXPECT_EQ(lines[late + 2], Info("Wrong Subnet"));
+    long found = m_log.IndexOf("IP: 10.0.0.20");
+    EXPECT_EQ(lines[found + 2], Info("MAC: 02:00:00:00:00:20"));
+    EXPECT_EQ(m_log.CountOf("Found 9 Orvalink(s)"), 2u);
 }
 
-TEST_F(ScanThreadTest, SlowResolutionsCannotStretchTheTimeLimit) {
-    // Twelve replies at once, each resolution costing 0.6 s: the scan stops taking them at its
-    // 5 s limit, and the next scan reports the ones left over before anything new.
-    m_net->SetResolveCost(600ms);
-    std::vector<Device> expected;
-    for (int i = 1; i <= 12; ++i) {
-        std::string ip = "10.0.0." + std::to_string(i);
-        m_net->QueuePacket(MakeReply(ip.c_str(), "", 100ms));
-        expected.push_back(Device{ip, "n/a", "n/a", "n/a"});
+TEST_F(ScanThreadTest, RepliesReadInAScanAreReportedInItEvenPastTheTimeLimit) {
+    // Each lookup takes 1.5 s of the 5 s limit, and the last replies still wait for their
+    // probes when the limit comes: every reply read in the scan is reported in it, and the
+    // next scan reports only its own.
+    m_net->SetResolveCost(1500ms);
+    const char* ips[] = {"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4"};
+    for (int i = 0; i < 4; ++i) {
+        m_net->SetUnanswering(ips[i]);
+        m_net->QueuePacket(MakeReply(ips[i], "", 100ms + i * 1400ms));
     }
     auto thread = Started();
     ScanAndWait(*thread);
-    // The limit may be passed by the one resolution that began before it, no more.
-    EXPECT_LE(m_net->Elapsed(), 5600ms);
-    EXPECT_EQ(TakeDevices(), std::vector<Device>(expected.begin(), expected.begin() + 9));
+    std::vector<Device> devices = TakeDevices();
+    ASSERT_EQ(devices.size(), 4u);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(devices[i], (Device{ips[i], "n/a", "n/a", "n/a"}));
     std::vector<LogLine> tail = m_log.LinesFrom("Scan time limit reached");
-    ASSERT_GE(tail.size(), 2u);
-    EXPECT_EQ(tail[1], Info("Found 9 Orvalink(s)"));
+    ASSERT_GE(tail.size(), 1u);
+    EXPECT_EQ(m_log.CountOf("Found 4 Orvalink(s)"), 1u);
+    // Bounded: the limit, the lookup under way when it came, then the one second of probes.
+    EXPECT_LE(m_net->Elapsed(), 5s + 1500ms + 1s);
 
+    m_net->SetResolveCost(0ms);
     ScanAndWait(*thread, 1);
     ASSERT_TRUE(thread->Stop());
-    EXPECT_EQ(TakeDevices(), std::vector<Device>(expected.begin() + 9, expected.end()));
-    EXPECT_TRUE(m_log.Contains("Found 3 Orvalink(s)"));
-    EXPECT_EQ(m_net->Sends().size(), 2u);
+    EXPECT_EQ(TakeSequence(), "D");
+    EXPECT_EQ(m_log.CountOf("Found no Orvalinks"), 1u);
 }
 
 // ---------------------------------------------------------------- locate

@@ -278,26 +278,73 @@ TEST(LinuxSocketLayer, PreparedSocketsLeaveNoThreadPrivileged)
                                          "12: right forgotten, 13: no prepared socket, 14: second open";
 }
 
-TEST(LinuxSocketLayer, BroadcastLeavesEveryInterfaceWithoutDefaultRoute)
+// The next IPv4 frame seen on v1 within the bound: its destination hardware address and the
+// IPv4 packet, or an empty packet.
+std::vector<std::uint8_t> NextIpFrame(int fd, std::uint8_t destination[6])
+{
+    for (;;) {
+        pollfd pfd{fd, POLLIN, 0};
+        if (::poll(&pfd, 1, 2000) <= 0)
+            return {};
+        std::uint8_t frame[2048];
+        ssize_t n = ::recv(fd, frame, sizeof frame, 0);
+        if (n >= 34 && frame[12] == 0x08 && frame[13] == 0x00 && frame[23] == 1) {
+            std::memcpy(destination, frame, 6);
+            return std::vector<std::uint8_t>(frame + 14, frame + n);
+        }
+    }
+}
+
+int OpenWireIpSocket()
+{
+    int fd = ::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_IP));
+    sockaddr_ll addr{};
+    addr.sll_family = AF_PACKET;
+    addr.sll_protocol = htons(ETH_P_IP);
+    addr.sll_ifindex = static_cast<int>(if_nametoindex("v1"));
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    return fd;
+}
+
+TEST(LinuxSocketLayer, RequestsLeaveAsWholeFramesWithTheKernelsHeader)
 {
     REQUIRE_NAMESPACE();
     CLinuxSocketLayer layer;
     int sock = OpenOnOwnThread(layer);
     ASSERT_GT(sock, 0);
     ASSERT_TRUE(layer.EnableBroadcast(sock));
+    int wire = OpenWireIpSocket();
+    ASSERT_GE(wire, 0);
     const std::uint8_t discover[8] = {0x0A, 0x4A, 0xF6, 0xAE, 0xFE, 0xE4, 0x00, 0x22};
-    // The namespace has no default route: a plain sendto to 255.255.255.255 would fail.
+    // No default route and no neighbour entry for the broadcast: the frame goes out anyway.
+    ASSERT_EQ(std::system("ip neigh flush nud noarp dev v0 2>/dev/null; true"), 0);
     ASSERT_TRUE(layer.SendBroadcast(sock, discover, sizeof discover));
-    // The host sees its own broadcast, as it went out of v0.
-    std::uint8_t buffer[2048];
-    ReceivedPacket packet;
-    bool seen = false;
-    while (!seen && layer.WaitReadable(sock, std::chrono::seconds(2)) == 1) {
-        ASSERT_TRUE(layer.Receive(sock, buffer, sizeof buffer, packet));
-        seen = packet.length == 28 && std::memcmp(buffer + 20, discover, 8) == 0;
-    }
-    EXPECT_TRUE(seen);
-    EXPECT_EQ(packet.sourceAddr, Ip("10.9.0.1"));
+    std::uint8_t destination[6];
+    std::vector<std::uint8_t> packet = NextIpFrame(wire, destination);
+    const std::uint8_t everyone[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    ASSERT_EQ(packet.size(), 28u);
+    EXPECT_EQ(std::memcmp(destination, everyone, 6), 0);
+    // 45 00 001C, any id, DF, TTL 64, ICMP, checksum, 10.9.0.1 -> 255.255.255.255, the request.
+    const std::uint8_t header[20] = {0x45, 0, 0, 28, 0, 0, 0x40, 0, 64, 1, 0, 0, 10, 9, 0, 1, 255, 255, 255, 255};
+    EXPECT_EQ(std::memcmp(packet.data(), header, 4), 0);
+    EXPECT_EQ(std::memcmp(packet.data() + 6, header + 6, 4), 0);
+    EXPECT_EQ(std::memcmp(packet.data() + 12, header + 12, 8), 0);
+    std::uint32_t sum = 0;
+    for (int i = 0; i < 20; i += 2)
+        sum += std::uint32_t(packet[i]) << 8 | packet[i + 1];
+    while (sum >> 16)
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    EXPECT_EQ(sum, 0xFFFFu) << "IPv4 header checksum";
+    EXPECT_EQ(std::memcmp(packet.data() + 20, discover, 8), 0);
+
+    // A unicast request goes to the neighbour's hardware address from the table.
+    ASSERT_TRUE(layer.SendTo(sock, Ip("10.9.0.7"), discover, sizeof discover));
+    packet = NextIpFrame(wire, destination);
+    ASSERT_EQ(packet.size(), 28u);
+    const std::uint8_t seven[6] = {0x02, 0, 0, 0, 0, 0x07};
+    EXPECT_EQ(std::memcmp(destination, seven, 6), 0);
+    EXPECT_EQ(packet[19], 7);
+    ::close(wire);
     layer.Close(sock);
 }
 

@@ -202,6 +202,59 @@ TEST(NetlinkNeigh, RequestAndReply)
     EXPECT_EQ(error, ENOENT);
 }
 
+TEST(NetlinkNeigh, DumpCollectsEveryEntryUntilItsEnd)
+{
+    auto dump = BuildDumpNeighRequest(21);
+    nlmsghdr hdr;
+    std::memcpy(&hdr, dump.data(), sizeof hdr);
+    EXPECT_EQ(hdr.nlmsg_flags, NLM_F_REQUEST | NLM_F_DUMP);
+
+    ndmsg body{};
+    body.ndm_family = AF_INET;
+    body.ndm_ifindex = 3;
+    body.ndm_state = NUD_REACHABLE;
+    const std::uint8_t mac[6] = {0x02, 0, 0, 0, 0, 0x07};
+    std::uint32_t first = Ip("10.0.0.7"), second = Ip("10.0.0.8");
+    auto one = Reply(RTM_NEWNEIGH, 21, &body, sizeof body).Attr(NDA_DST, &first, 4).Attr(NDA_LLADDR, mac, 6).Bytes();
+    auto two = Reply(RTM_NEWNEIGH, 21, &body, sizeof body).Attr(NDA_DST, &second, 4).Bytes();
+    auto stale = Reply(RTM_NEWNEIGH, 20, &body, sizeof body).Attr(NDA_DST, &second, 4).Bytes();  // an older request's
+    int done = 0;
+    auto end = Reply(NLMSG_DONE, 21, &done, sizeof done).Bytes();
+
+    // One datagram without the end, then the end: entries gather until NLMSG_DONE.
+    std::vector<std::uint8_t> part = one;
+    part.insert(part.end(), stale.begin(), stale.end());
+    part.insert(part.end(), two.begin(), two.end());
+    std::vector<NeighInfo> entries;
+    int error = 0;
+    EXPECT_FALSE(ParseNeighDump(part.data(), part.size(), 21, entries, error));
+    EXPECT_TRUE(ParseNeighDump(end.data(), end.size(), 21, entries, error));
+    EXPECT_EQ(error, 0);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].dst, first);
+    EXPECT_EQ(entries[0].ifindex, 3);
+    EXPECT_EQ(std::memcmp(entries[0].lladdr, mac, 6), 0);
+    EXPECT_EQ(entries[1].dst, second);
+    EXPECT_EQ(entries[1].lladdrLength, 0u);
+
+    // An error ends it with its code; a cut header ends the walk without an end.
+    auto failed = ErrorReply(21, EPERM);
+    EXPECT_TRUE(ParseNeighDump(failed.data(), failed.size(), 21, entries, error));
+    EXPECT_EQ(error, EPERM);
+    EXPECT_FALSE(ParseNeighDump(end.data(), end.size() - 1, 21, entries, error));
+}
+
+TEST(Ipv4, PacketHeaderAsTheKernelWritesIt)
+{
+    const std::uint8_t icmp[8] = {0x0A, 0x4A, 0xF6, 0xAE, 0xFE, 0xE4, 0x00, 0x22};
+    auto packet = BuildIcmpPacket(Ip("10.9.0.1"), Ip("255.255.255.255"), 0x16C3, 64, icmp, sizeof icmp);
+    // The kernel's own broadcast of this request from 10.9.0.1, byte for byte.
+    const std::uint8_t expected[28] = {0x45, 0x00, 0x00, 0x1C, 0x16, 0xC3, 0x40, 0x00, 0x40, 0x01, 0x1A, 0x15, 10, 9,
+                                       0,    1,    255,  255,  255,  255,  0x0A, 0x4A, 0xF6, 0xAE, 0xFE, 0xE4, 0x00, 0x22};
+    ASSERT_EQ(packet.size(), sizeof expected);
+    EXPECT_EQ(std::memcmp(packet.data(), expected, sizeof expected), 0);
+}
+
 TEST(NetlinkNeigh, StatesWithAValidAddress)
 {
     for (std::uint16_t s : {NUD_STALE, NUD_REACHABLE, NUD_DELAY, NUD_PROBE, NUD_PERMANENT, NUD_NOARP})

@@ -106,6 +106,51 @@ case_no_neighbour() {
 10.77.1.6${T}02:00:0A:4D:01:06${T}OL-Quiet${T}2" "$out"
 }
 
+case_full_table() {
+    # The kernel's neighbour table (gc_thresh3 entries, shared by every namespace) is filled by
+    # a second device namespace whose devices all ask for the host's address; the discover
+    # request, the replies' hardware addresses and the next scans must not depend on it.
+    local limit
+    limit=$(cat /proc/sys/net/ipv4/neigh/default/gc_thresh3)
+    [ "$limit" -le 4096 ] || { echo "SKIP: gc_thresh3 is $limit, too large to fill in a test" >&2; exit 77; }
+    local fillers=$((limit + 100))
+    netns_add_segment dev2 || exit 1
+    # Standard advertisements: the scan ignores them, but each filler asked for our address first.
+    netns_add_devices_in dev2 10.77.16.1 "$fillers" --unmarked || exit 1
+    netns_add_devices 10.77.1.1 3 --type "OL-Full" --build 5 || exit 1
+    local expected="10.77.1.1${T}02:00:0A:4D:01:01${T}OL-Full${T}5
+10.77.1.2${T}02:00:0A:4D:01:02${T}OL-Full${T}5
+10.77.1.3${T}02:00:0A:4D:01:03${T}OL-Full${T}5"
+    local run
+    for run in 1 2 3; do
+        scan
+        expect_eq "scan $run with a full neighbour table" "$expected" "$out"
+    done
+    local entries
+    entries=$(netns_host ip -4 neigh show | grep -c .)
+    [ "$entries" -lt "$fillers" ] || { echo "SKIP: the neighbour table never filled ($entries entries)" >&2; exit 77; }
+    netns_host ip neigh flush all >/dev/null 2>&1
+}
+
+case_unanswering_repliers() {
+    # Five addresses answer the scan but never ARP; they must not cost the real device its
+    # place or its hardware address, in any scan.
+    netns_add_devices 10.77.1.50 5 --type "OL-Ghost" --build 0 --no-arp || exit 1
+    netns_add_devices 10.77.1.60 1 --type "OL-Real" --build 6 --delay 10 || exit 1
+    local expected="" i
+    for i in 50 51 52 53 54; do
+        expected+="10.77.1.$i${T}n/a${T}OL-Ghost${T}0"$'\n'
+    done
+    expected+="10.77.1.60${T}02:00:0A:4D:01:3C${T}OL-Real${T}6"
+    local run
+    for run in 1 2; do
+        scan
+        expect_eq "scan $run with unanswering repliers" "$expected" "$out"
+        ! log_has "Scan time limit reached" || fail "scan $run ran into its time limit"
+        [ "$(grep -c "Wrong Subnet" "$log")" -eq 5 ] || fail "scan $run: not five unresolved"
+    done
+}
+
 case_locate() {
     local record="$NETNS_TMP/record"
     mkfifo "$record"

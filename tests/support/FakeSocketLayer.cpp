@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -87,6 +88,17 @@ void FakeSocketLayer::SetHardwareAddress(const char* addr, std::vector<std::uint
     m_hardware[Ipv4(addr)] = std::move(mac);
 }
 
+void FakeSocketLayer::SetProbeAnswer(const char* addr, std::vector<std::uint8_t> mac,
+                                     std::chrono::microseconds delay) {
+    std::lock_guard lock(m_mutex);
+    m_onLink[Ipv4(addr)] = ProbeAnswer{std::move(mac), true, delay};
+}
+
+void FakeSocketLayer::SetUnanswering(const char* addr) {
+    std::lock_guard lock(m_mutex);
+    m_onLink[Ipv4(addr)] = ProbeAnswer{};
+}
+
 void FakeSocketLayer::SetResolveCost(std::chrono::microseconds cost) {
     std::lock_guard lock(m_mutex);
     m_resolveCost = cost;
@@ -143,6 +155,16 @@ std::vector<FakeSocketLayer::Sent> FakeSocketLayer::Sends() {
 std::vector<FakeSocketLayer::ResolveCall> FakeSocketLayer::Resolves() {
     std::lock_guard lock(m_mutex);
     return m_resolves;
+}
+
+std::vector<FakeSocketLayer::ProbeCall> FakeSocketLayer::Probes() {
+    std::lock_guard lock(m_mutex);
+    return m_probes;
+}
+
+std::vector<FakeSocketLayer::ProbeSent> FakeSocketLayer::ProbesSent() {
+    std::lock_guard lock(m_mutex);
+    return m_probesSent;
 }
 
 int FakeSocketLayer::Opened() {
@@ -291,35 +313,87 @@ bool FakeSocketLayer::HasPending(int) {
     return NextArrival(when) && when <= m_now;
 }
 
-int FakeSocketLayer::ResolveHardwareAddress(std::uint32_t addr, int ifindex, std::uint8_t* mac,
-                                            unsigned* length) {
+namespace {
+
+void Settle(HardwareRequest& request, const std::vector<std::uint8_t>& mac) {
+    std::size_t n = std::min<std::size_t>(mac.size(), request.length);
+    if (n > 0)
+        std::memcpy(request.mac, mac.data(), n);
+    request.length = static_cast<unsigned>(n);
+    request.state = HardwareState::Resolved;
+}
+
+}  // namespace
+
+void FakeSocketLayer::LookupHardwareAddresses(std::vector<HardwareRequest>& requests) {
     std::function<void(std::uint32_t)> hook;
     {
         std::lock_guard lock(m_mutex);
-        ResolveCall call;
-        call.addr = addr;
-        call.ifindex = ifindex;
-        call.lengthIn = *length;
-        call.bufferIn.assign(mac, mac + 8);
-        m_resolves.push_back(std::move(call));
+        for (const HardwareRequest& request : requests) {
+            ResolveCall call;
+            call.addr = request.addr;
+            call.ifindex = request.ifindex;
+            call.lengthIn = request.length;
+            call.bufferIn.assign(request.mac, request.mac + 8);
+            m_resolves.push_back(std::move(call));
+        }
         m_now += m_resolveCost;
         hook = m_resolveHook;
     }
-    if (hook)
-        hook(addr);
+    if (hook && !requests.empty())
+        hook(requests.front().addr);
     std::lock_guard lock(m_mutex);
-    auto it = m_hardware.find(addr);
-    if (it == m_hardware.end()) {
-        Fail(EHOSTUNREACH);
-        return 1;
+    for (HardwareRequest& request : requests) {
+        if (request.state != HardwareState::Pending)
+            continue;
+        auto known = m_hardware.find(request.addr);
+        if (known != m_hardware.end())
+            Settle(request, known->second);
+        else if (m_onLink.count(request.addr))
+            request.probeIfindex = request.ifindex ? request.ifindex : 1;
+        else
+            request.state = HardwareState::Failed;
     }
-    std::size_t n = it->second.size();
-    if (n > *length)
-        n = *length;
-    if (n > 0)
-        std::memcpy(mac, it->second.data(), n);
-    *length = static_cast<unsigned>(n);
-    return 0;
+}
+
+void FakeSocketLayer::SendProbes(const std::vector<HardwareRequest>& requests) {
+    std::lock_guard lock(m_mutex);
+    for (const HardwareRequest& request : requests) {
+        if (request.state != HardwareState::Pending || m_asked.count(request.addr))
+            continue;
+        m_asked[request.addr] = m_now;
+        m_probesSent.push_back(ProbeSent{
+            request.addr, std::chrono::duration_cast<std::chrono::microseconds>(m_now - m_start)});
+    }
+}
+
+void FakeSocketLayer::ProbeHardwareAddresses(std::vector<HardwareRequest>& requests,
+                                             Clock::time_point deadline) {
+    std::lock_guard lock(m_mutex);
+    ProbeCall call;
+    call.budget = std::chrono::duration_cast<std::chrono::microseconds>(deadline - m_now);
+    // Every answer arrives its delay after the address was first asked; the call lasts until
+    // the last answer it waits for, or the deadline when one never comes in time.
+    Clock::time_point end = m_now;
+    for (HardwareRequest& request : requests) {
+        if (request.state != HardwareState::Pending)
+            continue;
+        call.addrs.push_back(request.addr);
+        auto asked = m_asked.find(request.addr);
+        Clock::time_point askedAt = asked != m_asked.end() ? asked->second : m_now;
+        auto it = m_onLink.find(request.addr);
+        if (it == m_onLink.end() || !it->second.answers || askedAt + it->second.delay > deadline) {
+            request.state = HardwareState::Failed;
+            end = deadline;
+            continue;
+        }
+        Settle(request, it->second.mac);
+        end = std::max(end, askedAt + it->second.delay);
+    }
+    for (std::uint32_t addr : call.addrs)
+        m_asked.erase(addr);
+    m_probes.push_back(std::move(call));
+    m_now = std::max(m_now, end);
 }
 
 void FakeSocketLayer::Close(int) {

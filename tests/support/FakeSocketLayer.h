@@ -44,6 +44,14 @@ public:
         std::uint32_t addr = 0;  // network byte order; 0 for the broadcast
         std::vector<std::uint8_t> bytes;
     };
+    struct ProbeCall {
+        std::vector<std::uint32_t> addrs;  // the Pending addresses, in request order
+        std::chrono::microseconds budget{0};  // from the call to its deadline
+    };
+    struct ProbeSent {
+        std::uint32_t addr = 0;
+        std::chrono::microseconds at{0};  // fake time since construction
+    };
     struct ResolveCall {
         std::uint32_t addr = 0;
         int ifindex = 0;
@@ -60,11 +68,16 @@ public:
     // Endless traffic: a copy of packet arrives every interval from now on, until StopFlood.
     void SetFlood(std::chrono::microseconds interval, FakePacket packet);
     void StopFlood();
-    // Resolution of addr succeeds with these bytes (possibly none); unknown addresses fail.
+    // The neighbour table knows addr with these bytes (possibly none); unknown addresses are
+    // off the local subnet and fail at the lookup.
     void SetHardwareAddress(const char* addr, std::vector<std::uint8_t> mac);
-    // Fake time each resolution takes.
+    // addr is on the local subnet but not in the table; a probe is answered after delay.
+    void SetProbeAnswer(const char* addr, std::vector<std::uint8_t> mac, std::chrono::microseconds delay);
+    // addr is on the local subnet, not in the table, and never answers a probe.
+    void SetUnanswering(const char* addr);
+    // Fake time each lookup call takes.
     void SetResolveCost(std::chrono::microseconds cost);
-    // Called inside each resolution with no lock held, e.g. to let more packets arrive.
+    // Called inside each lookup call with no lock held, e.g. to let more packets arrive.
     void SetResolveHook(std::function<void(std::uint32_t addr)> hook);
 
     // ---- failures (an errno value, 0 for none) ----
@@ -82,7 +95,11 @@ public:
 
     // ---- observation ----
     std::vector<Sent> Sends();
+    // One entry per request handed to a lookup.
     std::vector<ResolveCall> Resolves();
+    std::vector<ProbeCall> Probes();
+    // One entry per address asked, in order (not counting the repeats inside a probe call).
+    std::vector<ProbeSent> ProbesSent();
     int Opened();
     int Closed();
     // True once the socket has been closed (within the real-time bound).
@@ -101,8 +118,10 @@ public:
     int WaitReadable(int sock, std::chrono::microseconds timeout) override;
     bool Receive(int sock, void* buffer, std::size_t capacity, ReceivedPacket& packet) override;
     bool HasPending(int sock) override;
-    int ResolveHardwareAddress(std::uint32_t addr, int ifindex, std::uint8_t* mac,
-                               unsigned* length) override;
+    void LookupHardwareAddresses(std::vector<HardwareRequest>& requests) override;
+    void SendProbes(const std::vector<HardwareRequest>& requests) override;
+    void ProbeHardwareAddresses(std::vector<HardwareRequest>& requests,
+                                Clock::time_point deadline) override;
     void Close(int sock) override;
     int LastError() const override;
     Clock::time_point Now() override;
@@ -125,6 +144,12 @@ private:
     Clock::time_point m_floodNext;
     FakePacket m_floodPacket;
     std::map<std::uint32_t, std::vector<std::uint8_t>> m_hardware;
+    struct ProbeAnswer {
+        std::vector<std::uint8_t> mac;
+        bool answers = false;
+        std::chrono::microseconds delay{0};
+    };
+    std::map<std::uint32_t, ProbeAnswer> m_onLink;
     std::chrono::microseconds m_resolveCost{0};
     std::function<void(std::uint32_t)> m_resolveHook;
 
@@ -140,6 +165,9 @@ private:
 
     std::vector<Sent> m_sends;
     std::vector<ResolveCall> m_resolves;
+    std::vector<ProbeCall> m_probes;
+    std::vector<ProbeSent> m_probesSent;
+    std::map<std::uint32_t, Clock::time_point> m_asked;  // address -> when its probe went out
     int m_nOpened = 0;
     int m_nClosed = 0;
     int m_nLastError = 0;

@@ -163,6 +163,11 @@ int main(int argc, char** argv)
     if (!scanner.Stop() && status == 0) {
         std::fprintf(stderr, "oldiscovery-scan: the scan worker did not stop\n");
         status = 1;
+    } else if (started && status == 0 && scanner.RequestFailed()) {
+        // The worker has ended, so its last request's outcome is final.
+        std::fprintf(stderr, "oldiscovery-scan: the %s request could not be sent%s\n",
+                     haveLocate ? "locate" : "discover", logFile.empty() ? " (see --log)" : "");
+        status = 1;
     }
     UnregisterWindow(app.m_pMainWnd.exchange(0));
 

@@ -60,6 +60,7 @@ struct Options {
     Bytes extra;
     bool marked = true;
     bool arpFirst = true;
+    bool answerArp = true;
     int delayMs = 0;
     int copies = 1;
     int prefixLength = 24;
@@ -87,6 +88,8 @@ const char kUsage[] =
     "  --duplicate            answer every discover request twice\n"
     "  --copies N             answer every discover request N times\n"
     "  --no-arp-first         answer without asking for the requester's address first\n"
+    "  --no-arp               never take part in ARP (neither ask nor answer): addresses that\n"
+    "                         answer discover requests but nobody holds\n"
     "  --gateway IP           next hop for requesters outside the device subnet\n"
     "  --prefix-length N      device subnet prefix length (default 24)\n"
     "  --record FILE|-        append every other marked solicitation, hex, one line each\n"
@@ -187,6 +190,9 @@ Options ParseOptions(int argc, char** argv)
             o.marked = false;
         } else if (a == "--no-arp-first") {
             o.arpFirst = false;
+        } else if (a == "--no-arp") {
+            o.arpFirst = false;
+            o.answerArp = false;
         } else if (a == "--delay") {
             need(i, 1);
             o.delayMs = ParseCount(argv[++i], 0, 600000, "delay");
@@ -385,7 +391,7 @@ int RunDevices(const Options& o)
                 continue;
             if (auto arp = ParseArp(buffer, n)) {
                 auto it = byIp.find(arp->targetIp);
-                if (arp->op == 1 && it != byIp.end())
+                if (arp->op == 1 && it != byIp.end() && o.answerArp)
                     SendFrame(link, BuildArpFrame(2, it->second->mac, it->second->ip, arp->senderMac, arp->senderIp));
                 continue;
             }

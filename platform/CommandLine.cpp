@@ -1,0 +1,231 @@
+#include "platform/CommandLine.h"
+
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "log/Log.h"
+
+extern char** environ;
+
+namespace {
+
+// The terminals tried when $TERMINAL names none that can be found, in this order.
+constexpr const char* kTerminals[] = {"x-terminal-emulator", "gnome-terminal", "konsole",
+                                      "xfce4-terminal", "xterm"};
+
+std::string BaseName(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool IsExecutableFile(const std::string& path, bool* exists) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0)
+        return false;
+    *exists = true;
+    return S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+// The file execve would run for this name, or empty with the reason it cannot be run.
+std::string ResolveProgram(const std::string& name, std::string* reason) {
+    bool exists = false;
+    if (name.find('/') != std::string::npos) {
+        if (IsExecutableFile(name, &exists))
+            return name;
+    } else if (!name.empty()) {
+        const char* path = std::getenv("PATH");
+        std::string dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
+        std::size_t start = 0;
+        for (;;) {
+            std::size_t end = dirs.find(':', start);
+            std::string dir = dirs.substr(start, end == std::string::npos ? end : end - start);
+            std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + name;
+            if (IsExecutableFile(candidate, &exists))
+                return candidate;
+            if (end == std::string::npos)
+                break;
+            start = end + 1;
+        }
+    }
+    *reason = exists ? "not executable" : "not found";
+    return {};
+}
+
+// Runs in the child between fork and exec: async-signal-safe calls only.
+[[noreturn]] void ExecDetached(const char* file, char* const* argv, int errorFd) {
+    setsid();  // away from this program's session, so closing it does not end the child
+    pid_t grandchild = fork();
+    if (grandchild != 0) {
+        if (grandchild < 0) {
+            int err = errno;
+            (void)!write(errorFd, &err, sizeof err);
+        }
+        _exit(0);  // the grandchild goes to init, which reaps it
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    for (int sig = 1; sig < NSIG; ++sig)
+        sigaction(sig, &dfl, nullptr);
+    // Capabilities were dropped at start; ambient ones would still pass through exec.
+    prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
+    // Raw sockets and log files stay with this program.
+    close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+    execve(file, argv, environ);
+    int err = errno;
+    (void)!write(errorFd, &err, sizeof err);
+    _exit(127);
+}
+
+bool Fail(std::string* reason, std::string text) {
+    if (reason)
+        *reason = std::move(text);
+    return false;
+}
+
+bool StartLogged(const std::string& commandLine, const std::vector<std::string>& argv,
+                 std::string* reason) {
+    std::string why;
+    if (StartDetached(argv, &why))
+        return true;
+    LogWrite(LOG_WARNING, "Could not start \"%s\": %s", commandLine.c_str(), why.c_str());
+    return Fail(reason, why);
+}
+
+}  // namespace
+
+std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
+    std::vector<std::string> words;
+    std::string word;
+    bool inWord = false;
+    bool quoted = false;
+    const std::size_t n = commandLine.size();
+    for (std::size_t i = 0; i < n;) {
+        char c = commandLine[i];
+        if (!quoted && (c == ' ' || c == '\t')) {
+            if (inWord)
+                words.push_back(std::move(word));
+            word.clear();
+            inWord = false;
+            ++i;
+            continue;
+        }
+        inWord = true;
+        if (c == '\\') {
+            std::size_t run = 0;
+            while (i + run < n && commandLine[i + run] == '\\')
+                ++run;
+            i += run;
+            if (i < n && commandLine[i] == '"') {
+                word.append(run / 2, '\\');
+                if (run % 2 == 1) {
+                    word += '"';
+                    ++i;
+                }
+            } else {
+                word.append(run, '\\');
+            }
+        } else if (c == '"') {
+            if (quoted && i + 1 < n && commandLine[i + 1] == '"') {
+                word += '"';
+                i += 2;
+            } else {
+                quoted = !quoted;
+                ++i;
+            }
+        } else {
+            word += c;
+            ++i;
+        }
+    }
+    if (inWord)
+        words.push_back(std::move(word));
+    return words;
+}
+
+bool StartDetached(const std::vector<std::string>& argv, std::string* reason) {
+    if (argv.empty())
+        return Fail(reason, "empty command line");
+    std::string why;
+    std::string file = ResolveProgram(argv[0], &why);
+    if (file.empty())
+        return Fail(reason, why);
+
+    // Everything the child needs is built before fork: it may not allocate afterwards.
+    std::vector<char*> args;
+    for (const std::string& arg : argv)
+        args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+
+    int errorPipe[2];
+    if (pipe2(errorPipe, O_CLOEXEC) != 0)
+        return Fail(reason, std::strerror(errno));
+    pid_t child = fork();
+    if (child == 0)
+        ExecDetached(file.c_str(), args.data(), errorPipe[1]);
+    int forkErr = errno;
+    close(errorPipe[1]);
+    if (child < 0) {
+        close(errorPipe[0]);
+        return Fail(reason, std::strerror(forkErr));
+    }
+    while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    // The pipe closes on a successful exec; an errno arrives only when exec failed.
+    int execErr = 0;
+    ssize_t got;
+    while ((got = read(errorPipe[0], &execErr, sizeof execErr)) < 0 && errno == EINTR) {
+    }
+    close(errorPipe[0]);
+    if (got == static_cast<ssize_t>(sizeof execErr))
+        return Fail(reason, std::strerror(execErr));
+    return true;
+}
+
+bool StartCommandLine(const std::string& commandLine, std::string* reason) {
+    return StartLogged(commandLine, SplitCommandLine(commandLine), reason);
+}
+
+bool StartInTerminal(const std::string& commandLine, std::string* reason) {
+    std::vector<std::string> command = SplitCommandLine(commandLine);
+    if (command.empty())
+        return StartLogged(commandLine, command, reason);
+
+    std::vector<std::string> candidates;
+    if (const char* own = std::getenv("TERMINAL"); own && *own)
+        candidates.emplace_back(own);
+    candidates.insert(candidates.end(), std::begin(kTerminals), std::end(kTerminals));
+
+    // A terminal named as the program opens its own window.
+    const std::string program = BaseName(command[0]);
+    for (const std::string& terminal : candidates) {
+        if (program == BaseName(terminal))
+            return StartLogged(commandLine, command, reason);
+    }
+
+    for (const std::string& terminal : candidates) {
+        std::string ignored;
+        if (ResolveProgram(terminal, &ignored).empty())
+            continue;
+        const std::string name = BaseName(terminal);
+        // gnome-terminal ends its options with "--"; xfce4-terminal's -e takes one string.
+        const char* runOption = name == "gnome-terminal"   ? "--"
+                                : name == "xfce4-terminal" ? "-x"
+                                                           : "-e";
+        std::vector<std::string> argv{terminal, runOption};
+        argv.insert(argv.end(), command.begin(), command.end());
+        return StartLogged(commandLine, argv, reason);
+    }
+    LogWrite(LOG_WARNING, "Could not start \"%s\": no terminal", commandLine.c_str());
+    return Fail(reason, "no terminal");
+}

@@ -1,0 +1,35 @@
+#pragma once
+// Starting the user's own programs from a command line, with no shell in between.
+#include <string>
+#include <vector>
+
+// Splits a command line into program and arguments the way a program on the original
+// desktop platform splits its own command line (blanks/tabs separate words; double quotes
+// group blanks into one word and are removed; the backslash rule written down in the header).
+//
+// The backslash rule, the same for every word including the program:
+//  - 2n backslashes followed by a double quote give n backslashes, and the quote opens or
+//    closes a quoted part;
+//  - 2n+1 backslashes followed by a double quote give n backslashes and a literal quote;
+//  - backslashes not followed by a double quote are kept as they are (so "C:\dir\" style
+//    paths and Linux file names with a backslash survive);
+//  - inside a quoted part, two double quotes in a row give one literal quote and the part
+//    stays open.
+// A quoted part with nothing in it ("") is an empty word of its own.
+std::vector<std::string> SplitCommandLine(const std::string& commandLine);
+
+// Starts argv (argv[0] looked up on PATH when it has no slash) detached, without a shell,
+// without capabilities, in the program's working directory; does not wait for it.
+// False with a short reason ("not found", "not executable", strerror text, ...) when it could
+// not be started.
+bool StartDetached(const std::vector<std::string>& argv, std::string* reason = nullptr);
+
+// Splits and starts a command line directly (a windowed program such as a browser).
+// On failure writes a Warning line to the log with the command line and the reason.
+bool StartCommandLine(const std::string& commandLine, std::string* reason = nullptr);
+
+// Splits and starts a console command line inside a terminal window ($TERMINAL, else
+// x-terminal-emulator, else the first of gnome-terminal, konsole, xfce4-terminal, xterm on
+// PATH; a program that is itself one of those terminals runs directly). On failure writes a
+// Warning line to the log with the command line and the reason ("no terminal" included).
+bool StartInTerminal(const std::string& commandLine, std::string* reason = nullptr);

@@ -64,6 +64,8 @@ public:
     void OnTelnet();
     void OnCopyIP();
     void OnLocate();
+    // A command of a menu owned by the dialog.
+    void OnCommand(unsigned id);
     // The first-column text of the row; empty when there is no such row.
     std::string GetRowIP(int row) const;
     void OpenWebBrowser(const std::string& ip);
@@ -91,8 +93,6 @@ protected:
     void customEvent(QEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
-    // A command of a menu owned by the dialog.
-    void OnCommand(unsigned id);
 
     LRESULT WindowProc(unsigned message, WPARAM wParam, LPARAM lParam);
 

@@ -366,6 +366,8 @@ void COLDiscoveryDlg::OnRclickDeviceList(const NMITEMACTIVATE* notification, LRE
         return;
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("IDR_%1").arg(IDR_CONTEXT_MENU));
+    // Not shown anywhere; it names the popup's window for tools that look for it.
+    menu.setWindowTitle(Text(resource.front().title));
     for (const MenuItem& item : resource.front().items) {
         QAction* action = menu.addAction(Text(item.text));
         action->setData(item.id);

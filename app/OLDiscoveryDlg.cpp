@@ -44,23 +44,14 @@ constexpr unsigned AUTO_REFRESH_TICKS = 10;
 // The list hands out a row's text through a buffer of 256 characters.
 constexpr std::size_t kMaxRowText = 255;
 
-enum class ControlKind { Static, ListView, DefPushButton, PushButton };
-
-struct ControlTemplate {
-    int id;
-    ControlKind kind;
-    const char* text;
-    int x, y, cx, cy;  // dialog units
-};
-
 // Template IDD_MAIN: 463 x 266 dialog units; controls in tab order.
 constexpr int kDialogWidthDlu = 463;
 constexpr int kDialogHeightDlu = 266;
 constexpr ControlTemplate kMainControls[] = {
-    {IDC_LIST_TITLE, ControlKind::Static, "<Available Orvalinks>", 7, 7, 145, 8},
+    {IDC_LIST_TITLE, ControlKind::Label, "<Available Orvalinks>", 7, 7, 145, 8},
     {IDC_DEVICE_LIST, ControlKind::ListView, "", 7, 17, 449, 210},
     {IDC_REFRESH, ControlKind::DefPushButton, "&Refresh", 7, 232, 61, 14},
-    {IDC_HINT, ControlKind::Static,
+    {IDC_HINT, ControlKind::Label,
      "Double click an entry to get to the Web interface.\nRight click on an entry to see "
      "additional connection options.",
      179, 234, 277, 25},
@@ -135,7 +126,7 @@ void COLDiscoveryDlg::CreateControls() {
     for (const ControlTemplate& item : kMainControls) {
         QWidget* control = nullptr;
         switch (item.kind) {
-        case ControlKind::Static: {
+        case ControlKind::Label: {
             auto* label = new QLabel(Text(item.text), this);
             label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
             label->setWordWrap(item.id == IDC_HINT);
@@ -176,6 +167,10 @@ void COLDiscoveryDlg::CreateControls() {
             control = button;
             break;
         }
+        case ControlKind::Edit:
+        case ControlKind::Radio:
+        case ControlKind::CheckBox:
+            continue;  // none in this template
         }
         control->setObjectName(QStringLiteral("IDC_%1").arg(item.id));
         control->setProperty("controlId", item.id);

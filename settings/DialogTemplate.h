@@ -2,6 +2,16 @@
 // What every dialog template shares: its font and the dialog units its geometry is given in.
 #include <QFont>
 
+// One control of a dialog template; each dialog keeps its controls in one table of these.
+enum class ControlKind { Label, Edit, ListView, PushButton, DefPushButton, Radio, CheckBox };
+
+struct ControlTemplate {
+    int id;
+    ControlKind kind;
+    const char* text;
+    int x, y, cx, cy;  // dialog units
+};
+
 // The templates' "MS Sans Serif" 8 point; where the face is missing the system's sans-serif
 // stands in. Pixel sizes chosen for the templates hold for text of this size.
 QFont TemplateFont();

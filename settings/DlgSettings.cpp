@@ -20,15 +20,6 @@ namespace {
 // The chooser's file name buffer holds 256 characters with the terminating zero.
 constexpr std::size_t kMaxChosenPath = 255;
 
-enum class ControlKind { Label, Edit, PushButton, DefPushButton, Radio, CheckBox };
-
-struct ControlTemplate {
-    int id;
-    ControlKind kind;
-    const char* text;
-    int x, y, cx, cy;  // dialog units
-};
-
 // Template IDD_SETTINGS: 221 x 204 dialog units; controls in tab order.
 constexpr int kDialogWidthDlu = 221;
 constexpr int kDialogHeightDlu = 204;
@@ -106,6 +97,8 @@ void CDlgSettings::CreateControls() {
             m_checkAutoRefresh = new QCheckBox(QString::fromUtf8(item.text), this);
             control = m_checkAutoRefresh;
             break;
+        case ControlKind::ListView:
+            continue;  // none in this template
         }
         if (pendingLabel && control != pendingLabel) {
             pendingLabel->setBuddy(control);

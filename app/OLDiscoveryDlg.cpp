@@ -3,6 +3,7 @@
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QFont>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QHeaderView>
 #include <QLabel>
@@ -464,15 +465,19 @@ bool COLDiscoveryDlg::eventFilter(QObject* watched, QEvent* event) {
         }
         return false;  // the list still selects the row
     }
-    if (event->type() == QEvent::ContextMenu) {
-        auto* request = static_cast<QContextMenuEvent*>(event);
-        if (request->reason() == QContextMenuEvent::Mouse) {
+    // Shift+F10 asks for the context menu as the Menu key does; the toolkit maps only the latter.
+    const bool shiftF10 = event->type() == QEvent::KeyPress && watched == m_listDevices &&
+                          static_cast<QKeyEvent*>(event)->key() == Qt::Key_F10 &&
+                          static_cast<QKeyEvent*>(event)->modifiers() == Qt::ShiftModifier;
+    if (event->type() == QEvent::ContextMenu || shiftF10) {
+        auto* request = event->type() == QEvent::ContextMenu ? static_cast<QContextMenuEvent*>(event) : nullptr;
+        if (request && request->reason() == QContextMenuEvent::Mouse) {
             if (watched != m_listDevices->viewport())
                 return false;
             notification.ptAction = request->pos();
             notification.iItem = m_listDevices->indexOfTopLevelItem(m_listDevices->itemAt(notification.ptAction));
         } else {
-            // The menu key and Shift+F10: the selected row, the menu beside its first column.
+            // From the keyboard: the selected row, the menu beside its first column.
             QList<QTreeWidgetItem*> selected = m_listDevices->selectedItems();
             if (!selected.isEmpty()) {
                 m_listDevices->scrollToItem(selected.front());

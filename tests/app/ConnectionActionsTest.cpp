@@ -104,7 +104,10 @@ protected:
         });
         QWidget* target = reason == QContextMenuEvent::Mouse ? dlg.m_listDevices->viewport() : dlg.m_listDevices;
         QContextMenuEvent request(reason, at, dlg.m_listDevices->viewport()->mapToGlobal(at));
-        QCoreApplication::sendEvent(target, &request);
+        if (reason == QContextMenuEvent::Other)
+            QTest::keyClick(dlg.m_listDevices, Qt::Key_F10, Qt::ShiftModifier);
+        else
+            QCoreApplication::sendEvent(target, &request);
         return items;
     }
 
@@ -164,12 +167,15 @@ TEST_F(ActionsTest, ContextMenuOnARowOpensAtTheClickAndActsOnThatRow) {
         EXPECT_EQ(dlg.m_nContextRow, 0);
         EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("10.0.0.5"));
 
-        // The menu key opens it for the selected row, beside that row.
+        // The menu key and Shift+F10 (sent as Other here) open it for the selected row, beside it.
         dlg.m_listDevices->setCurrentItem(dlg.m_listDevices->topLevelItem(1));
-        ContextMenu(dlg, QContextMenuEvent::Keyboard, QPoint(), "Webbrowser", &menuAt);
-        EXPECT_EQ(dlg.m_nContextRow, 1);
         const QRect row = dlg.m_listDevices->visualItemRect(dlg.m_listDevices->topLevelItem(1));
-        EXPECT_NEAR(menuAt.y(), dlg.m_listDevices->viewport()->mapToGlobal(row.bottomLeft()).y(), 2);
+        for (auto reason : {QContextMenuEvent::Keyboard, QContextMenuEvent::Other}) {
+            dlg.m_nContextRow = -1;
+            ContextMenu(dlg, reason, QPoint(), reason == QContextMenuEvent::Other ? "Webbrowser" : "", &menuAt);
+            EXPECT_EQ(dlg.m_nContextRow, 1);
+            EXPECT_NEAR(menuAt.y(), dlg.m_listDevices->viewport()->mapToGlobal(row.bottomLeft()).y(), 2);
+        }
         ContextMenu(dlg, QContextMenuEvent::Mouse, RowPoint(dlg, 1), "Locate");
         ContextMenu(dlg, QContextMenuEvent::Mouse, RowPoint(dlg, 1), "Telnet");
         EXPECT_EQ(m_terminals.WaitForRun(10s), (Words{"xterm", "-e", "telnet", "10.0.0.7"}));

@@ -1,8 +1,10 @@
 #include "app/OLDiscoveryDlg.h"
 
+#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QFont>
-#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
@@ -13,6 +15,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <vector>
 
 #include "about/VeltoAboutDlg.h"
 #include "app/OLDiscoveryApp.h"
@@ -21,9 +24,14 @@
 #include "discovery/ScanMessages.h"
 #include "discovery/ScanThread.h"
 #include "log/Log.h"
+#include "platform/CommandLine.h"
 #include "platform/Privileges.h"
+#include "platform/qt/Desktop.h"
+#include "res/Menu.h"
 #include "res/Resource.h"
 #include "res/StringTable.h"
+#include "settings/DialogTemplate.h"
+#include "settings/DlgSettings.h"
 #include "settings/Prefs.h"
 
 // Q_INIT_RESOURCE must be used outside any namespace; the icons live in a static library.
@@ -35,24 +43,17 @@ namespace {
 
 constexpr unsigned TIMER_TICK_PERIOD_MS = 1000;
 constexpr unsigned AUTO_REFRESH_TICKS = 10;
-
-enum class ControlKind { Static, ListView, DefPushButton, PushButton };
-
-struct ControlTemplate {
-    int id;
-    ControlKind kind;
-    const char* text;
-    int x, y, cx, cy;  // dialog units
-};
+// The list hands out a row's text through a buffer of 256 characters.
+constexpr std::size_t kMaxRowText = 255;
 
 // Template IDD_MAIN: 463 x 266 dialog units; controls in tab order.
 constexpr int kDialogWidthDlu = 463;
 constexpr int kDialogHeightDlu = 266;
 constexpr ControlTemplate kMainControls[] = {
-    {IDC_LIST_TITLE, ControlKind::Static, "<Available Orvalinks>", 7, 7, 145, 8},
+    {IDC_LIST_TITLE, ControlKind::Label, "<Available Orvalinks>", 7, 7, 145, 8},
     {IDC_DEVICE_LIST, ControlKind::ListView, "", 7, 17, 449, 210},
     {IDC_REFRESH, ControlKind::DefPushButton, "&Refresh", 7, 232, 61, 14},
-    {IDC_HINT, ControlKind::Static,
+    {IDC_HINT, ControlKind::Label,
      "Double click an entry to get to the Web interface.\nRight click on an entry to see "
      "additional connection options.",
      179, 234, 277, 25},
@@ -75,22 +76,6 @@ QString Text(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-// Dialog units to pixels by the font's average character width and height, as the desktop
-// dialog manager does: x * width / 4, y * height / 8.
-struct DialogUnits {
-    explicit DialogUnits(const QFont& font) {
-        QFontMetrics metrics(font);
-        static const QString alphabet =
-            QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
-        baseX = std::max(1, (metrics.horizontalAdvance(alphabet) / 26 + 1) / 2);
-        baseY = std::max(1, metrics.height());
-    }
-    int X(int dlu) const { return dlu * baseX / 4; }
-    int Y(int dlu) const { return dlu * baseY / 8; }
-    int baseX;
-    int baseY;
-};
-
 // Frees the payload of a window message that never reached its handler.
 void DisposeMessage(unsigned message, WPARAM wParam, LPARAM) {
     if (message == WM_ADD_DEVICE)
@@ -98,6 +83,20 @@ void DisposeMessage(unsigned message, WPARAM wParam, LPARAM) {
 }
 
 }  // namespace
+
+std::string MakeTelnetCommandLine(const std::string& program, const std::string& args,
+                                  const std::string& ip) {
+    if (program.empty())
+        return "telnet " + ip;
+    if (args.empty())
+        return program + " " + ip;
+    std::string argText;
+    std::size_t from = 0;
+    for (std::size_t at; (at = args.find("%1", from)) != std::string::npos; from = at + 2)
+        argText.append(args, from, at - from).append(ip);
+    argText.append(args, from);
+    return program + " " + argText;
+}
 
 COLDiscoveryDlg::COLDiscoveryDlg(QWidget* parent) : CDialogPersistent(IDD_MAIN, parent, 0) {
     InitProgramResources();
@@ -119,12 +118,8 @@ void COLDiscoveryDlg::CreateControls() {
                    Qt::WindowCloseButtonHint);
     setSizeGripEnabled(false);
 
-    // The template's font; where the face is missing the system's sans-serif stands in. The
-    // pixel column widths were chosen for text of this size.
-    QFont dialogFont(QStringLiteral("MS Sans Serif"));
-    dialogFont.setStyleHint(QFont::SansSerif);
-    dialogFont.setPointSize(8);
-    setFont(dialogFont);
+    // The pixel column widths were chosen for text of the template's font.
+    setFont(TemplateFont());
 
     const DialogUnits dlu(font());
     const int clientWidth = dlu.X(kDialogWidthDlu);
@@ -133,7 +128,7 @@ void COLDiscoveryDlg::CreateControls() {
     for (const ControlTemplate& item : kMainControls) {
         QWidget* control = nullptr;
         switch (item.kind) {
-        case ControlKind::Static: {
+        case ControlKind::Label: {
             auto* label = new QLabel(Text(item.text), this);
             label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
             label->setWordWrap(item.id == IDC_HINT);
@@ -156,6 +151,9 @@ void COLDiscoveryDlg::CreateControls() {
             list->header()->setStretchLastSection(false);
             list->header()->setSectionsMovable(false);
             list->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+            // Clicks on the rows come as the list's notifications (eventFilter).
+            list->installEventFilter(this);
+            list->viewport()->installEventFilter(this);
             m_listDevices = list;
             control = list;
             break;
@@ -171,6 +169,10 @@ void COLDiscoveryDlg::CreateControls() {
             control = button;
             break;
         }
+        case ControlKind::Edit:
+        case ControlKind::Radio:
+        case ControlKind::CheckBox:
+            continue;  // none in this template
         }
         control->setObjectName(QStringLiteral("IDC_%1").arg(item.id));
         control->setProperty("controlId", item.id);
@@ -318,7 +320,178 @@ void COLDiscoveryDlg::OnRefresh() {
         m_btnRefresh->setEnabled(true);
 }
 
-void COLDiscoveryDlg::OnSettings() {}
+void COLDiscoveryDlg::OnSettings() {
+    if (!m_pPrefs)
+        return;
+    CDlgSettings dlg(nullptr);
+    dlg.m_strTelnetPath = m_pPrefs->GetTelnetPath();
+    dlg.m_strTelnetArgs = m_pPrefs->GetTelnetArgs();
+    dlg.m_nDoubleClick = m_pPrefs->GetDoubleClickAction();
+    dlg.m_bAutoRefresh = m_pPrefs->GetAutoRefresh() ? 1 : 0;
+    if (dlg.DoModal() != IDOK)
+        return;
+    m_pPrefs->SetTelnetPath(dlg.m_strTelnetPath);
+    m_pPrefs->SetTelnetArgs(dlg.m_strTelnetArgs);
+    m_pPrefs->SetDoubleClickAction(dlg.m_nDoubleClick);
+    m_pPrefs->SetAutoRefresh(dlg.m_bAutoRefresh != 0);
+    UpdateHint();
+}
+
+void COLDiscoveryDlg::OnDblclkDeviceList(const NMITEMACTIVATE* notification, LRESULT* result) {
+    *result = 0;
+    if (notification->iItem == -1)
+        return;
+    const std::string ip = GetRowIP(notification->iItem);
+    const int action = m_pPrefs ? m_pPrefs->GetDoubleClickAction() : ACTION_BROWSER;
+    if (action == ACTION_TELNET)
+        OpenTelnet(ip);
+    else if (action == ACTION_COPYIP)
+        CopyIPToClipboard(ip);
+    else
+        OpenWebBrowser(ip);
+}
+
+void COLDiscoveryDlg::OnRclickDeviceList(const NMITEMACTIVATE* notification, LRESULT* result) {
+    *result = 0;
+    if (notification->iItem == -1)
+        return;
+    m_nContextRow = notification->iItem;
+    const QPoint screenPoint = m_listDevices->viewport()->mapToGlobal(notification->ptAction);
+
+    std::vector<MenuPopup> resource = LoadMenu(IDR_CONTEXT_MENU);
+    if (resource.empty())
+        return;
+    QMenu menu(this);
+    menu.setObjectName(QStringLiteral("IDR_%1").arg(IDR_CONTEXT_MENU));
+    // Not shown anywhere; it names the popup's window for tools that look for it.
+    menu.setWindowTitle(Text(resource.front().title));
+    for (const MenuItem& item : resource.front().items) {
+        QAction* action = menu.addAction(Text(item.text));
+        action->setData(item.id);
+    }
+    // Timer and scan results go on while the menu is open; the command runs once it has closed.
+    QAction* chosen = menu.exec(screenPoint);
+    if (chosen)
+        OnCommand(chosen->data().toUInt());
+}
+
+void COLDiscoveryDlg::OnCommand(unsigned id) {
+    switch (id) {
+    case ID_WEBBROWSER:
+        OnWebBrowser();
+        break;
+    case ID_TELNET:
+        OnTelnet();
+        break;
+    case ID_EDIT_COPY:
+        OnCopyIP();
+        break;
+    case ID_LOCATE:
+        OnLocate();
+        break;
+    default:
+        break;
+    }
+}
+
+void COLDiscoveryDlg::OnWebBrowser() {
+    const std::string ip = GetRowIP(m_nContextRow);
+    if (!ip.empty())
+        OpenWebBrowser(ip);
+}
+
+void COLDiscoveryDlg::OnTelnet() {
+    const std::string ip = GetRowIP(m_nContextRow);
+    if (!ip.empty())
+        OpenTelnet(ip);
+}
+
+void COLDiscoveryDlg::OnCopyIP() {
+    const std::string ip = GetRowIP(m_nContextRow);
+    if (!ip.empty())
+        CopyIPToClipboard(ip);
+}
+
+void COLDiscoveryDlg::OnLocate() {
+    COLDiscoveryApp* app = GetOLDiscoveryApp();
+    if (!app || !app->m_pScanThread)
+        return;
+    const std::string ip = GetRowIP(m_nContextRow);
+    if (!ip.empty())
+        app->m_pScanThread->RequestLocate(ip);
+}
+
+std::string COLDiscoveryDlg::GetRowIP(int row) const {
+    QTreeWidgetItem* item = row >= 0 ? m_listDevices->topLevelItem(row) : nullptr;
+    if (!item)
+        return {};
+    std::string text = item->text(0).toStdString();
+    if (text.size() > kMaxRowText)
+        text.resize(kMaxRowText);
+    return text;
+}
+
+void COLDiscoveryDlg::OpenWebBrowser(const std::string& ip) {
+    LogWrite(LOG_INFO, "Invoking web browser for IP %s", ip.c_str());
+    OpenUrl("http://" + ip + "/");
+}
+
+void COLDiscoveryDlg::OpenTelnet(const std::string& ip) {
+    LogWrite(LOG_INFO, "Invoking telnet for IP %s", ip.c_str());
+    std::string program, args;
+    if (m_pPrefs) {
+        program = m_pPrefs->GetTelnetPath();
+        args = m_pPrefs->GetTelnetArgs();
+    }
+    // Telnet and its kind have no window of their own here: they run in a terminal.
+    StartInTerminal(MakeTelnetCommandLine(program, args, ip));
+}
+
+void COLDiscoveryDlg::CopyIPToClipboard(const std::string& ip) {
+    SetClipboardText(ip);
+    LogWrite(LOG_INFO, "Copied IP %s to clipboard", ip.c_str());
+}
+
+bool COLDiscoveryDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (!m_listDevices || (watched != m_listDevices && watched != m_listDevices->viewport()))
+        return CDialogPersistent::eventFilter(watched, event);
+    NMITEMACTIVATE notification;
+    LRESULT result = 0;
+    if (event->type() == QEvent::MouseButtonDblClick && watched == m_listDevices->viewport()) {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton) {
+            notification.ptAction = mouse->position().toPoint();
+            notification.iItem = m_listDevices->indexOfTopLevelItem(m_listDevices->itemAt(notification.ptAction));
+            OnDblclkDeviceList(&notification, &result);
+        }
+        return false;  // the list still selects the row
+    }
+    // Shift+F10 asks for the context menu as the Menu key does; the toolkit maps only the latter.
+    const bool shiftF10 = event->type() == QEvent::KeyPress && watched == m_listDevices &&
+                          static_cast<QKeyEvent*>(event)->key() == Qt::Key_F10 &&
+                          static_cast<QKeyEvent*>(event)->modifiers() == Qt::ShiftModifier;
+    if (event->type() == QEvent::ContextMenu || shiftF10) {
+        auto* request = event->type() == QEvent::ContextMenu ? static_cast<QContextMenuEvent*>(event) : nullptr;
+        if (request && request->reason() == QContextMenuEvent::Mouse) {
+            if (watched != m_listDevices->viewport())
+                return false;
+            notification.ptAction = request->pos();
+            notification.iItem = m_listDevices->indexOfTopLevelItem(m_listDevices->itemAt(notification.ptAction));
+        } else {
+            // From the keyboard: the selected row, the menu beside its first column.
+            QList<QTreeWidgetItem*> selected = m_listDevices->selectedItems();
+            if (!selected.isEmpty()) {
+                m_listDevices->scrollToItem(selected.front());
+                const QRect rect = m_listDevices->visualItemRect(selected.front());
+                notification.iItem = m_listDevices->indexOfTopLevelItem(selected.front());
+                notification.ptAction = QPoint(rect.left() + rect.height(), rect.bottom());
+            }
+        }
+        OnRclickDeviceList(&notification, &result);
+        return true;
+    }
+    return CDialogPersistent::eventFilter(watched, event);
+}
 
 void COLDiscoveryDlg::OnTimer(unsigned) {
     ++m_nTicks;

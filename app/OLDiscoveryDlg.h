@@ -8,6 +8,7 @@
 #include "settings/DialogPersistent.h"
 
 #include <QIcon>
+#include <QPoint>
 
 class CPrefs;
 class QAction;
@@ -20,6 +21,19 @@ class QTreeWidget;
 // Window commands of the system menu (the low four bits are the system's own).
 constexpr unsigned SC_MINIMIZE = 0xF020;
 constexpr unsigned SC_CLOSE = 0xF060;
+
+// What the device list tells the dialog about a click: the row hit (-1 for none) and the point
+// in the list's client coordinates.
+struct NMITEMACTIVATE {
+    int iItem = -1;
+    int iSubItem = 0;
+    QPoint ptAction;
+};
+
+// The command line that starts the telnet program for ip: "%1" in the arguments stands for the
+// ip, empty arguments mean the ip alone, an empty program means "telnet". Nothing is quoted.
+std::string MakeTelnetCommandLine(const std::string& program, const std::string& args,
+                                  const std::string& ip);
 
 class COLDiscoveryDlg : public CDialogPersistent {
     Q_OBJECT
@@ -41,6 +55,22 @@ public:
     virtual void OnSysCommand(unsigned command, LPARAM param);
     void UpdateHint();
     void LoadVersionText();
+
+    // The device list's double click and right click (or menu key) on a row.
+    void OnDblclkDeviceList(const NMITEMACTIVATE* notification, LRESULT* result);
+    void OnRclickDeviceList(const NMITEMACTIVATE* notification, LRESULT* result);
+    // Commands of the context menu, acting on the remembered row m_nContextRow.
+    void OnWebBrowser();
+    void OnTelnet();
+    void OnCopyIP();
+    void OnLocate();
+    // A command of a menu owned by the dialog.
+    void OnCommand(unsigned id);
+    // The first-column text of the row; empty when there is no such row.
+    std::string GetRowIP(int row) const;
+    void OpenWebBrowser(const std::string& ip);
+    void OpenTelnet(const std::string& ip);
+    void CopyIPToClipboard(const std::string& ip);
     // The window's own system menu (opened from the icon button in the top-right corner).
     QMenu* GetSystemMenu() const { return m_pSysMenu; }
 
@@ -62,6 +92,7 @@ protected:
     void OnDestroy() override;
     void customEvent(QEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     LRESULT WindowProc(unsigned message, WPARAM wParam, LPARAM lParam);
 

@@ -19,6 +19,8 @@ constexpr const char* kKept[] = {
     "LANG", "LANGUAGE", "TZ", "DBUS_SESSION_BUS_ADDRESS", "QT_QPA_PLATFORM", "QT_SCALE_FACTOR",
     "QT_SCREEN_SCALE_FACTORS", "QT_ENABLE_HIGHDPI_SCALING", "QT_SCALE_FACTOR_ROUNDING_POLICY",
     "QT_FONT_DPI", "XCURSOR_THEME", "XCURSOR_SIZE",
+    // The user's own terminal and browser; they are started later with no capability at all.
+    "TERMINAL", "BROWSER",
 };
 
 bool Kept(const std::string& name) {

@@ -17,6 +17,17 @@ constexpr int IDC_DEVICE_LIST = 1001;
 constexpr int IDC_HINT = 1009;
 constexpr int IDC_LIST_TITLE = 1010;
 
+// Controls of the Settings dialog
+constexpr int IDC_TELNET_PATH = 1003;
+constexpr int IDC_BROWSE = 1004;
+constexpr int IDC_TELNET_ARGS = 1005;
+constexpr int IDC_ACTION_BROWSER = 1006;
+constexpr int IDC_ACTION_TELNET = 1007;
+constexpr int IDC_ACTION_LABEL = 1008;
+constexpr int IDC_ACTION_COPYIP = 1009;
+constexpr int IDC_AUTO_REFRESH = 1011;
+constexpr int IDC_STATIC = -1;
+
 // System-menu command of the About item
 constexpr unsigned IDM_ABOUTBOX = 0x10;
 
@@ -50,3 +61,6 @@ constexpr unsigned IDS_NEED_LINUX = 119;
 constexpr unsigned IDS_SYSMENU_MINIMIZE = 120;
 constexpr unsigned IDS_SYSMENU_CLOSE = 121;
 constexpr unsigned IDS_SYSMENU_TIP = 122;
+// The Settings dialog's file chooser: its title and its one file type.
+constexpr unsigned IDS_SELECT_TELNET = 123;
+constexpr unsigned IDS_ALL_FILES = 124;

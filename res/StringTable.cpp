@@ -45,6 +45,9 @@ constexpr StringEntry kStrings[] = {
     {IDS_SYSMENU_MINIMIZE, "Mi&nimize"},
     {IDS_SYSMENU_CLOSE, "&Close"},
     {IDS_SYSMENU_TIP, "System menu"},
+    {IDS_SELECT_TELNET, "Select Telnet Application"},
+    // Linux programs carry no extension, so the one type lists every file.
+    {IDS_ALL_FILES, "All files (*)"},
 };
 
 }  // namespace

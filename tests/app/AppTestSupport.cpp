@@ -32,7 +32,10 @@ void CloseModal(QWidget* widget) {
 void ModalScript::Poll() {
     if (m_bBusy)
         return;
-    QWidget* modal = QApplication::activeModalWidget();
+    // A popup menu opened from a modal window is the one that waits for the user.
+    QWidget* modal = QApplication::activePopupWidget();
+    if (!modal)
+        modal = QApplication::activeModalWidget();
     if (!modal)
         return;
     if (std::chrono::steady_clock::now() > m_deadline) {
@@ -47,7 +50,7 @@ void ModalScript::Poll() {
     if (m_script)
         m_script(modal);
     m_bBusy = false;
-    if (QApplication::activeModalWidget() == modal)
+    if (QApplication::activeModalWidget() == modal || QApplication::activePopupWidget() == modal)
         CloseModal(modal);
 }
 

@@ -16,7 +16,7 @@ class QWidget;
 
 namespace apptest {
 
-// Acts at every modal window that opens while it lives: calls the script with it once, then
+// Acts at every modal window and popup menu that opens while it lives: calls the script with it once, then
 // closes it if the script left it open. Modal windows still open after the bound are closed as
 // well, so a test never blocks.
 class ModalScript : public QObject {

@@ -2,10 +2,17 @@
 // Runs only inside the test network (end-to-end.sh), which passes the expected rows.
 #include <gtest/gtest.h>
 
-#include <QTreeWidget>
 #include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/capability.h>
+#include <unistd.h>
+
+#include <QContextMenuEvent>
+#include <QMenu>
 
 #include <cstdlib>
 #include <filesystem>
@@ -18,13 +25,56 @@
 using apptest::ModalScript;
 using apptest::ScopedWorkDir;
 
-TEST(OLDiscoveryEndToEndTest, TheFirstScanAndARefreshListEveryDeviceWithMacTypeAndBuild) {
+namespace {
+
+// The next line the simulated device writes to its FIFO record, or "" after 5 s.
+std::string ReadRecordLine(int fd) {
+    std::string line;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (char c; line.empty() || line.back() != '\n';) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        pollfd pfd{fd, POLLIN, 0};
+        if (left.count() <= 0 || poll(&pfd, 1, static_cast<int>(left.count())) <= 0)
+            return "";
+        if (read(fd, &c, 1) == 1)
+            line += c;
+    }
+    line.pop_back();
+    return line;
+}
+
+// Right click on the row with this IP and "Locate" from its menu, as the user does it.
+void LocateFromContextMenu(COLDiscoveryDlg* dlg, const QString& ip) {
+    QTreeWidget* list = dlg->m_listDevices;
+    QTreeWidgetItem* row = list->findItems(ip, Qt::MatchExactly, 0).value(0);
+    ASSERT_TRUE(row);
+    ModalScript pick([](QWidget* w) {
+        auto* menu = qobject_cast<QMenu*>(w);
+        for (QAction* action : menu ? menu->actions() : QList<QAction*>()) {
+            if (action->text() == QStringLiteral("Locate"))
+                menu->setActiveAction(action);
+        }
+        QTest::keyClick(w, Qt::Key_Return);
+    });
+    const QPoint at = list->visualItemRect(row).center();
+    QContextMenuEvent click(QContextMenuEvent::Mouse, at, list->viewport()->mapToGlobal(at));
+    QCoreApplication::sendEvent(list->viewport(), &click);
+}
+
+}  // namespace
+
+TEST(OLDiscoveryEndToEndTest, TheFirstScanAndARefreshListEveryDeviceAndLocateReachesTheDevice) {
     const char* expected = std::getenv("OLD_EXPECTED_ROWS");
     if (!expected)
         GTEST_SKIP() << "run by end-to-end.sh inside the test network";
 
+    const char* recordPath = std::getenv("OLD_LOCATE_RECORD");
+    const int record = recordPath ? open(recordPath, O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
+    ASSERT_GE(record, 0) << "the locate record of 10.77.1.2";
+
     ScopedWorkDir dir;
     std::string rows, refreshedRows;
+    std::string locateRequest;
     bool scanEnded = false, refreshEnded = false;
     std::vector<std::string> seen;
     bool uiThreadHoldsNetRaw = true;
@@ -54,6 +104,8 @@ TEST(OLDiscoveryEndToEndTest, TheFirstScanAndARefreshListEveryDeviceWithMacTypeA
                            apptest::WaitUntil([&] { return dlg->m_btnRefresh->isEnabled(); },
                                               std::chrono::seconds(20));
             refreshedRows = listed();
+            LocateFromContextMenu(dlg, QStringLiteral("10.77.1.2"));
+            locateRequest = ReadRecordLine(record);
 
             // The test runs as root: the dialog must still leave its thread without privilege.
             cap_t caps = cap_get_proc();
@@ -73,6 +125,9 @@ TEST(OLDiscoveryEndToEndTest, TheFirstScanAndARefreshListEveryDeviceWithMacTypeA
     EXPECT_EQ(rows, std::string(expected) + "\n");
     EXPECT_TRUE(refreshEnded);
     EXPECT_EQ(refreshedRows, rows);
+    // The marked solicitation with "blink:30": 17 bytes, checksum included.
+    EXPECT_EQ(locateRequest, "0A 4A 8C 69 FE E4 00 22 62 6C 69 6E 6B 3A 33 30 00");
+    close(record);
     EXPECT_FALSE(std::filesystem::exists(dir.File("debug.log")))
         << testsupport::ReadFileBytes(dir.File("debug.log"));
 }

@@ -54,7 +54,7 @@ TEST_F(SecureStartTest, PathsToCodeGoAndTheSessionStaysByteForByte) {
         {"DISPLAY", ":0"},       {"XAUTHORITY", "/home/u/.Xauthority"}, {"HOME", "/home/u"},
         {"LANG", "de_DE.UTF-8"}, {"LC_ALL", ""},                        {"LC_TIME", "C"},
         {"XDG_CONFIG_HOME", "/home/u/my config"}, {"QT_QPA_PLATFORM", "xcb"},
-        {"PATH", "/usr/bin:/bin"}, {"TZ", "a=b"},
+        {"PATH", "/usr/bin:/bin"}, {"TZ", "a=b"}, {"TERMINAL", "xterm"}, {"BROWSER", "firefox"},
     };
     for (const auto& [name, value] : dropped)
         setenv(name, value, 1);

@@ -11,6 +11,10 @@ source "$here/demo-network.sh"
 test_binary=${1:?}
 
 netns_setup
+# The locate requests 10.77.1.2 receives; held open so neither side waits for the other to open.
+DEMO_LOCATE_RECORD="$NETNS_TMP/locate-record"
+mkfifo "$DEMO_LOCATE_RECORD"
+exec 3<>"$DEMO_LOCATE_RECORD"
 demo_network_add_devices || exit 1
 netns_host env QT_QPA_PLATFORM=offscreen QT_QPA_PLATFORMTHEME= \
-    OLD_EXPECTED_ROWS="$DEMO_EXPECTED_ROWS" "$test_binary"
+    OLD_EXPECTED_ROWS="$DEMO_EXPECTED_ROWS" OLD_LOCATE_RECORD="$DEMO_LOCATE_RECORD" "$test_binary"

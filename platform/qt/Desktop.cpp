@@ -1,0 +1,20 @@
+#include "platform/qt/Desktop.h"
+
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QUrl>
+
+#include "log/Log.h"
+
+bool OpenUrl(const std::string& address) {
+    if (QDesktopServices::openUrl(QUrl(QString::fromStdString(address))))
+        return true;
+    LogWrite(LOG_WARNING, "Could not open \"%s\": no program to open it", address.c_str());
+    return false;
+}
+
+void SetClipboardText(const std::string& text) {
+    if (QClipboard* clipboard = QGuiApplication::clipboard())
+        clipboard->setText(QString::fromStdString(text), QClipboard::Clipboard);
+}

@@ -1,0 +1,10 @@
+#pragma once
+// The desktop's own services: its URL opener and its clipboard.
+#include <string>
+
+// Hands the address to the desktop's opener (xdg-open, which honours $BROWSER). False, with a
+// Warning line in the log, when no opener took it.
+bool OpenUrl(const std::string& address);
+
+// Puts the text on the clipboard as plain text, exactly as given.
+void SetClipboardText(const std::string& text);

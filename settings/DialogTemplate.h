@@ -1,0 +1,27 @@
+#pragma once
+// What every dialog template shares: its font and the dialog units its geometry is given in.
+#include <QFont>
+
+// One control of a dialog template; each dialog keeps its controls in one table of these.
+enum class ControlKind { Label, Edit, ListView, PushButton, DefPushButton, Radio, CheckBox };
+
+struct ControlTemplate {
+    int id;
+    ControlKind kind;
+    const char* text;
+    int x, y, cx, cy;  // dialog units
+};
+
+// The templates' "MS Sans Serif" 8 point; where the face is missing the system's sans-serif
+// stands in. Pixel sizes chosen for the templates hold for text of this size.
+QFont TemplateFont();
+
+// Dialog units to pixels by the font's average character width and height, as the desktop
+// dialog manager does: x * width / 4, y * height / 8.
+struct DialogUnits {
+    explicit DialogUnits(const QFont& font);
+    int X(int dlu) const { return dlu * baseX / 4; }
+    int Y(int dlu) const { return dlu * baseY / 8; }
+    int baseX;
+    int baseY;
+};

@@ -1,0 +1,208 @@
+// What a user does with a listed device: double click, context menu, browser, telnet in a
+// terminal, clipboard, locate; and the Settings dialog that chooses among them.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+
+#include <QAction>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+#include <QUrl>
+
+#include "AppTestSupport.h"
+#include "FakeSocketLayer.h"
+#include "StandIn.h"
+#include "app/OLDiscoveryApp.h"
+#include "app/OLDiscoveryDlg.h"
+#include "discovery/Orvalink.h"
+#include "discovery/ScanThread.h"
+#include "res/Resource.h"
+#include "tests/discovery/LogCapture.h"
+
+using namespace std::chrono_literals;
+using apptest::ModalScript;
+using Words = std::vector<std::string>;
+
+namespace {
+
+// Takes the place of the desktop's URL opener.
+class UrlRecorder : public QObject {
+    Q_OBJECT
+public slots:
+    void open(const QUrl& url) { m_urls.push_back(url.toString().toStdString()); }
+
+public:
+    Words m_urls;
+};
+
+class ActionsTest : public testing::Test {
+protected:
+    ActionsTest() {
+        QDesktopServices::setUrlHandler(QStringLiteral("http"), &m_browser, "open");
+        m_terminals.Add("xterm");
+        QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+    }
+    ~ActionsTest() override {
+        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+        m_app->StopScanThread();
+    }
+
+    // The dialog, open, with two rows; the script runs inside its modal loop.
+    void Run(const std::function<void(COLDiscoveryDlg&)>& script) {
+        m_app->m_pScanThread = new CScanThread(m_sockets, 5000ms, 10000ms);
+        COLDiscoveryDlg dlg;
+        m_app->m_pMainWnd = dlg.GetSafeHwnd();
+        ModalScript modal([&](QWidget*) {
+            ASSERT_TRUE(apptest::WaitUntil([&] { return dlg.m_btnRefresh->isEnabled(); }));
+            for (const char* ip : {"10.0.0.7", "10.0.0.5"}) {
+                auto* record = new COrvalink;
+                record->m_strIP = ip;
+                dlg.OnAddDevice(reinterpret_cast<WPARAM>(record), 0);
+            }
+            script(dlg);
+        });
+        dlg.DoModal();
+    }
+    // The log lines of the actions, leaving out the scan thread's.
+    Words ActionLines() {
+        Words lines;
+        for (const std::string& text : m_log.Texts()) {
+            if (text.rfind("Invoking ", 0) == 0 || text.rfind("Copied ", 0) == 0)
+                lines.push_back(text);
+        }
+        return lines;
+    }
+    // Where a row of the list is, in the viewport's coordinates; below the rows for -1.
+    static QPoint RowPoint(COLDiscoveryDlg& dlg, int row) {
+        if (row < 0)
+            return QPoint(20, dlg.m_listDevices->viewport()->height() - 5);
+        return dlg.m_listDevices->visualItemRect(dlg.m_listDevices->topLevelItem(row)).center();
+    }
+    // Sends the context-menu request and picks the item with the given text (none: "").
+    Words ContextMenu(COLDiscoveryDlg& dlg, QContextMenuEvent::Reason reason, QPoint at, const char* pick,
+                      QPoint* menuAt = nullptr) {
+        Words items;
+        ModalScript popup([&](QWidget* w) {
+            auto* menu = qobject_cast<QMenu*>(w);
+            ASSERT_TRUE(menu);
+            if (menuAt)
+                *menuAt = menu->pos();
+            for (QAction* action : menu->actions()) {
+                items.push_back(action->text().toStdString());
+                if (items.back() == pick) {
+                    menu->setActiveAction(action);
+                    QTest::keyClick(menu, Qt::Key_Return);
+                }
+            }
+        });
+        QWidget* target = reason == QContextMenuEvent::Mouse ? dlg.m_listDevices->viewport() : dlg.m_listDevices;
+        QContextMenuEvent request(reason, at, dlg.m_listDevices->viewport()->mapToGlobal(at));
+        if (reason == QContextMenuEvent::Other)
+            QTest::keyClick(dlg.m_listDevices, Qt::Key_F10, Qt::ShiftModifier);
+        else
+            QCoreApplication::sendEvent(target, &request);
+        return items;
+    }
+
+    apptest::ScopedWorkDir m_dir;
+    LogCapture m_log;
+    StandInPrograms m_terminals;
+    ScopedEnv m_path{"PATH", m_terminals.Dir().c_str()};
+    ScopedEnv m_terminal{"TERMINAL", nullptr};
+    UrlRecorder m_browser;
+    std::shared_ptr<testsupport::FakeSocketLayer> m_sockets = std::make_shared<testsupport::FakeSocketLayer>();
+    std::unique_ptr<COLDiscoveryApp> m_app =
+        std::make_unique<COLDiscoveryApp>(std::make_shared<apptest::FakeProbe>(), m_sockets, "OLDiscovery");
+};
+
+TEST(TelnetCommandLineTest, BuiltFromTheTwoPreferencesWithoutQuoting) {
+    const struct {
+        const char *program, *args, *expected;
+    } cases[] = {
+        {"telnet", "%1", "telnet 10.0.0.5"},
+        {"ssh", "", "ssh 10.0.0.5"},
+        {"ssh", "-p 22 %1 # %1", "ssh -p 22 10.0.0.5 # 10.0.0.5"},
+        {"telnet", "-l admin", "telnet -l admin"},
+        {"", "-l admin %1", "telnet 10.0.0.5"},
+        {"\"/opt/my telnet\"", "\"%1\" %", "\"/opt/my telnet\" \"10.0.0.5\" %"},
+        {"t", "%%11", "t %10.0.0.51"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(MakeTelnetCommandLine(c.program, c.args, "10.0.0.5"), c.expected) << c.args;
+}
+
+TEST_F(ActionsTest, DoubleClickRunsThePreferredActionOnTheRowHit) {
+    Run([&](COLDiscoveryDlg& dlg) {
+        for (int action : {ACTION_BROWSER, 7, ACTION_TELNET, ACTION_COPYIP}) {
+            m_app->m_prefs.SetDoubleClickAction(action);
+            QTest::mouseDClick(dlg.m_listDevices->viewport(), Qt::LeftButton, {}, RowPoint(dlg, -1));
+            QTest::mouseDClick(dlg.m_listDevices->viewport(), Qt::LeftButton, {}, RowPoint(dlg, 1));
+        }
+        EXPECT_EQ(m_browser.m_urls, (Words{"http://10.0.0.7/", "http://10.0.0.7/"}));
+        EXPECT_EQ(m_terminals.WaitForRun(10s), (Words{"xterm", "-e", "telnet", "10.0.0.7"}));
+        EXPECT_EQ(QGuiApplication::clipboard()->mimeData()->data("text/plain"), QByteArray("10.0.0.7"));
+        EXPECT_EQ(ActionLines(), (Words{"Invoking web browser for IP 10.0.0.7", "Invoking web browser for IP 10.0.0.7",
+                                        "Invoking telnet for IP 10.0.0.7", "Copied IP 10.0.0.7 to clipboard"}));
+        EXPECT_EQ(dlg.m_nContextRow, -1);
+    });
+}
+
+TEST_F(ActionsTest, ContextMenuOnARowOpensAtTheClickAndActsOnThatRow) {
+    Run([&](COLDiscoveryDlg& dlg) {
+        EXPECT_EQ(ContextMenu(dlg, QContextMenuEvent::Mouse, RowPoint(dlg, -1), ""), Words{});
+        EXPECT_EQ(dlg.m_nContextRow, -1);
+
+        QPoint menuAt;
+        const QPoint click = RowPoint(dlg, 0);
+        EXPECT_EQ(ContextMenu(dlg, QContextMenuEvent::Mouse, click, "Copy IP to clipboard", &menuAt),
+                  (Words{"Webbrowser", "Telnet", "Copy IP to clipboard", "Locate"}));
+        EXPECT_EQ(menuAt, dlg.m_listDevices->viewport()->mapToGlobal(click));
+        EXPECT_EQ(dlg.m_nContextRow, 0);
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("10.0.0.5"));
+
+        // The menu key and Shift+F10 (sent as Other here) open it for the selected row, beside it.
+        dlg.m_listDevices->setCurrentItem(dlg.m_listDevices->topLevelItem(1));
+        const QRect row = dlg.m_listDevices->visualItemRect(dlg.m_listDevices->topLevelItem(1));
+        for (auto reason : {QContextMenuEvent::Keyboard, QContextMenuEvent::Other}) {
+            dlg.m_nContextRow = -1;
+            ContextMenu(dlg, reason, QPoint(), reason == QContextMenuEvent::Other ? "Webbrowser" : "", &menuAt);
+            EXPECT_EQ(dlg.m_nContextRow, 1);
+            EXPECT_NEAR(menuAt.y(), dlg.m_listDevices->viewport()->mapToGlobal(row.bottomLeft()).y(), 2);
+        }
+        ContextMenu(dlg, QContextMenuEvent::Mouse, RowPoint(dlg, 1), "Locate");
+        ContextMenu(dlg, QContextMenuEvent::Mouse, RowPoint(dlg, 1), "Telnet");
+        EXPECT_EQ(m_terminals.WaitForRun(10s), (Words{"xterm", "-e", "telnet", "10.0.0.7"}));
+        EXPECT_EQ(m_browser.m_urls, Words{"http://10.0.0.7/"});
+        EXPECT_TRUE(apptest::WaitUntil([&] {
+            auto sends = m_sockets->Sends();
+            return sends.size() == 2 && sends[1].addr == htonl(0x0A000007);
+        })) << "the locate request goes to the row's address";
+    });
+}
+
+TEST_F(ActionsTest, ARememberedRowThatIsGoneDoesNothing) {
+    Run([&](COLDiscoveryDlg& dlg) {
+        ContextMenu(dlg, QContextMenuEvent::Mouse, RowPoint(dlg, 1), "");
+        dlg.OnRefresh();  // the list is emptied under the remembered row
+        ASSERT_TRUE(apptest::WaitUntil([&] { return dlg.m_btnRefresh->isEnabled(); }));
+        const std::size_t sends = m_sockets->Sends().size();
+        for (unsigned id : {ID_WEBBROWSER, ID_TELNET, ID_EDIT_COPY, ID_LOCATE})
+            dlg.OnCommand(id);
+        EXPECT_EQ(dlg.m_nContextRow, 1);
+        EXPECT_EQ(ActionLines(), Words{});
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
+        EXPECT_EQ(m_sockets->Sends().size(), sends);
+    });
+    EXPECT_EQ(m_browser.m_urls, Words{});
+}
+
+}  // namespace
+
+#include "ConnectionActionsTest.moc"

@@ -13,6 +13,7 @@
 #include "discovery/ScanMessages.h"
 #include "discovery/ScanWorker.h"
 #include "log/Log.h"
+#include "log/LogText.h"
 #include "platform/Thread.h"
 
 namespace {
@@ -85,15 +86,27 @@ std::string ExtractValue(const std::string& text, const std::string& key) {
     return text.substr(start, end - start);
 }
 
+std::size_t ReplyHeaderLength(const std::uint8_t* packet) {
+    return (packet[0] & 0x0Fu) * 4u;
+}
+
 bool IsDiscoverReply(const std::uint8_t* packet, const ReceivedPacket& info) {
     // A datagram cut to the buffer is not judged by its first part; it is just ignored.
     if (info.truncated || info.length < CScanWorker::kReplyMinimum ||
         info.length > CScanWorker::kReceiveBuffer)
         return false;
-    if (packet[20] != 9)
+    // 0.0.0.0 is nobody's address: such a sender could be neither listed nor asked anything.
+    if (info.sourceAddr == 0)
+        return false;
+    // The ICMP message begins where the header length says: IP options make the header longer,
+    // and bytes inside them must not be read as a reply.
+    const std::size_t header = ReplyHeaderLength(packet);
+    if ((packet[0] >> 4) != 4 || header < 20 || info.length < header + kReplyIcmpMinimum)
+        return false;
+    if (packet[header] != 9)
         return false;
     std::uint32_t marker;
-    std::memcpy(&marker, packet + 32, 4);
+    std::memcpy(&marker, packet + header + 12, 4);
     return ntohl(marker) == kReplyMarker;
 }
 
@@ -245,26 +258,28 @@ void CScanWorker::AcceptReply(const std::uint8_t* data, const ReceivedPacket& in
     std::string build = "n/a";
     LogWrite(LOG_INFO, "IP: %s", ip.c_str());
 
-    std::size_t n = info.length - kReplyMinimum;
+    const std::size_t extraAt = ReplyHeaderLength(data) + kReplyIcmpMinimum;
+    std::size_t n = info.length - extraAt;
     if (n > kExtraDataMax)
         n = kExtraDataMax;
     if (n == 0) {
         LogWrite(LOG_DEBUG, "No extra data received");
     } else {
         char extra[kExtraDataMax + 1];
-        std::memcpy(extra, data + kReplyMinimum, n);
+        std::memcpy(extra, data + extraAt, n);
         extra[n] = '\0';
         std::string text(extra);  // up to the first NUL
-        LogWrite(LOG_DEBUG, "Got %d bytes extra data (%s)", static_cast<int>(n), text.c_str());
+        LogWrite(LOG_DEBUG, "Got %d bytes extra data (%s)", static_cast<int>(n),
+                 LogEscape(text).c_str());
         std::string value = ExtractValue(text, "build:");
         if (!value.empty()) {
             build = value;
-            LogWrite(LOG_INFO, "Build: %s  ", build.c_str());
+            LogWrite(LOG_INFO, "Build: %s  ", LogEscape(build).c_str());
         }
         value = ExtractValue(text, "type:");
         if (!value.empty()) {
             type = value;
-            LogWrite(LOG_INFO, "Device: %s  ", type.c_str());
+            LogWrite(LOG_INFO, "Device: %s  ", LogEscape(type).c_str());
         }
     }
 

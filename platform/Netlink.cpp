@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 namespace netlink {
@@ -67,7 +68,8 @@ ParseResult WalkReply(const void* data, std::size_t length, std::uint32_t seq, u
                     return ParseResult::NotFound;
                 int err;
                 std::memcpy(&err, payload, sizeof err);
-                errorCode = err < 0 ? -err : (err == 0 ? ENOENT : err);
+                // INT_MIN has no positive counterpart; no kernel sends it, a malformed answer might.
+                errorCode = err == INT_MIN ? EPROTO : (err < 0 ? -err : (err == 0 ? ENOENT : err));
                 return ParseResult::Error;
             }
             if (hdr.nlmsg_type == wantType && payloadLength >= bodySize) {

@@ -266,6 +266,24 @@ case_root_without_net_raw() {
     status=$?
     expect_eq "root without cap_net_raw" 1 "$status"
     case "$err" in *cap_net_raw*) ;; *) fail "message does not name cap_net_raw: $err" ;; esac
+
+    # The program: the rights check fails (its Error line, then its message box), instead of a
+    # window whose scan thread could never open its socket.
+    [ -n "${OLDISCOVERY:-}" ] || return 0
+    local dir="$NETNS_TMP/gui" program tail_pid
+    mkdir -p "$dir/config"
+    (cd "$dir" && exec env -i HOME="$dir" XDG_CONFIG_HOME="$dir/config" QT_QPA_PLATFORM=offscreen \
+        ip netns exec "$NETNS_PREFIX-host" setpriv --inh-caps=-net_raw --bounding-set=-net_raw "$OLDISCOVERY") \
+        >/dev/null 2>&1 &
+    program=$!
+    exec {lines}< <(exec timeout 30 tail -n +1 -F "$dir/debug.log" 2>/dev/null)
+    tail_pid=$!
+    grep -a -m1 -q "  Error  " <&"$lines" || fail "the program wrote no Error line within 30 s"
+    kill "$program" "$tail_pid" 2>/dev/null
+    wait "$program" 2>/dev/null
+    exec {lines}<&-
+    grep -a -q "Can't create Raw Socket" "$dir/debug.log" &&
+        fail "the program passed the rights check and started a scan thread without the right"
 }
 
 netns_setup

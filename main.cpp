@@ -1,6 +1,10 @@
 // OLDiscovery: finds Orvalink devices on the local network. Arguments are ignored.
 #include <QApplication>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 #include "app/OLDiscoveryApp.h"
 #include "app/SecureStart.h"
 #include "platform/LinuxSocketLayer.h"
@@ -8,7 +12,11 @@
 int main(int argc, char* argv[]) {
     // While this is the only thread: open the raw sockets and give up every capability, so that
     // no thread started later (the toolkit's included) holds one.
-    PrepareRawSockets();
+    if (!PrepareRawSockets()) {
+        // As ping does: a program that cannot give up its privilege does not run with it.
+        std::fprintf(stderr, "OLDiscovery: cannot drop capabilities: %s\n", std::strerror(errno));
+        return 1;
+    }
     // Started with file capabilities: nothing the caller's environment names may load into us.
     if (IsSecureExecution())
         KeepOnlySessionEnvironment();

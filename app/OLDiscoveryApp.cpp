@@ -41,12 +41,16 @@ bool COLDiscoveryApp::InitInstance() {
     LoadVersionStrings();
     SetRegistryKey(kCompanyKey);
     m_prefs.Load();
+    // A settings file the preferences could not be read from was met before the log existed.
+    const std::string profileWarning = ProfileWarning();
 
     LogOpen("debug.log");
     LogSetLevel(LOG_WARNING);
     LogWrite(LOG_DEBUG, "************************************************************");
     LogWrite(LOG_DEBUG, "Orvalink Discovery Tool (V%s, Build %s, %s) starting.", g_strVersion.c_str(),
              g_strBuild.c_str(), g_strSpecialBuild.c_str());
+    if (!profileWarning.empty())
+        LogWrite(LOG_WARNING, "%s", profileWarning.c_str());
 
     if (!CheckWindowsVersion()) {
         ReportStartupFailure(LoadString(IDS_NEED_LINUX));

@@ -20,6 +20,7 @@
 #include "about/VeltoAboutDlg.h"
 #include "app/OLDiscoveryApp.h"
 #include "app/VersionInfo.h"
+#include "discovery/DeviceText.h"
 #include "discovery/Orvalink.h"
 #include "discovery/ScanMessages.h"
 #include "discovery/ScanThread.h"
@@ -519,7 +520,8 @@ LRESULT COLDiscoveryDlg::OnAddDevice(WPARAM wParam, LPARAM) {
             low = mid + 1;
     }
     auto* row = new QTreeWidgetItem(QStringList{ip, Text(record->m_strMAC),
-                                                Text(record->m_strType), Text(record->m_strBuild)});
+                                                Text(DeviceTextUtf8(record->m_strType)),
+                                                Text(DeviceTextUtf8(record->m_strBuild))});
     m_listDevices->insertTopLevelItem(low, row);
     ++m_nRowCount;
     return 1;

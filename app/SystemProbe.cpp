@@ -1,6 +1,6 @@
 #include "app/SystemProbe.h"
 
-#include "platform/Privileges.h"
+#include "platform/LinuxSocketLayer.h"
 #include "platform/SystemVersion.h"
 
 namespace {
@@ -10,7 +10,7 @@ public:
     bool GetSystemVersion(unsigned* major, unsigned* minor) override {
         return GetKernelVersion(major, minor);
     }
-    bool HasRawSocketRights() override { return HasNetRawPermitted(); }
+    bool HasRawSocketRights() override { return RawSocketAvailable(); }
 };
 
 }  // namespace

@@ -7,7 +7,7 @@ public:
     virtual ~ISystemProbe() = default;
     // Major and minor version of the running kernel; false when the query fails.
     virtual bool GetSystemVersion(unsigned* major, unsigned* minor) = 0;
-    // True when the process may open a raw ICMP socket (root, or CAP_NET_RAW permitted).
+    // True when the raw ICMP socket opened at start-up (or, without that, the right is permitted).
     virtual bool HasRawSocketRights() = 0;
 };
 

@@ -14,6 +14,7 @@
 #include "discovery/ScanMessages.h"
 #include "discovery/ScanWorker.h"
 #include "log/Log.h"
+#include "log/LogText.h"
 #include "platform/Thread.h"
 
 namespace {
@@ -86,15 +87,27 @@ std::string ExtractValue(const std::string& text, const std::string& key) {
     return text.substr(start, end - start);
 }
 
+std::size_t ReplyHeaderLength(const std::uint8_t* packet) {
+    return (packet[0] & 0x0Fu) * 4u;
+}
+
 bool IsDiscoverReply(const std::uint8_t* packet, const ReceivedPacket& info) {
     // A datagram cut to the buffer is not judged by its first part; it is just ignored.
     if (info.truncated || info.length < CScanWorker::kReplyMinimum ||
         info.length > CScanWorker::kReceiveBuffer)
         return false;
-    if (packet[20] != 9)
+    // 0.0.0.0 is nobody's address: such a sender could be neither listed nor asked anything.
+    if (info.sourceAddr == 0)
+        return false;
+    // The ICMP message begins where the header length says: IP options make the header longer,
+    // and bytes inside them must not be read as a reply.
+    const std::size_t header = ReplyHeaderLength(packet);
+    if ((packet[0] >> 4) != 4 || header < 20 || info.length < header + kReplyIcmpMinimum)
+        return false;
+    if (packet[header] != 9)
         return false;
     std::uint32_t marker;
-    std::memcpy(&marker, packet + 32, 4);
+    std::memcpy(&marker, packet + header + 12, 4);
     return ntohl(marker) == kReplyMarker;
 }
 
@@ -241,9 +254,10 @@ void CScanWorker::Scan() {
             ++count;
             if (batch.empty())
                 batchStart = m_sockets->Now();
-            std::size_t n = std::min(info.length - kReplyMinimum, kExtraDataMax);
+            const std::size_t extraAt = ReplyHeaderLength(buffer) + kReplyIcmpMinimum;
+            std::size_t n = std::min(info.length - extraAt, kExtraDataMax);
             batch.push_back(Reply{info.sourceAddr, info.ifindex,
-                                  std::string(reinterpret_cast<const char*>(buffer) + kReplyMinimum, n)});
+                                  std::string(reinterpret_cast<const char*>(buffer) + extraAt, n)});
         } while (m_sockets->HasPending(m_socket) && m_sockets->Now() < deadline);
         if (!received) {
             const int receiveError = m_sockets->LastError();
@@ -310,16 +324,16 @@ void CScanWorker::ReportReply(const Reply& reply, const HardwareRequest& request
     } else {
         std::string text(reply.extra.c_str());  // up to the first NUL
         LogWrite(LOG_DEBUG, "Got %d bytes extra data (%s)", static_cast<int>(reply.extra.size()),
-                 text.c_str());
+                 LogEscape(text).c_str());
         std::string value = ExtractValue(text, "build:");
         if (!value.empty()) {
             build = value;
-            LogWrite(LOG_INFO, "Build: %s  ", build.c_str());
+            LogWrite(LOG_INFO, "Build: %s  ", LogEscape(build).c_str());
         }
         value = ExtractValue(text, "type:");
         if (!value.empty()) {
             type = value;
-            LogWrite(LOG_INFO, "Device: %s  ", type.c_str());
+            LogWrite(LOG_INFO, "Device: %s  ", LogEscape(type).c_str());
         }
     }
 

@@ -91,5 +91,10 @@ private:
     std::atomic<bool> m_bRequestFailed{false};
 };
 
-// True for a discover reply: long enough, ICMP type 9 and the family marker.
+// Bytes of a discover reply's ICMP part before its extra data.
+constexpr std::size_t kReplyIcmpMinimum = 16;
+// The IPv4 header length of a received packet, from its IHL field.
+std::size_t ReplyHeaderLength(const std::uint8_t* packet);
+// True for a discover reply: from a real source address, long enough, ICMP type 9 and the family
+// marker, the ICMP part read after the header as long as its length field gives it.
 bool IsDiscoverReply(const std::uint8_t* packet, const ReceivedPacket& info);

@@ -77,6 +77,12 @@ void LogWrite(int level, const char* format, ...) {
     va_end(args);
 }
 
+long LogLostLines() {
+    CLogUse use;
+    CLog* log = use.get();
+    return log ? log->GetLostLines() : 0;
+}
+
 void LogClose() {
     std::lock_guard<std::mutex> guard(g_lifeLock);
     CLog* log = g_pLog.exchange(nullptr);

@@ -13,5 +13,7 @@ void LogOpen(const char* fileName);
 void LogSetLevel(int level);
 // printf-style; does nothing without a log or below the threshold.
 void LogWrite(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// Messages that passed the threshold since LogOpen but never reached the file; 0 without a log.
+long LogLostLines();
 // Closes the file and destroys the log. Safe against late writers on other threads.
 void LogClose();

@@ -50,8 +50,10 @@ int CLogFileOps::Close(int fd) {
 }
 
 CLogFileOps& CLogFileOps::Posix() {
-    static CLogFileOps ops;
-    return ops;
+    // Never destroyed: the application object closes the log from its destructor, which runs
+    // among the static destructors, after a function-local static of this file would be gone.
+    static CLogFileOps* ops = new CLogFileOps;
+    return *ops;
 }
 
 CLogFile::CLogFile(CLogFileOps& ops) : m_ops(ops) {}
@@ -130,19 +132,20 @@ void CLogFile::Shrink() {
     WriteAll(buf.get(), got, 0);  // a failure here is discarded; the line is still written
 }
 
-void CLogFile::WriteLine(const char* text) {
+bool CLogFile::WriteLine(const char* text) {
     if (!text)
-        return;
+        return false;
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     if (!m_bOpen.load(std::memory_order_relaxed))
-        return;
+        return false;
     Shrink();
     off_t end = m_ops.Size(m_fd);
     if (end >= 0 && WriteAll(text, std::strlen(text), end))
-        return;
+        return true;
     // A file error: the line is lost. Cut off whatever part of it did reach the file so the
     // next line does not start in the middle of this one, then close; the next message reopens.
     if (end >= 0)
         m_ops.Truncate(m_fd, end);
     Close();
+    return false;
 }

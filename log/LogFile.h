@@ -46,8 +46,9 @@ public:
     // Clamped to at most MAX_SIZE_LIMIT.
     void SetMaxSize(uint32_t bytes);
     uint32_t GetMaxSize() const { return m_nMaxSize.load(std::memory_order_relaxed); }
-    // Shrinks when over the limit, then appends the text; a file error closes the file.
-    void WriteLine(const char* text);
+    // Shrinks when over the limit, then appends the text; a file error closes the file. True
+    // when the whole text reached the file.
+    bool WriteLine(const char* text);
 
 private:
     void Shrink();

@@ -40,8 +40,10 @@ void CLog::Write(int level, const char* format, va_list args) {
             m_file.SetMaxSize(FILE_MAX_SIZE);
         }
     }
-    if (!m_file.IsOpen())
+    if (!m_file.IsOpen()) {
+        m_nLostLines.fetch_add(1, std::memory_order_relaxed);
         return;
+    }
 
     char stamp[64];
     time_t now = time(nullptr);
@@ -69,5 +71,6 @@ void CLog::Write(int level, const char* format, va_list args) {
     line[end] = '\r';
     line[end + 1] = '\n';
     line[end + 2] = '\0';
-    m_file.WriteLine(line);
+    if (!m_file.WriteLine(line))
+        m_nLostLines.fetch_add(1, std::memory_order_relaxed);
 }

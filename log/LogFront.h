@@ -24,6 +24,8 @@ public:
     int GetLevel() const { return m_nLevel.load(std::memory_order_relaxed); }
     int GetOpenAttempts() const { return m_nOpenAttempts.load(std::memory_order_relaxed); }
     const std::string& GetFileName() const { return m_strFileName; }
+    // Messages that passed the threshold but did not reach the file (not opened, write error).
+    long GetLostLines() const { return m_nLostLines.load(std::memory_order_relaxed); }
     CLogFile& File() { return m_file; }
 
     static const char* LevelName(int level);
@@ -31,6 +33,7 @@ public:
 private:
     std::atomic<int> m_nLevel{0};
     std::atomic<int> m_nOpenAttempts{0};
+    std::atomic<long> m_nLostLines{0};
     std::string m_strFileName;
     CLogFile m_file;
 };

@@ -24,6 +24,7 @@
 #include <set>
 #include <unordered_map>
 
+#include "log/Log.h"
 #include "platform/Privileges.h"
 
 namespace {
@@ -37,6 +38,7 @@ struct PreparedSockets {
     int icmp = -1;
     int icmpError = 0;
     int link = -1;
+    bool icmpOpened = false;  // stays true after the socket has been taken
 };
 
 PreparedSockets& Prepared()
@@ -170,19 +172,50 @@ bool CLinuxSocketLayer::Startup()
     return true;
 }
 
-void PrepareRawSockets()
+bool PrepareRawSockets()
 {
     PreparedSockets& prepared = Prepared();
     std::lock_guard<std::mutex> lock(prepared.mutex);
     if (prepared.prepared)
-        return;
+        return !CapabilityDropFailed();
     CLinuxSocketLayer opener;
     int sock = opener.OpenFresh();  // raises, opens both sockets, drops every capability
     prepared.prepared = true;
     prepared.icmp = sock;
+    prepared.icmpOpened = sock >= 0;
     prepared.icmpError = sock < 0 ? opener.LastError() : 0;
     prepared.link = opener.ReleaseLinkSocket();
+    if (CapabilityDropFailed()) {
+        int error = errno;
+        errno = error ? error : EPERM;
+        return false;
+    }
+    return true;
 }
+
+bool RawSocketAvailable()
+{
+    PreparedSockets& prepared = Prepared();
+    std::lock_guard<std::mutex> lock(prepared.mutex);
+    return prepared.prepared ? prepared.icmpOpened : HasNetRawPermitted();
+}
+
+namespace {
+
+// The kernel may grant less than asked (net.core.rmem_max without CAP_NET_ADMIN); a burst of
+// replies then overflows sooner, which is worth a line. It reports twice the usable size.
+void CheckReceiveBuffer(int sock)
+{
+    int granted = 0;
+    socklen_t length = sizeof granted;
+    if (::getsockopt(sock, SOL_SOCKET, SO_RCVBUF, &granted, &length) != 0)
+        return;
+    if (granted / 2 < CLinuxSocketLayer::kReceiveBuffer)
+        LogWrite(LOG_WARNING, "Receive buffer of the raw socket is %d bytes, %d asked for", granted / 2,
+                 CLinuxSocketLayer::kReceiveBuffer);
+}
+
+}  // namespace
 
 int CLinuxSocketLayer::ReleaseLinkSocket()
 {
@@ -218,10 +251,19 @@ bool CLinuxSocketLayer::TakePreparedSockets(int& sock)
 
 int CLinuxSocketLayer::OpenRawIcmp()
 {
-    int preparedSock = -1;
-    if (TakePreparedSockets(preparedSock))
-        return preparedSock;
-    return OpenFresh();
+    int sock = -1;
+    if (!TakePreparedSockets(sock))
+        sock = OpenFresh();
+    if (sock >= 0 && CapabilityDropFailed()) {
+        // A process that could not give up its rights does not go on to use them.
+        ::close(sock);
+        t_lastError = EPERM;
+        errno = EPERM;
+        return -1;
+    }
+    if (sock >= 0)
+        CheckReceiveBuffer(sock);
+    return sock;
 }
 
 int CLinuxSocketLayer::OpenFresh()

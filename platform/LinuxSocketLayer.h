@@ -10,7 +10,7 @@
 #include "platform/SocketLayer.h"
 
 class CLinuxSocketLayer : public ISocketLayer {
-    friend void PrepareRawSockets();
+    friend bool PrepareRawSockets();
 public:
     CLinuxSocketLayer() = default;
     ~CLinuxSocketLayer() override;
@@ -96,5 +96,9 @@ private:
 // then drops every capability. Capabilities belong to threads on Linux, and every thread started
 // afterwards (the toolkit starts some of its own) inherits its creator's: done first thing in
 // main, no thread of the program ever holds a privilege. The first OpenRawIcmp takes the sockets
-// (or, when opening failed, reports that failure with its errno).
-void PrepareRawSockets();
+// (or, when opening failed, reports that failure with its errno). False when the capabilities
+// could not be given up: the caller must end the program (errno tells why).
+bool PrepareRawSockets();
+// Whether raw sockets can be had: after PrepareRawSockets, whether it opened the raw socket (root
+// without CAP_NET_RAW, as in a container, cannot); before it, whether the right is permitted.
+bool RawSocketAvailable();

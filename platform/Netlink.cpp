@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 namespace netlink {
@@ -86,7 +87,8 @@ ParseResult WalkReply(const void* data, std::size_t length, std::uint32_t seq, u
                 return true;
             int err;
             std::memcpy(&err, payload, sizeof err);
-            errorCode = err < 0 ? -err : (err == 0 ? ENOENT : err);
+            // INT_MIN has no positive counterpart; no kernel sends it, a malformed answer might.
+            errorCode = err == INT_MIN ? EPROTO : (err < 0 ? -err : (err == 0 ? ENOENT : err));
             result = ParseResult::Error;
             return true;
         }
@@ -218,7 +220,7 @@ bool ParseNeighDump(const void* data, std::size_t length, std::uint32_t seq, std
             int err = 0;
             if (payloadLength >= sizeof err)
                 std::memcpy(&err, payload, sizeof err);
-            errorCode = err < 0 ? -err : EPROTO;
+            errorCode = err < 0 && err != INT_MIN ? -err : EPROTO;
             return true;
         }
         if (hdr.nlmsg_type == RTM_NEWNEIGH && payloadLength >= sizeof(ndmsg)) {

@@ -22,6 +22,7 @@ bool HasCapability(cap_flag_t set, cap_value_t cap)
 // The right was granted to this process and has been given up since, as every capability is
 // once the sockets exist; the process still counts as one that may scan.
 std::atomic<bool> g_netRawDropped{false};
+std::atomic<bool> g_dropFailed{false};
 
 }  // namespace
 
@@ -48,16 +49,27 @@ bool RaiseNetRaw()
     return ok;
 }
 
-void DropCapabilities()
+bool DropCapabilities()
 {
     // errno may carry a socket error the caller still has to report.
     int saved = errno;
     if (HasCapability(CAP_PERMITTED, CAP_NET_RAW))
         g_netRawDropped.store(true);
     cap_t caps = cap_init();  // all sets empty
-    if (caps) {
-        cap_set_proc(caps);
+    bool dropped = caps && cap_set_proc(caps) == 0;
+    int error = errno;
+    if (caps)
         cap_free(caps);
+    if (!dropped) {
+        g_dropFailed.store(true);
+        errno = error ? error : EPERM;
+        return false;
     }
     errno = saved;
+    return true;
+}
+
+bool CapabilityDropFailed()
+{
+    return g_dropFailed.load();
 }

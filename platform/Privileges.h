@@ -8,5 +8,8 @@ bool HasNetRawPermitted();
 // Root needs nothing raised.
 bool RaiseNetRaw();
 // Drops every capability from the effective and permitted sets once the socket exists, so the
-// rest of the run holds no privilege it does not need.
-void DropCapabilities();
+// rest of the run holds no privilege it does not need. False (errno set) when the system refused;
+// the failure is remembered for CapabilityDropFailed.
+bool DropCapabilities();
+// True once any DropCapabilities call of this process has failed.
+bool CapabilityDropFailed();

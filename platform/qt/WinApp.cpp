@@ -5,11 +5,14 @@
 #include <QStringList>
 #include <QVariant>
 
+#include "log/Log.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -98,6 +101,22 @@ bool ParseInt(const std::string& text, int* out) {
     return true;
 }
 
+// The folder the user-scope profiles live in, as QSettings resolves it (QSettings::setPath
+// included). Asked of a profile under a name no file has, so nothing is read that could block.
+std::string UserProfileFolder() {
+    const QString probe = QStringLiteral("OLDiscovery-profile-folder-probe");
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, probe, QStringLiteral("x"));
+    QString file = settings.fileName();
+    int at = file.lastIndexOf(QLatin1Char('/') + probe + QLatin1Char('/'));
+    return at < 0 ? std::string() : file.left(at).toStdString();
+}
+
+// A path that exists and is anything but a regular file (after symbolic links).
+bool ExistsButNotRegular(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+}
+
 bool Synced(QSettings& s) {
     s.sync();
     return s.status() == QSettings::NoError;
@@ -119,9 +138,33 @@ void CWinApp::SetRegistryKey(const char* company) {
     m_strRegistryKey = company ? company : "";
 }
 
+bool CWinApp::ProfileUsable() {
+    const std::string folder = UserProfileFolder();
+    if (folder.empty())
+        return true;
+    // The files QSettings reads: the application's own, and the company-wide one beside it.
+    std::vector<std::string> files;
+    if (m_strRegistryKey.empty()) {
+        files.push_back(folder + "/" + m_strAppName + ".conf");
+    } else {
+        files.push_back(folder + "/" + m_strRegistryKey + "/" + m_strAppName + ".conf");
+        files.push_back(folder + "/" + m_strRegistryKey + ".conf");
+    }
+    for (const std::string& file : files) {
+        if (!ExistsButNotRegular(file))
+            continue;
+        if (m_strProfileWarning.empty()) {
+            m_strProfileWarning = "Settings file " + file + " is not a regular file; the defaults are used";
+            LogWrite(LOG_WARNING, "%s", m_strProfileWarning.c_str());
+        }
+        return false;
+    }
+    return true;
+}
+
 std::string CWinApp::GetProfileString(const char* section, const char* entry, const char* defaultValue) {
     std::string fallback = defaultValue ? defaultValue : "";
-    if (!section || !entry)
+    if (!section || !entry || !ProfileUsable())
         return fallback;
     auto s = OpenProfile(m_strRegistryKey, m_strAppName);
     QVariant v = s->value(ResolveKey(*s, section, entry));
@@ -131,7 +174,7 @@ std::string CWinApp::GetProfileString(const char* section, const char* entry, co
 }
 
 int CWinApp::GetProfileInt(const char* section, const char* entry, int defaultValue) {
-    if (!section || !entry)
+    if (!section || !entry || !ProfileUsable())
         return defaultValue;
     auto s = OpenProfile(m_strRegistryKey, m_strAppName);
     QVariant v = s->value(ResolveKey(*s, section, entry));
@@ -142,7 +185,7 @@ int CWinApp::GetProfileInt(const char* section, const char* entry, int defaultVa
 }
 
 bool CWinApp::WriteProfileString(const char* section, const char* entry, const char* value) {
-    if (!section)
+    if (!section || !ProfileUsable())
         return false;
     auto s = OpenProfile(m_strRegistryKey, m_strAppName);
     if (!entry) {
@@ -157,7 +200,7 @@ bool CWinApp::WriteProfileString(const char* section, const char* entry, const c
 }
 
 bool CWinApp::WriteProfileInt(const char* section, const char* entry, int value) {
-    if (!section || !entry)
+    if (!section || !entry || !ProfileUsable())
         return false;
     auto s = OpenProfile(m_strRegistryKey, m_strAppName);
     s->setValue(ResolveKey(*s, section, entry), value);

@@ -23,11 +23,20 @@ public:
     bool WriteProfileInt(const char* section, const char* entry, int value);
 
     const std::string& AppName() const { return m_strAppName; }
+    // The Warning text of the first profile access refused because a settings file is not a
+    // regular file (empty when none was); it is written to the log when it happens.
+    const std::string& ProfileWarning() const { return m_strProfileWarning; }
     const std::string& RegistryKey() const { return m_strRegistryKey; }
 
 protected:
     std::string m_strAppName;
     std::string m_strRegistryKey;
+
+private:
+    // False, with a Warning once per object, when a settings file the profile would read exists
+    // but is not a regular file: a FIFO would block the reader, a device would never end.
+    bool ProfileUsable();
+    std::string m_strProfileWarning;
 };
 
 // The program's application object (the last CWinApp constructed and not yet destroyed), or null.

@@ -5,6 +5,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -192,4 +194,23 @@ TEST_F(StartupTest, StopScanThreadTwiceStopsOnce) {
     EXPECT_EQ(m_sockets->Closed(), 1);
     app.StopScanThread();
     EXPECT_EQ(m_sockets->Closed(), 1);
+}
+
+TEST_F(StartupTest, SettingsFifoGivesDefaultsAndAWarningInTheLog) {
+    const std::string fifo = m_dir.ProfileFile("OLDiscovery");
+    std::filesystem::create_directories(std::filesystem::path(fifo).parent_path());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    QString hint;
+    {
+        COLDiscoveryApp app(m_probe, m_sockets, "OLDiscovery");
+        ModalScript script([&](QWidget* w) {
+            if (auto* dlg = qobject_cast<COLDiscoveryDlg*>(w))
+                hint = static_cast<QLabel*>(dlg->GetDlgItem(IDC_HINT))->text();
+        });
+        EXPECT_FALSE(app.InitInstance());
+    }
+    EXPECT_EQ(hint.toStdString(), LoadString(IDS_HINT_BROWSER)) << "the default action";
+    std::string log = testsupport::ReadFileBytes(m_dir.File("debug.log"));
+    EXPECT_EQ(CountOf(log, "Warning  Settings file " + fifo + " is not a regular file; the defaults are used\r\n"), 1)
+        << log;
 }

@@ -174,6 +174,16 @@ TEST_F(DialogTest, NullRecordIsIgnoredAndEveryRecordIsFreed) {
     });
 }
 
+TEST_F(DialogTest, DeviceTextShowsAsUtf8WhereValidElseAsLatin1) {
+    COLDiscoveryDlg dlg;
+    Run(dlg, [&] {
+        PostFromWorker(dlg.GetSafeHwnd(), {new CountedRecord("10.1.1.1", "n/a", "Ger\xC3\xA4t", "\xE9\xFF")});
+        ASSERT_TRUE(WaitUntil([&] { return g_recordsFreed == 1; }));
+        EXPECT_EQ(Column(dlg, 2), std::vector<std::string>{"Ger\xC3\xA4t"});
+        EXPECT_EQ(Column(dlg, 3), std::vector<std::string>{"\xC3\xA9\xC3\xBF"});
+    });
+}
+
 TEST_F(DialogTest, EveryTenthTickRefreshesOnlyWhileAutoRefreshIsOn) {
     UseScanThread();
     m_app->m_prefs.SetAutoRefresh(true);

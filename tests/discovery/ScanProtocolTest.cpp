@@ -96,11 +96,21 @@ std::vector<std::uint8_t> Reply(std::size_t length) {
     return p;
 }
 
-bool Accepts(const std::vector<std::uint8_t>& p, bool truncated = false) {
+bool Accepts(const std::vector<std::uint8_t>& p, bool truncated = false,
+             std::uint32_t source = 0x1400000Au) {
     ReceivedPacket info;
     info.length = p.size();
     info.truncated = truncated;
+    info.sourceAddr = source;
     return IsDiscoverReply(p.data(), info);
+}
+
+// A reply whose IP header carries optionBytes of options (a multiple of 4).
+std::vector<std::uint8_t> ReplyWithOptions(std::size_t optionBytes, std::size_t extra = 0) {
+    std::vector<std::uint8_t> p = Reply(36 + extra);
+    p.insert(p.begin() + 20, optionBytes, 0x01);  // NOP options
+    p[0] = static_cast<std::uint8_t>(0x40 | ((20 + optionBytes) / 4));
+    return p;
 }
 
 TEST(ReplyFilterTest, ThirtySixBytesIsTheShortestReply) {
@@ -145,6 +155,42 @@ TEST(ReplyFilterTest, TruncatedDatagramIsNotAReply) {
     ReceivedPacket info;
     info.length = 2049;
     EXPECT_FALSE(IsDiscoverReply(p.data(), info));
+}
+
+TEST(ReplyFilterTest, IcmpPartStartsWhereTheHeaderLengthSays) {
+    EXPECT_TRUE(Accepts(ReplyWithOptions(4)));
+    EXPECT_TRUE(Accepts(ReplyWithOptions(40)));  // the longest header, 60 bytes
+    EXPECT_EQ(ReplyHeaderLength(ReplyWithOptions(40).data()), 60u);
+
+    // Option bytes that look like a reply at the fixed offsets, in front of an echo request.
+    std::vector<std::uint8_t> fake = Reply(52);
+    fake[0] = 0x49;  // 36-byte header: bytes 20 to 35 are options
+    fake[36] = 8;    // the real ICMP type: echo request
+    ASSERT_TRUE(fake[20] == 9 && fake[35] == 0x74);
+    EXPECT_FALSE(Accepts(fake));
+
+    struct Case {
+        const char* what;
+        std::uint8_t firstByte;
+        std::size_t length;
+    };
+    const Case bad[] = {
+        {"header length below 20", 0x44, 40},
+        {"header length past the packet", 0x4F, 60},
+        {"reply part cut by the header length", 0x46, 39},
+        {"not IPv4", 0x65, 40},
+    };
+    for (const Case& c : bad) {
+        std::vector<std::uint8_t> p = ReplyWithOptions(4);
+        p[0] = c.firstByte;
+        p.resize(c.length);
+        EXPECT_FALSE(Accepts(p)) << c.what;
+    }
+}
+
+TEST(ReplyFilterTest, SourceZeroIsNoDevice) {
+    EXPECT_FALSE(Accepts(Reply(40), false, 0));
+    EXPECT_TRUE(Accepts(Reply(40), false, 0x0100007Fu));
 }
 
 }  // namespace

@@ -197,7 +197,7 @@ TEST_F(ScanThreadTest, AcceptedReplyIsLoggedInOrderAndReported) {
     EXPECT_EQ(scan, (std::vector<LogLine>{
                         Debug("CScanThread::ThreadEntry() Starting scan"),
                         Info("IP: 10.0.0.20"),
-                        Debug("Got 23 bytes extra data (type:OL-500\nbuild:1009\n)"),
+                        Debug("Got 23 bytes extra data (type:OL-500\\nbuild:1009\\n)"),
                         Info("Build: 1009  "),
                         Info("Device: OL-500  "),
                         Info("MAC: 02:00:00:12:34:AB"),
@@ -267,7 +267,7 @@ TEST_F(ScanThreadTest, ExtraDataIsReadUpTo256BytesAndTheFirstNul) {
         return i < 0 ? std::string() : texts[i + 1];
     };
     EXPECT_EQ(after("10.0.0.1"), "No extra data received");
-    EXPECT_EQ(after("10.0.0.2").rfind("Got 256 bytes extra data (type:A\nxxx", 0), 0u);
+    EXPECT_EQ(after("10.0.0.2").rfind("Got 256 bytes extra data (type:A\\nxxx", 0), 0u);
     EXPECT_EQ(after("10.0.0.3"), "Got 15 bytes extra data (type:X)");
     EXPECT_EQ(after("10.0.0.6").rfind("Got 256 bytes extra data (", 0), 0u);
     // An empty value writes no line of its own.
@@ -275,6 +275,39 @@ TEST_F(ScanThreadTest, ExtraDataIsReadUpTo256BytesAndTheFirstNul) {
     EXPECT_EQ(texts[four + 2], "Build: 9  ");
     EXPECT_EQ(texts[four + 3], "Wrong Subnet");
     EXPECT_TRUE(m_log.Contains("Found 7 Orvalink(s)"));
+}
+
+TEST_F(ScanThreadTest, RepliesWithIpOptionsAreReadAfterTheirHeaderAndSourceZeroIsIgnored) {
+    // Router alert (4 bytes) and a record-route option (8 bytes): 24- and 32-byte headers.
+    m_net->QueuePacket(testsupport::WithIpOptions(MakeReply("10.0.0.1", "type:A\nbuild:1\n", 1ms),
+                                                  {0x94, 0x04, 0x00, 0x00}));
+    m_net->QueuePacket(testsupport::WithIpOptions(MakeReply("10.0.0.2", "", 2ms),
+                                                  {0x07, 0x07, 0x04, 0, 0, 0, 0, 0x00}));
+    m_net->QueuePacket(MakeReply("0.0.0.0", "type:Ghost\n", 3ms));
+    auto thread = Started();
+    ScanAndWait(*thread);
+    ASSERT_TRUE(thread->Stop());
+
+    EXPECT_EQ(TakeDevices(), (std::vector<Device>{{"10.0.0.1", "n/a", "A", "1"},
+                                                  {"10.0.0.2", "n/a", "n/a", "n/a"}}));
+    EXPECT_TRUE(m_log.Contains("Got 15 bytes extra data (type:A\\nbuild:1\\n)"));
+    EXPECT_TRUE(m_log.Contains("Found 2 Orvalink(s)"));
+}
+
+TEST_F(ScanThreadTest, DeviceTextCannotStartALogLineOfItsOwn) {
+    const std::string forged = "type:X\r\n2006-07-28T15:32:23  Error    forged\x1B[2J\n";
+    m_net->QueuePacket(MakeReply("10.0.0.1", forged + "build:" + "a\rb\\c\x7F\n", 1ms));
+    auto thread = Started();
+    ScanAndWait(*thread);
+    ASSERT_TRUE(thread->Stop());
+    EXPECT_TRUE(m_log.Contains("Device: X\\r  "));
+    EXPECT_TRUE(m_log.Contains("Build: a\\rb\\\\c\\x7F  "));
+    for (const LogLine& line : m_log.Lines()) {
+        EXPECT_NE(line.level, "Error") << line.text;
+        EXPECT_EQ(line.text.find_first_of("\r\n\x1B"), std::string::npos) << line.text;
+    }
+    // The record itself keeps the bytes as sent.
+    EXPECT_EQ(TakeDevices(), (std::vector<Device>{{"10.0.0.1", "n/a", "X\r", "a\rb\\c\x7F"}}));
 }
 
 TEST_F(ScanThreadTest, HardwareAddressOutcomes) {
@@ -473,7 +506,7 @@ TEST_F(ScanThreadTest, BurstIsReadAheadBeforeAnyAddressIsResolved) {
     ASSERT_GE(i, 0);
     for (int d = 0; d < kDevices; ++d, i += 4) {
         ASSERT_EQ(texts[i], "IP: " + ips[d]);
-        ASSERT_EQ(texts[i + 1], "Got 8 bytes extra data (type:OL\n)");
+        ASSERT_EQ(texts[i + 1], "Got 8 bytes extra data (type:OL\\n)");
         ASSERT_EQ(texts[i + 2], "Device: OL  ");
         ASSERT_EQ(texts[i + 3].rfind("MAC: 02:00:00:00:", 0), 0u);
     }

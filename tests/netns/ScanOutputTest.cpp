@@ -28,17 +28,40 @@ TEST(ScanOutput, TableKeepsFourColumnsPerLine)
               "10.0.0.2\t02:00:00:00:00:02\tOL-2000\t1.2.3\n"
               "10.0.0.3\tn/a\ta\\tb\\\\c\\r\tx\\x01y\n");
     EXPECT_EQ(FormatTable({}), "");
-    // Bytes above ASCII pass unchanged.
-    EXPECT_EQ(FormatTable({Device("1.1.1.1", "n/a", "\xE9", "n/a")}), "1.1.1.1\tn/a\t\xE9\tn/a\n");
 }
 
-TEST(ScanOutput, JsonEscapesEverythingOutsidePrintableAscii)
+TEST(ScanOutput, DeviceTextIsUtf8WhereValidElseLatin1InBothForms)
+{
+    struct Case {
+        const char* what;
+        std::string type;
+        const char* table;  // the type column
+        const char* json;   // the type value, quotes included
+    };
+    const Case cases[] = {
+        {"valid UTF-8 stays", "Ger\xC3\xA4t \xE2\x82\xAC", "Ger\xC3\xA4t \xE2\x82\xAC", "\"Ger\xC3\xA4t \xE2\x82\xAC\""},
+        {"a Latin-1 byte", "\xE9", "\xC3\xA9", "\"\xC3\xA9\""},
+        {"one bad byte makes the whole field Latin-1", "\xC3\xA4\xFF", "\xC3\x83\xC2\xA4\xC3\xBF",
+         "\"\xC3\x83\xC2\xA4\xC3\xBF\""},
+        {"overlong form is no UTF-8", "\xC0\xAF", "\xC3\x80\xC2\xAF", "\"\xC3\x80\xC2\xAF\""},
+        {"C1 controls are escaped", "a\x9B" "b", "a\\x9Bb", "\"a\\u009Bb\""},
+    };
+    for (const Case& c : cases) {
+        std::vector<COrvalink> one = {Device("1.1.1.1", "n/a", c.type, "n/a")};
+        EXPECT_EQ(FormatTable(one), std::string("1.1.1.1\tn/a\t") + c.table + "\tn/a\n") << c.what;
+        EXPECT_EQ(FormatJson(one), std::string("[\n  {\"ip\": \"1.1.1.1\", \"mac\": \"n/a\", \"type\": ") +
+                                       c.json + ", \"build\": \"n/a\"}\n]\n")
+            << c.what;
+    }
+}
+
+TEST(ScanOutput, JsonEscapesControlCharacters)
 {
     EXPECT_EQ(FormatJson({}), "[]\n");
     std::vector<COrvalink> devices = {Device("10.0.0.2", "n/a", "say \"hi\"\\", "\xE9\x7F\n")};
     EXPECT_EQ(FormatJson(devices),
               "[\n  {\"ip\": \"10.0.0.2\", \"mac\": \"n/a\", \"type\": \"say \\\"hi\\\"\\\\\", "
-              "\"build\": \"\\u00E9\\u007F\\n\"}\n]\n");
+              "\"build\": \"\xC3\xA9\\u007F\\n\"}\n]\n");
 }
 
 TEST(ScanOutput, SortedByNumericAddressDuplicatesKept)

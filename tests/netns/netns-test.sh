@@ -230,15 +230,112 @@ case_file_capability() {
     lan_devices
     # This one leaves no neighbour entry: the packet socket for ARP must have been made too.
     netns_add_devices 10.77.1.20 1 --type "OL-Quiet" --build 2 --no-arp-first || exit 1
+    # File capabilities are ignored on a file system mounted nosuid.
+    case ",$(findmnt -n -o OPTIONS --target "$NETNS_TMP" 2>/dev/null)," in
+    *,nosuid,*) echo "SKIP: $NETNS_TMP is mounted nosuid, file capabilities do not apply there" >&2; exit 77 ;;
+    esac
     local copy="$NETNS_TMP/oldiscovery-scan"
     cp "$OLDISCOVERY_SCAN" "$copy"
     chmod 755 "$NETNS_TMP" "$copy"
+    chmod 777 "$NETNS_TMP"
     setcap cap_net_raw+p "$copy" || { echo "SKIP: file capabilities not supported here" >&2; exit 77; }
-    out=$(netns_host setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all "$copy")
+    log="$NETNS_TMP/scan.log"
+    out=$(netns_host setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all "$copy" --log "$log")
     rc=$?
     [ "$rc" -eq 0 ] || fail "scan with cap_net_raw as nobody exited with $rc"
     expect_eq "devices found by an ordinary user" "$lan_expected
 10.77.1.20${T}02:00:0A:4D:01:14${T}OL-Quiet${T}2" "$out"
+    # Without CAP_NET_ADMIN the receive buffer is capped by net.core.rmem_max; that must be told.
+    if [ "$(cat /proc/sys/net/core/rmem_max)" -lt 8388608 ]; then
+        grep -q "Receive buffer of the raw socket is" "$log" || fail "smaller receive buffer not logged"
+    fi
+}
+
+case_ip_options() {
+    netns_add_devices 10.77.1.1 1 --type "OL-Opt" --build 5 --ip-options 01010101 || exit 1
+    # Option bytes that read as a marked reply at the fixed offsets, before a standard advertisement.
+    netns_add_devices 10.77.1.2 1 --unmarked --ip-options "09 10 00 00 00 00 00 00 00 00 00 00 00 27 11 74" || exit 1
+    netns_add_devices 10.77.1.3 1 --type "OL-Ghost" --build 6 --zero-source || exit 1
+    scan
+    expect_eq "reply with options read after its header; option bytes and source 0.0.0.0 not taken" \
+        "10.77.1.1${T}02:00:0A:4D:01:01${T}OL-Opt${T}5" "$out"
+    log_has "Found 1 Orvalink(s)" || fail "summary line missing"
+}
+
+case_device_text() {
+    # A device that tries to write a log line of its own, and one that sends Latin-1.
+    netns_add_devices 10.77.1.1 1 --extra 'type:X\r\n2006-07-28T15:32:23  Error    forged\nbuild:1\x1B[2J\n' || exit 1
+    netns_add_devices 10.77.1.2 1 --extra 'type:Caf\xE9\nbuild:M\xC3\xBCller\n' || exit 1
+    scan
+    expect_eq "device text in the table" "10.77.1.1${T}02:00:0A:4D:01:01${T}X\\r${T}1\\x1B[2J
+10.77.1.2${T}02:00:0A:4D:01:02${T}Caf"$'\xC3\xA9'"${T}M"$'\xC3\xBC'"ller" "$out"
+    # Every line of the log is one of the engine's own: a time stamp, a level, CR LF at the end.
+    local bad
+    bad=$(LC_ALL=C grep -a -v -E '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}  (Debug|Info|Warning|Error) *[^ ].*'$'\r''$' "$log")
+    [ -z "$bad" ] || fail "log lines that the engine did not write: $bad"
+    LC_ALL=C grep -q $'\x1B' "$log" && fail "escape byte in the log"
+    log_has 'Device: X\r  ' || fail "type not escaped in its log line"
+    scan --json
+    expect_eq "device text in JSON" '[
+  {"ip": "10.77.1.1", "mac": "02:00:0A:4D:01:01", "type": "X\r", "build": "1\u001B[2J"},
+  {"ip": "10.77.1.2", "mac": "02:00:0A:4D:01:02", "type": "Caf'$'\xC3\xA9''", "build": "M'$'\xC3\xBC''ller"}
+]' "$out"
+}
+
+case_exit_statuses() {
+    netns_add_devices 10.77.1.1 1 || exit 1
+    local err="$NETNS_TMP/stderr" status
+    netns_host "$OLDISCOVERY_SCAN" >/dev/full 2>"$err"
+    status=$?
+    expect_eq "output to a full device" 3 "$status"
+    grep -q "cannot write the output" "$err" || fail "no message for the lost output: $(cat "$err")"
+    netns_host "$OLDISCOVERY_SCAN" --log "$NETNS_TMP/missing/scan.log" >/dev/null 2>"$err"
+    status=$?
+    expect_eq "log file that cannot be opened" 4 "$status"
+    grep -q "cannot open or write the log file" "$err" || fail "no message for the log file: $(cat "$err")"
+    out=$(netns_host "$OLDISCOVERY_SCAN" --log /dev/full 2>"$err")
+    status=$?
+    expect_eq "log file that cannot be written" 4 "$status"
+    grep -q "log file /dev/full" "$err" || fail "no message for the log lines: $(cat "$err")"
+    # No interface up to send on: the request cannot leave, which is not an empty network.
+    netns_host ip link set lan0 down
+    netns_host "$OLDISCOVERY_SCAN" >/dev/null 2>"$err"
+    status=$?
+    netns_host ip link set lan0 up
+    expect_eq "discover request that could not be sent" 5 "$status"
+    grep -q "could not be sent" "$err" || fail "no message for the unsent request: $(cat "$err")"
+    # Nothing found is no failure.
+    netns_stop_devices
+    scan
+    expect_eq "no devices: empty list" "" "$out"
+}
+
+case_root_without_net_raw() {
+    # Root, but without CAP_NET_RAW (as in a container): told so, no empty scan.
+    command -v setpriv >/dev/null 2>&1 || { echo "SKIP: setpriv is not installed" >&2; exit 77; }
+    local err status
+    err=$(netns_host setpriv --inh-caps=-net_raw --bounding-set=-net_raw "$OLDISCOVERY_SCAN" 2>&1 >/dev/null)
+    status=$?
+    expect_eq "root without cap_net_raw" 1 "$status"
+    case "$err" in *cap_net_raw*) ;; *) fail "message does not name cap_net_raw: $err" ;; esac
+
+    # The program: the rights check fails (its Error line, then its message box), instead of a
+    # window whose scan thread could never open its socket.
+    [ -n "${OLDISCOVERY:-}" ] || return 0
+    local dir="$NETNS_TMP/gui" program tail_pid
+    mkdir -p "$dir/config"
+    (cd "$dir" && exec env -i HOME="$dir" XDG_CONFIG_HOME="$dir/config" QT_QPA_PLATFORM=offscreen \
+        ip netns exec "$NETNS_PREFIX-host" setpriv --inh-caps=-net_raw --bounding-set=-net_raw "$OLDISCOVERY") \
+        >/dev/null 2>&1 &
+    program=$!
+    exec {lines}< <(exec timeout 30 tail -n +1 -F "$dir/debug.log" 2>/dev/null)
+    tail_pid=$!
+    grep -a -m1 -q "  Error  " <&"$lines" || fail "the program wrote no Error line within 30 s"
+    kill "$program" "$tail_pid" 2>/dev/null
+    wait "$program" 2>/dev/null
+    exec {lines}<&-
+    grep -a -q "Can't create Raw Socket" "$dir/debug.log" &&
+        fail "the program passed the rights check and started a scan thread without the right"
 }
 
 netns_setup

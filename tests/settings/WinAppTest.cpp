@@ -6,7 +6,10 @@
 
 #include <QSettings>
 
+#include <sys/stat.h>
+
 #include <filesystem>
+#include <functional>
 
 namespace {
 
@@ -149,6 +152,36 @@ TEST_F(WinAppTest, UnwritableStoreReportsFalse) {
     EXPECT_FALSE(app.WriteProfileString(kSection, "TelnetPath", "x"));
     EXPECT_FALSE(app.WriteProfileInt(kSection, "AutoRefresh", 1));
     EXPECT_EQ(app.GetProfileString(kSection, "TelnetPath", "d"), "d");
+}
+
+TEST_F(WinAppTest, SettingsFileThatIsNoRegularFileGivesDefaultsWithoutBlocking) {
+    // Each of these would block the reader (a FIFO with no writer) or feed it forever.
+    struct Case {
+        const char* what;
+        std::function<void(const std::string&)> make;
+        bool companyWide;  // the file beside the company folder rather than the program's own
+    };
+    const Case cases[] = {
+        {"FIFO", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }, false},
+        {"directory", [](const std::string& p) { std::filesystem::create_directory(p); }, false},
+        {"device", [](const std::string& p) { std::filesystem::create_symlink("/dev/zero", p); }, false},
+        {"company-wide FIFO", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ProfileSandbox own;
+        std::filesystem::create_directories(own.Folder() + "/" + kCompany);
+        const std::string path =
+            c.companyWide ? own.Folder() + "/" + kCompany + ".conf" : own.ProfileFile();
+        c.make(path);
+        CWinApp app("OLDiscovery");
+        app.SetRegistryKey(kCompany);
+        EXPECT_EQ(app.GetProfileString(kSection, "TelnetPath", "telnet"), "telnet");
+        EXPECT_EQ(app.GetProfileInt(kSection, "AutoRefresh", 1), 1);
+        EXPECT_FALSE(app.WriteProfileInt(kSection, "AutoRefresh", 0));
+        EXPECT_EQ(app.ProfileWarning(),
+                  "Settings file " + path + " is not a regular file; the defaults are used");
+    }
 }
 
 }  // namespace

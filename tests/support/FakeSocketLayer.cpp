@@ -45,6 +45,14 @@ FakePacket MakeReply(const char* source, const std::string& extra,
     return p;
 }
 
+FakePacket WithIpOptions(FakePacket packet, const std::vector<std::uint8_t>& options) {
+    packet.bytes.insert(packet.bytes.begin() + 20, options.begin(), options.end());
+    packet.bytes[0] = static_cast<std::uint8_t>(0x40 | ((20 + options.size()) / 4));
+    packet.bytes[2] = static_cast<std::uint8_t>(packet.bytes.size() >> 8);
+    packet.bytes[3] = static_cast<std::uint8_t>(packet.bytes.size());
+    return packet;
+}
+
 FakePacket MakeIcmp(const char* source, std::uint8_t icmpType, std::size_t length,
                     std::chrono::microseconds delay) {
     FakePacket p;

@@ -31,6 +31,8 @@ struct FakePacket {
 // A discover reply from source: IPv4 header, ICMP type 9, the family marker, then extra bytes.
 FakePacket MakeReply(const char* source, const std::string& extra = "",
                      std::chrono::microseconds delay = std::chrono::microseconds(0));
+// The same packet with options (a multiple of 4 bytes) in its IP header.
+FakePacket WithIpOptions(FakePacket packet, const std::vector<std::uint8_t>& options);
 // Any ICMP packet of the given length (at least 21 bytes) whose type byte is icmpType.
 FakePacket MakeIcmp(const char* source, std::uint8_t icmpType, std::size_t length = 84,
                     std::chrono::microseconds delay = std::chrono::microseconds(0));

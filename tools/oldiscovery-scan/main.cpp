@@ -1,6 +1,8 @@
 // oldiscovery-scan: one discovery run from the command line, with the program's own engine.
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -17,6 +19,7 @@
 #include "discovery/ScanThread.h"
 #include "log/Log.h"
 #include "platform/Messages.h"
+#include "platform/LinuxSocketLayer.h"
 #include "platform/Privileges.h"
 #include "platform/ProgramFile.h"
 #include "platform/SocketLayer.h"
@@ -32,12 +35,36 @@ const char kUsage[] =
     "after the last answer, at most a few seconds) and prints one line per device:\n"
     "IP address, MAC address, device type and build, separated by tabs (\"n/a\" where a device\n"
     "gave nothing; control characters in a field are written as \\t, \\n, \\r, \\\\ or \\xHH).\n"
+    "Type and build are the bytes a device sent: printed as UTF-8 where they are valid UTF-8,\n"
+    "otherwise each byte as its Latin-1 character, the same in both forms and in the program's list.\n"
     "  --json         print a JSON array of {\"ip\", \"mac\", \"type\", \"build\"} instead\n"
     "  --locate IP    ask the device at IP to make itself known, then exit\n"
     "  --log FILE     write the engine's diagnostic lines, all levels, to FILE\n"
     "  --help         this text\n"
     "Needs raw ICMP sockets: run as root, or give the program the cap_net_raw capability\n"
-    "(setcap cap_net_raw+p oldiscovery-scan). Exit status 0 when the run took place.\n";
+    "(sudo setcap cap_net_raw+p \"$(command -v oldiscovery-scan)\").\n"
+    "Exit status:\n"
+    "  0  the run took place (no device found is an empty list, still 0)\n"
+    "  1  no scan: no right to raw sockets, the socket or the engine failed\n"
+    "  2  bad command line\n"
+    "  3  the output could not be written (for example a full device)\n"
+    "  4  the --log file could not be opened or written\n"
+    "  5  the discover or locate request could not be sent (no interface, no route, dropped)\n";
+
+// The statuses above.
+constexpr int kExitNoScan = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitOutput = 3;
+constexpr int kExitLog = 4;
+constexpr int kExitNotSent = 5;
+
+// Writes all of text to stdout and flushes it; false (errno set) when it did not all get out.
+bool WriteOutput(const std::string& text)
+{
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size())
+        return false;
+    return std::fflush(stdout) == 0 && !std::ferror(stdout);
+}
 
 // The stand-in for the main window: queues what the worker posts and wakes the waiting thread.
 class CMessageSink : public IMessageTarget {
@@ -77,7 +104,7 @@ private:
 int Usage(const char* problem)
 {
     std::fprintf(stderr, "oldiscovery-scan: %s\n%s", problem, kUsage);
-    return 2;
+    return kExitUsage;
 }
 
 }  // namespace
@@ -90,7 +117,10 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--help" || a == "-h") {
-            std::fputs(kUsage, stdout);
+            if (!WriteOutput(kUsage)) {
+                std::fprintf(stderr, "oldiscovery-scan: cannot write the output: %s\n", std::strerror(errno));
+                return kExitOutput;
+            }
             return 0;
         } else if (a == "--json") {
             json = true;
@@ -108,15 +138,28 @@ int main(int argc, char** argv)
     if (haveLocate && json)
         return Usage("--json and --locate exclude each other");
 
-    if (!HasNetRawPermitted()) {
+    // While this is the only thread: open the raw sockets and give up every capability. Whether
+    // the socket opened decides, not who we are: root without CAP_NET_RAW cannot scan either.
+    if (!PrepareRawSockets()) {
+        std::fprintf(stderr, "oldiscovery-scan: cannot drop capabilities: %s\n", std::strerror(errno));
+        return kExitNoScan;
+    }
+    if (!RawSocketAvailable()) {
         std::string program = GetProgramFilePath();
         std::fprintf(stderr, "oldiscovery-scan: %s\n",
                      FormatString1(IDS_NEED_ADMIN, ShellQuoted(program.empty() ? argv[0] : program)).c_str());
-        return 1;
+        return kExitNoScan;
     }
     if (!logFile.empty()) {
         LogOpen(logFile.c_str());
         LogSetLevel(LOG_DEBUG);
+        // The first line opens the file: a log that cannot be had is known before the scan.
+        LogWrite(LOG_DEBUG, "oldiscovery-scan %s", haveLocate ? "locate" : "scan");
+        if (LogLostLines() != 0) {
+            LogClose();
+            std::fprintf(stderr, "oldiscovery-scan: cannot open or write the log file %s\n", logFile.c_str());
+            return kExitLog;
+        }
     }
 
     auto sink = std::make_shared<CMessageSink>();
@@ -133,12 +176,12 @@ int main(int argc, char** argv)
     if (!started) {
         std::fprintf(stderr, "oldiscovery-scan: the raw ICMP socket could not be opened%s\n",
                      logFile.empty() ? " (see --log)" : "");
-        status = 1;
+        status = kExitNoScan;
     } else if (haveLocate) {
         scanner.RequestLocate(locate);  // sent before the stop command below is taken
     } else if (!scanner.RequestScan()) {
         std::fprintf(stderr, "oldiscovery-scan: the scan could not be started\n");
-        status = 1;
+        status = kExitNoScan;
     } else {
         // The engine ends every scan by itself within a few seconds; this bound only guards
         // against a worker that died.
@@ -149,7 +192,7 @@ int main(int argc, char** argv)
             MSG msg;
             if (left.count() <= 0 || !sink->Wait(msg, left)) {
                 std::fprintf(stderr, "oldiscovery-scan: the scan did not end\n");
-                status = 1;
+                status = kExitNoScan;
                 break;
             }
             if (msg.message == WM_ADD_DEVICE && msg.wParam) {
@@ -162,21 +205,31 @@ int main(int argc, char** argv)
     }
     if (!scanner.Stop() && status == 0) {
         std::fprintf(stderr, "oldiscovery-scan: the scan worker did not stop\n");
-        status = 1;
+        status = kExitNoScan;
     } else if (started && status == 0 && scanner.RequestFailed()) {
         // The worker has ended, so its last request's outcome is final.
         std::fprintf(stderr, "oldiscovery-scan: the %s request could not be sent%s\n",
                      haveLocate ? "locate" : "discover", logFile.empty() ? " (see --log)" : "");
-        status = 1;
+        status = kExitNotSent;
     }
     UnregisterWindow(app.m_pMainWnd.exchange(0));
 
     if (status == 0 && !haveLocate) {
         SortDevices(devices);
         std::string out = json ? FormatJson(devices) : FormatTable(devices);
-        std::fwrite(out.data(), 1, out.size(), stdout);
+        if (!WriteOutput(out)) {
+            std::fprintf(stderr, "oldiscovery-scan: cannot write the output: %s\n", std::strerror(errno));
+            status = kExitOutput;
+        }
     }
-    if (!logFile.empty())
+    if (!logFile.empty()) {
+        long lost = LogLostLines();
         LogClose();
+        if (lost != 0 && status == 0) {
+            std::fprintf(stderr, "oldiscovery-scan: %ld lines could not be written to the log file %s\n", lost,
+                         logFile.c_str());
+            status = kExitLog;
+        }
+    }
     return status;
 }

@@ -161,6 +161,19 @@ Bytes BuildIcmpFrame(const Mac& srcMac, const Mac& dstMac, std::uint32_t srcIp, 
     return f;
 }
 
+Bytes WithIpOptions(const Bytes& frame, const Bytes& options)
+{
+    Bytes f(frame);
+    f.insert(f.begin() + kEthHeader + kIpHeader, options.begin(), options.end());
+    std::uint8_t* ip = &f[kEthHeader];
+    const std::size_t header = kIpHeader + options.size();
+    ip[0] = static_cast<std::uint8_t>(0x40 | (header / 4));
+    Put16(ip + 2, static_cast<std::uint16_t>(f.size() - kEthHeader));
+    Put16(ip + 10, 0);
+    Put16(ip + 10, Checksum(ip, header));
+    return f;
+}
+
 Bytes ForwardFrame(const std::uint8_t* frame, std::size_t length, const Mac& srcMac, const Mac& dstMac)
 {
     if (length < kEthHeader + kIpHeader || Get16(frame + 12) != kEtherIp || (frame[kEthHeader] >> 4) != 4)

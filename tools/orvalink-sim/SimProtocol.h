@@ -50,6 +50,9 @@ Bytes BuildArpFrame(std::uint16_t op, const Mac& srcMac, std::uint32_t srcIp, co
                     std::uint32_t dstIp);
 Bytes BuildIcmpFrame(const Mac& srcMac, const Mac& dstMac, std::uint32_t srcIp, std::uint32_t dstIp,
                      std::uint8_t ttl, const Bytes& icmp);
+// The same IPv4 frame with options (a multiple of 4 bytes) after its 20-byte header; lengths and
+// the header checksum follow.
+Bytes WithIpOptions(const Bytes& frame, const Bytes& options);
 // Re-sends an IPv4 frame from another hardware address with its TTL lowered by one (IP checksum
 // updated); empty when the TTL is spent or the frame is no IPv4 packet.
 Bytes ForwardFrame(const std::uint8_t* frame, std::size_t length, const Mac& srcMac, const Mac& dstMac);

@@ -64,6 +64,8 @@ struct Options {
     int delayMs = 0;
     int copies = 1;
     int prefixLength = 24;
+    Bytes ipOptions;
+    bool zeroSource = false;
     std::uint32_t gateway = 0;
     std::string recordPath;
     std::string readyPath;
@@ -90,6 +92,8 @@ const char kUsage[] =
     "  --no-arp-first         answer without asking for the requester's address first\n"
     "  --no-arp               never take part in ARP (neither ask nor answer): addresses that\n"
     "                         answer discover requests but nobody holds\n"
+    "  --ip-options HEX       IP options in the header of every answer (a multiple of 4 bytes)\n"
+    "  --zero-source          answer from 0.0.0.0 to 255.255.255.255, as no real device can\n"
     "  --gateway IP           next hop for requesters outside the device subnet\n"
     "  --prefix-length N      device subnet prefix length (default 24)\n"
     "  --record FILE|-        append every other marked solicitation, hex, one line each\n"
@@ -193,6 +197,14 @@ Options ParseOptions(int argc, char** argv)
         } else if (a == "--no-arp") {
             o.arpFirst = false;
             o.answerArp = false;
+        } else if (a == "--ip-options") {
+            need(i, 1);
+            auto bytes = ParseHex(argv[++i]);
+            if (!bytes || bytes->size() % 4 != 0 || bytes->size() > 40)
+                Usage("bad --ip-options (hex, a multiple of 4 bytes, at most 40)");
+            o.ipOptions = *bytes;
+        } else if (a == "--zero-source") {
+            o.zeroSource = true;
         } else if (a == "--delay") {
             need(i, 1);
             o.delayMs = ParseCount(argv[++i], 0, 600000, "delay");
@@ -420,7 +432,12 @@ int RunDevices(const Options& o)
                     pending.emplace(now, BuildArpFrame(1, d.mac, d.ip, Mac{}, hop));
                 }
                 Bytes reply = BuildAdvertisement(d.ip, o.marked, o.extra);
-                Bytes frame = BuildIcmpFrame(d.mac, packet->srcMac, d.ip, packet->srcIp, 64, reply);
+                const Mac everyone{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+                Bytes frame = o.zeroSource
+                                  ? BuildIcmpFrame(d.mac, everyone, 0, kLimitedBroadcast, 64, reply)
+                                  : BuildIcmpFrame(d.mac, packet->srcMac, d.ip, packet->srcIp, 64, reply);
+                if (!o.ipOptions.empty())
+                    frame = WithIpOptions(frame, o.ipOptions);
                 for (int c = 0; c < o.copies; ++c)
                     pending.emplace(now + std::chrono::milliseconds(o.delayMs), frame);
             }

@@ -1,0 +1,178 @@
+// libFuzzer target over everything that reads bytes from the network: the reply filter and the
+// extra-data parsing into a device record (the real scan over a socket layer that delivers the
+// input), and the rtnetlink and ARP answer parsers. The first byte picks the reader.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "discovery/Orvalink.h"
+#include "discovery/ScanApp.h"
+#include "discovery/ScanMessages.h"
+#include "discovery/ScanThread.h"
+#include "log/Log.h"
+#include "log/LogText.h"
+#include "platform/Messages.h"
+#include "platform/Netlink.h"
+#include "platform/SocketLayer.h"
+
+namespace {
+
+void Require(bool holds, const char* what, const std::string& value) {
+    if (holds)
+        return;
+    std::fprintf(stderr, "record invariant broken: %s: [%s]\n", what, LogEscape(value).c_str());
+    std::abort();
+}
+
+bool IsMac(const std::string& mac) {
+    if (mac == "n/a")
+        return true;
+    if (mac.size() % 3 != 2 || mac.size() > 17)
+        return false;
+    for (std::size_t i = 0; i < mac.size(); ++i) {
+        char c = mac[i];
+        bool hex = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+        if (i % 3 == 2 ? c != ':' : !hex)
+            return false;
+    }
+    return true;
+}
+
+void CheckText(const std::string& text, std::size_t longest, const char* what) {
+    if (text == "n/a")
+        return;
+    Require(!text.empty() && text.size() <= longest, what, text);
+    Require(text.find('\n') == std::string::npos && text.find('\0') == std::string::npos, what, text);
+    std::string escaped = LogEscape(text);
+    for (unsigned char c : escaped)
+        Require(c >= 0x20 && c != 0x7F, "log text holds a control byte", escaped);
+}
+
+// Stands in for the main window: checks every record the scan hands over.
+class CRecordCheck : public IMessageTarget {
+public:
+    bool Deliver(unsigned message, WPARAM wParam, LPARAM) override {
+        if (message != WM_ADD_DEVICE)
+            return true;
+        std::unique_ptr<COrvalink> record(reinterpret_cast<COrvalink*>(wParam));
+        Require(record != nullptr, "null record", "");
+        Require(!record->m_strIP.empty() && record->m_strIP != "0.0.0.0", "IP", record->m_strIP);
+        Require(IsMac(record->m_strMAC), "MAC", record->m_strMAC);
+        CheckText(record->m_strType, 250, "type");
+        CheckText(record->m_strBuild, 249, "build");
+        return true;
+    }
+};
+
+// Delivers one packet (the input) once, then silence; the hardware address comes from the input.
+class CFuzzSockets : public ISocketLayer {
+public:
+    CFuzzSockets(const std::uint8_t* packet, std::size_t length, std::uint32_t source,
+                 std::vector<std::uint8_t> mac, bool resolves)
+        : m_packet(packet, packet + length), m_source(source), m_mac(std::move(mac)), m_bResolves(resolves) {}
+
+    bool Startup() override { return true; }
+    int OpenRawIcmp() override { return 3; }
+    bool EnableBroadcast(int) override { return true; }
+    bool SendBroadcast(int, const void*, std::size_t) override { return true; }
+    bool SendTo(int, std::uint32_t, const void*, std::size_t) override { return true; }
+    int WaitReadable(int, std::chrono::microseconds) override { return m_bDelivered ? 0 : 1; }
+    bool Receive(int, void* buffer, std::size_t capacity, ReceivedPacket& packet) override {
+        m_bDelivered = true;
+        packet = ReceivedPacket{};
+        packet.truncated = m_packet.size() > capacity;
+        packet.length = packet.truncated ? capacity : m_packet.size();
+        if (packet.length > 0)
+            std::memcpy(buffer, m_packet.data(), packet.length);
+        packet.sourceAddr = m_source;
+        packet.ifindex = 2;
+        return true;
+    }
+    bool HasPending(int) override { return false; }
+    int ResolveHardwareAddress(std::uint32_t, int, std::uint8_t* mac, unsigned* length) override {
+        if (!m_bResolves)
+            return 1;
+        // A hostile resolver may claim more bytes than the buffer holds; only the buffer is written.
+        unsigned n = static_cast<unsigned>(m_mac.size()) < *length ? static_cast<unsigned>(m_mac.size()) : *length;
+        if (n > 0)
+            std::memcpy(mac, m_mac.data(), n);
+        *length = static_cast<unsigned>(m_mac.size());
+        return 0;
+    }
+    void Close(int) override {}
+    int LastError() const override { return 0; }
+    std::chrono::steady_clock::time_point Now() override { return m_now += std::chrono::milliseconds(1); }
+
+private:
+    std::vector<std::uint8_t> m_packet;
+    std::uint32_t m_source;
+    std::vector<std::uint8_t> m_mac;
+    bool m_bResolves;
+    bool m_bDelivered = false;
+    std::chrono::steady_clock::time_point m_now{};
+};
+
+struct Harness {
+    Harness() {
+        // Every log line is formatted and written, so the escaping runs on device text too.
+        LogOpen("/dev/null");
+        LogSetLevel(LOG_DEBUG);
+        app.m_pMainWnd = RegisterWindow(std::make_shared<CRecordCheck>());
+    }
+    CScanApp app;
+};
+
+void FuzzReply(const std::uint8_t* data, std::size_t size) {
+    static Harness harness;
+    if (size < 6)
+        return;
+    std::uint32_t source;
+    std::memcpy(&source, data, 4);
+    bool resolves = data[4] & 0x80;
+    std::vector<std::uint8_t> mac(data + 6, data + 6 + std::min<std::size_t>(data[4] & 0x0F, size - 6));
+    std::size_t skip = 6 + mac.size();
+    auto sockets = std::make_shared<CFuzzSockets>(data + skip, size - skip, source, mac, resolves);
+    CScanThread scan(sockets);
+    if (scan.OpenRawSocket())
+        scan.Scan();
+    scan.CloseRawSocket();
+}
+
+void FuzzNetlink(const std::uint8_t* data, std::size_t size) {
+    if (size < 1)
+        return;
+    netlink::RouteInfo route;
+    netlink::NeighInfo neigh;
+    int error = 0;
+    if (data[0] & 1) {
+        netlink::ParseRouteReply(data + 1, size - 1, 7, route, error);
+    } else if (netlink::ParseNeighReply(data + 1, size - 1, 7, neigh, error) == netlink::ParseResult::Ok) {
+        if (neigh.lladdrLength > sizeof neigh.lladdr)
+            std::abort();
+    }
+}
+
+void FuzzArp(const std::uint8_t* data, std::size_t size) {
+    if (size < 4)
+        return;
+    std::uint32_t sender;
+    std::memcpy(&sender, data, 4);
+    std::uint8_t mac[6];
+    netlink::ParseArpFromSender(data + 4, size - 4, sender, mac);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 1)
+        return 0;
+    switch (data[0] % 3) {
+    case 0: FuzzReply(data + 1, size - 1); break;
+    case 1: FuzzNetlink(data + 1, size - 1); break;
+    default: FuzzArp(data + 1, size - 1); break;
+    }
+    return 0;
+}

@@ -1,6 +1,8 @@
 // libFuzzer target over everything that reads bytes from the network: the reply filter and the
 // extra-data parsing into a device record (the real scan over a socket layer that delivers the
-// input), and the rtnetlink and ARP answer parsers. The first byte picks the reader.
+// input), the rtnetlink answer and neighbour-dump parsers and the ARP answer parser. The first
+// byte picks the reader.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -92,15 +94,26 @@ public:
         return true;
     }
     bool HasPending(int) override { return false; }
-    int ResolveHardwareAddress(std::uint32_t, int, std::uint8_t* mac, unsigned* length) override {
-        if (!m_bResolves)
-            return 1;
-        // A hostile resolver may claim more bytes than the buffer holds; only the buffer is written.
-        unsigned n = static_cast<unsigned>(m_mac.size()) < *length ? static_cast<unsigned>(m_mac.size()) : *length;
-        if (n > 0)
-            std::memcpy(mac, m_mac.data(), n);
-        *length = static_cast<unsigned>(m_mac.size());
-        return 0;
+    // Resolves every request from the input, or none; a hostile layer may claim more bytes
+    // than the request holds, so the scan must clamp what it reads.
+    void LookupHardwareAddresses(std::vector<HardwareRequest>& requests) override {
+        for (HardwareRequest& request : requests) {
+            if (!m_bResolves)
+                continue;
+            std::size_t n = std::min(m_mac.size(), sizeof request.mac);
+            if (n > 0)
+                std::memcpy(request.mac, m_mac.data(), n);
+            request.length = static_cast<unsigned>(m_mac.size());
+            request.state = HardwareState::Resolved;
+        }
+    }
+    void SendProbes(const std::vector<HardwareRequest>&) override {}
+    void ProbeHardwareAddresses(std::vector<HardwareRequest>& requests,
+                                std::chrono::steady_clock::time_point) override {
+        for (HardwareRequest& request : requests) {
+            if (request.state == HardwareState::Pending)
+                request.state = HardwareState::Failed;
+        }
     }
     void Close(int) override {}
     int LastError() const override { return 0; }
@@ -147,7 +160,14 @@ void FuzzNetlink(const std::uint8_t* data, std::size_t size) {
     netlink::RouteInfo route;
     netlink::NeighInfo neigh;
     int error = 0;
-    if (data[0] & 1) {
+    if ((data[0] & 3) == 2) {
+        std::vector<netlink::NeighInfo> entries;
+        netlink::ParseNeighDump(data + 1, size - 1, 7, entries, error);
+        for (const netlink::NeighInfo& entry : entries) {
+            if (entry.lladdrLength > sizeof entry.lladdr)
+                std::abort();
+        }
+    } else if (data[0] & 1) {
         netlink::ParseRouteReply(data + 1, size - 1, 7, route, error);
     } else if (netlink::ParseNeighReply(data + 1, size - 1, 7, neigh, error) == netlink::ParseResult::Ok) {
         if (neigh.lladdrLength > sizeof neigh.lladdr)

@@ -313,32 +313,25 @@ std::vector<std::uint8_t> BuildIcmpPacket(std::uint32_t source, std::uint32_t de
     return packet;
 }
 
-CRouteSocket::~CRouteSocket()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
 bool CRouteSocket::EnsureOpen(int& errorCode)
 {
-    if (m_fd >= 0)
+    if (m_fd)
         return true;
-    m_fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
-    if (m_fd < 0) {
+    UniqueFd fd(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
+    if (!fd) {
         errorCode = errno;
         return false;
     }
     int on = 1;
     // The kernel then rejects a malformed request instead of guessing what it meant.
-    ::setsockopt(m_fd, SOL_NETLINK, NETLINK_GET_STRICT_CHK, &on, sizeof on);
+    ::setsockopt(fd.get(), SOL_NETLINK, NETLINK_GET_STRICT_CHK, &on, sizeof on);
     sockaddr_nl local{};
     local.nl_family = AF_NETLINK;
-    if (::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
         errorCode = errno;
-        ::close(m_fd);
-        m_fd = -1;
         return false;
     }
+    m_fd = std::move(fd);
     return true;
 }
 
@@ -348,20 +341,20 @@ bool CRouteSocket::Exchange(const std::vector<std::uint8_t>& request, std::uint3
 {
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
-    if (::sendto(m_fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0) {
+    if (::sendto(m_fd.get(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0) {
         errorCode = errno;
         return false;
     }
     alignas(nlmsghdr) std::uint8_t buffer[8192];
     // Answers to earlier requests that timed out may still be queued: skip them by sequence.
     for (int attempt = 0; attempt < 16; ++attempt) {
-        pollfd pfd{m_fd, POLLIN, 0};
+        pollfd pfd{m_fd.get(), POLLIN, 0};
         int ready = ::poll(&pfd, 1, 1000);
         if (ready <= 0) {
             errorCode = ready == 0 ? ETIMEDOUT : errno;
             return false;
         }
-        ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
+        ssize_t n = ::recv(m_fd.get(), buffer, sizeof buffer, 0);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -405,7 +398,7 @@ bool CRouteSocket::DumpNeigh(std::vector<NeighInfo>& entries, int& errorCode)
     auto request = BuildDumpNeighRequest(seq);
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
-    if (::sendto(m_fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0) {
+    if (::sendto(m_fd.get(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0) {
         errorCode = errno;
         return false;
     }
@@ -413,13 +406,13 @@ bool CRouteSocket::DumpNeigh(std::vector<NeighInfo>& entries, int& errorCode)
     std::vector<std::uint8_t> buffer(65536);
     errorCode = 0;
     for (;;) {
-        pollfd pfd{m_fd, POLLIN, 0};
+        pollfd pfd{m_fd.get(), POLLIN, 0};
         int ready = ::poll(&pfd, 1, 1000);
         if (ready <= 0) {
             errorCode = ready == 0 ? ETIMEDOUT : errno;
             return false;
         }
-        ssize_t n = ::recv(m_fd, buffer.data(), buffer.size(), 0);
+        ssize_t n = ::recv(m_fd.get(), buffer.data(), buffer.size(), 0);
         if (n < 0) {
             if (errno == EINTR)
                 continue;

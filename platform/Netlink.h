@@ -6,6 +6,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/UniqueFd.h"
+
 namespace netlink {
 
 // What a route lookup for one destination said.
@@ -74,7 +76,6 @@ std::vector<std::uint8_t> BuildIcmpPacket(std::uint32_t source, std::uint32_t de
 class CRouteSocket {
 public:
     CRouteSocket() = default;
-    ~CRouteSocket();
     CRouteSocket(const CRouteSocket&) = delete;
     CRouteSocket& operator=(const CRouteSocket&) = delete;
 
@@ -92,7 +93,7 @@ private:
     bool EnsureOpen(int& errorCode);
 
     std::mutex m_mutex;
-    int m_fd = -1;
+    UniqueFd m_fd;
     std::uint32_t m_seq = 0;
 };
 

@@ -200,10 +200,17 @@ bool CWinApp::WriteProfileString(const char* section, const char* entry, const c
 }
 
 bool CWinApp::WriteProfileInt(const char* section, const char* entry, int value) {
-    if (!section || !entry || !ProfileUsable())
+    const ProfileInt one{entry, value};
+    return WriteProfileInts(section, {&one, 1});
+}
+
+bool CWinApp::WriteProfileInts(const char* section, std::span<const ProfileInt> values) {
+    if (!section || std::any_of(values.begin(), values.end(), [](const ProfileInt& v) { return !v.entry; }) ||
+        !ProfileUsable())
         return false;
     auto s = OpenProfile(m_strRegistryKey, m_strAppName);
-    s->setValue(ResolveKey(*s, section, entry), value);
+    for (const ProfileInt& v : values)
+        s->setValue(ResolveKey(*s, section, v.entry), v.value);
     return Synced(*s);
 }
 

@@ -328,7 +328,7 @@ bool CLinuxSocketLayer::SendBroadcast(int sock, const void* data, std::size_t le
         std::uint8_t ownMac[6];
         bool ok;
         if (m_linkSocket && InterfaceHardwareAddress(index, ownMac))
-            ok = SendFrame(index, everyone, netlink::BuildIcmpPacket(source, htonl(INADDR_BROADCAST), NextPacketId(), kTtl, data, length));
+            ok = SendFrame(index, everyone, netlink::BuildIcmpPacket(source, htonl(INADDR_BROADCAST), NextPacketId(), kTtl, {static_cast<const std::uint8_t*>(data), length}));
         else
             ok = SendThroughKernel(sock, htonl(INADDR_BROADCAST), index, source, data, length);
         if (ok)
@@ -363,7 +363,7 @@ bool CLinuxSocketLayer::SendTo(int sock, std::uint32_t addr, const void* data, s
             t_lastError = errno = EHOSTUNREACH;
             return false;
         }
-        return SendFrame(route.oif, hop[0].mac, netlink::BuildIcmpPacket(route.prefsrc, addr, NextPacketId(), kTtl, data, length));
+        return SendFrame(route.oif, hop[0].mac, netlink::BuildIcmpPacket(route.prefsrc, addr, NextPacketId(), kTtl, {static_cast<const std::uint8_t*>(data), length}));
     }
     // Loopback, our own addresses and interfaces without Ethernet framing.
     return SendThroughKernel(sock, addr, 0, 0, data, length);
@@ -594,7 +594,7 @@ void CLinuxSocketLayer::GatherAnswers(std::vector<std::uint32_t>* answered)
                            &fromLength)) >= 0) {
         fromLength = sizeof from;
         std::uint32_t sender = 0;
-        if (!netlink::ArpSender(frame, static_cast<std::size_t>(n), sender))
+        if (!netlink::ArpSender({frame, static_cast<std::size_t>(n)}, sender))
             continue;
         auto asked = m_asked.find(sender);
         if (asked == m_asked.end() || asked->second.ifindex != from.sll_ifindex)

@@ -148,8 +148,8 @@ void FuzzNetlink(const std::uint8_t* data, std::size_t size) {
     netlink::NeighInfo neigh;
     int error = 0;
     if (data[0] & 1) {
-        netlink::ParseRouteReply(data + 1, size - 1, 7, route, error);
-    } else if (netlink::ParseNeighReply(data + 1, size - 1, 7, neigh, error) == netlink::ParseResult::Ok) {
+        netlink::ParseRouteReply({data + 1, size - 1}, 7, route, error);
+    } else if (netlink::ParseNeighReply({data + 1, size - 1}, 7, neigh, error) == netlink::ParseResult::Ok) {
         if (neigh.lladdrLength > sizeof neigh.lladdr)
             std::abort();
     }
@@ -161,7 +161,7 @@ void FuzzArp(const std::uint8_t* data, std::size_t size) {
     std::uint32_t sender;
     std::memcpy(&sender, data, 4);
     std::uint8_t mac[6];
-    netlink::ParseArpFromSender(data + 4, size - 4, sender, mac);
+    netlink::ParseArpFromSender({data + 4, size - 4}, sender, mac);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "app/VersionInfo.h"
 
+#include "platform/DecimalText.h"
 #include "res/VersionBlock.h"
 
 #include <cstdio>
@@ -24,9 +25,20 @@ std::string CVersionInfo::GetValue(const std::string& key) const {
 }
 
 bool ParseFileVersion(const std::string& fileVersion, std::string& version, std::string& build) {
-    int major = 0, minor = 0, third = 0, buildNumber = 0;
-    if (std::sscanf(fileVersion.c_str(), "%d,%d,%d,%d", &major, &minor, &third, &buildNumber) != 4)
-        return false;
+    // "%d,%d,%d,%d" as sscanf reads it: blanks before each number, none before a comma, and
+    // whatever follows the fourth is ignored. A number beyond int is no version.
+    int numbers[4] = {};
+    std::string_view rest(fileVersion.c_str());
+    for (std::size_t i = 0; i < 4; ++i) {
+        if (i > 0) {
+            if (!rest.starts_with(','))
+                return false;
+            rest.remove_prefix(1);
+        }
+        if (!ReadDecimal(rest, numbers[i]))
+            return false;
+    }
+    const int major = numbers[0], minor = numbers[1], buildNumber = numbers[3];
     char text[64];
     std::snprintf(text, sizeof text, "%d.%02d", major, minor);
     version = text;

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "log/Log.h"
+#include "platform/UniqueFd.h"
 
 extern char** environ;
 
@@ -167,26 +168,24 @@ bool StartDetached(const std::vector<std::string>& argv, std::string* reason) {
         args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
 
-    int errorPipe[2];
-    if (pipe2(errorPipe, O_CLOEXEC) != 0)
+    int pipeEnds[2];
+    if (pipe2(pipeEnds, O_CLOEXEC) != 0)
         return Fail(reason, std::strerror(errno));
+    UniqueFd errorIn(pipeEnds[0]), errorOut(pipeEnds[1]);
     pid_t child = fork();
     if (child == 0)
-        ExecDetached(file.c_str(), args.data(), errorPipe[1]);
+        ExecDetached(file.c_str(), args.data(), errorOut.get());
     int forkErr = errno;
-    close(errorPipe[1]);
-    if (child < 0) {
-        close(errorPipe[0]);
+    errorOut.reset();
+    if (child < 0)
         return Fail(reason, std::strerror(forkErr));
-    }
     while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
     }
     // The pipe closes on a successful exec; an errno arrives only when exec failed.
     int execErr = 0;
     ssize_t got;
-    while ((got = read(errorPipe[0], &execErr, sizeof execErr)) < 0 && errno == EINTR) {
+    while ((got = read(errorIn.get(), &execErr, sizeof execErr)) < 0 && errno == EINTR) {
     }
-    close(errorPipe[0]);
     if (got == static_cast<ssize_t>(sizeof execErr))
         return Fail(reason, std::strerror(execErr));
     return true;

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/UniqueFd.h"
+
 extern char** environ;
 
 namespace {
@@ -102,24 +104,23 @@ bool IsFileOrUrlCode(char c) {
 }  // namespace
 
 std::string QueryDefaultDesktopEntry(const std::string& mimeType, std::chrono::milliseconds bound) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
+    int pipeEnds[2];
+    if (::pipe2(pipeEnds, O_CLOEXEC) != 0)
         return {};
+    UniqueFd answerIn(pipeEnds[0]), answerOut(pipeEnds[1]);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, answerOut.get(), STDOUT_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     std::string program = "xdg-mime", query = "query", what = "default", type = mimeType;
     char* argv[] = {program.data(), query.data(), what.data(), type.data(), nullptr};
     pid_t pid = -1;
     int spawned = ::posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
-    if (spawned != 0) {
-        ::close(fds[0]);
+    answerOut.reset();
+    if (spawned != 0)
         return {};
-    }
 
     std::string answer;
     bool complete = false;
@@ -129,14 +130,14 @@ std::string QueryDefaultDesktopEntry(const std::string& mimeType, std::chrono::m
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             break;
-        pollfd readable{fds[0], POLLIN, 0};
+        pollfd readable{answerIn.get(), POLLIN, 0};
         int ready = ::poll(&readable, 1, static_cast<int>(left.count()));
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready <= 0)
             break;
         char chunk[512];
-        ssize_t got = ::read(fds[0], chunk, sizeof chunk);
+        ssize_t got = ::read(answerIn.get(), chunk, sizeof chunk);
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0) {
@@ -145,7 +146,7 @@ std::string QueryDefaultDesktopEntry(const std::string& mimeType, std::chrono::m
         }
         answer.append(chunk, static_cast<size_t>(got));
     }
-    ::close(fds[0]);
+    answerIn.reset();
     // A helper that overran the bound or its output is not waited for any longer.
     if (!complete)
         ::kill(pid, SIGKILL);

@@ -17,8 +17,8 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <set>
@@ -35,9 +35,9 @@ thread_local int t_lastError = 0;
 struct PreparedSockets {
     std::mutex mutex;
     bool prepared = false;
-    int icmp = -1;
+    UniqueFd icmp;
     int icmpError = 0;
-    int link = -1;
+    UniqueFd link;
     bool icmpOpened = false;  // stays true after the socket has been taken
 };
 
@@ -58,11 +58,10 @@ bool InterfaceHardwareAddress(int ifindex, std::uint8_t mac[6])
     ifreq req{};
     if (!if_indextoname(static_cast<unsigned>(ifindex), req.ifr_name))
         return false;
-    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
+    UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!fd)
         return false;
-    bool ok = ::ioctl(fd, SIOCGIFHWADDR, &req) == 0 && req.ifr_hwaddr.sa_family == ARPHRD_ETHER;
-    ::close(fd);
+    bool ok = ::ioctl(fd.get(), SIOCGIFHWADDR, &req) == 0 && req.ifr_hwaddr.sa_family == ARPHRD_ETHER;
     if (ok)
         std::memcpy(mac, req.ifr_hwaddr.sa_data, 6);
     return ok;
@@ -145,8 +144,9 @@ long IpOutDiscards()
         char* valueSave = nullptr;
         for (char *name = strtok_r(names, " \n", &nameSave), *value = strtok_r(values, " \n", &valueSave);
              name && value; name = strtok_r(nullptr, " \n", &nameSave), value = strtok_r(nullptr, " \n", &valueSave)) {
-            if (std::strcmp(name, "OutDiscards") == 0)
-                result = std::strtol(value, nullptr, 10);
+            if (std::strcmp(name, "OutDiscards") == 0 &&
+                std::from_chars(value, value + std::strlen(value), result).ec != std::errc{})
+                result = -1;
         }
         break;
     }
@@ -159,12 +159,6 @@ long IpOutDiscards()
 std::shared_ptr<ISocketLayer> CreateSystemSocketLayer()
 {
     return std::make_shared<CLinuxSocketLayer>();
-}
-
-CLinuxSocketLayer::~CLinuxSocketLayer()
-{
-    if (m_linkSocket >= 0)
-        ::close(m_linkSocket);
 }
 
 bool CLinuxSocketLayer::Startup()
@@ -181,7 +175,7 @@ bool PrepareRawSockets()
     CLinuxSocketLayer opener;
     int sock = opener.OpenFresh();  // raises, opens both sockets, drops every capability
     prepared.prepared = true;
-    prepared.icmp = sock;
+    prepared.icmp.reset(sock);
     prepared.icmpOpened = sock >= 0;
     prepared.icmpError = sock < 0 ? opener.LastError() : 0;
     prepared.link = opener.ReleaseLinkSocket();
@@ -217,97 +211,86 @@ void CheckReceiveBuffer(int sock)
 
 }  // namespace
 
-int CLinuxSocketLayer::ReleaseLinkSocket()
+UniqueFd CLinuxSocketLayer::ReleaseLinkSocket()
 {
     std::lock_guard<std::mutex> lock(m_linkMutex);
-    int link = m_linkSocket;
-    m_linkSocket = -1;
-    return link;
+    return std::move(m_linkSocket);
 }
 
 bool CLinuxSocketLayer::TakePreparedSockets(int& sock)
 {
     PreparedSockets& prepared = Prepared();
     std::lock_guard<std::mutex> lock(prepared.mutex);
-    if (!prepared.prepared || (prepared.icmp < 0 && prepared.icmpError == 0))
+    if (!prepared.prepared || (!prepared.icmp && prepared.icmpError == 0))
         return false;  // nothing prepared, or already taken: open afresh
-    sock = prepared.icmp;
-    if (sock < 0) {
+    if (!prepared.icmp) {
         // Opening failed while the rights were still there; that is the error to report.
         t_lastError = prepared.icmpError;
         prepared.icmpError = 0;
         errno = t_lastError;
+        sock = -1;
         return true;
     }
-    prepared.icmp = -1;
+    sock = prepared.icmp.release();
     std::lock_guard<std::mutex> linkLock(m_linkMutex);
-    if (m_linkSocket < 0)
-        m_linkSocket = prepared.link;
-    else if (prepared.link >= 0)
-        ::close(prepared.link);
-    prepared.link = -1;
+    if (!m_linkSocket)
+        m_linkSocket = std::move(prepared.link);
+    prepared.link.reset();
     return true;
 }
 
 int CLinuxSocketLayer::OpenRawIcmp()
 {
-    int sock = -1;
-    if (!TakePreparedSockets(sock))
-        sock = OpenFresh();
-    if (sock >= 0 && CapabilityDropFailed()) {
+    int taken = -1;
+    UniqueFd sock(TakePreparedSockets(taken) ? taken : OpenFresh());
+    if (sock && CapabilityDropFailed()) {
         // A process that could not give up its rights does not go on to use them.
-        ::close(sock);
+        sock.reset();
         t_lastError = EPERM;
         errno = EPERM;
         return -1;
     }
-    if (sock >= 0)
-        CheckReceiveBuffer(sock);
-    return sock;
+    if (sock)
+        CheckReceiveBuffer(sock.get());
+    return sock.release();
 }
 
 int CLinuxSocketLayer::OpenFresh()
 {
     RaiseNetRaw();  // when it cannot be raised, socket() below reports EPERM
-    int sock = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
-    if (sock < 0) {
+    UniqueFd sock(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
+    // With standard input closed the socket would be descriptor 0, which reads as "no socket".
+    if (sock.get() == 0) {
+        UniqueFd moved(::fcntl(sock.get(), F_DUPFD_CLOEXEC, 1));
+        int error = errno;
+        sock = std::move(moved);
+        errno = error;
+    }
+    if (!sock) {
         Fail();
         DropCapabilities();
         errno = t_lastError;
         return -1;
     }
-    // With standard input closed the socket would be descriptor 0, which reads as "no socket".
-    if (sock == 0) {
-        int moved = ::fcntl(sock, F_DUPFD_CLOEXEC, 1);
-        int error = errno;
-        ::close(sock);
-        if (moved < 0) {
-            errno = error;
-            Fail();
-            DropCapabilities();
-            errno = t_lastError;
-            return -1;
-        }
-        sock = moved;
-    }
     // The default queue holds only a few hundred small packets; a burst of replies needs more.
     // SO_RCVBUFFORCE passes net.core.rmem_max but needs CAP_NET_ADMIN, so fall back.
     int size = kReceiveBuffer;
-    if (::setsockopt(sock, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
-        ::setsockopt(sock, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    if (::setsockopt(sock.get(), SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
+        ::setsockopt(sock.get(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     int on = 1;
-    ::setsockopt(sock, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+    ::setsockopt(sock.get(), IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
 
     // ARP probes and whole frames need a packet socket, which only the privilege we are about to
     // drop allows. Its queue takes the answers to a few thousand probes sent at once.
-    if (m_linkSocket < 0) {
+    if (!m_linkSocket) {
         std::lock_guard<std::mutex> lock(m_linkMutex);
-        m_linkSocket = ::socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, htons(ETH_P_ARP));
-        if (m_linkSocket >= 0 && ::setsockopt(m_linkSocket, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
-            ::setsockopt(m_linkSocket, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        m_linkSocket.reset(::socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, htons(ETH_P_ARP)));
+        const int link = m_linkSocket.get();
+        if (link >= 0 && ::setsockopt(link, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
+            ::setsockopt(link, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     }
     DropCapabilities();
-    return sock;
+    return sock.release();
 }
 
 bool CLinuxSocketLayer::EnableBroadcast(int sock)
@@ -344,8 +327,8 @@ bool CLinuxSocketLayer::SendBroadcast(int sock, const void* data, std::size_t le
         const int index = static_cast<int>(ifindex);
         std::uint8_t ownMac[6];
         bool ok;
-        if (m_linkSocket >= 0 && InterfaceHardwareAddress(index, ownMac))
-            ok = SendFrame(index, everyone, netlink::BuildIcmpPacket(source, htonl(INADDR_BROADCAST), NextPacketId(), kTtl, data, length));
+        if (m_linkSocket && InterfaceHardwareAddress(index, ownMac))
+            ok = SendFrame(index, everyone, netlink::BuildIcmpPacket(source, htonl(INADDR_BROADCAST), NextPacketId(), kTtl, {static_cast<const std::uint8_t*>(data), length}));
         else
             ok = SendThroughKernel(sock, htonl(INADDR_BROADCAST), index, source, data, length);
         if (ok)
@@ -366,7 +349,7 @@ bool CLinuxSocketLayer::SendTo(int sock, std::uint32_t addr, const void* data, s
     netlink::RouteInfo route;
     int error = 0;
     std::uint8_t ownMac[6];
-    if (m_linkSocket >= 0 && m_route.GetRoute(addr, route, error) && route.type == RTN_UNICAST && route.oif > 0 &&
+    if (m_linkSocket && m_route.GetRoute(addr, route, error) && route.type == RTN_UNICAST && route.oif > 0 &&
         route.prefsrc != 0 && InterfaceHardwareAddress(route.oif, ownMac)) {
         // The next hop's hardware address from the table, or asked for; never a new table entry.
         std::vector<HardwareRequest> hop(1);
@@ -380,7 +363,7 @@ bool CLinuxSocketLayer::SendTo(int sock, std::uint32_t addr, const void* data, s
             t_lastError = errno = EHOSTUNREACH;
             return false;
         }
-        return SendFrame(route.oif, hop[0].mac, netlink::BuildIcmpPacket(route.prefsrc, addr, NextPacketId(), kTtl, data, length));
+        return SendFrame(route.oif, hop[0].mac, netlink::BuildIcmpPacket(route.prefsrc, addr, NextPacketId(), kTtl, {static_cast<const std::uint8_t*>(data), length}));
     }
     // Loopback, our own addresses and interfaces without Ethernet framing.
     return SendThroughKernel(sock, addr, 0, 0, data, length);
@@ -397,7 +380,7 @@ bool CLinuxSocketLayer::SendFrame(int ifindex, const std::uint8_t destination[6]
     std::memcpy(to.sll_addr, destination, 6);
     ssize_t n;
     do {
-        n = ::sendto(m_linkSocket, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        n = ::sendto(m_linkSocket.get(), packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
     } while (n < 0 && errno == EINTR);
     if (n != static_cast<ssize_t>(packet.size())) {
         if (n >= 0)
@@ -459,8 +442,8 @@ int CLinuxSocketLayer::WaitReadable(int sock, std::chrono::microseconds timeout)
         pollfd pfd[2] = {{sock, POLLIN, 0}, {-1, POLLIN, 0}};
         {
             std::lock_guard<std::mutex> lock(m_linkMutex);
-            if (m_linkSocket >= 0 && !m_asked.empty())
-                pfd[1].fd = m_linkSocket;
+            if (m_linkSocket && !m_asked.empty())
+                pfd[1].fd = m_linkSocket.get();
         }
         int ready = ::ppoll(pfd, pfd[1].fd >= 0 ? 2 : 1, &ts, nullptr);
         if (ready > 0) {
@@ -607,11 +590,11 @@ void CLinuxSocketLayer::GatherAnswers(std::vector<std::uint32_t>* answered)
     sockaddr_ll from{};
     socklen_t fromLength = sizeof from;
     ssize_t n;
-    while ((n = ::recvfrom(m_linkSocket, frame, sizeof frame, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
+    while ((n = ::recvfrom(m_linkSocket.get(), frame, sizeof frame, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
                            &fromLength)) >= 0) {
         fromLength = sizeof from;
         std::uint32_t sender = 0;
-        if (!netlink::ArpSender(frame, static_cast<std::size_t>(n), sender))
+        if (!netlink::ArpSender({frame, static_cast<std::size_t>(n)}, sender))
             continue;
         auto asked = m_asked.find(sender);
         if (asked == m_asked.end() || asked->second.ifindex != from.sll_ifindex)
@@ -638,7 +621,7 @@ void CLinuxSocketLayer::SendProbe(std::uint32_t addr, const AskedAddress& asked)
     to.sll_ifindex = asked.ifindex;
     to.sll_halen = 6;
     std::memset(to.sll_addr, 0xFF, 6);
-    ::sendto(m_linkSocket, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    ::sendto(m_linkSocket.get(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
     // Answers come while the probes still go out; read them now and then so the socket's
     // queue never overflows.
     if (++m_probesSent % 64 == 0)
@@ -648,7 +631,7 @@ void CLinuxSocketLayer::SendProbe(std::uint32_t addr, const AskedAddress& asked)
 void CLinuxSocketLayer::SendProbes(const std::vector<HardwareRequest>& requests)
 {
     std::lock_guard<std::mutex> lock(m_linkMutex);
-    if (m_linkSocket < 0)
+    if (!m_linkSocket)
         return;
     std::map<int, std::array<std::uint8_t, 6>> ownMacs;
     for (const HardwareRequest& request : requests) {
@@ -673,7 +656,7 @@ void CLinuxSocketLayer::ProbeHardwareAddresses(std::vector<HardwareRequest>& req
     {
         // Answered already, while the layer waited for ICMP packets.
         std::lock_guard<std::mutex> lock(m_linkMutex);
-        if (m_linkSocket >= 0)
+        if (m_linkSocket)
             GatherAnswers(nullptr);
         std::lock_guard<std::mutex> learnedLock(m_learnedMutex);
         for (HardwareRequest& request : requests) {
@@ -695,7 +678,7 @@ void CLinuxSocketLayer::ProbeHardwareAddresses(std::vector<HardwareRequest>& req
     for (HardwareRequest& request : requests) {
         if (request.state != HardwareState::Pending)
             continue;
-        if (m_linkSocket < 0 || !m_asked.count(request.addr))
+        if (!m_linkSocket || !m_asked.count(request.addr))
             request.state = HardwareState::Failed;  // it could not be asked
         else
             waiting[request.addr].push_back(&request);
@@ -746,7 +729,7 @@ void CLinuxSocketLayer::ProbeHardwareAddresses(std::vector<HardwareRequest>& req
         }
         auto until = secondRound < deadline ? secondRound : deadline;
         int ms = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(until - now).count());
-        pollfd pfd{m_linkSocket, POLLIN, 0};
+        pollfd pfd{m_linkSocket.get(), POLLIN, 0};
         ::poll(&pfd, 1, ms);
     }
     for (auto& entry : waiting) {

@@ -8,12 +8,12 @@
 
 #include "platform/Netlink.h"
 #include "platform/SocketLayer.h"
+#include "platform/UniqueFd.h"
 
 class CLinuxSocketLayer : public ISocketLayer {
     friend bool PrepareRawSockets();
 public:
     CLinuxSocketLayer() = default;
-    ~CLinuxSocketLayer() override;
 
     bool Startup() override;
     int OpenRawIcmp() override;
@@ -35,8 +35,8 @@ public:
     // their count in *length (in: buffer size), non-zero when it cannot be resolved.
     int ResolveHardwareAddress(std::uint32_t addr, int ifindex, std::uint8_t* mac, unsigned* length);
 
-    // Hands the link-layer packet socket over to the caller (-1 when there is none).
-    int ReleaseLinkSocket();
+    // Hands the link-layer packet socket over to the caller (empty when there is none).
+    UniqueFd ReleaseLinkSocket();
 
     // Longest wait for an ARP answer.
     static constexpr std::chrono::milliseconds kArpWait{1000};
@@ -85,9 +85,9 @@ private:
     std::mutex m_learnedMutex;  // guards m_learned only
     std::unordered_map<std::uint32_t, LearnedAddress> m_learned;
     std::mutex m_linkMutex;
-    // AF_PACKET (ARP), made while CAP_NET_RAW was raised; -1 without. It carries the ARP probes
+    // AF_PACKET (ARP), made while CAP_NET_RAW was raised; empty without. It carries the ARP probes
     // and the requests as whole frames, which need no neighbour entry.
-    int m_linkSocket = -1;
+    UniqueFd m_linkSocket;
     std::unordered_map<std::uint32_t, AskedAddress> m_asked;  // guarded by m_linkMutex
     unsigned m_probesSent = 0;
 };

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -47,27 +48,29 @@ void FinishMessage(std::vector<std::uint8_t>& msg)
     std::memcpy(msg.data() + offsetof(nlmsghdr, nlmsg_len), &len, sizeof len);
 }
 
-// Hands every netlink message of a buffer to visit(header, payload, payloadLength) until visit
-// returns true. Every header is bounds-checked; a short or malformed one ends the walk. True
-// when visit stopped it.
-template <typename Visit>
-bool ForEachMessage(const void* data, std::size_t length, Visit visit)
+// The part of data after offset, empty when offset lies beyond its end.
+ByteView After(ByteView data, std::size_t offset)
 {
-    const auto* base = static_cast<const std::uint8_t*>(data);
-    std::size_t offset = 0;
-    while (length - offset >= sizeof(nlmsghdr)) {
+    return offset <= data.size() ? data.subspan(offset) : ByteView();
+}
+
+// Hands every netlink message of a buffer to visit(header, payload) until visit returns true.
+// Every header is bounds-checked; a short or malformed one ends the walk. True when visit
+// stopped it.
+template <typename Visit>
+bool ForEachMessage(ByteView data, Visit visit)
+{
+    while (data.size() >= sizeof(nlmsghdr)) {
         nlmsghdr hdr;
-        std::memcpy(&hdr, base + offset, sizeof hdr);
-        if (hdr.nlmsg_len < sizeof(nlmsghdr) || hdr.nlmsg_len > length - offset)
+        std::memcpy(&hdr, data.data(), sizeof hdr);
+        if (hdr.nlmsg_len < sizeof(nlmsghdr) || hdr.nlmsg_len > data.size())
             return false;
-        const std::uint8_t* payload = base + offset + NLMSG_HDRLEN;
-        std::size_t payloadLength = hdr.nlmsg_len >= NLMSG_HDRLEN ? hdr.nlmsg_len - NLMSG_HDRLEN : 0;
-        if (visit(hdr, payload, payloadLength))
+        if (visit(hdr, data.first(hdr.nlmsg_len).subspan(NLMSG_HDRLEN)))
             return true;
         std::size_t step = NLMSG_ALIGN(hdr.nlmsg_len);
-        if (step > length - offset)
+        if (step > data.size())
             break;
-        offset += step;
+        data = data.subspan(step);
     }
     return false;
 }
@@ -75,28 +78,26 @@ bool ForEachMessage(const void* data, std::size_t length, Visit visit)
 // Finds the message answering seq and hands it to onMessage; a short or malformed buffer gives
 // NotFound.
 template <typename OnMessage>
-ParseResult WalkReply(const void* data, std::size_t length, std::uint32_t seq, unsigned short wantType,
-                      std::size_t bodySize, int& errorCode, OnMessage onMessage)
+ParseResult WalkReply(ByteView data, std::uint32_t seq, unsigned short wantType, std::size_t bodySize,
+                      int& errorCode, OnMessage onMessage)
 {
     ParseResult result = ParseResult::NotFound;
-    ForEachMessage(data, length, [&](const nlmsghdr& hdr, const std::uint8_t* payload, std::size_t payloadLength) {
+    ForEachMessage(data, [&](const nlmsghdr& hdr, ByteView payload) {
         if (hdr.nlmsg_seq != seq)
             return false;
         if (hdr.nlmsg_type == NLMSG_ERROR) {
-            if (payloadLength < sizeof(int))
+            if (payload.size() < sizeof(int))
                 return true;
             int err;
-            std::memcpy(&err, payload, sizeof err);
+            std::memcpy(&err, payload.data(), sizeof err);
             // INT_MIN has no positive counterpart; no kernel sends it, a malformed answer might.
             errorCode = err == INT_MIN ? EPROTO : (err < 0 ? -err : (err == 0 ? ENOENT : err));
             result = ParseResult::Error;
             return true;
         }
-        if (hdr.nlmsg_type != wantType || payloadLength < bodySize)
+        if (hdr.nlmsg_type != wantType || payload.size() < bodySize)
             return false;
-        std::size_t attrOffset = NLMSG_ALIGN(bodySize);
-        onMessage(payload, bodySize, attrOffset <= payloadLength ? payload + attrOffset : nullptr,
-                  attrOffset <= payloadLength ? payloadLength - attrOffset : 0);
+        onMessage(payload.first(bodySize), After(payload, NLMSG_ALIGN(bodySize)));
         result = ParseResult::Ok;
         return true;
     });
@@ -104,19 +105,18 @@ ParseResult WalkReply(const void* data, std::size_t length, std::uint32_t seq, u
 }
 
 template <typename OnAttr>
-void WalkAttrs(const std::uint8_t* attrs, std::size_t length, OnAttr onAttr)
+void WalkAttrs(ByteView attrs, OnAttr onAttr)
 {
-    std::size_t offset = 0;
-    while (attrs && length - offset >= sizeof(rtattr)) {
+    while (attrs.size() >= sizeof(rtattr)) {
         rtattr attr;
-        std::memcpy(&attr, attrs + offset, sizeof attr);
-        if (attr.rta_len < sizeof(rtattr) || attr.rta_len > length - offset)
+        std::memcpy(&attr, attrs.data(), sizeof attr);
+        if (attr.rta_len < sizeof(rtattr) || attr.rta_len > attrs.size())
             return;
-        onAttr(attr.rta_type, attrs + offset + RTA_LENGTH(0), attr.rta_len - RTA_LENGTH(0));
+        onAttr(attr.rta_type, attrs.first(attr.rta_len).subspan(RTA_LENGTH(0)));
         std::size_t step = RTA_ALIGN(attr.rta_len);
-        if (step > length - offset)
+        if (step > attrs.size())
             return;
-        offset += step;
+        attrs = attrs.subspan(step);
     }
 }
 
@@ -133,26 +133,24 @@ std::vector<std::uint8_t> BuildGetRouteRequest(std::uint32_t seq, std::uint32_t 
     return msg;
 }
 
-ParseResult ParseRouteReply(const void* data, std::size_t length, std::uint32_t seq, RouteInfo& route,
-                            int& errorCode)
+ParseResult ParseRouteReply(ByteView data, std::uint32_t seq, RouteInfo& route, int& errorCode)
 {
-    return WalkReply(data, length, seq, RTM_NEWROUTE, sizeof(rtmsg), errorCode,
-                     [&](const std::uint8_t* body, std::size_t, const std::uint8_t* attrs, std::size_t attrLength) {
-                         rtmsg rtm;
-                         std::memcpy(&rtm, body, sizeof rtm);
-                         route = RouteInfo{};
-                         route.type = rtm.rtm_type;
-                         WalkAttrs(attrs, attrLength, [&](unsigned short type, const std::uint8_t* value, std::size_t len) {
-                             if (type == RTA_GATEWAY || type == RTA_VIA)
-                                 route.viaGateway = true;
-                             if (type == RTA_GATEWAY && len >= sizeof(std::uint32_t))
-                                 std::memcpy(&route.gateway, value, sizeof(std::uint32_t));
-                             else if (type == RTA_OIF && len >= sizeof(int))
-                                 std::memcpy(&route.oif, value, sizeof(int));
-                             else if (type == RTA_PREFSRC && len >= sizeof(std::uint32_t))
-                                 std::memcpy(&route.prefsrc, value, sizeof(std::uint32_t));
-                         });
-                     });
+    return WalkReply(data, seq, RTM_NEWROUTE, sizeof(rtmsg), errorCode, [&](ByteView body, ByteView attrs) {
+        rtmsg rtm;
+        std::memcpy(&rtm, body.data(), sizeof rtm);
+        route = RouteInfo{};
+        route.type = rtm.rtm_type;
+        WalkAttrs(attrs, [&](unsigned short type, ByteView value) {
+            if (type == RTA_GATEWAY || type == RTA_VIA)
+                route.viaGateway = true;
+            if (type == RTA_GATEWAY && value.size() >= sizeof(std::uint32_t))
+                std::memcpy(&route.gateway, value.data(), sizeof(std::uint32_t));
+            else if (type == RTA_OIF && value.size() >= sizeof(int))
+                std::memcpy(&route.oif, value.data(), sizeof(int));
+            else if (type == RTA_PREFSRC && value.size() >= sizeof(std::uint32_t))
+                std::memcpy(&route.prefsrc, value.data(), sizeof(std::uint32_t));
+        });
+    });
 }
 
 std::vector<std::uint8_t> BuildGetNeighRequest(std::uint32_t seq, std::uint32_t dst, int ifindex)
@@ -168,33 +166,30 @@ std::vector<std::uint8_t> BuildGetNeighRequest(std::uint32_t seq, std::uint32_t 
 
 namespace {
 
-void ReadNeigh(const std::uint8_t* body, const std::uint8_t* attrs, std::size_t attrLength, NeighInfo& neigh)
+void ReadNeigh(ByteView body, ByteView attrs, NeighInfo& neigh)
 {
     ndmsg ndm;
-    std::memcpy(&ndm, body, sizeof ndm);
+    std::memcpy(&ndm, body.data(), sizeof ndm);
     neigh = NeighInfo{};
     neigh.state = ndm.ndm_state;
     neigh.ifindex = ndm.ndm_ifindex;
-    WalkAttrs(attrs, attrLength, [&](unsigned short type, const std::uint8_t* value, std::size_t len) {
+    WalkAttrs(attrs, [&](unsigned short type, ByteView value) {
         if (type == NDA_LLADDR) {
-            std::size_t n = len < sizeof neigh.lladdr ? len : sizeof neigh.lladdr;
-            std::memcpy(neigh.lladdr, value, n);
+            std::size_t n = value.size() < sizeof neigh.lladdr ? value.size() : sizeof neigh.lladdr;
+            std::memcpy(neigh.lladdr, value.data(), n);
             neigh.lladdrLength = static_cast<unsigned>(n);
-        } else if (type == NDA_DST && len >= sizeof(std::uint32_t)) {
-            std::memcpy(&neigh.dst, value, sizeof(std::uint32_t));
+        } else if (type == NDA_DST && value.size() >= sizeof(std::uint32_t)) {
+            std::memcpy(&neigh.dst, value.data(), sizeof(std::uint32_t));
         }
     });
 }
 
 }  // namespace
 
-ParseResult ParseNeighReply(const void* data, std::size_t length, std::uint32_t seq, NeighInfo& neigh,
-                            int& errorCode)
+ParseResult ParseNeighReply(ByteView data, std::uint32_t seq, NeighInfo& neigh, int& errorCode)
 {
-    return WalkReply(data, length, seq, RTM_NEWNEIGH, sizeof(ndmsg), errorCode,
-                     [&](const std::uint8_t* body, std::size_t, const std::uint8_t* attrs, std::size_t attrLength) {
-                         ReadNeigh(body, attrs, attrLength, neigh);
-                     });
+    return WalkReply(data, seq, RTM_NEWNEIGH, sizeof(ndmsg), errorCode,
+                     [&](ByteView body, ByteView attrs) { ReadNeigh(body, attrs, neigh); });
 }
 
 std::vector<std::uint8_t> BuildDumpNeighRequest(std::uint32_t seq)
@@ -208,26 +203,23 @@ std::vector<std::uint8_t> BuildDumpNeighRequest(std::uint32_t seq)
     return msg;
 }
 
-bool ParseNeighDump(const void* data, std::size_t length, std::uint32_t seq, std::vector<NeighInfo>& entries,
-                    int& errorCode)
+bool ParseNeighDump(ByteView data, std::uint32_t seq, std::vector<NeighInfo>& entries, int& errorCode)
 {
-    return ForEachMessage(data, length, [&](const nlmsghdr& hdr, const std::uint8_t* payload, std::size_t payloadLength) {
+    return ForEachMessage(data, [&](const nlmsghdr& hdr, ByteView payload) {
         if (hdr.nlmsg_seq != seq)
             return false;
         if (hdr.nlmsg_type == NLMSG_DONE)
             return true;
         if (hdr.nlmsg_type == NLMSG_ERROR) {
             int err = 0;
-            if (payloadLength >= sizeof err)
-                std::memcpy(&err, payload, sizeof err);
+            if (payload.size() >= sizeof err)
+                std::memcpy(&err, payload.data(), sizeof err);
             errorCode = err < 0 && err != INT_MIN ? -err : EPROTO;
             return true;
         }
-        if (hdr.nlmsg_type == RTM_NEWNEIGH && payloadLength >= sizeof(ndmsg)) {
-            std::size_t attrOffset = NLMSG_ALIGN(sizeof(ndmsg));
+        if (hdr.nlmsg_type == RTM_NEWNEIGH && payload.size() >= sizeof(ndmsg)) {
             NeighInfo neigh;
-            ReadNeigh(payload, attrOffset <= payloadLength ? payload + attrOffset : nullptr,
-                      attrOffset <= payloadLength ? payloadLength - attrOffset : 0, neigh);
+            ReadNeigh(payload.first(sizeof(ndmsg)), After(payload, NLMSG_ALIGN(sizeof(ndmsg))), neigh);
             entries.push_back(neigh);
         }
         return false;
@@ -256,11 +248,11 @@ std::vector<std::uint8_t> BuildArpRequest(const std::uint8_t senderMac[6], std::
     return arp;
 }
 
-bool ParseArpFromSender(const void* data, std::size_t length, std::uint32_t senderIp, std::uint8_t mac[6])
+bool ParseArpFromSender(ByteView data, std::uint32_t senderIp, std::uint8_t mac[6])
 {
-    if (length < kArpLength)
+    if (data.size() < kArpLength)
         return false;
-    const auto* p = static_cast<const std::uint8_t*>(data);
+    const std::uint8_t* p = data.data();
     std::uint16_t htype, ptype, op;
     std::memcpy(&htype, p, 2);
     std::memcpy(&ptype, p + 2, 2);
@@ -277,19 +269,19 @@ bool ParseArpFromSender(const void* data, std::size_t length, std::uint32_t send
     return true;
 }
 
-bool ArpSender(const void* data, std::size_t length, std::uint32_t& senderIp)
+bool ArpSender(ByteView data, std::uint32_t& senderIp)
 {
     std::uint8_t mac[6];
-    if (length < kArpLength)
+    if (data.size() < kArpLength)
         return false;
-    std::memcpy(&senderIp, static_cast<const std::uint8_t*>(data) + 14, 4);
-    return ParseArpFromSender(data, length, senderIp, mac);
+    std::memcpy(&senderIp, &data[14], 4);
+    return ParseArpFromSender(data, senderIp, mac);
 }
 
 std::vector<std::uint8_t> BuildIcmpPacket(std::uint32_t source, std::uint32_t destination, std::uint16_t id,
-                                          std::uint8_t ttl, const void* payload, std::size_t length)
+                                          std::uint8_t ttl, ByteView payload)
 {
-    std::vector<std::uint8_t> packet(20 + length, 0);
+    std::vector<std::uint8_t> packet(20 + payload.size(), 0);
     const std::uint16_t total = htons(static_cast<std::uint16_t>(packet.size()));
     const std::uint16_t dontFragment = htons(0x4000);
     const std::uint16_t identification = htons(id);
@@ -308,37 +300,29 @@ std::vector<std::uint8_t> BuildIcmpPacket(std::uint32_t source, std::uint32_t de
         sum = (sum & 0xFFFF) + (sum >> 16);
     packet[10] = static_cast<std::uint8_t>(~sum >> 8);
     packet[11] = static_cast<std::uint8_t>(~sum);
-    if (length)
-        std::memcpy(&packet[20], payload, length);
+    std::copy(payload.begin(), payload.end(), packet.begin() + 20);
     return packet;
-}
-
-CRouteSocket::~CRouteSocket()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
 }
 
 bool CRouteSocket::EnsureOpen(int& errorCode)
 {
-    if (m_fd >= 0)
+    if (m_fd)
         return true;
-    m_fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
-    if (m_fd < 0) {
+    UniqueFd fd(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
+    if (!fd) {
         errorCode = errno;
         return false;
     }
     int on = 1;
     // The kernel then rejects a malformed request instead of guessing what it meant.
-    ::setsockopt(m_fd, SOL_NETLINK, NETLINK_GET_STRICT_CHK, &on, sizeof on);
+    ::setsockopt(fd.get(), SOL_NETLINK, NETLINK_GET_STRICT_CHK, &on, sizeof on);
     sockaddr_nl local{};
     local.nl_family = AF_NETLINK;
-    if (::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
         errorCode = errno;
-        ::close(m_fd);
-        m_fd = -1;
         return false;
     }
+    m_fd = std::move(fd);
     return true;
 }
 
@@ -348,27 +332,27 @@ bool CRouteSocket::Exchange(const std::vector<std::uint8_t>& request, std::uint3
 {
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
-    if (::sendto(m_fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0) {
+    if (::sendto(m_fd.get(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0) {
         errorCode = errno;
         return false;
     }
     alignas(nlmsghdr) std::uint8_t buffer[8192];
     // Answers to earlier requests that timed out may still be queued: skip them by sequence.
     for (int attempt = 0; attempt < 16; ++attempt) {
-        pollfd pfd{m_fd, POLLIN, 0};
+        pollfd pfd{m_fd.get(), POLLIN, 0};
         int ready = ::poll(&pfd, 1, 1000);
         if (ready <= 0) {
             errorCode = ready == 0 ? ETIMEDOUT : errno;
             return false;
         }
-        ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
+        ssize_t n = ::recv(m_fd.get(), buffer, sizeof buffer, 0);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             errorCode = errno;
             return false;
         }
-        ParseResult result = parse(buffer, static_cast<std::size_t>(n), seq, info, errorCode);
+        ParseResult result = parse(ByteView(buffer, static_cast<std::size_t>(n)), seq, info, errorCode);
         if (result == ParseResult::Ok)
             return true;
         if (result == ParseResult::Error)
@@ -405,7 +389,7 @@ bool CRouteSocket::DumpNeigh(std::vector<NeighInfo>& entries, int& errorCode)
     auto request = BuildDumpNeighRequest(seq);
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
-    if (::sendto(m_fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0) {
+    if (::sendto(m_fd.get(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0) {
         errorCode = errno;
         return false;
     }
@@ -413,20 +397,20 @@ bool CRouteSocket::DumpNeigh(std::vector<NeighInfo>& entries, int& errorCode)
     std::vector<std::uint8_t> buffer(65536);
     errorCode = 0;
     for (;;) {
-        pollfd pfd{m_fd, POLLIN, 0};
+        pollfd pfd{m_fd.get(), POLLIN, 0};
         int ready = ::poll(&pfd, 1, 1000);
         if (ready <= 0) {
             errorCode = ready == 0 ? ETIMEDOUT : errno;
             return false;
         }
-        ssize_t n = ::recv(m_fd, buffer.data(), buffer.size(), 0);
+        ssize_t n = ::recv(m_fd.get(), buffer.data(), buffer.size(), 0);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             errorCode = errno;
             return false;
         }
-        if (ParseNeighDump(buffer.data(), static_cast<std::size_t>(n), seq, entries, errorCode))
+        if (ParseNeighDump(ByteView(buffer).first(static_cast<std::size_t>(n)), seq, entries, errorCode))
             return errorCode == 0;
     }
 }

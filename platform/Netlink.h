@@ -4,9 +4,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <span>
 #include <vector>
 
+#include "platform/UniqueFd.h"
+
 namespace netlink {
+
+using ByteView = std::span<const std::uint8_t>;
 
 // What a route lookup for one destination said.
 struct RouteInfo {
@@ -34,20 +39,17 @@ enum class ParseResult {
 
 // RTM_GETROUTE for one IPv4 destination (network byte order).
 std::vector<std::uint8_t> BuildGetRouteRequest(std::uint32_t seq, std::uint32_t dst);
-ParseResult ParseRouteReply(const void* data, std::size_t length, std::uint32_t seq, RouteInfo& route,
-                            int& errorCode);
+ParseResult ParseRouteReply(ByteView data, std::uint32_t seq, RouteInfo& route, int& errorCode);
 
 // RTM_GETNEIGH for one IPv4 address on one interface (not a dump).
 std::vector<std::uint8_t> BuildGetNeighRequest(std::uint32_t seq, std::uint32_t dst, int ifindex);
-ParseResult ParseNeighReply(const void* data, std::size_t length, std::uint32_t seq, NeighInfo& neigh,
-                            int& errorCode);
+ParseResult ParseNeighReply(ByteView data, std::uint32_t seq, NeighInfo& neigh, int& errorCode);
 
 // RTM_GETNEIGH dump of the whole IPv4 neighbour table.
 std::vector<std::uint8_t> BuildDumpNeighRequest(std::uint32_t seq);
 // Appends the entries of one datagram of a dump answering seq; true once its end (NLMSG_DONE) or
 // an error (errorCode set) has been seen.
-bool ParseNeighDump(const void* data, std::size_t length, std::uint32_t seq, std::vector<NeighInfo>& entries,
-                    int& errorCode);
+bool ParseNeighDump(ByteView data, std::uint32_t seq, std::vector<NeighInfo>& entries, int& errorCode);
 
 // States whose link-layer address can be used as it stands.
 bool NeighStateUsable(std::uint16_t state);
@@ -58,23 +60,22 @@ std::vector<std::uint8_t> BuildArpRequest(const std::uint8_t senderMac[6], std::
                                           std::uint32_t targetIp);
 // True when data is an Ethernet/IPv4 ARP reply (or a request) whose sender is senderIp; the
 // sender's hardware address goes to mac.
-bool ParseArpFromSender(const void* data, std::size_t length, std::uint32_t senderIp, std::uint8_t mac[6]);
+bool ParseArpFromSender(ByteView data, std::uint32_t senderIp, std::uint8_t mac[6]);
 
 // The IPv4 sender address of an ARP message (network byte order); false when data is no
 // Ethernet/IPv4 ARP message.
-bool ArpSender(const void* data, std::size_t length, std::uint32_t& senderIp);
+bool ArpSender(ByteView data, std::uint32_t& senderIp);
 
 // A whole IPv4 packet as the kernel would send it from a raw ICMP socket: 20-byte header (no
 // options, the given identification, don't-fragment, the given TTL, protocol ICMP, header
 // checksum) followed by payload.
 std::vector<std::uint8_t> BuildIcmpPacket(std::uint32_t source, std::uint32_t destination, std::uint16_t id,
-                                          std::uint8_t ttl, const void* payload, std::size_t length);
+                                          std::uint8_t ttl, ByteView payload);
 
 // One NETLINK_ROUTE socket that serialises its requests.
 class CRouteSocket {
 public:
     CRouteSocket() = default;
-    ~CRouteSocket();
     CRouteSocket(const CRouteSocket&) = delete;
     CRouteSocket& operator=(const CRouteSocket&) = delete;
 
@@ -92,7 +93,7 @@ private:
     bool EnsureOpen(int& errorCode);
 
     std::mutex m_mutex;
-    int m_fd = -1;
+    UniqueFd m_fd;
     std::uint32_t m_seq = 0;
 };
 

@@ -6,17 +6,17 @@
 #include <atomic>
 #include <cerrno>
 
+#include "platform/UniqueCaps.h"
+
 namespace {
 
 bool HasCapability(cap_flag_t set, cap_value_t cap)
 {
-    cap_t caps = cap_get_proc();
+    UniqueCaps caps(cap_get_proc());
     if (!caps)
         return false;
     cap_flag_value_t value = CAP_CLEAR;
-    bool ok = cap_get_flag(caps, cap, set, &value) == 0 && value == CAP_SET;
-    cap_free(caps);
-    return ok;
+    return cap_get_flag(caps.get(), cap, set, &value) == 0 && value == CAP_SET;
 }
 
 // The right was granted to this process and has been given up since, as every capability is
@@ -38,12 +38,12 @@ bool RaiseNetRaw()
     if (!HasCapability(CAP_PERMITTED, CAP_NET_RAW))
         return false;
     int saved = errno;
-    cap_t caps = cap_get_proc();
+    UniqueCaps caps(cap_get_proc());
     if (!caps)
         return false;
     const cap_value_t wanted[] = {CAP_NET_RAW};
-    bool ok = cap_set_flag(caps, CAP_EFFECTIVE, 1, wanted, CAP_SET) == 0 && cap_set_proc(caps) == 0;
-    cap_free(caps);
+    bool ok = cap_set_flag(caps.get(), CAP_EFFECTIVE, 1, wanted, CAP_SET) == 0 && cap_set_proc(caps.get()) == 0;
+    caps.reset();
     if (ok)
         errno = saved;
     return ok;
@@ -55,11 +55,10 @@ bool DropCapabilities()
     int saved = errno;
     if (HasCapability(CAP_PERMITTED, CAP_NET_RAW))
         g_netRawDropped.store(true);
-    cap_t caps = cap_init();  // all sets empty
-    bool dropped = caps && cap_set_proc(caps) == 0;
+    UniqueCaps caps(cap_init());  // all sets empty
+    bool dropped = caps && cap_set_proc(caps.get()) == 0;
     int error = errno;
-    if (caps)
-        cap_free(caps);
+    caps.reset();
     if (!dropped) {
         g_dropFailed.store(true);
         errno = error ? error : EPERM;

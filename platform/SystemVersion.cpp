@@ -2,22 +2,13 @@
 
 #include <sys/utsname.h>
 
-#include <cerrno>
-#include <cstdlib>
+#include "platform/DecimalText.h"
 
 namespace {
 
-bool ReadNumber(const char*& text, unsigned* value) {
-    if (*text < '0' || *text > '9')
-        return false;
-    errno = 0;
-    char* end = nullptr;
-    unsigned long number = std::strtoul(text, &end, 10);
-    if (errno != 0 || number > 0xFFFFFFFFul)
-        return false;
-    *value = static_cast<unsigned>(number);
-    text = end;
-    return true;
+// Digits only: no blanks or sign before them.
+bool ReadNumber(std::string_view& text, unsigned* value) {
+    return !text.empty() && text[0] >= '0' && text[0] <= '9' && ReadDecimal(text, *value);
 }
 
 }  // namespace
@@ -26,10 +17,10 @@ bool ParseKernelRelease(const char* release, unsigned* major, unsigned* minor) {
     if (!release)
         return false;
     unsigned first = 0, second = 0;
-    const char* p = release;
-    if (!ReadNumber(p, &first) || *p != '.')
+    std::string_view p(release);
+    if (!ReadNumber(p, &first) || !p.starts_with('.'))
         return false;
-    ++p;
+    p.remove_prefix(1);
     if (!ReadNumber(p, &second))
         return false;
     *major = first;

@@ -155,17 +155,12 @@ void CDialogPersistent::SavePlacement() {
     CWinApp* app = AfxGetApp();
     if (!app)
         return;
-    const char* s = section.c_str();
-    app->WriteProfileInt(s, "Flags", m_wp.flags);
-    app->WriteProfileInt(s, "ShowCmd", m_wp.showCmd);
-    app->WriteProfileInt(s, "PtMinX", m_wp.ptMinX);
-    app->WriteProfileInt(s, "PtMinY", m_wp.ptMinY);
-    app->WriteProfileInt(s, "PtMaxX", m_wp.ptMaxX);
-    app->WriteProfileInt(s, "PtMaxY", m_wp.ptMaxY);
-    app->WriteProfileInt(s, "PosLeft", m_wp.left);
-    app->WriteProfileInt(s, "PosTop", m_wp.top);
-    app->WriteProfileInt(s, "PosRight", m_wp.right);
-    app->WriteProfileInt(s, "PosBottom", m_wp.bottom);
+    const CWinApp::ProfileInt placement[] = {
+        {"Flags", m_wp.flags},    {"ShowCmd", m_wp.showCmd}, {"PtMinX", m_wp.ptMinX},    {"PtMinY", m_wp.ptMinY},
+        {"PtMaxX", m_wp.ptMaxX},  {"PtMaxY", m_wp.ptMaxY},   {"PosLeft", m_wp.left},     {"PosTop", m_wp.top},
+        {"PosRight", m_wp.right}, {"PosBottom", m_wp.bottom},
+    };
+    app->WriteProfileInts(section.c_str(), placement);
 }
 
 void CDialogPersistent::LoadPlacement() {

@@ -6,11 +6,10 @@
 #include <QVariant>
 
 #include "log/Log.h"
+#include "platform/DecimalText.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -80,19 +79,12 @@ std::string VariantText(const QVariant& v) {
 }
 
 bool ParseInt(const std::string& text, int* out) {
-    const char* begin = text.c_str();
-    while (*begin == ' ' || *begin == '\t')
-        ++begin;
-    if (*begin == '\0')
+    std::string_view rest(text.c_str());  // up to a NUL, should one have come in
+    long long v = 0;
+    if (!ReadDecimal(rest, v))
         return false;
-    errno = 0;
-    char* end = nullptr;
-    long long v = std::strtoll(begin, &end, 10);
-    if (end == begin || errno == ERANGE)
-        return false;
-    while (*end == ' ' || *end == '\t')
-        ++end;
-    if (*end != '\0')
+    rest.remove_prefix(std::min(rest.find_first_not_of(" \t"), rest.size()));
+    if (!rest.empty())
         return false;
     // The store's numbers are 32-bit; unsigned values above INT_MAX wrap like a DWORD read as int.
     if (v < INT_MIN || v > static_cast<long long>(UINT_MAX))
@@ -200,10 +192,17 @@ bool CWinApp::WriteProfileString(const char* section, const char* entry, const c
 }
 
 bool CWinApp::WriteProfileInt(const char* section, const char* entry, int value) {
-    if (!section || !entry || !ProfileUsable())
+    const ProfileInt one{entry, value};
+    return WriteProfileInts(section, {&one, 1});
+}
+
+bool CWinApp::WriteProfileInts(const char* section, std::span<const ProfileInt> values) {
+    if (!section || std::any_of(values.begin(), values.end(), [](const ProfileInt& v) { return !v.entry; }) ||
+        !ProfileUsable())
         return false;
     auto s = OpenProfile(m_strRegistryKey, m_strAppName);
-    s->setValue(ResolveKey(*s, section, entry), value);
+    for (const ProfileInt& v : values)
+        s->setValue(ResolveKey(*s, section, v.entry), v.value);
     return Synced(*s);
 }
 

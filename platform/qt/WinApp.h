@@ -1,6 +1,7 @@
 #pragma once
 // The application object of the framework: its name, its settings profile (QSettings, INI
 // file under the user's config folder, organisation = registry key, application = name).
+#include <span>
 #include <string>
 
 class CWinApp {
@@ -21,6 +22,13 @@ public:
     int GetProfileInt(const char* section, const char* entry, int defaultValue);
     bool WriteProfileString(const char* section, const char* entry, const char* value);
     bool WriteProfileInt(const char* section, const char* entry, int value);
+    // Several integers of one section, written to the file with one save: what ten
+    // WriteProfileInt calls would leave there, without opening and saving it ten times.
+    struct ProfileInt {
+        const char* entry;
+        int value;
+    };
+    bool WriteProfileInts(const char* section, std::span<const ProfileInt> values);
 
     const std::string& AppName() const { return m_strAppName; }
     // The Warning text of the first profile access refused because a settings file is not a

@@ -162,14 +162,14 @@ void FuzzNetlink(const std::uint8_t* data, std::size_t size) {
     int error = 0;
     if ((data[0] & 3) == 2) {
         std::vector<netlink::NeighInfo> entries;
-        netlink::ParseNeighDump(data + 1, size - 1, 7, entries, error);
+        netlink::ParseNeighDump({data + 1, size - 1}, 7, entries, error);
         for (const netlink::NeighInfo& entry : entries) {
             if (entry.lladdrLength > sizeof entry.lladdr)
                 std::abort();
         }
     } else if (data[0] & 1) {
-        netlink::ParseRouteReply(data + 1, size - 1, 7, route, error);
-    } else if (netlink::ParseNeighReply(data + 1, size - 1, 7, neigh, error) == netlink::ParseResult::Ok) {
+        netlink::ParseRouteReply({data + 1, size - 1}, 7, route, error);
+    } else if (netlink::ParseNeighReply({data + 1, size - 1}, 7, neigh, error) == netlink::ParseResult::Ok) {
         if (neigh.lladdrLength > sizeof neigh.lladdr)
             std::abort();
     }
@@ -181,7 +181,7 @@ void FuzzArp(const std::uint8_t* data, std::size_t size) {
     std::uint32_t sender;
     std::memcpy(&sender, data, 4);
     std::uint8_t mac[6];
-    netlink::ParseArpFromSender(data + 4, size - 4, sender, mac);
+    netlink::ParseArpFromSender({data + 4, size - 4}, sender, mac);
 }
 
 }  // namespace

@@ -25,6 +25,7 @@
 #include "platform/LinuxSocketLayer.h"
 #include "platform/Netlink.h"
 #include "platform/Privileges.h"
+#include "platform/UniqueCaps.h"
 
 namespace {
 
@@ -234,12 +235,8 @@ TEST(LinuxSocketLayer, SocketIsNeverDescriptorZero)
 
 bool ThreadHoldsAnyCapability()
 {
-    cap_t caps = cap_get_proc();
-    cap_t none = cap_init();
-    bool holds = cap_compare(caps, none) != 0;
-    cap_free(none);
-    cap_free(caps);
-    return holds;
+    UniqueCaps caps(cap_get_proc()), none(cap_init());
+    return cap_compare(caps.get(), none.get()) != 0;
 }
 
 TEST(LinuxSocketLayer, PreparedSocketsLeaveNoThreadPrivileged)

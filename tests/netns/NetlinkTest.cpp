@@ -115,14 +115,14 @@ TEST(NetlinkRoute, ReplyTellsOnLinkFromGateway)
     RouteInfo route;
     int error = 0;
     auto onLink = RouteReply(5, 3, "10.1.0.1", nullptr);
-    ASSERT_EQ(ParseRouteReply(onLink.data(), onLink.size(), 5, route, error), ParseResult::Ok);
+    ASSERT_EQ(ParseRouteReply(onLink, 5, route, error), ParseResult::Ok);
     EXPECT_FALSE(route.viaGateway);
     EXPECT_EQ(route.oif, 3);
     EXPECT_EQ(route.prefsrc, Ip("10.1.0.1"));
     EXPECT_EQ(route.type, RTN_UNICAST);
 
     auto routed = RouteReply(6, 2, "10.1.0.1", "10.1.0.254");
-    ASSERT_EQ(ParseRouteReply(routed.data(), routed.size(), 6, route, error), ParseResult::Ok);
+    ASSERT_EQ(ParseRouteReply(routed, 6, route, error), ParseResult::Ok);
     EXPECT_TRUE(route.viaGateway);
 }
 
@@ -131,7 +131,7 @@ TEST(NetlinkRoute, ErrorsAndForeignAnswers)
     RouteInfo route;
     int error = 0;
     auto unreachable = ErrorReply(9, ENETUNREACH);
-    EXPECT_EQ(ParseRouteReply(unreachable.data(), unreachable.size(), 9, route, error), ParseResult::Error);
+    EXPECT_EQ(ParseRouteReply(unreachable, 9, route, error), ParseResult::Error);
     EXPECT_EQ(error, ENETUNREACH);
 
     // An answer to an older request is skipped; ours behind it in the same buffer is found.
@@ -139,9 +139,9 @@ TEST(NetlinkRoute, ErrorsAndForeignAnswers)
     auto ours = RouteReply(9, 7, nullptr, nullptr);
     std::vector<std::uint8_t> both = stale;
     both.insert(both.end(), ours.begin(), ours.end());
-    ASSERT_EQ(ParseRouteReply(both.data(), both.size(), 9, route, error), ParseResult::Ok);
+    ASSERT_EQ(ParseRouteReply(both, 9, route, error), ParseResult::Ok);
     EXPECT_EQ(route.oif, 7);
-    EXPECT_EQ(ParseRouteReply(stale.data(), stale.size(), 9, route, error), ParseResult::NotFound);
+    EXPECT_EQ(ParseRouteReply(stale, 9, route, error), ParseResult::NotFound);
 }
 
 TEST(NetlinkRoute, MalformedBuffersAreRejectedWithoutOverreading)
@@ -152,7 +152,7 @@ TEST(NetlinkRoute, MalformedBuffersAreRejectedWithoutOverreading)
     // Every cut of the buffer: a message claiming more than is there is not parsed.
     for (std::size_t cut = 0; cut < reply.size(); ++cut) {
         std::vector<std::uint8_t> part(reply.begin(), reply.begin() + cut);
-        EXPECT_NE(ParseRouteReply(part.data(), part.size(), 3, route, error), ParseResult::Ok) << cut;
+        EXPECT_NE(ParseRouteReply(part, 3, route, error), ParseResult::Ok) << cut;
     }
     // An attribute whose length runs past its message is ignored.
     auto bad = reply;
@@ -160,7 +160,7 @@ TEST(NetlinkRoute, MalformedBuffersAreRejectedWithoutOverreading)
     unsigned short huge = 0xFFF0;
     std::memcpy(bad.data() + firstAttr, &huge, sizeof huge);
     route = RouteInfo{};
-    EXPECT_EQ(ParseRouteReply(bad.data(), bad.size(), 3, route, error), ParseResult::Ok);
+    EXPECT_EQ(ParseRouteReply(bad, 3, route, error), ParseResult::Ok);
     EXPECT_EQ(route.oif, 0);
 }
 
@@ -185,7 +185,7 @@ TEST(NetlinkNeigh, RequestAndReply)
     auto reply = Reply(RTM_NEWNEIGH, 11, &body, sizeof body).Attr(NDA_DST, &dst, 4).Attr(NDA_LLADDR, mac, 6).Bytes();
     NeighInfo neigh;
     int error = 0;
-    ASSERT_EQ(ParseNeighReply(reply.data(), reply.size(), 11, neigh, error), ParseResult::Ok);
+    ASSERT_EQ(ParseNeighReply(reply, 11, neigh, error), ParseResult::Ok);
     EXPECT_EQ(neigh.state, NUD_STALE);
     ASSERT_EQ(neigh.lladdrLength, 6u);
     EXPECT_EQ(std::memcmp(neigh.lladdr, mac, 6), 0);
@@ -194,11 +194,11 @@ TEST(NetlinkNeigh, RequestAndReply)
     std::uint8_t longAddr[40];
     std::memset(longAddr, 0xAA, sizeof longAddr);
     auto longReply = Reply(RTM_NEWNEIGH, 12, &body, sizeof body).Attr(NDA_LLADDR, longAddr, sizeof longAddr).Bytes();
-    ASSERT_EQ(ParseNeighReply(longReply.data(), longReply.size(), 12, neigh, error), ParseResult::Ok);
+    ASSERT_EQ(ParseNeighReply(longReply, 12, neigh, error), ParseResult::Ok);
     EXPECT_EQ(neigh.lladdrLength, sizeof neigh.lladdr);
 
     auto missing = ErrorReply(13, ENOENT);
-    EXPECT_EQ(ParseNeighReply(missing.data(), missing.size(), 13, neigh, error), ParseResult::Error);
+    EXPECT_EQ(ParseNeighReply(missing, 13, neigh, error), ParseResult::Error);
     EXPECT_EQ(error, ENOENT);
 }
 
@@ -227,8 +227,8 @@ TEST(NetlinkNeigh, DumpCollectsEveryEntryUntilItsEnd)
     part.insert(part.end(), two.begin(), two.end());
     std::vector<NeighInfo> entries;
     int error = 0;
-    EXPECT_FALSE(ParseNeighDump(part.data(), part.size(), 21, entries, error));
-    EXPECT_TRUE(ParseNeighDump(end.data(), end.size(), 21, entries, error));
+    EXPECT_FALSE(ParseNeighDump(part, 21, entries, error));
+    EXPECT_TRUE(ParseNeighDump(end, 21, entries, error));
     EXPECT_EQ(error, 0);
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].dst, first);
@@ -239,15 +239,15 @@ TEST(NetlinkNeigh, DumpCollectsEveryEntryUntilItsEnd)
 
     // An error ends it with its code; a cut header ends the walk without an end.
     auto failed = ErrorReply(21, EPERM);
-    EXPECT_TRUE(ParseNeighDump(failed.data(), failed.size(), 21, entries, error));
+    EXPECT_TRUE(ParseNeighDump(failed, 21, entries, error));
     EXPECT_EQ(error, EPERM);
-    EXPECT_FALSE(ParseNeighDump(end.data(), end.size() - 1, 21, entries, error));
+    EXPECT_FALSE(ParseNeighDump(ByteView(end).first(end.size() - 1), 21, entries, error));
 }
 
 TEST(Ipv4, PacketHeaderAsTheKernelWritesIt)
 {
     const std::uint8_t icmp[8] = {0x0A, 0x4A, 0xF6, 0xAE, 0xFE, 0xE4, 0x00, 0x22};
-    auto packet = BuildIcmpPacket(Ip("10.9.0.1"), Ip("255.255.255.255"), 0x16C3, 64, icmp, sizeof icmp);
+    auto packet = BuildIcmpPacket(Ip("10.9.0.1"), Ip("255.255.255.255"), 0x16C3, 64, icmp);
     // The kernel's own broadcast of this request from 10.9.0.1, byte for byte.
     const std::uint8_t expected[28] = {0x45, 0x00, 0x00, 0x1C, 0x16, 0xC3, 0x40, 0x00, 0x40, 0x01, 0x1A, 0x15, 10, 9,
                                        0,    1,    255,  255,  255,  255,  0x0A, 0x4A, 0xF6, 0xAE, 0xFE, 0xE4, 0x00, 0x22};
@@ -287,10 +287,10 @@ TEST(Arp, RequestLayoutAndAnswerMatching)
     std::memcpy(answer.data() + 18, own, 6);
     std::memcpy(answer.data() + 24, &ownIp, 4);
     std::uint8_t mac[6] = {};
-    ASSERT_TRUE(ParseArpFromSender(answer.data(), answer.size(), deviceIp, mac));
+    ASSERT_TRUE(ParseArpFromSender(answer, deviceIp, mac));
     EXPECT_EQ(std::memcmp(mac, device, 6), 0);
-    EXPECT_FALSE(ParseArpFromSender(answer.data(), answer.size(), Ip("10.0.0.8"), mac));
-    EXPECT_FALSE(ParseArpFromSender(answer.data(), kArpLength - 1, deviceIp, mac));
+    EXPECT_FALSE(ParseArpFromSender(answer, Ip("10.0.0.8"), mac));
+    EXPECT_FALSE(ParseArpFromSender(ByteView(answer).first(kArpLength - 1), deviceIp, mac));
     answer[1] = 6;  // not Ethernet
-    EXPECT_FALSE(ParseArpFromSender(answer.data(), answer.size(), deviceIp, mac));
+    EXPECT_FALSE(ParseArpFromSender(answer, deviceIp, mac));
 }

@@ -24,16 +24,16 @@ Bytes WithZeroChecksum(Bytes icmp)
 TEST(SimChecksum, KnownRequestsAndOddLengths)
 {
     Bytes d = WithZeroChecksum(kDiscover);
-    EXPECT_EQ(Checksum(d.data(), d.size()), 0xF6AE);
+    EXPECT_EQ(Checksum(d), 0xF6AE);
     Bytes l = WithZeroChecksum(kLocate);
-    EXPECT_EQ(Checksum(l.data(), l.size()), 0x8C69);  // 17 bytes: the odd byte counts as high byte
+    EXPECT_EQ(Checksum(l), 0x8C69);  // 17 bytes: the odd byte counts as high byte
     // A message with its checksum in place sums to zero.
-    EXPECT_EQ(Checksum(kLocate.data(), kLocate.size()), 0);
+    EXPECT_EQ(Checksum(kLocate), 0);
     const std::uint8_t one = 0x01;
-    EXPECT_EQ(Checksum(&one, 1), 0xFEFF);
+    EXPECT_EQ(Checksum({&one, 1}), 0xFEFF);
     // Carries are folded until none remain.
     const std::uint8_t ff[4] = {0xFF, 0xFF, 0xFF, 0xFF};
-    EXPECT_EQ(Checksum(ff, 4), 0x0000);
+    EXPECT_EQ(Checksum(ff), 0x0000);
 }
 
 TEST(SimRequests, DiscoverAndLocateAreTold)
@@ -61,7 +61,7 @@ TEST(SimAdvertisement, MarkedCarriesMarkerAndExtraData)
     EXPECT_EQ((Bytes{m[8], m[9], m[10], m[11]}), (Bytes{10, 77, 1, 5}));
     EXPECT_EQ((Bytes{m[12], m[13], m[14], m[15]}), (Bytes{0x00, 0x27, 0x11, 0x74}));
     EXPECT_EQ(Bytes(m.begin() + 16, m.end()), extra);
-    EXPECT_EQ(Checksum(m.data(), m.size()), 0);
+    EXPECT_EQ(Checksum(m), 0);
 
     Bytes none = BuildAdvertisement(0x0A4D0105, true, {});
     EXPECT_EQ(none.size(), 16u);  // 36 bytes with the IP header: the shortest reply
@@ -69,7 +69,7 @@ TEST(SimAdvertisement, MarkedCarriesMarkerAndExtraData)
     Bytes standard = BuildAdvertisement(0x0A4D0105, false, extra);
     ASSERT_EQ(standard.size(), 16u);
     EXPECT_EQ((Bytes{standard[12], standard[13], standard[14], standard[15]}), (Bytes{0, 0, 0, 0}));
-    EXPECT_EQ(Checksum(standard.data(), standard.size()), 0);
+    EXPECT_EQ(Checksum(standard), 0);
 }
 
 TEST(SimFrames, IcmpFrameRoundTrip)
@@ -78,8 +78,8 @@ TEST(SimFrames, IcmpFrameRoundTrip)
     Bytes f = BuildIcmpFrame(kDevice, kHost, 0x0A4D0105, 0x0A00000A, 64, icmp);
     ASSERT_EQ(f.size(), kEthHeader + kIpHeader + icmp.size());
     EXPECT_EQ(Bytes(f.begin(), f.begin() + 6), Bytes(kHost.begin(), kHost.end()));
-    EXPECT_EQ(Checksum(f.data() + kEthHeader, kIpHeader), 0);  // valid IP header checksum
-    auto p = ParseIcmp(f.data(), f.size());
+    EXPECT_EQ(Checksum(ByteView(f).subspan(kEthHeader, kIpHeader)), 0);  // valid IP header checksum
+    auto p = ParseIcmp(f);
     ASSERT_TRUE(p);
     EXPECT_EQ(p->srcIp, 0x0A4D0105u);
     EXPECT_EQ(p->dstIp, 0x0A00000Au);
@@ -92,19 +92,19 @@ TEST(SimFrames, IcmpParserRejectsWhatIsNoWholeIcmpPacket)
     Bytes f = BuildIcmpFrame(kHost, kDevice, 1, 2, 64, kDiscover);
     Bytes fragment = f;
     fragment[kEthHeader + 6] = 0x20;  // more fragments
-    EXPECT_FALSE(ParseIcmp(fragment.data(), fragment.size()));
+    EXPECT_FALSE(ParseIcmp(fragment));
     Bytes udp = f;
     udp[kEthHeader + 9] = 17;
-    EXPECT_FALSE(ParseIcmp(udp.data(), udp.size()));
+    EXPECT_FALSE(ParseIcmp(udp));
     // Total length beyond the frame: never read past the end.
-    EXPECT_FALSE(ParseIcmp(f.data(), f.size() - 1));
+    EXPECT_FALSE(ParseIcmp(ByteView(f).first(f.size() - 1)));
     Bytes shortHeader = f;
     shortHeader[kEthHeader] = 0x44;
-    EXPECT_FALSE(ParseIcmp(shortHeader.data(), shortHeader.size()));
+    EXPECT_FALSE(ParseIcmp(shortHeader));
     // Ethernet padding after the IP packet is not part of the message.
     Bytes padded = f;
     padded.resize(f.size() + 10, 0);
-    auto p = ParseIcmp(padded.data(), padded.size());
+    auto p = ParseIcmp(padded);
     ASSERT_TRUE(p);
     EXPECT_EQ(p->icmp, kDiscover);
 }
@@ -113,7 +113,7 @@ TEST(SimFrames, ArpRequestAndReply)
 {
     Bytes request = BuildArpFrame(1, kDevice, 0x0A4D0105, Mac{}, 0x0A00000A);
     EXPECT_EQ(Bytes(request.begin(), request.begin() + 6), Bytes(6, 0xFF));  // broadcast
-    auto a = ParseArp(request.data(), request.size());
+    auto a = ParseArp(request);
     ASSERT_TRUE(a);
     EXPECT_EQ(a->op, 1);
     EXPECT_EQ(a->senderMac, kDevice);
@@ -123,20 +123,20 @@ TEST(SimFrames, ArpRequestAndReply)
     Bytes reply = BuildArpFrame(2, kDevice, 0x0A4D0105, kHost, 0x0A00000A);
     EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 6), Bytes(kHost.begin(), kHost.end()));
     EXPECT_EQ(Bytes(reply.begin() + 32, reply.begin() + 38), Bytes(kHost.begin(), kHost.end()));
-    EXPECT_FALSE(ParseArp(reply.data(), reply.size() - 1));
+    EXPECT_FALSE(ParseArp(ByteView(reply).first(reply.size() - 1)));
 }
 
 TEST(SimFrames, RelayLowersTtlAndKeepsHeaderValid)
 {
     Bytes f = BuildIcmpFrame(kHost, Mac{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 0x0A00000A, kLimitedBroadcast, 64,
                              kDiscover);
-    Bytes out = ForwardFrame(f.data(), f.size(), kDevice, Mac{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
+    Bytes out = ForwardFrame(f, kDevice, Mac{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
     ASSERT_EQ(out.size(), f.size());
     EXPECT_EQ(out[kEthHeader + 8], 63);
-    EXPECT_EQ(Checksum(out.data() + kEthHeader, kIpHeader), 0);
+    EXPECT_EQ(Checksum(ByteView(out).subspan(kEthHeader, kIpHeader)), 0);
     EXPECT_EQ(Bytes(out.begin() + 6, out.begin() + 12), Bytes(kDevice.begin(), kDevice.end()));
     Bytes spent = BuildIcmpFrame(kHost, kDevice, 1, 2, 1, kDiscover);
-    EXPECT_TRUE(ForwardFrame(spent.data(), spent.size(), kDevice, kHost).empty());
+    EXPECT_TRUE(ForwardFrame(spent, kDevice, kHost).empty());
 }
 
 TEST(SimText, AddressesHexAndEscapes)
@@ -160,4 +160,13 @@ TEST(SimText, AddressesHexAndEscapes)
               (Bytes{'t', 'y', 'p', 'e', ':', 'a', '\n', 'b', 0, 'A', '\\', '\r', '\t'}));
     for (const char* bad : {"\\", "a\\q", "\\x4", "\\x", "\\xg0"})
         EXPECT_FALSE(Unescape(bad)) << bad;
+}
+
+TEST(SimText, AddressesAreDottedDecimalOnly)
+{
+    // A leading zero would be octal to inet_aton: such a text names no address here.
+    for (const char* ambiguous : {"010.77.1.5", "10.77.1.05", "0x0A.77.1.5", "167641349"})
+        EXPECT_FALSE(ParseIp(ambiguous)) << ambiguous;
+    EXPECT_EQ(ParseIp("0.0.0.0"), 0u);
+    EXPECT_EQ(FormatIp(kLimitedBroadcast), "255.255.255.255");
 }

@@ -1,5 +1,6 @@
 #include "settings/DialogPersistent.h"
 
+#include "platform/UniqueFd.h"
 #include "platform/qt/WinApp.h"
 #include "ProfileSandbox.h"
 
@@ -11,6 +12,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <sys/inotify.h>
+
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -135,6 +139,35 @@ TEST_F(DialogPersistentTest, FirstCloseCreatesTheSectionWithTenValues) {
     EXPECT_EQ(Stored(129, "PosBottom"), frame.top() + frame.height());
     EXPECT_EQ(d.m_wp.length, 44);
     EXPECT_NE(sandbox.ReadText(sandbox.ProfileFile()).find("[DlgPos_129]"), std::string::npos);
+}
+
+// The settings file is saved by writing a new file and renaming it over the old one. The new
+// file's creation is watched too: the kernel merges identical events that follow each other.
+int SavesDuring(const std::string& file, const std::function<void()>& action) {
+    const std::filesystem::path path(file);
+    UniqueFd watch(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    EXPECT_GE(inotify_add_watch(watch.get(), path.parent_path().c_str(), IN_CREATE | IN_MOVED_TO), 0);
+    action();
+    int saves = 0;
+    alignas(inotify_event) char events[64 * 1024];
+    ssize_t n;
+    while ((n = read(watch.get(), events, sizeof events)) > 0) {
+        for (char* at = events; at < events + n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(at);
+            saves += (event->mask & IN_MOVED_TO) && event->len > 0 && path.filename() == event->name;
+            at += sizeof(inotify_event) + event->len;
+        }
+    }
+    return saves;
+}
+
+TEST_F(DialogPersistentTest, ClosingSavesTheTenValuesWithOneWriteOfTheFile) {
+    app->WriteProfileString("Settings", "AutoRefresh", "1");  // the file's folder exists
+    ProbeDialog d(129, 0);
+    EXPECT_EQ(SavesDuring(sandbox.ProfileFile(), [&] { OpenedFrame(d); }), 1);
+    for (const char* n : {"Flags", "ShowCmd", "PtMinX", "PtMinY", "PtMaxX", "PtMaxY", "PosLeft", "PosTop",
+                          "PosRight", "PosBottom"})
+        EXPECT_NE(Stored(129, n), kAbsent) << n;
 }
 
 TEST_F(DialogPersistentTest, MovedDialogReopensThereWithItsTemplateSize) {

@@ -98,3 +98,8 @@ TEST(VersionInfoTest, LoadVersionStringsFillsTheProcessTextsFromTheProgramBlock)
 }
 
 }  // namespace
+
+TEST(ParseFileVersionTest, ANumberBeyondIntIsNoVersion) {
+    EXPECT_EQ(Parse("1,4,0,99999999999", "1.00", "1000"), "-1.00/1000");
+    EXPECT_EQ(Parse("1,4,0,2147483647"), "1.04/2147483647");
+}

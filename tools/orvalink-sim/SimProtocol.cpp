@@ -1,5 +1,7 @@
 #include "SimProtocol.h"
 
+#include <arpa/inet.h>
+
 #include <cstring>
 
 namespace sim {
@@ -46,23 +48,23 @@ int HexDigit(char c)
 
 }  // namespace
 
-std::uint16_t Checksum(const std::uint8_t* data, std::size_t length)
+std::uint16_t Checksum(ByteView data)
 {
     std::uint32_t sum = 0;
-    for (std::size_t i = 0; i + 1 < length; i += 2)
-        sum += Get16(data + i);
-    if (length & 1)
-        sum += std::uint32_t(data[length - 1]) << 8;
+    for (std::size_t i = 0; i + 1 < data.size(); i += 2)
+        sum += Get16(&data[i]);
+    if (data.size() & 1)
+        sum += std::uint32_t(data.back()) << 8;
     while (sum >> 16)
         sum = (sum & 0xFFFF) + (sum >> 16);
     return static_cast<std::uint16_t>(~sum);
 }
 
-std::optional<ArpMessage> ParseArp(const std::uint8_t* f, std::size_t length)
+std::optional<ArpMessage> ParseArp(ByteView f)
 {
-    if (length < kEthHeader + 28 || Get16(f + 12) != kEtherArp)
+    if (f.size() < kEthHeader + 28 || Get16(&f[12]) != kEtherArp)
         return std::nullopt;
-    const std::uint8_t* a = f + kEthHeader;
+    const std::uint8_t* a = &f[kEthHeader];
     if (Get16(a) != 1 || Get16(a + 2) != kEtherIp || a[4] != 6 || a[5] != 4)
         return std::nullopt;
     ArpMessage m;
@@ -73,23 +75,24 @@ std::optional<ArpMessage> ParseArp(const std::uint8_t* f, std::size_t length)
     return m;
 }
 
-std::optional<IcmpPacket> ParseIcmp(const std::uint8_t* f, std::size_t length)
+std::optional<IcmpPacket> ParseIcmp(ByteView f)
 {
-    if (length < kEthHeader + kIpHeader || Get16(f + 12) != kEtherIp)
+    if (f.size() < kEthHeader + kIpHeader || Get16(&f[12]) != kEtherIp)
         return std::nullopt;
-    const std::uint8_t* ip = f + kEthHeader;
+    const ByteView ip = f.subspan(kEthHeader);
     std::size_t ihl = std::size_t(ip[0] & 0x0F) * 4;
-    std::size_t total = Get16(ip + 2);
-    if ((ip[0] >> 4) != 4 || ihl < kIpHeader || ip[9] != 1 || total < ihl || total > length - kEthHeader)
+    std::size_t total = Get16(&ip[2]);
+    if ((ip[0] >> 4) != 4 || ihl < kIpHeader || ip[9] != 1 || total < ihl || total > ip.size())
         return std::nullopt;
-    if (Get16(ip + 6) & 0x3FFF)  // a fragment: devices answer whole requests only
+    if (Get16(&ip[6]) & 0x3FFF)  // a fragment: devices answer whole requests only
         return std::nullopt;
     IcmpPacket p;
-    std::memcpy(p.srcMac.data(), f + 6, 6);
+    std::memcpy(p.srcMac.data(), &f[6], 6);
     p.ttl = ip[8];
-    p.srcIp = Get32(ip + 12);
-    p.dstIp = Get32(ip + 16);
-    p.icmp.assign(ip + ihl, ip + total);
+    p.srcIp = Get32(&ip[12]);
+    p.dstIp = Get32(&ip[16]);
+    const ByteView icmp = ip.subspan(ihl, total - ihl);
+    p.icmp.assign(icmp.begin(), icmp.end());
     return p;
 }
 
@@ -117,7 +120,7 @@ Bytes BuildAdvertisement(std::uint32_t routerIp, bool marked, const Bytes& extra
         if (!extra.empty())
             std::memcpy(&m[16], extra.data(), extra.size());
     }
-    Put16(&m[2], Checksum(m.data(), m.size()));
+    Put16(&m[2], Checksum(m));
     return m;
 }
 
@@ -156,7 +159,7 @@ Bytes BuildIcmpFrame(const Mac& srcMac, const Mac& dstMac, std::uint32_t srcIp, 
     ip[9] = 1;
     Put32(ip + 12, srcIp);
     Put32(ip + 16, dstIp);
-    Put16(ip + 10, Checksum(ip, kIpHeader));
+    Put16(ip + 10, Checksum({ip, kIpHeader}));
     std::memcpy(ip + kIpHeader, icmp.data(), icmp.size());
     return f;
 }
@@ -170,61 +173,41 @@ Bytes WithIpOptions(const Bytes& frame, const Bytes& options)
     ip[0] = static_cast<std::uint8_t>(0x40 | (header / 4));
     Put16(ip + 2, static_cast<std::uint16_t>(f.size() - kEthHeader));
     Put16(ip + 10, 0);
-    Put16(ip + 10, Checksum(ip, header));
+    Put16(ip + 10, Checksum({ip, header}));
     return f;
 }
 
-Bytes ForwardFrame(const std::uint8_t* frame, std::size_t length, const Mac& srcMac, const Mac& dstMac)
+Bytes ForwardFrame(ByteView frame, const Mac& srcMac, const Mac& dstMac)
 {
-    if (length < kEthHeader + kIpHeader || Get16(frame + 12) != kEtherIp || (frame[kEthHeader] >> 4) != 4)
+    if (frame.size() < kEthHeader + kIpHeader || Get16(&frame[12]) != kEtherIp || (frame[kEthHeader] >> 4) != 4)
         return {};
     std::size_t ihl = std::size_t(frame[kEthHeader] & 0x0F) * 4;
-    if (ihl < kIpHeader || length < kEthHeader + ihl || frame[kEthHeader + 8] <= 1)
+    if (ihl < kIpHeader || frame.size() < kEthHeader + ihl || frame[kEthHeader + 8] <= 1)
         return {};
-    Bytes f(frame, frame + length);
+    Bytes f(frame.begin(), frame.end());
     std::memcpy(&f[0], dstMac.data(), 6);
     std::memcpy(&f[6], srcMac.data(), 6);
     std::uint8_t* ip = &f[kEthHeader];
     ip[8] -= 1;
     Put16(ip + 10, 0);
-    Put16(ip + 10, Checksum(ip, ihl));
+    Put16(ip + 10, Checksum({ip, ihl}));
     return f;
 }
 
 std::optional<std::uint32_t> ParseIp(const std::string& text)
 {
-    std::uint32_t ip = 0;
-    int parts = 0;
-    std::size_t i = 0;
-    while (parts < 4) {
-        if (i >= text.size() || text[i] < '0' || text[i] > '9')
-            return std::nullopt;
-        unsigned value = 0;
-        std::size_t digits = 0;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 4) {
-            value = value * 10 + unsigned(text[i] - '0');
-            ++i;
-            ++digits;
-        }
-        if (value > 255 || digits > 3)
-            return std::nullopt;
-        ip = ip << 8 | value;
-        ++parts;
-        if (parts < 4) {
-            if (i >= text.size() || text[i] != '.')
-                return std::nullopt;
-            ++i;
-        }
-    }
-    if (i != text.size())
+    in_addr address{};
+    // c_str() ends at an embedded NUL, which inet_pton would never see.
+    if (text.find('\0') != std::string::npos || inet_pton(AF_INET, text.c_str(), &address) != 1)
         return std::nullopt;
-    return ip;
+    return ntohl(address.s_addr);
 }
 
 std::string FormatIp(std::uint32_t ip)
 {
-    return std::to_string(ip >> 24) + "." + std::to_string(ip >> 16 & 0xFF) + "." + std::to_string(ip >> 8 & 0xFF) +
-           "." + std::to_string(ip & 0xFF);
+    const in_addr address{htonl(ip)};
+    char text[INET_ADDRSTRLEN];
+    return inet_ntop(AF_INET, &address, text, sizeof text);
 }
 
 std::optional<Mac> ParseMac(const std::string& text)

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -12,13 +13,14 @@ namespace sim {
 
 using Mac = std::array<std::uint8_t, 6>;
 using Bytes = std::vector<std::uint8_t>;
+using ByteView = std::span<const std::uint8_t>;
 
 constexpr std::size_t kEthHeader = 14;
 constexpr std::size_t kIpHeader = 20;
 constexpr std::uint32_t kLimitedBroadcast = 0xFFFFFFFFu;  // host byte order, like every address here
 
 // RFC 1071 checksum, as it stands on the wire (big-endian bytes).
-std::uint16_t Checksum(const std::uint8_t* data, std::size_t length);
+std::uint16_t Checksum(ByteView data);
 
 // A received Ethernet frame, sorted out.
 struct ArpMessage {
@@ -34,8 +36,8 @@ struct IcmpPacket {
     std::uint8_t ttl = 0;
     Bytes icmp;  // the ICMP message, from its type byte to the end of the IP payload
 };
-std::optional<ArpMessage> ParseArp(const std::uint8_t* frame, std::size_t length);
-std::optional<IcmpPacket> ParseIcmp(const std::uint8_t* frame, std::size_t length);
+std::optional<ArpMessage> ParseArp(ByteView frame);
+std::optional<IcmpPacket> ParseIcmp(ByteView frame);
 
 // Marked router solicitations: the 8-byte discover request, and longer ones carrying a command.
 bool IsMarkedSolicitation(const Bytes& icmp);
@@ -55,9 +57,10 @@ Bytes BuildIcmpFrame(const Mac& srcMac, const Mac& dstMac, std::uint32_t srcIp, 
 Bytes WithIpOptions(const Bytes& frame, const Bytes& options);
 // Re-sends an IPv4 frame from another hardware address with its TTL lowered by one (IP checksum
 // updated); empty when the TTL is spent or the frame is no IPv4 packet.
-Bytes ForwardFrame(const std::uint8_t* frame, std::size_t length, const Mac& srcMac, const Mac& dstMac);
+Bytes ForwardFrame(ByteView frame, const Mac& srcMac, const Mac& dstMac);
 
-// Text helpers for the command line and the request record.
+// Text helpers for the command line and the request record. Addresses are dotted quads of
+// decimal numbers without leading zeros (inet_pton).
 std::optional<std::uint32_t> ParseIp(const std::string& text);
 std::string FormatIp(std::uint32_t ip);
 std::optional<Mac> ParseMac(const std::string& text);

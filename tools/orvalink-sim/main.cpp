@@ -16,6 +16,7 @@
 #include <net/ethernet.h>
 
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,7 @@
 #include <vector>
 
 #include "SimProtocol.h"
+#include "platform/UniqueFd.h"
 
 using namespace sim;
 using Clock = std::chrono::steady_clock;
@@ -116,10 +118,10 @@ Mac DefaultMac(std::uint32_t ip)
 
 int ParseCount(const char* text, int low, int high, const char* what)
 {
-    char* end = nullptr;
-    errno = 0;
-    long v = std::strtol(text, &end, 10);
-    if (errno || !end || *end || end == text || v < low || v > high) {
+    const char* end = text + std::strlen(text);
+    int v = 0;
+    auto [stop, error] = std::from_chars(text, end, v);
+    if (error != std::errc{} || stop != end || v < low || v > high) {
         std::string problem = std::string("bad ") + what + ": " + text;
         Usage(problem.c_str());
     }
@@ -267,7 +269,7 @@ Options ParseOptions(int argc, char** argv)
 }
 
 struct Link {
-    int fd = -1;
+    UniqueFd fd;
     int ifindex = 0;
     Mac mac{};
 };
@@ -281,22 +283,23 @@ bool OpenLink(const std::string& name, std::uint16_t protocol, Link& link)
     }
     ifreq req{};
     std::snprintf(req.ifr_name, sizeof req.ifr_name, "%s", name.c_str());
-    link.fd = ::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(protocol));
-    if (link.fd < 0 || ::ioctl(link.fd, SIOCGIFHWADDR, &req) != 0) {
+    link.fd.reset(::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(protocol)));
+    const int fd = link.fd.get();
+    if (fd < 0 || ::ioctl(fd, SIOCGIFHWADDR, &req) != 0) {
         std::fprintf(stderr, "orvalink-sim: packet socket on %s: %s\n", name.c_str(), std::strerror(errno));
         return false;
     }
     std::memcpy(link.mac.data(), req.ifr_hwaddr.sa_data, 6);
     int size = 8 * 1024 * 1024;
-    if (::setsockopt(link.fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
-        ::setsockopt(link.fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-    if (::setsockopt(link.fd, SOL_SOCKET, SO_SNDBUFFORCE, &size, sizeof size) != 0)
-        ::setsockopt(link.fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    if (::setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &size, sizeof size) != 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
     sockaddr_ll addr{};
     addr.sll_family = AF_PACKET;
     addr.sll_protocol = htons(protocol);
     addr.sll_ifindex = link.ifindex;
-    if (::bind(link.fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
         std::fprintf(stderr, "orvalink-sim: bind to %s: %s\n", name.c_str(), std::strerror(errno));
         return false;
     }
@@ -311,11 +314,11 @@ void SendFrame(const Link& link, const Bytes& frame)
     to.sll_halen = 6;
     std::memcpy(to.sll_addr, frame.data(), 6);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        if (::sendto(link.fd, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) >= 0)
+        if (::sendto(link.fd.get(), frame.data(), frame.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) >= 0)
             return;
         if (errno != ENOBUFS && errno != EAGAIN && errno != EINTR)
             break;
-        pollfd pfd{link.fd, POLLOUT, 0};
+        pollfd pfd{link.fd.get(), POLLOUT, 0};
         ::poll(&pfd, 1, 10);  // the queue drains; try again
     }
     std::fprintf(stderr, "orvalink-sim: send failed: %s\n", std::strerror(errno));
@@ -332,15 +335,17 @@ void SignalReady(const std::string& path)
     }
 }
 
-// Receives one frame; false when nothing (more) is there or it was our own outgoing frame.
-bool ReceiveFrame(const Link& link, std::uint8_t* buffer, std::size_t capacity, std::size_t& length)
+// Receives one frame into buffer; false when nothing (more) is there. Our own outgoing frames
+// come back empty.
+bool ReceiveFrame(const Link& link, std::span<std::uint8_t> buffer, ByteView& frame)
 {
     sockaddr_ll from{};
     socklen_t fromLength = sizeof from;
-    ssize_t n = ::recvfrom(link.fd, buffer, capacity, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLength);
+    ssize_t n = ::recvfrom(link.fd.get(), buffer.data(), buffer.size(), MSG_DONTWAIT,
+                           reinterpret_cast<sockaddr*>(&from), &fromLength);
     if (n < 0)
         return false;
-    length = from.sll_pkttype == PACKET_OUTGOING ? 0 : static_cast<std::size_t>(n);
+    frame = buffer.first(from.sll_pkttype == PACKET_OUTGOING ? 0 : static_cast<std::size_t>(n));
     return true;
 }
 
@@ -353,14 +358,14 @@ int RunRelay(const Options& o)
     const Mac broadcast{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
     static std::uint8_t buffer[65536];
     while (!g_stop) {
-        if (WaitForInput(in.fd, -1) <= 0)
+        if (WaitForInput(in.fd.get(), -1) <= 0)
             continue;
-        std::size_t n;
-        while (ReceiveFrame(in, buffer, sizeof buffer, n)) {
-            auto packet = n ? ParseIcmp(buffer, n) : std::nullopt;
+        ByteView received;
+        while (ReceiveFrame(in, buffer, received)) {
+            auto packet = ParseIcmp(received);
             if (!packet || packet->dstIp != kLimitedBroadcast || !IsMarkedSolicitation(packet->icmp))
                 continue;
-            Bytes frame = ForwardFrame(buffer, n, out.mac, broadcast);
+            Bytes frame = ForwardFrame(received, out.mac, broadcast);
             if (!frame.empty())
                 SendFrame(out, frame);
         }
@@ -395,19 +400,19 @@ int RunDevices(const Options& o)
             auto wait = std::chrono::ceil<std::chrono::milliseconds>(pending.begin()->first - Clock::now()).count();
             timeout = wait < 0 ? 0 : static_cast<int>(wait);
         }
-        WaitForInput(link.fd, timeout);
+        WaitForInput(link.fd.get(), timeout);
 
-        std::size_t n;
-        while (ReceiveFrame(link, buffer, sizeof buffer, n)) {
-            if (n == 0)
+        ByteView received;
+        while (ReceiveFrame(link, buffer, received)) {
+            if (received.empty())
                 continue;
-            if (auto arp = ParseArp(buffer, n)) {
+            if (auto arp = ParseArp(received)) {
                 auto it = byIp.find(arp->targetIp);
                 if (arp->op == 1 && it != byIp.end() && o.answerArp)
                     SendFrame(link, BuildArpFrame(2, it->second->mac, it->second->ip, arp->senderMac, arp->senderIp));
                 continue;
             }
-            auto packet = ParseIcmp(buffer, n);
+            auto packet = ParseIcmp(received);
             if (!packet || !IsMarkedSolicitation(packet->icmp))
                 continue;
             bool broadcast = packet->dstIp == kLimitedBroadcast;

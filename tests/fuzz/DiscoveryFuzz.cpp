@@ -1,6 +1,7 @@
 // libFuzzer target over everything that reads bytes from the network: the reply filter and the
 // extra-data parsing into a device record (the real scan over a socket layer that delivers the
 // input), and the rtnetlink and ARP answer parsers. The first byte picks the reader.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -9,12 +10,10 @@
 #include <string>
 
 #include "discovery/Orvalink.h"
-#include "discovery/ScanApp.h"
-#include "discovery/ScanMessages.h"
+#include "discovery/ScanListener.h"
 #include "discovery/ScanThread.h"
 #include "log/Log.h"
 #include "log/LogText.h"
-#include "platform/Messages.h"
 #include "platform/Netlink.h"
 #include "platform/SocketLayer.h"
 
@@ -51,20 +50,16 @@ void CheckText(const std::string& text, std::size_t longest, const char* what) {
         Require(c >= 0x20 && c != 0x7F, "log text holds a control byte", escaped);
 }
 
-// Stands in for the main window: checks every record the scan hands over.
-class CRecordCheck : public IMessageTarget {
+// Checks every record the scan hands over.
+class CRecordCheck : public IScanListener {
 public:
-    bool Deliver(unsigned message, WPARAM wParam, LPARAM) override {
-        if (message != WM_ADD_DEVICE)
-            return true;
-        std::unique_ptr<COrvalink> record(reinterpret_cast<COrvalink*>(wParam));
-        Require(record != nullptr, "null record", "");
-        Require(!record->m_strIP.empty() && record->m_strIP != "0.0.0.0", "IP", record->m_strIP);
-        Require(IsMac(record->m_strMAC), "MAC", record->m_strMAC);
-        CheckText(record->m_strType, 250, "type");
-        CheckText(record->m_strBuild, 249, "build");
-        return true;
+    void OnDeviceFound(const COrvalink& record) override {
+        Require(!record.m_strIP.empty() && record.m_strIP != "0.0.0.0", "IP", record.m_strIP);
+        Require(IsMac(record.m_strMAC), "MAC", record.m_strMAC);
+        CheckText(record.m_strType, 250, "type");
+        CheckText(record.m_strBuild, 249, "build");
     }
+    void OnScanDone() override {}
 };
 
 // Delivers one packet (the input) once, then silence; the hardware address comes from the input.
@@ -92,15 +87,24 @@ public:
         return true;
     }
     bool HasPending(int) override { return false; }
-    int ResolveHardwareAddress(std::uint32_t, int, std::uint8_t* mac, unsigned* length) override {
-        if (!m_bResolves)
-            return 1;
-        // A hostile resolver may claim more bytes than the buffer holds; only the buffer is written.
-        unsigned n = static_cast<unsigned>(m_mac.size()) < *length ? static_cast<unsigned>(m_mac.size()) : *length;
-        if (n > 0)
-            std::memcpy(mac, m_mac.data(), n);
-        *length = static_cast<unsigned>(m_mac.size());
-        return 0;
+    void LookupHardwareAddresses(std::vector<HardwareRequest>& requests) override {
+        for (HardwareRequest& request : requests) {
+            if (!m_bResolves) {
+                request.state = HardwareState::Failed;
+                continue;
+            }
+            // A hostile resolver may claim more bytes than the buffer holds; only the buffer is written.
+            std::size_t n = std::min(m_mac.size(), sizeof request.mac);
+            if (n > 0)
+                std::memcpy(request.mac, m_mac.data(), n);
+            request.length = static_cast<unsigned>(m_mac.size());
+            request.state = HardwareState::Resolved;
+        }
+    }
+    void SendProbes(const std::vector<HardwareRequest>&) override {}
+    void ProbeHardwareAddresses(std::vector<HardwareRequest>& requests, std::chrono::steady_clock::time_point) override {
+        for (HardwareRequest& request : requests)
+            request.state = HardwareState::Failed;
     }
     void Close(int) override {}
     int LastError() const override { return 0; }
@@ -120,9 +124,8 @@ struct Harness {
         // Every log line is formatted and written, so the escaping runs on device text too.
         LogOpen("/dev/null");
         LogSetLevel(LOG_DEBUG);
-        app.m_pMainWnd = RegisterWindow(std::make_shared<CRecordCheck>());
     }
-    CScanApp app;
+    CRecordCheck check;
 };
 
 void FuzzReply(const std::uint8_t* data, std::size_t size) {
@@ -136,6 +139,7 @@ void FuzzReply(const std::uint8_t* data, std::size_t size) {
     std::size_t skip = 6 + mac.size();
     auto sockets = std::make_shared<CFuzzSockets>(data + skip, size - skip, source, mac, resolves);
     CScanThread scan(sockets);
+    scan.SetListener(&harness.check);
     if (scan.OpenRawSocket())
         scan.Scan();
     scan.CloseRawSocket();

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <utility>
@@ -128,7 +130,7 @@ TEST_F(ScanThreadTest, StartAndStopHandshakesLogTheirStepsInOrder) {
                              }));
     EXPECT_EQ(m_net->Opened(), 1);
     EXPECT_EQ(m_net->Closed(), 1);
-    // The worker is gone: nothing is posted any more and a second stop has nothing to do.
+    // The worker is gone: nothing is queued any more and a second stop has nothing to do.
     EXPECT_FALSE(thread->RequestScan());
     ASSERT_TRUE(thread->Stop());
     EXPECT_EQ(m_log.Lines().back(), Debug("Stopping scan thread"));
@@ -150,7 +152,7 @@ TEST_F(ScanThreadTest, SocketFailureGivesNoWorkerAndAnEasyStop) {
     EXPECT_EQ(lines[at("CScanThread::ThreadEntry() Can't create Raw Socket")].level, "Error");
     EXPECT_EQ(m_log.CountOf("No reaction from scan thread"), 1u);
 
-    thread.RequestLocate("10.0.0.20");  // nothing to post to: the copy is freed at once
+    thread.RequestLocate("10.0.0.20");  // no worker takes it: nothing is queued
     std::size_t before = m_log.Lines().size();
     EXPECT_TRUE(thread.Stop());
     std::vector<LogLine> after = m_log.Lines();
@@ -729,6 +731,60 @@ TEST_F(ScanThreadTest, ResultsWithoutAListenerGoNowhere) {
     EXPECT_EQ(m_log.CountOf("Found 1 Orvalink(s)"), 2u);
     EXPECT_EQ(TakeSequence(), "");
     EXPECT_EQ(m_net->Closed(), 1);
+}
+
+TEST_F(ScanThreadTest, DetachingWaitsForTheCallInProgress) {
+    // The listener holds the worker inside OnDeviceFound until the test lets it go.
+    struct HoldingListener : IScanListener {
+        std::atomic<bool> inside{false}, release{false};
+        void OnDeviceFound(const COrvalink&) override {
+            inside = true;
+            PollUntil([&] { return release.load(); }, kBound);
+            inside = false;
+        }
+        void OnScanDone() override {}
+    } holding;
+    m_net->SetRepliesOnBroadcast({MakeReply("10.0.0.1", "", 10ms)});
+    auto thread = Started();
+    thread->SetListener(&holding);
+    ASSERT_TRUE(thread->RequestScan());
+    ASSERT_TRUE(PollUntil([&] { return holding.inside.load(); }, kBound));
+    std::atomic<bool> detaching{false}, insideAfterDetach{true};
+    std::thread detacher([&] {
+        detaching = true;
+        thread->SetListener(&m_listener);
+        insideAfterDetach = holding.inside.load();
+    });
+    ASSERT_TRUE(PollUntil([&] { return detaching.load(); }, kBound));
+    holding.release = true;
+    detacher.join();
+    EXPECT_FALSE(insideAfterDetach);
+    ASSERT_TRUE(thread->Stop());
+    EXPECT_EQ(TakeSequence().find('A'), std::string::npos);
+}
+
+TEST_F(ScanThreadTest, ListenerOutOfMemoryDropsThatDeviceOnly) {
+    struct FailingFirst : RecordingListener {
+        bool failed = false;
+        void OnDeviceFound(const COrvalink& device) override {
+            if (!std::exchange(failed, true))
+                throw std::bad_alloc();
+            RecordingListener::OnDeviceFound(device);
+        }
+    } listener;
+    m_net->SetRepliesOnBroadcast({MakeReply("10.0.0.1", "", 10ms), MakeReply("10.0.0.2", "", 20ms)});
+    CScanThread thread(m_net);
+    thread.SetListener(&listener);
+    ASSERT_TRUE(thread.OpenRawSocket());
+    thread.Scan();
+    thread.CloseRawSocket();
+    std::vector<Device> devices;
+    EXPECT_EQ(listener.Take(&devices), "AD");
+    EXPECT_EQ(devices, (std::vector<Device>{{"10.0.0.2", "n/a", "n/a", "n/a"}}));
+    long failed = m_log.IndexOf("ReportAddOrvalink() failed to allocate memory");
+    ASSERT_GE(failed, 0);
+    EXPECT_EQ(m_log.Lines()[failed].level, "Error");
+    EXPECT_TRUE(m_log.Contains("Found 2 Orvalink(s)"));
 }
 
 }  // namespace

@@ -36,7 +36,7 @@ COLDiscoveryApp::~COLDiscoveryApp() {
 }
 
 bool COLDiscoveryApp::InitInstance() {
-    COLDiscoveryDlg dlg;
+    COLDiscoveryDlg dlg(&m_prefs);
 
     LoadVersionStrings();
     SetRegistryKey(kCompanyKey);
@@ -61,14 +61,12 @@ bool COLDiscoveryApp::InitInstance() {
     } else if (!CreateScanThread()) {
         ReportStartupFailure(LoadString(IDS_NO_SCAN_THREAD));
     } else {
-        m_pMainWnd = dlg.GetSafeHwnd();
+        dlg.SetScanThread(m_pScanThread);
         dlg.DoModal();
         m_prefs.Save();
     }
 
     StopScanThread();
-    // The dialog's window is gone; late results from the worker must find no main window.
-    m_pMainWnd = 0;
     return false;
 }
 
@@ -113,8 +111,4 @@ void COLDiscoveryApp::ReportStartupFailure(const std::string& text) {
     // The text is the message, never a format: it may carry a '%'.
     LogWrite(LOG_ERROR, "%s", text.c_str());
     AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
-}
-
-COLDiscoveryApp* GetOLDiscoveryApp() {
-    return dynamic_cast<COLDiscoveryApp*>(AfxGetApp());
 }

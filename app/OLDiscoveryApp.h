@@ -4,14 +4,13 @@
 #include <string>
 
 #include "app/SystemProbe.h"
-#include "discovery/ScanApp.h"
 #include "platform/SocketLayer.h"
 #include "platform/qt/WinApp.h"
 #include "settings/Prefs.h"
 
 class CScanThread;
 
-class COLDiscoveryApp : public CWinApp, public CScanApp {
+class COLDiscoveryApp : public CWinApp {
 public:
     // The running system and its socket layer; the name is the program file's.
     COLDiscoveryApp();
@@ -40,9 +39,6 @@ private:
     std::shared_ptr<ISystemProbe> m_pProbe;
     std::shared_ptr<ISocketLayer> m_pSockets;
 };
-
-// The program's application object as the main dialog sees it, or null.
-COLDiscoveryApp* GetOLDiscoveryApp();
 
 // The program's one application object (app/TheApp.cpp; linked only into the program).
 extern COLDiscoveryApp theApp;

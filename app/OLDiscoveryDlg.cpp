@@ -1,28 +1,26 @@
 #include "app/OLDiscoveryDlg.h"
 
 #include <QContextMenuEvent>
-#include <QCoreApplication>
 #include <QFont>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimerEvent>
 #include <QToolButton>
 #include <QTreeWidget>
 
 #include <algorithm>
-#include <memory>
 #include <vector>
 
 #include "about/VeltoAboutDlg.h"
-#include "app/OLDiscoveryApp.h"
 #include "app/VersionInfo.h"
 #include "discovery/DeviceText.h"
 #include "discovery/Orvalink.h"
-#include "discovery/ScanMessages.h"
+#include "discovery/ScanListener.h"
 #include "discovery/ScanThread.h"
 #include "log/Log.h"
 #include "platform/CommandLine.h"
@@ -77,13 +75,28 @@ QString Text(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-// Frees the payload of a window message that never reached its handler.
-void DisposeMessage(unsigned message, WPARAM wParam, LPARAM) {
-    if (message == WM_ADD_DEVICE)
-        delete reinterpret_cast<COrvalink*>(wParam);
-}
-
 }  // namespace
+
+// Hands the scan worker's results to the dialog's thread as queued calls that carry the records
+// by value. It lives while the dialog is open; calls still queued when it goes are dropped with
+// it, as Qt drops the events of a deleted object.
+class CScanResults : public QObject, public IScanListener {
+public:
+    explicit CScanResults(COLDiscoveryDlg* dialog) : m_pDialog(dialog) {}
+
+    void OnDeviceFound(const COrvalink& device) override {
+        QMetaObject::invokeMethod(
+            this, [this, device] { if (m_pDialog) m_pDialog->OnAddDevice(device); },
+            Qt::QueuedConnection);
+    }
+    void OnScanDone() override {
+        QMetaObject::invokeMethod(
+            this, [this] { if (m_pDialog) m_pDialog->OnScanDone(); }, Qt::QueuedConnection);
+    }
+
+private:
+    QPointer<COLDiscoveryDlg> m_pDialog;
+};
 
 std::string MakeTelnetCommandLine(const std::string& program, const std::string& args,
                                   const std::string& ip) {
@@ -99,17 +112,17 @@ std::string MakeTelnetCommandLine(const std::string& program, const std::string&
     return program + " " + argText;
 }
 
-COLDiscoveryDlg::COLDiscoveryDlg(QWidget* parent) : CDialogPersistent(IDD_MAIN, parent, 0) {
+COLDiscoveryDlg::COLDiscoveryDlg(CPrefs* prefs, CScanThread* scanner, QWidget* parent)
+    : CDialogPersistent(IDD_MAIN, parent, 0), m_pPrefs(prefs), m_pScanThread(scanner) {
     InitProgramResources();
     m_hIcon.addFile(QStringLiteral(":/res/program-16.png"), QSize(16, 16));
     m_hIcon.addFile(QStringLiteral(":/res/program-32.png"), QSize(32, 32));
     m_hIcon.addFile(QStringLiteral(":/res/program-48.png"), QSize(48, 48));
     CreateControls();
-    RegisterMainWindow();
 }
 
 COLDiscoveryDlg::~COLDiscoveryDlg() {
-    UnregisterMainWindow();
+    StopScanResults();
 }
 
 void COLDiscoveryDlg::CreateControls() {
@@ -187,9 +200,9 @@ void COLDiscoveryDlg::CreateControls() {
     // own: the program icon in the top-right corner, above the list.
     m_pSysMenu = new QMenu(this);
     m_pSysMenu->addAction(Text(LoadString(IDS_SYSMENU_MINIMIZE)), this,
-                          [this] { OnSysCommand(SC_MINIMIZE, 0); });
+                          [this] { OnSysCommand(SC_MINIMIZE); });
     m_pSysMenu->addAction(Text(LoadString(IDS_SYSMENU_CLOSE)), this,
-                          [this] { OnSysCommand(SC_CLOSE, 0); });
+                          [this] { OnSysCommand(SC_CLOSE); });
     m_btnSysMenu = new QToolButton(this);
     m_btnSysMenu->setObjectName(QStringLiteral("SystemMenuButton"));
     m_btnSysMenu->setIcon(m_hIcon);
@@ -209,29 +222,27 @@ QWidget* COLDiscoveryDlg::GetDlgItem(int id) const {
     return findChild<QWidget*>(QStringLiteral("IDC_%1").arg(id), Qt::FindDirectChildrenOnly);
 }
 
-void COLDiscoveryDlg::RegisterMainWindow() {
-    if (m_hWnd == 0)
-        m_hWnd = RegisterWindow(std::make_shared<CQtMessageTarget>(this, &DisposeMessage));
+IScanListener* COLDiscoveryDlg::GetScanListener() const {
+    return m_pScanResults.get();
 }
 
-void COLDiscoveryDlg::UnregisterMainWindow() {
-    if (m_hWnd == 0)
+void COLDiscoveryDlg::StopScanResults() {
+    if (!m_pScanResults)
         return;
-    UnregisterWindow(m_hWnd);
-    m_hWnd = 0;
-    // Results already queued are never shown; deleting the events frees their records.
-    QCoreApplication::removePostedEvents(this, CWindowMessageEvent::EventType());
+    // Waits for a result being handed over; none comes after this.
+    if (m_pScanThread)
+        m_pScanThread->SetListener(nullptr);
+    m_pScanResults.reset();
 }
 
 bool COLDiscoveryDlg::OnInitDialog() {
-    RegisterMainWindow();  // a second DoModal on the same object gets a window again
     CDialogPersistent::OnInitDialog();
 
     std::string about = LoadString(IDS_ABOUTBOX);
     if (m_pSysMenu && !m_pAboutItem && !about.empty()) {
         m_pSysMenu->addSeparator();
         m_pAboutItem =
-            m_pSysMenu->addAction(Text(about), this, [this] { OnSysCommand(IDM_ABOUTBOX, 0); });
+            m_pSysMenu->addAction(Text(about), this, [this] { OnSysCommand(IDM_ABOUTBOX); });
     }
 
     setWindowIcon(m_hIcon);
@@ -241,15 +252,15 @@ bool COLDiscoveryDlg::OnInitDialog() {
 
     m_strListTitle = LoadString(IDS_LIST_TITLE);
 
-    COLDiscoveryApp* app = GetOLDiscoveryApp();
-    if (app) {
-        m_pPrefs = &app->m_prefs;
-        if (app->m_pScanThread)
-            app->m_pScanThread->Start();
-        // Capabilities are per thread on Linux: the worker dropped its own once its socket was
-        // open; the UI thread has no use for them either.
-        DropCapabilities();
+    // Each opening of the dialog takes results through a listener of its own.
+    m_pScanResults = std::make_unique<CScanResults>(this);
+    if (m_pScanThread) {
+        m_pScanThread->SetListener(m_pScanResults.get());
+        m_pScanThread->Start();
     }
+    // Capabilities are per thread on Linux: the worker dropped its own once its socket was
+    // open; the UI thread has no use for them either.
+    DropCapabilities();
 
     m_listDevices->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_listDevices->setAllColumnsShowFocus(true);
@@ -284,7 +295,7 @@ void COLDiscoveryDlg::OnDestroy() {
         killTimer(static_cast<int>(m_nTimerId));
         m_nTimerId = 0;
     }
-    UnregisterMainWindow();
+    StopScanResults();
     CDialogPersistent::OnDestroy();
 }
 
@@ -310,14 +321,13 @@ void COLDiscoveryDlg::LoadVersionText() {
 }
 
 void COLDiscoveryDlg::OnRefresh() {
-    COLDiscoveryApp* app = GetOLDiscoveryApp();
-    if (!app || !app->m_pScanThread)
+    if (!m_pScanThread)
         return;
     m_btnRefresh->setEnabled(false);
     m_nRowCount = 0;
     m_listDevices->clear();
-    // Without a worker nothing is posted and no scan end will come to enable the button.
-    if (!app->m_pScanThread->RequestScan())
+    // Without a worker nothing is queued and no scan end will come to enable the button.
+    if (!m_pScanThread->RequestScan())
         m_btnRefresh->setEnabled(true);
 }
 
@@ -338,8 +348,7 @@ void COLDiscoveryDlg::OnSettings() {
     UpdateHint();
 }
 
-void COLDiscoveryDlg::OnDblclkDeviceList(const NMITEMACTIVATE* notification, LRESULT* result) {
-    *result = 0;
+void COLDiscoveryDlg::OnDblclkDeviceList(const NMITEMACTIVATE* notification) {
     if (notification->iItem == -1)
         return;
     const std::string ip = GetRowIP(notification->iItem);
@@ -352,8 +361,7 @@ void COLDiscoveryDlg::OnDblclkDeviceList(const NMITEMACTIVATE* notification, LRE
         OpenWebBrowser(ip);
 }
 
-void COLDiscoveryDlg::OnRclickDeviceList(const NMITEMACTIVATE* notification, LRESULT* result) {
-    *result = 0;
+void COLDiscoveryDlg::OnRclickDeviceList(const NMITEMACTIVATE* notification) {
     if (notification->iItem == -1)
         return;
     m_nContextRow = notification->iItem;
@@ -414,12 +422,11 @@ void COLDiscoveryDlg::OnCopyIP() {
 }
 
 void COLDiscoveryDlg::OnLocate() {
-    COLDiscoveryApp* app = GetOLDiscoveryApp();
-    if (!app || !app->m_pScanThread)
+    if (!m_pScanThread)
         return;
     const std::string ip = GetRowIP(m_nContextRow);
     if (!ip.empty())
-        app->m_pScanThread->RequestLocate(ip);
+        m_pScanThread->RequestLocate(ip);
 }
 
 std::string COLDiscoveryDlg::GetRowIP(int row) const {
@@ -457,13 +464,12 @@ bool COLDiscoveryDlg::eventFilter(QObject* watched, QEvent* event) {
     if (!m_listDevices || (watched != m_listDevices && watched != m_listDevices->viewport()))
         return CDialogPersistent::eventFilter(watched, event);
     NMITEMACTIVATE notification;
-    LRESULT result = 0;
     if (event->type() == QEvent::MouseButtonDblClick && watched == m_listDevices->viewport()) {
         auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() == Qt::LeftButton) {
             notification.ptAction = mouse->position().toPoint();
             notification.iItem = m_listDevices->indexOfTopLevelItem(m_listDevices->itemAt(notification.ptAction));
-            OnDblclkDeviceList(&notification, &result);
+            OnDblclkDeviceList(&notification);
         }
         return false;  // the list still selects the row
     }
@@ -488,7 +494,7 @@ bool COLDiscoveryDlg::eventFilter(QObject* watched, QEvent* event) {
                 notification.ptAction = QPoint(rect.left() + rect.height(), rect.bottom());
             }
         }
-        OnRclickDeviceList(&notification, &result);
+        OnRclickDeviceList(&notification);
         return true;
     }
     return CDialogPersistent::eventFilter(watched, event);
@@ -502,15 +508,10 @@ void COLDiscoveryDlg::OnTimer(unsigned) {
     }
 }
 
-LRESULT COLDiscoveryDlg::OnAddDevice(WPARAM wParam, LPARAM) {
-    std::unique_ptr<COrvalink> record(reinterpret_cast<COrvalink*>(wParam));
-    if (!record)
-        return 1;
-
+void COLDiscoveryDlg::OnAddDevice(const COrvalink& device) {
     // Ascending text order of the IP column, character by character; equal texts keep their
     // arrival order.
-    const QString ip = Text(record->m_strIP);
-    const std::string& key = record->m_strIP;
+    const std::string& key = device.m_strIP;
     int low = 0, high = m_listDevices->topLevelItemCount();
     while (low < high) {
         int mid = (low + high) / 2;
@@ -519,20 +520,18 @@ LRESULT COLDiscoveryDlg::OnAddDevice(WPARAM wParam, LPARAM) {
         else
             low = mid + 1;
     }
-    auto* row = new QTreeWidgetItem(QStringList{ip, Text(record->m_strMAC),
-                                                Text(DeviceTextUtf8(record->m_strType)),
-                                                Text(DeviceTextUtf8(record->m_strBuild))});
+    auto* row = new QTreeWidgetItem(QStringList{Text(key), Text(device.m_strMAC),
+                                                Text(DeviceTextUtf8(device.m_strType)),
+                                                Text(DeviceTextUtf8(device.m_strBuild))});
     m_listDevices->insertTopLevelItem(low, row);
     ++m_nRowCount;
-    return 1;
 }
 
-LRESULT COLDiscoveryDlg::OnScanDone(WPARAM, LPARAM) {
+void COLDiscoveryDlg::OnScanDone() {
     m_btnRefresh->setEnabled(true);
-    return 1;
 }
 
-void COLDiscoveryDlg::OnSysCommand(unsigned command, LPARAM) {
+void COLDiscoveryDlg::OnSysCommand(unsigned command) {
     switch (command & 0xFFF0) {
     case IDM_ABOUTBOX: {
         CVeltoAboutDlg about(nullptr);
@@ -548,27 +547,6 @@ void COLDiscoveryDlg::OnSysCommand(unsigned command, LPARAM) {
     default:
         break;
     }
-}
-
-LRESULT COLDiscoveryDlg::WindowProc(unsigned message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-    case WM_ADD_DEVICE:
-        return OnAddDevice(wParam, lParam);
-    case WM_SCAN_DONE:
-        return OnScanDone(wParam, lParam);
-    default:
-        return 0;
-    }
-}
-
-void COLDiscoveryDlg::customEvent(QEvent* event) {
-    if (event->type() != CWindowMessageEvent::EventType()) {
-        CDialogPersistent::customEvent(event);
-        return;
-    }
-    auto* message = static_cast<CWindowMessageEvent*>(event);
-    message->Take();
-    WindowProc(message->Message(), message->WParam(), message->LParam());
 }
 
 void COLDiscoveryDlg::timerEvent(QTimerEvent* event) {

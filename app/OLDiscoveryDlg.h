@@ -1,16 +1,19 @@
 #pragma once
 // The main dialog: the device list, Refresh, the automatic refresh and the window's own
 // system menu.
+#include <memory>
 #include <string>
 
-#include "platform/Messages.h"
-#include "platform/qt/WindowMessage.h"
 #include "settings/DialogPersistent.h"
 
 #include <QIcon>
 #include <QPoint>
 
+class COrvalink;
 class CPrefs;
+class CScanResults;
+class CScanThread;
+class IScanListener;
 class QAction;
 class QLabel;
 class QMenu;
@@ -38,27 +41,34 @@ std::string MakeTelnetCommandLine(const std::string& program, const std::string&
 class COLDiscoveryDlg : public CDialogPersistent {
     Q_OBJECT
 public:
-    explicit COLDiscoveryDlg(QWidget* parent = nullptr);
+    // prefs: what the double click does, the telnet program, the automatic refresh; null means
+    // the defaults. scanner: started when the dialog opens, asked for every scan and locate;
+    // null means none (Refresh stays usable and does nothing). Both outlive the dialog.
+    explicit COLDiscoveryDlg(CPrefs* prefs = nullptr, CScanThread* scanner = nullptr,
+                             QWidget* parent = nullptr);
     ~COLDiscoveryDlg() override;
 
-    // The handle the scan worker posts to; 0 once the window is gone.
-    WindowHandle GetSafeHwnd() const { return m_hWnd; }
+    // Before the dialog opens.
+    void SetScanThread(CScanThread* scanner) { m_pScanThread = scanner; }
+    // Takes the scan worker's results, from any thread, while the dialog is open; null otherwise.
+    IScanListener* GetScanListener() const;
     // The control with the given template id, or null.
     QWidget* GetDlgItem(int id) const;
 
     void OnRefresh();
     void OnSettings();
     void OnTimer(unsigned timerId);
-    LRESULT OnAddDevice(WPARAM wParam, LPARAM lParam);
-    LRESULT OnScanDone(WPARAM wParam, LPARAM lParam);
+    // The scan worker's results, on the UI thread.
+    void OnAddDevice(const COrvalink& device);
+    void OnScanDone();
     // Commands of the system menu; IDM_ABOUTBOX opens the About box.
-    virtual void OnSysCommand(unsigned command, LPARAM param);
+    virtual void OnSysCommand(unsigned command);
     void UpdateHint();
     void LoadVersionText();
 
     // The device list's double click and right click (or menu key) on a row.
-    void OnDblclkDeviceList(const NMITEMACTIVATE* notification, LRESULT* result);
-    void OnRclickDeviceList(const NMITEMACTIVATE* notification, LRESULT* result);
+    void OnDblclkDeviceList(const NMITEMACTIVATE* notification);
+    void OnRclickDeviceList(const NMITEMACTIVATE* notification);
     // Commands of the context menu, acting on the remembered row m_nContextRow.
     void OnWebBrowser();
     void OnTelnet();
@@ -83,6 +93,7 @@ public:
     int m_nContextRow = -1;
     std::string m_strVersion;
     CPrefs* m_pPrefs = nullptr;
+    CScanThread* m_pScanThread = nullptr;
     unsigned m_nTimerId = 0;
     unsigned m_nTicks = 0;
 
@@ -90,18 +101,15 @@ protected:
     bool OnInitDialog() override;
     void DoDataExchange(bool saveAndValidate) override;
     void OnDestroy() override;
-    void customEvent(QEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-    LRESULT WindowProc(unsigned message, WPARAM wParam, LPARAM lParam);
-
 private:
     void CreateControls();
-    void RegisterMainWindow();
-    void UnregisterMainWindow();
+    // The scan worker's results reach the dialog only while it is open.
+    void StopScanResults();
 
-    WindowHandle m_hWnd = 0;
+    std::unique_ptr<CScanResults> m_pScanResults;
     QLabel* m_staticTitle = nullptr;
     QLabel* m_staticHint = nullptr;
     QPushButton* m_btnSettings = nullptr;

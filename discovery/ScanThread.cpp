@@ -8,14 +8,13 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <system_error>
 
 #include "discovery/Orvalink.h"
-#include "discovery/ScanApp.h"
-#include "discovery/ScanMessages.h"
+#include "discovery/ScanListener.h"
 #include "discovery/ScanWorker.h"
 #include "log/Log.h"
 #include "log/LogText.h"
-#include "platform/Thread.h"
 
 namespace {
 
@@ -45,10 +44,6 @@ std::string FormatMAC(const std::uint8_t* mac, unsigned length) {
         text += part;
     }
     return text;
-}
-
-unsigned MillisecondsOf(std::chrono::milliseconds ms) {
-    return ms.count() < 0 ? 0u : static_cast<unsigned>(ms.count());
 }
 
 }  // namespace
@@ -111,37 +106,11 @@ bool IsDiscoverReply(const std::uint8_t* packet, const ReceivedPacket& info) {
     return ntohl(marker) == kReplyMarker;
 }
 
-unsigned ScanThreadProc(void* param) {
-    auto* handOver = static_cast<std::shared_ptr<CScanWorker>*>(param);
-    std::shared_ptr<CScanWorker> worker = std::move(*handOver);
-    delete handOver;
-    if (worker)
-        worker->ThreadEntry();
-    return 0;
-}
-
 // ---------------------------------------------------------------- CScanWorker
 
-CScanWorker::CScanWorker(std::shared_ptr<ISocketLayer> sockets)
-    : m_evStarted(false, false), m_sockets(std::move(sockets)) {}
+CScanWorker::CScanWorker(std::shared_ptr<ISocketLayer> sockets) : m_sockets(std::move(sockets)) {}
 
 CScanWorker::~CScanWorker() = default;
-
-CScanWorker::WorkerRef CScanWorker::GetWorker() {
-    std::lock_guard lock(m_workerLock);
-    return WorkerRef{m_pWorker, m_nWorkerId, m_hWorker};
-}
-
-void CScanWorker::SetWorker(CWinThread* worker) {
-    std::lock_guard lock(m_workerLock);
-    m_pWorker = worker;
-    m_nWorkerId = worker ? worker->m_nThreadID : 0;
-    m_hWorker = worker ? worker->m_hThread : nullptr;
-}
-
-void CScanWorker::ClearWorker() {
-    SetWorker(nullptr);
-}
 
 bool CScanWorker::OpenRawSocket() {
     if (!m_sockets || !m_sockets->Startup()) {
@@ -169,23 +138,36 @@ void CScanWorker::CloseRawSocket() {
     }
 }
 
-void CScanWorker::ReportAdd(const COrvalink& record) {
-    ScanAppReportAdd(m_pApp, record);
+void CScanWorker::SetListener(IScanListener* listener) {
+    std::lock_guard lock(m_listenerLock);
+    m_pListener = listener;
 }
 
-void CScanWorker::ReportDone() {
-    ScanAppReportDone(m_pApp);
+void CScanWorker::ReportAddOrvalink(const COrvalink& record) {
+    std::lock_guard lock(m_listenerLock);
+    if (!m_pListener)
+        return;
+    // A listener that keeps a copy may run out of memory; that device is dropped, the scan goes on.
+    try {
+        m_pListener->OnDeviceFound(record);
+    } catch (const std::bad_alloc&) {
+        LogWrite(LOG_ERROR, "ReportAddOrvalink() failed to allocate memory");
+    }
+}
+
+void CScanWorker::ReportScanDone() {
+    std::lock_guard lock(m_listenerLock);
+    if (m_pListener)
+        m_pListener->OnScanDone();
 }
 
 void CScanWorker::Scan() {
-    if (!m_pApp)
-        m_pApp = GetScanApp();
     m_bRequestFailed = false;
     if (!m_sockets->SendBroadcast(m_socket, kDiscoverRequest, sizeof kDiscoverRequest)) {
         m_bRequestFailed = true;
         LogWrite(LOG_ERROR, "Failed to send discover request (error code %d)",
                  m_sockets->LastError());
-        ReportDone();
+        ReportScanDone();
         return;
     }
     const auto deadline = m_sockets->Now() + kScanLimit;
@@ -284,7 +266,7 @@ void CScanWorker::Scan() {
         LogWrite(LOG_INFO, "Found %ld Orvalink(s)", count);
     else
         LogWrite(LOG_INFO, "Found no Orvalinks");
-    ReportDone();
+    ReportScanDone();
 }
 
 void CScanWorker::ResolveBatch(std::vector<Reply>& batch, std::vector<Reply>& waiting,
@@ -352,7 +334,7 @@ void CScanWorker::ReportReply(const Reply& reply, const HardwareRequest& request
     record.m_strMAC = mac;
     record.m_strType = type;
     record.m_strBuild = build;
-    ReportAdd(record);
+    ReportAddOrvalink(record);
 }
 
 void CScanWorker::Locate(const std::string& ip) {
@@ -382,57 +364,6 @@ void CScanWorker::Locate(const std::string& ip) {
     m_bRequestFailed = false;
 }
 
-void CScanWorker::ThreadEntry() {
-    m_pApp = GetScanApp();
-    LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry()");
-    MSG msg;
-    PeekMessage(&msg, WM_USER, WM_USER);
-    LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Message queue created");
-
-    if (!OpenRawSocket()) {
-        LogWrite(LOG_ERROR, "CScanThread::ThreadEntry() Can't create Raw Socket");
-    } else {
-        LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Raw Socket opened");
-        m_evStarted.SetEvent();
-        while (!m_bStop) {
-            if (!GetMessage(&msg))
-                continue;
-            switch (msg.message) {
-            case SCANCMD_STOP:
-                LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Aborting");
-                m_bStop = 1;
-                break;
-            case SCANCMD_SCAN:
-                LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Starting scan");
-                Scan();
-                break;
-            case SCANCMD_LOCATE: {
-                std::unique_ptr<std::string> ip(reinterpret_cast<std::string*>(msg.wParam));
-                if (ip) {
-                    LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Starting locate for %s",
-                             ip->c_str());
-                    Locate(std::string(*ip));
-                }
-                break;
-            }
-            default:
-                break;
-            }
-        }
-        LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Stopping reader thread.");
-    }
-
-    CloseRawSocket();
-    LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Reader thread stopped.");
-    ClearWorker();
-    m_bStop = 0;
-    // Commands that came too late: a locate command still owns its address text.
-    for (const MSG& late : CloseThreadQueue()) {
-        if (late.message == SCANCMD_LOCATE)
-            delete reinterpret_cast<std::string*>(late.wParam);
-    }
-}
-
 // ---------------------------------------------------------------- CScanThread
 
 CScanThread::CScanThread() : CScanThread(CreateSystemSocketLayer()) {}
@@ -443,95 +374,168 @@ CScanThread::CScanThread(std::shared_ptr<ISocketLayer> sockets)
 CScanThread::CScanThread(std::shared_ptr<ISocketLayer> sockets,
                          std::chrono::milliseconds startTimeout,
                          std::chrono::milliseconds stopTimeout)
-    : m_state(std::make_shared<CScanWorker>(std::move(sockets))),
+    : m_worker(std::make_unique<CScanWorker>(std::move(sockets))),
       m_startTimeout(startTimeout),
       m_stopTimeout(stopTimeout) {}
 
 CScanThread::~CScanThread() = default;
 
-CWinThread* CScanThread::Start() {
-    LogWrite(LOG_DEBUG, "Starting scan thread");
-    CScanWorker::WorkerRef running = m_state->GetWorker();
-    // One worker per object: a second one would share its socket and stop flag.
-    if (running.pWorker)
-        return running.pWorker;
-    m_state->m_evStarted.ResetEvent();
+void CScanThread::SetListener(IScanListener* listener) {
+    m_worker->SetListener(listener);
+}
 
-    auto* param = new std::shared_ptr<CScanWorker>(m_state);
-    // Created suspended so that m_pWorker is set before the worker can clear it.
-    CWinThread* worker =
-        AfxBeginThread(ScanThreadProc, param, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
-    if (!worker) {
-        delete param;
-        return nullptr;
+bool CScanThread::Post(Command command, std::string ip) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_bAccepting)
+            return false;
+        m_commands.push_back(QueuedCommand{command, std::move(ip)});
     }
-    m_state->SetWorker(worker);
-    worker->ResumeThread();
+    m_cv.notify_all();
+    return true;
+}
 
-    if (WaitForSingleObject(&m_state->m_evStarted, MillisecondsOf(m_startTimeout)) ==
-        WAIT_OBJECT_0) {
+void CScanThread::ThreadEntry(std::stop_token stop) {
+    LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry()");
+    {
+        std::lock_guard lock(m_mutex);
+        m_bAccepting = true;
+    }
+    LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Message queue created");
+
+    if (!m_worker->OpenRawSocket()) {
+        LogWrite(LOG_ERROR, "CScanThread::ThreadEntry() Can't create Raw Socket");
+    } else {
+        LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Raw Socket opened");
+        {
+            std::lock_guard lock(m_mutex);
+            m_bReady = true;
+        }
+        m_cv.notify_all();
+        for (bool stopping = false; !stopping;) {
+            // The stop token reads as a stop command: the object is going without a Stop, or
+            // after one that gave up, and what is still queued will not run.
+            QueuedCommand next{Command::Stop, {}};
+            {
+                std::unique_lock lock(m_mutex);
+                m_cv.wait(lock, stop, [this] { return !m_commands.empty(); });
+                if (!stop.stop_requested()) {
+                    next = std::move(m_commands.front());
+                    m_commands.pop_front();
+                }
+            }
+            switch (next.command) {
+            case Command::Stop:
+                LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Aborting");
+                stopping = true;
+                break;
+            case Command::Scan:
+                LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Starting scan");
+                m_worker->Scan();
+                break;
+            case Command::Locate:
+                LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Starting locate for %s", next.ip.c_str());
+                m_worker->Locate(next.ip);
+                break;
+            }
+        }
+        LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Stopping reader thread.");
+    }
+
+    m_worker->CloseRawSocket();
+    LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Reader thread stopped.");
+    {
+        // Commands that came too late are dropped with the queue.
+        std::lock_guard lock(m_mutex);
+        m_bAccepting = false;
+        m_bReady = false;
+        m_bRunning = false;
+        m_commands.clear();
+    }
+    m_cv.notify_all();
+}
+
+bool CScanThread::Start() {
+    LogWrite(LOG_DEBUG, "Starting scan thread");
+    {
+        std::lock_guard lock(m_mutex);
+        // One worker per object: a second one would share its socket and its queue.
+        if (m_bRunning)
+            return true;
+        m_bRunning = true;
+    }
+    // A worker that ended by itself (its socket failed) is collected first.
+    if (m_thread.joinable())
+        m_thread.join();
+    try {
+        m_thread = std::jthread([this](std::stop_token stop) { ThreadEntry(stop); });
+    } catch (const std::system_error&) {
+        std::lock_guard lock(m_mutex);
+        m_bRunning = false;
+        return false;
+    }
+
+    std::unique_lock lock(m_mutex);
+    if (m_cv.wait_for(lock, m_startTimeout, [this] { return m_bReady; })) {
         LogWrite(LOG_DEBUG, "Scan thread successfully started");
-        return worker;
+        return true;
     }
     LogWrite(LOG_DEBUG, "No reaction from scan thread");
-    return nullptr;
+    return false;
 }
 
 bool CScanThread::RequestScan() {
-    CScanWorker::WorkerRef worker = m_state->GetWorker();
-    if (!worker.pWorker)
-        return false;
-    return PostThreadMessage(worker.id, SCANCMD_SCAN, 0, 0);
+    return Post(Command::Scan);
 }
 
 void CScanThread::RequestLocate(const std::string& ip) {
-    auto copy = std::make_unique<std::string>(ip);
-    CScanWorker::WorkerRef worker = m_state->GetWorker();
-    if (!worker.pWorker)
-        return;
-    if (PostThreadMessage(worker.id, SCANCMD_LOCATE, reinterpret_cast<WPARAM>(copy.get()), 0))
-        copy.release();  // the worker deletes it
+    Post(Command::Locate, ip);
 }
 
 bool CScanThread::Stop() {
     LogWrite(LOG_DEBUG, "Stopping scan thread");
-    CScanWorker::WorkerRef worker = m_state->GetWorker();
-    if (!worker.pWorker)
+    bool running;
+    {
+        std::lock_guard lock(m_mutex);
+        running = m_bRunning;
+    }
+    if (!running) {
+        if (m_thread.joinable())
+            m_thread.join();
         return true;
-    // The handle is a copy: the thread object deletes itself when the thread ends.
-    std::shared_ptr<CThreadHandle> handle = worker.handle;
-    if (!PostThreadMessage(worker.id, SCANCMD_STOP, 0, 0)) {
+    }
+    if (!Post(Command::Stop)) {
         LogWrite(LOG_DEBUG, "CScanThread::Stop() Either invalid handle or no message queue");
         return false;
     }
-    if (WaitForSingleObject(handle.get(), MillisecondsOf(m_stopTimeout)) == WAIT_TIMEOUT) {
-        LogWrite(LOG_DEBUG, "No reaction from scan thread");
-        return false;
+    {
+        std::unique_lock lock(m_mutex);
+        if (!m_cv.wait_for(lock, m_stopTimeout, [this] { return !m_bRunning; })) {
+            LogWrite(LOG_DEBUG, "No reaction from scan thread");
+            return false;
+        }
     }
+    m_thread.join();
     LogWrite(LOG_DEBUG, "Scan thread stopped");
     return true;
 }
 
 bool CScanThread::OpenRawSocket() {
-    return m_state->OpenRawSocket();
+    return m_worker->OpenRawSocket();
 }
 
 void CScanThread::CloseRawSocket() {
-    m_state->CloseRawSocket();
+    m_worker->CloseRawSocket();
 }
 
 void CScanThread::Scan() {
-    m_state->Scan();
+    m_worker->Scan();
 }
 
 void CScanThread::Locate(const std::string& ip) {
-    m_state->Locate(ip);
-}
-
-void CScanThread::ThreadEntry() {
-    m_state->ThreadEntry();
+    m_worker->Locate(ip);
 }
 
 bool CScanThread::RequestFailed() const {
-    return m_state->RequestFailed();
+    return m_worker->RequestFailed();
 }

@@ -1,13 +1,18 @@
 #pragma once
-// Runs the discovery protocol on a worker thread of its own, driven by thread messages.
+// Runs the discovery protocol on a worker thread of its own, driven by a queue of commands.
 #include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <stop_token>
 #include <string>
+#include <thread>
 
 #include "platform/SocketLayer.h"
 
-class CWinThread;  // the worker's thread object (platform/Thread.h)
-class CScanWorker;  // the worker's shared state (discovery/ScanWorker.h)
+class CScanWorker;  // the worker's state and protocol steps (discovery/ScanWorker.h)
+class IScanListener;
 
 class CScanThread {
 public:
@@ -19,41 +24,60 @@ public:
     // program).
     CScanThread(std::shared_ptr<ISocketLayer> sockets, std::chrono::milliseconds startTimeout,
                 std::chrono::milliseconds stopTimeout);
+    // A worker still running is told to end and waited for; a scan under way ends first.
     virtual ~CScanThread();
     CScanThread(const CScanThread&) = delete;
     CScanThread& operator=(const CScanThread&) = delete;
 
-    // UI thread. The worker once it is ready (queue made, socket open), or null after 5000 ms.
-    CWinThread* Start();
-    // UI thread. True when SCANCMD_SCAN was posted.
+    // Any thread. Where the results go from now on (see IScanListener); nullptr detaches.
+    void SetListener(IScanListener* listener);
+
+    // UI thread. True once the worker is ready (its queue open, its socket open), false after
+    // 5000 ms; true at once while a worker runs.
+    bool Start();
+    // UI thread. True when the scan command was queued.
     bool RequestScan();
-    // UI thread. Posts SCANCMD_LOCATE with a heap copy of ip; frees the copy when not posted.
+    // UI thread. Queues a locate command; nothing when no worker takes commands.
     void RequestLocate(const std::string& ip);
     // UI thread. True when the worker has ended (within 10000 ms) or none ran.
     bool Stop();
 
-    // Worker side. ThreadEntry is the worker's whole life; the others are its steps, callable on
-    // any one thread that is not running a worker of this object (tools, tests).
+    // The worker's steps, callable on any one thread while no worker of this object runs
+    // (tools, tests).
     bool OpenRawSocket();
     void CloseRawSocket();
     void Scan();
     void Locate(const std::string& ip);
-    void ThreadEntry();
     // True when the last discover or locate request the worker handled was not sent. Read it
-    // after that scan's WM_SCAN_DONE, or after Stop for a locate.
+    // after that scan's OnScanDone, or after Stop for a locate.
     bool RequestFailed() const;
 
 private:
-    // Everything the worker touches (m_evStarted, m_pWorker, m_bStop, m_socket, m_pApp, the
-    // socket layer) lives in a state object that the worker co-owns, so a worker that outlives
-    // a Stop that gave up never reaches freed memory.
-    std::shared_ptr<CScanWorker> m_state;
+    enum class Command { Stop, Scan, Locate };
+    struct QueuedCommand {
+        Command command;
+        std::string ip;  // Locate only
+    };
+
+    // The worker's whole life: open the queue and the socket, run the commands, close.
+    void ThreadEntry(std::stop_token stop);
+    // False when no worker takes commands.
+    bool Post(Command command, std::string ip = {});
+
+    std::unique_ptr<CScanWorker> m_worker;
     std::chrono::milliseconds m_startTimeout;
     std::chrono::milliseconds m_stopTimeout;
-};
 
-// The worker's thread procedure; param is a heap std::shared_ptr<CScanWorker> that it takes over.
-unsigned ScanThreadProc(void* param);
+    std::mutex m_mutex;  // guards the queue and the three flags
+    std::condition_variable_any m_cv;
+    std::deque<QueuedCommand> m_commands;
+    bool m_bAccepting = false;  // the worker takes commands
+    bool m_bReady = false;      // the worker's socket is open
+    bool m_bRunning = false;    // a worker was started and has not ended
+
+    // Declared last: destroyed (stopped and joined) before anything the worker uses.
+    std::jthread m_thread;
+};
 
 // Internet checksum (RFC 1071) over 16-bit words in memory order: copied into the packet as is
 // (memcpy), its two bytes are the wire bytes.

@@ -1,6 +1,6 @@
 #pragma once
-// The scan worker's state and steps. CScanThread and the running worker both hold it through a
-// shared_ptr: the worker may outlive the CScanThread when a Stop gives up.
+// The scan worker's state and steps: the socket, the protocol and the listener the results go to.
+// CScanThread owns it and runs its steps on the worker thread.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -9,10 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "discovery/ScanListener.h"
 #include "platform/SocketLayer.h"
-#include "platform/Thread.h"
-
-class CScanApp;
 
 class CScanWorker {
 public:
@@ -44,23 +42,12 @@ public:
     void CloseRawSocket();
     void Scan();
     void Locate(const std::string& ip);
-    void ThreadEntry();
-
-    // The worker's identity as CScanThread sees it; m_pWorker is null while no worker runs.
-    struct WorkerRef {
-        CWinThread* pWorker = nullptr;
-        ThreadId id = 0;
-        std::shared_ptr<CThreadHandle> handle;
-    };
-    WorkerRef GetWorker();
-    void SetWorker(CWinThread* worker);
-    void ClearWorker();
+    // Waits for a call in progress to the former listener.
+    void SetListener(IScanListener* listener);
 
     // True when the last discover or locate request was not sent; written by the worker before
-    // the scan's WM_SCAN_DONE or at the end of the locate.
+    // the scan's OnScanDone or at the end of the locate.
     bool RequestFailed() const { return m_bRequestFailed.load(); }
-
-    CEvent m_evStarted;  // auto-reset, not signalled
 
 private:
     // An accepted reply, kept until its hardware address is known.
@@ -70,8 +57,9 @@ private:
         std::string extra;  // the extra-data bytes used (at most 256)
     };
 
-    void ReportAdd(const class COrvalink& record);
-    void ReportDone();
+    // The reporting step of each found device and of each scan's end.
+    void ReportAddOrvalink(const COrvalink& record);
+    void ReportScanDone();
     // Resolves the hardware addresses of a batch of replies from the neighbour table and reports
     // each one it settles; the others move to the waiting lists and to the probes to send.
     void ResolveBatch(std::vector<Reply>& batch, std::vector<Reply>& waiting,
@@ -79,15 +67,10 @@ private:
     // Writes the log lines of one reply, in their order, and reports it.
     void ReportReply(const Reply& reply, const HardwareRequest& request);
 
-    std::mutex m_workerLock;  // guards m_pWorker, m_nWorkerId, m_hWorker only
-    CWinThread* m_pWorker = nullptr;
-    ThreadId m_nWorkerId = 0;
-    std::shared_ptr<CThreadHandle> m_hWorker;
-
-    int m_bStop = 0;
     int m_socket = 0;
-    CScanApp* m_pApp = nullptr;
     std::shared_ptr<ISocketLayer> m_sockets;
+    std::mutex m_listenerLock;  // held across every call to the listener
+    IScanListener* m_pListener = nullptr;
     std::atomic<bool> m_bRequestFailed{false};
 };
 

@@ -19,11 +19,11 @@
 #include "AppTestSupport.h"
 #include "FakeSocketLayer.h"
 #include "StandIn.h"
-#include "app/OLDiscoveryApp.h"
 #include "app/OLDiscoveryDlg.h"
 #include "discovery/Orvalink.h"
 #include "discovery/ScanThread.h"
 #include "res/Resource.h"
+#include "settings/Prefs.h"
 #include "tests/discovery/LogCapture.h"
 
 using namespace std::chrono_literals;
@@ -49,22 +49,18 @@ protected:
         m_terminals.Add("xterm");
         QGuiApplication::clipboard()->setText(QStringLiteral("before"));
     }
-    ~ActionsTest() override {
-        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
-        m_app->StopScanThread();
-    }
+    ~ActionsTest() override { QDesktopServices::unsetUrlHandler(QStringLiteral("http")); }
 
     // The dialog, open, with two rows; the script runs inside its modal loop.
     void Run(const std::function<void(COLDiscoveryDlg&)>& script) {
-        m_app->m_pScanThread = new CScanThread(m_sockets, 5000ms, 10000ms);
-        COLDiscoveryDlg dlg;
-        m_app->m_pMainWnd = dlg.GetSafeHwnd();
+        m_scanner = std::make_unique<CScanThread>(m_sockets, 5000ms, 10000ms);
+        COLDiscoveryDlg dlg(&m_prefs, m_scanner.get());
         ModalScript modal([&](QWidget*) {
             ASSERT_TRUE(apptest::WaitUntil([&] { return dlg.m_btnRefresh->isEnabled(); }));
             for (const char* ip : {"10.0.0.7", "10.0.0.5"}) {
-                auto* record = new COrvalink;
-                record->m_strIP = ip;
-                dlg.OnAddDevice(reinterpret_cast<WPARAM>(record), 0);
+                COrvalink record;
+                record.m_strIP = ip;
+                dlg.OnAddDevice(record);
             }
             script(dlg);
         });
@@ -118,8 +114,8 @@ protected:
     ScopedEnv m_terminal{"TERMINAL", nullptr};
     UrlRecorder m_browser;
     std::shared_ptr<testsupport::FakeSocketLayer> m_sockets = std::make_shared<testsupport::FakeSocketLayer>();
-    std::unique_ptr<COLDiscoveryApp> m_app =
-        std::make_unique<COLDiscoveryApp>(std::make_shared<apptest::FakeProbe>(), m_sockets, "OLDiscovery");
+    CPrefs m_prefs;
+    std::unique_ptr<CScanThread> m_scanner;
 };
 
 TEST(TelnetCommandLineTest, BuiltFromTheTwoPreferencesWithoutQuoting) {
@@ -141,7 +137,7 @@ TEST(TelnetCommandLineTest, BuiltFromTheTwoPreferencesWithoutQuoting) {
 TEST_F(ActionsTest, DoubleClickRunsThePreferredActionOnTheRowHit) {
     Run([&](COLDiscoveryDlg& dlg) {
         for (int action : {ACTION_BROWSER, 7, ACTION_TELNET, ACTION_COPYIP}) {
-            m_app->m_prefs.SetDoubleClickAction(action);
+            m_prefs.SetDoubleClickAction(action);
             QTest::mouseDClick(dlg.m_listDevices->viewport(), Qt::LeftButton, {}, RowPoint(dlg, -1));
             QTest::mouseDClick(dlg.m_listDevices->viewport(), Qt::LeftButton, {}, RowPoint(dlg, 1));
         }

@@ -34,7 +34,7 @@ class SettingsTest : public testing::Test {
 protected:
     // Opens Settings from the main dialog; the script acts in it and leaves it (or not) itself.
     void OpenSettings(const std::function<void(CDlgSettings&)>& script) {
-        COLDiscoveryDlg main;
+        COLDiscoveryDlg main(&m_app.m_prefs);
         ModalScript mainScript([&](QWidget*) {
             ModalScript settingsScript([&](QWidget* w) {
                 auto* dlg = qobject_cast<CDlgSettings*>(w);

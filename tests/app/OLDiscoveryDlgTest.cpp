@@ -9,22 +9,20 @@
 #include <QTest>
 #include <QTreeWidget>
 
-#include <atomic>
 #include <cerrno>
 #include <memory>
 #include <thread>
 
 #include "AppTestSupport.h"
 #include "FakeSocketLayer.h"
-#include "app/OLDiscoveryApp.h"
 #include "app/OLDiscoveryDlg.h"
-#include "discovery/ScanMessages.h"
+#include "discovery/ScanListener.h"
 #include "discovery/ScanThread.h"
 #include "res/Resource.h"
 #include "res/StringTable.h"
+#include "settings/Prefs.h"
 
 using namespace std::chrono_literals;
-using apptest::FakeProbe;
 using apptest::ModalScript;
 using apptest::ScopedWorkDir;
 using apptest::WaitUntil;
@@ -33,27 +31,22 @@ using testsupport::MakeReply;
 
 namespace {
 
-std::atomic<int> g_recordsFreed{0};
+COrvalink Record(const char* ip, const char* mac, const char* type, const char* build) {
+    COrvalink record;
+    record.m_strIP = ip;
+    record.m_strMAC = mac;
+    record.m_strType = type;
+    record.m_strBuild = build;
+    return record;
+}
 
-// A record that counts its own destruction, so a test sees every handed-over record freed.
-class CountedRecord : public COrvalink {
-public:
-    CountedRecord(const char* ip, const char* mac, const char* type, const char* build) {
-        m_strIP = ip;
-        m_strMAC = mac;
-        m_strType = type;
-        m_strBuild = build;
-    }
-    ~CountedRecord() override { ++g_recordsFreed; }
-};
-
-// Posts from another thread, as the scan worker does.
-void PostFromWorker(WindowHandle window, std::vector<COrvalink*> records) {
+// Hands devices to the open dialog from another thread, as the scan worker does.
+void ReportFromWorker(const COLDiscoveryDlg& dlg, const std::vector<COrvalink>& devices) {
+    IScanListener* listener = dlg.GetScanListener();
+    ASSERT_NE(listener, nullptr);
     std::thread worker([&] {
-        for (COrvalink* record : records) {
-            if (!PostMessage(window, WM_ADD_DEVICE, reinterpret_cast<WPARAM>(record), 0))
-                delete record;
-        }
+        for (const COrvalink& device : devices)
+            listener->OnDeviceFound(device);
     });
     worker.join();
 }
@@ -72,27 +65,25 @@ std::string LabelText(const COLDiscoveryDlg& dlg, int id) {
 
 class RecordingDlg : public COLDiscoveryDlg {
 public:
-    void OnSysCommand(unsigned command, LPARAM param) override {
+    using COLDiscoveryDlg::COLDiscoveryDlg;
+    void OnSysCommand(unsigned command) override {
         m_commands.push_back(command);
-        COLDiscoveryDlg::OnSysCommand(command, param);
+        COLDiscoveryDlg::OnSysCommand(command);
     }
     std::vector<unsigned> m_commands;
 };
 
 class DialogTest : public testing::Test {
 protected:
-    DialogTest() { g_recordsFreed = 0; }
-    ~DialogTest() override { m_app->StopScanThread(); }
-
-    // The application's scan-thread object, with short handshake bounds.
+    // The dialog's scan-thread object, with short handshake bounds.
     void UseScanThread(std::chrono::milliseconds startTimeout = 5000ms) {
-        m_app->m_pScanThread = new CScanThread(m_sockets, startTimeout, 10000ms);
+        m_scanner = std::make_unique<CScanThread>(m_sockets, startTimeout, 10000ms);
     }
 
     // Runs the dialog modally; the script acts inside its modal loop, and the dialog is closed
     // afterwards if the script left it open.
     int Run(COLDiscoveryDlg& dlg, const std::function<void()>& script) {
-        m_app->m_pMainWnd = dlg.GetSafeHwnd();
+        dlg.SetScanThread(m_scanner.get());
         ModalScript modal([&](QWidget*) { script(); });
         return dlg.DoModal();
     }
@@ -100,10 +91,9 @@ protected:
     size_t Scans() { return m_sockets->Sends().size(); }
 
     ScopedWorkDir m_dir;
-    std::shared_ptr<FakeProbe> m_probe = std::make_shared<FakeProbe>();
     std::shared_ptr<FakeSocketLayer> m_sockets = std::make_shared<FakeSocketLayer>();
-    std::unique_ptr<COLDiscoveryApp> m_app =
-        std::make_unique<COLDiscoveryApp>(m_probe, m_sockets, "OLDiscovery");
+    CPrefs m_prefs;
+    std::unique_ptr<CScanThread> m_scanner;
 };
 
 }  // namespace
@@ -111,7 +101,7 @@ protected:
 TEST_F(DialogTest, OpeningStartsTheWorkerAndRefreshWaitsForTheScanEnd) {
     UseScanThread();
     m_sockets->HoldWaits(true);
-    COLDiscoveryDlg dlg;
+    COLDiscoveryDlg dlg(&m_prefs);
     Run(dlg, [&] {
         ASSERT_TRUE(m_sockets->WaitUntilHeld(5000ms));
         EXPECT_EQ(m_sockets->Opened(), 1);
@@ -144,7 +134,7 @@ TEST_F(DialogTest, RowsStandInTextOrderOfTheIpAndRepeatedAnswersGiveTwoRows) {
     m_sockets->SetHardwareAddress("192.168.0.1", {2, 0, 192, 168, 0, 1});
     m_sockets->SetHardwareAddress("9.0.0.1", {2, 0, 9, 0, 0, 1});
 
-    COLDiscoveryDlg dlg;
+    COLDiscoveryDlg dlg(&m_prefs);
     Run(dlg, [&] {
         ASSERT_TRUE(WaitUntil([&] { return dlg.m_btnRefresh->isEnabled(); }));
         EXPECT_EQ(Column(dlg, 0),
@@ -159,13 +149,12 @@ TEST_F(DialogTest, RowsStandInTextOrderOfTheIpAndRepeatedAnswersGiveTwoRows) {
     });
 }
 
-TEST_F(DialogTest, NullRecordIsIgnoredAndEveryRecordIsFreed) {
-    COLDiscoveryDlg dlg;
+TEST_F(DialogTest, RecordsFromTheWorkerThreadBecomeRows) {
+    COLDiscoveryDlg dlg(&m_prefs);
     Run(dlg, [&] {
-        PostFromWorker(dlg.GetSafeHwnd(),
-                       {new CountedRecord("10.1.1.2", "02:00:0A:01:01:02", "OL-A", "1"), nullptr,
-                        new CountedRecord("10.1.1.1", "n/a", "n/a", "n/a")});
-        ASSERT_TRUE(WaitUntil([&] { return g_recordsFreed == 2; }));
+        ReportFromWorker(dlg, {Record("10.1.1.2", "02:00:0A:01:01:02", "OL-A", "1"),
+                               Record("10.1.1.1", "n/a", "n/a", "n/a")});
+        ASSERT_TRUE(WaitUntil([&] { return dlg.m_nRowCount == 2; }));
         EXPECT_EQ(Column(dlg, 0), (std::vector<std::string>{"10.1.1.1", "10.1.1.2"}));
         EXPECT_EQ(Column(dlg, 1), (std::vector<std::string>{"n/a", "02:00:0A:01:01:02"}));
         EXPECT_EQ(dlg.m_nRowCount, 2);
@@ -175,10 +164,10 @@ TEST_F(DialogTest, NullRecordIsIgnoredAndEveryRecordIsFreed) {
 }
 
 TEST_F(DialogTest, DeviceTextShowsAsUtf8WhereValidElseAsLatin1) {
-    COLDiscoveryDlg dlg;
+    COLDiscoveryDlg dlg(&m_prefs);
     Run(dlg, [&] {
-        PostFromWorker(dlg.GetSafeHwnd(), {new CountedRecord("10.1.1.1", "n/a", "Ger\xC3\xA4t", "\xE9\xFF")});
-        ASSERT_TRUE(WaitUntil([&] { return g_recordsFreed == 1; }));
+        ReportFromWorker(dlg, {Record("10.1.1.1", "n/a", "Ger\xC3\xA4t", "\xE9\xFF")});
+        ASSERT_TRUE(WaitUntil([&] { return dlg.m_nRowCount == 1; }));
         EXPECT_EQ(Column(dlg, 2), std::vector<std::string>{"Ger\xC3\xA4t"});
         EXPECT_EQ(Column(dlg, 3), std::vector<std::string>{"\xC3\xA9\xC3\xBF"});
     });
@@ -186,8 +175,8 @@ TEST_F(DialogTest, DeviceTextShowsAsUtf8WhereValidElseAsLatin1) {
 
 TEST_F(DialogTest, EveryTenthTickRefreshesOnlyWhileAutoRefreshIsOn) {
     UseScanThread();
-    m_app->m_prefs.SetAutoRefresh(true);
-    COLDiscoveryDlg dlg;
+    m_prefs.SetAutoRefresh(true);
+    COLDiscoveryDlg dlg(&m_prefs);
     Run(dlg, [&] {
         ASSERT_TRUE(WaitUntil([&] { return dlg.m_btnRefresh->isEnabled(); }));
         // The test drives the ticks itself.
@@ -195,7 +184,7 @@ TEST_F(DialogTest, EveryTenthTickRefreshesOnlyWhileAutoRefreshIsOn) {
         dlg.killTimer(static_cast<int>(dlg.m_nTimerId));
         dlg.m_nTimerId = 0;
         dlg.m_nTicks = 0;
-        PostFromWorker(dlg.GetSafeHwnd(), {new CountedRecord("1.1.1.1", "a", "b", "c")});
+        ReportFromWorker(dlg, {Record("1.1.1.1", "a", "b", "c")});
         ASSERT_TRUE(WaitUntil([&] { return dlg.m_listDevices->topLevelItemCount() == 1; }));
 
         for (int tick = 1; tick <= 9; ++tick)
@@ -211,13 +200,13 @@ TEST_F(DialogTest, EveryTenthTickRefreshesOnlyWhileAutoRefreshIsOn) {
             dlg.OnTimer(1);
         ASSERT_TRUE(WaitUntil([&] { return Scans() == 3u && dlg.m_btnRefresh->isEnabled(); }));
 
-        m_app->m_prefs.SetAutoRefresh(false);
+        m_prefs.SetAutoRefresh(false);
         for (int tick = 21; tick <= 40; ++tick)
             dlg.OnTimer(1);
         EXPECT_EQ(dlg.m_nTicks, 40u);
         EXPECT_TRUE(dlg.m_btnRefresh->isEnabled());
         // Switched on again, it takes effect at the next multiple of ten.
-        m_app->m_prefs.SetAutoRefresh(true);
+        m_prefs.SetAutoRefresh(true);
         for (int tick = 41; tick <= 49; ++tick)
             dlg.OnTimer(1);
         EXPECT_TRUE(dlg.m_btnRefresh->isEnabled());
@@ -228,15 +217,15 @@ TEST_F(DialogTest, EveryTenthTickRefreshesOnlyWhileAutoRefreshIsOn) {
 }
 
 TEST_F(DialogTest, HintFollowsTheDoubleClickAction) {
-    m_app->m_prefs.SetDoubleClickAction(ACTION_COPYIP);
-    COLDiscoveryDlg dlg;
+    m_prefs.SetDoubleClickAction(ACTION_COPYIP);
+    COLDiscoveryDlg dlg(&m_prefs);
     Run(dlg, [&] {
         EXPECT_EQ(LabelText(dlg, IDC_HINT), LoadString(IDS_HINT_COPYIP));
         EXPECT_EQ(LabelText(dlg, IDC_LIST_TITLE), LoadString(IDS_LIST_TITLE));
-        m_app->m_prefs.SetDoubleClickAction(ACTION_TELNET);
+        m_prefs.SetDoubleClickAction(ACTION_TELNET);
         dlg.UpdateHint();
         EXPECT_EQ(LabelText(dlg, IDC_HINT), LoadString(IDS_HINT_TELNET));
-        m_app->m_prefs.SetDoubleClickAction(7);
+        m_prefs.SetDoubleClickAction(7);
         dlg.UpdateHint();
         EXPECT_EQ(LabelText(dlg, IDC_HINT), LoadString(IDS_HINT_BROWSER));
         EXPECT_EQ(dlg.m_strHint, LoadString(IDS_HINT_BROWSER));
@@ -244,7 +233,7 @@ TEST_F(DialogTest, HintFollowsTheDoubleClickAction) {
 }
 
 TEST_F(DialogTest, CaptionColumnsButtonsAndGeometry) {
-    COLDiscoveryDlg dlg;
+    COLDiscoveryDlg dlg(&m_prefs);
     Run(dlg, [&] {
         EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Orvalink Discovery Tool (V1.04)"));
         EXPECT_FALSE(dlg.windowIcon().isNull());
@@ -289,11 +278,11 @@ TEST_F(DialogTest, CaptionColumnsButtonsAndGeometry) {
 }
 
 TEST_F(DialogTest, EveryTextFitsItsControl) {
-    COLDiscoveryDlg dlg;
+    COLDiscoveryDlg dlg(&m_prefs);
     Run(dlg, [&] {
         auto* hint = qobject_cast<QLabel*>(dlg.GetDlgItem(IDC_HINT));
         for (int action : {ACTION_BROWSER, ACTION_TELNET, ACTION_COPYIP}) {
-            m_app->m_prefs.SetDoubleClickAction(action);
+            m_prefs.SetDoubleClickAction(action);
             dlg.UpdateHint();
             QFontMetrics metrics(hint->font());
             for (const QString& line : hint->text().split('\n'))
@@ -320,7 +309,7 @@ TEST_F(DialogTest, EveryTextFitsItsControl) {
 }
 
 TEST_F(DialogTest, SystemMenuEndsWithTheAboutItemAndRoutesThroughOnSysCommand) {
-    RecordingDlg dlg;
+    RecordingDlg dlg(&m_prefs);
     int result = Run(dlg, [&] {
         QList<QAction*> actions = dlg.GetSystemMenu()->actions();
         ASSERT_GE(actions.size(), 3);
@@ -354,41 +343,34 @@ TEST_F(DialogTest, SystemMenuEndsWithTheAboutItemAndRoutesThroughOnSysCommand) {
     EXPECT_EQ(aboutItems, 1);
 }
 
-TEST_F(DialogTest, EscapeEndsTheDialogStopsTheTimerAndTheWindow) {
+TEST_F(DialogTest, EscapeEndsTheDialogStopsTheTimerAndTheResults) {
     UseScanThread();
-    COLDiscoveryDlg dlg;
-    WindowHandle window = dlg.GetSafeHwnd();
-    ASSERT_NE(window, 0u);
+    COLDiscoveryDlg dlg(&m_prefs);
     int result = Run(dlg, [&] {
         ASSERT_TRUE(WaitUntil([&] { return dlg.m_btnRefresh->isEnabled(); }));
         QTest::keyClick(&dlg, Qt::Key_Escape);
     });
     EXPECT_EQ(result, IDCANCEL);
     EXPECT_EQ(dlg.m_nTimerId, 0u);
-    EXPECT_FALSE(IsWindow(window));
-    EXPECT_EQ(dlg.GetSafeHwnd(), 0u);
-    // A late result finds no window: the poster keeps and frees it.
-    auto* late = new CountedRecord("10.0.0.1", "a", "b", "c");
-    EXPECT_FALSE(PostMessage(window, WM_ADD_DEVICE, reinterpret_cast<WPARAM>(late), 0));
-    delete late;
+    // A late result finds no listener.
+    EXPECT_EQ(dlg.GetScanListener(), nullptr);
 }
 
-TEST_F(DialogTest, RecordsStillQueuedWhenTheWindowClosesAreFreedNotShown) {
-    COLDiscoveryDlg dlg;
+TEST_F(DialogTest, RecordsStillQueuedWhenTheWindowClosesAreNotShown) {
+    COLDiscoveryDlg dlg(&m_prefs);
     Run(dlg, [&] {
-        PostFromWorker(dlg.GetSafeHwnd(), {new CountedRecord("10.0.0.1", "a", "b", "c"),
-                                           new CountedRecord("10.0.0.2", "a", "b", "c"),
-                                           new CountedRecord("10.0.0.3", "a", "b", "c")});
-        dlg.reject();  // before the queued messages are handled
+        ReportFromWorker(dlg, {Record("10.0.0.1", "a", "b", "c"), Record("10.0.0.2", "a", "b", "c"),
+                               Record("10.0.0.3", "a", "b", "c")});
+        dlg.reject();  // before the queued calls are handled
     });
-    EXPECT_EQ(g_recordsFreed, 3);
+    QCoreApplication::processEvents();
     EXPECT_EQ(dlg.m_listDevices->topLevelItemCount(), 0);
 }
 
 TEST_F(DialogTest, WithoutAWorkerRefreshIsEnabledAgainAtOnce) {
     m_sockets->FailOpen(EPERM);
     UseScanThread(200ms);
-    COLDiscoveryDlg dlg;
+    COLDiscoveryDlg dlg(&m_prefs);
     Run(dlg, [&] {
         EXPECT_EQ(m_sockets->Opened(), 0);
         EXPECT_TRUE(dlg.m_btnRefresh->isEnabled());

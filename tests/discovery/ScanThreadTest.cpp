@@ -1,21 +1,24 @@
 // The scan worker end to end over the fake socket layer: wire bytes, reply handling and its log
-// lines, the collection rules on fake time, the command and result messages, the handshakes.
+// lines, the collection rules on fake time, the commands and the results, the handshakes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <new>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "FakeSocketLayer.h"
 #include "LogCapture.h"
-#include "TestWindow.h"
 #include "discovery/Orvalink.h"
-#include "discovery/ScanApp.h"
-#include "discovery/ScanMessages.h"
+#include "discovery/ScanListener.h"
 #include "discovery/ScanThread.h"
-#include "platform/Thread.h"
 
 using namespace std::chrono_literals;
 using testsupport::FakePacket;
@@ -23,16 +26,10 @@ using testsupport::FakeSocketLayer;
 using testsupport::Ipv4;
 using testsupport::MakeIcmp;
 using testsupport::MakeReply;
-using testsupport::TestWindow;
 
 namespace {
 
 constexpr auto kBound = 10s;  // real-time bound for anything a test waits for
-
-void DisposeMessage(const MSG& m) {
-    if (m.message == WM_ADD_DEVICE)
-        delete reinterpret_cast<COrvalink*>(m.wParam);
-}
 
 struct Device {
     std::string ip, mac, type, build;
@@ -43,53 +40,65 @@ std::ostream& operator<<(std::ostream& out, const Device& d) {
     return out << d.ip << " " << d.mac << " " << d.type << " " << d.build;
 }
 
+// Keeps what the worker reports, in order, as 'A' (a device) and 'D' (a scan's end).
+class RecordingListener : public IScanListener {
+public:
+    void OnDeviceFound(const COrvalink& d) override {
+        std::lock_guard lock(m_mutex);
+        m_sequence += 'A';
+        m_devices.push_back(Device{d.m_strIP, d.m_strMAC, d.m_strType, d.m_strBuild});
+    }
+    void OnScanDone() override {
+        {
+            std::lock_guard lock(m_mutex);
+            m_sequence += 'D';
+        }
+        m_cv.notify_all();
+    }
+    // True once count scan ends not yet taken have arrived (within the bound).
+    bool WaitForScanEnds(std::size_t count, std::chrono::milliseconds bound) {
+        std::unique_lock lock(m_mutex);
+        return m_cv.wait_for(lock, bound, [&] {
+            return static_cast<std::size_t>(std::count(m_sequence.begin(), m_sequence.end(), 'D')) >= count;
+        });
+    }
+    std::string Take(std::vector<Device>* devices) {
+        std::lock_guard lock(m_mutex);
+        if (devices)
+            devices->insert(devices->end(), m_devices.begin(), m_devices.end());
+        m_devices.clear();
+        return std::exchange(m_sequence, {});
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::string m_sequence;
+    std::vector<Device> m_devices;
+};
+
 LogLine Debug(const std::string& text) { return LogLine{"Debug", text}; }
 LogLine Info(const std::string& text) { return LogLine{"Info", text}; }
 LogLine Error(const std::string& text) { return LogLine{"Error", text}; }
 
 class ScanThreadTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_window = std::make_shared<TestWindow>(DisposeMessage);
-        m_hwnd = RegisterWindow(m_window);
-        m_app.m_pMainWnd = m_hwnd;
-    }
-    void TearDown() override { UnregisterWindow(m_hwnd); }
-
     std::unique_ptr<CScanThread> Started(std::chrono::milliseconds stop = 10000ms) {
         auto thread = std::make_unique<CScanThread>(m_net, 5000ms, stop);
-        EXPECT_NE(thread->Start(), nullptr);
+        thread->SetListener(&m_listener);
+        EXPECT_TRUE(thread->Start());
         return thread;
     }
 
     // Requests one scan and waits until `done` scans in total have ended.
     void ScanAndWait(CScanThread& thread, std::size_t done = 1) {
         ASSERT_TRUE(thread.RequestScan());
-        ASSERT_TRUE(m_window->WaitFor(WM_SCAN_DONE, done, kBound));
+        ASSERT_TRUE(m_listener.WaitForScanEnds(done, kBound));
     }
 
-    // Takes the window's messages: the devices (freed here) and their order as a string of
-    // 'A' (WM_ADD_DEVICE) and 'D' (WM_SCAN_DONE).
-    std::string TakeSequence(std::vector<Device>* devices = nullptr) {
-        std::string sequence;
-        for (const MSG& m : m_window->Take()) {
-            EXPECT_EQ(m.lParam, 0);
-            if (m.message == WM_ADD_DEVICE) {
-                std::unique_ptr<COrvalink> record(reinterpret_cast<COrvalink*>(m.wParam));
-                EXPECT_NE(record, nullptr);
-                if (record && devices)
-                    devices->push_back(Device{record->m_strIP, record->m_strMAC,
-                                              record->m_strType, record->m_strBuild});
-                sequence += 'A';
-            } else if (m.message == WM_SCAN_DONE) {
-                EXPECT_EQ(m.wParam, 0u);
-                sequence += 'D';
-            } else {
-                sequence += '?';
-            }
-        }
-        return sequence;
-    }
+    // Takes what was reported so far: the devices and their order as a string of 'A' (a device)
+    // and 'D' (a scan's end).
+    std::string TakeSequence(std::vector<Device>* devices = nullptr) { return m_listener.Take(devices); }
 
     std::vector<Device> TakeDevices() {
         std::vector<Device> devices;
@@ -98,10 +107,8 @@ protected:
     }
 
     LogCapture m_log;
-    CScanApp m_app;
+    RecordingListener m_listener;
     std::shared_ptr<FakeSocketLayer> m_net = std::make_shared<FakeSocketLayer>();
-    std::shared_ptr<TestWindow> m_window;
-    WindowHandle m_hwnd = 0;
 };
 
 // ---------------------------------------------------------------- handshakes
@@ -123,7 +130,7 @@ TEST_F(ScanThreadTest, StartAndStopHandshakesLogTheirStepsInOrder) {
                              }));
     EXPECT_EQ(m_net->Opened(), 1);
     EXPECT_EQ(m_net->Closed(), 1);
-    // The worker is gone: nothing is posted any more and a second stop has nothing to do.
+    // The worker is gone: nothing is queued any more and a second stop has nothing to do.
     EXPECT_FALSE(thread->RequestScan());
     ASSERT_TRUE(thread->Stop());
     EXPECT_EQ(m_log.Lines().back(), Debug("Stopping scan thread"));
@@ -133,7 +140,7 @@ TEST_F(ScanThreadTest, StartAndStopHandshakesLogTheirStepsInOrder) {
 TEST_F(ScanThreadTest, SocketFailureGivesNoWorkerAndAnEasyStop) {
     m_net->FailOpen(EPERM);
     CScanThread thread(m_net, 300ms, 10000ms);
-    EXPECT_EQ(thread.Start(), nullptr);
+    EXPECT_FALSE(thread.Start());
     ASSERT_TRUE(PollUntil([&] { return !thread.RequestScan(); }, kBound));
     EXPECT_EQ(m_log.IndexOf("CScanThread::ThreadEntry() Raw Socket opened"), -1);
     std::vector<LogLine> lines = m_log.Lines();
@@ -145,7 +152,7 @@ TEST_F(ScanThreadTest, SocketFailureGivesNoWorkerAndAnEasyStop) {
     EXPECT_EQ(lines[at("CScanThread::ThreadEntry() Can't create Raw Socket")].level, "Error");
     EXPECT_EQ(m_log.CountOf("No reaction from scan thread"), 1u);
 
-    thread.RequestLocate("10.0.0.20");  // nothing to post to: the copy is freed at once
+    thread.RequestLocate("10.0.0.20");  // no worker takes it: nothing is queued
     std::size_t before = m_log.Lines().size();
     EXPECT_TRUE(thread.Stop());
     std::vector<LogLine> after = m_log.Lines();
@@ -158,7 +165,7 @@ TEST_F(ScanThreadTest, SocketSetUpFailuresNameTheirCause) {
     {
         m_net->FailStartup(true);
         CScanThread thread(m_net, 300ms, 10000ms);
-        EXPECT_EQ(thread.Start(), nullptr);
+        EXPECT_FALSE(thread.Start());
         ASSERT_TRUE(PollUntil([&] { return !thread.RequestScan(); }, kBound));
         EXPECT_TRUE(m_log.Contains("Windows socket initialization failed!"));
         EXPECT_EQ(m_net->Opened(), 0);
@@ -168,7 +175,7 @@ TEST_F(ScanThreadTest, SocketSetUpFailuresNameTheirCause) {
         m_net->FailStartup(false);
         m_net->FailBroadcastOption(EACCES);
         CScanThread thread(m_net, 300ms, 10000ms);
-        EXPECT_EQ(thread.Start(), nullptr);
+        EXPECT_FALSE(thread.Start());
         // The socket was made, so it is closed when the worker ends.
         ASSERT_TRUE(m_net->WaitUntilClosed(kBound));
         ASSERT_TRUE(PollUntil([&] { return !thread.RequestScan(); }, kBound));
@@ -665,7 +672,7 @@ TEST_F(ScanThreadTest, TwoScansInARowEachEndAfterTheirDevices) {
     auto thread = Started();
     ASSERT_TRUE(thread->RequestScan());
     ASSERT_TRUE(thread->RequestScan());
-    ASSERT_TRUE(m_window->WaitFor(WM_SCAN_DONE, 2, kBound));
+    ASSERT_TRUE(m_listener.WaitForScanEnds(2, kBound));
     ASSERT_TRUE(thread->Stop());
     EXPECT_EQ(TakeSequence(), "AADAAD");
     EXPECT_EQ(m_net->Sends().size(), 2u);
@@ -690,45 +697,94 @@ TEST_F(ScanThreadTest, StopDuringScanTakesEffectAfterTheScan) {
 
 TEST_F(ScanThreadTest, WorkerOutlivingAStopThatGaveUpTouchesNothingFreed) {
     auto thread = Started(50ms);
-    CWinThread* worker = nullptr;
-    {
-        // Started() already ran Start; a second Start hands back the running worker.
-        worker = thread->Start();
-        ASSERT_NE(worker, nullptr);
-    }
-    std::shared_ptr<CThreadHandle> handle = worker->m_hThread;
+    // Started() already ran Start; a second Start reports the running worker.
+    ASSERT_TRUE(thread->Start());
     m_net->HoldWaits(true);
     ASSERT_TRUE(thread->RequestScan());
     ASSERT_TRUE(m_net->WaitUntilHeld(kBound));
     EXPECT_FALSE(thread->Stop());
     EXPECT_EQ(m_log.Lines().back(), Debug("No reaction from scan thread"));
-    // Queued behind the stop command: never sent, and freed when the worker ends.
+    // Queued behind the stop command: never sent.
     thread->RequestLocate("10.0.0.20");
     thread->RequestLocate("10.0.0.21");
+    // The object goes while its worker may still be held in the scan: it waits for the worker.
+    std::thread release([&] { m_net->HoldWaits(false); });
     thread.reset();
-    m_net->HoldWaits(false);
-    ASSERT_EQ(WaitForSingleObject(handle, 10000), WAIT_OBJECT_0);
+    release.join();
     EXPECT_TRUE(m_log.Contains("CScanThread::ThreadEntry() Reader thread stopped."));
     EXPECT_EQ(m_net->Sends().size(), 1u);
     EXPECT_EQ(m_net->Closed(), 1);
     EXPECT_EQ(TakeSequence(), "D");
 }
 
-// ---------------------------------------------------------------- without a main window
+// ---------------------------------------------------------------- without a listener
 
-TEST_F(ScanThreadTest, RecordsWithoutAMainWindowAreFreed) {
+TEST_F(ScanThreadTest, ResultsWithoutAListenerGoNowhere) {
     m_net->SetRepliesOnBroadcast({MakeReply("10.0.0.1", "type:OL\n", 10ms)});
     CScanThread thread(m_net);
     ASSERT_TRUE(thread.OpenRawSocket());
-    m_app.m_pMainWnd = 0;
     thread.Scan();
-    UnregisterWindow(m_hwnd);
-    m_app.m_pMainWnd = m_hwnd;  // a window that no longer exists
+    thread.SetListener(&m_listener);
+    thread.SetListener(nullptr);  // detached again
     thread.Scan();
     thread.CloseRawSocket();
     EXPECT_EQ(m_log.CountOf("Found 1 Orvalink(s)"), 2u);
     EXPECT_EQ(TakeSequence(), "");
     EXPECT_EQ(m_net->Closed(), 1);
+}
+
+TEST_F(ScanThreadTest, DetachingWaitsForTheCallInProgress) {
+    // The listener holds the worker inside OnDeviceFound until the test lets it go.
+    struct HoldingListener : IScanListener {
+        std::atomic<bool> inside{false}, release{false};
+        void OnDeviceFound(const COrvalink&) override {
+            inside = true;
+            PollUntil([&] { return release.load(); }, kBound);
+            inside = false;
+        }
+        void OnScanDone() override {}
+    } holding;
+    m_net->SetRepliesOnBroadcast({MakeReply("10.0.0.1", "", 10ms)});
+    auto thread = Started();
+    thread->SetListener(&holding);
+    ASSERT_TRUE(thread->RequestScan());
+    ASSERT_TRUE(PollUntil([&] { return holding.inside.load(); }, kBound));
+    std::atomic<bool> detaching{false}, insideAfterDetach{true};
+    std::thread detacher([&] {
+        detaching = true;
+        thread->SetListener(&m_listener);
+        insideAfterDetach = holding.inside.load();
+    });
+    ASSERT_TRUE(PollUntil([&] { return detaching.load(); }, kBound));
+    holding.release = true;
+    detacher.join();
+    EXPECT_FALSE(insideAfterDetach);
+    ASSERT_TRUE(thread->Stop());
+    EXPECT_EQ(TakeSequence().find('A'), std::string::npos);
+}
+
+TEST_F(ScanThreadTest, ListenerOutOfMemoryDropsThatDeviceOnly) {
+    struct FailingFirst : RecordingListener {
+        bool failed = false;
+        void OnDeviceFound(const COrvalink& device) override {
+            if (!std::exchange(failed, true))
+                throw std::bad_alloc();
+            RecordingListener::OnDeviceFound(device);
+        }
+    } listener;
+    m_net->SetRepliesOnBroadcast({MakeReply("10.0.0.1", "", 10ms), MakeReply("10.0.0.2", "", 20ms)});
+    CScanThread thread(m_net);
+    thread.SetListener(&listener);
+    ASSERT_TRUE(thread.OpenRawSocket());
+    thread.Scan();
+    thread.CloseRawSocket();
+    std::vector<Device> devices;
+    EXPECT_EQ(listener.Take(&devices), "AD");
+    EXPECT_EQ(devices, (std::vector<Device>{{"10.0.0.2", "n/a", "n/a", "n/a"}}));
+    long failed = m_log.IndexOf("ReportAddOrvalink() failed to allocate memory");
+    ASSERT_GE(failed, 0);
+    EXPECT_EQ(m_log.Lines()[failed].level, "Error");
+    EXPECT_TRUE(m_log.Contains("Found 2 Orvalink(s)"));
 }
 
 }  // namespace

@@ -11,12 +11,10 @@
 #include <string>
 
 #include "discovery/Orvalink.h"
-#include "discovery/ScanApp.h"
-#include "discovery/ScanMessages.h"
+#include "discovery/ScanListener.h"
 #include "discovery/ScanThread.h"
 #include "log/Log.h"
 #include "log/LogText.h"
-#include "platform/Messages.h"
 #include "platform/Netlink.h"
 #include "platform/SocketLayer.h"
 
@@ -53,20 +51,16 @@ void CheckText(const std::string& text, std::size_t longest, const char* what) {
         Require(c >= 0x20 && c != 0x7F, "log text holds a control byte", escaped);
 }
 
-// Stands in for the main window: checks every record the scan hands over.
-class CRecordCheck : public IMessageTarget {
+// Checks every record the scan hands over.
+class CRecordCheck : public IScanListener {
 public:
-    bool Deliver(unsigned message, WPARAM wParam, LPARAM) override {
-        if (message != WM_ADD_DEVICE)
-            return true;
-        std::unique_ptr<COrvalink> record(reinterpret_cast<COrvalink*>(wParam));
-        Require(record != nullptr, "null record", "");
-        Require(!record->m_strIP.empty() && record->m_strIP != "0.0.0.0", "IP", record->m_strIP);
-        Require(IsMac(record->m_strMAC), "MAC", record->m_strMAC);
-        CheckText(record->m_strType, 250, "type");
-        CheckText(record->m_strBuild, 249, "build");
-        return true;
+    void OnDeviceFound(const COrvalink& record) override {
+        Require(!record.m_strIP.empty() && record.m_strIP != "0.0.0.0", "IP", record.m_strIP);
+        Require(IsMac(record.m_strMAC), "MAC", record.m_strMAC);
+        CheckText(record.m_strType, 250, "type");
+        CheckText(record.m_strBuild, 249, "build");
     }
+    void OnScanDone() override {}
 };
 
 // Delivers one packet (the input) once, then silence; the hardware address comes from the input.
@@ -133,9 +127,8 @@ struct Harness {
         // Every log line is formatted and written, so the escaping runs on device text too.
         LogOpen("/dev/null");
         LogSetLevel(LOG_DEBUG);
-        app.m_pMainWnd = RegisterWindow(std::make_shared<CRecordCheck>());
     }
-    CScanApp app;
+    CRecordCheck check;
 };
 
 void FuzzReply(const std::uint8_t* data, std::size_t size) {
@@ -149,6 +142,7 @@ void FuzzReply(const std::uint8_t* data, std::size_t size) {
     std::size_t skip = 6 + mac.size();
     auto sockets = std::make_shared<CFuzzSockets>(data + skip, size - skip, source, mac, resolves);
     CScanThread scan(sockets);
+    scan.SetListener(&harness.check);
     if (scan.OpenRawSocket())
         scan.Scan();
     scan.CloseRawSocket();

@@ -7,18 +7,14 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <deque>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "ScanOutput.h"
-#include "discovery/ScanApp.h"
-#include "discovery/ScanMessages.h"
+#include "discovery/ScanListener.h"
 #include "discovery/ScanThread.h"
 #include "log/Log.h"
-#include "platform/Messages.h"
 #include "platform/LinuxSocketLayer.h"
 #include "platform/Privileges.h"
 #include "platform/ProgramFile.h"
@@ -66,39 +62,39 @@ bool WriteOutput(const std::string& text)
     return std::fflush(stdout) == 0 && !std::ferror(stdout);
 }
 
-// The stand-in for the main window: queues what the worker posts and wakes the waiting thread.
-class CMessageSink : public IMessageTarget {
+// Collects the devices of one scan and wakes the main thread at its end.
+class CScanCollector : public IScanListener {
 public:
-    bool Deliver(unsigned message, WPARAM wParam, LPARAM lParam) override
+    void OnDeviceFound(const COrvalink& device) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_queue.push_back(MSG{message, wParam, lParam});
-        m_cv.notify_one();
-        return true;
+        m_devices.push_back(device);
     }
 
-    bool Wait(MSG& msg, std::chrono::milliseconds timeout)
+    void OnScanDone() override
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_bDone = true;
+        }
+        m_cv.notify_one();
+    }
+
+    // The devices once the scan has ended within the timeout; false otherwise.
+    bool WaitForScan(std::chrono::milliseconds timeout, std::vector<COrvalink>& devices)
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        if (!m_cv.wait_for(lock, timeout, [this] { return !m_queue.empty(); }))
+        if (!m_cv.wait_for(lock, timeout, [this] { return m_bDone; }))
             return false;
-        msg = m_queue.front();
-        m_queue.pop_front();
+        devices = m_devices;
         return true;
-    }
-
-    // Frees the records of messages nobody will read.
-    ~CMessageSink() override
-    {
-        for (const MSG& msg : m_queue)
-            if (msg.message == WM_ADD_DEVICE)
-                delete reinterpret_cast<COrvalink*>(msg.wParam);
     }
 
 private:
     std::mutex m_mutex;
     std::condition_variable m_cv;
-    std::deque<MSG> m_queue;
+    std::vector<COrvalink> m_devices;
+    bool m_bDone = false;
 };
 
 int Usage(const char* problem)
@@ -162,14 +158,13 @@ int main(int argc, char** argv)
         }
     }
 
-    auto sink = std::make_shared<CMessageSink>();
-    CScanApp app;
-    app.m_pMainWnd = RegisterWindow(sink);
+    CScanCollector collector;
     CScanThread scanner(CreateSystemSocketLayer());
+    scanner.SetListener(&collector);
     int status = 0;
     std::vector<COrvalink> devices;
 
-    bool started = scanner.Start() != nullptr;
+    bool started = scanner.Start();
     // Capabilities belong to each thread: the worker dropped its own after opening the socket,
     // this thread drops the ones it still holds.
     DropCapabilities();
@@ -185,22 +180,9 @@ int main(int argc, char** argv)
     } else {
         // The engine ends every scan by itself within a few seconds; this bound only guards
         // against a worker that died.
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        bool done = false;
-        while (!done) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(limit - std::chrono::steady_clock::now());
-            MSG msg;
-            if (left.count() <= 0 || !sink->Wait(msg, left)) {
-                std::fprintf(stderr, "oldiscovery-scan: the scan did not end\n");
-                status = kExitNoScan;
-                break;
-            }
-            if (msg.message == WM_ADD_DEVICE && msg.wParam) {
-                std::unique_ptr<COrvalink> record(reinterpret_cast<COrvalink*>(msg.wParam));
-                devices.push_back(*record);
-            } else if (msg.message == WM_SCAN_DONE) {
-                done = true;
-            }
+        if (!collector.WaitForScan(std::chrono::seconds(60), devices)) {
+            std::fprintf(stderr, "oldiscovery-scan: the scan did not end\n");
+            status = kExitNoScan;
         }
     }
     if (!scanner.Stop() && status == 0) {
@@ -212,7 +194,7 @@ int main(int argc, char** argv)
                      haveLocate ? "locate" : "discover", logFile.empty() ? " (see --log)" : "");
         status = kExitNotSent;
     }
-    UnregisterWindow(app.m_pMainWnd.exchange(0));
+    scanner.SetListener(nullptr);
 
     if (status == 0 && !haveLocate) {
         SortDevices(devices);

@@ -1,0 +1,17 @@
+#pragma once
+// Where the scan worker's results go. The calls come on the worker's thread; a listener that
+// shows them elsewhere hands them over itself (the main dialog queues them to its own thread).
+#include "discovery/Orvalink.h"
+
+// What a listener can rely on, per scan:
+// - one OnDeviceFound per accepted reply, in the order the replies were accepted;
+// - then exactly one OnScanDone, also for a scan whose request could not be sent;
+// - no call after CScanThread::SetListener has replaced or detached it (SetListener waits for a
+//   call in progress), so a listener may be destroyed once it is detached.
+// A listener must not call SetListener from inside its own calls.
+class IScanListener {
+public:
+    virtual ~IScanListener() = default;
+    virtual void OnDeviceFound(const COrvalink& device) = 0;
+    virtual void OnScanDone() = 0;
+};

@@ -46,8 +46,9 @@ constexpr OpenError kOpenErrors[] = {
     {27, "The filename association is\nincomplete or invalid."},
     {28, "The DDE transaction could not\nbe completed because the request timed out."},
     {29, "The DDE transaction failed."},
-    {30, "The DDE transaction could not\nbe completed because other DDE transactions\nwere "
-         "being processed."},
+    {30,
+     "The DDE transaction could not\nbe completed because other DDE transactions\nwere "
+     "being processed."},
     {31, "There is no application associated\nwith the given filename extension."},
     {32, "The specified dynamic-link library was not found."},
 };
@@ -191,8 +192,8 @@ void CHyperLink::changeEvent(QEvent* event) {
         m_fontPlain.setUnderline(false);
         m_fontUnderlined = m_fontPlain;
         m_fontUnderlined.setUnderline(true);
-        if (underlined != (m_nUnderlineMode == UNDERLINE_ALWAYS ||
-                           (m_nUnderlineMode == UNDERLINE_HOVER && m_bMouseOver)))
+        if (underlined !=
+            (m_nUnderlineMode == UNDERLINE_ALWAYS || (m_nUnderlineMode == UNDERLINE_HOVER && m_bMouseOver)))
             ApplyFont(underlined ? m_fontPlain : m_fontUnderlined);
     }
     QLabel::changeEvent(event);
@@ -271,8 +272,8 @@ void CHyperLink::mousePressEvent(QMouseEvent* event) {
 }
 
 void CHyperLink::mouseReleaseEvent(QMouseEvent* event) {
-    const bool click = m_bPressed && event->button() == Qt::LeftButton &&
-                       rect().contains(event->position().toPoint());
+    const bool click =
+        m_bPressed && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
     if (event->button() == Qt::LeftButton)
         m_bPressed = false;
     if (click) {

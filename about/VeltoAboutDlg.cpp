@@ -31,10 +31,10 @@ constexpr QRect kOkButtonDlu(100, 194, 50, 14);
 constexpr QRect kWebLinkDlu(7, 143, 157, 12);
 
 // Pixel columns and gaps of the layout.
-constexpr int kTextColumn = 100;   // description and version lines
-constexpr int kValueColumn = 170;  // address, link and copyright
-constexpr int kLabelRight = 158;   // the labels' rectangles end here ...
-constexpr int kLabelTextEnd = 154; // ... their text ends here
+constexpr int kTextColumn = 100;    // description and version lines
+constexpr int kValueColumn = 170;   // address, link and copyright
+constexpr int kLabelRight = 158;    // the labels' rectangles end here ...
+constexpr int kLabelTextEnd = 154;  // ... their text ends here
 constexpr int kIconLeft = 26;
 constexpr int kIconSize = 48;
 constexpr int kRuleMargin = 8;
@@ -55,8 +55,7 @@ QRect DluToPixels(const QFont& font, const QRect& dlu) {
     const QString alphabet = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
     const int baseX = std::max(1, (metrics.horizontalAdvance(alphabet) / 26 + 1) / 2);
     const int baseY = std::max(1, metrics.height());
-    return QRect(dlu.x() * baseX / 4, dlu.y() * baseY / 8, dlu.width() * baseX / 4,
-                 dlu.height() * baseY / 8);
+    return QRect(dlu.x() * baseX / 4, dlu.y() * baseY / 8, dlu.width() * baseX / 4, dlu.height() * baseY / 8);
 }
 
 // A font whose cell (ascent plus descent) is height pixels tall, as the desktop's font mapper
@@ -85,8 +84,8 @@ CVeltoAboutDlg::CVeltoAboutDlg(QWidget* parent, const VersionBlock* block)
 CVeltoAboutDlg::~CVeltoAboutDlg() = default;
 
 void CVeltoAboutDlg::CreateTemplateControls() {
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
     setSizeGripEnabled(false);
     setWindowTitle(QStringLiteral("Dialog"));
     QFont dialogFont(QStringLiteral("MS Sans Serif"));
@@ -180,8 +179,8 @@ QSize CVeltoAboutDlg::MeasureText(const std::string& text, const QFont* font) co
     return QSize(width, height);
 }
 
-void CVeltoAboutDlg::CreateLabel(QLabel*& label, int extraStyle, const std::string& text,
-                                 const QRect& rect, const QFont* font) {
+void CVeltoAboutDlg::CreateLabel(QLabel*& label, int extraStyle, const std::string& text, const QRect& rect,
+                                 const QFont* font) {
     delete label;
     label = new QLabel(Text(text), this);
     label->setTextFormat(Qt::PlainText);
@@ -220,16 +219,14 @@ void CVeltoAboutDlg::LayoutControls() {
     setWindowTitle(Text("About " + m_strProductName));
 
     const QSize title = MeasureText(m_strDescription, &m_fontTitle);
-    CreateLabel(m_staticTitle, 0, m_strDescription, QRect(QPoint(kTextColumn, 16), title),
-                &m_fontTitle);
+    CreateLabel(m_staticTitle, 0, m_strDescription, QRect(QPoint(kTextColumn, 16), title), &m_fontTitle);
 
     char versionText[256];
     std::snprintf(versionText, sizeof versionText, "Version V%s (Build %s)", m_strVersion.c_str(),
                   m_strBuild.c_str());
     const int y2 = 16 + title.height() + 10;
     const QSize version = MeasureText(versionText, &m_fontVersion);
-    CreateLabel(m_staticVersion, 0, versionText, QRect(QPoint(kTextColumn, y2), version),
-                &m_fontVersion);
+    CreateLabel(m_staticVersion, 0, versionText, QRect(QPoint(kTextColumn, y2), version), &m_fontVersion);
     const int yA = y2 + version.height();
 
     // The icon is centred on the band of the two lines beside it.
@@ -243,8 +240,8 @@ void CVeltoAboutDlg::LayoutControls() {
     m_staticIcon->show();
 
     const int yB = yA + 32;
-    const QSize address = CreateValueRow(m_staticAddress, LoadString(IDS_MAKER_ADDRESS),
-                                         m_staticDevelopment, IDS_DEVELOPMENT, yB);
+    const QSize address = CreateValueRow(m_staticAddress, LoadString(IDS_MAKER_ADDRESS), m_staticDevelopment,
+                                         IDS_DEVELOPMENT, yB);
 
     const std::string webAddress = LoadString(IDS_WEB_ADDRESS);
     m_link.SetTarget(webAddress);
@@ -261,9 +258,8 @@ void CVeltoAboutDlg::LayoutControls() {
 
     const int yE = yD + copyright.height() + 20;
     // The link's width does not count: a long web address may run past the right edge.
-    const int contentWidth =
-        std::max(std::max(address.width(), copyright.width()) + kValueColumn,
-                 std::max(title.width(), version.width()) + kTextColumn);
+    const int contentWidth = std::max(std::max(address.width(), copyright.width()) + kValueColumn,
+                                      std::max(title.width(), version.width()) + kTextColumn);
     const int clientWidth = contentWidth + 60;
 
     const QSize ok = m_btnOk->size();
@@ -271,6 +267,7 @@ void CVeltoAboutDlg::LayoutControls() {
     // The window manager adds the frame and caption around this client area.
     setFixedSize(clientWidth, yE + 28 + ok.height());
 
-    CreateRule(m_ruleUpper, QRect(QPoint(kRuleMargin, yB - 16), QPoint(clientWidth - kRuleMargin - 1, yB - 15)));
+    CreateRule(m_ruleUpper,
+               QRect(QPoint(kRuleMargin, yB - 16), QPoint(clientWidth - kRuleMargin - 1, yB - 15)));
     CreateRule(m_ruleLower, QRect(QPoint(kRuleMargin, yE), QPoint(clientWidth - kRuleMargin - 1, yE + 1)));
 }

@@ -64,8 +64,7 @@ protected:
     void CreateRule(QLabel*& rule, const QRect& rect);
     // A value in the value column in the body font, then its bold label ending before the
     // column; the value's measured size.
-    QSize CreateValueRow(QLabel*& value, const std::string& text, QLabel*& label, unsigned labelId,
-                         int top);
+    QSize CreateValueRow(QLabel*& value, const std::string& text, QLabel*& label, unsigned labelId, int top);
 
 private:
     void CreateTemplateControls();

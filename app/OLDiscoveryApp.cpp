@@ -24,9 +24,10 @@ constexpr unsigned kMinKernelMinor = 10;
 
 COLDiscoveryApp::COLDiscoveryApp() : COLDiscoveryApp(nullptr, nullptr, nullptr) {}
 
-COLDiscoveryApp::COLDiscoveryApp(std::shared_ptr<ISystemProbe> probe,
-                                 std::shared_ptr<ISocketLayer> sockets, const char* appName)
-    : CWinApp(appName), m_pProbe(probe ? std::move(probe) : CreateSystemProbe()),
+COLDiscoveryApp::COLDiscoveryApp(std::shared_ptr<ISystemProbe> probe, std::shared_ptr<ISocketLayer> sockets,
+                                 const char* appName)
+    : CWinApp(appName),
+      m_pProbe(probe ? std::move(probe) : CreateSystemProbe()),
       m_pSockets(std::move(sockets)) {}
 
 COLDiscoveryApp::~COLDiscoveryApp() {
@@ -84,14 +85,14 @@ bool COLDiscoveryApp::CheckWindowsVersion() {
 bool COLDiscoveryApp::CheckAdminRights() {
     LogWrite(LOG_DEBUG, "Checking whether current user has administrative rights");
     bool admin = m_pProbe->HasRawSocketRights();
-    LogWrite(LOG_DEBUG, admin ? "  User has administrative rights"
-                              : "  User does not have administrative rights");
+    LogWrite(LOG_DEBUG,
+             admin ? "  User has administrative rights" : "  User does not have administrative rights");
     return admin;
 }
 
 bool COLDiscoveryApp::CreateScanThread() {
-    m_pScanThread = m_pSockets ? new (std::nothrow) CScanThread(m_pSockets)
-                               : new (std::nothrow) CScanThread();
+    m_pScanThread =
+        m_pSockets ? new (std::nothrow) CScanThread(m_pSockets) : new (std::nothrow) CScanThread();
     if (!m_pScanThread) {
         LogWrite(LOG_ERROR, "Can't create worker thread object");
         return false;

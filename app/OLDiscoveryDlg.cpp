@@ -86,12 +86,21 @@ public:
 
     void OnDeviceFound(const COrvalink& device) override {
         QMetaObject::invokeMethod(
-            this, [this, device] { if (m_pDialog) m_pDialog->OnAddDevice(device); },
+            this,
+            [this, device] {
+                if (m_pDialog)
+                    m_pDialog->OnAddDevice(device);
+            },
             Qt::QueuedConnection);
     }
     void OnScanDone() override {
         QMetaObject::invokeMethod(
-            this, [this] { if (m_pDialog) m_pDialog->OnScanDone(); }, Qt::QueuedConnection);
+            this,
+            [this] {
+                if (m_pDialog)
+                    m_pDialog->OnScanDone();
+            },
+            Qt::QueuedConnection);
     }
 
 private:
@@ -127,9 +136,8 @@ COLDiscoveryDlg::~COLDiscoveryDlg() {
 
 void COLDiscoveryDlg::CreateControls() {
     // A caption with close and minimise boxes, no sizing border.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setSizeGripEnabled(false);
 
     // The pixel column widths were chosen for text of the template's font.
@@ -201,8 +209,7 @@ void COLDiscoveryDlg::CreateControls() {
     m_pSysMenu = new QMenu(this);
     m_pSysMenu->addAction(Text(LoadString(IDS_SYSMENU_MINIMIZE)), this,
                           [this] { OnSysCommand(SC_MINIMIZE); });
-    m_pSysMenu->addAction(Text(LoadString(IDS_SYSMENU_CLOSE)), this,
-                          [this] { OnSysCommand(SC_CLOSE); });
+    m_pSysMenu->addAction(Text(LoadString(IDS_SYSMENU_CLOSE)), this, [this] { OnSysCommand(SC_CLOSE); });
     m_btnSysMenu = new QToolButton(this);
     m_btnSysMenu->setObjectName(QStringLiteral("SystemMenuButton"));
     m_btnSysMenu->setIcon(m_hIcon);
@@ -241,8 +248,7 @@ bool COLDiscoveryDlg::OnInitDialog() {
     std::string about = LoadString(IDS_ABOUTBOX);
     if (m_pSysMenu && !m_pAboutItem && !about.empty()) {
         m_pSysMenu->addSeparator();
-        m_pAboutItem =
-            m_pSysMenu->addAction(Text(about), this, [this] { OnSysCommand(IDM_ABOUTBOX); });
+        m_pAboutItem = m_pSysMenu->addAction(Text(about), this, [this] { OnSysCommand(IDM_ABOUTBOX); });
     }
 
     setWindowIcon(m_hIcon);
@@ -468,7 +474,8 @@ bool COLDiscoveryDlg::eventFilter(QObject* watched, QEvent* event) {
         auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() == Qt::LeftButton) {
             notification.ptAction = mouse->position().toPoint();
-            notification.iItem = m_listDevices->indexOfTopLevelItem(m_listDevices->itemAt(notification.ptAction));
+            notification.iItem =
+                m_listDevices->indexOfTopLevelItem(m_listDevices->itemAt(notification.ptAction));
             OnDblclkDeviceList(&notification);
         }
         return false;  // the list still selects the row
@@ -478,12 +485,14 @@ bool COLDiscoveryDlg::eventFilter(QObject* watched, QEvent* event) {
                           static_cast<QKeyEvent*>(event)->key() == Qt::Key_F10 &&
                           static_cast<QKeyEvent*>(event)->modifiers() == Qt::ShiftModifier;
     if (event->type() == QEvent::ContextMenu || shiftF10) {
-        auto* request = event->type() == QEvent::ContextMenu ? static_cast<QContextMenuEvent*>(event) : nullptr;
+        auto* request =
+            event->type() == QEvent::ContextMenu ? static_cast<QContextMenuEvent*>(event) : nullptr;
         if (request && request->reason() == QContextMenuEvent::Mouse) {
             if (watched != m_listDevices->viewport())
                 return false;
             notification.ptAction = request->pos();
-            notification.iItem = m_listDevices->indexOfTopLevelItem(m_listDevices->itemAt(notification.ptAction));
+            notification.iItem =
+                m_listDevices->indexOfTopLevelItem(m_listDevices->itemAt(notification.ptAction));
         } else {
             // From the keyboard: the selected row, the menu beside its first column.
             QList<QTreeWidgetItem*> selected = m_listDevices->selectedItems();

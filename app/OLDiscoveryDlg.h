@@ -35,8 +35,7 @@ struct NMITEMACTIVATE {
 
 // The command line that starts the telnet program for ip: "%1" in the arguments stands for the
 // ip, empty arguments mean the ip alone, an empty program means "telnet". Nothing is quoted.
-std::string MakeTelnetCommandLine(const std::string& program, const std::string& args,
-                                  const std::string& ip);
+std::string MakeTelnetCommandLine(const std::string& program, const std::string& args, const std::string& ip);
 
 class COLDiscoveryDlg : public CDialogPersistent {
     Q_OBJECT

@@ -14,13 +14,33 @@ namespace {
 
 // Display, session, locale and scaling; none of them names code to load.
 constexpr const char* kKept[] = {
-    "DISPLAY", "XAUTHORITY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "XDG_SESSION_TYPE",
-    "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "HOME", "USER", "LOGNAME", "PATH",
-    "LANG", "LANGUAGE", "TZ", "DBUS_SESSION_BUS_ADDRESS", "QT_QPA_PLATFORM", "QT_SCALE_FACTOR",
-    "QT_SCREEN_SCALE_FACTORS", "QT_ENABLE_HIGHDPI_SCALING", "QT_SCALE_FACTOR_ROUNDING_POLICY",
-    "QT_FONT_DPI", "XCURSOR_THEME", "XCURSOR_SIZE",
+    "DISPLAY",
+    "XAUTHORITY",
+    "WAYLAND_DISPLAY",
+    "XDG_RUNTIME_DIR",
+    "XDG_SESSION_TYPE",
+    "XDG_CONFIG_HOME",
+    "XDG_DATA_HOME",
+    "XDG_CACHE_HOME",
+    "HOME",
+    "USER",
+    "LOGNAME",
+    "PATH",
+    "LANG",
+    "LANGUAGE",
+    "TZ",
+    "DBUS_SESSION_BUS_ADDRESS",
+    "QT_QPA_PLATFORM",
+    "QT_SCALE_FACTOR",
+    "QT_SCREEN_SCALE_FACTORS",
+    "QT_ENABLE_HIGHDPI_SCALING",
+    "QT_SCALE_FACTOR_ROUNDING_POLICY",
+    "QT_FONT_DPI",
+    "XCURSOR_THEME",
+    "XCURSOR_SIZE",
     // The user's own terminal and browser; they are started later with no capability at all.
-    "TERMINAL", "BROWSER",
+    "TERMINAL",
+    "BROWSER",
 };
 
 bool Kept(const std::string& name) {

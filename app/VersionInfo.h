@@ -29,6 +29,6 @@ bool ParseFileVersion(const std::string& fileVersion, std::string& version, std:
 // Fills the three process-wide texts from the program's own block.
 void LoadVersionStrings();
 
-extern std::string g_strVersion;       // "1.00" until LoadVersionStrings
-extern std::string g_strBuild;         // "1000" until LoadVersionStrings
+extern std::string g_strVersion;  // "1.00" until LoadVersionStrings
+extern std::string g_strBuild;    // "1000" until LoadVersionStrings
 extern std::string g_strSpecialBuild;

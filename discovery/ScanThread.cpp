@@ -31,8 +31,8 @@ constexpr unsigned kHardwareAddressMax = 6;
 std::string FormatIP(std::uint32_t networkOrder) {
     const auto* b = reinterpret_cast<const std::uint8_t*>(&networkOrder);
     char text[16];
-    std::snprintf(text, sizeof text, "%ld.%ld.%ld.%ld", static_cast<long>(b[0]),
-                  static_cast<long>(b[1]), static_cast<long>(b[2]), static_cast<long>(b[3]));
+    std::snprintf(text, sizeof text, "%ld.%ld.%ld.%ld", static_cast<long>(b[0]), static_cast<long>(b[1]),
+                  static_cast<long>(b[2]), static_cast<long>(b[3]));
     return text;
 }
 
@@ -165,8 +165,7 @@ void CScanWorker::Scan() {
     m_bRequestFailed = false;
     if (!m_sockets->SendBroadcast(m_socket, kDiscoverRequest, sizeof kDiscoverRequest)) {
         m_bRequestFailed = true;
-        LogWrite(LOG_ERROR, "Failed to send discover request (error code %d)",
-                 m_sockets->LastError());
+        LogWrite(LOG_ERROR, "Failed to send discover request (error code %d)", m_sockets->LastError());
         ReportScanDone();
         return;
     }
@@ -357,8 +356,7 @@ void CScanWorker::Locate(const std::string& ip) {
     unsigned short checksum = IcmpChecksum(request.get(), length);
     std::memcpy(request.get() + 2, &checksum, 2);
     if (!m_sockets->SendTo(m_socket, address.s_addr, request.get(), length)) {
-        LogWrite(LOG_ERROR, "Failed to send location request (error code %d)",
-                 m_sockets->LastError());
+        LogWrite(LOG_ERROR, "Failed to send location request (error code %d)", m_sockets->LastError());
         return;
     }
     m_bRequestFailed = false;
@@ -371,8 +369,7 @@ CScanThread::CScanThread() : CScanThread(CreateSystemSocketLayer()) {}
 CScanThread::CScanThread(std::shared_ptr<ISocketLayer> sockets)
     : CScanThread(std::move(sockets), kStartTimeout, kStopTimeout) {}
 
-CScanThread::CScanThread(std::shared_ptr<ISocketLayer> sockets,
-                         std::chrono::milliseconds startTimeout,
+CScanThread::CScanThread(std::shared_ptr<ISocketLayer> sockets, std::chrono::milliseconds startTimeout,
                          std::chrono::milliseconds stopTimeout)
     : m_worker(std::make_unique<CScanWorker>(std::move(sockets))),
       m_startTimeout(startTimeout),

@@ -5,8 +5,7 @@
 
 #include "log/Log.h"
 
-CLog::CLog(const char* fileName, CLogFileOps& ops)
-    : m_strFileName(fileName ? fileName : ""), m_file(ops) {}
+CLog::CLog(const char* fileName, CLogFileOps& ops) : m_strFileName(fileName ? fileName : ""), m_file(ops) {}
 
 void CLog::SetLevel(int level) {
     if (level <= MAX_LEVEL)
@@ -32,8 +31,7 @@ void CLog::Write(int level, const char* format, va_list args) {
         // MAX_OPEN_ATTEMPTS tickets in the whole run.
         int attempts = m_nOpenAttempts.load(std::memory_order_relaxed);
         while (attempts < MAX_OPEN_ATTEMPTS &&
-               !m_nOpenAttempts.compare_exchange_weak(attempts, attempts + 1,
-                                                      std::memory_order_relaxed)) {
+               !m_nOpenAttempts.compare_exchange_weak(attempts, attempts + 1, std::memory_order_relaxed)) {
         }
         if (attempts < MAX_OPEN_ATTEMPTS) {
             m_file.Open(m_strFileName.c_str());

@@ -19,8 +19,8 @@ extern char** environ;
 namespace {
 
 // The terminals tried when $TERMINAL names none that can be found, in this order.
-constexpr const char* kTerminals[] = {"x-terminal-emulator", "gnome-terminal", "konsole",
-                                      "xfce4-terminal", "xterm"};
+constexpr const char* kTerminals[] = {"x-terminal-emulator", "gnome-terminal", "konsole", "xfce4-terminal",
+                                      "xterm"};
 
 std::string BaseName(const std::string& path) {
     std::size_t slash = path.rfind('/');
@@ -94,8 +94,7 @@ bool Fail(std::string* reason, std::string text) {
     return false;
 }
 
-bool StartLogged(const std::string& commandLine, const std::vector<std::string>& argv,
-                 std::string* reason) {
+bool StartLogged(const std::string& commandLine, const std::vector<std::string>& argv, std::string* reason) {
     std::string why;
     if (StartDetached(argv, &why))
         return true;
@@ -218,9 +217,7 @@ bool StartInTerminal(const std::string& commandLine, std::string* reason) {
             continue;
         const std::string name = BaseName(terminal);
         // gnome-terminal ends its options with "--"; xfce4-terminal's -e takes one string.
-        const char* runOption = name == "gnome-terminal"   ? "--"
-                                : name == "xfce4-terminal" ? "-x"
-                                                           : "-e";
+        const char* runOption = name == "gnome-terminal" ? "--" : name == "xfce4-terminal" ? "-x" : "-e";
         std::vector<std::string> argv{terminal, runOption};
         argv.insert(argv.end(), command.begin(), command.end());
         return StartLogged(commandLine, argv, reason);

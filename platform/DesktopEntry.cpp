@@ -82,11 +82,21 @@ std::string Unescape(std::string_view value) {
             continue;
         }
         switch (value[++i]) {
-        case 's': out += ' '; break;
-        case 'n': out += '\n'; break;
-        case 't': out += '\t'; break;
-        case 'r': out += '\r'; break;
-        case '\\': out += '\\'; break;
+        case 's':
+            out += ' ';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case '\\':
+            out += '\\';
+            break;
         default:
             // Not a value escape: the command-line quoting rules read it later.
             out += '\\';
@@ -126,8 +136,8 @@ std::string QueryDefaultDesktopEntry(const std::string& mimeType, std::chrono::m
     bool complete = false;
     const auto deadline = std::chrono::steady_clock::now() + bound;
     while (answer.size() < kMaxAnswer) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
         if (left.count() <= 0)
             break;
         pollfd readable{answerIn.get(), POLLIN, 0};

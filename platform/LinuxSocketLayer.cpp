@@ -41,20 +41,17 @@ struct PreparedSockets {
     bool icmpOpened = false;  // stays true after the socket has been taken
 };
 
-PreparedSockets& Prepared()
-{
+PreparedSockets& Prepared() {
     static auto* prepared = new PreparedSockets;  // never destroyed: a late worker may still ask
     return *prepared;
 }
 
-int Fail()
-{
+int Fail() {
     t_lastError = errno;
     return t_lastError;
 }
 
-bool InterfaceHardwareAddress(int ifindex, std::uint8_t mac[6])
-{
+bool InterfaceHardwareAddress(int ifindex, std::uint8_t mac[6]) {
     ifreq req{};
     if (!if_indextoname(static_cast<unsigned>(ifindex), req.ifr_name))
         return false;
@@ -68,10 +65,9 @@ bool InterfaceHardwareAddress(int ifindex, std::uint8_t mac[6])
 }
 
 // Identification of the next packet sent as a frame; like the kernel's, it starts anywhere.
-std::uint16_t NextPacketId()
-{
-    static std::atomic<std::uint16_t> next{static_cast<std::uint16_t>(
-        std::chrono::steady_clock::now().time_since_epoch().count())};
+std::uint16_t NextPacketId() {
+    static std::atomic<std::uint16_t> next{
+        static_cast<std::uint16_t>(std::chrono::steady_clock::now().time_since_epoch().count())};
     return next.fetch_add(1);
 }
 
@@ -81,8 +77,7 @@ struct LocalSubnet {
     std::uint32_t address, mask;  // network byte order
 };
 
-std::vector<LocalSubnet> LocalSubnets()
-{
+std::vector<LocalSubnet> LocalSubnets() {
     std::vector<LocalSubnet> subnets;
     ifaddrs* list = nullptr;
     if (::getifaddrs(&list) != 0)
@@ -99,8 +94,7 @@ std::vector<LocalSubnet> LocalSubnets()
 }
 
 // True when addr lies in a subnet of the interface and is not the interface's own address.
-bool OnSubnet(const std::vector<LocalSubnet>& subnets, int ifindex, std::uint32_t addr)
-{
+bool OnSubnet(const std::vector<LocalSubnet>& subnets, int ifindex, std::uint32_t addr) {
     bool inside = false;
     for (const LocalSubnet& subnet : subnets) {
         if (subnet.ifindex != ifindex)
@@ -115,8 +109,7 @@ bool OnSubnet(const std::vector<LocalSubnet>& subnets, int ifindex, std::uint32_
 
 // The subnet of ours that holds addr, the arrival interface's first; null when none does or when
 // addr is one of our own addresses.
-const LocalSubnet* SubnetOf(const std::vector<LocalSubnet>& subnets, int arrival, std::uint32_t addr)
-{
+const LocalSubnet* SubnetOf(const std::vector<LocalSubnet>& subnets, int arrival, std::uint32_t addr) {
     const LocalSubnet* found = nullptr;
     for (const LocalSubnet& subnet : subnets) {
         if (subnet.address == addr)
@@ -130,8 +123,7 @@ const LocalSubnet* SubnetOf(const std::vector<LocalSubnet>& subnets, int arrival
 }
 
 // The namespace's IP OutDiscards counter, -1 when it cannot be read.
-long IpOutDiscards()
-{
+long IpOutDiscards() {
     std::FILE* snmp = std::fopen("/proc/self/net/snmp", "re");
     if (!snmp)
         return -1;
@@ -143,7 +135,8 @@ long IpOutDiscards()
         char* nameSave = nullptr;
         char* valueSave = nullptr;
         for (char *name = strtok_r(names, " \n", &nameSave), *value = strtok_r(values, " \n", &valueSave);
-             name && value; name = strtok_r(nullptr, " \n", &nameSave), value = strtok_r(nullptr, " \n", &valueSave)) {
+             name && value;
+             name = strtok_r(nullptr, " \n", &nameSave), value = strtok_r(nullptr, " \n", &valueSave)) {
             if (std::strcmp(name, "OutDiscards") == 0 &&
                 std::from_chars(value, value + std::strlen(value), result).ec != std::errc{})
                 result = -1;
@@ -156,18 +149,15 @@ long IpOutDiscards()
 
 }  // namespace
 
-std::shared_ptr<ISocketLayer> CreateSystemSocketLayer()
-{
+std::shared_ptr<ISocketLayer> CreateSystemSocketLayer() {
     return std::make_shared<CLinuxSocketLayer>();
 }
 
-bool CLinuxSocketLayer::Startup()
-{
+bool CLinuxSocketLayer::Startup() {
     return true;
 }
 
-bool PrepareRawSockets()
-{
+bool PrepareRawSockets() {
     PreparedSockets& prepared = Prepared();
     std::lock_guard<std::mutex> lock(prepared.mutex);
     if (prepared.prepared)
@@ -187,8 +177,7 @@ bool PrepareRawSockets()
     return true;
 }
 
-bool RawSocketAvailable()
-{
+bool RawSocketAvailable() {
     PreparedSockets& prepared = Prepared();
     std::lock_guard<std::mutex> lock(prepared.mutex);
     return prepared.prepared ? prepared.icmpOpened : HasNetRawPermitted();
@@ -198,8 +187,7 @@ namespace {
 
 // The kernel may grant less than asked (net.core.rmem_max without CAP_NET_ADMIN); a burst of
 // replies then overflows sooner, which is worth a line. It reports twice the usable size.
-void CheckReceiveBuffer(int sock)
-{
+void CheckReceiveBuffer(int sock) {
     int granted = 0;
     socklen_t length = sizeof granted;
     if (::getsockopt(sock, SOL_SOCKET, SO_RCVBUF, &granted, &length) != 0)
@@ -211,14 +199,12 @@ void CheckReceiveBuffer(int sock)
 
 }  // namespace
 
-UniqueFd CLinuxSocketLayer::ReleaseLinkSocket()
-{
+UniqueFd CLinuxSocketLayer::ReleaseLinkSocket() {
     std::lock_guard<std::mutex> lock(m_linkMutex);
     return std::move(m_linkSocket);
 }
 
-bool CLinuxSocketLayer::TakePreparedSockets(int& sock)
-{
+bool CLinuxSocketLayer::TakePreparedSockets(int& sock) {
     PreparedSockets& prepared = Prepared();
     std::lock_guard<std::mutex> lock(prepared.mutex);
     if (!prepared.prepared || (!prepared.icmp && prepared.icmpError == 0))
@@ -239,8 +225,7 @@ bool CLinuxSocketLayer::TakePreparedSockets(int& sock)
     return true;
 }
 
-int CLinuxSocketLayer::OpenRawIcmp()
-{
+int CLinuxSocketLayer::OpenRawIcmp() {
     int taken = -1;
     UniqueFd sock(TakePreparedSockets(taken) ? taken : OpenFresh());
     if (sock && CapabilityDropFailed()) {
@@ -255,8 +240,7 @@ int CLinuxSocketLayer::OpenRawIcmp()
     return sock.release();
 }
 
-int CLinuxSocketLayer::OpenFresh()
-{
+int CLinuxSocketLayer::OpenFresh() {
     RaiseNetRaw();  // when it cannot be raised, socket() below reports EPERM
     UniqueFd sock(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
     // With standard input closed the socket would be descriptor 0, which reads as "no socket".
@@ -293,8 +277,7 @@ int CLinuxSocketLayer::OpenFresh()
     return sock.release();
 }
 
-bool CLinuxSocketLayer::EnableBroadcast(int sock)
-{
+bool CLinuxSocketLayer::EnableBroadcast(int sock) {
     int on = 1;
     if (::setsockopt(sock, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
         Fail();
@@ -303,8 +286,7 @@ bool CLinuxSocketLayer::EnableBroadcast(int sock)
     return true;
 }
 
-bool CLinuxSocketLayer::SendBroadcast(int sock, const void* data, std::size_t length)
-{
+bool CLinuxSocketLayer::SendBroadcast(int sock, const void* data, std::size_t length) {
     ifaddrs* list = nullptr;
     if (::getifaddrs(&list) != 0) {
         Fail();
@@ -328,7 +310,9 @@ bool CLinuxSocketLayer::SendBroadcast(int sock, const void* data, std::size_t le
         std::uint8_t ownMac[6];
         bool ok;
         if (m_linkSocket && InterfaceHardwareAddress(index, ownMac))
-            ok = SendFrame(index, everyone, netlink::BuildIcmpPacket(source, htonl(INADDR_BROADCAST), NextPacketId(), kTtl, {static_cast<const std::uint8_t*>(data), length}));
+            ok = SendFrame(index, everyone,
+                           netlink::BuildIcmpPacket(source, htonl(INADDR_BROADCAST), NextPacketId(), kTtl,
+                                                    {static_cast<const std::uint8_t*>(data), length}));
         else
             ok = SendThroughKernel(sock, htonl(INADDR_BROADCAST), index, source, data, length);
         if (ok)
@@ -344,8 +328,7 @@ bool CLinuxSocketLayer::SendBroadcast(int sock, const void* data, std::size_t le
     return sent;
 }
 
-bool CLinuxSocketLayer::SendTo(int sock, std::uint32_t addr, const void* data, std::size_t length)
-{
+bool CLinuxSocketLayer::SendTo(int sock, std::uint32_t addr, const void* data, std::size_t length) {
     netlink::RouteInfo route;
     int error = 0;
     std::uint8_t ownMac[6];
@@ -363,14 +346,16 @@ bool CLinuxSocketLayer::SendTo(int sock, std::uint32_t addr, const void* data, s
             t_lastError = errno = EHOSTUNREACH;
             return false;
         }
-        return SendFrame(route.oif, hop[0].mac, netlink::BuildIcmpPacket(route.prefsrc, addr, NextPacketId(), kTtl, {static_cast<const std::uint8_t*>(data), length}));
+        return SendFrame(route.oif, hop[0].mac,
+                         netlink::BuildIcmpPacket(route.prefsrc, addr, NextPacketId(), kTtl,
+                                                  {static_cast<const std::uint8_t*>(data), length}));
     }
     // Loopback, our own addresses and interfaces without Ethernet framing.
     return SendThroughKernel(sock, addr, 0, 0, data, length);
 }
 
-bool CLinuxSocketLayer::SendFrame(int ifindex, const std::uint8_t destination[6], const std::vector<std::uint8_t>& packet)
-{
+bool CLinuxSocketLayer::SendFrame(int ifindex, const std::uint8_t destination[6],
+                                  const std::vector<std::uint8_t>& packet) {
     std::lock_guard<std::mutex> lock(m_linkMutex);
     sockaddr_ll to{};
     to.sll_family = AF_PACKET;
@@ -380,7 +365,8 @@ bool CLinuxSocketLayer::SendFrame(int ifindex, const std::uint8_t destination[6]
     std::memcpy(to.sll_addr, destination, 6);
     ssize_t n;
     do {
-        n = ::sendto(m_linkSocket.get(), packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        n = ::sendto(m_linkSocket.get(), packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                     sizeof to);
     } while (n < 0 && errno == EINTR);
     if (n != static_cast<ssize_t>(packet.size())) {
         if (n >= 0)
@@ -392,8 +378,7 @@ bool CLinuxSocketLayer::SendFrame(int ifindex, const std::uint8_t destination[6]
 }
 
 bool CLinuxSocketLayer::SendThroughKernel(int sock, std::uint32_t addr, int ifindex, std::uint32_t source,
-                                          const void* data, std::size_t length)
-{
+                                          const void* data, std::size_t length) {
     sockaddr_in dst{};
     dst.sin_family = AF_INET;
     dst.sin_addr.s_addr = addr;
@@ -430,14 +415,14 @@ bool CLinuxSocketLayer::SendThroughKernel(int sock, std::uint32_t addr, int ifin
     return true;
 }
 
-int CLinuxSocketLayer::WaitReadable(int sock, std::chrono::microseconds timeout)
-{
+int CLinuxSocketLayer::WaitReadable(int sock, std::chrono::microseconds timeout) {
     auto deadline = Now() + timeout;
     for (;;) {
         auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Now());
         if (left.count() < 0)
             left = std::chrono::nanoseconds(0);
-        timespec ts{static_cast<time_t>(left.count() / 1000000000), static_cast<long>(left.count() % 1000000000)};
+        timespec ts{static_cast<time_t>(left.count() / 1000000000),
+                    static_cast<long>(left.count() % 1000000000)};
         // While probes are out, their answers are gathered here so none is lost to a full queue.
         pollfd pfd[2] = {{sock, POLLIN, 0}, {-1, POLLIN, 0}};
         {
@@ -467,8 +452,7 @@ int CLinuxSocketLayer::WaitReadable(int sock, std::chrono::microseconds timeout)
     }
 }
 
-bool CLinuxSocketLayer::Receive(int sock, void* buffer, std::size_t capacity, ReceivedPacket& packet)
-{
+bool CLinuxSocketLayer::Receive(int sock, void* buffer, std::size_t capacity, ReceivedPacket& packet) {
     sockaddr_in src{};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo)) + 64];
     iovec iov{buffer, capacity};
@@ -503,14 +487,12 @@ bool CLinuxSocketLayer::Receive(int sock, void* buffer, std::size_t capacity, Re
     return true;
 }
 
-bool CLinuxSocketLayer::HasPending(int sock)
-{
+bool CLinuxSocketLayer::HasPending(int sock) {
     pollfd pfd{sock, POLLIN, 0};
     return ::poll(&pfd, 1, 0) > 0 && (pfd.revents & POLLIN);
 }
 
-void CLinuxSocketLayer::LookupHardwareAddresses(std::vector<HardwareRequest>& requests)
-{
+void CLinuxSocketLayer::LookupHardwareAddresses(std::vector<HardwareRequest>& requests) {
     // One dump of the table answers every address at once; a failed dump means asking one by one.
     std::vector<netlink::NeighInfo> entries;
     int error = 0;
@@ -584,14 +566,13 @@ void CLinuxSocketLayer::LookupHardwareAddresses(std::vector<HardwareRequest>& re
     }
 }
 
-void CLinuxSocketLayer::GatherAnswers(std::vector<std::uint32_t>* answered)
-{
+void CLinuxSocketLayer::GatherAnswers(std::vector<std::uint32_t>* answered) {
     std::uint8_t frame[256];
     sockaddr_ll from{};
     socklen_t fromLength = sizeof from;
     ssize_t n;
-    while ((n = ::recvfrom(m_linkSocket.get(), frame, sizeof frame, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
-                           &fromLength)) >= 0) {
+    while ((n = ::recvfrom(m_linkSocket.get(), frame, sizeof frame, MSG_DONTWAIT,
+                           reinterpret_cast<sockaddr*>(&from), &fromLength)) >= 0) {
         fromLength = sizeof from;
         std::uint32_t sender = 0;
         if (!netlink::ArpSender({frame, static_cast<std::size_t>(n)}, sender))
@@ -612,8 +593,7 @@ void CLinuxSocketLayer::GatherAnswers(std::vector<std::uint32_t>* answered)
     }
 }
 
-void CLinuxSocketLayer::SendProbe(std::uint32_t addr, const AskedAddress& asked)
-{
+void CLinuxSocketLayer::SendProbe(std::uint32_t addr, const AskedAddress& asked) {
     auto request = netlink::BuildArpRequest(asked.ownMac.data(), asked.source, addr);
     sockaddr_ll to{};
     to.sll_family = AF_PACKET;
@@ -621,21 +601,22 @@ void CLinuxSocketLayer::SendProbe(std::uint32_t addr, const AskedAddress& asked)
     to.sll_ifindex = asked.ifindex;
     to.sll_halen = 6;
     std::memset(to.sll_addr, 0xFF, 6);
-    ::sendto(m_linkSocket.get(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    ::sendto(m_linkSocket.get(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to),
+             sizeof to);
     // Answers come while the probes still go out; read them now and then so the socket's
     // queue never overflows.
     if (++m_probesSent % 64 == 0)
         GatherAnswers(nullptr);
 }
 
-void CLinuxSocketLayer::SendProbes(const std::vector<HardwareRequest>& requests)
-{
+void CLinuxSocketLayer::SendProbes(const std::vector<HardwareRequest>& requests) {
     std::lock_guard<std::mutex> lock(m_linkMutex);
     if (!m_linkSocket)
         return;
     std::map<int, std::array<std::uint8_t, 6>> ownMacs;
     for (const HardwareRequest& request : requests) {
-        if (request.state != HardwareState::Pending || request.probeIfindex <= 0 || m_asked.count(request.addr))
+        if (request.state != HardwareState::Pending || request.probeIfindex <= 0 ||
+            m_asked.count(request.addr))
             continue;
         auto own = ownMacs.find(request.probeIfindex);
         if (own == ownMacs.end()) {
@@ -651,8 +632,7 @@ void CLinuxSocketLayer::SendProbes(const std::vector<HardwareRequest>& requests)
 }
 
 void CLinuxSocketLayer::ProbeHardwareAddresses(std::vector<HardwareRequest>& requests,
-                                               std::chrono::steady_clock::time_point deadline)
-{
+                                               std::chrono::steady_clock::time_point deadline) {
     {
         // Answered already, while the layer waited for ICMP packets.
         std::lock_guard<std::mutex> lock(m_linkMutex);
@@ -739,8 +719,8 @@ void CLinuxSocketLayer::ProbeHardwareAddresses(std::vector<HardwareRequest>& req
     }
 }
 
-int CLinuxSocketLayer::ResolveHardwareAddress(std::uint32_t addr, int ifindex, std::uint8_t* mac, unsigned* length)
-{
+int CLinuxSocketLayer::ResolveHardwareAddress(std::uint32_t addr, int ifindex, std::uint8_t* mac,
+                                              unsigned* length) {
     std::vector<HardwareRequest> one(1);
     one[0].addr = addr;
     one[0].ifindex = ifindex;
@@ -755,18 +735,15 @@ int CLinuxSocketLayer::ResolveHardwareAddress(std::uint32_t addr, int ifindex, s
     return 0;
 }
 
-void CLinuxSocketLayer::Close(int sock)
-{
+void CLinuxSocketLayer::Close(int sock) {
     if (sock >= 0)
         ::close(sock);
 }
 
-int CLinuxSocketLayer::LastError() const
-{
+int CLinuxSocketLayer::LastError() const {
     return t_lastError;
 }
 
-std::chrono::steady_clock::time_point CLinuxSocketLayer::Now()
-{
+std::chrono::steady_clock::time_point CLinuxSocketLayer::Now() {
     return std::chrono::steady_clock::now();
 }

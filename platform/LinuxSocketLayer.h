@@ -12,6 +12,7 @@
 
 class CLinuxSocketLayer : public ISocketLayer {
     friend bool PrepareRawSockets();
+
 public:
     CLinuxSocketLayer() = default;
 

@@ -18,8 +18,7 @@ namespace netlink {
 
 namespace {
 
-void AppendAttr(std::vector<std::uint8_t>& msg, unsigned short type, const void* data, unsigned short len)
-{
+void AppendAttr(std::vector<std::uint8_t>& msg, unsigned short type, const void* data, unsigned short len) {
     rtattr attr{};
     attr.rta_type = type;
     attr.rta_len = static_cast<unsigned short>(RTA_LENGTH(len));
@@ -30,8 +29,7 @@ void AppendAttr(std::vector<std::uint8_t>& msg, unsigned short type, const void*
 }
 
 template <typename Body>
-std::vector<std::uint8_t> StartMessage(unsigned short type, std::uint32_t seq, const Body& body)
-{
+std::vector<std::uint8_t> StartMessage(unsigned short type, std::uint32_t seq, const Body& body) {
     std::vector<std::uint8_t> msg(NLMSG_SPACE(sizeof(Body)), 0);
     nlmsghdr hdr{};
     hdr.nlmsg_type = type;
@@ -42,15 +40,13 @@ std::vector<std::uint8_t> StartMessage(unsigned short type, std::uint32_t seq, c
     return msg;
 }
 
-void FinishMessage(std::vector<std::uint8_t>& msg)
-{
+void FinishMessage(std::vector<std::uint8_t>& msg) {
     std::uint32_t len = static_cast<std::uint32_t>(msg.size());
     std::memcpy(msg.data() + offsetof(nlmsghdr, nlmsg_len), &len, sizeof len);
 }
 
 // The part of data after offset, empty when offset lies beyond its end.
-ByteView After(ByteView data, std::size_t offset)
-{
+ByteView After(ByteView data, std::size_t offset) {
     return offset <= data.size() ? data.subspan(offset) : ByteView();
 }
 
@@ -58,8 +54,7 @@ ByteView After(ByteView data, std::size_t offset)
 // Every header is bounds-checked; a short or malformed one ends the walk. True when visit
 // stopped it.
 template <typename Visit>
-bool ForEachMessage(ByteView data, Visit visit)
-{
+bool ForEachMessage(ByteView data, Visit visit) {
     while (data.size() >= sizeof(nlmsghdr)) {
         nlmsghdr hdr;
         std::memcpy(&hdr, data.data(), sizeof hdr);
@@ -79,8 +74,7 @@ bool ForEachMessage(ByteView data, Visit visit)
 // NotFound.
 template <typename OnMessage>
 ParseResult WalkReply(ByteView data, std::uint32_t seq, unsigned short wantType, std::size_t bodySize,
-                      int& errorCode, OnMessage onMessage)
-{
+                      int& errorCode, OnMessage onMessage) {
     ParseResult result = ParseResult::NotFound;
     ForEachMessage(data, [&](const nlmsghdr& hdr, ByteView payload) {
         if (hdr.nlmsg_seq != seq)
@@ -105,8 +99,7 @@ ParseResult WalkReply(ByteView data, std::uint32_t seq, unsigned short wantType,
 }
 
 template <typename OnAttr>
-void WalkAttrs(ByteView attrs, OnAttr onAttr)
-{
+void WalkAttrs(ByteView attrs, OnAttr onAttr) {
     while (attrs.size() >= sizeof(rtattr)) {
         rtattr attr;
         std::memcpy(&attr, attrs.data(), sizeof attr);
@@ -122,8 +115,7 @@ void WalkAttrs(ByteView attrs, OnAttr onAttr)
 
 }  // namespace
 
-std::vector<std::uint8_t> BuildGetRouteRequest(std::uint32_t seq, std::uint32_t dst)
-{
+std::vector<std::uint8_t> BuildGetRouteRequest(std::uint32_t seq, std::uint32_t dst) {
     rtmsg body{};
     body.rtm_family = AF_INET;
     body.rtm_dst_len = 32;
@@ -133,8 +125,7 @@ std::vector<std::uint8_t> BuildGetRouteRequest(std::uint32_t seq, std::uint32_t 
     return msg;
 }
 
-ParseResult ParseRouteReply(ByteView data, std::uint32_t seq, RouteInfo& route, int& errorCode)
-{
+ParseResult ParseRouteReply(ByteView data, std::uint32_t seq, RouteInfo& route, int& errorCode) {
     return WalkReply(data, seq, RTM_NEWROUTE, sizeof(rtmsg), errorCode, [&](ByteView body, ByteView attrs) {
         rtmsg rtm;
         std::memcpy(&rtm, body.data(), sizeof rtm);
@@ -153,8 +144,7 @@ ParseResult ParseRouteReply(ByteView data, std::uint32_t seq, RouteInfo& route, 
     });
 }
 
-std::vector<std::uint8_t> BuildGetNeighRequest(std::uint32_t seq, std::uint32_t dst, int ifindex)
-{
+std::vector<std::uint8_t> BuildGetNeighRequest(std::uint32_t seq, std::uint32_t dst, int ifindex) {
     ndmsg body{};
     body.ndm_family = AF_INET;
     body.ndm_ifindex = ifindex;
@@ -166,8 +156,7 @@ std::vector<std::uint8_t> BuildGetNeighRequest(std::uint32_t seq, std::uint32_t 
 
 namespace {
 
-void ReadNeigh(ByteView body, ByteView attrs, NeighInfo& neigh)
-{
+void ReadNeigh(ByteView body, ByteView attrs, NeighInfo& neigh) {
     ndmsg ndm;
     std::memcpy(&ndm, body.data(), sizeof ndm);
     neigh = NeighInfo{};
@@ -186,14 +175,12 @@ void ReadNeigh(ByteView body, ByteView attrs, NeighInfo& neigh)
 
 }  // namespace
 
-ParseResult ParseNeighReply(ByteView data, std::uint32_t seq, NeighInfo& neigh, int& errorCode)
-{
+ParseResult ParseNeighReply(ByteView data, std::uint32_t seq, NeighInfo& neigh, int& errorCode) {
     return WalkReply(data, seq, RTM_NEWNEIGH, sizeof(ndmsg), errorCode,
                      [&](ByteView body, ByteView attrs) { ReadNeigh(body, attrs, neigh); });
 }
 
-std::vector<std::uint8_t> BuildDumpNeighRequest(std::uint32_t seq)
-{
+std::vector<std::uint8_t> BuildDumpNeighRequest(std::uint32_t seq) {
     ndmsg body{};
     body.ndm_family = AF_INET;
     auto msg = StartMessage(RTM_GETNEIGH, seq, body);
@@ -203,8 +190,7 @@ std::vector<std::uint8_t> BuildDumpNeighRequest(std::uint32_t seq)
     return msg;
 }
 
-bool ParseNeighDump(ByteView data, std::uint32_t seq, std::vector<NeighInfo>& entries, int& errorCode)
-{
+bool ParseNeighDump(ByteView data, std::uint32_t seq, std::vector<NeighInfo>& entries, int& errorCode) {
     return ForEachMessage(data, [&](const nlmsghdr& hdr, ByteView payload) {
         if (hdr.nlmsg_seq != seq)
             return false;
@@ -226,14 +212,12 @@ bool ParseNeighDump(ByteView data, std::uint32_t seq, std::vector<NeighInfo>& en
     });
 }
 
-bool NeighStateUsable(std::uint16_t state)
-{
+bool NeighStateUsable(std::uint16_t state) {
     return (state & (NUD_REACHABLE | NUD_STALE | NUD_DELAY | NUD_PROBE | NUD_PERMANENT | NUD_NOARP)) != 0;
 }
 
 std::vector<std::uint8_t> BuildArpRequest(const std::uint8_t senderMac[6], std::uint32_t senderIp,
-                                          std::uint32_t targetIp)
-{
+                                          std::uint32_t targetIp) {
     std::vector<std::uint8_t> arp(kArpLength, 0);
     const std::uint16_t htype = htons(ARPHRD_ETHER), ptype = htons(0x0800), op = htons(ARPOP_REQUEST);
     std::memcpy(&arp[0], &htype, 2);
@@ -248,8 +232,7 @@ std::vector<std::uint8_t> BuildArpRequest(const std::uint8_t senderMac[6], std::
     return arp;
 }
 
-bool ParseArpFromSender(ByteView data, std::uint32_t senderIp, std::uint8_t mac[6])
-{
+bool ParseArpFromSender(ByteView data, std::uint32_t senderIp, std::uint8_t mac[6]) {
     if (data.size() < kArpLength)
         return false;
     const std::uint8_t* p = data.data();
@@ -269,8 +252,7 @@ bool ParseArpFromSender(ByteView data, std::uint32_t senderIp, std::uint8_t mac[
     return true;
 }
 
-bool ArpSender(ByteView data, std::uint32_t& senderIp)
-{
+bool ArpSender(ByteView data, std::uint32_t& senderIp) {
     std::uint8_t mac[6];
     if (data.size() < kArpLength)
         return false;
@@ -279,8 +261,7 @@ bool ArpSender(ByteView data, std::uint32_t& senderIp)
 }
 
 std::vector<std::uint8_t> BuildIcmpPacket(std::uint32_t source, std::uint32_t destination, std::uint16_t id,
-                                          std::uint8_t ttl, ByteView payload)
-{
+                                          std::uint8_t ttl, ByteView payload) {
     std::vector<std::uint8_t> packet(20 + payload.size(), 0);
     const std::uint16_t total = htons(static_cast<std::uint16_t>(packet.size()));
     const std::uint16_t dontFragment = htons(0x4000);
@@ -304,8 +285,7 @@ std::vector<std::uint8_t> BuildIcmpPacket(std::uint32_t source, std::uint32_t de
     return packet;
 }
 
-bool CRouteSocket::EnsureOpen(int& errorCode)
-{
+bool CRouteSocket::EnsureOpen(int& errorCode) {
     if (m_fd)
         return true;
     UniqueFd fd(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
@@ -328,11 +308,11 @@ bool CRouteSocket::EnsureOpen(int& errorCode)
 
 template <typename Info, typename Parser>
 bool CRouteSocket::Exchange(const std::vector<std::uint8_t>& request, std::uint32_t seq, Info& info,
-                            int& errorCode, Parser parse)
-{
+                            int& errorCode, Parser parse) {
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
-    if (::sendto(m_fd.get(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0) {
+    if (::sendto(m_fd.get(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&kernel),
+                 sizeof kernel) < 0) {
         errorCode = errno;
         return false;
     }
@@ -362,8 +342,7 @@ bool CRouteSocket::Exchange(const std::vector<std::uint8_t>& request, std::uint3
     return false;
 }
 
-bool CRouteSocket::GetRoute(std::uint32_t dst, RouteInfo& route, int& errorCode)
-{
+bool CRouteSocket::GetRoute(std::uint32_t dst, RouteInfo& route, int& errorCode) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!EnsureOpen(errorCode))
         return false;
@@ -371,8 +350,7 @@ bool CRouteSocket::GetRoute(std::uint32_t dst, RouteInfo& route, int& errorCode)
     return Exchange(BuildGetRouteRequest(seq, dst), seq, route, errorCode, ParseRouteReply);
 }
 
-bool CRouteSocket::GetNeigh(std::uint32_t dst, int ifindex, NeighInfo& neigh, int& errorCode)
-{
+bool CRouteSocket::GetNeigh(std::uint32_t dst, int ifindex, NeighInfo& neigh, int& errorCode) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!EnsureOpen(errorCode))
         return false;
@@ -380,8 +358,7 @@ bool CRouteSocket::GetNeigh(std::uint32_t dst, int ifindex, NeighInfo& neigh, in
     return Exchange(BuildGetNeighRequest(seq, dst, ifindex), seq, neigh, errorCode, ParseNeighReply);
 }
 
-bool CRouteSocket::DumpNeigh(std::vector<NeighInfo>& entries, int& errorCode)
-{
+bool CRouteSocket::DumpNeigh(std::vector<NeighInfo>& entries, int& errorCode) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!EnsureOpen(errorCode))
         return false;
@@ -389,7 +366,8 @@ bool CRouteSocket::DumpNeigh(std::vector<NeighInfo>& entries, int& errorCode)
     auto request = BuildDumpNeighRequest(seq);
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
-    if (::sendto(m_fd.get(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0) {
+    if (::sendto(m_fd.get(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&kernel),
+                 sizeof kernel) < 0) {
         errorCode = errno;
         return false;
     }

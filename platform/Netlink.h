@@ -15,18 +15,18 @@ using ByteView = std::span<const std::uint8_t>;
 
 // What a route lookup for one destination said.
 struct RouteInfo {
-    bool viaGateway = false;     // the route names a next hop (RTA_GATEWAY)
-    unsigned char type = 0;      // RTN_UNICAST, RTN_LOCAL, ...
-    int oif = 0;                 // output interface
-    std::uint32_t prefsrc = 0;   // preferred source address, network byte order; 0 if none
-    std::uint32_t gateway = 0;   // next hop (IPv4 RTA_GATEWAY), network byte order; 0 if none
+    bool viaGateway = false;    // the route names a next hop (RTA_GATEWAY)
+    unsigned char type = 0;     // RTN_UNICAST, RTN_LOCAL, ...
+    int oif = 0;                // output interface
+    std::uint32_t prefsrc = 0;  // preferred source address, network byte order; 0 if none
+    std::uint32_t gateway = 0;  // next hop (IPv4 RTA_GATEWAY), network byte order; 0 if none
 };
 
 // One neighbour table entry.
 struct NeighInfo {
-    std::uint16_t state = 0;     // NUD_* bits
+    std::uint16_t state = 0;  // NUD_* bits
     int ifindex = 0;
-    std::uint32_t dst = 0;       // the neighbour's IPv4 address, network byte order
+    std::uint32_t dst = 0;  // the neighbour's IPv4 address, network byte order
     std::uint8_t lladdr[32] = {};
     unsigned lladdrLength = 0;
 };

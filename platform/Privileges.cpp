@@ -10,8 +10,7 @@
 
 namespace {
 
-bool HasCapability(cap_flag_t set, cap_value_t cap)
-{
+bool HasCapability(cap_flag_t set, cap_value_t cap) {
     UniqueCaps caps(cap_get_proc());
     if (!caps)
         return false;
@@ -26,13 +25,11 @@ std::atomic<bool> g_dropFailed{false};
 
 }  // namespace
 
-bool HasNetRawPermitted()
-{
+bool HasNetRawPermitted() {
     return geteuid() == 0 || g_netRawDropped.load() || HasCapability(CAP_PERMITTED, CAP_NET_RAW);
 }
 
-bool RaiseNetRaw()
-{
+bool RaiseNetRaw() {
     if (HasCapability(CAP_EFFECTIVE, CAP_NET_RAW))
         return true;  // root, or already raised
     if (!HasCapability(CAP_PERMITTED, CAP_NET_RAW))
@@ -42,15 +39,15 @@ bool RaiseNetRaw()
     if (!caps)
         return false;
     const cap_value_t wanted[] = {CAP_NET_RAW};
-    bool ok = cap_set_flag(caps.get(), CAP_EFFECTIVE, 1, wanted, CAP_SET) == 0 && cap_set_proc(caps.get()) == 0;
+    bool ok =
+        cap_set_flag(caps.get(), CAP_EFFECTIVE, 1, wanted, CAP_SET) == 0 && cap_set_proc(caps.get()) == 0;
     caps.reset();
     if (ok)
         errno = saved;
     return ok;
 }
 
-bool DropCapabilities()
-{
+bool DropCapabilities() {
     // errno may carry a socket error the caller still has to report.
     int saved = errno;
     if (HasCapability(CAP_PERMITTED, CAP_NET_RAW))
@@ -68,7 +65,6 @@ bool DropCapabilities()
     return true;
 }
 
-bool CapabilityDropFailed()
-{
+bool CapabilityDropFailed() {
     return g_dropFailed.load();
 }

@@ -5,8 +5,7 @@
 #include <cstring>
 #include <vector>
 
-std::string GetProgramFilePath()
-{
+std::string GetProgramFilePath() {
     // A path may be longer than PATH_MAX; grow until readlink leaves room to spare.
     std::vector<char> buffer(256);
     for (;;) {
@@ -21,10 +20,8 @@ std::string GetProgramFilePath()
     }
 }
 
-std::string ShellQuoted(const std::string& text)
-{
-    static const char kPlain[] =
-        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_./+,:@%=-";
+std::string ShellQuoted(const std::string& text) {
+    static const char kPlain[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_./+,:@%=-";
     bool plain = !text.empty();
     for (char c : text)
         plain = plain && c != '\0' && std::strchr(kPlain, c) != nullptr;

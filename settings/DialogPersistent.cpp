@@ -156,9 +156,10 @@ void CDialogPersistent::SavePlacement() {
     if (!app)
         return;
     const CWinApp::ProfileInt placement[] = {
-        {"Flags", m_wp.flags},    {"ShowCmd", m_wp.showCmd}, {"PtMinX", m_wp.ptMinX},    {"PtMinY", m_wp.ptMinY},
-        {"PtMaxX", m_wp.ptMaxX},  {"PtMaxY", m_wp.ptMaxY},   {"PosLeft", m_wp.left},     {"PosTop", m_wp.top},
-        {"PosRight", m_wp.right}, {"PosBottom", m_wp.bottom},
+        {"Flags", m_wp.flags},      {"ShowCmd", m_wp.showCmd}, {"PtMinX", m_wp.ptMinX},
+        {"PtMinY", m_wp.ptMinY},    {"PtMaxX", m_wp.ptMaxX},   {"PtMaxY", m_wp.ptMaxY},
+        {"PosLeft", m_wp.left},     {"PosTop", m_wp.top},      {"PosRight", m_wp.right},
+        {"PosBottom", m_wp.bottom},
     };
     app->WriteProfileInts(section.c_str(), placement);
 }

@@ -72,10 +72,10 @@ private:
     void ApplyPendingPlacement();
     void CheckPendingLater(int checksLeft);
 
-    bool m_bWindowOpen = false;      // between OnInitDialog and OnDestroy
-    bool m_bEndRequested = false;    // EndDialog ran during this opening
+    bool m_bWindowOpen = false;    // between OnInitDialog and OnDestroy
+    bool m_bEndRequested = false;  // EndDialog ran during this opening
     bool m_bExchangeFailed = false;
-    QSize m_pendingFrameSize;        // restored frame size waiting for the frame to be known
-    QPoint m_pendingFramePos;        // restored frame position, likewise
+    QSize m_pendingFrameSize;  // restored frame size waiting for the frame to be known
+    QPoint m_pendingFramePos;  // restored frame position, likewise
     bool m_bPendingMove = false;
 };

@@ -55,8 +55,8 @@ CDlgSettings::~CDlgSettings() = default;
 void CDlgSettings::CreateControls() {
     setWindowTitle(QStringLiteral("Settings"));
     // A modal frame with caption and close box; no minimise or maximise box, no sizing.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
     setSizeGripEnabled(false);
     setFont(TemplateFont());
     const DialogUnits dlu(font());
@@ -117,8 +117,7 @@ void CDlgSettings::CreateControls() {
 
     connect(qobject_cast<QPushButton*>(GetDlgItem(IDC_BROWSE)), &QPushButton::clicked, this,
             [this] { OnBrowse(); });
-    connect(qobject_cast<QPushButton*>(GetDlgItem(IDOK)), &QPushButton::clicked, this,
-            [this] { accept(); });
+    connect(qobject_cast<QPushButton*>(GetDlgItem(IDOK)), &QPushButton::clicked, this, [this] { accept(); });
     connect(qobject_cast<QPushButton*>(GetDlgItem(IDCANCEL)), &QPushButton::clicked, this,
             [this] { reject(); });
 }

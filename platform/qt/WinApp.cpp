@@ -32,7 +32,8 @@ std::string ProgramBaseName() {
     }
     // The kernel marks a replaced or removed program file this way.
     const std::string deleted = " (deleted)";
-    if (path.size() > deleted.size() && path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0)
+    if (path.size() > deleted.size() &&
+        path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0)
         path.resize(path.size() - deleted.size());
     std::string name = path.substr(path.find_last_of('/') + 1);
     std::string::size_type dot = name.find_last_of('.');
@@ -41,8 +42,12 @@ std::string ProgramBaseName() {
     return name;
 }
 
-QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
-QString Q(const char* s) { return QString::fromUtf8(s ? s : ""); }
+QString Q(const std::string& s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+QString Q(const char* s) {
+    return QString::fromUtf8(s ? s : "");
+}
 
 // On Linux the native format is an INI file named <application>.conf in the user's config
 // folder; without a company key the file is <config>/<application>.conf.

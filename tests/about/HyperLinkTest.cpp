@@ -60,15 +60,16 @@ protected:
         WriteFile(Bin("xdg-mime"),
                   "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" + Bin("xdg-mime.args") +
                       "'\ncase \"$3\" in x-scheme-handler/http) f=http ;; text/html) f=html ;; *) exit 1 ;; "
-                      "esac\n[ -f '" + m_programs.Dir() + "/'$f ] || exit 0\nread -r id < '" +
-                      m_programs.Dir() + "/'$f\nprintf '%s\\n' \"$id\"\n");
+                      "esac\n[ -f '" +
+                      m_programs.Dir() + "/'$f ] || exit 0\nread -r id < '" + m_programs.Dir() +
+                      "/'$f\nprintf '%s\\n' \"$id\"\n");
     }
     std::string Bin(const std::string& name) const { return m_programs.Dir() + "/" + name; }
     void Register(const char* answerFile, const std::string& exec) {
         WriteFile(Bin(answerFile), "test-browser.desktop\n");
-        WriteFile(m_data.path() / "applications" / "test-browser.desktop",
-                  "[Desktop Action new]\nExec=other %u\n[Desktop Entry]\nType=Application\nExec=" +
-                      exec + "\n");
+        WriteFile(
+            m_data.path() / "applications" / "test-browser.desktop",
+            "[Desktop Action new]\nExec=other %u\n[Desktop Entry]\nType=Application\nExec=" + exec + "\n");
     }
 
     StandInPrograms m_programs;
@@ -116,12 +117,11 @@ TEST_F(BrowserFallback, WhatDoesNotFitOrCannotStartIsReportedWithItsCode) {
         int result;
     } cases[] = {
         {"nothing registered", "", "http://h/", 31},
-        {"a command template longer than its buffer", "browser " + std::string(260, 'x') + " %u",
-         "http://h/", 31},
+        {"a command template longer than its buffer", "browser " + std::string(260, 'x') + " %u", "http://h/",
+         31},
         {"a command line longer than its buffer", "browser %u", "http://h/" + std::string(510, 'p'),
          CHyperLink::OPEN_NOT_ENOUGH_MEMORY},
-        {"a browser that is not there", "no-such-browser %u", "http://h/",
-         CHyperLink::OPEN_FILE_NOT_FOUND},
+        {"a browser that is not there", "no-such-browser %u", "http://h/", CHyperLink::OPEN_FILE_NOT_FOUND},
     };
     for (const auto& c : cases) {
         std::filesystem::remove(Bin("http"));

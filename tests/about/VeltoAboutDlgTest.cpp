@@ -85,7 +85,8 @@ Layout Open(FixedMetricsAboutDlg& dlg) {
 }
 
 TEST(VeltoAboutDlgTest, TheWorkedExampleOfTheLayout) {
-    TestBlock version("Orvalink Discovery Tool", "1, 4, 0, 1009", "Copyright (C) 2006 Quarrin-Velto Networks");
+    TestBlock version("Orvalink Discovery Tool", "1, 4, 0, 1009",
+                      "Copyright (C) 2006 Quarrin-Velto Networks");
     FixedMetricsAboutDlg dlg(&version.block);
     const Layout l = Open(dlg);
     EXPECT_EQ(l.description, std::make_pair(16, 42));

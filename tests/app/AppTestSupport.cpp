@@ -84,8 +84,7 @@ ScopedWorkDir::ScopedWorkDir() {
     m_previous = std::filesystem::current_path().string();
     std::filesystem::current_path(m_dir.path());
     std::error_code ignored;
-    std::filesystem::remove_all(std::filesystem::path(ConfigHome()) / "Quarrin-Velto Networks",
-                                ignored);
+    std::filesystem::remove_all(std::filesystem::path(ConfigHome()) / "Quarrin-Velto Networks", ignored);
 }
 
 ScopedWorkDir::~ScopedWorkDir() {
@@ -94,8 +93,7 @@ ScopedWorkDir::~ScopedWorkDir() {
 }
 
 std::string ScopedWorkDir::ProfileFile(const std::string& name) const {
-    return (std::filesystem::path(ConfigHome()) / "Quarrin-Velto Networks" / (name + ".conf"))
-        .string();
+    return (std::filesystem::path(ConfigHome()) / "Quarrin-Velto Networks" / (name + ".conf")).string();
 }
 
 }  // namespace apptest

@@ -98,7 +98,8 @@ protected:
                 }
             }
         });
-        QWidget* target = reason == QContextMenuEvent::Mouse ? dlg.m_listDevices->viewport() : dlg.m_listDevices;
+        QWidget* target =
+            reason == QContextMenuEvent::Mouse ? dlg.m_listDevices->viewport() : dlg.m_listDevices;
         QContextMenuEvent request(reason, at, dlg.m_listDevices->viewport()->mapToGlobal(at));
         if (reason == QContextMenuEvent::Other)
             QTest::keyClick(dlg.m_listDevices, Qt::Key_F10, Qt::ShiftModifier);
@@ -113,7 +114,8 @@ protected:
     ScopedEnv m_path{"PATH", m_terminals.Dir().c_str()};
     ScopedEnv m_terminal{"TERMINAL", nullptr};
     UrlRecorder m_browser;
-    std::shared_ptr<testsupport::FakeSocketLayer> m_sockets = std::make_shared<testsupport::FakeSocketLayer>();
+    std::shared_ptr<testsupport::FakeSocketLayer> m_sockets =
+        std::make_shared<testsupport::FakeSocketLayer>();
     CPrefs m_prefs;
     std::unique_ptr<CScanThread> m_scanner;
 };
@@ -144,8 +146,9 @@ TEST_F(ActionsTest, DoubleClickRunsThePreferredActionOnTheRowHit) {
         EXPECT_EQ(m_browser.m_urls, (Words{"http://10.0.0.7/", "http://10.0.0.7/"}));
         EXPECT_EQ(m_terminals.WaitForRun(10s), (Words{"xterm", "-e", "telnet", "10.0.0.7"}));
         EXPECT_EQ(QGuiApplication::clipboard()->mimeData()->data("text/plain"), QByteArray("10.0.0.7"));
-        EXPECT_EQ(ActionLines(), (Words{"Invoking web browser for IP 10.0.0.7", "Invoking web browser for IP 10.0.0.7",
-                                        "Invoking telnet for IP 10.0.0.7", "Copied IP 10.0.0.7 to clipboard"}));
+        EXPECT_EQ(ActionLines(),
+                  (Words{"Invoking web browser for IP 10.0.0.7", "Invoking web browser for IP 10.0.0.7",
+                         "Invoking telnet for IP 10.0.0.7", "Copied IP 10.0.0.7 to clipboard"}));
         EXPECT_EQ(dlg.m_nContextRow, -1);
     });
 }
@@ -168,7 +171,8 @@ TEST_F(ActionsTest, ContextMenuOnARowOpensAtTheClickAndActsOnThatRow) {
         const QRect row = dlg.m_listDevices->visualItemRect(dlg.m_listDevices->topLevelItem(1));
         for (auto reason : {QContextMenuEvent::Keyboard, QContextMenuEvent::Other}) {
             dlg.m_nContextRow = -1;
-            ContextMenu(dlg, reason, QPoint(), reason == QContextMenuEvent::Other ? "Webbrowser" : "", &menuAt);
+            ContextMenu(dlg, reason, QPoint(), reason == QContextMenuEvent::Other ? "Webbrowser" : "",
+                        &menuAt);
             EXPECT_EQ(dlg.m_nContextRow, 1);
             EXPECT_NEAR(menuAt.y(), dlg.m_listDevices->viewport()->mapToGlobal(row.bottomLeft()).y(), 2);
         }

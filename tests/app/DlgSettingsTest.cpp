@@ -128,7 +128,8 @@ TEST_F(SettingsTest, BrowsingKeepsEarlierEditsAndNeverMovesTheWorkingDirectory) 
         // Alt+C goes to the selected action without choosing another; Alt+T and Alt+A to the edits.
         dlg.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
-        for (auto [key, id] : {std::pair{Qt::Key_C, IDC_ACTION_TELNET}, {Qt::Key_T, IDC_TELNET_PATH},
+        for (auto [key, id] : {std::pair{Qt::Key_C, IDC_ACTION_TELNET},
+                               {Qt::Key_T, IDC_TELNET_PATH},
                                {Qt::Key_A, IDC_TELNET_ARGS}}) {
             QTest::keyClick(&dlg, key, Qt::AltModifier);
             EXPECT_EQ(QApplication::focusWidget(), dlg.GetDlgItem(id)) << id;
@@ -144,7 +145,8 @@ TEST_F(SettingsTest, EveryTextFitsItsControl) {
         for (QWidget* control : dlg.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
             if (auto* button = qobject_cast<QPushButton*>(control)) {
                 const QString text = button->text().remove('&');
-                EXPECT_LT(button->fontMetrics().horizontalAdvance(text) + 4, button->width()) << text.toStdString();
+                EXPECT_LT(button->fontMetrics().horizontalAdvance(text) + 4, button->width())
+                    << text.toStdString();
             } else if (qobject_cast<QLabel*>(control) || qobject_cast<QAbstractButton*>(control)) {
                 EXPECT_LE(control->sizeHint().width(), control->width() + 2)
                     << (qobject_cast<QLabel*>(control) ? "label" : "button");

@@ -157,8 +157,7 @@ TEST_F(StartupTest, GoodRunLoadsPrefsRunsTheDialogSavesAndStops) {
             ASSERT_NE(dlg, nullptr);
             caption = dlg->windowTitle();
             hint = static_cast<QLabel*>(dlg->GetDlgItem(IDC_HINT))->text();
-            refreshEnabledAfterScan =
-                apptest::WaitUntil([&] { return dlg->m_btnRefresh->isEnabled(); });
+            refreshEnabledAfterScan = apptest::WaitUntil([&] { return dlg->m_btnRefresh->isEnabled(); });
         });
         EXPECT_FALSE(app.InitInstance());
         EXPECT_EQ(script.Seen(), std::vector<std::string>{"COLDiscoveryDlg"});
@@ -208,6 +207,8 @@ TEST_F(StartupTest, SettingsFifoGivesDefaultsAndAWarningInTheLog) {
     }
     EXPECT_EQ(hint.toStdString(), LoadString(IDS_HINT_BROWSER)) << "the default action";
     std::string log = testsupport::ReadFileBytes(m_dir.File("debug.log"));
-    EXPECT_EQ(CountOf(log, "Warning  Settings file " + fifo + " is not a regular file; the defaults are used\r\n"), 1)
+    EXPECT_EQ(
+        CountOf(log, "Warning  Settings file " + fifo + " is not a regular file; the defaults are used\r\n"),
+        1)
         << log;
 }

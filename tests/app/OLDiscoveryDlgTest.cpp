@@ -137,13 +137,11 @@ TEST_F(DialogTest, RowsStandInTextOrderOfTheIpAndRepeatedAnswersGiveTwoRows) {
     COLDiscoveryDlg dlg(&m_prefs);
     Run(dlg, [&] {
         ASSERT_TRUE(WaitUntil([&] { return dlg.m_btnRefresh->isEnabled(); }));
-        EXPECT_EQ(Column(dlg, 0),
-                  (std::vector<std::string>{"10.0.0.10", "10.0.0.100", "10.0.0.9", "10.0.0.9",
-                                            "192.168.0.1", "9.0.0.1"}));
-        EXPECT_EQ(Column(dlg, 2), (std::vector<std::string>{"OL-10", "OL-100", "OL-9", "OL-9",
-                                                             "OL-1", "OL-1"}));
-        EXPECT_EQ(Column(dlg, 3), (std::vector<std::string>{"10.0", "100.0", "9.0", "9.0",
-                                                             "1.0", "1.0"}));
+        EXPECT_EQ(Column(dlg, 0), (std::vector<std::string>{"10.0.0.10", "10.0.0.100", "10.0.0.9", "10.0.0.9",
+                                                            "192.168.0.1", "9.0.0.1"}));
+        EXPECT_EQ(Column(dlg, 2),
+                  (std::vector<std::string>{"OL-10", "OL-100", "OL-9", "OL-9", "OL-1", "OL-1"}));
+        EXPECT_EQ(Column(dlg, 3), (std::vector<std::string>{"10.0", "100.0", "9.0", "9.0", "1.0", "1.0"}));
         EXPECT_EQ(Column(dlg, 1)[0], "02:00:0A:00:00:0A");
         EXPECT_EQ(dlg.m_nRowCount, 6);
     });
@@ -239,8 +237,7 @@ TEST_F(DialogTest, CaptionColumnsButtonsAndGeometry) {
         EXPECT_FALSE(dlg.windowIcon().isNull());
         QTreeWidget* list = dlg.m_listDevices;
         ASSERT_EQ(list->columnCount(), 4);
-        const unsigned headings[] = {IDS_COLUMN_IP, IDS_COLUMN_MAC, IDS_COLUMN_TYPE,
-                                     IDS_COLUMN_BUILD};
+        const unsigned headings[] = {IDS_COLUMN_IP, IDS_COLUMN_MAC, IDS_COLUMN_TYPE, IDS_COLUMN_BUILD};
         const int widths[] = {100, 120, 150, 300};
         for (int i = 0; i < 4; ++i) {
             EXPECT_EQ(list->headerItem()->text(i).toStdString(), LoadString(headings[i]));

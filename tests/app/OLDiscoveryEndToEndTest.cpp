@@ -32,7 +32,8 @@ std::string ReadRecordLine(int fd) {
     std::string line;
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     for (char c; line.empty() || line.back() != '\n';) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
         pollfd pfd{fd, POLLIN, 0};
         if (left.count() <= 0 || poll(&pfd, 1, static_cast<int>(left.count())) <= 0)
             return "";
@@ -95,14 +96,14 @@ TEST(OLDiscoveryEndToEndTest, TheFirstScanAndARefreshListEveryDeviceAndLocateRea
                 }
                 return out.str();
             };
-            scanEnded = apptest::WaitUntil([&] { return dlg->m_btnRefresh->isEnabled(); },
-                                           std::chrono::seconds(20));
+            scanEnded =
+                apptest::WaitUntil([&] { return dlg->m_btnRefresh->isEnabled(); }, std::chrono::seconds(20));
             rows = listed();
             // Refresh pressed right after the scan lists everything again.
             dlg->m_btnRefresh->click();
-            refreshEnded = !dlg->m_btnRefresh->isEnabled() &&
-                           apptest::WaitUntil([&] { return dlg->m_btnRefresh->isEnabled(); },
-                                              std::chrono::seconds(20));
+            refreshEnded =
+                !dlg->m_btnRefresh->isEnabled() &&
+                apptest::WaitUntil([&] { return dlg->m_btnRefresh->isEnabled(); }, std::chrono::seconds(20));
             refreshedRows = listed();
             LocateFromContextMenu(dlg, QStringLiteral("10.77.1.2"));
             locateRequest = ReadRecordLine(record);

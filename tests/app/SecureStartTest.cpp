@@ -18,7 +18,8 @@ protected:
     SecureStartTest() {
         for (char** entry = environ; entry && *entry; ++entry) {
             if (const char* eq = std::strchr(*entry, '='))
-                m_saved.emplace_back(std::string(*entry, static_cast<size_t>(eq - *entry)), std::string(eq + 1));
+                m_saved.emplace_back(std::string(*entry, static_cast<size_t>(eq - *entry)),
+                                     std::string(eq + 1));
         }
         clearenv();
     }
@@ -43,18 +44,32 @@ protected:
 
 TEST_F(SecureStartTest, PathsToCodeGoAndTheSessionStaysByteForByte) {
     const std::pair<const char*, const char*> dropped[] = {
-        {"QT_PLUGIN_PATH", "/tmp/evil"},         {"QT_QPA_PLATFORM_PLUGIN_PATH", "/tmp/evil"},
-        {"QT_QPA_PLATFORMTHEME", "gtk3"},        {"QT_QPA_GENERIC_PLUGINS", "evdevmouse"},
-        {"GTK_MODULES", "/tmp/evil.so"},         {"GIO_EXTRA_MODULES", "/tmp"},
-        {"LIBGL_DRIVERS_PATH", "/tmp"},          {"LD_LIBRARY_PATH", "/tmp"},
-        {"XDG_CURRENT_DESKTOP", "GNOME"},        {"DISPLAYX", ":1"},
-        {"HOME_EXTRA", "/x"},                    {"LCX", "C"},
+        {"QT_PLUGIN_PATH", "/tmp/evil"},
+        {"QT_QPA_PLATFORM_PLUGIN_PATH", "/tmp/evil"},
+        {"QT_QPA_PLATFORMTHEME", "gtk3"},
+        {"QT_QPA_GENERIC_PLUGINS", "evdevmouse"},
+        {"GTK_MODULES", "/tmp/evil.so"},
+        {"GIO_EXTRA_MODULES", "/tmp"},
+        {"LIBGL_DRIVERS_PATH", "/tmp"},
+        {"LD_LIBRARY_PATH", "/tmp"},
+        {"XDG_CURRENT_DESKTOP", "GNOME"},
+        {"DISPLAYX", ":1"},
+        {"HOME_EXTRA", "/x"},
+        {"LCX", "C"},
     };
     const std::pair<const char*, const char*> kept[] = {
-        {"DISPLAY", ":0"},       {"XAUTHORITY", "/home/u/.Xauthority"}, {"HOME", "/home/u"},
-        {"LANG", "de_DE.UTF-8"}, {"LC_ALL", ""},                        {"LC_TIME", "C"},
-        {"XDG_CONFIG_HOME", "/home/u/my config"}, {"QT_QPA_PLATFORM", "xcb"},
-        {"PATH", "/usr/bin:/bin"}, {"TZ", "a=b"}, {"TERMINAL", "xterm"}, {"BROWSER", "firefox"},
+        {"DISPLAY", ":0"},
+        {"XAUTHORITY", "/home/u/.Xauthority"},
+        {"HOME", "/home/u"},
+        {"LANG", "de_DE.UTF-8"},
+        {"LC_ALL", ""},
+        {"LC_TIME", "C"},
+        {"XDG_CONFIG_HOME", "/home/u/my config"},
+        {"QT_QPA_PLATFORM", "xcb"},
+        {"PATH", "/usr/bin:/bin"},
+        {"TZ", "a=b"},
+        {"TERMINAL", "xterm"},
+        {"BROWSER", "firefox"},
     };
     for (const auto& [name, value] : dropped)
         setenv(name, value, 1);

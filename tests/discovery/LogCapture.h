@@ -62,8 +62,7 @@ public:
     // The lines from the first one with text `from` on (empty when there is none).
     std::vector<LogLine> LinesFrom(const std::string& from) const {
         std::vector<LogLine> all = Lines();
-        auto it = std::find_if(all.begin(), all.end(),
-                               [&](const LogLine& l) { return l.text == from; });
+        auto it = std::find_if(all.begin(), all.end(), [&](const LogLine& l) { return l.text == from; });
         return std::vector<LogLine>(it, all.end());
     }
 

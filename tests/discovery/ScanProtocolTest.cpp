@@ -96,8 +96,7 @@ std::vector<std::uint8_t> Reply(std::size_t length) {
     return p;
 }
 
-bool Accepts(const std::vector<std::uint8_t>& p, bool truncated = false,
-             std::uint32_t source = 0x1400000Au) {
+bool Accepts(const std::vector<std::uint8_t>& p, bool truncated = false, std::uint32_t source = 0x1400000Au) {
     ReceivedPacket info;
     info.length = p.size();
     info.truncated = truncated;

@@ -77,9 +77,15 @@ private:
     std::vector<Device> m_devices;
 };
 
-LogLine Debug(const std::string& text) { return LogLine{"Debug", text}; }
-LogLine Info(const std::string& text) { return LogLine{"Info", text}; }
-LogLine Error(const std::string& text) { return LogLine{"Error", text}; }
+LogLine Debug(const std::string& text) {
+    return LogLine{"Debug", text};
+}
+LogLine Info(const std::string& text) {
+    return LogLine{"Info", text};
+}
+LogLine Error(const std::string& text) {
+    return LogLine{"Error", text};
+}
 
 class ScanThreadTest : public ::testing::Test {
 protected:
@@ -215,8 +221,7 @@ TEST_F(ScanThreadTest, AcceptedReplyIsLoggedInOrderAndReported) {
     std::vector<FakeSocketLayer::Sent> sends = m_net->Sends();
     ASSERT_EQ(sends.size(), 1u);
     EXPECT_TRUE(sends[0].broadcast);
-    EXPECT_EQ(sends[0].bytes,
-              (std::vector<std::uint8_t>{0x0A, 0x4A, 0xF6, 0xAE, 0xFE, 0xE4, 0x00, 0x22}));
+    EXPECT_EQ(sends[0].bytes, (std::vector<std::uint8_t>{0x0A, 0x4A, 0xF6, 0xAE, 0xFE, 0xE4, 0x00, 0x22}));
 
     std::vector<FakeSocketLayer::ResolveCall> resolves = m_net->Resolves();
     ASSERT_EQ(resolves.size(), 1u);
@@ -246,7 +251,7 @@ TEST_F(ScanThreadTest, NoAnswerEndsAfterOneSecondAndOneMicrosecond) {
 
 TEST_F(ScanThreadTest, ExtraDataIsReadUpTo256BytesAndTheFirstNul) {
     std::string longText = "type:A\n" + std::string(260, 'x') + "\nbuild:B\n";  // build beyond 256
-    std::string lateKey = std::string(250, 'x') + "type:Z\n";  // its line feed is byte 257
+    std::string lateKey = std::string(250, 'x') + "type:Z\n";                   // its line feed is byte 257
     m_net->QueuePacket(MakeReply("10.0.0.1", "", 1ms));
     m_net->QueuePacket(MakeReply("10.0.0.2", longText, 2ms));
     m_net->QueuePacket(MakeReply("10.0.0.3", std::string("type:X\0build:Y\n", 15), 3ms));
@@ -288,15 +293,15 @@ TEST_F(ScanThreadTest, RepliesWithIpOptionsAreReadAfterTheirHeaderAndSourceZeroI
     // Router alert (4 bytes) and a record-route option (8 bytes): 24- and 32-byte headers.
     m_net->QueuePacket(testsupport::WithIpOptions(MakeReply("10.0.0.1", "type:A\nbuild:1\n", 1ms),
                                                   {0x94, 0x04, 0x00, 0x00}));
-    m_net->QueuePacket(testsupport::WithIpOptions(MakeReply("10.0.0.2", "", 2ms),
-                                                  {0x07, 0x07, 0x04, 0, 0, 0, 0, 0x00}));
+    m_net->QueuePacket(
+        testsupport::WithIpOptions(MakeReply("10.0.0.2", "", 2ms), {0x07, 0x07, 0x04, 0, 0, 0, 0, 0x00}));
     m_net->QueuePacket(MakeReply("0.0.0.0", "type:Ghost\n", 3ms));
     auto thread = Started();
     ScanAndWait(*thread);
     ASSERT_TRUE(thread->Stop());
 
-    EXPECT_EQ(TakeDevices(), (std::vector<Device>{{"10.0.0.1", "n/a", "A", "1"},
-                                                  {"10.0.0.2", "n/a", "n/a", "n/a"}}));
+    EXPECT_EQ(TakeDevices(),
+              (std::vector<Device>{{"10.0.0.1", "n/a", "A", "1"}, {"10.0.0.2", "n/a", "n/a", "n/a"}}));
     EXPECT_TRUE(m_log.Contains("Got 15 bytes extra data (type:A\\nbuild:1\\n)"));
     EXPECT_TRUE(m_log.Contains("Found 2 Orvalink(s)"));
 }
@@ -484,9 +489,8 @@ TEST_F(ScanThreadTest, BurstIsReadAheadBeforeAnyAddressIsResolved) {
     std::vector<std::string> ips;
     for (int i = 0; i < kDevices; ++i) {
         ips.push_back("10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1));
-        m_net->SetHardwareAddress(ips.back().c_str(),
-                                  {0x02, 0, 0, 0, static_cast<std::uint8_t>(i >> 8),
-                                   static_cast<std::uint8_t>(i)});
+        m_net->SetHardwareAddress(ips.back().c_str(), {0x02, 0, 0, 0, static_cast<std::uint8_t>(i >> 8),
+                                                       static_cast<std::uint8_t>(i)});
         m_net->QueuePacket(MakeReply(ips.back().c_str(), "type:OL\n", 5ms));
     }
     std::size_t queuedAtFirstResolution = 99999;
@@ -538,10 +542,14 @@ TEST_F(ScanThreadTest, UnresolvedRepliersShareOneSecondAndEveryReplyIsReported) 
     m_net->SetRepliesOnBroadcast(replies);
     const std::vector<Device> expected = {
         {"10.0.0.1", "02:00:00:00:00:01", "OL", "n/a"},  // known at once
-        {"10.0.0.11", "n/a", "X", "n/a"}, {"10.0.0.12", "n/a", "X", "n/a"},
-        {"10.0.0.13", "n/a", "X", "n/a"}, {"10.0.0.14", "n/a", "X", "n/a"},
-        {"10.0.0.15", "n/a", "X", "n/a"}, {"10.0.0.20", "02:00:00:00:00:20", "n/a", "n/a"},
-        {"10.0.0.21", "n/a", "n/a", "n/a"}, {"10.0.0.11", "n/a", "X", "n/a"},
+        {"10.0.0.11", "n/a", "X", "n/a"},
+        {"10.0.0.12", "n/a", "X", "n/a"},
+        {"10.0.0.13", "n/a", "X", "n/a"},
+        {"10.0.0.14", "n/a", "X", "n/a"},
+        {"10.0.0.15", "n/a", "X", "n/a"},
+        {"10.0.0.20", "02:00:00:00:00:20", "n/a", "n/a"},
+        {"10.0.0.21", "n/a", "n/a", "n/a"},
+        {"10.0.0.11", "n/a", "X", "n/a"},
     };
     auto thread = Started();
     for (std::size_t scan = 1; scan <= 2; ++scan) {
@@ -615,9 +623,8 @@ TEST_F(ScanThreadTest, LocateRequestIsExactlyTheSeventeenBytes) {
     ASSERT_EQ(sends.size(), 2u);
     EXPECT_FALSE(sends[0].broadcast);
     EXPECT_EQ(sends[0].addr, Ipv4("10.0.0.20"));
-    EXPECT_EQ(sends[0].bytes, (std::vector<std::uint8_t>{0x0A, 0x4A, 0x8C, 0x69, 0xFE, 0xE4, 0x00,
-                                                         0x22, 0x62, 0x6C, 0x69, 0x6E, 0x6B, 0x3A,
-                                                         0x33, 0x30, 0x00}));
+    EXPECT_EQ(sends[0].bytes, (std::vector<std::uint8_t>{0x0A, 0x4A, 0x8C, 0x69, 0xFE, 0xE4, 0x00, 0x22, 0x62,
+                                                         0x6C, 0x69, 0x6E, 0x6B, 0x3A, 0x33, 0x30, 0x00}));
     EXPECT_TRUE(sends[1].broadcast);
     long at = m_log.IndexOf("CScanThread::ThreadEntry() Starting locate for 10.0.0.20");
     ASSERT_GE(at, 0);
@@ -690,8 +697,7 @@ TEST_F(ScanThreadTest, StopDuringScanTakesEffectAfterTheScan) {
     });
     EXPECT_TRUE(thread->Stop());
     release.join();
-    EXPECT_LT(m_log.IndexOf("Found no Orvalinks"),
-              m_log.IndexOf("CScanThread::ThreadEntry() Aborting"));
+    EXPECT_LT(m_log.IndexOf("Found no Orvalinks"), m_log.IndexOf("CScanThread::ThreadEntry() Aborting"));
     EXPECT_EQ(TakeSequence(), "D");
 }
 

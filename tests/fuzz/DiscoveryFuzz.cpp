@@ -184,9 +184,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 1)
         return 0;
     switch (data[0] % 3) {
-    case 0: FuzzReply(data + 1, size - 1); break;
-    case 1: FuzzNetlink(data + 1, size - 1); break;
-    default: FuzzArp(data + 1, size - 1); break;
+    case 0:
+        FuzzReply(data + 1, size - 1);
+        break;
+    case 1:
+        FuzzNetlink(data + 1, size - 1);
+        break;
+    default:
+        FuzzArp(data + 1, size - 1);
+        break;
     }
     return 0;
 }

@@ -189,4 +189,3 @@ TEST(LogFileTest, HeldFileKeepsOtherWritersOutButNotReaders) {
     });
     EXPECT_EQ(child, 0);
 }
-

@@ -35,8 +35,7 @@ std::string g_skipReason;
 // Runs before any test thread exists, so every thread lives in the new namespace.
 class PrivateNetwork : public ::testing::Environment {
 public:
-    void SetUp() override
-    {
+    void SetUp() override {
         if (geteuid() != 0) {
             g_skipReason = "needs root to make a private network namespace";
             return;
@@ -65,21 +64,19 @@ public:
 
 const auto* g_env = ::testing::AddGlobalTestEnvironment(new PrivateNetwork);
 
-#define REQUIRE_NAMESPACE()                 \
-    do {                                    \
-        if (!g_isolated)                    \
-            GTEST_SKIP() << g_skipReason;   \
+#define REQUIRE_NAMESPACE()               \
+    do {                                  \
+        if (!g_isolated)                  \
+            GTEST_SKIP() << g_skipReason; \
     } while (0)
 
-std::uint32_t Ip(const char* text)
-{
+std::uint32_t Ip(const char* text) {
     return inet_addr(text);
 }
 
 // The layer drops every capability of the thread that opens the socket; open on a thread of its
 // own so the test's main thread keeps its rights for the next test.
-int OpenOnOwnThread(CLinuxSocketLayer& layer, int* error = nullptr)
-{
+int OpenOnOwnThread(CLinuxSocketLayer& layer, int* error = nullptr) {
     int sock = -1, err = 0;
     std::thread([&] {
         sock = layer.OpenRawIcmp();
@@ -90,8 +87,7 @@ int OpenOnOwnThread(CLinuxSocketLayer& layer, int* error = nullptr)
     return sock;
 }
 
-std::vector<std::uint8_t> EchoRequest(std::size_t payload)
-{
+std::vector<std::uint8_t> EchoRequest(std::size_t payload) {
     std::vector<std::uint8_t> m(8 + payload, 0x5A);
     m[0] = ICMP_ECHO;
     m[1] = 0;
@@ -115,8 +111,7 @@ std::vector<std::uint8_t> EchoRequest(std::size_t payload)
 // A packet socket on v1, the far end of the wire.
 class WireEnd {
 public:
-    WireEnd()
-    {
+    WireEnd() {
         m_fd = ::socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, htons(ETH_P_ARP));
         sockaddr_ll addr{};
         addr.sll_family = AF_PACKET;
@@ -126,14 +121,12 @@ public:
         if (m_fd >= 0)
             ::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     }
-    ~WireEnd()
-    {
+    ~WireEnd() {
         if (m_fd >= 0)
             ::close(m_fd);
     }
     // The next ARP request seen within the bound, or empty.
-    std::vector<std::uint8_t> NextArpRequest(int timeoutMs, sockaddr_ll* from = nullptr)
-    {
+    std::vector<std::uint8_t> NextArpRequest(int timeoutMs, sockaddr_ll* from = nullptr) {
         for (;;) {
             pollfd pfd{m_fd, POLLIN, 0};
             if (::poll(&pfd, 1, timeoutMs) <= 0)
@@ -149,15 +142,15 @@ public:
             }
         }
     }
-    void Answer(const std::vector<std::uint8_t>& request, const sockaddr_ll& from, const std::uint8_t mac[6])
-    {
+    void Answer(const std::vector<std::uint8_t>& request, const sockaddr_ll& from,
+                const std::uint8_t mac[6]) {
         std::vector<std::uint8_t> reply(28);
         std::memcpy(reply.data(), request.data(), 6);
         reply[6] = 0;
         reply[7] = 2;
-        std::memcpy(&reply[8], mac, 6);                 // sender: the device
+        std::memcpy(&reply[8], mac, 6);  // sender: the device
         std::memcpy(&reply[14], &request[24], 4);
-        std::memcpy(&reply[18], &request[8], 6);        // target: the asker
+        std::memcpy(&reply[18], &request[8], 6);  // target: the asker
         std::memcpy(&reply[24], &request[14], 4);
         sockaddr_ll to{};
         to.sll_family = AF_PACKET;
@@ -175,8 +168,7 @@ private:
 
 }  // namespace
 
-TEST(LinuxSocketLayer, OversizeDatagramIsFlaggedWithLengthCapped)
-{
+TEST(LinuxSocketLayer, OversizeDatagramIsFlaggedWithLengthCapped) {
     REQUIRE_NAMESPACE();
     CLinuxSocketLayer layer;
     int sock = OpenOnOwnThread(layer);
@@ -214,8 +206,7 @@ TEST(LinuxSocketLayer, OversizeDatagramIsFlaggedWithLengthCapped)
     layer.Close(sock);
 }
 
-TEST(LinuxSocketLayer, SocketIsNeverDescriptorZero)
-{
+TEST(LinuxSocketLayer, SocketIsNeverDescriptorZero) {
     REQUIRE_NAMESPACE();
     // A program started with standard input closed: descriptor 0 is the lowest free one.
     int saved = ::fcntl(0, F_DUPFD_CLOEXEC, 3);
@@ -233,14 +224,12 @@ TEST(LinuxSocketLayer, SocketIsNeverDescriptorZero)
     EXPECT_TRUE(closeOnExec);
 }
 
-bool ThreadHoldsAnyCapability()
-{
+bool ThreadHoldsAnyCapability() {
     UniqueCaps caps(cap_get_proc()), none(cap_init());
     return cap_compare(caps.get(), none.get()) != 0;
 }
 
-TEST(LinuxSocketLayer, PreparedSocketsLeaveNoThreadPrivileged)
-{
+TEST(LinuxSocketLayer, PreparedSocketsLeaveNoThreadPrivileged) {
     REQUIRE_NAMESPACE();
     // In a child, which is single-threaded as the program is at the top of main.
     pid_t child = ::fork();
@@ -277,8 +266,7 @@ TEST(LinuxSocketLayer, PreparedSocketsLeaveNoThreadPrivileged)
 
 // The next IPv4 frame seen on v1 within the bound: its destination hardware address and the
 // IPv4 packet, or an empty packet.
-std::vector<std::uint8_t> NextIpFrame(int fd, std::uint8_t destination[6])
-{
+std::vector<std::uint8_t> NextIpFrame(int fd, std::uint8_t destination[6]) {
     for (;;) {
         pollfd pfd{fd, POLLIN, 0};
         if (::poll(&pfd, 1, 2000) <= 0)
@@ -292,8 +280,7 @@ std::vector<std::uint8_t> NextIpFrame(int fd, std::uint8_t destination[6])
     }
 }
 
-int OpenWireIpSocket()
-{
+int OpenWireIpSocket() {
     int fd = ::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_IP));
     sockaddr_ll addr{};
     addr.sll_family = AF_PACKET;
@@ -303,8 +290,7 @@ int OpenWireIpSocket()
     return fd;
 }
 
-TEST(LinuxSocketLayer, RequestsLeaveAsWholeFramesWithTheKernelsHeader)
-{
+TEST(LinuxSocketLayer, RequestsLeaveAsWholeFramesWithTheKernelsHeader) {
     REQUIRE_NAMESPACE();
     CLinuxSocketLayer layer;
     int sock = OpenOnOwnThread(layer);
@@ -322,7 +308,8 @@ TEST(LinuxSocketLayer, RequestsLeaveAsWholeFramesWithTheKernelsHeader)
     ASSERT_EQ(packet.size(), 28u);
     EXPECT_EQ(std::memcmp(destination, everyone, 6), 0);
     // 45 00 001C, any id, DF, TTL 64, ICMP, checksum, 10.9.0.1 -> 255.255.255.255, the request.
-    const std::uint8_t header[20] = {0x45, 0, 0, 28, 0, 0, 0x40, 0, 64, 1, 0, 0, 10, 9, 0, 1, 255, 255, 255, 255};
+    const std::uint8_t header[20] = {0x45, 0, 0,  28, 0, 0, 0x40, 0,   64,  1,
+                                     0,    0, 10, 9,  0, 1, 255,  255, 255, 255};
     EXPECT_EQ(std::memcmp(packet.data(), header, 4), 0);
     EXPECT_EQ(std::memcmp(packet.data() + 6, header + 6, 4), 0);
     EXPECT_EQ(std::memcmp(packet.data() + 12, header + 12, 8), 0);
@@ -345,8 +332,7 @@ TEST(LinuxSocketLayer, RequestsLeaveAsWholeFramesWithTheKernelsHeader)
     layer.Close(sock);
 }
 
-TEST(LinuxSocketLayer, BroadcastFailsWithErrnoWhenNoInterfaceQualifies)
-{
+TEST(LinuxSocketLayer, BroadcastFailsWithErrnoWhenNoInterfaceQualifies) {
     REQUIRE_NAMESPACE();
     CLinuxSocketLayer layer;
     int sock = OpenOnOwnThread(layer);
@@ -365,8 +351,7 @@ TEST(LinuxSocketLayer, BroadcastFailsWithErrnoWhenNoInterfaceQualifies)
     layer.Close(sock);
 }
 
-TEST(LinuxSocketLayer, ResolvesFromTheNeighbourTable)
-{
+TEST(LinuxSocketLayer, ResolvesFromTheNeighbourTable) {
     REQUIRE_NAMESPACE();
     CLinuxSocketLayer layer;
     std::uint8_t mac[8];
@@ -390,8 +375,7 @@ TEST(LinuxSocketLayer, ResolvesFromTheNeighbourTable)
     EXPECT_EQ(mac[4], 0xFF);
 }
 
-TEST(LinuxSocketLayer, OffLinkAddressesFailAtOnce)
-{
+TEST(LinuxSocketLayer, OffLinkAddressesFailAtOnce) {
     REQUIRE_NAMESPACE();
     CLinuxSocketLayer layer;
     int sock = OpenOnOwnThread(layer);  // the ARP socket exists: a failure here is not for want of it
@@ -399,7 +383,7 @@ TEST(LinuxSocketLayer, OffLinkAddressesFailAtOnce)
     WireEnd wire;
     std::uint8_t mac[8];
     unsigned length = 6;
-    EXPECT_NE(layer.ResolveHardwareAddress(Ip("10.50.0.5"), 0, mac, &length), 0);  // via a gateway
+    EXPECT_NE(layer.ResolveHardwareAddress(Ip("10.50.0.5"), 0, mac, &length), 0);   // via a gateway
     EXPECT_NE(layer.ResolveHardwareAddress(Ip("172.16.3.4"), 0, mac, &length), 0);  // no route at all
     EXPECT_NE(layer.ResolveHardwareAddress(Ip("10.9.0.1"), 0, mac, &length), 0);    // our own address
     // None of them asked the wire.
@@ -407,8 +391,7 @@ TEST(LinuxSocketLayer, OffLinkAddressesFailAtOnce)
     layer.Close(sock);
 }
 
-TEST(LinuxSocketLayer, UnknownNeighbourIsAskedForByArp)
-{
+TEST(LinuxSocketLayer, UnknownNeighbourIsAskedForByArp) {
     REQUIRE_NAMESPACE();
     CLinuxSocketLayer layer;
     int sock = OpenOnOwnThread(layer);
@@ -445,8 +428,7 @@ TEST(LinuxSocketLayer, UnknownNeighbourIsAskedForByArp)
     layer.Close(sock);
 }
 
-TEST(LinuxSocketLayer, SocketErrorsKeepTheirCode)
-{
+TEST(LinuxSocketLayer, SocketErrorsKeepTheirCode) {
     REQUIRE_NAMESPACE();
     CLinuxSocketLayer layer;
     std::uint8_t byte = 0;

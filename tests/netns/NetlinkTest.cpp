@@ -14,16 +14,14 @@ using namespace netlink;
 
 namespace {
 
-std::uint32_t Ip(const char* text)
-{
+std::uint32_t Ip(const char* text) {
     return inet_addr(text);
 }
 
 // A kernel-style answer: header, body, attributes, each aligned.
 class Reply {
 public:
-    Reply(unsigned short type, std::uint32_t seq, const void* body, std::size_t bodySize)
-    {
+    Reply(unsigned short type, std::uint32_t seq, const void* body, std::size_t bodySize) {
         m_bytes.resize(NLMSG_HDRLEN);
         nlmsghdr hdr{};
         hdr.nlmsg_type = type;
@@ -31,8 +29,7 @@ public:
         std::memcpy(m_bytes.data(), &hdr, sizeof hdr);
         Append(body, bodySize);
     }
-    Reply& Attr(unsigned short type, const void* data, std::size_t len)
-    {
+    Reply& Attr(unsigned short type, const void* data, std::size_t len) {
         rtattr attr{};
         attr.rta_type = type;
         attr.rta_len = static_cast<unsigned short>(RTA_LENGTH(len));
@@ -40,8 +37,7 @@ public:
         Append(data, len);
         return *this;
     }
-    std::vector<std::uint8_t> Bytes() const
-    {
+    std::vector<std::uint8_t> Bytes() const {
         std::vector<std::uint8_t> out = m_bytes;
         std::uint32_t len = static_cast<std::uint32_t>(out.size());
         std::memcpy(out.data(), &len, sizeof len);
@@ -49,8 +45,7 @@ public:
     }
 
 private:
-    void Append(const void* data, std::size_t len)
-    {
+    void Append(const void* data, std::size_t len) {
         std::size_t at = m_bytes.size();
         m_bytes.resize(at + NLMSG_ALIGN(len), 0);
         std::memcpy(m_bytes.data() + at, data, len);
@@ -58,15 +53,13 @@ private:
     std::vector<std::uint8_t> m_bytes;
 };
 
-std::vector<std::uint8_t> ErrorReply(std::uint32_t seq, int error)
-{
+std::vector<std::uint8_t> ErrorReply(std::uint32_t seq, int error) {
     nlmsgerr err{};
     err.error = -error;
     return Reply(NLMSG_ERROR, seq, &err, sizeof err).Bytes();
 }
 
-std::vector<std::uint8_t> RouteReply(std::uint32_t seq, int oif, const char* prefsrc, const char* gateway)
-{
+std::vector<std::uint8_t> RouteReply(std::uint32_t seq, int oif, const char* prefsrc, const char* gateway) {
     rtmsg rtm{};
     rtm.rtm_family = AF_INET;
     rtm.rtm_type = RTN_UNICAST;
@@ -86,8 +79,7 @@ std::vector<std::uint8_t> RouteReply(std::uint32_t seq, int oif, const char* pre
 
 }  // namespace
 
-TEST(NetlinkRoute, RequestNamesOneIpv4Destination)
-{
+TEST(NetlinkRoute, RequestNamesOneIpv4Destination) {
     auto msg = BuildGetRouteRequest(77, Ip("192.168.1.20"));
     nlmsghdr hdr;
     std::memcpy(&hdr, msg.data(), sizeof hdr);
@@ -110,8 +102,7 @@ TEST(NetlinkRoute, RequestNamesOneIpv4Destination)
     EXPECT_EQ(value[3], 20);
 }
 
-TEST(NetlinkRoute, ReplyTellsOnLinkFromGateway)
-{
+TEST(NetlinkRoute, ReplyTellsOnLinkFromGateway) {
     RouteInfo route;
     int error = 0;
     auto onLink = RouteReply(5, 3, "10.1.0.1", nullptr);
@@ -126,8 +117,7 @@ TEST(NetlinkRoute, ReplyTellsOnLinkFromGateway)
     EXPECT_TRUE(route.viaGateway);
 }
 
-TEST(NetlinkRoute, ErrorsAndForeignAnswers)
-{
+TEST(NetlinkRoute, ErrorsAndForeignAnswers) {
     RouteInfo route;
     int error = 0;
     auto unreachable = ErrorReply(9, ENETUNREACH);
@@ -144,8 +134,7 @@ TEST(NetlinkRoute, ErrorsAndForeignAnswers)
     EXPECT_EQ(ParseRouteReply(stale, 9, route, error), ParseResult::NotFound);
 }
 
-TEST(NetlinkRoute, MalformedBuffersAreRejectedWithoutOverreading)
-{
+TEST(NetlinkRoute, MalformedBuffersAreRejectedWithoutOverreading) {
     RouteInfo route;
     int error = 0;
     auto reply = RouteReply(3, 4, "10.0.0.1", nullptr);
@@ -164,8 +153,7 @@ TEST(NetlinkRoute, MalformedBuffersAreRejectedWithoutOverreading)
     EXPECT_EQ(route.oif, 0);
 }
 
-TEST(NetlinkNeigh, RequestAndReply)
-{
+TEST(NetlinkNeigh, RequestAndReply) {
     auto msg = BuildGetNeighRequest(11, Ip("10.0.0.7"), 5);
     nlmsghdr hdr;
     std::memcpy(&hdr, msg.data(), sizeof hdr);
@@ -182,7 +170,8 @@ TEST(NetlinkNeigh, RequestAndReply)
     body.ndm_state = NUD_STALE;
     const std::uint8_t mac[6] = {0x02, 0x00, 0x12, 0x34, 0x56, 0xAB};
     std::uint32_t dst = Ip("10.0.0.7");
-    auto reply = Reply(RTM_NEWNEIGH, 11, &body, sizeof body).Attr(NDA_DST, &dst, 4).Attr(NDA_LLADDR, mac, 6).Bytes();
+    auto reply =
+        Reply(RTM_NEWNEIGH, 11, &body, sizeof body).Attr(NDA_DST, &dst, 4).Attr(NDA_LLADDR, mac, 6).Bytes();
     NeighInfo neigh;
     int error = 0;
     ASSERT_EQ(ParseNeighReply(reply, 11, neigh, error), ParseResult::Ok);
@@ -193,7 +182,8 @@ TEST(NetlinkNeigh, RequestAndReply)
     // An over-long link-layer address is cut to what the record holds.
     std::uint8_t longAddr[40];
     std::memset(longAddr, 0xAA, sizeof longAddr);
-    auto longReply = Reply(RTM_NEWNEIGH, 12, &body, sizeof body).Attr(NDA_LLADDR, longAddr, sizeof longAddr).Bytes();
+    auto longReply =
+        Reply(RTM_NEWNEIGH, 12, &body, sizeof body).Attr(NDA_LLADDR, longAddr, sizeof longAddr).Bytes();
     ASSERT_EQ(ParseNeighReply(longReply, 12, neigh, error), ParseResult::Ok);
     EXPECT_EQ(neigh.lladdrLength, sizeof neigh.lladdr);
 
@@ -202,8 +192,7 @@ TEST(NetlinkNeigh, RequestAndReply)
     EXPECT_EQ(error, ENOENT);
 }
 
-TEST(NetlinkNeigh, DumpCollectsEveryEntryUntilItsEnd)
-{
+TEST(NetlinkNeigh, DumpCollectsEveryEntryUntilItsEnd) {
     auto dump = BuildDumpNeighRequest(21);
     nlmsghdr hdr;
     std::memcpy(&hdr, dump.data(), sizeof hdr);
@@ -215,9 +204,11 @@ TEST(NetlinkNeigh, DumpCollectsEveryEntryUntilItsEnd)
     body.ndm_state = NUD_REACHABLE;
     const std::uint8_t mac[6] = {0x02, 0, 0, 0, 0, 0x07};
     std::uint32_t first = Ip("10.0.0.7"), second = Ip("10.0.0.8");
-    auto one = Reply(RTM_NEWNEIGH, 21, &body, sizeof body).Attr(NDA_DST, &first, 4).Attr(NDA_LLADDR, mac, 6).Bytes();
+    auto one =
+        Reply(RTM_NEWNEIGH, 21, &body, sizeof body).Attr(NDA_DST, &first, 4).Attr(NDA_LLADDR, mac, 6).Bytes();
     auto two = Reply(RTM_NEWNEIGH, 21, &body, sizeof body).Attr(NDA_DST, &second, 4).Bytes();
-    auto stale = Reply(RTM_NEWNEIGH, 20, &body, sizeof body).Attr(NDA_DST, &second, 4).Bytes();  // an older request's
+    auto stale =
+        Reply(RTM_NEWNEIGH, 20, &body, sizeof body).Attr(NDA_DST, &second, 4).Bytes();  // an older request's
     int done = 0;
     auto end = Reply(NLMSG_DONE, 21, &done, sizeof done).Bytes();
 
@@ -244,27 +235,25 @@ TEST(NetlinkNeigh, DumpCollectsEveryEntryUntilItsEnd)
     EXPECT_FALSE(ParseNeighDump(ByteView(end).first(end.size() - 1), 21, entries, error));
 }
 
-TEST(Ipv4, PacketHeaderAsTheKernelWritesIt)
-{
+TEST(Ipv4, PacketHeaderAsTheKernelWritesIt) {
     const std::uint8_t icmp[8] = {0x0A, 0x4A, 0xF6, 0xAE, 0xFE, 0xE4, 0x00, 0x22};
     auto packet = BuildIcmpPacket(Ip("10.9.0.1"), Ip("255.255.255.255"), 0x16C3, 64, icmp);
     // The kernel's own broadcast of this request from 10.9.0.1, byte for byte.
-    const std::uint8_t expected[28] = {0x45, 0x00, 0x00, 0x1C, 0x16, 0xC3, 0x40, 0x00, 0x40, 0x01, 0x1A, 0x15, 10, 9,
-                                       0,    1,    255,  255,  255,  255,  0x0A, 0x4A, 0xF6, 0xAE, 0xFE, 0xE4, 0x00, 0x22};
+    const std::uint8_t expected[28] = {0x45, 0x00, 0x00, 0x1C, 0x16, 0xC3, 0x40, 0x00, 0x40, 0x01,
+                                       0x1A, 0x15, 10,   9,    0,    1,    255,  255,  255,  255,
+                                       0x0A, 0x4A, 0xF6, 0xAE, 0xFE, 0xE4, 0x00, 0x22};
     ASSERT_EQ(packet.size(), sizeof expected);
     EXPECT_EQ(std::memcmp(packet.data(), expected, sizeof expected), 0);
 }
 
-TEST(NetlinkNeigh, StatesWithAValidAddress)
-{
+TEST(NetlinkNeigh, StatesWithAValidAddress) {
     for (std::uint16_t s : {NUD_STALE, NUD_REACHABLE, NUD_DELAY, NUD_PROBE, NUD_PERMANENT, NUD_NOARP})
         EXPECT_TRUE(NeighStateUsable(s)) << s;
     for (std::uint16_t s : {NUD_NONE, NUD_INCOMPLETE, NUD_FAILED})
         EXPECT_FALSE(NeighStateUsable(s)) << s;
 }
 
-TEST(Arp, RequestLayoutAndAnswerMatching)
-{
+TEST(Arp, RequestLayoutAndAnswerMatching) {
     const std::uint8_t own[6] = {0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
     auto arp = BuildArpRequest(own, Ip("10.0.0.1"), Ip("10.0.0.9"));
     ASSERT_EQ(arp.size(), kArpLength);

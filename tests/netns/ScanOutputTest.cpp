@@ -6,8 +6,7 @@
 
 namespace {
 
-COrvalink Device(const char* ip, const char* mac, std::string type, std::string build)
-{
+COrvalink Device(const char* ip, const char* mac, std::string type, std::string build) {
     COrvalink d;
     d.m_strIP = ip;
     d.m_strMAC = mac;
@@ -18,8 +17,7 @@ COrvalink Device(const char* ip, const char* mac, std::string type, std::string 
 
 }  // namespace
 
-TEST(ScanOutput, TableKeepsFourColumnsPerLine)
-{
+TEST(ScanOutput, TableKeepsFourColumnsPerLine) {
     std::vector<COrvalink> devices = {
         Device("10.0.0.2", "02:00:00:00:00:02", "OL-2000", "1.2.3"),
         Device("10.0.0.3", "n/a", "a\tb\\c\r", std::string("x\x01y", 3)),
@@ -30,8 +28,7 @@ TEST(ScanOutput, TableKeepsFourColumnsPerLine)
     EXPECT_EQ(FormatTable({}), "");
 }
 
-TEST(ScanOutput, DeviceTextIsUtf8WhereValidElseLatin1InBothForms)
-{
+TEST(ScanOutput, DeviceTextIsUtf8WhereValidElseLatin1InBothForms) {
     struct Case {
         const char* what;
         std::string type;
@@ -39,12 +36,16 @@ TEST(ScanOutput, DeviceTextIsUtf8WhereValidElseLatin1InBothForms)
         const char* json;   // the type value, quotes included
     };
     const Case cases[] = {
-        {"valid UTF-8 stays", "Ger\xC3\xA4t \xE2\x82\xAC", "Ger\xC3\xA4t \xE2\x82\xAC", "\"Ger\xC3\xA4t \xE2\x82\xAC\""},
+        {"valid UTF-8 stays", "Ger\xC3\xA4t \xE2\x82\xAC", "Ger\xC3\xA4t \xE2\x82\xAC",
+         "\"Ger\xC3\xA4t \xE2\x82\xAC\""},
         {"a Latin-1 byte", "\xE9", "\xC3\xA9", "\"\xC3\xA9\""},
         {"one bad byte makes the whole field Latin-1", "\xC3\xA4\xFF", "\xC3\x83\xC2\xA4\xC3\xBF",
          "\"\xC3\x83\xC2\xA4\xC3\xBF\""},
         {"overlong form is no UTF-8", "\xC0\xAF", "\xC3\x80\xC2\xAF", "\"\xC3\x80\xC2\xAF\""},
-        {"C1 controls are escaped", "a\x9B" "b", "a\\x9Bb", "\"a\\u009Bb\""},
+        {"C1 controls are escaped",
+         "a\x9B"
+         "b",
+         "a\\x9Bb", "\"a\\u009Bb\""},
     };
     for (const Case& c : cases) {
         std::vector<COrvalink> one = {Device("1.1.1.1", "n/a", c.type, "n/a")};
@@ -55,8 +56,7 @@ TEST(ScanOutput, DeviceTextIsUtf8WhereValidElseLatin1InBothForms)
     }
 }
 
-TEST(ScanOutput, JsonEscapesControlCharacters)
-{
+TEST(ScanOutput, JsonEscapesControlCharacters) {
     EXPECT_EQ(FormatJson({}), "[]\n");
     std::vector<COrvalink> devices = {Device("10.0.0.2", "n/a", "say \"hi\"\\", "\xE9\x7F\n")};
     EXPECT_EQ(FormatJson(devices),
@@ -64,8 +64,7 @@ TEST(ScanOutput, JsonEscapesControlCharacters)
               "\"build\": \"\xC3\xA9\\u007F\\n\"}\n]\n");
 }
 
-TEST(ScanOutput, SortedByNumericAddressDuplicatesKept)
-{
+TEST(ScanOutput, SortedByNumericAddressDuplicatesKept) {
     std::vector<COrvalink> devices = {
         Device("10.0.0.10", "a", "1", "1"),
         Device("10.0.0.9", "b", "first", "1"),
@@ -80,11 +79,11 @@ TEST(ScanOutput, SortedByNumericAddressDuplicatesKept)
     EXPECT_EQ(devices[3].m_strIP, "10.0.0.10");
 }
 
-TEST(ScanOutput, LocateAddressMustBeDottedDecimal)
-{
+TEST(ScanOutput, LocateAddressMustBeDottedDecimal) {
     for (const char* good : {"10.77.1.2", "0.0.0.0", "255.255.255.255", "192.168.100.1"})
         EXPECT_TRUE(IsDottedQuad(good)) << good;
-    for (const char* bad : {"", "10.77.1", "10.77.1.2.3", "10.77.1.256", "010.1.1.1", "10.77.1.2 ", " 10.77.1.2",
-                            "10.077.1.2", "1e.1.1.1", "10..1.2", "-1.2.3.4", "1111.1.1.1", "10.77.1.2\n"})
+    for (const char* bad :
+         {"", "10.77.1", "10.77.1.2.3", "10.77.1.256", "010.1.1.1", "10.77.1.2 ", " 10.77.1.2", "10.077.1.2",
+          "1e.1.1.1", "10..1.2", "-1.2.3.4", "1111.1.1.1", "10.77.1.2\n"})
         EXPECT_FALSE(IsDottedQuad(bad)) << bad;
 }

@@ -13,16 +13,14 @@ const Bytes kLocate = {0x0A, 0x4A, 0x8C, 0x69, 0xFE, 0xE4, 0x00, 0x22, 0x62,
 const Mac kDevice{0x02, 0x00, 0x0A, 0x4D, 0x01, 0x05};
 const Mac kHost{0x02, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE};
 
-Bytes WithZeroChecksum(Bytes icmp)
-{
+Bytes WithZeroChecksum(Bytes icmp) {
     icmp[2] = icmp[3] = 0;
     return icmp;
 }
 
 }  // namespace
 
-TEST(SimChecksum, KnownRequestsAndOddLengths)
-{
+TEST(SimChecksum, KnownRequestsAndOddLengths) {
     Bytes d = WithZeroChecksum(kDiscover);
     EXPECT_EQ(Checksum(d), 0xF6AE);
     Bytes l = WithZeroChecksum(kLocate);
@@ -36,8 +34,7 @@ TEST(SimChecksum, KnownRequestsAndOddLengths)
     EXPECT_EQ(Checksum(ff), 0x0000);
 }
 
-TEST(SimRequests, DiscoverAndLocateAreTold)
-{
+TEST(SimRequests, DiscoverAndLocateAreTold) {
     EXPECT_TRUE(IsDiscoverRequest(kDiscover));
     EXPECT_FALSE(IsDiscoverRequest(kLocate));
     EXPECT_TRUE(IsMarkedSolicitation(kLocate));
@@ -50,8 +47,7 @@ TEST(SimRequests, DiscoverAndLocateAreTold)
     EXPECT_FALSE(IsMarkedSolicitation(Bytes(kDiscover.begin(), kDiscover.begin() + 7)));
 }
 
-TEST(SimAdvertisement, MarkedCarriesMarkerAndExtraData)
-{
+TEST(SimAdvertisement, MarkedCarriesMarkerAndExtraData) {
     const std::string text = "type:OL-2000\nbuild:1.2\n";
     Bytes extra(text.begin(), text.end());
     Bytes m = BuildAdvertisement(0x0A4D0105, true, extra);
@@ -72,8 +68,7 @@ TEST(SimAdvertisement, MarkedCarriesMarkerAndExtraData)
     EXPECT_EQ(Checksum(standard), 0);
 }
 
-TEST(SimFrames, IcmpFrameRoundTrip)
-{
+TEST(SimFrames, IcmpFrameRoundTrip) {
     Bytes icmp = BuildAdvertisement(0x0A4D0105, true, {'x'});
     Bytes f = BuildIcmpFrame(kDevice, kHost, 0x0A4D0105, 0x0A00000A, 64, icmp);
     ASSERT_EQ(f.size(), kEthHeader + kIpHeader + icmp.size());
@@ -87,8 +82,7 @@ TEST(SimFrames, IcmpFrameRoundTrip)
     EXPECT_EQ(p->icmp, icmp);
 }
 
-TEST(SimFrames, IcmpParserRejectsWhatIsNoWholeIcmpPacket)
-{
+TEST(SimFrames, IcmpParserRejectsWhatIsNoWholeIcmpPacket) {
     Bytes f = BuildIcmpFrame(kHost, kDevice, 1, 2, 64, kDiscover);
     Bytes fragment = f;
     fragment[kEthHeader + 6] = 0x20;  // more fragments
@@ -109,8 +103,7 @@ TEST(SimFrames, IcmpParserRejectsWhatIsNoWholeIcmpPacket)
     EXPECT_EQ(p->icmp, kDiscover);
 }
 
-TEST(SimFrames, ArpRequestAndReply)
-{
+TEST(SimFrames, ArpRequestAndReply) {
     Bytes request = BuildArpFrame(1, kDevice, 0x0A4D0105, Mac{}, 0x0A00000A);
     EXPECT_EQ(Bytes(request.begin(), request.begin() + 6), Bytes(6, 0xFF));  // broadcast
     auto a = ParseArp(request);
@@ -126,10 +119,9 @@ TEST(SimFrames, ArpRequestAndReply)
     EXPECT_FALSE(ParseArp(ByteView(reply).first(reply.size() - 1)));
 }
 
-TEST(SimFrames, RelayLowersTtlAndKeepsHeaderValid)
-{
-    Bytes f = BuildIcmpFrame(kHost, Mac{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 0x0A00000A, kLimitedBroadcast, 64,
-                             kDiscover);
+TEST(SimFrames, RelayLowersTtlAndKeepsHeaderValid) {
+    Bytes f = BuildIcmpFrame(kHost, Mac{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 0x0A00000A, kLimitedBroadcast,
+                             64, kDiscover);
     Bytes out = ForwardFrame(f, kDevice, Mac{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
     ASSERT_EQ(out.size(), f.size());
     EXPECT_EQ(out[kEthHeader + 8], 63);
@@ -139,10 +131,10 @@ TEST(SimFrames, RelayLowersTtlAndKeepsHeaderValid)
     EXPECT_TRUE(ForwardFrame(spent, kDevice, kHost).empty());
 }
 
-TEST(SimText, AddressesHexAndEscapes)
-{
+TEST(SimText, AddressesHexAndEscapes) {
     EXPECT_EQ(ParseIp("10.77.1.5"), 0x0A4D0105u);
-    for (const char* bad : {"256.1.1.1", "1.2.3", "1.2.3.4.", "1..2.3", "", "a.b.c.d", "1.2.3.4 ", "1234.1.1.1"})
+    for (const char* bad :
+         {"256.1.1.1", "1.2.3", "1.2.3.4.", "1..2.3", "", "a.b.c.d", "1.2.3.4 ", "1234.1.1.1"})
         EXPECT_FALSE(ParseIp(bad)) << bad;
     EXPECT_EQ(FormatIp(0x0A4D0105), "10.77.1.5");
     EXPECT_EQ(ParseMac("02:00:0a:4D:01:05"), kDevice);
@@ -162,8 +154,7 @@ TEST(SimText, AddressesHexAndEscapes)
         EXPECT_FALSE(Unescape(bad)) << bad;
 }
 
-TEST(SimText, AddressesAreDottedDecimalOnly)
-{
+TEST(SimText, AddressesAreDottedDecimalOnly) {
     // A leading zero would be octal to inet_aton: such a text names no address here.
     for (const char* ambiguous : {"010.77.1.5", "10.77.1.05", "0x0A.77.1.5", "167641349"})
         EXPECT_FALSE(ParseIp(ambiguous)) << ambiguous;

@@ -47,12 +47,17 @@ TEST(CommandLineTest, StartsInTheTerminalTheDesktopOffers) {
         {{"myterm", "xterm"}, "myterm", "telnet 10.0.0.5", {"myterm", "-e", "telnet", "10.0.0.5"}},
         {{"xterm"}, "", "telnet 10.0.0.5", {"xterm", "-e", "telnet", "10.0.0.5"}},
         {{"xterm"}, "gone", "telnet 10.0.0.5", {"xterm", "-e", "telnet", "10.0.0.5"}},
-        {{"x-terminal-emulator", "gnome-terminal"}, nullptr, "ssh \"a b\"",
+        {{"x-terminal-emulator", "gnome-terminal"},
+         nullptr,
+         "ssh \"a b\"",
          {"x-terminal-emulator", "-e", "ssh", "a b"}},
         {{"gnome-terminal", "konsole"}, nullptr, "telnet h", {"gnome-terminal", "--", "telnet", "h"}},
         {{"konsole", "xterm"}, nullptr, "telnet h", {"konsole", "-e", "telnet", "h"}},
         {{"xfce4-terminal", "xterm"}, nullptr, "telnet h", {"xfce4-terminal", "-x", "telnet", "h"}},
-        {{"xterm", "konsole"}, nullptr, "konsole --hold -e telnet h", {"konsole", "--hold", "-e", "telnet", "h"}},
+        {{"xterm", "konsole"},
+         nullptr,
+         "konsole --hold -e telnet h",
+         {"konsole", "--hold", "-e", "telnet", "h"}},
         {{"xterm", "myterm"}, "myterm", "myterm -x h", {"myterm", "-x", "h"}},
     };
     for (const auto& c : cases) {
@@ -89,7 +94,8 @@ TEST(CommandLineTest, WhatCannotStartIsLoggedWithItsReason) {
     };
     for (const auto& c : cases) {
         std::string reason;
-        bool started = c.inTerminal ? StartInTerminal(c.commandLine, &reason) : StartCommandLine(c.commandLine, &reason);
+        bool started =
+            c.inTerminal ? StartInTerminal(c.commandLine, &reason) : StartCommandLine(c.commandLine, &reason);
         EXPECT_FALSE(started) << c.commandLine;
         EXPECT_EQ(reason, c.reason) << c.commandLine;
         EXPECT_TRUE(log.Contains("Could not start \"" + c.commandLine + "\": " + c.reason)) << c.commandLine;

@@ -6,7 +6,9 @@
 
 #include "platform/UniqueFd.h"
 
-static bool IsOpen(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
+static bool IsOpen(int fd) {
+    return ::fcntl(fd, F_GETFD) != -1;
+}
 
 TEST(UniqueFdTest, ClosesOnceWhereverOwnershipWent) {
     int ends[2];

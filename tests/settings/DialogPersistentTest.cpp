@@ -111,12 +111,13 @@ protected:
     // Frame rectangle (and client size) of the dialog while it is open; then closes it.
     QRect OpenedFrame(CDialogPersistent& d, QSize* clientSize = nullptr) {
         QRect frame;
-        EXPECT_EQ(RunModal(d, [&](CDialogPersistent& dlg) {
-                      frame = dlg.frameGeometry();
-                      if (clientSize)
-                          *clientSize = dlg.size();
-                      dlg.reject();
-                  }),
+        EXPECT_EQ(RunModal(d,
+                           [&](CDialogPersistent& dlg) {
+                               frame = dlg.frameGeometry();
+                               if (clientSize)
+                                   *clientSize = dlg.size();
+                               dlg.reject();
+                           }),
                   IDCANCEL);
         return frame;
     }
@@ -268,7 +269,11 @@ TEST_F(DialogPersistentTest, MissingFlagsLeavesTheDialogWhereTheFrameworkPutsIt)
 }
 
 TEST_F(DialogPersistentTest, MinimisedOrMaximisedDialogSavesItsNormalRectangle) {
-    struct Case { int showCmd; std::function<void(QWidget&)> show; std::function<bool(QWidget&)> shown; };
+    struct Case {
+        int showCmd;
+        std::function<void(QWidget&)> show;
+        std::function<bool(QWidget&)> shown;
+    };
     const Case cases[] = {
         {3, [](QWidget& w) { w.showMaximized(); }, [](QWidget& w) { return w.isMaximized(); }},
         {2, [](QWidget& w) { w.showMinimized(); }, [](QWidget& w) { return w.isMinimized(); }},
@@ -325,12 +330,13 @@ TEST_F(DialogPersistentTest, FrameworkOrderOfCalls) {
 
     ProbeDialog invalid(129, 0);
     invalid.failValidation = true;
-    EXPECT_EQ(RunModal(invalid, [](CDialogPersistent& dlg) {
-                  dlg.accept();
-                  EXPECT_TRUE(dlg.isVisible());  // refused: still open
-                  static_cast<ProbeDialog&>(dlg).failValidation = false;
-                  dlg.accept();
-              }),
+    EXPECT_EQ(RunModal(invalid,
+                       [](CDialogPersistent& dlg) {
+                           dlg.accept();
+                           EXPECT_TRUE(dlg.isVisible());  // refused: still open
+                           static_cast<ProbeDialog&>(dlg).failValidation = false;
+                           dlg.accept();
+                       }),
               IDOK);
     EXPECT_EQ(invalid.calls, (std::vector<std::string>{"init", "fill", "read", "read", "destroy"}));
 }

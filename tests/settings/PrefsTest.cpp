@@ -50,7 +50,7 @@ TEST_F(PrefsTest, EmptyStoreGivesTheDefaults) {
 TEST_F(PrefsTest, ActionNames) {
     const std::pair<const char*, int> cases[] = {
         {"BROWSER", ACTION_BROWSER}, {"Telnet", ACTION_TELNET}, {"COPYIP", ACTION_COPYIP},
-        {"telnet ", ACTION_BROWSER}, {"telne", ACTION_BROWSER},   {"copyipx", ACTION_BROWSER},
+        {"telnet ", ACTION_BROWSER}, {"telne", ACTION_BROWSER}, {"copyipx", ACTION_BROWSER},
     };
     for (const auto& [name, action] : cases)
         EXPECT_EQ(CPrefs::ActionFromName(name), action) << '"' << name << '"';

@@ -112,8 +112,9 @@ TEST_F(WinAppTest, HandEditedFileIsRead) {
 }
 
 TEST_F(WinAppTest, NumbersReadAsThirtyTwoBitValues) {
-    sandbox.WriteText(sandbox.ProfileFile(),
-                      "[S]\nFive=5\nNeg=-3\nSpaced= 7 \nWord=yes\nHalf=5x\nEmpty=\nBig=4294967295\nHuge=99999999999\n");
+    sandbox.WriteText(
+        sandbox.ProfileFile(),
+        "[S]\nFive=5\nNeg=-3\nSpaced= 7 \nWord=yes\nHalf=5x\nEmpty=\nBig=4294967295\nHuge=99999999999\n");
     CWinApp app("OLDiscovery");
     app.SetRegistryKey(kCompany);
     EXPECT_EQ(app.GetProfileInt("S", "Five", 1), 5);
@@ -171,8 +172,7 @@ TEST_F(WinAppTest, SettingsFileThatIsNoRegularFileGivesDefaultsWithoutBlocking) 
         SCOPED_TRACE(c.what);
         ProfileSandbox own;
         std::filesystem::create_directories(own.Folder() + "/" + kCompany);
-        const std::string path =
-            c.companyWide ? own.Folder() + "/" + kCompany + ".conf" : own.ProfileFile();
+        const std::string path = c.companyWide ? own.Folder() + "/" + kCompany + ".conf" : own.ProfileFile();
         c.make(path);
         CWinApp app("OLDiscovery");
         app.SetRegistryKey(kCompany);

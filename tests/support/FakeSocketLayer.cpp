@@ -33,8 +33,7 @@ std::vector<std::uint8_t> Ipv4Header(std::uint32_t source, std::size_t total) {
 
 }  // namespace
 
-FakePacket MakeReply(const char* source, const std::string& extra,
-                     std::chrono::microseconds delay) {
+FakePacket MakeReply(const char* source, const std::string& extra, std::chrono::microseconds delay) {
     FakePacket p;
     p.source = Ipv4(source);
     p.delay = delay;
@@ -64,8 +63,7 @@ FakePacket MakeIcmp(const char* source, std::uint8_t icmpType, std::size_t lengt
     return p;
 }
 
-FakeSocketLayer::FakeSocketLayer() : m_start(Clock::time_point{} + std::chrono::hours(1)),
-                                     m_now(m_start) {}
+FakeSocketLayer::FakeSocketLayer() : m_start(Clock::time_point{} + std::chrono::hours(1)), m_now(m_start) {}
 
 void FakeSocketLayer::QueuePacket(FakePacket packet) {
     std::lock_guard lock(m_mutex);
@@ -370,8 +368,8 @@ void FakeSocketLayer::SendProbes(const std::vector<HardwareRequest>& requests) {
         if (request.state != HardwareState::Pending || m_asked.count(request.addr))
             continue;
         m_asked[request.addr] = m_now;
-        m_probesSent.push_back(ProbeSent{
-            request.addr, std::chrono::duration_cast<std::chrono::microseconds>(m_now - m_start)});
+        m_probesSent.push_back(
+            ProbeSent{request.addr, std::chrono::duration_cast<std::chrono::microseconds>(m_now - m_start)});
     }
 }
 

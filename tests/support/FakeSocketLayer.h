@@ -22,9 +22,9 @@ struct FakePacket {
     std::vector<std::uint8_t> bytes;  // the whole IPv4 packet
     std::uint32_t source = 0;         // network byte order
     int ifindex = 1;
-    bool truncated = false;            // reported as cut even if it fits
+    bool truncated = false;              // reported as cut even if it fits
     std::chrono::microseconds delay{0};  // arrival after the moment it is queued (or the broadcast)
-    bool receiveError = false;         // Receive fails with errorCode instead of delivering
+    bool receiveError = false;           // Receive fails with errorCode instead of delivering
     int errorCode = 0;
 };
 
@@ -47,7 +47,7 @@ public:
         std::vector<std::uint8_t> bytes;
     };
     struct ProbeCall {
-        std::vector<std::uint32_t> addrs;  // the Pending addresses, in request order
+        std::vector<std::uint32_t> addrs;     // the Pending addresses, in request order
         std::chrono::microseconds budget{0};  // from the call to its deadline
     };
     struct ProbeSent {
@@ -122,8 +122,7 @@ public:
     bool HasPending(int sock) override;
     void LookupHardwareAddresses(std::vector<HardwareRequest>& requests) override;
     void SendProbes(const std::vector<HardwareRequest>& requests) override;
-    void ProbeHardwareAddresses(std::vector<HardwareRequest>& requests,
-                                Clock::time_point deadline) override;
+    void ProbeHardwareAddresses(std::vector<HardwareRequest>& requests, Clock::time_point deadline) override;
     void Close(int sock) override;
     int LastError() const override;
     Clock::time_point Now() override;

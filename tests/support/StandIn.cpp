@@ -12,7 +12,7 @@
 namespace {
 constexpr const char* kRecord = "run";
 const std::string kEnd = "<end>\n";
-}
+}  // namespace
 
 void StandInPrograms::Add(const std::string& name) {
     const std::string path = m_dir.file(name);
@@ -37,7 +37,8 @@ std::optional<std::vector<std::string>> StandInPrograms::WaitForRun(std::chrono:
     // Checked after the watch exists, so a record closed just before is not missed either.
     while ((bytes = testsupport::ReadFileBytes(record)).size() < kEnd.size() ||
            bytes.compare(bytes.size() - kEnd.size(), kEnd.size(), kEnd) != 0) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
         pollfd pfd{watch, POLLIN, 0};
         if (left.count() <= 0 || poll(&pfd, 1, static_cast<int>(left.count())) <= 0) {
             close(watch);

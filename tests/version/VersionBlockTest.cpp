@@ -42,9 +42,10 @@ TEST(VersionBlockTest, ProgramBlockHoldsTheReleasedTexts) {
 
 TEST(VersionBlockTest, PathsAreMatchedWholeWithoutRegardToCase) {
     EXPECT_EQ(Query("\\stringfileinfo\\040904b0\\fileversion"), "1, 4, 0, 1009");
-    for (const char* path : {"\\StringFileInfo\\040904B0\\FileVersio", "\\StringFileInfo\\040904B0\\FileVersionX",
-                             "\\StringFileInfo\\040704B0\\FileVersion", "\\StringFileInfo\\040904B0\\",
-                             "\\StringFileInfo\\040904B0\\FileVersion\\x", "\\VarFileInfo\\Translation", ""})
+    for (const char* path :
+         {"\\StringFileInfo\\040904B0\\FileVersio", "\\StringFileInfo\\040904B0\\FileVersionX",
+          "\\StringFileInfo\\040704B0\\FileVersion", "\\StringFileInfo\\040904B0\\",
+          "\\StringFileInfo\\040904B0\\FileVersion\\x", "\\VarFileInfo\\Translation", ""})
         EXPECT_EQ(Query(path), "<null>") << path;
     EXPECT_EQ(Query("\\StringFileInfo\\040904B0\\FileVersion", nullptr), "<null>");
     EXPECT_EQ(VersionQueryString(ProgramVersionBlock(), nullptr), nullptr);

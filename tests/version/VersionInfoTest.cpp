@@ -28,7 +28,8 @@ std::string Parse(const std::string& text, std::string version = "0.99", std::st
 }
 
 TEST(ParseFileVersionTest, FourNumbersGiveVersionAndBuild) {
-    for (const char* text : {"1, 4, 0, 1009", "1,4,0,1009", " 1,  4,\t0,\n1009", "1,4,0,1009 beta", "1,4,0,1009,7"})
+    for (const char* text :
+         {"1, 4, 0, 1009", "1,4,0,1009", " 1,  4,\t0,\n1009", "1,4,0,1009 beta", "1,4,0,1009,7"})
         EXPECT_EQ(Parse(text), "1.04/1009") << text;
     EXPECT_EQ(Parse("1,5,0,1"), "1.05/1");
     EXPECT_EQ(Parse("1,10,0,1"), "1.10/1");
@@ -38,7 +39,8 @@ TEST(ParseFileVersionTest, FourNumbersGiveVersionAndBuild) {
 }
 
 TEST(ParseFileVersionTest, AnythingShortOfFourNumbersKeepsThePresets) {
-    for (const char* text : {"1, 4, 0", "1.4.0.1009", "1 ,4,0,1009", "1,4,,1009", "v1,4,0,1009", "1,4,0,", "", "   "})
+    for (const char* text :
+         {"1, 4, 0", "1.4.0.1009", "1 ,4,0,1009", "1,4,,1009", "v1,4,0,1009", "1,4,0,", "", "   "})
         EXPECT_EQ(Parse(text, "1.00", "1000"), "-1.00/1000") << '"' << text << '"';
 }
 

@@ -9,15 +9,13 @@
 
 namespace {
 
-std::uint32_t NumericIp(const std::string& ip)
-{
+std::uint32_t NumericIp(const std::string& ip) {
     in_addr addr{};
     return inet_pton(AF_INET, ip.c_str(), &addr) == 1 ? ntohl(addr.s_addr) : 0xFFFFFFFFu;
 }
 
 // Code point of the C1 control a UTF-8 text holds at i (bytes C2 80 to C2 9F), or -1.
-int C1ControlAt(const std::string& text, std::size_t i)
-{
+int C1ControlAt(const std::string& text, std::size_t i) {
     if (static_cast<unsigned char>(text[i]) != 0xC2 || i + 1 >= text.size())
         return -1;
     unsigned char next = static_cast<unsigned char>(text[i + 1]);
@@ -26,8 +24,7 @@ int C1ControlAt(const std::string& text, std::size_t i)
 
 // Both forms show the device's bytes the one way DeviceTextUtf8 gives them; they differ only in
 // how a control character is written (json: "\u00HH", and the quote escaped; else "\xHH").
-std::string Escaped(const std::string& bytes, bool json)
-{
+std::string Escaped(const std::string& bytes, bool json) {
     const std::string text = DeviceTextUtf8(bytes);
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -59,27 +56,23 @@ std::string Escaped(const std::string& bytes, bool json)
     return out;
 }
 
-std::string TableField(const std::string& bytes)
-{
+std::string TableField(const std::string& bytes) {
     return Escaped(bytes, false);
 }
 
-std::string JsonString(const std::string& bytes)
-{
+std::string JsonString(const std::string& bytes) {
     return "\"" + Escaped(bytes, true) + "\"";
 }
 
 }  // namespace
 
-void SortDevices(std::vector<COrvalink>& devices)
-{
+void SortDevices(std::vector<COrvalink>& devices) {
     std::stable_sort(devices.begin(), devices.end(), [](const COrvalink& a, const COrvalink& b) {
         return NumericIp(a.m_strIP) < NumericIp(b.m_strIP);
     });
 }
 
-std::string FormatTable(const std::vector<COrvalink>& devices)
-{
+std::string FormatTable(const std::vector<COrvalink>& devices) {
     std::string out;
     for (const COrvalink& d : devices)
         out += TableField(d.m_strIP) + "\t" + TableField(d.m_strMAC) + "\t" + TableField(d.m_strType) + "\t" +
@@ -87,8 +80,7 @@ std::string FormatTable(const std::vector<COrvalink>& devices)
     return out;
 }
 
-std::string FormatJson(const std::vector<COrvalink>& devices)
-{
+std::string FormatJson(const std::vector<COrvalink>& devices) {
     std::string out = "[";
     for (std::size_t i = 0; i < devices.size(); ++i) {
         const COrvalink& d = devices[i];
@@ -100,8 +92,7 @@ std::string FormatJson(const std::vector<COrvalink>& devices)
     return out;
 }
 
-bool IsDottedQuad(const std::string& text)
-{
+bool IsDottedQuad(const std::string& text) {
     int octets = 0;
     std::size_t i = 0;
     while (octets < 4) {

@@ -55,8 +55,7 @@ constexpr int kExitLog = 4;
 constexpr int kExitNotSent = 5;
 
 // Writes all of text to stdout and flushes it; false (errno set) when it did not all get out.
-bool WriteOutput(const std::string& text)
-{
+bool WriteOutput(const std::string& text) {
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size())
         return false;
     return std::fflush(stdout) == 0 && !std::ferror(stdout);
@@ -65,14 +64,12 @@ bool WriteOutput(const std::string& text)
 // Collects the devices of one scan and wakes the main thread at its end.
 class CScanCollector : public IScanListener {
 public:
-    void OnDeviceFound(const COrvalink& device) override
-    {
+    void OnDeviceFound(const COrvalink& device) override {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_devices.push_back(device);
     }
 
-    void OnScanDone() override
-    {
+    void OnScanDone() override {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_bDone = true;
@@ -81,8 +78,7 @@ public:
     }
 
     // The devices once the scan has ended within the timeout; false otherwise.
-    bool WaitForScan(std::chrono::milliseconds timeout, std::vector<COrvalink>& devices)
-    {
+    bool WaitForScan(std::chrono::milliseconds timeout, std::vector<COrvalink>& devices) {
         std::unique_lock<std::mutex> lock(m_mutex);
         if (!m_cv.wait_for(lock, timeout, [this] { return m_bDone; }))
             return false;
@@ -97,16 +93,14 @@ private:
     bool m_bDone = false;
 };
 
-int Usage(const char* problem)
-{
+int Usage(const char* problem) {
     std::fprintf(stderr, "oldiscovery-scan: %s\n%s", problem, kUsage);
     return kExitUsage;
 }
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     bool json = false;
     std::string locate, logFile;
     bool haveLocate = false;
@@ -208,8 +202,8 @@ int main(int argc, char** argv)
         long lost = LogLostLines();
         LogClose();
         if (lost != 0 && status == 0) {
-            std::fprintf(stderr, "oldiscovery-scan: %ld lines could not be written to the log file %s\n", lost,
-                         logFile.c_str());
+            std::fprintf(stderr, "oldiscovery-scan: %ld lines could not be written to the log file %s\n",
+                         lost, logFile.c_str());
             status = kExitLog;
         }
     }

@@ -8,24 +8,20 @@ namespace sim {
 
 namespace {
 
-std::uint16_t Get16(const std::uint8_t* p)
-{
+std::uint16_t Get16(const std::uint8_t* p) {
     return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
 }
 
-std::uint32_t Get32(const std::uint8_t* p)
-{
+std::uint32_t Get32(const std::uint8_t* p) {
     return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
 }
 
-void Put16(std::uint8_t* p, std::uint16_t v)
-{
+void Put16(std::uint8_t* p, std::uint16_t v) {
     p[0] = static_cast<std::uint8_t>(v >> 8);
     p[1] = static_cast<std::uint8_t>(v);
 }
 
-void Put32(std::uint8_t* p, std::uint32_t v)
-{
+void Put32(std::uint8_t* p, std::uint32_t v) {
     Put16(p, static_cast<std::uint16_t>(v >> 16));
     Put16(p + 2, static_cast<std::uint16_t>(v));
 }
@@ -35,8 +31,7 @@ constexpr std::uint16_t kEtherArp = 0x0806;
 const std::uint8_t kSolicitationMarker[4] = {0xFE, 0xE4, 0x00, 0x22};
 const std::uint8_t kAdvertisementMarker[4] = {0x00, 0x27, 0x11, 0x74};
 
-int HexDigit(char c)
-{
+int HexDigit(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
     if (c >= 'a' && c <= 'f')
@@ -48,8 +43,7 @@ int HexDigit(char c)
 
 }  // namespace
 
-std::uint16_t Checksum(ByteView data)
-{
+std::uint16_t Checksum(ByteView data) {
     std::uint32_t sum = 0;
     for (std::size_t i = 0; i + 1 < data.size(); i += 2)
         sum += Get16(&data[i]);
@@ -60,8 +54,7 @@ std::uint16_t Checksum(ByteView data)
     return static_cast<std::uint16_t>(~sum);
 }
 
-std::optional<ArpMessage> ParseArp(ByteView f)
-{
+std::optional<ArpMessage> ParseArp(ByteView f) {
     if (f.size() < kEthHeader + 28 || Get16(&f[12]) != kEtherArp)
         return std::nullopt;
     const std::uint8_t* a = &f[kEthHeader];
@@ -75,8 +68,7 @@ std::optional<ArpMessage> ParseArp(ByteView f)
     return m;
 }
 
-std::optional<IcmpPacket> ParseIcmp(ByteView f)
-{
+std::optional<IcmpPacket> ParseIcmp(ByteView f) {
     if (f.size() < kEthHeader + kIpHeader || Get16(&f[12]) != kEtherIp)
         return std::nullopt;
     const ByteView ip = f.subspan(kEthHeader);
@@ -96,23 +88,20 @@ std::optional<IcmpPacket> ParseIcmp(ByteView f)
     return p;
 }
 
-bool IsMarkedSolicitation(const Bytes& icmp)
-{
+bool IsMarkedSolicitation(const Bytes& icmp) {
     return icmp.size() >= 8 && icmp[0] == 10 && icmp[1] == 0x4A &&
            std::memcmp(icmp.data() + 4, kSolicitationMarker, 4) == 0;
 }
 
-bool IsDiscoverRequest(const Bytes& icmp)
-{
+bool IsDiscoverRequest(const Bytes& icmp) {
     return icmp.size() == 8 && IsMarkedSolicitation(icmp);
 }
 
-Bytes BuildAdvertisement(std::uint32_t routerIp, bool marked, const Bytes& extra)
-{
+Bytes BuildAdvertisement(std::uint32_t routerIp, bool marked, const Bytes& extra) {
     Bytes m(16 + (marked ? extra.size() : 0), 0);
-    m[0] = 9;   // router advertisement
-    m[4] = 1;   // one address
-    m[5] = 2;   // entry size in 32-bit words
+    m[0] = 9;            // router advertisement
+    m[4] = 1;            // one address
+    m[5] = 2;            // entry size in 32-bit words
     Put16(&m[6], 1800);  // lifetime in seconds
     Put32(&m[8], routerIp);
     if (marked) {
@@ -124,8 +113,8 @@ Bytes BuildAdvertisement(std::uint32_t routerIp, bool marked, const Bytes& extra
     return m;
 }
 
-Bytes BuildArpFrame(std::uint16_t op, const Mac& srcMac, std::uint32_t srcIp, const Mac& dstMac, std::uint32_t dstIp)
-{
+Bytes BuildArpFrame(std::uint16_t op, const Mac& srcMac, std::uint32_t srcIp, const Mac& dstMac,
+                    std::uint32_t dstIp) {
     Bytes f(kEthHeader + 28, 0);
     const Mac broadcast{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
     std::memcpy(&f[0], op == 1 ? broadcast.data() : dstMac.data(), 6);
@@ -146,8 +135,7 @@ Bytes BuildArpFrame(std::uint16_t op, const Mac& srcMac, std::uint32_t srcIp, co
 }
 
 Bytes BuildIcmpFrame(const Mac& srcMac, const Mac& dstMac, std::uint32_t srcIp, std::uint32_t dstIp,
-                     std::uint8_t ttl, const Bytes& icmp)
-{
+                     std::uint8_t ttl, const Bytes& icmp) {
     Bytes f(kEthHeader + kIpHeader + icmp.size(), 0);
     std::memcpy(&f[0], dstMac.data(), 6);
     std::memcpy(&f[6], srcMac.data(), 6);
@@ -164,8 +152,7 @@ Bytes BuildIcmpFrame(const Mac& srcMac, const Mac& dstMac, std::uint32_t srcIp, 
     return f;
 }
 
-Bytes WithIpOptions(const Bytes& frame, const Bytes& options)
-{
+Bytes WithIpOptions(const Bytes& frame, const Bytes& options) {
     Bytes f(frame);
     f.insert(f.begin() + kEthHeader + kIpHeader, options.begin(), options.end());
     std::uint8_t* ip = &f[kEthHeader];
@@ -177,9 +164,9 @@ Bytes WithIpOptions(const Bytes& frame, const Bytes& options)
     return f;
 }
 
-Bytes ForwardFrame(ByteView frame, const Mac& srcMac, const Mac& dstMac)
-{
-    if (frame.size() < kEthHeader + kIpHeader || Get16(&frame[12]) != kEtherIp || (frame[kEthHeader] >> 4) != 4)
+Bytes ForwardFrame(ByteView frame, const Mac& srcMac, const Mac& dstMac) {
+    if (frame.size() < kEthHeader + kIpHeader || Get16(&frame[12]) != kEtherIp ||
+        (frame[kEthHeader] >> 4) != 4)
         return {};
     std::size_t ihl = std::size_t(frame[kEthHeader] & 0x0F) * 4;
     if (ihl < kIpHeader || frame.size() < kEthHeader + ihl || frame[kEthHeader + 8] <= 1)
@@ -194,8 +181,7 @@ Bytes ForwardFrame(ByteView frame, const Mac& srcMac, const Mac& dstMac)
     return f;
 }
 
-std::optional<std::uint32_t> ParseIp(const std::string& text)
-{
+std::optional<std::uint32_t> ParseIp(const std::string& text) {
     in_addr address{};
     // c_str() ends at an embedded NUL, which inet_pton would never see.
     if (text.find('\0') != std::string::npos || inet_pton(AF_INET, text.c_str(), &address) != 1)
@@ -203,15 +189,13 @@ std::optional<std::uint32_t> ParseIp(const std::string& text)
     return ntohl(address.s_addr);
 }
 
-std::string FormatIp(std::uint32_t ip)
-{
+std::string FormatIp(std::uint32_t ip) {
     const in_addr address{htonl(ip)};
     char text[INET_ADDRSTRLEN];
     return inet_ntop(AF_INET, &address, text, sizeof text);
 }
 
-std::optional<Mac> ParseMac(const std::string& text)
-{
+std::optional<Mac> ParseMac(const std::string& text) {
     auto bytes = ParseHex(text);
     if (!bytes || bytes->size() != 6 || text.size() != 17)
         return std::nullopt;
@@ -220,8 +204,7 @@ std::optional<Mac> ParseMac(const std::string& text)
     return mac;
 }
 
-std::optional<Bytes> ParseHex(const std::string& text)
-{
+std::optional<Bytes> ParseHex(const std::string& text) {
     Bytes out;
     int high = -1;
     for (char c : text) {
@@ -245,8 +228,7 @@ std::optional<Bytes> ParseHex(const std::string& text)
     return out;
 }
 
-std::string FormatHex(const Bytes& bytes)
-{
+std::string FormatHex(const Bytes& bytes) {
     static const char digits[] = "0123456789ABCDEF";
     std::string out;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -258,8 +240,7 @@ std::string FormatHex(const Bytes& bytes)
     return out;
 }
 
-std::optional<Bytes> Unescape(const std::string& text)
-{
+std::optional<Bytes> Unescape(const std::string& text) {
     Bytes out;
     for (std::size_t i = 0; i < text.size(); ++i) {
         char c = text[i];
@@ -270,11 +251,21 @@ std::optional<Bytes> Unescape(const std::string& text)
         if (++i >= text.size())
             return std::nullopt;
         switch (text[i]) {
-        case 'n': out.push_back('\n'); break;
-        case 'r': out.push_back('\r'); break;
-        case 't': out.push_back('\t'); break;
-        case '0': out.push_back(0); break;
-        case '\\': out.push_back('\\'); break;
+        case 'n':
+            out.push_back('\n');
+            break;
+        case 'r':
+            out.push_back('\r');
+            break;
+        case 't':
+            out.push_back('\t');
+            break;
+        case '0':
+            out.push_back(0);
+            break;
+        case '\\':
+            out.push_back('\\');
+            break;
         case 'x': {
             if (i + 2 >= text.size())
                 return std::nullopt;

@@ -38,14 +38,12 @@ volatile sig_atomic_t g_stop = 0;
 // that comes just before a wait ends that wait instead of going unnoticed until the next frame.
 sigset_t g_waitMask;
 
-void OnSignal(int)
-{
+void OnSignal(int) {
     g_stop = 1;
 }
 
 // poll on one descriptor, open to the stop signals; timeoutMs < 0 waits without a bound.
-int WaitForInput(int fd, int timeoutMs)
-{
+int WaitForInput(int fd, int timeoutMs) {
     pollfd pfd{fd, POLLIN, 0};
     timespec ts{timeoutMs / 1000, (timeoutMs % 1000) * 1000000L};
     return ::ppoll(&pfd, 1, timeoutMs < 0 ? nullptr : &ts, &g_waitMask);
@@ -103,21 +101,19 @@ const char kUsage[] =
     "  --report FILE          append \"frames N last-ns T\" (wall clock) once all answers to a\n"
     "                         request are out, for benchmarks\n";
 
-[[noreturn]] void Usage(const char* problem)
-{
+[[noreturn]] void Usage(const char* problem) {
     if (problem)
         std::fprintf(stderr, "orvalink-sim: %s\n", problem);
     std::fputs(kUsage, problem ? stderr : stdout);
     std::exit(problem ? 2 : 0);
 }
 
-Mac DefaultMac(std::uint32_t ip)
-{
-    return Mac{0x02, 0x00, std::uint8_t(ip >> 24), std::uint8_t(ip >> 16), std::uint8_t(ip >> 8), std::uint8_t(ip)};
+Mac DefaultMac(std::uint32_t ip) {
+    return Mac{
+        0x02, 0x00, std::uint8_t(ip >> 24), std::uint8_t(ip >> 16), std::uint8_t(ip >> 8), std::uint8_t(ip)};
 }
 
-int ParseCount(const char* text, int low, int high, const char* what)
-{
+int ParseCount(const char* text, int low, int high, const char* what) {
     const char* end = text + std::strlen(text);
     int v = 0;
     auto [stop, error] = std::from_chars(text, end, v);
@@ -128,8 +124,7 @@ int ParseCount(const char* text, int low, int high, const char* what)
     return static_cast<int>(v);
 }
 
-Options ParseOptions(int argc, char** argv)
-{
+Options ParseOptions(int argc, char** argv) {
     Options o;
     std::string type, build;
     bool haveType = false, haveBuild = false, haveRaw = false;
@@ -274,8 +269,7 @@ struct Link {
     Mac mac{};
 };
 
-bool OpenLink(const std::string& name, std::uint16_t protocol, Link& link)
-{
+bool OpenLink(const std::string& name, std::uint16_t protocol, Link& link) {
     link.ifindex = static_cast<int>(if_nametoindex(name.c_str()));
     if (link.ifindex == 0) {
         std::fprintf(stderr, "orvalink-sim: no interface %s\n", name.c_str());
@@ -306,15 +300,15 @@ bool OpenLink(const std::string& name, std::uint16_t protocol, Link& link)
     return true;
 }
 
-void SendFrame(const Link& link, const Bytes& frame)
-{
+void SendFrame(const Link& link, const Bytes& frame) {
     sockaddr_ll to{};
     to.sll_family = AF_PACKET;
     to.sll_ifindex = link.ifindex;
     to.sll_halen = 6;
     std::memcpy(to.sll_addr, frame.data(), 6);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        if (::sendto(link.fd.get(), frame.data(), frame.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) >= 0)
+        if (::sendto(link.fd.get(), frame.data(), frame.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                     sizeof to) >= 0)
             return;
         if (errno != ENOBUFS && errno != EAGAIN && errno != EINTR)
             break;
@@ -324,8 +318,7 @@ void SendFrame(const Link& link, const Bytes& frame)
     std::fprintf(stderr, "orvalink-sim: send failed: %s\n", std::strerror(errno));
 }
 
-void SignalReady(const std::string& path)
-{
+void SignalReady(const std::string& path) {
     if (path.empty())
         return;
     FILE* f = std::fopen(path.c_str(), "w");
@@ -337,8 +330,7 @@ void SignalReady(const std::string& path)
 
 // Receives one frame into buffer; false when nothing (more) is there. Our own outgoing frames
 // come back empty.
-bool ReceiveFrame(const Link& link, std::span<std::uint8_t> buffer, ByteView& frame)
-{
+bool ReceiveFrame(const Link& link, std::span<std::uint8_t> buffer, ByteView& frame) {
     sockaddr_ll from{};
     socklen_t fromLength = sizeof from;
     ssize_t n = ::recvfrom(link.fd.get(), buffer.data(), buffer.size(), MSG_DONTWAIT,
@@ -349,8 +341,7 @@ bool ReceiveFrame(const Link& link, std::span<std::uint8_t> buffer, ByteView& fr
     return true;
 }
 
-int RunRelay(const Options& o)
-{
+int RunRelay(const Options& o) {
     Link in, out;
     if (!OpenLink(o.relayFrom, ETH_P_IP, in) || !OpenLink(o.relayTo, ETH_P_IP, out))
         return 1;
@@ -373,8 +364,7 @@ int RunRelay(const Options& o)
     return 0;
 }
 
-int RunDevices(const Options& o)
-{
+int RunDevices(const Options& o) {
     Link link;
     if (!OpenLink(o.interface, ETH_P_ALL, link))
         return 1;
@@ -382,7 +372,8 @@ int RunDevices(const Options& o)
     if (o.recordPath == "-")
         record = stdout;
     else if (!o.recordPath.empty() && !(record = std::fopen(o.recordPath.c_str(), "a"))) {
-        std::fprintf(stderr, "orvalink-sim: cannot open %s: %s\n", o.recordPath.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "orvalink-sim: cannot open %s: %s\n", o.recordPath.c_str(),
+                     std::strerror(errno));
         return 1;
     }
     std::map<std::uint32_t, const Device*> byIp;
@@ -391,13 +382,14 @@ int RunDevices(const Options& o)
     const std::uint32_t mask = o.prefixLength >= 32 ? 0xFFFFFFFFu : ~(0xFFFFFFFFu >> o.prefixLength);
 
     std::multimap<Clock::time_point, Bytes> pending;  // frames due at a time, in order queued
-    long sentReplies = 0;  // frames sent since the last report
+    long sentReplies = 0;                             // frames sent since the last report
     SignalReady(o.readyPath);
     static std::uint8_t buffer[65536];
     while (!g_stop) {
         int timeout = -1;
         if (!pending.empty()) {
-            auto wait = std::chrono::ceil<std::chrono::milliseconds>(pending.begin()->first - Clock::now()).count();
+            auto wait =
+                std::chrono::ceil<std::chrono::milliseconds>(pending.begin()->first - Clock::now()).count();
             timeout = wait < 0 ? 0 : static_cast<int>(wait);
         }
         WaitForInput(link.fd.get(), timeout);
@@ -409,7 +401,8 @@ int RunDevices(const Options& o)
             if (auto arp = ParseArp(received)) {
                 auto it = byIp.find(arp->targetIp);
                 if (arp->op == 1 && it != byIp.end() && o.answerArp)
-                    SendFrame(link, BuildArpFrame(2, it->second->mac, it->second->ip, arp->senderMac, arp->senderIp));
+                    SendFrame(link, BuildArpFrame(2, it->second->mac, it->second->ip, arp->senderMac,
+                                                  arp->senderIp));
                 continue;
             }
             auto packet = ParseIcmp(received);
@@ -457,7 +450,8 @@ int RunDevices(const Options& o)
         }
         if (sentSome && pending.empty() && !o.reportPath.empty()) {
             auto wall = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                            std::chrono::system_clock::now().time_since_epoch()).count();
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
             if (FILE* report = std::fopen(o.reportPath.c_str(), "a")) {
                 std::fprintf(report, "frames %ld last-ns %lld\n", sentReplies, static_cast<long long>(wall));
                 std::fclose(report);
@@ -471,11 +465,11 @@ int RunDevices(const Options& o)
 }
 
 // True when this process shares the network namespace of PID 1, the machine's real network.
-bool InInitialNetworkNamespace()
-{
+bool InInitialNetworkNamespace() {
     // The kernel's own first network namespace always has this inode number.
     constexpr ino_t kInitialNetNamespace = 0xF0000000u - 7;
-    struct stat self{}, init{};
+    struct stat self {
+    }, init{};
     if (::stat("/proc/self/ns/net", &self) != 0)
         return true;  // cannot tell: assume the worst
     if (self.st_ino == kInitialNetNamespace)
@@ -486,16 +480,16 @@ bool InInitialNetworkNamespace()
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     Options o = ParseOptions(argc, argv);
     // Simulated devices answer broadcasts and send ARP: they belong on a test network only.
     if (InInitialNetworkNamespace()) {
-        std::fprintf(stderr, "orvalink-sim: refusing to run in the machine's own network namespace; "
-                             "run it inside a test namespace (see scripts/netns-lib.sh)\n");
+        std::fprintf(stderr,
+                     "orvalink-sim: refusing to run in the machine's own network namespace; "
+                     "run it inside a test namespace (see scripts/netns-lib.sh)\n");
         return 1;
     }
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);

@@ -79,57 +79,44 @@ protected:
     ScopedEnv m_dataDirs{"XDG_DATA_DIRS", m_data.path().c_str()};
 };
 
-TEST_F(BrowserFallback, TheCommandIsCutAtItsFirstFieldCodeAndTheAddressFollows) {
+TEST_F(BrowserFallback, StartsTheRegisteredCommandWithTheAddressOrReportsWhyNot) {
     const std::string url = "http://www.example.com/";
     const struct {
-        const char* exec;
+        const char* answer;  // the file xdg-mime answers from; nullptr: nothing registered
+        std::string exec;
+        std::string url;
+        int result;  // 0: started with these arguments
         std::vector<std::string> argv;
     } cases[] = {
-        {R"(browser --new-window "%u" --dropped)", {"browser", "--new-window", url}},
-        {"browser %U --dropped", {"browser", url}},
-        {"browser --private", {"browser", "--private", url}},
-        {R"(browser --label 100%% "%1")", {"browser", "--label", "100%", url}},
+        // The command is cut at its first field code and the address follows.
+        {"http", R"(browser --new-window "%u" --dropped)", url, 0, {"browser", "--new-window", url}},
+        {"http", "browser %U --dropped", url, 0, {"browser", url}},
+        {"http", "browser --private", url, 0, {"browser", "--private", url}},
+        {"http", R"(browser --label 100%% "%1")", url, 0, {"browser", "--label", "100%", url}},
+        // The HTML viewer stands in when no browser is registered.
+        {"html", "browser %u", url, 0, {"browser", url}},
+        {nullptr, "", url, 31, {}},
+        {"http", "browser " + std::string(260, 'x') + " %u", url, 31, {}},  // template longer than its buffer
+        {"http", "browser %u", url + std::string(510, 'p'), CHyperLink::OPEN_NOT_ENOUGH_MEMORY, {}},
+        {"http", "no-such-browser %u", url, CHyperLink::OPEN_FILE_NOT_FOUND, {}},
     };
     for (const auto& c : cases) {
-        Register("http", c.exec);
-        EXPECT_GT(CHyperLink::OpenWithRegisteredBrowser(url, 31), 32) << c.exec;
+        for (const char* file : {"http", "html", "xdg-mime.args"})
+            std::filesystem::remove(Bin(file));
+        if (c.answer)
+            Register(c.answer, c.exec);
+        const int result = CHyperLink::OpenWithRegisteredBrowser(c.url, 31);
+        if (c.result) {
+            EXPECT_EQ(result, c.result) << c.exec;
+            EXPECT_FALSE(m_programs.WaitForRun(0ms)) << "nothing was started: " << c.exec;
+            continue;
+        }
+        EXPECT_GT(result, 32) << c.exec;
         EXPECT_EQ(m_programs.WaitForRun(10s), c.argv) << c.exec;
+        EXPECT_EQ(testsupport::ReadFileBytes(Bin("xdg-mime.args")),
+                  "query\ndefault\nx-scheme-handler/http\n" +
+                      std::string(c.answer == std::string("html") ? "query\ndefault\ntext/html\n" : ""));
     }
-    std::string queries;
-    for (size_t i = 0; i < std::size(cases); ++i)
-        queries += "query\ndefault\nx-scheme-handler/http\n";
-    EXPECT_EQ(testsupport::ReadFileBytes(Bin("xdg-mime.args")), queries);
-}
-
-TEST_F(BrowserFallback, TheHtmlViewerStandsInWhenNoBrowserIsRegistered) {
-    Register("html", "browser %u");
-    EXPECT_GT(CHyperLink::OpenWithRegisteredBrowser("http://h/", 31), 32);
-    EXPECT_EQ(m_programs.WaitForRun(10s), (std::vector<std::string>{"browser", "http://h/"}));
-    EXPECT_EQ(testsupport::ReadFileBytes(Bin("xdg-mime.args")),
-              "query\ndefault\nx-scheme-handler/http\nquery\ndefault\ntext/html\n");
-}
-
-TEST_F(BrowserFallback, WhatDoesNotFitOrCannotStartIsReportedWithItsCode) {
-    const struct {
-        const char* what;
-        std::string exec;  // empty: nothing registered
-        std::string url;
-        int result;
-    } cases[] = {
-        {"nothing registered", "", "http://h/", 31},
-        {"a command template longer than its buffer", "browser " + std::string(260, 'x') + " %u", "http://h/",
-         31},
-        {"a command line longer than its buffer", "browser %u", "http://h/" + std::string(510, 'p'),
-         CHyperLink::OPEN_NOT_ENOUGH_MEMORY},
-        {"a browser that is not there", "no-such-browser %u", "http://h/", CHyperLink::OPEN_FILE_NOT_FOUND},
-    };
-    for (const auto& c : cases) {
-        std::filesystem::remove(Bin("http"));
-        if (!c.exec.empty())
-            Register("http", c.exec);
-        EXPECT_EQ(CHyperLink::OpenWithRegisteredBrowser(c.url, 31), c.result) << c.what;
-    }
-    EXPECT_FALSE(m_programs.WaitForRun(0ms)) << "nothing was started";
 }
 
 TEST(HyperLinkTest, ErrorTextsCarryThePrefixAndTheCode) {
@@ -206,32 +193,31 @@ TEST(HyperLinkTest, UnderlineModesBeforeAndAfterAttaching) {
 }
 
 TEST(HyperLinkTest, AttachingTakesTheTextOrTheTargetAndFitsTheText) {
-    {
-        LinkDialog page{QString()};
+    const struct {
+        QString text;
+        const char* target;  // set before attaching, or nullptr
+        QString expected;
+    } cases[] = {
+        {"", nullptr, ""},
+        {"www.example.com", nullptr, "www.example.com"},
+        {"", "www.example.org", "www.example.org"},
+    };
+    for (const auto& c : cases) {
+        LinkDialog page(c.text);
         CHyperLink link;
+        if (c.target)
+            link.SetTarget(c.target);
         ASSERT_TRUE(link.SubclassDlgItem(kLinkId, &page.dialog));
-        EXPECT_EQ(link.GetTarget(), "");
-        EXPECT_EQ(link.text(), "");
-        EXPECT_EQ(link.toolTip(), "");
-    }
-    {
-        LinkDialog page(QStringLiteral("www.example.com"));
-        CHyperLink link;
-        ASSERT_TRUE(link.SubclassDlgItem(kLinkId, &page.dialog));
-        EXPECT_EQ(link.GetTarget(), "www.example.com");
-        EXPECT_EQ(link.toolTip(), "www.example.com");
+        EXPECT_EQ(QString::fromStdString(link.GetTarget()), c.expected);
+        EXPECT_EQ(link.text(), c.expected);
+        EXPECT_EQ(link.toolTip(), c.expected);
+        if (c.expected.isEmpty())
+            continue;
         EXPECT_EQ(link.cursor().shape(), Qt::PointingHandCursor);
         // Left and top stay; the size is the text's in the underlined font.
         const QSize text = QFontMetrics(link.UnderlinedFont()).size(Qt::TextSingleLine, link.text());
-        EXPECT_EQ(link.geometry(), QRect(QPoint(20, 30), text));
+        EXPECT_EQ(link.geometry(), QRect(QPoint(20, 30), text)) << c.expected.toStdString();
         EXPECT_EQ(page.dialog.findChildren<QLabel*>().size(), 1) << "the static became the link";
-    }
-    {
-        LinkDialog page{QString()};
-        CHyperLink link;
-        link.SetTarget("www.example.org");
-        ASSERT_TRUE(link.SubclassDlgItem(kLinkId, &page.dialog));
-        EXPECT_EQ(link.text(), "www.example.org");
     }
 }
 

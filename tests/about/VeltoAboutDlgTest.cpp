@@ -27,21 +27,17 @@ public:
     int BaseFontHeight() const override { return 13; }
     QSize MeasureText(const std::string& text, const QFont* font) const override {
         const int lineHeight = font == &m_fontTitle ? 26 : font == &m_fontVersion ? 19 : 13;
-        int widest = 0, lines = 1;
-        size_t lineStart = 0;
-        for (size_t i = 0; i <= text.size(); ++i) {
-            if (i == text.size() || text[i] == '\n') {
-                widest = std::max(widest, std::max<int>(1, static_cast<int>(i - lineStart)));
-                lineStart = i + 1;
-                lines += i < text.size();
-            }
-        }
+        int widest = 1, lines = 1, run = 0;
+        for (char c : text)
+            c == '\n' ? (++lines, run = 0) : (widest = std::max(widest, ++run));
         return QSize(7 * widest, lines * lineHeight);
     }
-
-    // Top and bottom (exclusive) of a control.
-    static std::pair<int, int> Span(const QWidget* w) { return {w->y(), w->y() + w->height()}; }
 };
+
+// Bottom (exclusive) of a control.
+int Bottom(const QWidget* w) {
+    return w->y() + w->height();
+}
 
 // A version block with the given description, file version and copyright notice.
 struct TestBlock {
@@ -56,55 +52,34 @@ struct TestBlock {
     VersionBlock block{&table, 1, &translation, 1, {1, 4, 0, 1009}, {1, 4, 0, 1009}};
 };
 
-struct Layout {
-    std::pair<int, int> description, version, icon, ruleUpper, address, link, copyright, ruleLower;
-    int okTop;
-    QSize client;
-    std::string caption, versionText, copyrightText;
-};
-
-Layout Open(FixedMetricsAboutDlg& dlg) {
-    Layout seen;
-    ModalScript look([&](QWidget*) {
-        seen = {FixedMetricsAboutDlg::Span(dlg.m_staticTitle),
-                FixedMetricsAboutDlg::Span(dlg.m_staticVersion),
-                FixedMetricsAboutDlg::Span(dlg.m_staticIcon),
-                FixedMetricsAboutDlg::Span(dlg.m_ruleUpper),
-                FixedMetricsAboutDlg::Span(dlg.m_staticAddress),
-                FixedMetricsAboutDlg::Span(&dlg.m_link),
-                FixedMetricsAboutDlg::Span(dlg.m_staticCopyright),
-                FixedMetricsAboutDlg::Span(dlg.m_ruleLower),
-                dlg.OkButton()->y(),
-                dlg.size(),
-                dlg.windowTitle().toStdString(),
-                dlg.m_staticVersion->text().toStdString(),
-                dlg.m_staticCopyright->text().toStdString()};
-    });
+// Shows the box once and closes it; its controls keep their places for the test to read.
+void Open(FixedMetricsAboutDlg& dlg) {
+    ModalScript close(nullptr);
     dlg.DoModal();
-    return seen;
 }
 
 TEST(VeltoAboutDlgTest, TheWorkedExampleOfTheLayout) {
     TestBlock version("Orvalink Discovery Tool", "1, 4, 0, 1009",
                       "Copyright (C) 2006 Quarrin-Velto Networks");
     FixedMetricsAboutDlg dlg(&version.block);
-    const Layout l = Open(dlg);
-    EXPECT_EQ(l.description, std::make_pair(16, 42));
-    EXPECT_EQ(l.version, std::make_pair(52, 71));
-    EXPECT_EQ(l.icon, std::make_pair(19, 67));
-    EXPECT_EQ(l.ruleUpper, std::make_pair(87, 89));
-    EXPECT_EQ(l.address, std::make_pair(103, 142));
-    EXPECT_EQ(l.link, std::make_pair(146, 159));
-    EXPECT_EQ(l.copyright, std::make_pair(175, 188));
-    EXPECT_EQ(l.ruleLower, std::make_pair(208, 210));
-    EXPECT_EQ(l.okTop, 224);
+    Open(dlg);
+    std::vector<int> edges;  // top and bottom of each, from the title down
+    for (const QWidget* w : std::initializer_list<const QWidget*>{
+             dlg.m_staticTitle, dlg.m_staticVersion, dlg.m_staticIcon, dlg.m_ruleUpper, dlg.m_staticAddress,
+             &dlg.m_link, dlg.m_staticCopyright, dlg.m_ruleLower}) {
+        edges.push_back(w->y());
+        edges.push_back(Bottom(w));
+    }
+    EXPECT_EQ(edges,
+              (std::vector<int>{16, 42, 52, 71, 19, 67, 87, 89, 103, 142, 146, 159, 175, 188, 208, 210}));
+    EXPECT_EQ(dlg.OkButton()->y(), 224);
     // The copyright notice (41 characters) in the value column decides the width.
     const int clientWidth = 7 * 41 + 170 + 60;
-    EXPECT_EQ(l.client, QSize(clientWidth, 208 + 28 + dlg.OkButton()->height()));
+    EXPECT_EQ(dlg.size(), QSize(clientWidth, 208 + 28 + dlg.OkButton()->height()));
     EXPECT_EQ(dlg.OkButton()->x(), clientWidth / 2 - dlg.OkButton()->width() / 2);
     EXPECT_EQ(dlg.m_ruleLower->geometry(), QRect(8, 208, clientWidth - 16, 2));
-    EXPECT_EQ(l.caption, "About Orvalink Discovery Tool");
-    EXPECT_EQ(l.versionText, "Version V1.04 (Build 1009)");
+    EXPECT_EQ(dlg.windowTitle(), "About Orvalink Discovery Tool");
+    EXPECT_EQ(dlg.m_staticVersion->text(), "Version V1.04 (Build 1009)");
 
     // The labels end 16 pixels before the value column; the link carries the maker's address.
     EXPECT_EQ(dlg.m_staticDevelopment->text().toStdString(), LoadString(IDS_DEVELOPMENT));
@@ -122,28 +97,31 @@ TEST(VeltoAboutDlgTest, TheWorkedExampleOfTheLayout) {
 TEST(VeltoAboutDlgTest, ALineBreakInTheTextsMovesWhatIsBelowByOneLine) {
     TestBlock plain("Orvalink", "1, 4, 0, 1009", "(C) Maker");
     TestBlock twoLines("Orvalink\\nDiscovery", "1, 4, 0, 1009", "(C) Maker\\nAll rights");
-    FixedMetricsAboutDlg before(&plain.block), after(&twoLines.block);
-    const Layout a = Open(before), b = Open(after);
-    EXPECT_EQ(b.description, std::make_pair(16, 16 + 52));
-    EXPECT_EQ(b.version.first, a.version.first + 26);
-    EXPECT_EQ(b.address.first, a.address.first + 26);
-    EXPECT_EQ(b.icon.first, ((a.version.second + 26) - 16) / 2 - 8);
-    EXPECT_EQ(b.copyright.second, a.copyright.second + 26 + 13);
-    EXPECT_EQ(b.ruleLower.first, a.ruleLower.first + 26 + 13);
-    EXPECT_EQ(b.okTop, a.okTop + 26 + 13);
-    EXPECT_EQ(b.client.height(), a.client.height() + 26 + 13);
-    EXPECT_EQ(b.copyrightText, "(C) Maker\nAll rights");
+    FixedMetricsAboutDlg a(&plain.block), b(&twoLines.block);
+    Open(a);
+    Open(b);
+    EXPECT_EQ(b.m_staticTitle->geometry().top(), 16);
+    EXPECT_EQ(Bottom(b.m_staticTitle), 16 + 52);
+    EXPECT_EQ(b.m_staticIcon->y(), ((Bottom(a.m_staticVersion) + 26) - 16) / 2 - 8);
+    for (auto [above, below] :
+         {std::pair{a.m_staticVersion, b.m_staticVersion}, {a.m_staticAddress, b.m_staticAddress}})
+        EXPECT_EQ(below->y(), above->y() + 26);
+    // The copyright's second line moves the rest by one more body line.
+    EXPECT_EQ(Bottom(b.m_staticCopyright), Bottom(a.m_staticCopyright) + 26 + 13);
+    EXPECT_EQ(b.m_ruleLower->y(), a.m_ruleLower->y() + 26 + 13);
+    EXPECT_EQ(b.OkButton()->y(), a.OkButton()->y() + 26 + 13);
+    EXPECT_EQ(b.height(), a.height() + 26 + 13);
+    EXPECT_EQ(b.m_staticCopyright->text(), "(C) Maker\nAll rights");
 }
 
 TEST(VeltoAboutDlgTest, WithoutAVersionBlockThePresetsShow) {
-    FixedMetricsAboutDlg dlg(nullptr);
-    const Layout l = Open(dlg);
-    EXPECT_EQ(l.versionText, "Version V0.99 (Build 1000)");
-    EXPECT_EQ(l.caption, "About ");
     TestBlock threeNumbers("", "1, 4, 1009", "");
-    FixedMetricsAboutDlg partial(&threeNumbers.block);
-    const Layout p = Open(partial);
-    EXPECT_EQ(p.versionText, "Version V0.99 (Build 1000)");
+    FixedMetricsAboutDlg none(nullptr), partial(&threeNumbers.block);
+    Open(none);
+    Open(partial);
+    EXPECT_EQ(none.windowTitle(), "About ");
+    for (FixedMetricsAboutDlg* dlg : {&none, &partial})
+        EXPECT_EQ(dlg->m_staticVersion->text(), "Version V0.99 (Build 1000)");
     EXPECT_EQ(partial.m_staticTitle->text(), "Orvalink Discovery Tool") << "the product name stands in";
 }
 

@@ -35,8 +35,7 @@ std::optional<std::vector<std::string>> StandInPrograms::WaitForRun(std::chrono:
     const auto until = std::chrono::steady_clock::now() + bound;
     std::string bytes;
     // Checked after the watch exists, so a record closed just before is not missed either.
-    while ((bytes = testsupport::ReadFileBytes(record)).size() < kEnd.size() ||
-           bytes.compare(bytes.size() - kEnd.size(), kEnd.size(), kEnd) != 0) {
+    while (!(bytes = testsupport::ReadFileBytes(record)).ends_with(kEnd)) {
         auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
         pollfd pfd{watch, POLLIN, 0};

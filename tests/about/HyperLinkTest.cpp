@@ -38,13 +38,6 @@ struct LinkDialog {
 };
 
 // Stands in for the desktop's opener through Qt's own hook.
-class UrlRecorder : public QObject {
-    Q_OBJECT
-public:
-    Q_INVOKABLE void Open(const QUrl& url) { urls.push_back(url.toString().toStdString()); }
-    std::vector<std::string> urls;
-};
-
 void WriteFile(const std::filesystem::path& path, const std::string& text) {
     std::filesystem::create_directories(path.parent_path());
     std::ofstream(path) << text;
@@ -136,7 +129,7 @@ TEST(HyperLinkTest, ErrorTextsCarryThePrefixAndTheCode) {
 }
 
 TEST(HyperLinkTest, AClickOpensTheBareHostNameAsAWebAddressAndTurnsTheLinkVisited) {
-    UrlRecorder recorder;
+    apptest::UrlRecorder recorder;
     QDesktopServices::setUrlHandler(QStringLiteral("http"), &recorder, "Open");
     LinkDialog page(QStringLiteral("www.quarrin-velto.example"));
     CHyperLink link;
@@ -229,5 +222,3 @@ TEST(HyperLinkTest, WebAddressesGetASchemeOnlyWhenTheyHaveNone) {
 }
 
 }  // namespace
-
-#include "HyperLinkTest.moc"

@@ -8,6 +8,7 @@
 
 #include <QObject>
 #include <QTimer>
+#include <QUrl>
 
 #include "app/SystemProbe.h"
 #include "TestSupport.h"
@@ -15,6 +16,15 @@
 class QWidget;
 
 namespace apptest {
+
+// Stands in for the desktop's URL opener (QDesktopServices::setUrlHandler with "Open"): records
+// every address it is asked to open.
+class UrlRecorder : public QObject {
+    Q_OBJECT
+public:
+    Q_INVOKABLE void Open(const QUrl& url) { urls.push_back(url.toString().toStdString()); }
+    std::vector<std::string> urls;
+};
 
 // Acts at every modal window and popup menu that opens while it lives: calls the script with it once, then
 // closes it if the script left it open. Modal windows still open after the bound are closed as

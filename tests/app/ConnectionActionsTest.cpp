@@ -33,19 +33,10 @@ using Words = std::vector<std::string>;
 namespace {
 
 // Takes the place of the desktop's URL opener.
-class UrlRecorder : public QObject {
-    Q_OBJECT
-public slots:
-    void open(const QUrl& url) { m_urls.push_back(url.toString().toStdString()); }
-
-public:
-    Words m_urls;
-};
-
 class ActionsTest : public testing::Test {
 protected:
     ActionsTest() {
-        QDesktopServices::setUrlHandler(QStringLiteral("http"), &m_browser, "open");
+        QDesktopServices::setUrlHandler(QStringLiteral("http"), &m_browser, "Open");
         m_terminals.Add("xterm");
     }
     ~ActionsTest() override { QDesktopServices::unsetUrlHandler(QStringLiteral("http")); }
@@ -112,7 +103,7 @@ protected:
     StandInPrograms m_terminals;
     ScopedEnv m_path{"PATH", m_terminals.Dir().c_str()};
     ScopedEnv m_terminal{"TERMINAL", nullptr};
-    UrlRecorder m_browser;
+    apptest::UrlRecorder m_browser;
     std::shared_ptr<testsupport::FakeSocketLayer> m_sockets =
         std::make_shared<testsupport::FakeSocketLayer>();
     CPrefs m_prefs;
@@ -142,7 +133,7 @@ TEST_F(ActionsTest, DoubleClickRunsThePreferredActionOnTheRowHit) {
             QTest::mouseDClick(dlg.m_listDevices->viewport(), Qt::LeftButton, {}, RowPoint(dlg, -1));
             QTest::mouseDClick(dlg.m_listDevices->viewport(), Qt::LeftButton, {}, RowPoint(dlg, 1));
         }
-        EXPECT_EQ(m_browser.m_urls, (Words{"http://10.0.0.7/", "http://10.0.0.7/"}));
+        EXPECT_EQ(m_browser.urls, (Words{"http://10.0.0.7/", "http://10.0.0.7/"}));
         EXPECT_EQ(m_terminals.WaitForRun(10s), (Words{"xterm", "-e", "telnet", "10.0.0.7"}));
         EXPECT_EQ(QGuiApplication::clipboard()->mimeData()->data("text/plain"), QByteArray("10.0.0.7"));
         EXPECT_EQ(ActionLines(),
@@ -178,7 +169,7 @@ TEST_F(ActionsTest, ContextMenuOnARowOpensAtTheClickAndActsOnThatRow) {
         ContextMenu(dlg, QContextMenuEvent::Mouse, RowPoint(dlg, 1), "Locate");
         ContextMenu(dlg, QContextMenuEvent::Mouse, RowPoint(dlg, 1), "Telnet");
         EXPECT_EQ(m_terminals.WaitForRun(10s), (Words{"xterm", "-e", "telnet", "10.0.0.7"}));
-        EXPECT_EQ(m_browser.m_urls, Words{"http://10.0.0.7/"});
+        EXPECT_EQ(m_browser.urls, Words{"http://10.0.0.7/"});
         EXPECT_TRUE(apptest::WaitUntil([&] {
             auto sends = m_sockets->Sends();
             return sends.size() == 2 && sends[1].addr == htonl(0x0A000007);
@@ -197,10 +188,8 @@ TEST_F(ActionsTest, ContextMenuOnARowOpensAtTheClickAndActsOnThatRow) {
         EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
         EXPECT_EQ(m_sockets->Sends().size(), sends);
     });
-    EXPECT_EQ(m_browser.m_urls, Words{"http://10.0.0.7/"});
+    EXPECT_EQ(m_browser.urls, Words{"http://10.0.0.7/"});
     EXPECT_FALSE(m_terminals.WaitForRun(0ms)) << "no second terminal";
 }
 
 }  // namespace
-
-#include "ConnectionActionsTest.moc"

@@ -306,16 +306,26 @@ bool CRouteSocket::EnsureOpen(int& errorCode) {
     return true;
 }
 
-template <typename Info, typename Parser>
-bool CRouteSocket::Exchange(const std::vector<std::uint8_t>& request, std::uint32_t seq, Info& info,
-                            int& errorCode, Parser parse) {
+namespace {
+
+bool SendToKernel(int fd, const std::vector<std::uint8_t>& request, int& errorCode) {
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
-    if (::sendto(m_fd.get(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&kernel),
-                 sizeof kernel) < 0) {
+    if (::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) <
+        0) {
         errorCode = errno;
         return false;
     }
+    return true;
+}
+
+}  // namespace
+
+template <typename Info, typename Parser>
+bool CRouteSocket::Exchange(const std::vector<std::uint8_t>& request, std::uint32_t seq, Info& info,
+                            int& errorCode, Parser parse) {
+    if (!SendToKernel(m_fd.get(), request, errorCode))
+        return false;
     alignas(nlmsghdr) std::uint8_t buffer[8192];
     // Answers to earlier requests that timed out may still be queued: skip them by sequence.
     for (int attempt = 0; attempt < 16; ++attempt) {
@@ -364,13 +374,8 @@ bool CRouteSocket::DumpNeigh(std::vector<NeighInfo>& entries, int& errorCode) {
         return false;
     std::uint32_t seq = ++m_seq;
     auto request = BuildDumpNeighRequest(seq);
-    sockaddr_nl kernel{};
-    kernel.nl_family = AF_NETLINK;
-    if (::sendto(m_fd.get(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&kernel),
-                 sizeof kernel) < 0) {
-        errorCode = errno;
+    if (!SendToKernel(m_fd.get(), request, errorCode))
         return false;
-    }
     // A dump of tens of thousands of entries comes in many datagrams.
     std::vector<std::uint8_t> buffer(65536);
     errorCode = 0;

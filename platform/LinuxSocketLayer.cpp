@@ -186,14 +186,16 @@ bool RawSocketAvailable() {
 namespace {
 
 // The kernel may grant less than asked (net.core.rmem_max without CAP_NET_ADMIN); a burst of
-// replies then overflows sooner, which is worth a line. It reports twice the usable size.
+// replies then overflows sooner, which is worth a line. An Info line: with only cap_net_raw, as
+// installed, this is the usual case, and a Warning would leave a debug.log behind every start.
+// The kernel reports twice the usable size.
 void CheckReceiveBuffer(int sock) {
     int granted = 0;
     socklen_t length = sizeof granted;
     if (::getsockopt(sock, SOL_SOCKET, SO_RCVBUF, &granted, &length) != 0)
         return;
     if (granted / 2 < CLinuxSocketLayer::kReceiveBuffer)
-        LogWrite(LOG_WARNING, "Receive buffer of the raw socket is %d bytes, %d asked for", granted / 2,
+        LogWrite(LOG_INFO, "Receive buffer of the raw socket is %d bytes, %d asked for", granted / 2,
                  CLinuxSocketLayer::kReceiveBuffer);
 }
 

@@ -14,6 +14,7 @@
 #include "res/Resource.h"
 #include "res/StringTable.h"
 #include "res/VersionBlock.h"
+#include "settings/DialogTemplate.h"
 
 // Q_INIT_RESOURCE must be used outside any namespace; the icons live in a static library.
 static void InitProgramIcons() {
@@ -49,13 +50,10 @@ void ReplaceEscapedNewlines(std::string& text) {
         text.replace(at, 2, "\n");
 }
 
-// Dialog units of the template's font to pixels, as the desktop dialog manager converts them.
-QRect DluToPixels(const QFont& font, const QRect& dlu) {
-    const QFontMetrics metrics(font);
-    const QString alphabet = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
-    const int baseX = std::max(1, (metrics.horizontalAdvance(alphabet) / 26 + 1) / 2);
-    const int baseY = std::max(1, metrics.height());
-    return QRect(dlu.x() * baseX / 4, dlu.y() * baseY / 8, dlu.width() * baseX / 4, dlu.height() * baseY / 8);
+// Dialog units of the template's font to pixels.
+QRect DluToPixels(const QFont& font, const QRect& rect) {
+    const DialogUnits dlu(font);
+    return QRect(dlu.X(rect.x()), dlu.Y(rect.y()), dlu.X(rect.width()), dlu.Y(rect.height()));
 }
 
 // A font whose cell (ascent plus descent) is height pixels tall, as the desktop's font mapper
@@ -88,10 +86,7 @@ void CVeltoAboutDlg::CreateTemplateControls() {
                    Qt::WindowCloseButtonHint);
     setSizeGripEnabled(false);
     setWindowTitle(QStringLiteral("Dialog"));
-    QFont dialogFont(QStringLiteral("MS Sans Serif"));
-    dialogFont.setStyleHint(QFont::SansSerif);
-    dialogFont.setPointSize(8);
-    setFont(dialogFont);
+    setFont(TemplateFont());
     const QRect size = DluToPixels(font(), QRect(0, 0, kTemplateWidthDlu, kTemplateHeightDlu));
     setFixedSize(size.size());
 

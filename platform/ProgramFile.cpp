@@ -12,8 +12,14 @@ std::string GetProgramFilePath() {
         ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
         if (n < 0)
             return {};
-        if (static_cast<size_t>(n) < buffer.size())
-            return std::string(buffer.data(), static_cast<size_t>(n));
+        if (static_cast<size_t>(n) < buffer.size()) {
+            std::string path(buffer.data(), static_cast<size_t>(n));
+            // The kernel marks a replaced or removed program file this way.
+            const std::string deleted = " (deleted)";
+            if (path.size() > deleted.size() && path.ends_with(deleted))
+                path.resize(path.size() - deleted.size());
+            return path;
+        }
         if (buffer.size() >= (1u << 20))
             return {};
         buffer.resize(buffer.size() * 2);

@@ -7,12 +7,12 @@
 
 #include "log/Log.h"
 #include "platform/DecimalText.h"
+#include "platform/ProgramFile.h"
 
 #include <algorithm>
 #include <climits>
 #include <memory>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -24,17 +24,7 @@ std::vector<CWinApp*>& LiveApps() {
 }
 
 std::string ProgramBaseName() {
-    std::string path;
-    std::vector<char> buf(4096);
-    ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
-    if (n > 0) {
-        path.assign(buf.data(), static_cast<size_t>(n));
-    }
-    // The kernel marks a replaced or removed program file this way.
-    const std::string deleted = " (deleted)";
-    if (path.size() > deleted.size() &&
-        path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0)
-        path.resize(path.size() - deleted.size());
+    const std::string path = GetProgramFilePath();
     std::string name = path.substr(path.find_last_of('/') + 1);
     std::string::size_type dot = name.find_last_of('.');
     if (dot != std::string::npos && dot > 0)

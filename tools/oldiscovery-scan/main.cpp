@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "ScanOutput.h"
+#include "discovery/ScanOutput.h"
 #include "discovery/ScanListener.h"
 #include "discovery/ScanThread.h"
 #include "log/Log.h"

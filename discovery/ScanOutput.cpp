@@ -1,4 +1,4 @@
-#include "ScanOutput.h"
+#include "discovery/ScanOutput.h"
 
 #include <arpa/inet.h>
 

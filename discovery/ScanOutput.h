@@ -1,5 +1,5 @@
 #pragma once
-// How oldiscovery-scan prints the devices it found.
+// How devices are written out as text: oldiscovery-scan's outputs and the saved list.
 #include <string>
 #include <vector>
 

@@ -2,7 +2,7 @@
 // bytes a device sends.
 #include <gtest/gtest.h>
 
-#include "ScanOutput.h"
+#include "discovery/ScanOutput.h"
 
 namespace {
 

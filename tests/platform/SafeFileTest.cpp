@@ -1,0 +1,84 @@
+// Files others read: replaced whole or not at all, never through a link or into another's file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/SafeFile.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct TempFolder {
+    fs::path path;
+    TempFolder() {
+        char tmpl[] = "/tmp/safefile-XXXXXX";
+        path = ::mkdtemp(tmpl);
+    }
+    ~TempFolder() { fs::remove_all(path); }
+};
+
+TEST(SafeFile, ReplacesWholeWithModeAndLeavesNoTemporaryFile) {
+    TempFolder dir;
+    fs::path target = dir.path / "orvalink.prom";
+    std::ofstream(target) << "old\n";
+    ::umask(077);
+    std::string reason;
+    ASSERT_TRUE(WriteFileAtomically(target, "new\n", 0644, &reason)) << reason;
+    ::umask(022);
+    EXPECT_EQ(ReadAll(target), "new\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
+}
+
+TEST(SafeFile, RefusedOrFailedWritesLeaveTheOldFileAndNoTemporaryFile) {
+    struct Case {
+        const char* name;
+        void (*prepare)(const fs::path& dir, const fs::path& target);
+        const char* reasonPart;
+    };
+    const Case cases[] = {
+        {"symbolic link",
+         [](const fs::path& dir, const fs::path& target) {
+             std::ofstream(dir / "elsewhere") << "old\n";
+             fs::create_symlink(dir / "elsewhere", target);
+         },
+         "symbolic link"},
+        {"other owner",
+         [](const fs::path&, const fs::path& target) {
+             std::ofstream(target) << "old\n";
+             ASSERT_EQ(::chown(target.c_str(), 65534, 65534), 0);
+         },
+         "another user"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (std::string(c.name) == "other owner" && ::geteuid() != 0)
+            continue;  // only root can give a file away
+        TempFolder dir;
+        fs::path target = dir.path / "out.prom";
+        c.prepare(dir.path, target);
+        std::string reason;
+        bool written = WriteFileAtomically(target, "new\n", 0644, &reason);
+        EXPECT_FALSE(written);
+        EXPECT_NE(reason.find(c.reasonPart), std::string::npos) << reason;
+        EXPECT_EQ(ReadAll(fs::is_symlink(target) ? dir.path / "elsewhere" : target), "old\n");
+        for (auto& entry : fs::directory_iterator(dir.path))
+            EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << entry.path();
+    }
+}
+
+}  // namespace

@@ -18,7 +18,7 @@
 
 #include "about/VeltoAboutDlg.h"
 #include "app/VersionInfo.h"
-#include "discovery/DeviceText.h"
+#include "log/DeviceText.h"
 #include "discovery/Orvalink.h"
 #include "discovery/ScanListener.h"
 #include "discovery/ScanThread.h"

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "discovery/DeviceText.h"
+#include "log/DeviceText.h"
 
 namespace {
 
@@ -14,46 +14,10 @@ std::uint32_t NumericIp(const std::string& ip) {
     return inet_pton(AF_INET, ip.c_str(), &addr) == 1 ? ntohl(addr.s_addr) : 0xFFFFFFFFu;
 }
 
-// Code point of the C1 control a UTF-8 text holds at i (bytes C2 80 to C2 9F), or -1.
-int C1ControlAt(const std::string& text, std::size_t i) {
-    if (static_cast<unsigned char>(text[i]) != 0xC2 || i + 1 >= text.size())
-        return -1;
-    unsigned char next = static_cast<unsigned char>(text[i + 1]);
-    return next >= 0x80 && next <= 0x9F ? next : -1;
-}
-
-// Both forms show the device's bytes the one way DeviceTextUtf8 gives them; they differ only in
-// how a control character is written (json: "\u00HH", and the quote escaped; else "\xHH").
+// Both forms show the device's bytes the one way the log lines show them too; they differ only
+// in how a control character is written.
 std::string Escaped(const std::string& bytes, bool json) {
-    const std::string text = DeviceTextUtf8(bytes);
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        int control = C1ControlAt(text, i);
-        if (c == '\t') {
-            out += "\\t";
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\\') {
-            out += "\\\\";
-        } else if (c == '"' && json) {
-            out += "\\\"";
-        } else if (c < 0x20 || c == 0x7F || control >= 0) {
-            unsigned code = control >= 0 ? static_cast<unsigned>(control) : c;
-            char hex[8];
-            if (json)
-                std::snprintf(hex, sizeof hex, "\\u%04X", code);
-            else
-                std::snprintf(hex, sizeof hex, "\\x%02X", code);
-            out += hex;
-            i += control >= 0 ? 1 : 0;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
+    return EscapeDeviceText(bytes, json ? ControlEscape::Json : ControlEscape::Text);
 }
 
 std::string TableField(const std::string& bytes) {

@@ -1,4 +1,6 @@
-#include "discovery/DeviceText.h"
+#include "log/DeviceText.h"
+
+#include <cstdio>
 
 bool IsUtf8(const std::string& bytes) {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -51,6 +53,49 @@ std::string DeviceTextUtf8(const std::string& bytes) {
         } else {
             out += static_cast<char>(0xC0 | (c >> 6));
             out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+namespace {
+
+// Code point of the C1 control a UTF-8 text holds at i (bytes C2 80 to C2 9F), or -1.
+int C1ControlAt(const std::string& text, std::size_t i) {
+    if (static_cast<unsigned char>(text[i]) != 0xC2 || i + 1 >= text.size())
+        return -1;
+    unsigned char next = static_cast<unsigned char>(text[i + 1]);
+    return next >= 0x80 && next <= 0x9F ? next : -1;
+}
+
+}  // namespace
+
+std::string EscapeDeviceText(const std::string& bytes, ControlEscape form) {
+    const bool json = form == ControlEscape::Json;
+    const std::string text = DeviceTextUtf8(bytes);
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        int control = C1ControlAt(text, i);
+        if (c == '\t') {
+            out += "\\t";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\\') {
+            out += "\\\\";
+        } else if (c == '"' && json) {
+            out += "\\\"";
+        } else if (c < 0x20 || c == 0x7F || control >= 0) {
+            unsigned code = control >= 0 ? static_cast<unsigned>(control) : c;
+            char hex[8];
+            std::snprintf(hex, sizeof hex, json ? "\\u%04X" : "\\x%02X", code);
+            out += hex;
+            i += control >= 0 ? 1 : 0;
+        } else {
+            out += static_cast<char>(c);
         }
     }
     return out;

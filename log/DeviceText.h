@@ -1,0 +1,22 @@
+#pragma once
+// The one way device text (type and build, raw bytes from the wire) becomes readable text: the
+// list, the tab-separated and the JSON output and the log lines all show it through
+// DeviceTextUtf8, and the outputs that must keep it on one line through EscapeDeviceText.
+// It lives with the log, which may use nothing above the standard library.
+#include <string>
+
+// True when bytes is well-formed UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
+bool IsUtf8(const std::string& bytes);
+// bytes as they are when they are valid UTF-8; otherwise every byte taken as its Latin-1
+// character, so the result is always valid UTF-8 and no byte is lost or merged.
+std::string DeviceTextUtf8(const std::string& bytes);
+
+// How an escaped control character is written: "\xHH" in lines of text (log lines, the
+// tab-separated output), "\u00HH" in a JSON string, where the double quote is escaped as well.
+enum class ControlEscape { Text, Json };
+
+// DeviceTextUtf8(bytes) with a tab, line break and backslash written as \t, \n, \r, \\ and
+// every other control character (C0, DEL, C1) as its code in the form's escape, so the text can
+// neither end the line or field it stands in nor start one of its own, nor reach a terminal as
+// a control sequence.
+std::string EscapeDeviceText(const std::string& bytes, ControlEscape form = ControlEscape::Text);

@@ -340,8 +340,10 @@ QUrl CHyperLink::WebAddress(const std::string& address) {
 
 int CHyperLink::OpenTarget(const std::string& address, int) {
     const QUrl url = WebAddress(address);
-    if (QDesktopServices::openUrl(url))
+    if (QDesktopServices::openUrl(url)) {
+        WarnStartedAsRoot("xdg-open");
         return OPEN_SHELL_SUCCESS;
+    }
     const int openerResult = QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty()
                                  ? OPEN_FILE_NOT_FOUND
                                  : OPEN_NO_ASSOCIATION;

@@ -7,11 +7,13 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 #include "log/Log.h"
+#include "log/LogText.h"
 #include "platform/UniqueFd.h"
 
 extern char** environ;
@@ -94,13 +96,21 @@ bool Fail(std::string* reason, std::string text) {
     return false;
 }
 
+// The reason comes first: a long command line is cut at the end of the log line.
+bool LogStartFailure(const std::string& commandLine, const std::string& why, std::string* reason) {
+    LogWrite(LOG_WARNING, "Could not start (%s): \"%s\"", why.c_str(), LogEscape(commandLine).c_str());
+    return Fail(reason, why);
+}
+
 bool StartLogged(const std::string& commandLine, const std::vector<std::string>& argv, std::string* reason) {
     std::string why;
     if (StartDetached(argv, &why))
         return true;
-    LogWrite(LOG_WARNING, "Could not start \"%s\": %s", commandLine.c_str(), why.c_str());
-    return Fail(reason, why);
+    return LogStartFailure(commandLine, why, reason);
 }
+
+// Root's programs get every capability back at exec, whatever this process gave up.
+std::atomic<bool> g_rootStartWarned{false};
 
 }  // namespace
 
@@ -187,7 +197,38 @@ bool StartDetached(const std::vector<std::string>& argv, std::string* reason) {
     }
     if (got == static_cast<ssize_t>(sizeof execErr))
         return Fail(reason, std::strerror(execErr));
+    WarnStartedAsRoot(argv[0]);
     return true;
+}
+
+bool WarnStartedAsRoot(const std::string& program) {
+    if ((getuid() != 0 && geteuid() != 0) || g_rootStartWarned.exchange(true))
+        return false;
+    LogWrite(LOG_WARNING,
+             "\"%s\" runs as root with every capability, since OLDiscovery runs as root; give OLDiscovery "
+             "cap_net_raw instead",
+             LogEscape(BaseName(program)).c_str());
+    return true;
+}
+
+std::string QuoteWord(const std::string& word) {
+    std::string quoted = "\"";
+    std::size_t backslashes = 0;
+    for (char c : word) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes count only before a quote: there they are doubled, and the quote escaped.
+        if (c == '"')
+            quoted.append(2 * backslashes + 1, '\\');
+        else
+            quoted.append(backslashes, '\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(2 * backslashes, '\\');  // before the closing quote
+    return quoted + "\"";
 }
 
 bool StartCommandLine(const std::string& commandLine, std::string* reason) {
@@ -210,6 +251,10 @@ bool StartInTerminal(const std::string& commandLine, std::string* reason) {
         if (program == BaseName(terminal))
             return StartLogged(commandLine, command, reason);
     }
+    // A terminal would open, say nothing useful and close at once: the program is checked here.
+    std::string why;
+    if (ResolveProgram(command[0], &why).empty())
+        return LogStartFailure(commandLine, why, reason);
 
     for (const std::string& terminal : candidates) {
         std::string ignored;
@@ -222,6 +267,5 @@ bool StartInTerminal(const std::string& commandLine, std::string* reason) {
         argv.insert(argv.end(), command.begin(), command.end());
         return StartLogged(commandLine, argv, reason);
     }
-    LogWrite(LOG_WARNING, "Could not start \"%s\": no terminal", commandLine.c_str());
-    return Fail(reason, "no terminal");
+    return LogStartFailure(commandLine, "no terminal", reason);
 }

@@ -18,18 +18,30 @@
 // A quoted part with nothing in it ("") is an empty word of its own.
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 
+// One word of a command line that SplitCommandLine gives back as exactly that word: in double
+// quotes, with a quote and the backslashes before it escaped.
+std::string QuoteWord(const std::string& word);
+
 // Starts argv (argv[0] looked up on PATH when it has no slash) detached, without a shell,
-// without capabilities, in the program's working directory; does not wait for it.
+// without capabilities (unless this process runs as root: see WarnStartedAsRoot), in the
+// program's working directory; does not wait for it.
 // False with a short reason ("not found", "not executable", strerror text, ...) when it could
 // not be started.
 bool StartDetached(const std::vector<std::string>& argv, std::string* reason = nullptr);
 
+// Called for every program this process has started (StartDetached calls it itself): when the
+// process runs as root, the program does too, with every capability, so the first one of the
+// run gets a Warning line naming it. True when it wrote that line.
+bool WarnStartedAsRoot(const std::string& program);
+
 // Splits and starts a command line directly (a windowed program such as a browser).
-// On failure writes a Warning line to the log with the command line and the reason.
+// On failure writes a Warning line to the log with the reason and the command line:
+// Could not start (<reason>): "<command line>".
 bool StartCommandLine(const std::string& commandLine, std::string* reason = nullptr);
 
 // Splits and starts a console command line inside a terminal window ($TERMINAL, else
 // x-terminal-emulator, else the first of gnome-terminal, konsole, xfce4-terminal, xterm on
-// PATH; a program that is itself one of those terminals runs directly). On failure writes a
-// Warning line to the log with the command line and the reason ("no terminal" included).
+// PATH; a program that is itself one of those terminals runs directly). The program is looked
+// up first, so a missing one is reported rather than flashed in a terminal. On failure writes
+// the same Warning line as StartCommandLine ("no terminal" among the reasons).
 bool StartInTerminal(const std::string& commandLine, std::string* reason = nullptr);

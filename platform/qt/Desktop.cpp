@@ -6,10 +6,13 @@
 #include <QUrl>
 
 #include "log/Log.h"
+#include "platform/CommandLine.h"
 
 bool OpenUrl(const std::string& address) {
-    if (QDesktopServices::openUrl(QUrl(QString::fromStdString(address))))
+    if (QDesktopServices::openUrl(QUrl(QString::fromStdString(address)))) {
+        WarnStartedAsRoot("xdg-open");
         return true;
+    }
     LogWrite(LOG_WARNING, "Could not open \"%s\": no program to open it", address.c_str());
     return false;
 }

@@ -38,6 +38,7 @@ protected:
     ActionsTest() {
         QDesktopServices::setUrlHandler(QStringLiteral("http"), &m_browser, "Open");
         m_terminals.Add("xterm");
+        m_terminals.Add("telnet");  // looked up before a terminal opens for it
     }
     ~ActionsTest() override { QDesktopServices::unsetUrlHandler(QStringLiteral("http")); }
 

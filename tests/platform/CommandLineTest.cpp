@@ -2,6 +2,9 @@
 // the terminal the desktop offers.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <fstream>
 
 #include "StandIn.h"
@@ -64,6 +67,8 @@ TEST(CommandLineTest, StartsInTheTerminalTheDesktopOffers) {
         StandInPrograms programs;
         for (const std::string& name : c.installed)
             programs.Add(name);
+        for (const char* console : {"telnet", "ssh"})
+            programs.Add(console);
         ScopedEnv path("PATH", programs.Dir().c_str());
         ScopedEnv terminal("TERMINAL", c.terminal);
         std::string reason;
@@ -76,6 +81,7 @@ TEST(CommandLineTest, WhatCannotStartIsLoggedWithItsReason) {
     LogCapture log;
     StandInPrograms programs;
     programs.Add("browser");
+    programs.Add("telnet");
     const std::string notExecutable = programs.Dir() + "/plain";
     { std::ofstream(notExecutable) << "text\n"; }
     ScopedEnv path("PATH", programs.Dir().c_str());
@@ -98,14 +104,101 @@ TEST(CommandLineTest, WhatCannotStartIsLoggedWithItsReason) {
             c.inTerminal ? StartInTerminal(c.commandLine, &reason) : StartCommandLine(c.commandLine, &reason);
         EXPECT_FALSE(started) << c.commandLine;
         EXPECT_EQ(reason, c.reason) << c.commandLine;
-        EXPECT_TRUE(log.Contains("Could not start \"" + c.commandLine + "\": " + c.reason)) << c.commandLine;
+        EXPECT_TRUE(
+            log.Contains("Could not start (" + std::string(c.reason) + "): \"" + c.commandLine + "\""))
+            << c.commandLine;
     }
 
-    // A windowed program starts directly, arguments untouched, and nothing is logged for it.
-    const std::size_t lines = log.Lines().size();
+    // A windowed program starts directly, arguments untouched, and no failure is logged for it.
+    auto failures = [&log] {
+        std::size_t count = 0;
+        for (const std::string& text : log.Texts())
+            count += text.starts_with("Could not start") ? 1 : 0;
+        return count;
+    };
+    const std::size_t before = failures();
     ASSERT_TRUE(StartCommandLine("browser \"http://10.0.0.5/\" --new-window"));
     EXPECT_EQ(programs.WaitForRun(10s), (Words{"browser", "http://10.0.0.5/", "--new-window"}));
-    EXPECT_EQ(log.Lines().size(), lines);
+    EXPECT_EQ(failures(), before);
+}
+
+TEST(CommandLineTest, AConsoleProgramThatCannotRunOpensNoTerminal) {
+    LogCapture log;
+    StandInPrograms programs;
+    programs.Add("xterm");
+    { std::ofstream(programs.Dir() + "/plain") << "text\n"; }
+    ScopedEnv path("PATH", programs.Dir().c_str());
+    ScopedEnv terminal("TERMINAL", nullptr);
+    const struct {
+        std::string commandLine;
+        const char* reason;
+    } cases[] = {
+        {"telnet 10.0.0.5", "not found"},
+        {"/nonexistent/telnet 10.0.0.5", "not found"},
+        {"plain 10.0.0.5", "not executable"},
+    };
+    for (const auto& c : cases) {
+        std::string reason;
+        EXPECT_FALSE(StartInTerminal(c.commandLine, &reason)) << c.commandLine;
+        EXPECT_EQ(reason, c.reason) << c.commandLine;
+        EXPECT_TRUE(
+            log.Contains("Could not start (" + std::string(c.reason) + "): \"" + c.commandLine + "\""))
+            << c.commandLine;
+        EXPECT_FALSE(programs.WaitForRun(0ms)) << "no terminal for " << c.commandLine;
+    }
+}
+
+TEST(CommandLineTest, TheReasonSurvivesACommandLineLongerThanALogLine) {
+    LogCapture log;
+    ScopedEnv path("PATH", "/nonexistent");
+    const std::string commandLine = "browser " + std::string(400, 'u');
+    EXPECT_FALSE(StartCommandLine(commandLine));
+    ASSERT_EQ(log.Lines().size(), 1u);
+    EXPECT_TRUE(log.Texts()[0].starts_with("Could not start (not found): \"browser uuu")) << log.Texts()[0];
+}
+
+TEST(CommandLineTest, ControlCharactersOfACommandLineAreEscapedInTheLog) {
+    LogCapture log;
+    ScopedEnv path("PATH", "/nonexistent");
+    EXPECT_FALSE(
+        StartCommandLine("browser\x1B[2J \xC2\x9B"
+                         "31m\nhttp://x/"));
+    EXPECT_TRUE(log.Contains("Could not start (not found): \"browser\\x1B[2J \\x9B31m\\nhttp://x/\""))
+        << testing::PrintToString(log.Texts());
+}
+
+// Runs in a fresh copy of the test program (the warning is once per run); as root the first
+// started program is named in a Warning line and the second is not, otherwise no such line.
+TEST(CommandLineTest, AProgramStartedAsRootIsWarnedAboutOnce) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            LogCapture log;
+            StandInPrograms programs;
+            programs.Add("browser");
+            programs.Add("xterm");
+            ScopedEnv path("PATH", programs.Dir().c_str());
+            ScopedEnv terminal("TERMINAL", nullptr);
+            bool started = StartCommandLine("browser http://10.0.0.5/") && programs.WaitForRun(10s) &&
+                           StartInTerminal("xterm -e telnet 10.0.0.5") && programs.WaitForRun(10s);
+            std::size_t warnings = 0;
+            for (const std::string& text : log.Texts())
+                warnings += text.find("runs as root") != std::string::npos ? 1 : 0;
+            const bool root = getuid() == 0 || geteuid() == 0;
+            const bool named = log.Contains(
+                "\"browser\" runs as root with every capability, since OLDiscovery runs as root; give "
+                "OLDiscovery cap_net_raw instead");
+            std::exit(started && warnings == (root ? 1u : 0u) && named == root ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
+}
+
+TEST(CommandLineTest, AQuotedWordSplitsBackToItself) {
+    for (const std::string word : {"", "plain", "Firefox ESR", "say \"hi\"", R"(C:\dir\)", R"(a\"b)",
+                                   R"(\\")", "tab\there", R"(end\\)", "100%"}) {
+        EXPECT_EQ(SplitCommandLine(QuoteWord(word)), Words{word}) << word;
+        EXPECT_EQ(SplitCommandLine("x " + QuoteWord(word) + " y"), (Words{"x", word, "y"})) << word;
+    }
 }
 
 }  // namespace

@@ -70,17 +70,15 @@ int CodeForStartFailure(const std::string& reason) {
     return CHyperLink::OPEN_OUT_OF_RESOURCES;
 }
 
-// The command template of the registered handler for one type; empty when there is none or
-// it does not fit the value buffer.
-std::string RegisteredCommand(const char* type) {
-    std::string entry = QueryDefaultDesktopEntry(type);
-    if (entry.empty() || entry.size() >= kValueBufferSize)
-        return {};
-    std::string path = FindDesktopEntry(entry);
-    std::string command;
-    if (path.empty() || !ReadDesktopEntryExec(path, &command) || command.size() >= kValueBufferSize)
-        return {};
-    return command;
+// The desktop entry of the registered handler for one type; false when there is none or its
+// command template does not fit the value buffer.
+bool RegisteredHandler(const char* type, DesktopEntry* handler) {
+    std::string id = QueryDefaultDesktopEntry(type);
+    if (id.empty() || id.size() >= kValueBufferSize)
+        return false;
+    std::string path = FindDesktopEntry(id);
+    return !path.empty() && ReadDesktopEntry(path, handler) && !handler->exec.empty() &&
+           handler->exec.size() < kValueBufferSize;
 }
 
 }  // namespace
@@ -352,15 +350,16 @@ int CHyperLink::OpenTarget(const std::string& address, int) {
 }
 
 int CHyperLink::OpenWithRegisteredBrowser(const std::string& url, int openerResult) {
-    std::string command;
+    DesktopEntry handler;
+    bool registered = false;
     for (const char* type : kBrowserTypes) {
-        command = RegisteredCommand(type);
-        if (!command.empty())
+        handler = {};
+        if ((registered = RegisteredHandler(type, &handler)))
             break;
     }
-    if (command.empty())
+    if (!registered)
         return openerResult;
-    command = CutAtFieldCode(command) + " " + url;
+    const std::string command = CutAtFieldCode(handler) + " " + url;
     if (command.size() >= kCommandBufferSize)
         return OPEN_NOT_ENOUGH_MEMORY;
     std::string reason;

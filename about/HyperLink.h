@@ -61,8 +61,8 @@ public:
     static int OpenTarget(const std::string& address, int show);
     // The registered browser started directly when the desktop's opener failed with
     // openerResult: the desktop entry xdg-mime names for http (or for HTML files), its Exec=
-    // command cut at the first field code, a blank and the address. openerResult when no
-    // browser is registered; the command starter's code otherwise.
+    // command cut at the file or URL field code (CutAtFieldCode), a blank and the address. openerResult when
+    // no browser is registered; the command starter's code otherwise.
     static int OpenWithRegisteredBrowser(const std::string& url, int openerResult);
     // The address as the opener takes it: a bare host name ("www.example.com") gets http://.
     static QUrl WebAddress(const std::string& address);

@@ -8,12 +8,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <string_view>
 #include <vector>
 
+#include "platform/CommandLine.h"
 #include "platform/UniqueFd.h"
 
 extern char** environ;
@@ -111,6 +112,137 @@ bool IsFileOrUrlCode(char c) {
     return c == 'u' || c == 'U' || c == 'f' || c == 'F' || c == '1';
 }
 
+// The user's message language as the locale names it ("de_AT.UTF-8@euro"), without encoding.
+struct Locale {
+    std::string lang, country, modifier;
+};
+
+Locale MessageLocale() {
+    std::string name;
+    for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        name = Env(variable);
+        if (!name.empty())
+            break;
+    }
+    Locale locale;
+    size_t at = name.find('@');
+    if (at != std::string::npos) {
+        locale.modifier = name.substr(at + 1);
+        name.erase(at);
+    }
+    name.erase(std::min(name.find('.'), name.size()));
+    size_t underscore = name.find('_');
+    if (underscore != std::string::npos) {
+        locale.country = name.substr(underscore + 1);
+        name.erase(underscore);
+    }
+    if (name != "C" && name != "POSIX")
+        locale.lang = name;
+    return locale;
+}
+
+// How well a key's locale suffix ("de_AT") fits: 5 best, 1 the plain key, 0 not at all.
+int LocaleFit(std::string_view suffix, const Locale& locale) {
+    if (suffix.empty())
+        return 1;
+    if (locale.lang.empty())
+        return 0;
+    const std::string lc = locale.lang + "_" + locale.country;
+    const std::string lm = locale.lang + "@" + locale.modifier;
+    if (!locale.country.empty() && !locale.modifier.empty() && suffix == lc + "@" + locale.modifier)
+        return 5;
+    if (!locale.country.empty() && suffix == lc)
+        return 4;
+    if (!locale.modifier.empty() && suffix == lm)
+        return 3;
+    return suffix == locale.lang ? 2 : 0;
+}
+
+// Takes one line of the file into entry; false once the main group has ended.
+class MainGroupReader {
+public:
+    explicit MainGroupReader(DesktopEntry* entry) : m_entry(entry), m_locale(MessageLocale()) {}
+
+    bool Line(std::string_view line) {
+        const std::string text = Trim(line);
+        if (text.empty() || text[0] == '#')
+            return true;
+        if (text[0] == '[') {
+            if (m_inMainGroup)
+                return false;  // nothing after the group is needed
+            m_inMainGroup = text == "[Desktop Entry]";
+            return true;
+        }
+        const size_t equals = text.find('=');
+        if (!m_inMainGroup || equals == std::string::npos)
+            return true;
+        const std::string key = Trim(std::string_view(text).substr(0, equals));
+        const std::string value = Unescape(Trim(std::string_view(text).substr(equals + 1)));
+        if (key == "Exec") {
+            m_entry->exec = value;
+            m_haveExec = true;
+        } else if (key == "Icon") {
+            m_entry->icon = value;
+        } else if (key == "Name" || (key.starts_with("Name[") && key.back() == ']')) {
+            const std::string_view suffix =
+                key == "Name" ? std::string_view() : std::string_view(key).substr(5, key.size() - 6);
+            const int fit = LocaleFit(suffix, m_locale);
+            if (fit > m_nameFit) {
+                m_nameFit = fit;
+                m_entry->name = value;
+            }
+        }
+        return true;
+    }
+    bool HaveExec() const { return m_haveExec; }
+
+private:
+    DesktopEntry* m_entry;
+    Locale m_locale;
+    int m_nameFit = 0;
+    bool m_inMainGroup = false;
+    bool m_haveExec = false;
+};
+
+// Reads the main group from fd line by line, at most kMaxDesktopEntryBytes; false beyond that.
+bool ReadMainGroup(int fd, DesktopEntry* entry) {
+    MainGroupReader reader(entry);
+    std::string line;  // the part of a line read so far
+    size_t total = 0;
+    char chunk[4096];
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return false;
+        if (got == 0) {
+            reader.Line(line);  // the last line may have no line end
+            return reader.HaveExec();
+        }
+        total += static_cast<size_t>(got);
+        if (total > kMaxDesktopEntryBytes)
+            return false;
+        std::string_view rest(chunk, static_cast<size_t>(got));
+        for (size_t end; (end = rest.find('\n')) != std::string_view::npos; rest.remove_prefix(end + 1)) {
+            line.append(rest.substr(0, end));
+            if (!reader.Line(line))
+                return reader.HaveExec();
+            line.clear();
+        }
+        line.append(rest);
+    }
+}
+
+// A field code's value as command-line text: one word outside a quoted part; inside one, the
+// same characters escaped for it.
+std::string FieldText(const std::string& value, bool inQuotes) {
+    if (value.empty())
+        return {};
+    std::string word = QuoteWord(value);
+    return inQuotes ? word.substr(1, word.size() - 2) : word;
+}
+
 }  // namespace
 
 std::string QueryDefaultDesktopEntry(const std::string& mimeType, std::chrono::milliseconds bound) {
@@ -123,10 +255,16 @@ std::string QueryDefaultDesktopEntry(const std::string& mimeType, std::chrono::m
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, answerOut.get(), STDOUT_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    // A group of its own, so the whole shell script with its helpers can be ended at once.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
     std::string program = "xdg-mime", query = "query", what = "default", type = mimeType;
     char* argv[] = {program.data(), query.data(), what.data(), type.data(), nullptr};
     pid_t pid = -1;
-    int spawned = ::posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv, environ);
+    int spawned = ::posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv, environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     answerOut.reset();
     if (spawned != 0)
@@ -157,9 +295,9 @@ std::string QueryDefaultDesktopEntry(const std::string& mimeType, std::chrono::m
         answer.append(chunk, static_cast<size_t>(got));
     }
     answerIn.reset();
-    // A helper that overran the bound or its output is not waited for any longer.
-    if (!complete)
-        ::kill(pid, SIGKILL);
+    // Nothing of the query is needed any longer: a helper that overran the bound or its output,
+    // and whatever it left running. The leader is not reaped yet, so the group id is still ours.
+    ::kill(-pid, SIGKILL);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
@@ -189,34 +327,25 @@ std::string FindDesktopEntry(const std::string& desktopId) {
     return {};
 }
 
-bool ReadDesktopEntryExec(const std::string& path, std::string* exec) {
-    std::ifstream in(path);
-    if (!in)
+bool ReadDesktopEntry(const std::string& path, DesktopEntry* entry) {
+    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    struct stat info;
+    if (!file || ::fstat(file.get(), &info) != 0)
         return false;
-    bool inMainGroup = false;
-    std::string line;
-    while (std::getline(in, line)) {
-        std::string text = Trim(line);
-        if (text.empty() || text[0] == '#')
-            continue;
-        if (text[0] == '[') {
-            inMainGroup = text == "[Desktop Entry]";
-            continue;
-        }
-        if (!inMainGroup)
-            continue;
-        size_t equals = text.find('=');
-        if (equals == std::string::npos || Trim(std::string_view(text).substr(0, equals)) != "Exec")
-            continue;
-        if (exec)
-            *exec = Unescape(Trim(std::string_view(text).substr(equals + 1)));
-        return true;
-    }
-    return false;
+    // A file that says it is too large is refused unread; the read stops at the bound anyway.
+    if (S_ISREG(info.st_mode) && static_cast<unsigned long long>(info.st_size) > kMaxDesktopEntryBytes)
+        return false;
+    DesktopEntry read;
+    read.location = path;
+    if (!ReadMainGroup(file.get(), &read))
+        return false;
+    if (entry)
+        *entry = std::move(read);
+    return true;
 }
 
-std::string CutAtFieldCode(const std::string& commandTemplate) {
-    const std::string& s = commandTemplate;
+std::string CutAtFieldCode(const DesktopEntry& entry) {
+    const std::string& s = entry.exec;
     size_t cut = s.size();
     size_t firstBare = std::string::npos;
     for (size_t i = 0; i + 1 < s.size(); ++i) {
@@ -238,11 +367,54 @@ std::string CutAtFieldCode(const std::string& commandTemplate) {
     }
     if (firstBare != std::string::npos)
         cut = firstBare;
+
+    // The other codes are replaced in the kept part; quotes are followed as SplitCommandLine
+    // reads them, so a value inside a quoted part ("%c") stays inside it.
     std::string kept;
+    bool quoted = false;
     for (size_t i = 0; i < cut; ++i) {
-        kept += s[i];
-        if (s[i] == '%' && i + 1 < cut && s[i + 1] == '%')
-            ++i;
+        const char c = s[i];
+        if (c == '\\') {
+            size_t run = 0;
+            while (i + run < cut && s[i + run] == '\\')
+                ++run;
+            kept.append(s, i, run);
+            i += run - 1;
+            if (run % 2 == 1 && i + 1 < cut && s[i + 1] == '"')
+                kept += s[++i];  // an escaped quote opens or closes nothing
+            continue;
+        }
+        if (c == '"') {
+            if (quoted && i + 1 < cut && s[i + 1] == '"') {
+                kept += "\"\"";
+                ++i;
+            } else {
+                quoted = !quoted;
+                kept += c;
+            }
+            continue;
+        }
+        if (c != '%' || i + 1 == cut) {
+            kept += c;
+            continue;
+        }
+        switch (s[++i]) {
+        case '%':
+            kept += '%';
+            break;
+        case 'i':
+            if (!entry.icon.empty())
+                kept += "--icon " + FieldText(entry.icon, quoted);
+            break;
+        case 'c':
+            kept += FieldText(entry.name, quoted);
+            break;
+        case 'k':
+            kept += FieldText(entry.location, quoted);
+            break;
+        default:
+            break;  // deprecated (%d %D %n %N %v %m) or not a field code at all: removed
+        }
     }
     return kept;
 }

@@ -58,11 +58,14 @@ protected:
                       "/'$f\nprintf '%s\\n' \"$id\"\n");
     }
     std::string Bin(const std::string& name) const { return m_programs.Dir() + "/" + name; }
+    std::string Entry() const { return (m_data.path() / "applications" / "test-browser.desktop").string(); }
     void Register(const char* answerFile, const std::string& exec) {
         WriteFile(Bin(answerFile), "test-browser.desktop\n");
         WriteFile(
-            m_data.path() / "applications" / "test-browser.desktop",
-            "[Desktop Action new]\nExec=other %u\n[Desktop Entry]\nType=Application\nExec=" + exec + "\n");
+            Entry(),
+            "[Desktop Action new]\nExec=other %u\n[Desktop Entry]\nType=Application\nName=Test Browser\n"
+            "Icon=test-browser\nExec=" +
+                exec + "\n");
     }
 
     StandInPrograms m_programs;
@@ -86,6 +89,12 @@ TEST_F(BrowserFallback, StartsTheRegisteredCommandWithTheAddressOrReportsWhyNot)
         {"http", "browser %U --dropped", url, 0, {"browser", url}},
         {"http", "browser --private", url, 0, {"browser", "--private", url}},
         {"http", R"(browser --label 100%% "%1")", url, 0, {"browser", "--label", "100%", url}},
+        // The codes before the address: icon, name and entry expanded, deprecated ones removed.
+        {"http",
+         "browser %i %c %k %d %D %n %N %v %m --new %u",
+         url,
+         0,
+         {"browser", "--icon", "test-browser", "Test Browser", Entry(), "--new", url}},
         // The HTML viewer stands in when no browser is registered.
         {"html", "browser %u", url, 0, {"browser", url}},
         {nullptr, "", url, 31, {}},

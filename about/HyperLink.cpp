@@ -124,8 +124,9 @@ bool CHyperLink::SubclassDlgItem(int controlId, QWidget* dialog) {
 
 void CHyperLink::PreSubclassWindow() {
     // Clicks and pointer movement reach the link; the keyboard too, for those without a mouse.
+    // Only Tab gives it the focus: after a click, Enter still presses the dialog's default button.
     setMouseTracking(true);
-    setFocusPolicy(Qt::StrongFocus);
+    setFocusPolicy(Qt::TabFocus);
     if (m_strTarget.empty())
         m_strTarget = text().toStdString();
     if (text().isEmpty())
@@ -287,7 +288,10 @@ void CHyperLink::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Enter:
     case Qt::Key_Space:
         if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
-            OnLinkClicked();
+            // A held key opens the link once; its repeats are taken here, not passed to the
+            // dialog, where Enter would press the default button.
+            if (!event->isAutoRepeat())
+                OnLinkClicked();
             return;
         }
         break;

@@ -1,7 +1,8 @@
 #pragma once
 // A static text of a dialog that becomes a web link: link, visited and hover colours, an
 // underline on hover, the pointing-hand cursor, the target as tooltip, and a click (or Enter or
-// Space once it has the focus) that opens the target in the desktop's browser.
+// Space once Tab has given it the focus; a held key counts once) that opens the target in the
+// desktop's browser.
 #include <QBasicTimer>
 #include <QColor>
 #include <QCursor>

@@ -2,9 +2,13 @@
 // opening from the main dialog's window menu.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QDesktopServices>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QTest>
 
 #include "AppTestSupport.h"
 #include "about/VeltoAboutDlg.h"
@@ -123,6 +127,50 @@ TEST(VeltoAboutDlgTest, WithoutAVersionBlockThePresetsShow) {
     for (FixedMetricsAboutDlg* dlg : {&none, &partial})
         EXPECT_EQ(dlg->m_staticVersion->text(), "Version V0.99 (Build 1000)");
     EXPECT_EQ(partial.m_staticTitle->text(), "Orvalink Discovery Tool") << "the product name stands in";
+}
+
+// The desktop's opener replaced by a recorder for the life of the object.
+struct RecordedOpener {
+    RecordedOpener() { QDesktopServices::setUrlHandler(QStringLiteral("http"), &opened, "Open"); }
+    ~RecordedOpener() { QDesktopServices::unsetUrlHandler(QStringLiteral("http")); }
+    apptest::UrlRecorder opened;
+};
+
+TEST(VeltoAboutDlgTest, AfterAClickOnTheLinkEnterPressesOk) {
+    TestBlock version("Orvalink Discovery Tool", "1, 4, 0, 1009", "(C) Maker");
+    FixedMetricsAboutDlg dlg(&version.block);
+    RecordedOpener browser;
+    ModalScript user([&](QWidget* box) {
+        QTest::mouseClick(&dlg.m_link, Qt::LeftButton);
+        QTest::keyClick(box->focusWidget() ? box->focusWidget() : box, Qt::Key_Return);
+    });
+    EXPECT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_EQ(browser.opened.urls.size(), 1u);
+}
+
+TEST(VeltoAboutDlgTest, AKeyHeldOnTheLinkOpensItOnceAndLeavesTheBoxOpen) {
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+        TestBlock version("Orvalink Discovery Tool", "1, 4, 0, 1009", "(C) Maker");
+        FixedMetricsAboutDlg dlg(&version.block);
+        RecordedOpener browser;
+        bool openAfterRepeats = false;
+        ModalScript user([&](QWidget* box) {
+            dlg.m_link.setFocus(Qt::TabFocusReason);
+            QWidget* target = box->focusWidget();
+            ASSERT_EQ(target, &dlg.m_link);
+            // A key held for two seconds: one press, then the keyboard's repeats.
+            for (int press = 0; press < 35; ++press) {
+                QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier, QString(), press > 0);
+                QApplication::sendEvent(target, &down);
+            }
+            QKeyEvent up(QEvent::KeyRelease, key, Qt::NoModifier);
+            QApplication::sendEvent(target, &up);
+            openAfterRepeats = dlg.isVisible();
+        });
+        EXPECT_EQ(dlg.DoModal(), IDCANCEL) << key;
+        EXPECT_TRUE(openAfterRepeats) << key;
+        EXPECT_EQ(browser.opened.urls.size(), 1u) << key;
+    }
 }
 
 TEST(VeltoAboutDlgTest, TheWindowMenuOpensItAndItsPlacementIsKept) {

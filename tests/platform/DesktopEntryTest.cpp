@@ -164,7 +164,7 @@ TEST(DesktopEntryTest, AnXdgMimeThatHangsOrLeavesHelpersIsEndedWithThemWithinIts
         ScopedEnv path("PATH", programs.Dir().c_str());
 
         auto query = std::async(std::launch::async,
-                                [] { return QueryDefaultDesktopEntry("x-scheme-handler/http", 3s); });
+                                [] { return QueryDefaultDesktopEntry("x-scheme-handler/http", 5s); });
         ASSERT_EQ(query.wait_for(60s), std::future_status::ready) << c.what;
         EXPECT_EQ(query.get(), c.answer) << c.what;
 

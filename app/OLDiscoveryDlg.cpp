@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "about/VeltoAboutDlg.h"
-#include "app/VersionInfo.h"
+#include "version/VersionInfo.h"
 #include "discovery/DeviceText.h"
 #include "discovery/Orvalink.h"
 #include "discovery/ScanListener.h"

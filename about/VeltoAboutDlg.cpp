@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/VersionInfo.h"
+#include "version/VersionInfo.h"
 #include "res/Resource.h"
 #include "res/StringTable.h"
 #include "res/VersionBlock.h"

@@ -3,7 +3,7 @@
 #include <new>
 
 #include "app/OLDiscoveryDlg.h"
-#include "app/VersionInfo.h"
+#include "version/VersionInfo.h"
 #include "discovery/ScanThread.h"
 #include "log/Log.h"
 #include "platform/ProgramFile.h"

@@ -17,11 +17,10 @@
 #include <vector>
 
 #include "about/VeltoAboutDlg.h"
-#include "app/VersionInfo.h"
-#include "log/DeviceText.h"
 #include "discovery/Orvalink.h"
 #include "discovery/ScanListener.h"
 #include "discovery/ScanThread.h"
+#include "log/DeviceText.h"
 #include "log/Log.h"
 #include "platform/CommandLine.h"
 #include "platform/Privileges.h"
@@ -32,6 +31,7 @@
 #include "settings/DialogTemplate.h"
 #include "settings/DlgSettings.h"
 #include "settings/Prefs.h"
+#include "version/VersionInfo.h"
 
 // Q_INIT_RESOURCE must be used outside any namespace; the icons live in a static library.
 static void InitProgramResources() {

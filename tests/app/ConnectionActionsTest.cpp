@@ -24,7 +24,7 @@
 #include "discovery/ScanThread.h"
 #include "res/Resource.h"
 #include "settings/Prefs.h"
-#include "tests/discovery/LogCapture.h"
+#include "LogCapture.h"
 
 using namespace std::chrono_literals;
 using apptest::ModalScript;

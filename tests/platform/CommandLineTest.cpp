@@ -9,7 +9,7 @@
 
 #include "StandIn.h"
 #include "platform/CommandLine.h"
-#include "tests/discovery/LogCapture.h"
+#include "LogCapture.h"
 
 using namespace std::chrono_literals;
 using Words = std::vector<std::string>;

@@ -7,6 +7,11 @@
 
 namespace {
 
+// The project version as the block's texts write it: "1, 4, 0, 1009".
+const unsigned short kVersion[4] = {OLD_VERSION_PARTS};
+const std::string kVersionText = std::to_string(kVersion[0]) + ", " + std::to_string(kVersion[1]) + ", " +
+                                 std::to_string(kVersion[2]) + ", " + std::to_string(kVersion[3]);
+
 std::string Query(const char* path, const VersionBlock* block = ProgramVersionBlock()) {
     const char* v = VersionQueryString(block, path);
     return v ? v : "<null>";
@@ -14,8 +19,8 @@ std::string Query(const char* path, const VersionBlock* block = ProgramVersionBl
 
 TEST(VersionBlockTest, ProgramBlockHoldsTheReleasedTexts) {
     const std::string t = "\\StringFileInfo\\040904B0\\";
-    EXPECT_EQ(Query((t + "FileVersion").c_str()), "1, 4, 0, 1009");
-    EXPECT_EQ(Query((t + "ProductVersion").c_str()), "1, 4, 0, 1009");
+    EXPECT_EQ(Query((t + "FileVersion").c_str()), kVersionText);
+    EXPECT_EQ(Query((t + "ProductVersion").c_str()), kVersionText);
     EXPECT_EQ(Query((t + "SpecialBuild").c_str()), "28.7.2006");
     EXPECT_EQ(Query((t + "ProductName").c_str()), "Orvalink Discovery Tool");
     EXPECT_EQ(Query((t + "FileDescription").c_str()), "Orvalink Discovery Tool");
@@ -33,15 +38,14 @@ TEST(VersionBlockTest, ProgramBlockHoldsTheReleasedTexts) {
     std::snprintf(name, sizeof name, "%04X%04X", b->translations[0].language, b->translations[0].codePage);
     EXPECT_STREQ(name, "040904B0");
     EXPECT_STREQ(b->tables[0].name, name);
-    const unsigned short expected[4] = {1, 4, 0, 1009};
     for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(b->fileVersion[i], expected[i]);
-        EXPECT_EQ(b->productVersion[i], expected[i]);
+        EXPECT_EQ(b->fileVersion[i], kVersion[i]);
+        EXPECT_EQ(b->productVersion[i], kVersion[i]);
     }
 }
 
 TEST(VersionBlockTest, PathsAreMatchedWholeWithoutRegardToCase) {
-    EXPECT_EQ(Query("\\stringfileinfo\\040904b0\\fileversion"), "1, 4, 0, 1009");
+    EXPECT_EQ(Query("\\stringfileinfo\\040904b0\\fileversion"), kVersionText);
     for (const char* path :
          {"\\StringFileInfo\\040904B0\\FileVersio", "\\StringFileInfo\\040904B0\\FileVersionX",
           "\\StringFileInfo\\040704B0\\FileVersion", "\\StringFileInfo\\040904B0\\",

@@ -1,9 +1,10 @@
-#include "app/VersionInfo.h"
+#include "version/VersionInfo.h"
 
 #include "res/VersionBlock.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -93,8 +94,11 @@ TEST(VersionInfoTest, LoadVersionStringsFillsTheProcessTextsFromTheProgramBlock)
     EXPECT_EQ(g_strVersion, "1.00");
     EXPECT_EQ(g_strBuild, "1000");
     LoadVersionStrings();
-    EXPECT_EQ(g_strVersion, "1.04");
-    EXPECT_EQ(g_strBuild, "1009");
+    const int version[4] = {OLD_VERSION_PARTS};
+    char expected[32];
+    std::snprintf(expected, sizeof expected, "%d.%02d", version[0], version[1]);
+    EXPECT_EQ(g_strVersion, expected);
+    EXPECT_EQ(g_strBuild, std::to_string(version[3]));
     EXPECT_EQ(g_strSpecialBuild, "28.7.2006");
     EXPECT_EQ(CVersionInfo().GetProductName(), "Orvalink Discovery Tool");
 }

@@ -1,4 +1,4 @@
-#include "app/VersionInfo.h"
+#include "version/VersionInfo.h"
 
 #include "platform/DecimalText.h"
 #include "res/VersionBlock.h"

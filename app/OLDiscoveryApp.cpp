@@ -3,6 +3,7 @@
 #include <new>
 
 #include "app/OLDiscoveryDlg.h"
+#include "app/SignalClose.h"
 #include "app/VersionInfo.h"
 #include "discovery/ScanThread.h"
 #include "log/Log.h"
@@ -37,6 +38,8 @@ COLDiscoveryApp::~COLDiscoveryApp() {
 }
 
 bool COLDiscoveryApp::InitInstance() {
+    // From here a termination signal closes the windows as Cancel and lets the run end below.
+    CSignalClose signalClose;
     COLDiscoveryDlg dlg(&m_prefs);
 
     LoadVersionStrings();

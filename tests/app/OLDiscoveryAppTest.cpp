@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 
 #include "AppTestSupport.h"
@@ -289,4 +290,50 @@ TEST_F(StartupTest, TerminationSignalClosesTheWindowsAsCancelSavesTheRunAndASeco
     struct sigaction after {};
     ::sigaction(SIGTERM, nullptr, &after);
     EXPECT_EQ(after.sa_handler, SIG_DFL);
+}
+
+TEST_F(StartupTest, SettingsFileThatMustNotBeWrittenKeepsItsBytesAndTheEndOfTheRunSaysSo) {
+    const std::string standInLines =
+        "root:x:0:0:root:/root:/bin/bash\nbin:x:2:2:bin:/bin:/usr/sbin/nologin\n";
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& profile, const std::string& standIn)> make;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"a link to a system file",
+         [](const std::string& profile, const std::string& standIn) {
+             std::filesystem::create_symlink(standIn, profile);
+         },
+         "it is a symbolic link"},
+        {"a read-only file",
+         [](const std::string& profile, const std::string&) {
+             std::ofstream(profile) << "[Application%20Settings]\nDoubleClick=copyip\n";
+             ::chmod(profile.c_str(), 0444);
+         },
+         "it is read-only"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScopedWorkDir dir;
+        const std::string profile = dir.ProfileFile("OLDiscovery");
+        const std::string standIn = dir.File("passwd");
+        std::ofstream(standIn) << standInLines;
+        std::filesystem::create_directories(std::filesystem::path(profile).parent_path());
+        c.make(profile, standIn);
+        const std::string before = testsupport::ReadFileBytes(profile);
+        testing::internal::CaptureStderr();
+        {
+            COLDiscoveryApp app(m_probe, std::make_shared<FakeSocketLayer>(), "OLDiscovery");
+            ModalScript script([&](QWidget*) {});
+            EXPECT_FALSE(app.InitInstance());
+        }
+        const std::string err = testing::internal::GetCapturedStderr();
+        const std::string warning = "Settings file " + profile + " not saved: " + c.reason;
+        EXPECT_EQ(testsupport::ReadFileBytes(standIn), standInLines);
+        EXPECT_EQ(testsupport::ReadFileBytes(profile), before);
+        const std::string log = testsupport::ReadFileBytes(dir.File("debug.log"));
+        EXPECT_EQ(CountOf(log, "Warning  " + warning + "\r\n"), 1) << log;
+        EXPECT_EQ(CountOf(err, "OLDiscovery: Warning: " + warning + "\n"), 1) << err;
+    }
 }

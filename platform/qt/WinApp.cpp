@@ -217,8 +217,9 @@ bool CWinApp::SaveProfile(const QSettings& profile, const std::vector<ProfileEdi
         m_strSaveWarning.clear();
         return true;
     }
-    // Once per cause: a shutdown saves several times, each would fail the same way.
-    std::string warning = "Settings file " + path + " not saved: " + reason;
+    // Once per cause: a shutdown saves several times, each would fail the same way. The reason
+    // comes first, where the log's line length cannot cut it off.
+    std::string warning = "Settings file not saved (" + reason + "): " + path;
     if (warning != m_strSaveWarning) {
         m_strSaveWarning = std::move(warning);
         LogWrite(LOG_WARNING, "%s", m_strSaveWarning.c_str());

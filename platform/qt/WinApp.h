@@ -39,8 +39,8 @@ public:
     // regular file (empty when none was); it is written to the log when it happens.
     const std::string& ProfileWarning() const { return m_strProfileWarning; }
     const std::string& RegistryKey() const { return m_strRegistryKey; }
-    // The Warning of the last failed save (empty once a save succeeds): the file, and why it
-    // was not written. It also goes to the log and to stderr, once for each new cause.
+    // The Warning of the last failed save (empty once a save succeeds): why the file was not
+    // written, and the file. It also goes to the log and to stderr, once for each new cause.
     const std::string& ProfileSaveWarning() const { return m_strSaveWarning; }
 
 protected:

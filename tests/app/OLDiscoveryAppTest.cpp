@@ -329,7 +329,7 @@ TEST_F(StartupTest, SettingsFileThatMustNotBeWrittenKeepsItsBytesAndTheEndOfTheR
             EXPECT_FALSE(app.InitInstance());
         }
         const std::string err = testing::internal::GetCapturedStderr();
-        const std::string warning = "Settings file " + profile + " not saved: " + c.reason;
+        const std::string warning = std::string("Settings file not saved (") + c.reason + "): " + profile;
         EXPECT_EQ(testsupport::ReadFileBytes(standIn), standInLines);
         EXPECT_EQ(testsupport::ReadFileBytes(profile), before);
         const std::string log = testsupport::ReadFileBytes(dir.File("debug.log"));

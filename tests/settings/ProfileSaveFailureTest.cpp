@@ -86,7 +86,7 @@ TEST(ProfileSaveFailureTest, FailedSaveIsSaidWithPathAndReasonAndTheOldFileStays
         EXPECT_FALSE(app.WriteProfileString(kSection, "TelnetPath", "/opt/telnet-ssl"));
         EXPECT_FALSE(app.WriteProfileInt(kSection, "AutoRefresh", 0));
         const std::string err = testing::internal::GetCapturedStderr();
-        const std::string warning = "Settings file " + file + " not saved: " + c.reason;
+        const std::string warning = std::string("Settings file not saved (") + c.reason + "): " + file;
         EXPECT_EQ(app.ProfileSaveWarning(), warning);
         EXPECT_EQ(err, "OLDiscovery: Warning: " + warning + "\n");
         EXPECT_EQ(sandbox.ReadText(file), kOldText);

@@ -292,7 +292,7 @@ TEST_F(WinAppTest, NoSaveThroughALinkOrIntoAnotherUsersFileOrFolder) {
         const char* what;
         // Prepares the profile file (first argument) given the stand-in for a system file.
         std::function<void(const std::string&, const std::string&)> make;
-        std::string reason;  // after "not saved: "; {folder} stands for the profile's folder
+        std::string reason;  // in the parentheses; {folder} stands for the profile's folder
     };
     const Case cases[] = {
         {"file is a link to a system file",
@@ -342,7 +342,7 @@ TEST_F(WinAppTest, NoSaveThroughALinkOrIntoAnotherUsersFileOrFolder) {
         EXPECT_FALSE(app.WriteProfileString(kSection, "TelnetPath", "/tmp/evil"));
         EXPECT_FALSE(app.WriteProfileInt(kSection, "AutoRefresh", 0));
         const std::string err = testing::internal::GetCapturedStderr();
-        const std::string warning = "Settings file " + file + " not saved: " + reason;
+        const std::string warning = "Settings file not saved (" + reason + "): " + file;
         EXPECT_EQ(app.ProfileSaveWarning(), warning);
         EXPECT_EQ(err, "OLDiscovery: Warning: " + warning + "\n") << "said once, however often it fails";
         EXPECT_EQ(own.ReadText(standIn), standInLines);

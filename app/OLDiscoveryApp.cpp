@@ -3,13 +3,14 @@
 #include <new>
 
 #include "app/OLDiscoveryDlg.h"
-#include "version/VersionInfo.h"
+#include "app/SignalClose.h"
 #include "discovery/ScanThread.h"
 #include "log/Log.h"
 #include "platform/ProgramFile.h"
 #include "platform/qt/MessageBox.h"
 #include "res/Resource.h"
 #include "res/StringTable.h"
+#include "version/VersionInfo.h"
 
 namespace {
 
@@ -37,6 +38,8 @@ COLDiscoveryApp::~COLDiscoveryApp() {
 }
 
 bool COLDiscoveryApp::InitInstance() {
+    // From here a termination signal closes the windows as Cancel and lets the run end below.
+    CSignalClose signalClose;
     COLDiscoveryDlg dlg(&m_prefs);
 
     LoadVersionStrings();

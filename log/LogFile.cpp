@@ -1,7 +1,9 @@
 #include "log/LogFile.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <fcntl.h>
 #include <memory>
 #include <new>
@@ -12,7 +14,7 @@
 int CLogFileOps::Open(const char* fileName) {
     int fd;
     do {
-        fd = ::open(fileName, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        fd = ::open(fileName, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
     } while (fd < 0 && errno == EINTR);
     return fd;
 }
@@ -63,13 +65,33 @@ CLogFile::~CLogFile() {
     m_nMaxSize.store(0, std::memory_order_relaxed);
 }
 
+void CLogFile::Refuse(const char* fileName, const std::string& reason) {
+    // The log cannot carry its own refusal; said once, however often the log tries again.
+    if (m_bRefusalSaid)
+        return;
+    m_bRefusalSaid = true;
+    std::fprintf(stderr, "%s: Warning: log file %s not used: %s\n", program_invocation_short_name, fileName,
+                 reason.c_str());
+}
+
 void CLogFile::Open(const char* fileName) {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     if (!fileName || m_bOpen.load(std::memory_order_relaxed))
         return;
     int fd = m_ops.Open(fileName);
-    if (fd < 0)
+    if (fd < 0) {
+        if (errno == ELOOP)
+            Refuse(fileName, "it is a symbolic link");
         return;
+    }
+    // Another user's file (root started in someone's folder, or a file planted for it) is
+    // neither written nor cut short.
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && st.st_uid != ::geteuid()) {
+        m_ops.Close(fd);
+        Refuse(fileName, "it belongs to another user (uid " + std::to_string(st.st_uid) + ")");
+        return;
+    }
     // Held by another writer (a second instance): counts as a failed open.
     if (m_ops.Lock(fd) != 0) {
         m_ops.Close(fd);

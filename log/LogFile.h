@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <sys/types.h>
 
 // The file operations the writer needs, in POSIX terms. Every call returns what the POSIX call
@@ -12,8 +13,9 @@
 class CLogFileOps {
 public:
     virtual ~CLogFileOps() = default;
-    // Read-write, created if missing, never truncated; close-on-exec, so a program the tool
-    // starts (telnet) does not inherit the descriptor and with it the lock.
+    // Read-write, created if missing, never truncated, never through a symbolic link (ELOOP);
+    // close-on-exec, so a program the tool starts (telnet) does not inherit the descriptor and
+    // with it the lock.
     virtual int Open(const char* fileName);
     // Exclusive advisory lock without waiting; 0 on success.
     virtual int Lock(int fd);
@@ -39,7 +41,9 @@ public:
     CLogFile& operator=(const CLogFile&) = delete;
 
     // Opens (or creates) the file and takes it against other writers; a failure leaves it
-    // closed and reports nothing. Does nothing for a null name or when already open.
+    // closed. A file refused because it is a symbolic link or belongs to another user is said
+    // once on stderr; other failures report nothing. Does nothing for a null name or when
+    // already open.
     void Open(const char* fileName);
     void Close();
     bool IsOpen() const { return m_bOpen.load(std::memory_order_acquire); }
@@ -51,6 +55,7 @@ public:
     bool WriteLine(const char* text);
 
 private:
+    void Refuse(const char* fileName, const std::string& reason);
     void Shrink();
     // Writes all of [buf, buf+count) at offset; false on a file error.
     bool WriteAll(const char* buf, size_t count, off_t offset);
@@ -59,5 +64,6 @@ private:
     std::atomic<bool> m_bOpen{false};
     std::atomic<uint32_t> m_nMaxSize{DEFAULT_MAX_SIZE};
     int m_fd = -1;
+    bool m_bRefusalSaid = false;
     CLogFileOps& m_ops;
 };

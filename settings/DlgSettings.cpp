@@ -9,6 +9,7 @@
 #include <QRadioButton>
 
 #include <filesystem>
+#include <limits>
 #include <string_view>
 
 #include "res/Resource.h"
@@ -78,6 +79,8 @@ void CDlgSettings::CreateControls() {
         }
         case ControlKind::Edit: {
             auto* edit = new QLineEdit(this);
+            // The default of 32,767 characters would cut a longer value that nobody edited.
+            edit->setMaxLength(std::numeric_limits<int>::max());
             (item.id == IDC_TELNET_PATH ? m_editPath : m_editArgs) = edit;
             control = edit;
             break;
@@ -142,8 +145,10 @@ bool CDlgSettings::eventFilter(QObject* watched, QEvent* event) {
 void CDlgSettings::DoDataExchange(bool saveAndValidate) {
     CDialogPersistent::DoDataExchange(saveAndValidate);
     if (saveAndValidate) {
-        m_strTelnetPath = m_editPath->text().toStdString();
-        m_strTelnetArgs = m_editArgs->text().toStdString();
+        if (m_editPath->text() != m_shownPath)
+            m_strTelnetPath = m_editPath->text().toStdString();
+        if (m_editArgs->text() != m_shownArgs)
+            m_strTelnetArgs = m_editArgs->text().toStdString();
         m_nDoubleClick = -1;
         for (int i = 0; i < 3; ++i) {
             if (m_radioActions[i]->isChecked())
@@ -153,6 +158,8 @@ void CDlgSettings::DoDataExchange(bool saveAndValidate) {
     } else {
         m_editPath->setText(Text(m_strTelnetPath));
         m_editArgs->setText(Text(m_strTelnetArgs));
+        m_shownPath = m_editPath->text();
+        m_shownArgs = m_editArgs->text();
         // An index outside the group leaves every button clear, which exclusivity would forbid.
         for (int i = 0; i < 3; ++i) {
             m_radioActions[i]->setAutoExclusive(false);

@@ -33,6 +33,10 @@ private:
 
     QLineEdit* m_editPath = nullptr;
     QLineEdit* m_editArgs = nullptr;
+    // The texts the edits were given: a text left as it was keeps its member's bytes (which a
+    // trip through the control could change: bytes that are no UTF-8).
+    QString m_shownPath;
+    QString m_shownArgs;
     QAbstractButton* m_radioActions[3] = {};
     QAbstractButton* m_checkAutoRefresh = nullptr;
     QWidget* m_labelAction = nullptr;

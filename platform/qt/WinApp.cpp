@@ -8,9 +8,11 @@
 #include "log/Log.h"
 #include "platform/DecimalText.h"
 #include "platform/ProgramFile.h"
+#include "platform/qt/ProfileWriter.h"
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <memory>
 #include <sys/stat.h>
 #include <vector>
@@ -104,11 +106,6 @@ bool ExistsButNotRegular(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
 }
 
-bool Synced(QSettings& s) {
-    s.sync();
-    return s.status() == QSettings::NoError;
-}
-
 }  // namespace
 
 CWinApp::CWinApp(const char* appName) {
@@ -175,15 +172,22 @@ bool CWinApp::WriteProfileString(const char* section, const char* entry, const c
     if (!section || !ProfileUsable())
         return false;
     auto s = OpenProfile(m_strRegistryKey, m_strAppName);
+    ProfileEdit edit;
     if (!entry) {
         // No entry: the whole section goes.
-        s->remove(ExistingName(s->childGroups(), Q(section)));
-    } else if (!value) {
-        s->remove(ResolveKey(*s, section, entry));
+        edit.key = ExistingName(s->childGroups(), Q(section));
+        if (!s->childGroups().contains(edit.key))
+            return true;
     } else {
-        s->setValue(ResolveKey(*s, section, entry), Q(value));
+        edit.key = ResolveKey(*s, section, entry);
+        const QVariant stored = s->value(edit.key);
+        // What is already there is not written again: a value nobody changed keeps its bytes.
+        if (!value ? !stored.isValid() : stored.isValid() && VariantText(stored) == value)
+            return true;
+        if (value)
+            edit.value = Q(value);
     }
-    return Synced(*s);
+    return SaveProfile(*s, {edit});
 }
 
 bool CWinApp::WriteProfileInt(const char* section, const char* entry, int value) {
@@ -196,9 +200,32 @@ bool CWinApp::WriteProfileInts(const char* section, std::span<const ProfileInt> 
         !ProfileUsable())
         return false;
     auto s = OpenProfile(m_strRegistryKey, m_strAppName);
-    for (const ProfileInt& v : values)
-        s->setValue(ResolveKey(*s, section, v.entry), v.value);
-    return Synced(*s);
+    std::vector<ProfileEdit> edits;
+    for (const ProfileInt& v : values) {
+        const QString key = ResolveKey(*s, section, v.entry);
+        const QVariant stored = s->value(key);
+        if (!stored.isValid() || VariantText(stored) != std::to_string(v.value))
+            edits.push_back({key, QVariant(v.value)});
+    }
+    return edits.empty() || SaveProfile(*s, edits);
+}
+
+bool CWinApp::SaveProfile(const QSettings& profile, const std::vector<ProfileEdit>& edits) {
+    const std::string path = profile.fileName().toStdString();
+    std::string reason;
+    if (SaveProfileFile(path, edits, &reason)) {
+        m_strSaveWarning.clear();
+        return true;
+    }
+    // Once per cause: a shutdown saves several times, each would fail the same way. The reason
+    // comes first, where the log's line length cannot cut it off.
+    std::string warning = "Settings file not saved (" + reason + "): " + path;
+    if (warning != m_strSaveWarning) {
+        m_strSaveWarning = std::move(warning);
+        LogWrite(LOG_WARNING, "%s", m_strSaveWarning.c_str());
+        std::fprintf(stderr, "%s: Warning: %s\n", m_strAppName.c_str(), m_strSaveWarning.c_str());
+    }
+    return false;
 }
 
 CWinApp* AfxGetApp() {

@@ -3,6 +3,10 @@
 // file under the user's config folder, organisation = registry key, application = name).
 #include <span>
 #include <string>
+#include <vector>
+
+class QSettings;
+struct ProfileEdit;
 
 class CWinApp {
 public:
@@ -35,6 +39,9 @@ public:
     // regular file (empty when none was); it is written to the log when it happens.
     const std::string& ProfileWarning() const { return m_strProfileWarning; }
     const std::string& RegistryKey() const { return m_strRegistryKey; }
+    // The Warning of the last failed save (empty once a save succeeds): why the file was not
+    // written, and the file. It also goes to the log and to stderr, once for each new cause.
+    const std::string& ProfileSaveWarning() const { return m_strSaveWarning; }
 
 protected:
     std::string m_strAppName;
@@ -44,7 +51,11 @@ private:
     // False, with a Warning once per object, when a settings file the profile would read exists
     // but is not a regular file: a FIFO would block the reader, a device would never end.
     bool ProfileUsable();
+    // Stores the edits in the profile's own file (never through a link, never into another
+    // user's file, never half written); a failure is reported.
+    bool SaveProfile(const QSettings& profile, const std::vector<ProfileEdit>& edits);
     std::string m_strProfileWarning;
+    std::string m_strSaveWarning;
 };
 
 // The program's application object (the last CWinApp constructed and not yet destroyed), or null.

@@ -155,4 +155,42 @@ TEST_F(SettingsTest, EveryTextFitsItsControl) {
     });
 }
 
+TEST_F(SettingsTest, ValuesNobodyEditedKeepEveryByteThroughOkAndTheSave) {
+    const std::string longPath = "/opt/" + std::string(40000, 'p');
+    struct Case {
+        const char* what;
+        std::string pathLine;  // as the file holds it
+        std::string argsLine;
+        bool editArgs;  // the other value is edited in the dialog
+    };
+    const Case cases[] = {
+        {"bytes that are no UTF-8", "/opt/te\xFFlnet", "-x \xE9t\xE9 %1", false},
+        {"a path longer than 32,767 characters", longPath, "%1", false},
+        {"a long path beside an edited value", longPath, "%1", true},
+        {"foreign bytes beside an edited value", "/opt/te\xFFlnet", "%1", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string file = m_dir.ProfileFile("OLDiscovery");
+        std::filesystem::create_directories(std::filesystem::path(file).parent_path());
+        std::ofstream(file, std::ios::binary | std::ios::trunc)
+            << "[Application%20Settings]\nAutoRefresh=1\nDoubleClick=Browser\nTelnetArgs=" << c.argsLine
+            << "\nTelnetPath=" << c.pathLine << "\n";
+        m_app.m_prefs.Load();
+        const std::string loadedPath = m_app.m_prefs.GetTelnetPath();
+        OpenSettings([&](CDlgSettings& dlg) {
+            if (c.editArgs)
+                Item<QLineEdit>(dlg, IDC_TELNET_ARGS)->setText("-4 %1");
+            Item<QPushButton>(dlg, IDOK)->click();
+        });
+        EXPECT_EQ(m_app.m_prefs.GetTelnetPath(), loadedPath);
+        m_app.m_prefs.Save();
+        const std::string saved = testsupport::ReadFileBytes(file);
+        EXPECT_NE(saved.find("\nTelnetPath=" + c.pathLine + "\n"), std::string::npos) << saved.substr(0, 300);
+        EXPECT_NE(saved.find(c.editArgs ? "\nTelnetArgs=-4 %1\n" : "\nTelnetArgs=" + c.argsLine + "\n"),
+                  std::string::npos)
+            << saved.substr(0, 300);
+    }
+}
+
 }  // namespace

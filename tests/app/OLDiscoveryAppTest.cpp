@@ -2,13 +2,17 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 
 #include <sys/stat.h>
 
+#include <csignal>
+
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 
 #include "AppTestSupport.h"
@@ -18,6 +22,7 @@
 #include "discovery/ScanThread.h"
 #include "res/Resource.h"
 #include "res/StringTable.h"
+#include "settings/DlgSettings.h"
 
 using apptest::FakeProbe;
 using apptest::ModalScript;
@@ -211,4 +216,124 @@ TEST_F(StartupTest, SettingsFifoGivesDefaultsAndAWarningInTheLog) {
         CountOf(log, "Warning  Settings file " + fifo + " is not a regular file; the defaults are used\r\n"),
         1)
         << log;
+}
+
+TEST_F(StartupTest, TerminationSignalClosesTheWindowsAsCancelSavesTheRunAndASecondWouldEndAtOnce) {
+    enum class Open { MainOnly, Settings, About };
+    const std::pair<int, Open> cases[] = {{SIGTERM, Open::Settings},
+                                          {SIGINT, Open::About},
+                                          {SIGHUP, Open::MainOnly},
+                                          {SIGTERM, Open::MainOnly}};
+    for (auto [signo, open] : cases) {
+        SCOPED_TRACE(testing::Message() << "signal " << signo << ", window " << static_cast<int>(open));
+        ScopedWorkDir dir;
+        auto sockets = std::make_shared<FakeSocketLayer>();
+        bool allClosed = false, secondIsDefault = false;
+        std::vector<std::string> seen;
+        {
+            COLDiscoveryApp app(m_probe, sockets, "OLDiscovery");
+            ModalScript script([&](QWidget* w) {
+                auto* dlg = qobject_cast<COLDiscoveryDlg*>(w);
+                ASSERT_NE(dlg, nullptr);
+                // A preference changed in this run, through Settings and OK.
+                {
+                    ModalScript change([](QWidget* s) {
+                        auto* settings = qobject_cast<CDlgSettings*>(s);
+                        ASSERT_NE(settings, nullptr);
+                        qobject_cast<QLineEdit*>(settings->GetDlgItem(IDC_TELNET_PATH))
+                            ->setText("/usr/bin/ssh");
+                        qobject_cast<QPushButton*>(settings->GetDlgItem(IDOK))->click();
+                    });
+                    dlg->OnSettings();
+                }
+                auto signalAndWait = [&](QWidget* top) {
+                    std::raise(signo);
+                    allClosed = apptest::WaitUntil([&] { return !top->isVisible() && !dlg->isVisible(); });
+                    secondIsDefault = true;
+                    for (int s : {SIGTERM, SIGINT, SIGHUP}) {
+                        struct sigaction now {};
+                        ::sigaction(s, nullptr, &now);
+                        secondIsDefault = secondIsDefault && now.sa_handler == SIG_DFL;
+                    }
+                };
+                ModalScript inner([&](QWidget* top) {
+                    seen.push_back(top->metaObject()->className());
+                    if (auto* settings = qobject_cast<CDlgSettings*>(top))
+                        qobject_cast<QLineEdit*>(settings->GetDlgItem(IDC_TELNET_ARGS))->setText("-x %1");
+                    signalAndWait(top);
+                });
+                if (open == Open::Settings)
+                    dlg->OnSettings();
+                else if (open == Open::About)
+                    dlg->OnSysCommand(IDM_ABOUTBOX);
+                else
+                    signalAndWait(dlg);
+            });
+            EXPECT_FALSE(app.InitInstance());
+            EXPECT_EQ(app.m_pScanThread, nullptr);
+            EXPECT_EQ(sockets->Closed(), 1) << "the scan thread stopped";
+            EXPECT_EQ(app.m_prefs.GetTelnetArgs(), "%1") << "the open Settings ended as Cancel";
+        }
+        EXPECT_TRUE(allClosed);
+        EXPECT_TRUE(secondIsDefault);
+        const std::vector<std::string> expectedSeen =
+            open == Open::Settings ? std::vector<std::string>{"CDlgSettings"}
+            : open == Open::About  ? std::vector<std::string>{"CVeltoAboutDlg"}
+                                   : std::vector<std::string>{};
+        EXPECT_EQ(seen, expectedSeen);
+        const std::string profile = testsupport::ReadFileBytes(dir.ProfileFile("OLDiscovery"));
+        EXPECT_NE(profile.find("TelnetPath=/usr/bin/ssh"), std::string::npos) << profile;
+        EXPECT_NE(profile.find("TelnetArgs=%1"), std::string::npos) << profile;
+        EXPECT_NE(profile.find("[DlgPos_102]"), std::string::npos) << profile;
+    }
+    // Once the run is over the signals are what they were before it.
+    struct sigaction after {};
+    ::sigaction(SIGTERM, nullptr, &after);
+    EXPECT_EQ(after.sa_handler, SIG_DFL);
+}
+
+TEST_F(StartupTest, SettingsFileThatMustNotBeWrittenKeepsItsBytesAndTheEndOfTheRunSaysSo) {
+    const std::string standInLines =
+        "root:x:0:0:root:/root:/bin/bash\nbin:x:2:2:bin:/bin:/usr/sbin/nologin\n";
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& profile, const std::string& standIn)> make;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"a link to a system file",
+         [](const std::string& profile, const std::string& standIn) {
+             std::filesystem::create_symlink(standIn, profile);
+         },
+         "it is a symbolic link"},
+        {"a read-only file",
+         [](const std::string& profile, const std::string&) {
+             std::ofstream(profile) << "[Application%20Settings]\nDoubleClick=copyip\n";
+             ::chmod(profile.c_str(), 0444);
+         },
+         "it is read-only"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScopedWorkDir dir;
+        const std::string profile = dir.ProfileFile("OLDiscovery");
+        const std::string standIn = dir.File("passwd");
+        std::ofstream(standIn) << standInLines;
+        std::filesystem::create_directories(std::filesystem::path(profile).parent_path());
+        c.make(profile, standIn);
+        const std::string before = testsupport::ReadFileBytes(profile);
+        testing::internal::CaptureStderr();
+        {
+            COLDiscoveryApp app(m_probe, std::make_shared<FakeSocketLayer>(), "OLDiscovery");
+            ModalScript script([&](QWidget*) {});
+            EXPECT_FALSE(app.InitInstance());
+        }
+        const std::string err = testing::internal::GetCapturedStderr();
+        const std::string warning = std::string("Settings file not saved (") + c.reason + "): " + profile;
+        EXPECT_EQ(testsupport::ReadFileBytes(standIn), standInLines);
+        EXPECT_EQ(testsupport::ReadFileBytes(profile), before);
+        const std::string log = testsupport::ReadFileBytes(dir.File("debug.log"));
+        EXPECT_EQ(CountOf(log, "Warning  " + warning + "\r\n"), 1) << log;
+        EXPECT_EQ(CountOf(err, "OLDiscovery: Warning: " + warning + "\n"), 1) << err;
+    }
 }

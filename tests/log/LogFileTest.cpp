@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "FaultyFileOps.h"
 #include "TestSupport.h"
+#include "log/Log.h"
 #include "log/LogFile.h"
 
 using testsupport::ReadFileBytes;
@@ -188,4 +191,56 @@ TEST(LogFileTest, HeldFileKeepsOtherWritersOutButNotReaders) {
         return other.IsOpen() ? 0 : 1;
     });
     EXPECT_EQ(child, 0);
+}
+
+TEST(LogFileTest, LinkOrOtherUsersFileIsNeitherWrittenNorCutAndSaidOnceOnStderr) {
+    const std::string standInLines = "root:x:0:0:root:/root:/bin/bash\n";
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& log, const std::string& standIn)> make;
+        std::string reason;
+        bool needsRoot;
+    };
+    const Case cases[] = {
+        {"link to a system file",
+         [](const std::string& log, const std::string& standIn) {
+             std::filesystem::create_symlink(standIn, log);
+         },
+         "it is a symbolic link", false},
+        {"link to a file not there yet",
+         [](const std::string& log, const std::string& standIn) {
+             std::filesystem::create_symlink(standIn + ".new", log);
+         },
+         "it is a symbolic link", false},
+        {"another user's file",
+         [&](const std::string& log, const std::string&) {
+             WriteBytes(log, standInLines);
+             ASSERT_EQ(::chown(log.c_str(), 4242, 4242), 0);
+         },
+         "it belongs to another user (uid 4242)", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.needsRoot && ::geteuid() != 0)
+            continue;
+        TempDir dir;
+        const std::string log = dir.file("debug.log"), standIn = dir.file("passwd");
+        WriteBytes(standIn, standInLines);
+        c.make(log, standIn);
+        const std::string before = ReadFileBytes(log);
+        testing::internal::CaptureStderr();
+        LogOpen(log.c_str());
+        LogSetLevel(LOG_DEBUG);
+        for (int i = 0; i < 3; ++i)
+            LogWrite(LOG_WARNING, "line %d", i);
+        const long lost = LogLostLines();
+        LogClose();
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), std::string(program_invocation_short_name) +
+                                                              ": Warning: log file " + log +
+                                                              " not used: " + c.reason + "\n");
+        EXPECT_EQ(lost, 3);
+        EXPECT_EQ(ReadFileBytes(standIn), standInLines);
+        EXPECT_FALSE(std::filesystem::exists(standIn + ".new"));
+        EXPECT_EQ(ReadFileBytes(log), before);
+    }
 }

@@ -7,9 +7,14 @@
 #include <QSettings>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <climits>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <variant>
+#include <vector>
 
 namespace {
 
@@ -181,6 +186,175 @@ TEST_F(WinAppTest, SettingsFileThatIsNoRegularFileGivesDefaultsWithoutBlocking) 
         EXPECT_FALSE(app.WriteProfileInt(kSection, "AutoRefresh", 0));
         EXPECT_EQ(app.ProfileWarning(),
                   "Settings file " + path + " is not a regular file; the defaults are used");
+    }
+}
+
+// One write of a table case; a null entry removes the section, a null text the entry.
+struct ProfileWrite {
+    const char* section;
+    const char* entry;
+    std::variant<const char*, int> value;
+};
+
+TEST_F(WinAppTest, SavedFileIsByteForByteWhatQSettingsWritesForTheSameValues) {
+    const std::string longText(40000, 'x');
+    struct Case {
+        const char* what;
+        std::string before;
+        std::vector<ProfileWrite> writes;
+    };
+    const Case cases[] = {
+        {"texts of every kind into a new file",
+         "",
+         {{kSection, "TelnetPath", "telnet"},
+          {kSection, "TelnetArgs", "-l admin, %1"},
+          {kSection, "Empty", ""},
+          {kSection, "Odd", "@at; semi = eq \\back \"quoted\""},
+          {kSection, "Spaces", "  lead and trail  "},
+          {kSection, "Controls", "tab\there\nnext"},
+          {kSection, "Unicode", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
+          {kSection, "Long", longText.c_str()},
+          {"Other Section", "Key", "=#;[x]"}}},
+        {"numbers",
+         "",
+         {{"DlgPos_102", "Flags", -1}, {"DlgPos_102", "PosLeft", -5000}, {"DlgPos_102", "Big", INT_MAX}}},
+        {"changes to a file with other sections and comments",
+         "; hand-written\n[General]\nx=1\n\n[Application "
+         "Settings]\nTelnetPath=old\nAutoRefresh=1\n[Z]\nz=2\n",
+         {{kSection, "TelnetPath", "new"}, {kSection, "AutoRefresh", 0}, {"A", "B", "c"}}},
+        {"removals",
+         "[A]\nOne=1\nTwo=2\n[B]\nThree=3\n[C]\nFour=4\n",
+         {{"A", "One", nullptr}, {"C", nullptr, nullptr}, {"B", "Three", "drei"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ProfileSandbox own;
+        testsupport::TempDir referenceDir;
+        const std::string reference = referenceDir.file("reference.conf");
+        if (!c.before.empty()) {
+            own.WriteText(own.ProfileFile(), c.before);
+            own.WriteText(reference, c.before);
+        }
+        CWinApp app("OLDiscovery");
+        app.SetRegistryKey(kCompany);
+        for (const ProfileWrite& w : c.writes) {
+            QSettings qt(QString::fromStdString(reference), QSettings::NativeFormat);
+            const QString group = QString::fromUtf8(w.section);
+            if (const int* number = std::get_if<int>(&w.value)) {
+                ASSERT_TRUE(app.WriteProfileInt(w.section, w.entry, *number));
+                qt.setValue(group + "/" + w.entry, *number);
+                EXPECT_EQ(app.GetProfileInt(w.section, w.entry, 7), *number) << "read back at once";
+                continue;
+            }
+            const char* text = std::get<const char*>(w.value);
+            ASSERT_TRUE(app.WriteProfileString(w.section, w.entry, text));
+            if (!w.entry)
+                qt.remove(group);
+            else if (!text)
+                qt.remove(group + "/" + w.entry);
+            else
+                qt.setValue(group + "/" + w.entry, QString::fromUtf8(text));
+            if (w.entry) {
+                EXPECT_EQ(app.GetProfileString(w.section, w.entry, "gone"), text ? text : "gone")
+                    << "read back at once";
+            }
+        }
+        EXPECT_EQ(own.ReadText(own.ProfileFile()), own.ReadText(reference));
+        EXPECT_EQ(app.ProfileSaveWarning(), "");
+    }
+}
+
+TEST_F(WinAppTest, UnchangedValuesAreNotWrittenAndForeignBytesSurviveOtherChanges) {
+    const std::string before =
+        "[Application Settings]\nTelnetPath=/opt/te\xFFlnet\nTelnetArgs=-x \xE9t\xE9 %1\nAutoRefresh=1\n";
+    sandbox.WriteText(sandbox.ProfileFile(), before);
+    CWinApp app("OLDiscovery");
+    app.SetRegistryKey(kCompany);
+    // Read as the program reads them (U+FFFD for each foreign byte) and written back unchanged.
+    const std::string path = app.GetProfileString(kSection, "TelnetPath", "d");
+    EXPECT_EQ(path, "/opt/te\xEF\xBF\xBDlnet");
+    ASSERT_TRUE(app.WriteProfileString(kSection, "TelnetPath", path.c_str()));
+    ASSERT_TRUE(app.WriteProfileInt(kSection, "AutoRefresh", 1));
+    EXPECT_EQ(sandbox.ReadText(sandbox.ProfileFile()), before);
+    // Another value changes: the untouched ones keep their bytes.
+    ASSERT_TRUE(app.WriteProfileInt(kSection, "AutoRefresh", 0));
+    EXPECT_EQ(
+        sandbox.ReadText(sandbox.ProfileFile()),
+        "[Application%20Settings]\nAutoRefresh=0\nTelnetArgs=-x \xE9t\xE9 %1\nTelnetPath=/opt/te\xFFlnet\n");
+}
+
+TEST_F(WinAppTest, NoSaveThroughALinkOrIntoAnotherUsersFileOrFolder) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "giving files to another user needs root";
+    constexpr uid_t kOtherUser = 4242;
+    const std::string standInLines = "root:x:0:0:root:/root:/bin/bash\ndaemon:x:1:1::/:/usr/sbin/nologin\n";
+    struct Case {
+        const char* what;
+        // Prepares the profile file (first argument) given the stand-in for a system file.
+        std::function<void(const std::string&, const std::string&)> make;
+        std::string reason;  // in the parentheses; {folder} stands for the profile's folder
+    };
+    const Case cases[] = {
+        {"file is a link to a system file",
+         [](const std::string& file, const std::string& target) {
+             std::filesystem::create_directories(std::filesystem::path(file).parent_path());
+             std::filesystem::create_symlink(target, file);
+         },
+         "it is a symbolic link"},
+        {"folder is a link",
+         [](const std::string& file, const std::string& target) {
+             const auto folder = std::filesystem::path(file).parent_path();
+             std::filesystem::create_directories(folder.string() + ".real");
+             std::filesystem::create_symlink(folder.string() + ".real", folder);
+             std::filesystem::create_symlink(target, file);
+         },
+         "its folder {folder} is a symbolic link"},
+        {"file belongs to another user",
+         [&](const std::string& file, const std::string&) {
+             std::filesystem::create_directories(std::filesystem::path(file).parent_path());
+             std::ofstream(file) << "[Application Settings]\nTelnetPath=theirs\n";
+             ASSERT_EQ(::chown(file.c_str(), kOtherUser, kOtherUser), 0);
+         },
+         "it belongs to another user (uid 4242)"},
+        {"folder belongs to another user",
+         [&](const std::string& file, const std::string&) {
+             const auto folder = std::filesystem::path(file).parent_path();
+             std::filesystem::create_directories(folder);
+             ASSERT_EQ(::chown(folder.c_str(), kOtherUser, kOtherUser), 0);
+         },
+         "its folder {folder} belongs to another user (uid 4242)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ProfileSandbox own;
+        const std::string file = own.ProfileFile();
+        const std::string standIn = own.Folder() + "/etc-passwd";
+        own.WriteText(standIn, standInLines);
+        c.make(file, standIn);
+        const std::string fileBefore = own.ReadText(file);
+        std::string reason = c.reason;
+        if (auto at = reason.find("{folder}"); at != std::string::npos)
+            reason.replace(at, 8, std::filesystem::path(file).parent_path().string());
+
+        CWinApp app("OLDiscovery");
+        app.SetRegistryKey(kCompany);
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(app.WriteProfileString(kSection, "TelnetPath", "/tmp/evil"));
+        EXPECT_FALSE(app.WriteProfileInt(kSection, "AutoRefresh", 0));
+        const std::string err = testing::internal::GetCapturedStderr();
+        const std::string warning = "Settings file not saved (" + reason + "): " + file;
+        EXPECT_EQ(app.ProfileSaveWarning(), warning);
+        EXPECT_EQ(err, "OLDiscovery: Warning: " + warning + "\n") << "said once, however often it fails";
+        EXPECT_EQ(own.ReadText(standIn), standInLines);
+        EXPECT_EQ(own.ReadText(file), fileBefore);
+        EXPECT_TRUE(std::filesystem::is_symlink(file) ||
+                    !std::filesystem::exists(std::filesystem::symlink_status(file)) ||
+                    std::filesystem::is_regular_file(std::filesystem::symlink_status(file)));
+        // Nothing left behind beside the file either.
+        std::error_code ec;
+        for (const auto& entry :
+             std::filesystem::directory_iterator(std::filesystem::path(file).parent_path(), ec))
+            EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << entry.path();
     }
 }
 

@@ -20,6 +20,7 @@ main_png=${2:?picture file}
 dir=$(dirname "$main_png")
 pid=""
 wm=""
+work=$(mktemp -d)
 
 fail() {
     echo "demo: $*" >&2
@@ -35,6 +36,7 @@ finish() {
         kill "$wm" 2>/dev/null || true
         wait "$wm" 2>/dev/null || true
     fi
+    rm -rf "$work"
 }
 trap finish EXIT
 
@@ -161,24 +163,38 @@ scan_ended() {
     [ "${dark:-0}" -gt 0 ]
 }
 
-if command -v twm >/dev/null 2>&1; then
+# start_wm: starts twm and waits until it manages the screen (it makes its icon manager then); a
+# window mapped before that stays frameless. Says why on one line when it does not.
+start_wm() {
+    local log=$work/twm.log deadline
     # Its default fonts are not in the base font set; "fixed" always is.
-    twmrc=$(mktemp)
     printf '%s\n' 'RandomPlacement' 'UsePPosition "on"' 'NoGrabServer' 'DecorateTransients' 'BorderWidth 1' \
         'TitleFont "fixed"' 'MenuFont "fixed"' 'IconFont "fixed"' 'ResizeFont "fixed"' 'IconManagerFont "fixed"' \
-        >"$twmrc"
+        >"$log.rc"
     # Its default fonts exist only as single-byte fonts; in a UTF-8 locale it finds none and ends.
-    LC_ALL=C twm -f "$twmrc" >/dev/null 2>&1 &
+    LC_ALL=C twm -f "$log.rc" >"$log" 2>&1 &
     wm=$!
-    # twm makes its icon manager once it manages the screen; a window mapped before stays frameless.
-    deadline=$((SECONDS + 10))
+    deadline=$((SECONDS + 20))
     until xdotool search --name '^TWM Icon Manager$' >/dev/null 2>&1; do
-        if [ "$SECONDS" -ge "$deadline" ] || ! kill -0 "$wm" 2>/dev/null; then
-            fail "the window manager (twm) did not start; the pictures have no caption bars"
-            break
+        if ! kill -0 "$wm" 2>/dev/null; then
+            wait "$wm"
+            why="twm ended at its start (status $?: $(tr '\n' ' ' <"$log"))"
+            wm=""
+            return 1
+        fi
+        if [ "$SECONDS" -ge "$deadline" ]; then
+            why="twm did not take the screen within 20 s"
+            return 1
         fi
         sleep 0.1
     done
+}
+
+# The window manager is there only so the pictures show caption bars.
+if command -v twm >/dev/null 2>&1; then
+    why=""
+    start_wm || { [ -z "$wm" ] && start_wm; } ||
+        fail "the window manager did not start: $why; the pictures have no caption bars"
 fi
 
 "$program" &
@@ -229,7 +245,7 @@ context_menu() {
         return 1
     fi
     # The pointer on the second item highlights it; the picture waits for that.
-    highlight=$(mktemp --suffix=.png)
+    highlight=$work/unhighlighted.png
     import -window root -crop "$area" +repage "$highlight" 2>/dev/null
     xdotool mousemove --window "$main" 90 106
     local deadline=$((SECONDS + 3))
@@ -243,7 +259,6 @@ context_menu() {
         sleep 0.1
     done
     picture root "$dir/context-menu.png" -crop "$area" +repage
-    rm -f "$highlight"
     xdotool key Escape
     wait_gone "$menu" 3 || fail "the context menu did not close on Escape"
 }

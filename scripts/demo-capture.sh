@@ -220,6 +220,10 @@ until scan_ended "$main"; do
     fi
     sleep 0.2
 done
+# The list marks its first row as the current one when it gets the keyboard with rows in it, which
+# depends on whether the window was activated before or after the scan's answers: Tab once round
+# the window's three controls gives it the keyboard again, now with rows.
+xdotool key Tab Tab Tab
 picture "$main" "$main_png" || exit 1
 
 # context-menu.png: the menu is a window of its own, so the picture is the part of the screen

@@ -184,3 +184,46 @@ TEST_F(PrefsTest, WithoutApplicationObjectNothingIsTouched) {
 }
 
 }  // namespace
+
+TEST_F(PrefsTest, ListOrderLoadsByNameAndIsWrittenOnlyOnceChosen) {
+    auto app = StartRun();
+    struct Case {
+        const char* lines;
+        int column;
+        bool descending;
+    };
+    const Case cases[] = {
+        {"", SORT_NONE, false},
+        {"SortColumn=IP\n", SORT_IP, false},
+        {"SortColumn=mac\nSortOrder=DESCENDING\n", SORT_MAC, true},
+        {"SortColumn=Type\nSortOrder=Ascending\n", SORT_TYPE, false},
+        {"SortColumn=Build\nSortOrder=Descending\n", SORT_BUILD, true},
+        {"SortColumn=Builds\nSortOrder=Descending\n", SORT_NONE, true},
+        {"SortColumn=2\n", SORT_NONE, false},
+        {"SortColumn=IP\nSortOrder=down\n", SORT_IP, false},
+    };
+    for (const Case& c : cases) {
+        Store(c.lines);
+        CPrefs prefs;
+        prefs.Load();
+        EXPECT_EQ(prefs.GetSortColumn(), c.column) << c.lines;
+        EXPECT_EQ(prefs.GetSortDescending(), c.descending) << c.lines;
+    }
+
+    Store("");
+    CPrefs prefs;
+    prefs.Load();
+    prefs.Save();
+    EXPECT_FALSE(Stored("SortColumn").isValid()) << "no order chosen, nothing written";
+    EXPECT_FALSE(Stored("SortOrder").isValid());
+    prefs.SetSortColumn(SORT_BUILD);
+    prefs.SetSortDescending(true);
+    prefs.Save();
+    EXPECT_EQ(Stored("SortColumn").toString(), "Build");
+    EXPECT_EQ(Stored("SortOrder").toString(), "Descending");
+    EXPECT_EQ(Stored("DoubleClick").toString(), "Browser") << "the other keys as they were";
+    CPrefs next;
+    next.Load();
+    EXPECT_EQ(next.GetSortColumn(), SORT_BUILD);
+    EXPECT_TRUE(next.GetSortDescending());
+}

@@ -200,7 +200,9 @@ std::vector<COrvalink> CDeviceList::DevicesShown() const {
 }
 
 void CDeviceList::keyboardSearch(const QString& search) {
-    if (!m_typedTime.isValid() || m_typedTime.elapsed() > QApplication::keyboardInputInterval())
+    // An empty search, or a pause longer than the input interval, starts a new one.
+    if (search.isEmpty() || !m_typedTime.isValid() ||
+        m_typedTime.elapsed() > QApplication::keyboardInputInterval())
         m_strTyped.clear();
     m_typedTime.restart();
     m_strTyped += search;

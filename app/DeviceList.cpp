@@ -194,8 +194,11 @@ void CDeviceList::OnHeaderClicked(int section) {
 std::vector<COrvalink> CDeviceList::DevicesShown() const {
     std::vector<COrvalink> devices;
     devices.reserve(static_cast<std::size_t>(topLevelItemCount()));
-    for (int i = 0; i < topLevelItemCount(); ++i)
-        devices.push_back(static_cast<const CRow*>(topLevelItem(i))->m_device);
+    for (int i = 0; i < topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = topLevelItem(i);
+        if (item->type() == CRow::kType)
+            devices.push_back(static_cast<const CRow*>(item)->m_device);
+    }
     return devices;
 }
 

@@ -17,7 +17,7 @@ public:
     explicit CDeviceList(QWidget* parent = nullptr);
 
     // Adds a row for device at its place in the current order; among rows of equal key the
-    // earlier answer stays first.
+    // earlier answer stays first. Rows come only this way: the order needs their records.
     void AddDevice(const COrvalink& device);
     // Removes every row; the order stays.
     void RemoveAllDevices();

@@ -525,7 +525,7 @@ bool COLDiscoveryDlg::SaveList(const std::string& path, ListFormat format) {
         AfxMessageBox(FormatString2(IDS_SAVE_FAILED, path, reason), MB_OK | MB_ICONEXCLAMATION);
         return false;
     }
-    LogWrite(LOG_INFO, "Saved the list of %zu devices to %s", devices.size(), path.c_str());
+    LogWrite(LOG_INFO, "Saved the list (%zu rows) to %s", devices.size(), path.c_str());
     return true;
 }
 

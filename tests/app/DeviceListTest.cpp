@@ -332,7 +332,7 @@ TEST_F(DeviceListTest, SavedCsvAndJsonReadBackByPythonAreTheRowsShown) {
     });
     int saved = 0;
     for (const std::string& text : log.Texts())
-        saved += text.rfind("Saved the list of 4 devices to ", 0) == 0;
+        saved += text.rfind("Saved the list (4 rows) to ", 0) == 0;
     EXPECT_EQ(saved, 2);
 }
 

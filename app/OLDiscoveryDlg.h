@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "app/DeviceList.h"
 #include "settings/DialogPersistent.h"
 
 #include <QIcon>
@@ -19,7 +20,6 @@ class QLabel;
 class QMenu;
 class QPushButton;
 class QToolButton;
-class QTreeWidget;
 
 // Window commands of the system menu (the low four bits are the system's own).
 constexpr unsigned SC_MINIMIZE = 0xF020;
@@ -36,6 +36,12 @@ struct NMITEMACTIVATE {
 // The command line that starts the telnet program for ip: "%1" in the arguments stands for the
 // ip, empty arguments mean the ip alone, an empty program means "telnet". Nothing is quoted.
 std::string MakeTelnetCommandLine(const std::string& program, const std::string& args, const std::string& ip);
+
+// The formats of a saved list: those of oldiscovery-scan.
+enum class ListFormat { Csv, Json };
+// The format a saved file's name asks for (".csv" or ".json", any case); otherwise the one of
+// the chooser's file type.
+ListFormat ListFormatFor(const std::string& path, ListFormat chosenType);
 
 class COLDiscoveryDlg : public CDialogPersistent {
     Q_OBJECT
@@ -73,6 +79,15 @@ public:
     void OnTelnet();
     void OnCopyIP();
     void OnLocate();
+    // Ctrl+C in the list: the selected row's IP, as "Copy IP to clipboard" copies it.
+    void OnCopySelectedIP();
+    // "Save list..." and Ctrl+S: asks for a file and saves the rows there.
+    void OnSaveList();
+    // The rows as shown, in the order shown, written to path in one step. False, after a
+    // message box naming the path and the reason, when that failed; the old file then stays.
+    bool SaveList(const std::string& path, ListFormat format);
+    // The header's click: the order is kept in the preferences.
+    void OnOrderChosen(int column, bool descending);
     // A command of a menu owned by the dialog.
     void OnCommand(unsigned id);
     // The first-column text of the row; empty when there is no such row.
@@ -84,7 +99,7 @@ public:
     QMenu* GetSystemMenu() const { return m_pSysMenu; }
 
     QPushButton* m_btnRefresh = nullptr;
-    QTreeWidget* m_listDevices = nullptr;
+    CDeviceList* m_listDevices = nullptr;
     std::string m_strHint;
     std::string m_strListTitle;
     QIcon m_hIcon;
@@ -115,4 +130,5 @@ private:
     QToolButton* m_btnSysMenu = nullptr;
     QMenu* m_pSysMenu = nullptr;
     QAction* m_pAboutItem = nullptr;  // appended once, however often the dialog opens
+    QAction* m_pSaveItem = nullptr;
 };

@@ -36,6 +36,44 @@ void SortDevices(std::vector<COrvalink>& devices) {
     });
 }
 
+namespace {
+
+bool CsvNeedsQuotes(const std::string& text) {
+    if (text.empty())
+        return false;
+    if (text.front() == ' ' || text.back() == ' ')
+        return true;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == ',' || c == '"' || c < 0x20 || c == 0x7F || C1ControlAt(text, i) >= 0)
+            return true;
+    }
+    return false;
+}
+
+std::string CsvField(const std::string& bytes) {
+    std::string text = DeviceTextUtf8(bytes);
+    if (!CsvNeedsQuotes(text))
+        return text;
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    return out + "\"";
+}
+
+}  // namespace
+
+std::string FormatCsv(const std::vector<COrvalink>& devices) {
+    std::string out = "ip,mac,type,build\r\n";
+    for (const COrvalink& d : devices)
+        out += CsvField(d.m_strIP) + "," + CsvField(d.m_strMAC) + "," + CsvField(d.m_strType) + "," +
+               CsvField(d.m_strBuild) + "\r\n";
+    return out;
+}
+
 std::string FormatTable(const std::vector<COrvalink>& devices) {
     std::string out;
     for (const COrvalink& d : devices)

@@ -7,6 +7,11 @@
 
 // Devices by numeric IP address; equal addresses keep their arrival order.
 void SortDevices(std::vector<COrvalink>& devices);
+// RFC 4180 CSV, UTF-8 without a byte order mark: the header line "ip,mac,type,build", then one
+// record per device, every line ending in CRLF. Device text is shown the way the other outputs
+// show it (DeviceTextUtf8) and kept as it is: a field holding a comma, a quote, a control
+// character or an outer space is quoted, inner quotes doubled, so a CSV reader gets the text back.
+std::string FormatCsv(const std::vector<COrvalink>& devices);
 // Both outputs are UTF-8: a field that is valid UTF-8 is shown as such, any other field byte by
 // byte as Latin-1 (DeviceTextUtf8), the same way the program's list shows it.
 // One line per device: IP, MAC, type, build, separated by tabs. A tab, line break, backslash

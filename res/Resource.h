@@ -64,3 +64,10 @@ constexpr unsigned IDS_SYSMENU_TIP = 122;
 // The Settings dialog's file chooser: its title and its one file type.
 constexpr unsigned IDS_SELECT_TELNET = 123;
 constexpr unsigned IDS_ALL_FILES = 124;
+// Saving the device list: the window-menu item, the file chooser's title and file types, the
+// failure text (%1 the path, %2 the reason).
+constexpr unsigned IDS_SAVE_LIST = 125;
+constexpr unsigned IDS_SAVE_LIST_TITLE = 126;
+constexpr unsigned IDS_CSV_FILES = 127;
+constexpr unsigned IDS_JSON_FILES = 128;
+constexpr unsigned IDS_SAVE_FAILED = 129;

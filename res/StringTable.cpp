@@ -48,6 +48,11 @@ constexpr StringEntry kStrings[] = {
     {IDS_SELECT_TELNET, "Select Telnet Application"},
     // Linux programs carry no extension, so the one type lists every file.
     {IDS_ALL_FILES, "All files (*)"},
+    {IDS_SAVE_LIST, "Save list..."},
+    {IDS_SAVE_LIST_TITLE, "Save List"},
+    {IDS_CSV_FILES, "CSV files (*.csv)"},
+    {IDS_JSON_FILES, "JSON files (*.json)"},
+    {IDS_SAVE_FAILED, "The list could not be saved to %1:\n%2"},
 };
 
 }  // namespace
@@ -66,6 +71,22 @@ std::string FormatString1(unsigned id, const std::string& argument) {
     for (size_t at = text.find("%1"); at != std::string::npos; at = text.find("%1", at)) {
         text.replace(at, 2, argument);
         at += argument.size();
+    }
+    return text;
+}
+
+std::string FormatString2(unsigned id, const std::string& first, const std::string& second) {
+    std::string text = LoadString(id);
+    // One pass, as above: neither argument is searched for placeholders.
+    for (size_t at = text.find('%'); at != std::string::npos && at + 1 < text.size();
+         at = text.find('%', at)) {
+        const std::string* argument = text[at + 1] == '1' ? &first : text[at + 1] == '2' ? &second : nullptr;
+        if (!argument) {
+            ++at;
+            continue;
+        }
+        text.replace(at, 2, *argument);
+        at += argument->size();
     }
     return text;
 }

@@ -6,3 +6,5 @@
 std::string LoadString(unsigned id);
 // The text of the given string id with every "%1" replaced by the argument.
 std::string FormatString1(unsigned id, const std::string& argument);
+// The same with "%1" replaced by first and "%2" by second.
+std::string FormatString2(unsigned id, const std::string& first, const std::string& second);

@@ -8,6 +8,8 @@ namespace {
 
 const char kSection[] = "Application Settings";
 
+constexpr const char* kSortColumnNames[] = {"IP", "MAC", "Type", "Build"};  // by SORT_ column
+
 // ASCII-only, so no locale can make "TELNET" miss "telnet".
 bool SameName(const std::string& a, const char* b) {
     std::size_t i = 0;
@@ -37,12 +39,16 @@ void CPrefs::Load() {
         m_strTelnetArgs = "%1";
         m_nDoubleClick = ACTION_BROWSER;
         m_bAutoRefresh = 1;
+        m_nSortColumn = SORT_NONE;
+        m_bSortDescending = false;
         return;
     }
     m_strTelnetPath = app->GetProfileString(kSection, "TelnetPath", "telnet");
     m_strTelnetArgs = app->GetProfileString(kSection, "TelnetArgs", "%1");
     m_nDoubleClick = ActionFromName(app->GetProfileString(kSection, "DoubleClick", "Browser"));
     m_bAutoRefresh = app->GetProfileInt(kSection, "AutoRefresh", 1) != 0 ? 1 : 0;
+    m_nSortColumn = SortColumnFromName(app->GetProfileString(kSection, "SortColumn", ""));
+    m_bSortDescending = SameName(app->GetProfileString(kSection, "SortOrder", "Ascending"), "descending");
 }
 
 void CPrefs::Save() {
@@ -53,6 +59,11 @@ void CPrefs::Save() {
     app->WriteProfileString(kSection, "TelnetArgs", m_strTelnetArgs.c_str());
     app->WriteProfileString(kSection, "DoubleClick", ActionToName(m_nDoubleClick).c_str());
     app->WriteProfileInt(kSection, "AutoRefresh", m_bAutoRefresh);
+    // Until the user picks an order the file says nothing of it.
+    if (m_nSortColumn != SORT_NONE) {
+        app->WriteProfileString(kSection, "SortColumn", SortColumnToName(m_nSortColumn).c_str());
+        app->WriteProfileString(kSection, "SortOrder", m_bSortDescending ? "Descending" : "Ascending");
+    }
 }
 
 int CPrefs::ActionFromName(const std::string& name) {
@@ -74,4 +85,16 @@ std::string CPrefs::ActionToName(int action) {
     default:
         return "Browser";
     }
+}
+
+int CPrefs::SortColumnFromName(const std::string& name) {
+    for (int column = SORT_IP; column <= SORT_BUILD; ++column) {
+        if (SameName(name, kSortColumnNames[column]))
+            return column;
+    }
+    return SORT_NONE;
+}
+
+std::string CPrefs::SortColumnToName(int column) {
+    return column >= SORT_IP && column <= SORT_BUILD ? kSortColumnNames[column] : "";
 }

@@ -1,10 +1,18 @@
 #pragma once
-// The user's four preferences in memory, loaded from and saved to the settings profile.
+// The user's preferences in memory, loaded from and saved to the settings profile: the four of
+// the Settings dialog and the device list's order.
 #include <string>
 
 constexpr int ACTION_BROWSER = 0;
 constexpr int ACTION_TELNET = 1;
 constexpr int ACTION_COPYIP = 2;
+
+// The device list's sort column; SORT_NONE keeps the first order, the IP column's text.
+constexpr int SORT_NONE = -1;
+constexpr int SORT_IP = 0;
+constexpr int SORT_MAC = 1;
+constexpr int SORT_TYPE = 2;
+constexpr int SORT_BUILD = 3;
 
 class CPrefs {
 public:
@@ -22,13 +30,22 @@ public:
     void SetTelnetArgs(const std::string& args) { m_strTelnetArgs = args; }
     void SetDoubleClickAction(int action) { m_nDoubleClick = action; }
     void SetAutoRefresh(bool on) { m_bAutoRefresh = on ? 1 : 0; }
+    int GetSortColumn() const { return m_nSortColumn; }
+    bool GetSortDescending() const { return m_bSortDescending; }
+    void SetSortColumn(int column) { m_nSortColumn = column; }
+    void SetSortDescending(bool descending) { m_bSortDescending = descending; }
 
     static int ActionFromName(const std::string& name);
     static std::string ActionToName(int action);
+    // "IP", "MAC", "Type", "Build" (any case); anything else is SORT_NONE, which has no name.
+    static int SortColumnFromName(const std::string& name);
+    static std::string SortColumnToName(int column);
 
 private:
     std::string m_strTelnetPath;
     std::string m_strTelnetArgs;
     int m_nDoubleClick;
     int m_bAutoRefresh;
+    int m_nSortColumn = SORT_NONE;
+    bool m_bSortDescending = false;
 };

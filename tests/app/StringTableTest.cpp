@@ -7,7 +7,7 @@
 #include "res/StringTable.h"
 
 TEST(StringTableTest, EveryUsedIdHasAText) {
-    for (unsigned id = 101; id <= 124; ++id) {
+    for (unsigned id = 101; id <= IDS_SAVE_FAILED; ++id) {
         if (id == 105)
             continue;  // not used by the program
         EXPECT_FALSE(LoadString(id).empty()) << id;
@@ -48,4 +48,10 @@ TEST(StringTableTest, FormatString1FillsEveryPlaceholderOnce) {
     EXPECT_EQ(filled, bare.substr(0, bare.size() - 2) + "/opt/%1/OLDiscovery");
     EXPECT_EQ(FormatString1(IDS_APP_TITLE, "x"), LoadString(IDS_APP_TITLE));
     EXPECT_TRUE(FormatString1(999, "x").empty());
+}
+
+TEST(StringTableTest, FormatString2FillsBothPlaceholdersAndNothingInsideTheArguments) {
+    EXPECT_EQ(FormatString2(IDS_SAVE_FAILED, "/tmp/%2 %1.csv", "100%"),
+              "The list could not be saved to /tmp/%2 %1.csv:\n100%");
+    EXPECT_EQ(FormatString2(IDS_APP_TITLE, "x", "y"), LoadString(IDS_APP_TITLE));
 }

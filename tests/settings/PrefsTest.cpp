@@ -8,6 +8,7 @@
 #include <QSettings>
 
 #include <memory>
+#include <tuple>
 
 namespace {
 
@@ -184,3 +185,24 @@ TEST_F(PrefsTest, WithoutApplicationObjectNothingIsTouched) {
 }
 
 }  // namespace
+
+TEST_F(PrefsTest, ListOrderLoadsByNameAndIsWrittenOnlyOnceChosen) {
+    auto app = StartRun();
+    // The stored lines, what they load as, the column's value after a save.
+    const std::tuple<const char*, int, bool, const char*> cases[] = {
+        {"", SORT_NONE, false, ""},
+        {"SortColumn=mac\nSortOrder=DESCENDING\n", SORT_MAC, true, "MAC"},
+        {"SortColumn=Build\nSortOrder=Ascending\n", SORT_BUILD, false, "Build"},
+        {"SortColumn=Builds\n", SORT_NONE, false, "Builds"},
+        {"SortColumn=2\nSortOrder=down\n", SORT_NONE, false, "2"},
+    };
+    for (const auto& [lines, column, descending, saved] : cases) {
+        Store(lines);
+        CPrefs prefs;
+        prefs.Load();
+        EXPECT_EQ(prefs.GetSortColumn(), column) << lines;
+        EXPECT_EQ(prefs.GetSortDescending(), descending) << lines;
+        prefs.Save();
+        EXPECT_EQ(Stored("SortColumn").toString().toStdString(), saved) << lines;
+    }
+}

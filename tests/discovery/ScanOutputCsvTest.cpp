@@ -1,0 +1,55 @@
+// The saved list's CSV: one record per device whatever bytes a device sends, readable by any
+// RFC 4180 reader.
+#include <gtest/gtest.h>
+
+#include "discovery/ScanOutput.h"
+
+namespace {
+
+COrvalink Device(const char* ip, const char* mac, std::string type, std::string build) {
+    COrvalink d;
+    d.m_strIP = ip;
+    d.m_strMAC = mac;
+    d.m_strType = std::move(type);
+    d.m_strBuild = std::move(build);
+    return d;
+}
+
+}  // namespace
+
+TEST(ScanOutputCsv, FieldsAreQuotedExactlyWhereAReaderNeedsIt) {
+    struct Case {
+        const char* what;
+        std::string type;
+        const char* field;  // the type field as written
+    };
+    const Case cases[] = {
+        {"plain text stays bare", "OL-2100 PoE", "OL-2100 PoE"},
+        {"empty stays empty", "", ""},
+        {"a comma", "OL,2000", "\"OL,2000\""},
+        {"quotes doubled", "say \"hi\"", "\"say \"\"hi\"\"\""},
+        {"line breaks inside quotes", "a\r\nb\n", "\"a\r\nb\n\""},
+        {"tab and other controls", std::string("a\tb\x01\x7F", 5), "\"a\tb\x01\x7F\""},
+        {"C1 control of the Latin-1 form", "x\x85", "\"x\xC2\x85\""},
+        {"outer spaces kept by quoting", " OL ", "\" OL \""},
+        {"inner space only", "OL 1", "OL 1"},
+        {"valid UTF-8 stays", "Ger\xC3\xA4t", "Ger\xC3\xA4t"},
+        {"invalid UTF-8 is Latin-1", "\xE9\xFF", "\xC3\xA9\xC3\xBF"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FormatCsv({Device("10.0.0.1", "n/a", c.type, "1.0")}),
+                  std::string("ip,mac,type,build\r\n10.0.0.1,n/a,") + c.field + ",1.0\r\n")
+            << c.what;
+    }
+}
+
+TEST(ScanOutputCsv, HeaderThenOneRecordPerDeviceInTheGivenOrder) {
+    EXPECT_EQ(FormatCsv({}), "ip,mac,type,build\r\n");
+    EXPECT_EQ(FormatCsv({Device("10.0.0.9", "02:00:0A:00:00:09", "OL-9", "9.0"),
+                         Device("10.0.0.10", "n/a", "OL-10", "10.0"),
+                         Device("10.0.0.9", "02:00:0A:00:00:09", "OL-9", "9.1")}),
+              "ip,mac,type,build\r\n"
+              "10.0.0.9,02:00:0A:00:00:09,OL-9,9.0\r\n"
+              "10.0.0.10,n/a,OL-10,10.0\r\n"
+              "10.0.0.9,02:00:0A:00:00:09,OL-9,9.1\r\n");
+}

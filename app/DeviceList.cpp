@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <optional>
 
-#include "discovery/DeviceText.h"
+#include "log/DeviceText.h"
 #include "settings/Prefs.h"
 
 namespace {

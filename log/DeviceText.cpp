@@ -58,17 +58,12 @@ std::string DeviceTextUtf8(const std::string& bytes) {
     return out;
 }
 
-namespace {
-
-// Code point of the C1 control a UTF-8 text holds at i (bytes C2 80 to C2 9F), or -1.
 int C1ControlAt(const std::string& text, std::size_t i) {
     if (static_cast<unsigned char>(text[i]) != 0xC2 || i + 1 >= text.size())
         return -1;
     unsigned char next = static_cast<unsigned char>(text[i + 1]);
     return next >= 0x80 && next <= 0x9F ? next : -1;
 }
-
-}  // namespace
 
 std::string EscapeDeviceText(const std::string& bytes, ControlEscape form) {
     const bool json = form == ControlEscape::Json;

@@ -3,6 +3,7 @@
 // list, the tab-separated and the JSON output and the log lines all show it through
 // DeviceTextUtf8, and the outputs that must keep it on one line through EscapeDeviceText.
 // It lives with the log, which may use nothing above the standard library.
+#include <cstddef>
 #include <string>
 
 // True when bytes is well-formed UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
@@ -10,6 +11,9 @@ bool IsUtf8(const std::string& bytes);
 // bytes as they are when they are valid UTF-8; otherwise every byte taken as its Latin-1
 // character, so the result is always valid UTF-8 and no byte is lost or merged.
 std::string DeviceTextUtf8(const std::string& bytes);
+
+// Code point of the C1 control a UTF-8 text holds at i (bytes C2 80 to C2 9F), or -1.
+int C1ControlAt(const std::string& text, std::size_t i);
 
 // How an escaped control character is written: "\xHH" in lines of text (log lines, the
 // tab-separated output), "\u00HH" in a JSON string, where the double quote is escaped as well.

@@ -28,7 +28,7 @@
 #include "res/Resource.h"
 #include "res/StringTable.h"
 #include "settings/Prefs.h"
-#include "tests/discovery/LogCapture.h"
+#include "LogCapture.h"
 
 using apptest::ModalScript;
 using apptest::ScopedWorkDir;

@@ -26,5 +26,5 @@ int main(int argc, char* argv[]) {
     // Wayland desktops match the window to its menu entry and icon by this name.
     QGuiApplication::setDesktopFileName(QStringLiteral("example.quarrin_velto.OLDiscovery"));
     theApp.InitInstance();
-    return 0;
+    return theApp.ExitCode();
 }

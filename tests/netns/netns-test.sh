@@ -168,6 +168,31 @@ case_locate() {
     exec 3<&-
 }
 
+case_locate_refuses_groups() {
+    # A locate names one device: a subnet's broadcast or network address, or a multicast group,
+    # would make every device in it blink. Refused as a bad command line, before anything is sent
+    # (the log is opened only once the sockets exist).
+    netns_add_devices 10.77.1.1 2 || exit 1
+    local err="$NETNS_TMP/stderr" status addr kind route
+    for route in off on; do
+        # Without a default route the kernel has no route at all to the groups; with one, it names them.
+        netns_default_route "$route"
+        for addr in 10.77.255.255:broadcast 10.77.0.0:network 255.255.255.255:broadcast 224.0.0.1:multicast \
+            239.255.255.250:multicast; do
+            kind=${addr#*:}
+            addr=${addr%%:*}
+            rm -f "$NETNS_TMP/locate.log"
+            netns_host "$OLDISCOVERY_SCAN" --locate "$addr" --log "$NETNS_TMP/locate.log" >/dev/null 2>"$err"
+            status=$?
+            expect_eq "locate $addr (default route $route)" 2 "$status"
+            grep -qF "$addr is a $kind address" "$err" || fail "locate $addr: no reason given: $(head -n1 "$err")"
+            [ ! -e "$NETNS_TMP/locate.log" ] || fail "locate $addr went on after the refusal"
+        done
+    done
+    # One device is still located.
+    scan --locate 10.77.1.2
+}
+
 case_two_scans_json() {
     lan_devices
     scan

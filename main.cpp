@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "app/OLDiscoveryApp.h"
+#include "app/QtPlugins.h"
 #include "app/SecureStart.h"
 #include "platform/LinuxSocketLayer.h"
 
@@ -17,14 +18,27 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "OLDiscovery: cannot drop capabilities: %s\n", std::strerror(errno));
         return 1;
     }
-    // Started with file capabilities: nothing the caller's environment names may load into us.
-    if (IsSecureExecution())
+    // Started with file capabilities: nothing the caller's environment names, and nothing from a
+    // folder the user may write, may load into us.
+    const bool secure = IsSecureExecution();
+    if (secure) {
         KeepOnlySessionEnvironment();
+        if (!KeepQtPluginsInInstalledFolder()) {
+            std::fprintf(stderr, "OLDiscovery: cannot keep Qt plugins to Qt's own folder\n");
+            return 1;
+        }
+    } else {
+        LeaveQtPluginsAsUsual();
+    }
     // The toolkit's own options are arguments too; only the program name goes on.
     int toolkitArgc = argc > 0 ? 1 : 0;
     QApplication application(toolkitArgc, argv);
+    if (secure && !QtPluginsOnlyFromInstalledFolder()) {
+        std::fprintf(stderr, "OLDiscovery: Qt looked for plugins outside its own folder\n");
+        return 1;
+    }
     // Wayland desktops match the window to its menu entry and icon by this name.
     QGuiApplication::setDesktopFileName(QStringLiteral("example.quarrin_velto.OLDiscovery"));
     theApp.InitInstance();
-    return 0;
+    return theApp.ExitCode();
 }

@@ -22,6 +22,9 @@ public:
 
     // The whole run: checks, main dialog, save, stop. Always false.
     bool InitInstance() override;
+    // The program's exit status after InitInstance: 0 after a run, 1 when the start was refused
+    // (unsupported system, no right to raw sockets, no scan thread), so a launcher can tell.
+    int ExitCode() const { return m_nExitCode; }
 
     bool CheckWindowsVersion();
     bool CheckAdminRights();
@@ -38,6 +41,7 @@ private:
 
     std::shared_ptr<ISystemProbe> m_pProbe;
     std::shared_ptr<ISocketLayer> m_pSockets;
+    int m_nExitCode = 0;
 };
 
 // The program's one application object (app/TheApp.cpp; linked only into the program).

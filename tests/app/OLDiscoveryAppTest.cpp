@@ -89,6 +89,7 @@ TEST_F(StartupTest, OldKernelStopsBeforeTheRightsCheckWithItsOwnText) {
         EXPECT_FALSE(app.InitInstance());
         seen = script.Seen();
         EXPECT_EQ(app.m_pScanThread, nullptr);
+        EXPECT_EQ(app.ExitCode(), 1) << "a refused start is told by the exit status";
     }
     ExpectFailureRun(box, seen, LoadString(IDS_NEED_LINUX));
     EXPECT_EQ(m_probe->m_calls, std::vector<std::string>{"version"});
@@ -116,6 +117,7 @@ TEST_F(StartupTest, MissingRightsShowString102AfterTheVersionCheck) {
         app.InitInstance();
         seen = script.Seen();
         EXPECT_EQ(app.m_pScanThread, nullptr);
+        EXPECT_EQ(app.ExitCode(), 1);
     }
     // The command to grant the right names this very program file.
     const std::string refusal =
@@ -168,6 +170,7 @@ TEST_F(StartupTest, GoodRunLoadsPrefsRunsTheDialogSavesAndStops) {
         EXPECT_EQ(script.Seen(), std::vector<std::string>{"COLDiscoveryDlg"});
         EXPECT_EQ(app.m_pScanThread, nullptr) << "the scan thread is stopped after the dialog";
         EXPECT_EQ(m_sockets->Closed(), 1);
+        EXPECT_EQ(app.ExitCode(), 0);
     }
     EXPECT_EQ(m_probe->m_calls, (std::vector<std::string>{"version", "rights"}));
     EXPECT_EQ(caption, QStringLiteral("Orvalink Discovery Tool (V1.04)"));

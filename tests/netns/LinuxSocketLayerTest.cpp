@@ -2,18 +2,22 @@
 // process makes for itself (unshare) and that ends with it: nothing reaches the machine's network.
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/filter.h>
 #include <net/ethernet.h>
 #include <net/if.h>
+#include <net/if_arp.h>
 #include <netinet/ip.h>
 #include <netinet/ip_icmp.h>
 #include <netpacket/packet.h>
 #include <poll.h>
 #include <sched.h>
 #include <sys/capability.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +30,7 @@
 #include "platform/Netlink.h"
 #include "platform/Privileges.h"
 #include "platform/UniqueCaps.h"
+#include "platform/UniqueFd.h"
 
 namespace {
 
@@ -425,6 +430,130 @@ TEST(LinuxSocketLayer, UnknownNeighbourIsAskedForByArp) {
     // A FAILED entry does not count; the probe runs, and with nobody answering it fails.
     length = 6;
     EXPECT_NE(layer.ResolveHardwareAddress(Ip("10.9.0.9"), 0, mac, &length), 0);
+    layer.Close(sock);
+}
+
+std::array<std::uint8_t, 6> HardwareAddress(const char* name) {
+    std::array<std::uint8_t, 6> mac{};
+    ifreq req{};
+    std::strncpy(req.ifr_name, name, IFNAMSIZ - 1);
+    UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (fd && ::ioctl(fd.get(), SIOCGIFHWADDR, &req) == 0)
+        std::memcpy(mac.data(), req.ifr_hwaddr.sa_data, 6);
+    return mac;
+}
+
+// A whole Ethernet frame: destination, source, type, then an ARP message or an IPv4 packet.
+std::vector<std::uint8_t> Frame(const std::array<std::uint8_t, 6>& to, std::uint16_t type,
+                                std::uint16_t arpOp, std::uint8_t senderHost) {
+    const std::array<std::uint8_t, 6> device{0x02, 0x00, 0x0A, 0x09, 0x00, senderHost};
+    std::vector<std::uint8_t> f(to.begin(), to.end());
+    f.insert(f.end(), device.begin(), device.end());
+    f.push_back(static_cast<std::uint8_t>(type >> 8));
+    f.push_back(static_cast<std::uint8_t>(type));
+    if (type == ETH_P_ARP) {
+        const std::uint8_t arp[8] = {0, 1, 0x08, 0x00, 6, 4, 0, static_cast<std::uint8_t>(arpOp)};
+        f.insert(f.end(), arp, arp + 8);
+        f.insert(f.end(), device.begin(), device.end());
+        const std::uint8_t rest[14] = {10, 9, 0, senderHost, 0, 0, 0, 0, 0, 0, 10, 9, 0, 1};
+        f.insert(f.end(), rest, rest + 14);
+        std::memcpy(&f[14 + 18], to.data(), 6);
+    } else {
+        const std::uint8_t ip[20] = {0x45, 0, 0,  28, 0, 0,          0x40, 0, 64, 1,
+                                     0,    0, 10, 9,  0, senderHost, 10,   9, 0,  1};
+        f.insert(f.end(), ip, ip + 20);
+        auto echo = EchoRequest(0);
+        f.insert(f.end(), echo.begin(), echo.end());
+    }
+    f.resize(f.size() < 60 ? 60 : f.size(), 0);  // Ethernet's shortest frame, as a device pads it
+    return f;
+}
+
+TEST(LinuxSocketLayer, PacketSocketTakesOnlyArpAnswersToUsAndCannotBeWidened) {
+    REQUIRE_NAMESPACE();
+    CLinuxSocketLayer layer;
+    int sock = OpenOnOwnThread(layer);
+    ASSERT_GT(sock, 0);
+    UniqueFd link = layer.ReleaseLinkSocket();
+    ASSERT_TRUE(link);
+
+    // Code in the process that holds the socket cannot remove, replace or unlock its filter.
+    sock_filter everything[] = {BPF_STMT(BPF_RET | BPF_K, 0xFFFF)};
+    sock_fprog widened{1, everything};
+    int zero = 0, dummy = 0;
+    struct Attempt {
+        const char* what;
+        int option;
+        const void* value;
+        socklen_t length;
+    } attempts[] = {
+        {"SO_DETACH_FILTER", SO_DETACH_FILTER, &dummy, sizeof dummy},
+        {"SO_ATTACH_FILTER", SO_ATTACH_FILTER, &widened, sizeof widened},
+        {"SO_LOCK_FILTER 0", SO_LOCK_FILTER, &zero, sizeof zero},
+    };
+    for (const Attempt& attempt : attempts) {
+        errno = 0;
+        EXPECT_EQ(::setsockopt(link.get(), SOL_SOCKET, attempt.option, attempt.value, attempt.length), -1)
+            << attempt.what;
+        EXPECT_EQ(errno, EPERM) << attempt.what;
+    }
+    // Bound to every protocol, as a sniffer would; the filter still decides.
+    sockaddr_ll all{};
+    all.sll_family = AF_PACKET;
+    all.sll_protocol = htons(ETH_P_ALL);
+    ASSERT_EQ(::bind(link.get(), reinterpret_cast<sockaddr*>(&all), sizeof all), 0) << std::strerror(errno);
+
+    // From the wire's far end: everything a segment carries besides the answers to us.
+    UniqueFd wire(::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL)));
+    ASSERT_TRUE(wire);
+    sockaddr_ll v1{};
+    v1.sll_family = AF_PACKET;
+    v1.sll_protocol = htons(ETH_P_ALL);
+    v1.sll_ifindex = static_cast<int>(if_nametoindex("v1"));
+    ASSERT_EQ(::bind(wire.get(), reinterpret_cast<sockaddr*>(&v1), sizeof v1), 0);
+    const auto us = HardwareAddress("v0");
+    const std::array<std::uint8_t, 6> everyone{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    const std::array<std::uint8_t, 6> otherHost{0x02, 0x00, 0x0A, 0x09, 0x00, 0x99};
+    struct Sent {
+        const char* what;
+        std::vector<std::uint8_t> frame;
+    } unwanted[] = {
+        {"ARP request to everyone", Frame(everyone, ETH_P_ARP, ARPOP_REQUEST, 0x41)},
+        {"ARP request to us", Frame(us, ETH_P_ARP, ARPOP_REQUEST, 0x42)},
+        {"ARP answer to everyone", Frame(everyone, ETH_P_ARP, ARPOP_REPLY, 0x43)},
+        {"ARP answer to another host", Frame(otherHost, ETH_P_ARP, ARPOP_REPLY, 0x44)},
+        {"IPv4 to us", Frame(us, ETH_P_IP, 0, 0x45)},
+    };
+    for (const Sent& sent : unwanted)
+        ASSERT_EQ(::send(wire.get(), sent.frame.data(), sent.frame.size(), 0),
+                  static_cast<ssize_t>(sent.frame.size()))
+            << sent.what;
+    // Our own probe, leaving through the socket itself.
+    auto probe = netlink::BuildArpRequest(us.data(), Ip("10.9.0.1"), Ip("10.9.0.46"));
+    sockaddr_ll out{};
+    out.sll_family = AF_PACKET;
+    out.sll_protocol = htons(ETH_P_ARP);
+    out.sll_ifindex = static_cast<int>(if_nametoindex("v0"));
+    out.sll_halen = 6;
+    std::memset(out.sll_addr, 0xFF, 6);
+    ASSERT_EQ(
+        ::sendto(link.get(), probe.data(), probe.size(), 0, reinterpret_cast<sockaddr*>(&out), sizeof out),
+        static_cast<ssize_t>(probe.size()));
+
+    // Two answers to us, sent last: each arrives, and nothing sent before them does.
+    for (std::uint8_t answerer : {std::uint8_t{0x47}, std::uint8_t{0x48}}) {
+        auto answer = Frame(us, ETH_P_ARP, ARPOP_REPLY, answerer);
+        ASSERT_EQ(::send(wire.get(), answer.data(), answer.size(), 0), static_cast<ssize_t>(answer.size()));
+        pollfd pfd{link.get(), POLLIN, 0};
+        ASSERT_EQ(::poll(&pfd, 1, 2000), 1) << "the answer from 10.9.0." << int(answerer) << " never came";
+        std::uint8_t message[128];
+        ssize_t n = ::recv(link.get(), message, sizeof message, 0);
+        ASSERT_EQ(n, static_cast<ssize_t>(netlink::kArpLength))
+            << "frames that are no answer to us came first";
+        std::uint32_t sender = 0;
+        ASSERT_TRUE(netlink::ArpSender({message, netlink::kArpLength}, sender));
+        EXPECT_EQ(sender, Ip("10.9.0.0") | htonl(answerer)) << "a frame sent before the answer came through";
+    }
     layer.Close(sock);
 }
 

@@ -168,6 +168,31 @@ case_locate() {
     exec 3<&-
 }
 
+case_locate_refuses_groups() {
+    # A locate names one device: a subnet's broadcast or network address, or a multicast group,
+    # would make every device in it blink. Refused as a bad command line, before anything is sent
+    # (the log is opened only once the sockets exist).
+    netns_add_devices 10.77.1.1 2 || exit 1
+    local err="$NETNS_TMP/stderr" status addr kind route
+    for route in off on; do
+        # Without a default route the kernel has no route at all to the groups; with one, it names them.
+        netns_default_route "$route"
+        for addr in 10.77.255.255:broadcast 10.77.0.0:network 255.255.255.255:broadcast 224.0.0.1:multicast \
+            239.255.255.250:multicast; do
+            kind=${addr#*:}
+            addr=${addr%%:*}
+            rm -f "$NETNS_TMP/locate.log"
+            netns_host "$OLDISCOVERY_SCAN" --locate "$addr" --log "$NETNS_TMP/locate.log" >/dev/null 2>"$err"
+            status=$?
+            expect_eq "locate $addr (default route $route)" 2 "$status"
+            grep -qF "$addr is a $kind address" "$err" || fail "locate $addr: no reason given: $(head -n1 "$err")"
+            [ ! -e "$NETNS_TMP/locate.log" ] || fail "locate $addr went on after the refusal"
+        done
+    done
+    # One device is still located.
+    scan --locate 10.77.1.2
+}
+
 case_two_scans_json() {
     lan_devices
     scan
@@ -336,6 +361,78 @@ case_root_without_net_raw() {
     exec {lines}<&-
     grep -a -q "Can't create Raw Socket" "$dir/debug.log" &&
         fail "the program passed the rights check and started a scan thread without the right"
+}
+
+# gui_start DIR: the program DIR/OLDiscovery as nobody in the host namespace, offscreen, in DIR with
+# DIR/home as its home; its process id in $gui.
+gui_start() {
+    (cd "$1" && exec env -i HOME="$1/home" XDG_CONFIG_HOME="$1/home" QT_QPA_PLATFORM=offscreen \
+        ip netns exec "$NETNS_PREFIX-host" setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all \
+        "$1/OLDiscovery") >/dev/null 2>&1 &
+    gui=$!
+}
+
+# gui_wait <condition...>: true once the condition holds, false when the program ended or after 30 s.
+# Polled: what is waited for happens inside another process.
+gui_wait() {
+    local deadline=$(($(date +%s) + 30))
+    until "$@"; do
+        kill -0 "$gui" 2>/dev/null && [ "$(date +%s)" -lt "$deadline" ] || return 1
+        sleep 0.05  # the poll interval; the bound is the deadline above
+    done
+}
+
+gui_stop() {
+    kill "$gui" 2>/dev/null
+    wait "$gui" 2>/dev/null
+}
+
+# Every image-format plugin of Qt's own folder is loaded (Qt loads them all at once, with any
+# beside them) and the main thread has gone back to waiting for events.
+installed_image_plugins_loaded() {
+    local plugin
+    for plugin in "$QT_IMAGEFORMATS_DIR"/*.so; do
+        grep -qF "$plugin" "/proc/$gui/maps" 2>/dev/null || return 1
+    done
+    grep -q poll "/proc/$gui/wchan" 2>/dev/null
+}
+
+case_plugin_folders() {
+    # A copy of the program with cap_net_raw in a folder its user can write, as a build folder is:
+    # a plugin beside it, and a qt.conf beside it that points at another folder with a plugin.
+    # Holding the capability, it takes plugins only from Qt's own folder.
+    : "${OLDISCOVERY:?}" "${OLD_MARKER_PLUGINS:?}" "${QT_IMAGEFORMATS_DIR:?}"
+    command -v setcap >/dev/null 2>&1 || { echo "SKIP: setcap (libcap2-bin) is not installed" >&2; exit 77; }
+    case ",$(findmnt -n -o OPTIONS --target "$NETNS_TMP" 2>/dev/null)," in
+    *,nosuid,*) echo "SKIP: $NETNS_TMP is mounted nosuid, file capabilities do not apply there" >&2; exit 77 ;;
+    esac
+    local dir="$NETNS_TMP/app"
+    local beside="$dir/imageformats/libbeside.so" elsewhere="$dir/elsewhere/imageformats/libelsewhere.so"
+    mkdir -p "$dir/imageformats" "$dir/elsewhere/imageformats" "$dir/home"
+    cp "$OLDISCOVERY" "$dir/OLDiscovery"
+    local plugins
+    read -r -a plugins <<<"$OLD_MARKER_PLUGINS"
+    cp "${plugins[0]}" "$beside"
+    cp "${plugins[1]}" "$elsewhere"
+    # With Qt's platform plugins there too, a program that follows the qt.conf starts and loads it.
+    ln -s "$(dirname "$QT_IMAGEFORMATS_DIR")/platforms" "$dir/elsewhere/platforms"
+    printf '[Paths]\nPlugins = %s\n' "$dir/elsewhere" >"$dir/qt.conf"
+    chmod -R a+rwX "$NETNS_TMP"
+    marked_or_settled() { [ -e "$beside.loaded" ] || [ -e "$elsewhere.loaded" ] || installed_image_plugins_loaded; }
+
+    # Without the capability Qt does as it always does, and loads both: the markers work.
+    gui_start "$dir"
+    gui_wait test -e "$beside.loaded" -a -e "$elsewhere.loaded" ||
+        fail "without the capability Qt did not load the plugins beside the program as usual"
+    gui_stop
+    rm -f "$beside.loaded" "$elsewhere.loaded"
+
+    setcap cap_net_raw+p "$dir/OLDiscovery" || { echo "SKIP: file capabilities not supported here" >&2; exit 77; }
+    gui_start "$dir"
+    gui_wait marked_or_settled || fail "the program never loaded Qt's own image plugins"
+    gui_stop
+    [ ! -e "$beside.loaded" ] || fail "the program with the capability loaded a plugin from its own folder"
+    [ ! -e "$elsewhere.loaded" ] || fail "the program with the capability followed the qt.conf beside it"
 }
 
 netns_setup

@@ -1,4 +1,5 @@
 // oldiscovery-scan: one discovery run from the command line, with the program's own engine.
+#include <arpa/inet.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +16,7 @@
 #include "discovery/ScanListener.h"
 #include "discovery/ScanThread.h"
 #include "log/Log.h"
+#include "platform/DestinationKind.h"
 #include "platform/LinuxSocketLayer.h"
 #include "platform/Privileges.h"
 #include "platform/ProgramFile.h"
@@ -34,7 +36,8 @@ const char kUsage[] =
     "Type and build are the bytes a device sent: printed as UTF-8 where they are valid UTF-8,\n"
     "otherwise each byte as its Latin-1 character, the same in both forms and in the program's list.\n"
     "  --json         print a JSON array of {\"ip\", \"mac\", \"type\", \"build\"} instead\n"
-    "  --locate IP    ask the device at IP to make itself known, then exit\n"
+    "  --locate IP    ask the device at IP to make itself known, then exit (one device: not a\n"
+    "                 broadcast, network or multicast address)\n"
     "  --log FILE     write the engine's diagnostic lines, all levels, to FILE\n"
     "  --help         this text\n"
     "Needs raw ICMP sockets: run as root, or give the program the cap_net_raw capability\n"
@@ -127,6 +130,14 @@ int main(int argc, char** argv) {
         return Usage(("not an IPv4 address: " + locate).c_str());
     if (haveLocate && json)
         return Usage("--json and --locate exclude each other");
+    // A locate request names one device; sent to a group, every device in it would blink.
+    if (haveLocate) {
+        const DestinationKind kind = DestinationKindOf(inet_addr(locate.c_str()));
+        if (kind != DestinationKind::OneHost)
+            return Usage(
+                (locate + " is a " + DestinationKindName(kind) + " address; --locate names one device")
+                    .c_str());
+    }
 
     // While this is the only thread: open the raw sockets and give up every capability. Whether
     // the socket opened decides, not who we are: root without CAP_NET_RAW cannot scan either.

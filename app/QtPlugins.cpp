@@ -1,0 +1,65 @@
+#include "app/QtPlugins.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLibraryInfo>
+#include <QStringList>
+
+#include <cstdlib>
+
+// A qt.conf compiled into the program is read instead of any file beside it; having a [Platforms]
+// section and no [Paths] one, it leaves every path as Qt was built with. Registered by its object
+// file at start; Q_INIT_RESOURCE and Q_CLEANUP_RESOURCE must be used outside any namespace.
+static void UseBuiltInQtConf() {
+    Q_INIT_RESOURCE(InstalledQt);
+}
+static void DropBuiltInQtConf() {
+    Q_CLEANUP_RESOURCE(InstalledQt);
+}
+
+namespace {
+
+// The folders as Qt names them in its plugin search: canonical paths.
+QString InstalledPluginFolder() {
+    return QDir(QLibraryInfo::path(QLibraryInfo::PluginsPath)).canonicalPath();
+}
+
+QString ProgramFolder() {
+    return QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).path();
+}
+
+}  // namespace
+
+bool KeepQtPluginsInInstalledFolder() {
+    UseBuiltInQtConf();
+    const QString folder = ProgramFolder();
+    // The folder goes into a list separated by ':'.
+    if (folder.isEmpty() || folder == QStringLiteral(".") || folder.contains(QDir::listSeparator()))
+        return false;
+    // The QApplication adds the program's folder to the plugin search, then repeats on its list what
+    // was removed from the list before it existed. Named in QT_PLUGIN_PATH while that first list is
+    // made, the folder is on it, so its removal is repeated too, before the first plugin loads.
+    ::setenv("QT_PLUGIN_PATH", folder.toLocal8Bit().constData(), 1);
+    const QStringList before = QCoreApplication::libraryPaths();
+    ::unsetenv("QT_PLUGIN_PATH");
+    if (!before.contains(folder))
+        return false;  // the list was made earlier, without it
+    QCoreApplication::removeLibraryPath(folder);
+    return true;
+}
+
+void LeaveQtPluginsAsUsual() {
+    DropBuiltInQtConf();
+}
+
+bool QtPluginsOnlyFromInstalledFolder() {
+    const QString installed = InstalledPluginFolder();
+    const QStringList searched = QCoreApplication::libraryPaths();
+    QCoreApplication::setLibraryPaths(installed.isEmpty() ? QStringList() : QStringList{installed});
+    for (const QString& folder : searched) {
+        if (folder != installed)
+            return false;
+    }
+    return true;
+}

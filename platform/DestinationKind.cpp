@@ -1,0 +1,65 @@
+#include "platform/DestinationKind.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <linux/rtnetlink.h>
+#include <net/if.h>
+#include <netinet/in.h>
+
+DestinationKind ClassifyDestination(std::uint32_t addr, const netlink::RouteInfo* route,
+                                    const std::vector<InterfaceSubnet>& subnets) {
+    const std::uint32_t host = ntohl(addr);
+    // Without a route (no default route) the kernel says nothing about these; they are groups anyway.
+    if ((route && route->type == RTN_MULTICAST) || IN_MULTICAST(host))
+        return DestinationKind::Multicast;
+    if ((route && route->type == RTN_BROADCAST) || host == INADDR_BROADCAST)
+        return DestinationKind::Broadcast;
+    if (!route || route->type != RTN_UNICAST || route->viaGateway)
+        return DestinationKind::OneHost;
+    for (const InterfaceSubnet& subnet : subnets) {
+        const std::uint32_t mask = ntohl(subnet.mask);
+        // /31 and /32 have no network or broadcast address.
+        if (subnet.ifindex != route->oif || mask >= 0xFFFFFFFEu ||
+            (host & mask) != (ntohl(subnet.address) & mask))
+            continue;
+        if ((host & ~mask) == 0)
+            return DestinationKind::Network;
+        if ((host & ~mask) == ~mask)
+            return DestinationKind::Broadcast;
+    }
+    return DestinationKind::OneHost;
+}
+
+DestinationKind DestinationKindOf(std::uint32_t addr) {
+    netlink::CRouteSocket routes;
+    netlink::RouteInfo route;
+    int error = 0;
+    const bool routed = routes.GetRoute(addr, route, error);
+    std::vector<InterfaceSubnet> subnets;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) == 0) {
+        for (ifaddrs* ifa = list; ifa; ifa = ifa->ifa_next) {
+            if (!ifa->ifa_addr || ifa->ifa_addr->sa_family != AF_INET || !ifa->ifa_netmask)
+                continue;
+            subnets.push_back({static_cast<int>(if_nametoindex(ifa->ifa_name)),
+                               reinterpret_cast<const sockaddr_in*>(ifa->ifa_addr)->sin_addr.s_addr,
+                               reinterpret_cast<const sockaddr_in*>(ifa->ifa_netmask)->sin_addr.s_addr});
+        }
+        ::freeifaddrs(list);
+    }
+    return ClassifyDestination(addr, routed ? &route : nullptr, subnets);
+}
+
+const char* DestinationKindName(DestinationKind kind) {
+    switch (kind) {
+    case DestinationKind::Broadcast:
+        return "broadcast";
+    case DestinationKind::Network:
+        return "network";
+    case DestinationKind::Multicast:
+        return "multicast";
+    case DestinationKind::OneHost:
+        break;
+    }
+    return "";
+}

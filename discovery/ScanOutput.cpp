@@ -86,7 +86,8 @@ std::string FormatJson(const std::vector<COrvalink>& devices) {
         const COrvalink& d = devices[i];
         out += i ? ",\n  " : "\n  ";
         out += "{\"ip\": " + JsonString(d.m_strIP) + ", \"mac\": " + JsonString(d.m_strMAC) +
-               ", \"type\": " + JsonString(d.m_strType) + ", \"build\": " + JsonString(d.m_strBuild) + "}";
+               ", \"type\": " + JsonString(d.m_strType) + ", \"build\": " + JsonString(d.m_strBuild) +
+               ", \"interface\": " + JsonString(d.m_strInterface) + "}";
     }
     out += devices.empty() ? "]\n" : "\n]\n";
     return out;

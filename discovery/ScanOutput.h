@@ -13,7 +13,8 @@ void SortDevices(std::vector<COrvalink>& devices);
 // or other control character (C0, DEL, C1) inside a field is written as an escape (\t, \n, \r,
 // \\, \xHH with the character's code) so every line keeps its four columns.
 std::string FormatTable(const std::vector<COrvalink>& devices);
-// A JSON array of {"ip","mac","type","build"} objects; control characters as JSON escapes.
+// A JSON array of {"ip","mac","type","build","interface"} objects; control characters as JSON
+// escapes.
 std::string FormatJson(const std::vector<COrvalink>& devices);
 // True when text is a dotted-decimal IPv4 address: four decimal octets, no leading zeros, nothing else.
 bool IsDottedQuad(const std::string& text);

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include "discovery/ScanListener.h"
 #include "discovery/ScanThread.h"
 #include "log/Log.h"
+#include "platform/Interfaces.h"
 #include "platform/LinuxSocketLayer.h"
 #include "platform/Privileges.h"
 #include "platform/ProgramFile.h"
@@ -25,7 +27,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: oldiscovery-scan [--json] [--log FILE]\n"
+    "usage: oldiscovery-scan [--interface IF]... [--json] [--log FILE]\n"
     "       oldiscovery-scan --locate IP [--log FILE]\n"
     "Finds Orvalink devices on the local network (one ICMP discovery run, about one second\n"
     "after the last answer, at most a few seconds) and prints one line per device:\n"
@@ -33,7 +35,10 @@ const char kUsage[] =
     "gave nothing; control characters in a field are written as \\t, \\n, \\r, \\\\ or \\xHH).\n"
     "Type and build are the bytes a device sent: printed as UTF-8 where they are valid UTF-8,\n"
     "otherwise each byte as its Latin-1 character, the same in both forms and in the program's list.\n"
-    "  --json         print a JSON array of {\"ip\", \"mac\", \"type\", \"build\"} instead\n"
+    "  --interface IF send the request only out of IF and take only the replies that come in on\n"
+    "                 it; may be given more than once (default: every interface with IPv4)\n"
+    "  --json         print a JSON array of {\"ip\", \"mac\", \"type\", \"build\", \"interface\"}\n"
+    "                 instead (\"interface\": where the reply came in)\n"
     "  --locate IP    ask the device at IP to make itself known, then exit\n"
     "  --log FILE     write the engine's diagnostic lines, all levels, to FILE\n"
     "  --help         this text\n"
@@ -104,6 +109,7 @@ int main(int argc, char** argv) {
     bool json = false;
     std::string locate, logFile;
     bool haveLocate = false;
+    std::vector<std::string> interfaces;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--help" || a == "-h") {
@@ -114,6 +120,10 @@ int main(int argc, char** argv) {
             return 0;
         } else if (a == "--json") {
             json = true;
+        } else if (a == "--interface") {
+            if (i + 1 >= argc)
+                return Usage("--interface needs an argument");
+            interfaces.push_back(argv[++i]);
         } else if (a == "--locate" || a == "--log") {
             if (i + 1 >= argc)
                 return Usage((a + " needs an argument").c_str());
@@ -127,6 +137,17 @@ int main(int argc, char** argv) {
         return Usage(("not an IPv4 address: " + locate).c_str());
     if (haveLocate && json)
         return Usage("--json and --locate exclude each other");
+    if (haveLocate && !interfaces.empty())
+        return Usage("--interface and --locate exclude each other");
+    std::vector<int> ifindexes;
+    for (const std::string& name : interfaces) {
+        int index = 0;
+        std::string problem = InterfaceProblem(name, &index);
+        if (!problem.empty())
+            return Usage(problem.c_str());
+        if (std::find(ifindexes.begin(), ifindexes.end(), index) == ifindexes.end())
+            ifindexes.push_back(index);
+    }
 
     // While this is the only thread: open the raw sockets and give up every capability. Whether
     // the socket opened decides, not who we are: root without CAP_NET_RAW cannot scan either.
@@ -155,6 +176,7 @@ int main(int argc, char** argv) {
     CScanCollector collector;
     CScanThread scanner(CreateSystemSocketLayer());
     scanner.SetListener(&collector);
+    scanner.SetInterfaces(ifindexes);
     int status = 0;
     std::vector<COrvalink> devices;
 

@@ -6,8 +6,10 @@
 
 namespace {
 
-COrvalink Device(const char* ip, const char* mac, std::string type, std::string build) {
+COrvalink Device(const char* ip, const char* mac, std::string type, std::string build,
+                 std::string interface = "eth0") {
     COrvalink d;
+    d.m_strInterface = std::move(interface);
     d.m_strIP = ip;
     d.m_strMAC = mac;
     d.m_strType = std::move(type);
@@ -51,7 +53,7 @@ TEST(ScanOutput, DeviceTextIsUtf8WhereValidElseLatin1InBothForms) {
         std::vector<COrvalink> one = {Device("1.1.1.1", "n/a", c.type, "n/a")};
         EXPECT_EQ(FormatTable(one), std::string("1.1.1.1\tn/a\t") + c.table + "\tn/a\n") << c.what;
         EXPECT_EQ(FormatJson(one), std::string("[\n  {\"ip\": \"1.1.1.1\", \"mac\": \"n/a\", \"type\": ") +
-                                       c.json + ", \"build\": \"n/a\"}\n]\n")
+                                       c.json + ", \"build\": \"n/a\", \"interface\": \"eth0\"}\n]\n")
             << c.what;
     }
 }
@@ -61,7 +63,7 @@ TEST(ScanOutput, JsonEscapesControlCharacters) {
     std::vector<COrvalink> devices = {Device("10.0.0.2", "n/a", "say \"hi\"\\", "\xE9\x7F\n")};
     EXPECT_EQ(FormatJson(devices),
               "[\n  {\"ip\": \"10.0.0.2\", \"mac\": \"n/a\", \"type\": \"say \\\"hi\\\"\\\\\", "
-              "\"build\": \"\xC3\xA9\\u007F\\n\"}\n]\n");
+              "\"build\": \"\xC3\xA9\\u007F\\n\", \"interface\": \"eth0\"}\n]\n");
 }
 
 TEST(ScanOutput, SortedByNumericAddressDuplicatesKept) {

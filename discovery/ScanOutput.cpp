@@ -149,22 +149,27 @@ std::string FormatPrometheus(const std::vector<COrvalink>& devices, const ScanSu
             out += "orvalink_devices{interface=\"" + interface + "\"} " + number + "\n";
         }
     }
-    out +=
-        "# HELP orvalink_scan_success Whether the scan could run (1) or not (0).\n"
-        "# TYPE orvalink_scan_success gauge\n";
-    out += scan.success ? "orvalink_scan_success 1\n" : "orvalink_scan_success 0\n";
+    // A scan restricted to interfaces says so in one series per interface: the node exporter
+    // merges the files of all scans of a host (one per interface), and two unlabelled series of
+    // one name would be one too many, hiding a failing interface behind a working one.
+    std::vector<std::string> scanLabels;
+    for (const std::string& name : scan.interfaces)
+        scanLabels.push_back("{interface=\"" + PrometheusLabelValue(name) + "\"}");
+    std::sort(scanLabels.begin(), scanLabels.end());
+    scanLabels.erase(std::unique(scanLabels.begin(), scanLabels.end()), scanLabels.end());
+    if (scanLabels.empty())
+        scanLabels.emplace_back();
+    auto perScan = [&](const char* name, const char* help, const std::string& value) {
+        out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " gauge\n";
+        for (const std::string& labels : scanLabels)
+            out += name + labels + " " + value + "\n";
+    };
+    perScan("orvalink_scan_success", "Whether the scan could run (1) or not (0).", scan.success ? "1" : "0");
     std::snprintf(number, sizeof number, "%.3f", scan.durationSeconds);
-    out +=
-        "# HELP orvalink_scan_duration_seconds How long the scan took.\n"
-        "# TYPE orvalink_scan_duration_seconds gauge\n"
-        "orvalink_scan_duration_seconds " +
-        std::string(number) + "\n";
+    perScan("orvalink_scan_duration_seconds", "How long the scan took.", number);
     std::snprintf(number, sizeof number, "%.3f", scan.timestampSeconds);
-    out +=
-        "# HELP orvalink_scan_timestamp_seconds When the scan ended, in seconds since the Unix epoch.\n"
-        "# TYPE orvalink_scan_timestamp_seconds gauge\n"
-        "orvalink_scan_timestamp_seconds " +
-        std::string(number) + "\n";
+    perScan("orvalink_scan_timestamp_seconds", "When the scan ended, in seconds since the Unix epoch.",
+            number);
     return out;
 }
 

@@ -27,7 +27,9 @@ struct ScanSummary {
 // Prometheus text exposition format 0.0.4, with # HELP and # TYPE lines:
 // orvalink_device_info{interface,ip,mac,type,build} 1 per device (a device that answered more
 // than once is one series), orvalink_devices{interface}, orvalink_scan_success,
-// orvalink_scan_duration_seconds and orvalink_scan_timestamp_seconds. Label values are the
+// orvalink_scan_duration_seconds and orvalink_scan_timestamp_seconds (these three once per
+// interface of scan.interfaces, with its interface label; unlabelled when there are none, so
+// that the files of several scans can stand side by side in one folder). Label values are the
 // device texts as DeviceTextUtf8 gives them with backslash, double quote and line feed escaped.
 std::string FormatPrometheus(const std::vector<COrvalink>& devices, const ScanSummary& scan);
 // A label value in the Prometheus text format: DeviceTextUtf8, then \, \" and \n escaped.

@@ -181,6 +181,7 @@ echo "every device of both sites is a series, after $(($(date +%s) - started)) s
 answer=$(api query 'orvalink_scan_success' instance interface)
 [ "$answer" = "10.78.200.2:9100${T}lan0${T}1
 10.78.200.6:9100${T}lan0${T}1" ] || fail "orvalink_scan_success is not 1 for both sites: $answer"
+echo "scan duration at the sites (s): $(api query 'orvalink_scan_duration_seconds' instance | tr '\n\t' '  ')"
 answer=$(api alerts OrvalinkDeviceGone ip)
 [ -z "$answer" ] || fail "a gone alert while every device answers: $answer"
 

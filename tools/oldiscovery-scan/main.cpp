@@ -276,7 +276,7 @@ private:
     }
     // A scan that could not run: only the Prometheus output says so, for an alert to see.
     int Failed(int status) const {
-        if (m_o.prometheus && !m_o.watch)
+        if (m_o.prometheus)
             Emit(Format({}, false, 0));
         return status;
     }
@@ -468,8 +468,8 @@ int CScanTool::Run(const char* argv0) {
     }
     scanner.SetListener(nullptr);
 
-    if (!m_o.haveLocate && !m_o.watch) {
-        if (status == 0) {
+    if (!m_o.haveLocate) {
+        if (status == 0 && !m_o.watch) {
             SortDevices(devices);
             if (!Emit(Format(devices, true, seconds)))
                 status = kExitOutput;

@@ -6,6 +6,7 @@ COrvalink& COrvalink::operator=(const COrvalink& other) {
         m_strMAC = other.m_strMAC;
         m_strType = other.m_strType;
         m_strBuild = other.m_strBuild;
+        m_strInterface = other.m_strInterface;
     }
     return *this;
 }

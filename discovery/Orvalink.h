@@ -13,4 +13,6 @@ public:
     std::string m_strMAC;
     std::string m_strType;
     std::string m_strBuild;
+    // The name of the interface the reply came in on; "n/a" when unknown.
+    std::string m_strInterface;
 };

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
+#include <set>
 
 #include "log/DeviceText.h"
 
@@ -88,9 +90,88 @@ std::string FormatJson(const std::vector<COrvalink>& devices) {
         const COrvalink& d = devices[i];
         out += i ? ",\n  " : "\n  ";
         out += "{\"ip\": " + JsonString(d.m_strIP) + ", \"mac\": " + JsonString(d.m_strMAC) +
-               ", \"type\": " + JsonString(d.m_strType) + ", \"build\": " + JsonString(d.m_strBuild) + "}";
+               ", \"type\": " + JsonString(d.m_strType) + ", \"build\": " + JsonString(d.m_strBuild) +
+               ", \"interface\": " + JsonString(d.m_strInterface) + "}";
     }
     out += devices.empty() ? "]\n" : "\n]\n";
+    return out;
+}
+
+std::string JsonText(const std::string& bytes) {
+    return JsonString(bytes);
+}
+
+std::string PrometheusLabelValue(const std::string& bytes) {
+    const std::string text = DeviceTextUtf8(bytes);
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '"')
+            out += "\\\"";
+        else if (c == '\n')
+            out += "\\n";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string FormatPrometheus(const std::vector<COrvalink>& devices, const ScanSummary& scan) {
+    std::string out;
+    char number[64];
+    if (scan.success) {
+        // The label sets, escaped and without repeats: a repeated series makes the whole
+        // exposition invalid.
+        std::set<std::string> series;
+        std::map<std::string, std::size_t> perInterface;
+        for (const std::string& name : scan.interfaces)
+            perInterface.emplace(PrometheusLabelValue(name), 0);
+        for (const COrvalink& d : devices) {
+            const std::string interface = PrometheusLabelValue(d.m_strInterface);
+            std::string labels = "interface=\"" + interface + "\",ip=\"" + PrometheusLabelValue(d.m_strIP) +
+                                 "\",mac=\"" + PrometheusLabelValue(d.m_strMAC) + "\",type=\"" +
+                                 PrometheusLabelValue(d.m_strType) + "\",build=\"" +
+                                 PrometheusLabelValue(d.m_strBuild) + "\"";
+            if (series.insert(std::move(labels)).second)
+                ++perInterface[interface];
+        }
+        out +=
+            "# HELP orvalink_device_info An Orvalink device that answered the scan, with its addresses, "
+            "type and build.\n"
+            "# TYPE orvalink_device_info gauge\n";
+        for (const std::string& labels : series)
+            out += "orvalink_device_info{" + labels + "} 1\n";
+        out +=
+            "# HELP orvalink_devices Orvalink devices that answered the scan, per interface.\n"
+            "# TYPE orvalink_devices gauge\n";
+        for (const auto& [interface, count] : perInterface) {
+            std::snprintf(number, sizeof number, "%zu", count);
+            out += "orvalink_devices{interface=\"" + interface + "\"} " + number + "\n";
+        }
+    }
+    // A scan restricted to interfaces says so in one series per interface: the node exporter
+    // merges the files of all scans of a host (one per interface), and two unlabelled series of
+    // one name would be one too many, hiding a failing interface behind a working one.
+    std::vector<std::string> scanLabels;
+    for (const std::string& name : scan.interfaces)
+        scanLabels.push_back("{interface=\"" + PrometheusLabelValue(name) + "\"}");
+    std::sort(scanLabels.begin(), scanLabels.end());
+    scanLabels.erase(std::unique(scanLabels.begin(), scanLabels.end()), scanLabels.end());
+    if (scanLabels.empty())
+        scanLabels.emplace_back();
+    auto perScan = [&](const char* name, const char* help, const std::string& value) {
+        out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " gauge\n";
+        for (const std::string& labels : scanLabels)
+            out += name + labels + " " + value + "\n";
+    };
+    perScan("orvalink_scan_success", "Whether the scan could run (1) or not (0).", scan.success ? "1" : "0");
+    std::snprintf(number, sizeof number, "%.3f", scan.durationSeconds);
+    perScan("orvalink_scan_duration_seconds", "How long the scan took.", number);
+    std::snprintf(number, sizeof number, "%.3f", scan.timestampSeconds);
+    perScan("orvalink_scan_timestamp_seconds", "When the scan ended, in seconds since the Unix epoch.",
+            number);
     return out;
 }
 

@@ -18,7 +18,28 @@ std::string FormatCsv(const std::vector<COrvalink>& devices);
 // or other control character (C0, DEL, C1) inside a field is written as an escape (\t, \n, \r,
 // \\, \xHH with the character's code) so every line keeps its four columns.
 std::string FormatTable(const std::vector<COrvalink>& devices);
-// A JSON array of {"ip","mac","type","build"} objects; control characters as JSON escapes.
+// A JSON array of {"ip","mac","type","build","interface"} objects; control characters as JSON
+// escapes.
 std::string FormatJson(const std::vector<COrvalink>& devices);
+// What the Prometheus output says about the scan itself.
+struct ScanSummary {
+    bool success = false;         // the scan ran (no device series without it)
+    double durationSeconds = 0;   // from the request to the scan's end
+    double timestampSeconds = 0;  // the scan's end, seconds since the Unix epoch
+    // Interfaces the scan was restricted to: each gets a device count, 0 when none answered.
+    std::vector<std::string> interfaces;
+};
+// Prometheus text exposition format 0.0.4, with # HELP and # TYPE lines:
+// orvalink_device_info{interface,ip,mac,type,build} 1 per device (a device that answered more
+// than once is one series), orvalink_devices{interface}, orvalink_scan_success,
+// orvalink_scan_duration_seconds and orvalink_scan_timestamp_seconds (these three once per
+// interface of scan.interfaces, with its interface label; unlabelled when there are none, so
+// that the files of several scans can stand side by side in one folder). Label values are the
+// device texts as DeviceTextUtf8 gives them with backslash, double quote and line feed escaped.
+std::string FormatPrometheus(const std::vector<COrvalink>& devices, const ScanSummary& scan);
+// A label value in the Prometheus text format: DeviceTextUtf8, then \, \" and \n escaped.
+std::string PrometheusLabelValue(const std::string& bytes);
+// One device text as a JSON string, quotes included, the way FormatJson writes it.
+std::string JsonText(const std::string& bytes);
 // True when text is a dotted-decimal IPv4 address: four decimal octets, no leading zeros, nothing else.
 bool IsDottedQuad(const std::string& text);

@@ -1,6 +1,7 @@
 #include "discovery/ScanThread.h"
 
 #include <arpa/inet.h>
+#include <net/if.h>
 #include <netinet/in.h>
 
 #include <cerrno>
@@ -163,7 +164,7 @@ void CScanWorker::ReportScanDone() {
 
 void CScanWorker::Scan() {
     m_bRequestFailed = false;
-    if (!m_sockets->SendBroadcast(m_socket, kDiscoverRequest, sizeof kDiscoverRequest)) {
+    if (!m_sockets->SendBroadcast(m_socket, kDiscoverRequest, sizeof kDiscoverRequest, m_interfaces)) {
         m_bRequestFailed = true;
         LogWrite(LOG_ERROR, "Failed to send discover request (error code %d)", m_sockets->LastError());
         ReportScanDone();
@@ -194,7 +195,7 @@ void CScanWorker::Scan() {
             LogWrite(LOG_DEBUG, "Scan time limit reached");
             break;
         }
-        auto timeout = kQuietWait;
+        auto timeout = m_quietWait;
         bool limited = false;
         auto left = std::chrono::ceil<std::chrono::microseconds>(deadline - now);
         if (left < timeout) {
@@ -231,6 +232,10 @@ void CScanWorker::Scan() {
             if (!received)
                 break;
             if (!IsDiscoverReply(buffer, info))
+                continue;
+            // An answer to another scanner's request on an interface this scan leaves out.
+            if (!m_interfaces.empty() &&
+                std::find(m_interfaces.begin(), m_interfaces.end(), info.ifindex) == m_interfaces.end())
                 continue;
             ++count;
             if (batch.empty())
@@ -333,6 +338,9 @@ void CScanWorker::ReportReply(const Reply& reply, const HardwareRequest& request
     record.m_strMAC = mac;
     record.m_strType = type;
     record.m_strBuild = build;
+    char name[IF_NAMESIZE];
+    record.m_strInterface =
+        reply.ifindex > 0 && if_indextoname(static_cast<unsigned>(reply.ifindex), name) ? name : "n/a";
     ReportAddOrvalink(record);
 }
 
@@ -379,6 +387,14 @@ CScanThread::~CScanThread() = default;
 
 void CScanThread::SetListener(IScanListener* listener) {
     m_worker->SetListener(listener);
+}
+
+void CScanThread::SetInterfaces(std::vector<int> ifindexes) {
+    m_worker->SetInterfaces(std::move(ifindexes));
+}
+
+void CScanThread::SetQuietWait(std::chrono::microseconds wait) {
+    m_worker->SetQuietWait(wait);
 }
 
 bool CScanThread::Post(Command command, std::string ip) {

@@ -8,6 +8,7 @@
 #include <stop_token>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/SocketLayer.h"
 
@@ -31,6 +32,12 @@ public:
 
     // Any thread. Where the results go from now on (see IScanListener); nullptr detaches.
     void SetListener(IScanListener* listener);
+
+    // Before Start. Only these interfaces (indexes) send the request and count replies; empty,
+    // as by default, means every suitable interface.
+    void SetInterfaces(std::vector<int> ifindexes);
+    // Before Start. The quiet time after the last packet that ends a scan (1000001 us by default).
+    void SetQuietWait(std::chrono::microseconds wait);
 
     // UI thread. True once the worker is ready (its queue open, its socket open), false after
     // 5000 ms; true at once while a worker runs.

@@ -14,7 +14,7 @@
 
 class CScanWorker {
 public:
-    // No packet for this long ends the collection.
+    // No packet for this long ends the collection (unless SetQuietWait chose another time).
     static constexpr std::chrono::microseconds kQuietWait{1000001};
     // The collection never runs longer than this after the request went out, however busy the
     // network is, so that a stop command waiting behind a scan is always reached.
@@ -44,6 +44,10 @@ public:
     void Locate(const std::string& ip);
     // Waits for a call in progress to the former listener.
     void SetListener(IScanListener* listener);
+    // Only while no scan runs: the interfaces the request goes out on and replies are taken
+    // from (empty: all), and the quiet time that ends the collection.
+    void SetInterfaces(std::vector<int> ifindexes) { m_interfaces = std::move(ifindexes); }
+    void SetQuietWait(std::chrono::microseconds wait) { m_quietWait = wait; }
 
     // True when the last discover or locate request was not sent; written by the worker before
     // the scan's OnScanDone or at the end of the locate.
@@ -72,6 +76,8 @@ private:
     std::mutex m_listenerLock;  // held across every call to the listener
     IScanListener* m_pListener = nullptr;
     std::atomic<bool> m_bRequestFailed{false};
+    std::vector<int> m_interfaces;
+    std::chrono::microseconds m_quietWait = kQuietWait;
 };
 
 // Bytes of a discover reply's ICMP part before its extra data.

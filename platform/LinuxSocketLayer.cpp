@@ -15,6 +15,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -338,7 +339,8 @@ bool CLinuxSocketLayer::EnableBroadcast(int sock) {
     return true;
 }
 
-bool CLinuxSocketLayer::SendBroadcast(int sock, const void* data, std::size_t length) {
+bool CLinuxSocketLayer::SendBroadcast(int sock, const void* data, std::size_t length,
+                                      const std::vector<int>& ifindexes) {
     ifaddrs* list = nullptr;
     if (::getifaddrs(&list) != 0) {
         Fail();
@@ -356,6 +358,9 @@ bool CLinuxSocketLayer::SendBroadcast(int sock, const void* data, std::size_t le
             continue;
         unsigned ifindex = if_nametoindex(ifa->ifa_name);
         if (ifindex == 0 || !done.insert(ifindex).second)
+            continue;
+        if (!ifindexes.empty() &&
+            std::find(ifindexes.begin(), ifindexes.end(), static_cast<int>(ifindex)) == ifindexes.end())
             continue;
         const std::uint32_t source = reinterpret_cast<sockaddr_in*>(ifa->ifa_addr)->sin_addr.s_addr;
         const int index = static_cast<int>(ifindex);

@@ -19,7 +19,8 @@ public:
     bool Startup() override;
     int OpenRawIcmp() override;
     bool EnableBroadcast(int sock) override;
-    bool SendBroadcast(int sock, const void* data, std::size_t length) override;
+    bool SendBroadcast(int sock, const void* data, std::size_t length,
+                       const std::vector<int>& ifindexes) override;
     bool SendTo(int sock, std::uint32_t addr, const void* data, std::size_t length) override;
     int WaitReadable(int sock, std::chrono::microseconds timeout) override;
     bool Receive(int sock, void* buffer, std::size_t capacity, ReceivedPacket& packet) override;

@@ -37,9 +37,11 @@ public:
     virtual int OpenRawIcmp() = 0;
     virtual bool EnableBroadcast(int sock) = 0;
     // Sends to 255.255.255.255 out of every interface that is up, not loopback, broadcast-capable
-    // and has an IPv4 address, without needing a neighbour entry. True when at least one copy
-    // left; a copy the kernel took but dropped counts as not sent.
-    virtual bool SendBroadcast(int sock, const void* data, std::size_t length) = 0;
+    // and has an IPv4 address, without needing a neighbour entry; when ifindexes is not empty,
+    // only out of those of them it names. True when at least one copy left; a copy the kernel
+    // took but dropped counts as not sent.
+    virtual bool SendBroadcast(int sock, const void* data, std::size_t length,
+                               const std::vector<int>& ifindexes) = 0;
     // Sends to one IPv4 address (network byte order), port 0.
     virtual bool SendTo(int sock, std::uint32_t addr, const void* data, std::size_t length) = 0;
     // 1 readable, 0 timed out, -1 the wait failed.

@@ -10,6 +10,10 @@
 #   netns_add_devices 10.77.1.9 1 --no-extra --duplicate           # more orvalink-sim options
 #   netns_add_far_device 10.78.0.20 --type "OL-Far" --build "9"     # a device behind the router
 #   netns_add_segment dev2; netns_add_devices_in dev2 10.77.16.1 500  # a second device namespace
+#   netns_add_site b 10.79.0.10/16     # a second site: namespaces b-host (lan0), b-lan, b-dev
+#   netns_add_devices_in b-dev 10.79.1.1 2                          # devices at that site
+#   netns_add_namespace mon            # an empty namespace (lo up), e.g. a central monitor
+#   netns_add_link mon a0 10.78.200.1/30 host up0 10.78.200.2/30    # a routed link between two
 #   netns_default_route on             # (off by default) host default route via the router
 #   netns_host oldiscovery-scan        # run a command in the host namespace
 #   netns_teardown                     # optional: the EXIT trap does it anyway
@@ -180,6 +184,44 @@ netns_add_segment() {
     netns_exec lan ip link set "p-$1" master br0
     netns_exec lan ip link set "p-$1" up
     netns_exec "$1" ip link set eth0 up
+}
+
+# netns_add_namespace <name>: one more namespace "-<name>" of this run, with only lo up.
+netns_add_namespace() {
+    _netns_add "$1"
+}
+
+# netns_add_link <nsA> <ifA> <addrA/prefix> <nsB> <ifB> <addrB/prefix>: a veth pair between two
+# of this run's namespaces, addressed and up.
+netns_add_link() {
+    _netns_link "$1" "$2" "$4" "$5" || return 1
+    netns_exec "$1" ip addr add "$3" dev "$2" || return 1
+    netns_exec "$4" ip addr add "$6" dev "$5" || return 1
+    netns_exec "$1" ip link set "$2" up || return 1
+    netns_exec "$4" ip link set "$5" up
+}
+
+# netns_add_site <name> <host-address/prefix>: a second LAN like the first one, apart from it:
+# namespace "-<name>-host" (interface lan0 with the address), a bridge "-<name>-lan" and a device
+# namespace "-<name>-dev" (eth0, no address) for netns_add_devices_in <name>-dev.
+netns_add_site() {
+    local site=$1 address=$2
+    _netns_add "$site-host" || return 1
+    _netns_add "$site-lan" || return 1
+    _netns_add "$site-dev" || return 1
+    netns_exec "$site-lan" ip link add br0 type bridge || return 1
+    netns_exec "$site-lan" ip link set br0 type bridge forward_delay 0 stp_state 0 2>/dev/null || true
+    netns_exec "$site-lan" ip link set br0 up || return 1
+    _netns_link "$site-host" lan0 "$site-lan" p-host || return 1
+    _netns_link "$site-dev" eth0 "$site-lan" p-dev || return 1
+    local port
+    for port in p-host p-dev; do
+        netns_exec "$site-lan" ip link set "$port" master br0 || return 1
+        netns_exec "$site-lan" ip link set "$port" up || return 1
+    done
+    netns_exec "$site-host" ip addr add "$address" dev lan0 || return 1
+    netns_exec "$site-host" ip link set lan0 up || return 1
+    netns_exec "$site-dev" ip link set eth0 up
 }
 
 # netns_add_devices_in <segment> <first-ip> <count> [orvalink-sim options...]

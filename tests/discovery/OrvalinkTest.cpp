@@ -10,6 +10,7 @@ COrvalink Filled() {
     r.m_strMAC = "02:00:00:12:34:AB";
     r.m_strType = "OL-500\r";
     r.m_strBuild = "1009";
+    r.m_strInterface = "eth1";
     return r;
 }
 
@@ -31,6 +32,7 @@ TEST(OrvalinkTest, AssignmentCopiesEveryFieldAndLeavesTheSourceAlone) {
     EXPECT_EQ(target.m_strMAC, "02:00:00:12:34:AB");
     EXPECT_EQ(target.m_strType, "OL-500\r");
     EXPECT_EQ(target.m_strBuild, "1009");
+    EXPECT_EQ(target.m_strInterface, "eth1");
     EXPECT_EQ(source.m_strIP, "192.168.1.20");
 }
 

@@ -1,13 +1,22 @@
 // What oldiscovery-scan prints: columns that stay columns and JSON that stays JSON, whatever
 // bytes a device sends.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "discovery/DeviceWatch.h"
 #include "discovery/ScanOutput.h"
 
 namespace {
 
-COrvalink Device(const char* ip, const char* mac, std::string type, std::string build) {
+COrvalink Device(const char* ip, const char* mac, std::string type, std::string build,
+                 std::string interface = "eth0") {
     COrvalink d;
+    d.m_strInterface = std::move(interface);
     d.m_strIP = ip;
     d.m_strMAC = mac;
     d.m_strType = std::move(type);
@@ -51,7 +60,7 @@ TEST(ScanOutput, DeviceTextIsUtf8WhereValidElseLatin1InBothForms) {
         std::vector<COrvalink> one = {Device("1.1.1.1", "n/a", c.type, "n/a")};
         EXPECT_EQ(FormatTable(one), std::string("1.1.1.1\tn/a\t") + c.table + "\tn/a\n") << c.what;
         EXPECT_EQ(FormatJson(one), std::string("[\n  {\"ip\": \"1.1.1.1\", \"mac\": \"n/a\", \"type\": ") +
-                                       c.json + ", \"build\": \"n/a\"}\n]\n")
+                                       c.json + ", \"build\": \"n/a\", \"interface\": \"eth0\"}\n]\n")
             << c.what;
     }
 }
@@ -61,7 +70,7 @@ TEST(ScanOutput, JsonEscapesControlCharacters) {
     std::vector<COrvalink> devices = {Device("10.0.0.2", "n/a", "say \"hi\"\\", "\xE9\x7F\n")};
     EXPECT_EQ(FormatJson(devices),
               "[\n  {\"ip\": \"10.0.0.2\", \"mac\": \"n/a\", \"type\": \"say \\\"hi\\\"\\\\\", "
-              "\"build\": \"\xC3\xA9\\u007F\\n\"}\n]\n");
+              "\"build\": \"\xC3\xA9\\u007F\\n\", \"interface\": \"eth0\"}\n]\n");
 }
 
 TEST(ScanOutput, SortedByNumericAddressDuplicatesKept) {
@@ -86,4 +95,240 @@ TEST(ScanOutput, LocateAddressMustBeDottedDecimal) {
          {"", "10.77.1", "10.77.1.2.3", "10.77.1.256", "010.1.1.1", "10.77.1.2 ", " 10.77.1.2", "10.077.1.2",
           "1e.1.1.1", "10..1.2", "-1.2.3.4", "1111.1.1.1", "10.77.1.2\n"})
         EXPECT_FALSE(IsDottedQuad(bad)) << bad;
+}
+
+// ---------------------------------------------------------------- Prometheus
+
+namespace {
+
+// The texts a device can send that a careless output would let break out of its place.
+std::vector<COrvalink> HostileDevices() {
+    std::string long250(250, 'x');
+    long250[100] = '"';
+    long250[200] = '\n';
+    return {
+        Device("10.0.0.1", "02:00:0A:00:00:01", "say \"hi\"", "back\\slash"),
+        Device("10.0.0.2", "02:00:0A:00:00:02", "line\nfeed} 1\norvalink_scan_success{x=\"", "cr\rtab\t"),
+        Device("10.0.0.3", "02:00:0A:00:00:03", "\xFF\xFE invalid", "\xC3\xA4 valid \xE2\x82\xAC"),
+        Device("10.0.0.4", "02:00:0A:00:00:04", long250, std::string(250, '\\')),
+        Device("10.0.0.5", "n/a", "a\x9B\x01", "n/a", "n/a"),
+        Device("10.0.0.1", "02:00:0A:00:00:01", "say \"hi\"", "back\\slash"),  // answered twice
+    };
+}
+
+std::string WriteTemp(const std::string& text) {
+    char path[] = "/tmp/scanoutput.XXXXXX";
+    int fd = mkstemp(path);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    close(fd);
+    return path;
+}
+
+}  // namespace
+
+TEST(ScanOutput, PrometheusLabelValuesEscapeAfterTheTextConvention) {
+    const struct {
+        const char* what;
+        std::string bytes;
+        std::string label;
+    } cases[] = {
+        {"plain", "OL-2000", "OL-2000"},
+        {"quote and backslash", "a\"b\\c", "a\\\"b\\\\c"},
+        {"line feed cannot start a line", "a\nb", "a\\nb"},
+        {"other controls stay as they are, the format allows them", "a\r\tb", "a\r\tb"},
+        {"invalid UTF-8 is read as Latin-1", "\xFF\"", "\xC3\xBF\\\""},
+        {"valid UTF-8 stays", "\xE2\x82\xAC", "\xE2\x82\xAC"},
+        {"a Latin-1 backslash-like byte is no escape", "\xDC\\", "\xC3\x9C\\\\"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(PrometheusLabelValue(c.bytes), c.label) << c.what;
+}
+
+TEST(ScanOutput, PrometheusOneSeriesPerDeviceAndCountsPerInterface) {
+    ScanSummary scan;
+    scan.success = true;
+    scan.durationSeconds = 1.0314;
+    scan.timestampSeconds = 1796645123.4;
+    scan.interfaces = {"eth0", "eth9"};
+    const std::vector<COrvalink> devices = {
+        Device("10.77.1.2", "02:00:0A:4D:01:02", "OL-2000", "1.2.3"),
+        Device("10.77.1.2", "02:00:0A:4D:01:02", "OL-2000", "1.2.3"),  // the same answer twice
+        Device("10.77.2.2", "02:00:0A:4D:02:02", "OL-2000", "1.2.3", "eth1"),
+    };
+    EXPECT_EQ(
+        FormatPrometheus(devices, scan),
+        "# HELP orvalink_device_info An Orvalink device that answered the scan, with its addresses, type "
+        "and build.\n"
+        "# TYPE orvalink_device_info gauge\n"
+        "orvalink_device_info{interface=\"eth0\",ip=\"10.77.1.2\",mac=\"02:00:0A:4D:01:02\",type=\"OL-2000\","
+        "build=\"1.2.3\"} 1\n"
+        "orvalink_device_info{interface=\"eth1\",ip=\"10.77.2.2\",mac=\"02:00:0A:4D:02:02\",type=\"OL-2000\","
+        "build=\"1.2.3\"} 1\n"
+        "# HELP orvalink_devices Orvalink devices that answered the scan, per interface.\n"
+        "# TYPE orvalink_devices gauge\n"
+        "orvalink_devices{interface=\"eth0\"} 1\n"
+        "orvalink_devices{interface=\"eth1\"} 1\n"
+        "orvalink_devices{interface=\"eth9\"} 0\n"
+        "# HELP orvalink_scan_success Whether the scan could run (1) or not (0).\n"
+        "# TYPE orvalink_scan_success gauge\n"
+        "orvalink_scan_success{interface=\"eth0\"} 1\n"
+        "orvalink_scan_success{interface=\"eth9\"} 1\n"
+        "# HELP orvalink_scan_duration_seconds How long the scan took.\n"
+        "# TYPE orvalink_scan_duration_seconds gauge\n"
+        "orvalink_scan_duration_seconds{interface=\"eth0\"} 1.031\n"
+        "orvalink_scan_duration_seconds{interface=\"eth9\"} 1.031\n"
+        "# HELP orvalink_scan_timestamp_seconds When the scan ended, in seconds since the Unix epoch.\n"
+        "# TYPE orvalink_scan_timestamp_seconds gauge\n"
+        "orvalink_scan_timestamp_seconds{interface=\"eth0\"} 1796645123.400\n"
+        "orvalink_scan_timestamp_seconds{interface=\"eth9\"} 1796645123.400\n");
+}
+
+TEST(ScanOutput, PrometheusFailedScanSaysSoWithoutDeviceSeries) {
+    ScanSummary scan;
+    scan.success = false;
+    scan.interfaces = {"eth0"};
+    const std::string out = FormatPrometheus({Device("10.0.0.1", "n/a", "n/a", "n/a")}, scan);
+    EXPECT_NE(out.find("\norvalink_scan_success{interface=\"eth0\"} 0\n"), std::string::npos);
+    EXPECT_EQ(out.find("orvalink_device_info"), std::string::npos);
+    EXPECT_EQ(out.find("orvalink_devices"), std::string::npos);
+}
+
+TEST(ScanOutput, PrometheusHostileTextsStayInTheirLabels) {
+    ScanSummary scan;
+    scan.success = true;
+    const std::string out = FormatPrometheus(HostileDevices(), scan);
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1)
+        lines.push_back(out.substr(at, end - at));
+    // Five devices (the one that answered twice once), one count, three scan series.
+    std::size_t samples = 0, deviceSeries = 0;
+    for (const std::string& line : lines) {
+        if (line.rfind('#', 0) == 0)
+            continue;
+        ++samples;
+        if (line.rfind("orvalink_device_info{", 0) == 0)
+            ++deviceSeries;
+    }
+    EXPECT_EQ(deviceSeries, 5u);
+    EXPECT_EQ(samples, 5u + 2u + 3u);  // the fifth device's interface is "n/a": two counts
+}
+
+TEST(ScanOutput, ParsersAcceptEveryFormatOfHostileTexts) {
+    // promtool is Prometheus's own parser and linter; python3's json module a strict JSON one.
+    ScanSummary scan;
+    scan.success = true;
+    scan.interfaces = {"eth0"};
+    std::vector<COrvalink> devices = HostileDevices();
+    const struct {
+        const char* what;
+        std::string text;
+        const char* command;  // reads the file named after it
+    } cases[] = {
+        {"prometheus", FormatPrometheus(devices, scan), "promtool check metrics <"},
+        {"json", FormatJson(devices),
+         "python3 -c 'import json,sys; json.load(open(sys.argv[1], encoding=\"utf-8\"))'"},
+        {"table", FormatTable(devices),
+         "python3 -c 'import sys; l=open(sys.argv[1], \"rb\").read().split(b\"\\n\"); "
+         "sys.exit(l[-1] != b\"\" or any(x.count(b\"\\t\") != 3 for x in l[:-1]))'"},
+    };
+    for (const auto& c : cases) {
+        const std::string path = WriteTemp(c.text);
+        const std::string command = std::string(c.command) + " " + path + " >/dev/null 2>&1";
+        EXPECT_EQ(std::system(command.c_str()), 0) << c.what << ": " << command << "\n" << c.text;
+        unlink(path.c_str());
+    }
+    // Watch events: one JSON object per line.
+    std::string events;
+    for (const COrvalink& d : devices)
+        events += FormatWatchEvent(WatchEvent{WatchEvent::Kind::Changed, {}, d, d});
+    const std::string path = WriteTemp(events);
+    const std::string command =
+        "python3 -c 'import json,sys; [json.loads(x) for x in open(sys.argv[1], encoding=\"utf-8\")]' " +
+        path;
+    EXPECT_EQ(std::system(command.c_str()), 0) << events;
+    unlink(path.c_str());
+}
+
+namespace {
+
+// The sample lines (no # lines) of an exposition that start with prefix.
+std::vector<std::string> Samples(const std::string& exposition, const std::string& prefix) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < exposition.size()) {
+        std::size_t end = exposition.find('\n', start);
+        std::string line = exposition.substr(start, end - start);
+        if (line.rfind(prefix, 0) == 0)
+            lines.push_back(line);
+        start = end == std::string::npos ? exposition.size() : end + 1;
+    }
+    return lines;
+}
+
+}  // namespace
+
+TEST(ScanOutput, PrometheusScanSeriesPerInterfaceScanned) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> interfaces;
+        bool success;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {"all interfaces: one unlabelled series each",
+         {},
+         true,
+         {"orvalink_scan_success 1", "orvalink_scan_duration_seconds 1.031",
+          "orvalink_scan_timestamp_seconds 1796645123.400"}},
+        {"one interface",
+         {"eth0"},
+         true,
+         {"orvalink_scan_success{interface=\"eth0\"} 1",
+          "orvalink_scan_duration_seconds{interface=\"eth0\"} 1.031",
+          "orvalink_scan_timestamp_seconds{interface=\"eth0\"} 1796645123.400"}},
+        {"failed, interfaces named twice and unsorted",
+         {"eth1", "eth0", "eth1"},
+         false,
+         {"orvalink_scan_success{interface=\"eth0\"} 0", "orvalink_scan_success{interface=\"eth1\"} 0",
+          "orvalink_scan_duration_seconds{interface=\"eth0\"} 1.031",
+          "orvalink_scan_duration_seconds{interface=\"eth1\"} 1.031",
+          "orvalink_scan_timestamp_seconds{interface=\"eth0\"} 1796645123.400",
+          "orvalink_scan_timestamp_seconds{interface=\"eth1\"} 1796645123.400"}},
+        {"a name with a quote and a backslash",
+         {"a\"b\\c"},
+         true,
+         {"orvalink_scan_success{interface=\"a\\\"b\\\\c\"} 1",
+          "orvalink_scan_duration_seconds{interface=\"a\\\"b\\\\c\"} 1.031",
+          "orvalink_scan_timestamp_seconds{interface=\"a\\\"b\\\\c\"} 1796645123.400"}},
+    };
+    for (const Case& c : cases) {
+        ScanSummary scan;
+        scan.success = c.success;
+        scan.durationSeconds = 1.031;
+        scan.timestampSeconds = 1796645123.4;
+        scan.interfaces = c.interfaces;
+        EXPECT_EQ(
+            Samples(FormatPrometheus({Device("10.77.1.2", "02:00:0A:4D:01:02", "OL-2000", "1.2.3")}, scan),
+                    "orvalink_scan_"),
+            c.expected)
+            << c.what;
+    }
+}
+
+TEST(ScanOutput, PrometheusFilesOfTwoInterfacesHoldNoSeriesTwice) {
+    // The node exporter serves every file of its folder as one page; a series in two files is
+    // an error there, and one of the two values is lost.
+    std::set<std::string> seen;
+    for (const char* interface : {"eth0", "eth1"}) {
+        ScanSummary scan;
+        scan.success = true;
+        scan.interfaces = {interface};
+        const std::string page =
+            FormatPrometheus({Device("10.77.1.2", "02:00:0A:4D:01:02", "OL-2000", "1.2.3", interface)}, scan);
+        for (const std::string& line : Samples(page, "orvalink_")) {
+            std::string series = line.substr(0, line.rfind(' '));
+            EXPECT_TRUE(seen.insert(series).second) << series << " in both files";
+        }
+    }
 }

@@ -47,6 +47,7 @@ public:
         std::lock_guard lock(m_mutex);
         m_sequence += 'A';
         m_devices.push_back(Device{d.m_strIP, d.m_strMAC, d.m_strType, d.m_strBuild});
+        m_interfaces.push_back(d.m_strInterface);
     }
     void OnScanDone() override {
         {
@@ -62,8 +63,11 @@ public:
             return static_cast<std::size_t>(std::count(m_sequence.begin(), m_sequence.end(), 'D')) >= count;
         });
     }
-    std::string Take(std::vector<Device>* devices) {
+    std::string Take(std::vector<Device>* devices, std::vector<std::string>* interfaces = nullptr) {
         std::lock_guard lock(m_mutex);
+        if (interfaces)
+            *interfaces = std::exchange(m_interfaces, {});
+        m_interfaces.clear();
         if (devices)
             devices->insert(devices->end(), m_devices.begin(), m_devices.end());
         m_devices.clear();
@@ -75,6 +79,7 @@ private:
     std::condition_variable m_cv;
     std::string m_sequence;
     std::vector<Device> m_devices;
+    std::vector<std::string> m_interfaces;  // m_strInterface of each device, in order
 };
 
 LogLine Debug(const std::string& text) {
@@ -245,6 +250,77 @@ TEST_F(ScanThreadTest, NoAnswerEndsAfterOneSecondAndOneMicrosecond) {
     EXPECT_EQ(scan[1], Debug("select() timed out without getting a response"));
     EXPECT_EQ(scan[2], Info("Found no Orvalinks"));
     EXPECT_EQ(TakeSequence(), "D");
+}
+
+TEST_F(ScanThreadTest, ChosenQuietWaitEndsTheScan) {
+    // 300 ms of quiet ends the scan: a reply 250 ms after another is in it, one 301 ms later is not.
+    m_net->QueuePacket(MakeReply("10.0.0.21", "", 250ms));
+    m_net->QueuePacket(MakeReply("10.0.0.22", "", 551ms));
+    auto thread = std::make_unique<CScanThread>(m_net, 5000ms, 10000ms);
+    thread->SetListener(&m_listener);
+    thread->SetQuietWait(300ms);
+    ASSERT_TRUE(thread->Start());
+    ScanAndWait(*thread);
+    ASSERT_TRUE(thread->Stop());
+    EXPECT_EQ(m_net->Elapsed(), 550ms);
+    EXPECT_EQ(TakeDevices(), (std::vector<Device>{{"10.0.0.21", "n/a", "n/a", "n/a"}}));
+}
+
+TEST_F(ScanThreadTest, InterfaceChoiceLimitsTheRequestAndTheRepliesTaken) {
+    struct Case {
+        std::vector<int> chosen;
+        std::vector<Device> devices;  // of the replies below, those taken
+    };
+    // A reply per interface 1, 2 and 3; interface 1 is loopback, so its name is known everywhere.
+    const Case cases[] = {
+        {{},
+         {{"10.0.1.1", "n/a", "n/a", "n/a"},
+          {"10.0.2.1", "n/a", "n/a", "n/a"},
+          {"10.0.3.1", "n/a", "n/a", "n/a"}}},
+        {{2}, {{"10.0.2.1", "n/a", "n/a", "n/a"}}},
+        {{1, 3}, {{"10.0.1.1", "n/a", "n/a", "n/a"}, {"10.0.3.1", "n/a", "n/a", "n/a"}}},
+        {{7}, {}},
+    };
+    for (const Case& c : cases) {
+        auto net = std::make_shared<FakeSocketLayer>();
+        std::vector<FakePacket> replies;
+        for (int index : {1, 2, 3}) {
+            FakePacket reply = MakeReply(("10.0." + std::to_string(index) + ".1").c_str(), "", index * 10ms);
+            reply.ifindex = index;
+            replies.push_back(reply);
+        }
+        net->SetRepliesOnBroadcast(replies);
+        CScanThread thread(net, 5000ms, 10000ms);
+        thread.SetListener(&m_listener);
+        thread.SetInterfaces(c.chosen);
+        ASSERT_TRUE(thread.Start());
+        ScanAndWait(thread);
+        ASSERT_TRUE(thread.Stop());
+        thread.SetListener(nullptr);
+        std::vector<Device> devices;
+        std::vector<std::string> interfaces;
+        m_listener.Take(&devices, &interfaces);
+        EXPECT_EQ(devices, c.devices) << c.chosen.size();
+        std::vector<FakeSocketLayer::Sent> sends = net->Sends();
+        ASSERT_EQ(sends.size(), 1u);
+        EXPECT_EQ(sends[0].ifindexes, c.chosen);
+        if (!devices.empty() && devices[0].ip == "10.0.1.1") {
+            EXPECT_NE(interfaces[0], "n/a");  // loopback's name
+        }
+    }
+}
+
+TEST_F(ScanThreadTest, ReplyFromAnUnknownInterfaceHasNoInterfaceName) {
+    FakePacket reply = MakeReply("10.0.0.20", "", 10ms);
+    reply.ifindex = 0;
+    m_net->SetRepliesOnBroadcast({reply});
+    auto thread = Started();
+    ScanAndWait(*thread);
+    ASSERT_TRUE(thread->Stop());
+    std::vector<Device> devices;
+    std::vector<std::string> interfaces;
+    m_listener.Take(&devices, &interfaces);
+    EXPECT_EQ(interfaces, std::vector<std::string>{"n/a"});
 }
 
 // ---------------------------------------------------------------- reply contents

@@ -73,7 +73,7 @@ public:
     bool Startup() override { return true; }
     int OpenRawIcmp() override { return 3; }
     bool EnableBroadcast(int) override { return true; }
-    bool SendBroadcast(int, const void*, std::size_t) override { return true; }
+    bool SendBroadcast(int, const void*, std::size_t, const std::vector<int>&) override { return true; }
     bool SendTo(int, std::uint32_t, const void*, std::size_t) override { return true; }
     int WaitReadable(int, std::chrono::microseconds) override { return m_bDelivered ? 0 : 1; }
     bool Receive(int, void* buffer, std::size_t capacity, ReceivedPacket& packet) override {

@@ -306,7 +306,9 @@ TEST(LinuxSocketLayer, RequestsLeaveAsWholeFramesWithTheKernelsHeader) {
     const std::uint8_t discover[8] = {0x0A, 0x4A, 0xF6, 0xAE, 0xFE, 0xE4, 0x00, 0x22};
     // No default route and no neighbour entry for the broadcast: the frame goes out anyway.
     ASSERT_EQ(std::system("ip neigh flush nud noarp dev v0 2>/dev/null; true"), 0);
-    ASSERT_TRUE(layer.SendBroadcast(sock, discover, sizeof discover));
+    // Limited to v0, which qualifies anyway: the same frame.
+    ASSERT_TRUE(
+        layer.SendBroadcast(sock, discover, sizeof discover, {static_cast<int>(if_nametoindex("v0"))}));
     std::uint8_t destination[6];
     std::vector<std::uint8_t> packet = NextIpFrame(wire, destination);
     const std::uint8_t everyone[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
@@ -343,9 +345,13 @@ TEST(LinuxSocketLayer, BroadcastFailsWithErrnoWhenNoInterfaceQualifies) {
     int sock = OpenOnOwnThread(layer);
     ASSERT_GT(sock, 0);
     ASSERT_TRUE(layer.EnableBroadcast(sock));
-    ASSERT_EQ(std::system("ip link set v0 down"), 0);
     const std::uint8_t discover[8] = {0x0A, 0x4A, 0xF6, 0xAE, 0xFE, 0xE4, 0x00, 0x22};
-    EXPECT_FALSE(layer.SendBroadcast(sock, discover, sizeof discover));
+    // Limited to loopback, which never qualifies: v0 up is not used.
+    EXPECT_FALSE(
+        layer.SendBroadcast(sock, discover, sizeof discover, {static_cast<int>(if_nametoindex("lo"))}));
+    EXPECT_EQ(layer.LastError(), ENETUNREACH);
+    ASSERT_EQ(std::system("ip link set v0 down"), 0);
+    EXPECT_FALSE(layer.SendBroadcast(sock, discover, sizeof discover, {}));
     EXPECT_EQ(layer.LastError(), ENETUNREACH);
     // The interface comes back with its routes and neighbours for the other tests.
     ASSERT_EQ(std::system("ip link set v0 up && ip route replace 10.50.0.0/24 via 10.9.0.2 && "

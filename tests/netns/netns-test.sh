@@ -201,11 +201,11 @@ case_two_scans_json() {
     expect_eq "second scan lists the same devices" "$first" "$out"
     scan --json
     expect_eq "JSON" '[
-  {"ip": "10.77.1.1", "mac": "02:00:0A:4D:01:01", "type": "OL-2000", "build": "1.2.3"},
-  {"ip": "10.77.1.2", "mac": "02:00:0A:4D:01:02", "type": "OL-2000", "build": "1.2.3"},
-  {"ip": "10.77.1.3", "mac": "02:00:0A:4D:01:03", "type": "OL-2000", "build": "1.2.3"},
-  {"ip": "10.77.1.7", "mac": "02:00:0A:4D:01:07", "type": "OL-Mini\r", "build": "7.0 beta"},
-  {"ip": "10.77.1.9", "mac": "02:00:0A:4D:01:09", "type": "n/a", "build": "n/a"}
+  {"ip": "10.77.1.1", "mac": "02:00:0A:4D:01:01", "type": "OL-2000", "build": "1.2.3", "interface": "lan0"},
+  {"ip": "10.77.1.2", "mac": "02:00:0A:4D:01:02", "type": "OL-2000", "build": "1.2.3", "interface": "lan0"},
+  {"ip": "10.77.1.3", "mac": "02:00:0A:4D:01:03", "type": "OL-2000", "build": "1.2.3", "interface": "lan0"},
+  {"ip": "10.77.1.7", "mac": "02:00:0A:4D:01:07", "type": "OL-Mini\r", "build": "7.0 beta", "interface": "lan0"},
+  {"ip": "10.77.1.9", "mac": "02:00:0A:4D:01:09", "type": "n/a", "build": "n/a", "interface": "lan0"}
 ]' "$out"
 }
 
@@ -302,8 +302,8 @@ case_device_text() {
     log_has 'Device: X\r  ' || fail "type not escaped in its log line"
     scan --json
     expect_eq "device text in JSON" '[
-  {"ip": "10.77.1.1", "mac": "02:00:0A:4D:01:01", "type": "X\r", "build": "1\u001B[2J"},
-  {"ip": "10.77.1.2", "mac": "02:00:0A:4D:01:02", "type": "Caf'$'\xC3\xA9''", "build": "M'$'\xC3\xBC''ller"}
+  {"ip": "10.77.1.1", "mac": "02:00:0A:4D:01:01", "type": "X\r", "build": "1\u001B[2J", "interface": "lan0"},
+  {"ip": "10.77.1.2", "mac": "02:00:0A:4D:01:02", "type": "Caf'$'\xC3\xA9''", "build": "M'$'\xC3\xBC''ller", "interface": "lan0"}
 ]' "$out"
 }
 

@@ -53,7 +53,9 @@ for file in /usr/bin/OLDiscovery /usr/bin/oldiscovery-scan \
     /usr/share/icons/hicolor/{16x16,32x32,48x48,128x128}/apps/$app_id.png \
     "/usr/share/icons/hicolor/scalable/apps/$app_id.svg" \
     /usr/share/man/man1/OLDiscovery.1.gz /usr/share/man/man1/oldiscovery-scan.1.gz \
-    /usr/share/doc/oldiscovery/copyright /usr/share/doc/oldiscovery/changelog.Debian.gz; do
+    /usr/share/doc/oldiscovery/copyright /usr/share/doc/oldiscovery/changelog.Debian.gz \
+    /usr/lib/systemd/system/oldiscovery-scan@.service /usr/lib/systemd/system/oldiscovery-scan@.timer \
+    /usr/lib/systemd/system/oldiscovery-watch@.service /usr/share/doc/oldiscovery/examples/oldiscovery-rules.yml; do
     [ -f "$root$file" ] || fail "not installed: $file"
 done
 for size in 16 32 48 128; do
@@ -70,6 +72,16 @@ for program in OLDiscovery oldiscovery-scan; do
     *) fail "capability of $program: '$caps'" ;;
     esac
 done
+
+echo "== the systemd units: clean for systemd-analyze where they are installed, and not enabled"
+units="oldiscovery-scan@lan0.timer oldiscovery-scan@lan0.service oldiscovery-watch@lan0.service"
+# shellcheck disable=SC2086 # a list of unit names
+verify=$(in_root systemd-analyze verify --man=no $units 2>&1) && [ -z "$verify" ] ||
+    fail "systemd-analyze verify $units: $verify"
+enabled=$(find "$root/etc/systemd" -name 'oldiscovery*' 2>/dev/null)
+[ -z "$enabled" ] || fail "installing enabled units: $enabled"
+in_root promtool check rules /usr/share/doc/oldiscovery/examples/oldiscovery-rules.yml >/dev/null ||
+    fail "promtool check rules on the installed example"
 
 echo "== starting the installed program from its desktop entry, as nobody, in the test network"
 exec_line=$(sed -n 's/^Exec=//p' "$root/usr/share/applications/$app_id.desktop")

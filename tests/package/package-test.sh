@@ -2,9 +2,10 @@
 # The Debian package end to end: scripts/package builds it from a build folder (lintian errors
 # fail), it is installed with apt-get into a throw-away root (an overlay of this machine's own
 # root, in a private mount namespace, so nothing reaches the real one), and there the files, the
-# desktop entry, the metainfo and the capabilities are checked, the program is started as an
-# ordinary user from the desktop entry's Exec line in a test network and must list the simulated
-# devices, and removing the package must leave the user's settings alone.
+# desktop entry, the metainfo, the capabilities, the systemd units and the alert rules are
+# checked, the program is started as an ordinary user from the desktop entry's Exec line in a
+# test network and must list the simulated devices, and removing the package must leave the
+# user's settings alone.
 # usage: package-test.sh <build folder>   (ORVALINK_SIM names the simulator)
 # Exit 0 pass, 1 fail, 77 skipped (not root, no namespaces here).
 set -u
@@ -19,7 +20,7 @@ build=${1:?usage: package-test.sh <build folder>}
 unshare --mount --propagation private true 2>/dev/null || netns_skip "no private mount namespaces here"
 missing=()
 for tool in cpack lintian dpkg-deb desktop-file-validate appstreamcli getcap setpriv xvfb-run \
-    dbus-run-session gdbus /usr/bin/python3; do
+    dbus-run-session gdbus /usr/bin/python3 systemd-analyze promtool; do
     command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
 done
 if [ ${#missing[@]} -ne 0 ]; then

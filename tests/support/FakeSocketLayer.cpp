@@ -226,14 +226,15 @@ bool FakeSocketLayer::EnableBroadcast(int) {
     return true;
 }
 
-bool FakeSocketLayer::SendBroadcast(int, const void* data, std::size_t length) {
+bool FakeSocketLayer::SendBroadcast(int, const void* data, std::size_t length,
+                                    const std::vector<int>& ifindexes) {
     std::lock_guard lock(m_mutex);
     if (m_nFailBroadcastSend) {
         Fail(m_nFailBroadcastSend);
         return false;
     }
     const auto* bytes = static_cast<const std::uint8_t*>(data);
-    m_sends.push_back(Sent{true, 0, std::vector<std::uint8_t>(bytes, bytes + length)});
+    m_sends.push_back(Sent{true, 0, std::vector<std::uint8_t>(bytes, bytes + length), ifindexes});
     for (const FakePacket& reply : m_onBroadcast)
         m_queue.emplace(m_now + reply.delay, reply);
     return true;
@@ -246,7 +247,7 @@ bool FakeSocketLayer::SendTo(int, std::uint32_t addr, const void* data, std::siz
         return false;
     }
     const auto* bytes = static_cast<const std::uint8_t*>(data);
-    m_sends.push_back(Sent{false, addr, std::vector<std::uint8_t>(bytes, bytes + length)});
+    m_sends.push_back(Sent{false, addr, std::vector<std::uint8_t>(bytes, bytes + length), {}});
     return true;
 }
 

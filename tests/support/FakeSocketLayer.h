@@ -45,6 +45,7 @@ public:
         bool broadcast = false;
         std::uint32_t addr = 0;  // network byte order; 0 for the broadcast
         std::vector<std::uint8_t> bytes;
+        std::vector<int> ifindexes;  // the broadcast's interfaces; empty for all
     };
     struct ProbeCall {
         std::vector<std::uint32_t> addrs;     // the Pending addresses, in request order
@@ -115,7 +116,8 @@ public:
     bool Startup() override;
     int OpenRawIcmp() override;
     bool EnableBroadcast(int sock) override;
-    bool SendBroadcast(int sock, const void* data, std::size_t length) override;
+    bool SendBroadcast(int sock, const void* data, std::size_t length,
+                       const std::vector<int>& ifindexes) override;
     bool SendTo(int sock, std::uint32_t addr, const void* data, std::size_t length) override;
     int WaitReadable(int sock, std::chrono::microseconds timeout) override;
     bool Receive(int sock, void* buffer, std::size_t capacity, ReceivedPacket& packet) override;

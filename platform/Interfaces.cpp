@@ -1,0 +1,36 @@
+#include "platform/Interfaces.h"
+
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+std::string InterfaceProblem(const std::string& name, int* ifindex) {
+    const unsigned index = name.empty() || name.size() >= IF_NAMESIZE ? 0 : if_nametoindex(name.c_str());
+    if (index == 0)
+        return "unknown interface: " + name;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return "cannot read the addresses of interface " + name;
+    bool found = false, hasIpv4 = false;
+    unsigned flags = 0;
+    for (ifaddrs* ifa = list; ifa; ifa = ifa->ifa_next) {
+        if (name != ifa->ifa_name)
+            continue;
+        found = true;
+        flags = ifa->ifa_flags;
+        hasIpv4 = hasIpv4 || (ifa->ifa_addr && ifa->ifa_addr->sa_family == AF_INET);
+    }
+    ::freeifaddrs(list);
+    if (!found)
+        return "unknown interface: " + name;
+    if (!(flags & IFF_UP))
+        return "interface " + name + " is down";
+    if ((flags & IFF_LOOPBACK) || !(flags & IFF_BROADCAST))
+        return "interface " + name + " takes no broadcast";
+    if (!hasIpv4)
+        return "interface " + name + " has no IPv4 address";
+    if (ifindex)
+        *ifindex = static_cast<int>(index);
+    return {};
+}

@@ -1,0 +1,320 @@
+#!/usr/bin/env bash
+# Namespace tests of oldiscovery-scan's options for watching segments: --interface, the
+# Prometheus output, --output under a full or read-only folder, --watch with its events and
+# signals, and the command-line errors. The tool runs in the host namespace of a throw-away test
+# network against orvalink-sim devices.
+# usage: scan-options-test.sh <case>      (ORVALINK_SIM and OLDISCOVERY_SCAN name the programs)
+# Exit 0 pass, 1 fail, 77 skipped (no namespaces here).
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../../scripts/netns-lib.sh"
+: "${ORVALINK_SIM:?}" "${OLDISCOVERY_SCAN:?}"
+
+failures=0
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+expect_eq() {
+    if [ "$2" != "$3" ]; then
+        fail "$1"
+        echo "--- expected" >&2; printf '%s\n' "$2" >&2
+        echo "--- actual" >&2; printf '%s\n' "$3" >&2
+    fi
+}
+
+# run_scan [args...]: oldiscovery-scan in the host namespace; stdout in $out, stderr in $err,
+# status in $rc.
+run_scan() {
+    out=$(netns_host "$OLDISCOVERY_SCAN" "$@" 2>"$NETNS_TMP/err")
+    rc=$?
+    err=$(cat "$NETNS_TMP/err")
+}
+
+# wait_until <seconds> <command...>: true once the command succeeds, false at the deadline.
+wait_until() {
+    local deadline=$((SECONDS + $1)); shift
+    until "$@"; do
+        [ "$SECONDS" -lt "$deadline" ] || return 1
+        sleep 0.05
+    done
+}
+
+# count_lines <file> <fixed text>: lines of file holding the text.
+count_lines() {
+    grep -c -F -- "$2" "$1" 2>/dev/null || true
+}
+at_least() {
+    [ "$(count_lines "$1" "$2")" -ge "$3" ]
+}
+
+# A second segment on its own interface of the host namespace: lan1, 10.79.0.10/16, with a
+# device namespace "-seg2" holding its simulators.
+second_segment() {
+    _netns_add seg2 || exit 1
+    _netns_link host lan1 seg2 eth0 || exit 1
+    netns_host ip addr add 10.79.0.10/16 dev lan1
+    netns_host ip link set lan1 up
+    netns_exec seg2 ip link set eth0 up
+    netns_add_devices_in seg2 10.79.1.1 2 --type "OL-Seg2" --build "2" || exit 1
+}
+
+# The "ip" and "interface" of every object of a --json array, one "ip interface" per line.
+ip_and_interface() {
+    python3 -c 'import json,sys; [print(d["ip"], d["interface"]) for d in json.load(sys.stdin)]'
+}
+
+case_interface_choice() {
+    netns_add_devices 10.77.1.1 2 --type "OL-Lan" --build "1" || exit 1
+    second_segment
+    local lan="10.77.1.1 lan0
+10.77.1.2 lan0" seg2="10.79.1.1 lan1
+10.79.1.2 lan1"
+    run_scan --json --interface lan1
+    expect_eq "--interface lan1: its devices only" 0 "$rc"
+    expect_eq "devices and interface of lan1" "$seg2" "$(ip_and_interface <<<"$out")"
+    run_scan --json --interface lan0
+    expect_eq "devices and interface of lan0" "$lan" "$(ip_and_interface <<<"$out")"
+    run_scan --json --interface lan0 --interface lan1 --interface lan0
+    expect_eq "both chosen" "$lan
+$seg2" "$(ip_and_interface <<<"$out")"
+    run_scan --json
+    expect_eq "none chosen: every interface" "$lan
+$seg2" "$(ip_and_interface <<<"$out")"
+    # The tab-separated output keeps its four columns.
+    run_scan --interface lan1
+    expect_eq "table with --interface" "10.79.1.1	02:00:0A:4F:01:01	OL-Seg2	2
+10.79.1.2	02:00:0A:4F:01:02	OL-Seg2	2" "$out"
+    run_scan --prometheus --interface lan1 --interface lan0
+    grep -q '^orvalink_devices{interface="lan0"} 2$' <<<"$out" || fail "lan0 count: $out"
+    grep -q '^orvalink_devices{interface="lan1"} 2$' <<<"$out" || fail "lan1 count: $out"
+    grep -q '^orvalink_device_info{interface="lan1",ip="10.79.1.2",mac="02:00:0A:4F:01:02",type="OL-Seg2",build="2"} 1$' \
+        <<<"$out" || fail "lan1 device series: $out"
+}
+
+case_bad_input() {
+    # A veth pair inside the host namespace: one end down with an address, one up without.
+    netns_host ip link add vdown type veth peer name vnoip || exit 1
+    netns_host ip addr add 10.80.0.1/24 dev vdown
+    netns_host ip link set vnoip up
+    local args expected
+    # Each: arguments | a text the one-line message holds. All are usage errors (2) caught
+    # before any scan.
+    while IFS='|' read -r args expected; do
+        [ -n "$args" ] || continue
+        # shellcheck disable=SC2086
+        run_scan $args
+        expect_eq "exit status of: $args" 2 "$rc"
+        case "$(head -n1 <<<"$err")" in
+        "oldiscovery-scan: "*"$expected"*) ;;
+        *) fail "message of $args: $(head -n1 <<<"$err")" ;;
+        esac
+        [ -z "$out" ] || fail "output despite the error: $args"
+    done <<'CASES'
+--interface nosuch0|unknown interface: nosuch0
+--interface lan0 --interface nosuch0|unknown interface: nosuch0
+--interface vdown|interface vdown is down
+--interface vnoip|interface vnoip has no IPv4 address
+--interface lo|interface lo takes no broadcast
+--interface|--interface needs an argument
+--watch 0|--watch needs a whole number of seconds from 1 to 86400: 0
+--watch -5|--watch needs a whole number of seconds from 1 to 86400: -5
+--watch ten|--watch needs a whole number of seconds from 1 to 86400: ten
+--watch 1.5|--watch needs a whole number of seconds from 1 to 86400: 1.5
+--watch 1 --gone-after 0|--gone-after needs a whole number of scans from 1 to 1000000: 0
+--gone-after 2|--gone-after needs --watch
+--wait 99|--wait needs a whole number of milliseconds from 100 to 5000: 99
+--wait 5001|--wait needs a whole number of milliseconds from 100 to 5000: 5001
+--wait +200|--wait needs a whole number of milliseconds from 100 to 5000: +200
+--json --prometheus|--json and --prometheus exclude each other
+--watch --prometheus|--watch --prometheus needs --output FILE
+--locate 10.77.1.1 --watch|--locate takes no other option than --log
+--locate 10.77.1.1 --interface lan0|--locate takes no other option than --log
+--output|--output needs an argument
+CASES
+}
+
+case_prometheus_output() {
+    netns_add_devices 10.77.1.1 3 --type 'OL "2000"' --build '1.2\3' || exit 1
+    local file="$NETNS_TMP/out/orvalink-lan0.prom"
+    mkdir -p "$NETNS_TMP/out"
+    run_scan --prometheus --output "$file" --interface lan0 --wait 300
+    expect_eq "--output: nothing on standard output" "" "$out"
+    expect_eq "--output: exit status" 0 "$rc"
+    expect_eq "mode of the written file" 644 "$(stat -c %a "$file")"
+    promtool check metrics <"$file" || fail "promtool rejects the output: $(cat "$file")"
+    expect_eq "device series" 3 "$(grep -c '^orvalink_device_info{.*type="OL \\"2000\\"",build="1.2\\\\3"} 1$' "$file")"
+    grep -q '^orvalink_scan_success{interface="lan0"} 1$' "$file" || fail "no success series"
+    expect_eq "only the file in its folder" "orvalink-lan0.prom" "$(ls -A "$NETNS_TMP/out")"
+    # A scan whose request cannot leave still writes its failure for an alert to see.
+    netns_host ip link set lan0 down
+    run_scan --prometheus --output "$file"
+    netns_host ip link set lan0 up
+    expect_eq "unsent request" 5 "$rc"
+    promtool check metrics <"$file" || fail "promtool rejects the failure output: $(cat "$file")"
+    grep -q '^orvalink_scan_success 0$' "$file" || fail "no failure series: $(cat "$file")"
+    grep -q 'orvalink_device_info{' "$file" && fail "device series after a failed scan"
+    # A scan without the right to raw sockets (exit 1) says the same on standard output.
+    local copy="$NETNS_TMP/oldiscovery-scan"
+    cp "$OLDISCOVERY_SCAN" "$copy"
+    chmod 755 "$NETNS_TMP" "$copy"
+    out=$(netns_host setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all --bounding-set=-all \
+        "$copy" --prometheus 2>/dev/null)
+    rc=$?
+    expect_eq "no rights" 1 "$rc"
+    grep -q '^orvalink_scan_success 0$' <<<"$out" || fail "no failure series without rights: $out"
+}
+
+# Runs the scan with --output into a folder made unwritable by how (full or read-only), in a
+# private mount namespace of the host namespace, and checks that the old file is whole.
+output_unwritable() {
+    local how=$1
+    netns_add_devices 10.77.1.1 2 || exit 1
+    local dir="$NETNS_TMP/mnt"
+    mkdir -p "$dir"
+    local old="# the previous scan's file, which must stay whole"
+    cat >"$NETNS_TMP/inner.sh" <<INNER
+set -e
+mount -t tmpfs -o size=64k tmpfs "$dir"
+printf '%s\n' "$old" >"$dir/orvalink.prom"
+if [ "$how" = full ]; then
+    cat /dev/zero >"$dir/filler" 2>/dev/null || true
+else
+    mount -o remount,ro "$dir"
+fi
+set +e
+"$OLDISCOVERY_SCAN" --prometheus --wait 200 --output "$dir/orvalink.prom" 2>"$NETNS_TMP/err"
+echo "status \$?"
+cat "$dir/orvalink.prom"
+ls -A "$dir"
+INNER
+    out=$(netns_host unshare --mount --propagation private bash "$NETNS_TMP/inner.sh")
+    err=$(cat "$NETNS_TMP/err")
+    local expected_files="filler
+orvalink.prom"
+    [ "$how" = full ] || expected_files="orvalink.prom"
+    expect_eq "$how folder: status, old file whole, no temporary file left" "status 3
+$old
+$expected_files" "$out"
+    case "$err" in
+    "oldiscovery-scan: cannot write $dir/orvalink.prom: "*) ;;
+    *) fail "$how folder: message: $err" ;;
+    esac
+}
+
+case_output_full_folder() {
+    output_unwritable full
+}
+
+case_output_readonly_folder() {
+    output_unwritable readonly
+}
+
+case_output_missing_folder() {
+    netns_add_devices 10.77.1.1 1 || exit 1
+    run_scan --json --output "$NETNS_TMP/missing/devices.json"
+    expect_eq "missing folder" 3 "$rc"
+    case "$err" in
+    "oldiscovery-scan: cannot write $NETNS_TMP/missing/devices.json: "*) ;;
+    *) fail "missing folder: message: $err" ;;
+    esac
+}
+
+# Starts oldiscovery-scan --watch in the host namespace (the process itself, so $watch_pid can be
+# signalled); events in $events, the engine log in $watch_log.
+start_watch() {
+    events="$NETNS_TMP/events"
+    watch_log="$NETNS_TMP/watch.log"
+    ip netns exec "$NETNS_PREFIX-host" "$OLDISCOVERY_SCAN" --log "$watch_log" --watch "$@" >"$events" \
+        2>"$NETNS_TMP/watch.err" &
+    watch_pid=$!
+}
+
+# stop_watch <signal>: signals the watch and waits for it (at most 5 s); its status in $rc and
+# the time it took in ms in $ms.
+stop_watch() {
+    local t0
+    t0=$(date +%s%N)
+    kill -"$1" "$watch_pid"
+    if ! wait_until 5 eval '! kill -0 "$watch_pid" 2>/dev/null'; then
+        fail "--watch still running 5 s after SIG$1"
+        kill -KILL "$watch_pid"
+    fi
+    wait "$watch_pid"
+    rc=$?
+    ms=$((($(date +%s%N) - t0) / 1000000))
+}
+
+case_watch_events() {
+    netns_add_devices 10.77.1.1 3 --type "OL-2000" --build "1.2.3" || exit 1
+    local prom="$NETNS_TMP/watch.prom"
+    start_watch 1 --gone-after 2 --wait 200 --prometheus --output "$prom"
+    wait_until 20 at_least "$events" '"event": "appeared"' 3 || fail "no appeared events: $(cat "$events")"
+    wait_until 10 grep -q '^orvalink_devices{interface="lan0"} 3$' "$prom" || fail "metrics file: $(cat "$prom")"
+    local scans_before
+    scans_before=$(count_lines "$watch_log" "Starting scan")
+    netns_stop_devices
+    wait_until 20 at_least "$events" '"event": "gone"' 3 || fail "no gone events: $(cat "$events")"
+    # Gone after two scans without them: the one that ran while they stopped may still have
+    # seen them, so two or three scans.
+    local scans_after missed
+    scans_after=$(count_lines "$watch_log" "Starting scan")
+    missed=$((scans_after - scans_before))
+    [ "$missed" -ge 2 ] && [ "$missed" -le 3 ] || fail "gone after $missed scans, not 2"
+    wait_until 10 grep -q '^orvalink_scan_success 1$' "$prom" || fail "metrics file after gone: $(cat "$prom")"
+    wait_until 10 eval '! grep -q "^orvalink_device_info" "$prom"' || fail "gone devices still in $prom"
+    promtool check metrics <"$prom" || fail "promtool rejects the watch's file"
+    netns_add_devices 10.77.1.1 1 --type "OL-2000" --build "1.2.4" || exit 1
+    wait_until 20 at_least "$events" '"event": "appeared"' 4 || fail "back device not appeared again"
+    stop_watch TERM
+    expect_eq "SIGTERM: exit status" 0 "$rc"
+    expect_eq "events: appeared x3, gone x3, appeared again" "appeared 10.77.1.1
+appeared 10.77.1.2
+appeared 10.77.1.3
+gone 10.77.1.1
+gone 10.77.1.2
+gone 10.77.1.3
+appeared 10.77.1.1 1.2.4" "$(python3 -c '
+import json, sys, re
+for line in open(sys.argv[1]):
+    e = json.loads(line)
+    assert re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z", e["time"]), e["time"]
+    assert e["interface"] == "lan0", e
+    print(e["event"], e["ip"], *([e["build"]] if e["build"] == "1.2.4" else []))' "$events")"
+}
+
+case_watch_signal() {
+    netns_add_devices 10.77.1.1 2 || exit 1
+    local sig
+    for sig in TERM INT; do
+        # With a five-second quiet time every scan lasts at least five seconds: the signal
+        # reaches it mid-scan.
+        start_watch 1 --wait 5000
+        wait_until 15 at_least "$watch_log" "Starting scan" 1 || fail "the watch did not start: $(cat "$NETNS_TMP/watch.err")"
+        wait_until 15 at_least "$watch_log" "IP: 10.77.1.2" 1 || fail "no device in the first scan"
+        stop_watch "$sig"
+        expect_eq "SIG$sig mid-scan: exit status" 0 "$rc"
+        [ "$ms" -lt 1000 ] || fail "SIG$sig mid-scan took $ms ms"
+        # Between scans too.
+        start_watch 1 --wait 100
+        wait_until 15 at_least "$events" '"event": "appeared"' 2 || fail "no events before SIG$sig"
+        stop_watch "$sig"
+        expect_eq "SIG$sig between scans: exit status" 0 "$rc"
+    done
+}
+
+netns_setup
+name=${1:-}
+if ! declare -F "case_$name" >/dev/null; then
+    echo "unknown case: $name" >&2
+    exit 2
+fi
+"case_$name"
+if [ "$failures" -ne 0 ]; then
+    echo "--- stderr of the last scan" >&2
+    cat "$NETNS_TMP/err" "$NETNS_TMP/watch.err" >&2 2>/dev/null
+    exit 1
+fi
+echo "PASS: $name"
+exit 0

@@ -34,58 +34,9 @@
 #include "platform/UniqueFd.h"
 #include "res/Resource.h"
 #include "res/StringTable.h"
+#include "ScanOptions.h"
 
 namespace {
-
-const char kUsage[] =
-    "usage: oldiscovery-scan [--interface IF]... [--json|--prometheus] [--output FILE]\n"
-    "                        [--watch [SECONDS]] [--gone-after N] [--wait MS] [--log FILE]\n"
-    "       oldiscovery-scan --locate IP [--log FILE]\n"
-    "Finds Orvalink devices on the local network (one ICMP discovery run, about one second\n"
-    "after the last answer, at most a few seconds) and prints one line per device:\n"
-    "IP address, MAC address, device type and build, separated by tabs (\"n/a\" where a device\n"
-    "gave nothing; control characters in a field are written as \\t, \\n, \\r, \\\\ or \\xHH).\n"
-    "Type and build are the bytes a device sent: printed as UTF-8 where they are valid UTF-8,\n"
-    "otherwise each byte as its Latin-1 character, the same in both forms and in the program's list.\n"
-    "  --interface IF send the request only out of IF and take only the replies that come in on\n"
-    "                 it; may be given more than once (default: every interface with IPv4)\n"
-    "  --json         print a JSON array of {\"ip\", \"mac\", \"type\", \"build\", \"interface\"}\n"
-    "                 instead (\"interface\": where the reply came in)\n"
-    "  --prometheus   print the scan in Prometheus's text format 0.0.4: orvalink_device_info,\n"
-    "                 orvalink_devices, orvalink_scan_success, orvalink_scan_duration_seconds,\n"
-    "                 orvalink_scan_timestamp_seconds; also when the scan fails (exit 1 or 5),\n"
-    "                 then with orvalink_scan_success 0 and no device series\n"
-    "  --output FILE  write the output to FILE instead of standard output, in one step (a\n"
-    "                 temporary file beside it, renamed; mode 0644): never half a file\n"
-    "  --watch [SECONDS]  scan every SECONDS (default 10) until SIGTERM or SIGINT, and print a\n"
-    "                 JSON line per change: {\"time\", \"event\", \"interface\", \"ip\", \"mac\", \"type\",\n"
-    "                 \"build\"}, event \"appeared\", \"gone\" or \"changed\" (with \"old\": {\"mac\",\n"
-    "                 \"type\", \"build\"}); with --output, FILE holds the latest scan in the chosen\n"
-    "                 format (--prometheus needs --output), rewritten after every scan\n"
-    "  --gone-after N with --watch: a device is \"gone\" after N scans in a row without it (default 3)\n"
-    "  --wait MS      end a scan after MS milliseconds without an answer, 100 to 5000 (default 1000)\n"
-    "  --locate IP    ask the device at IP to make itself known, then exit (one device: not a\n"
-    "                 broadcast, network or multicast address; no other option but --log)\n"
-    "  --log FILE     write the engine's diagnostic lines, all levels, to FILE\n"
-    "  --help         this text\n"
-    "Needs raw ICMP sockets: run as root, or give the program the cap_net_raw capability\n"
-    "(sudo setcap cap_net_raw+p \"$(command -v oldiscovery-scan)\").\n"
-    "Exit status:\n"
-    "  0  the run took place (no device found is an empty list, still 0); --watch: ended by\n"
-    "     SIGTERM or SIGINT\n"
-    "  1  no scan: no right to raw sockets, the socket or the engine failed\n"
-    "  2  bad command line (also an unknown interface, or one that is down or has no IPv4)\n"
-    "  3  the output could not be written (for example a full device, a missing or read-only\n"
-    "     folder); an --output FILE is then left as it was\n"
-    "  4  the --log file could not be opened or written\n"
-    "  5  the discover or locate request could not be sent (no interface, no route, dropped)\n";
-
-// The statuses above.
-constexpr int kExitNoScan = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitOutput = 3;
-constexpr int kExitLog = 4;
-constexpr int kExitNotSent = 5;
 
 // Writes all of text to stdout and flushes it; false (errno set) when it did not all get out.
 bool WriteOutput(const std::string& text) {
@@ -132,114 +83,12 @@ private:
     UniqueFd m_done;
 };
 
-int Usage(const std::string& problem) {
-    std::fprintf(stderr, "oldiscovery-scan: %s\n%s", problem.c_str(), kUsage);
-    return kExitUsage;
-}
-
-// A whole decimal number from low to high, nothing else (no sign, no spaces).
-bool ParseNumber(const char* text, long low, long high, long& value) {
-    if (!*text || std::strlen(text) > 9)
-        return false;
-    long n = 0;
-    for (const char* p = text; *p; ++p) {
-        if (*p < '0' || *p > '9')
-            return false;
-        n = n * 10 + (*p - '0');
-    }
-    if (n < low || n > high)
-        return false;
-    value = n;
-    return true;
-}
-
-struct Options {
-    bool json = false;
-    bool prometheus = false;
-    std::string output;
-    bool watch = false;
-    long watchSeconds = 10;
-    long goneAfter = 3;
-    bool haveGoneAfter = false;
-    long waitMs = 0;  // 0: the engine's own
-    std::string locate, logFile;
-    bool haveLocate = false;
-    std::vector<std::string> interfaces;
-};
-
-// Reads the command line into options; "" or the usage problem. --help sets help.
-std::string ParseOptions(int argc, char** argv, Options& o, bool& help) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        const bool hasNext = i + 1 < argc;
-        if (a == "--help" || a == "-h") {
-            help = true;
-            return {};
-        } else if (a == "--json") {
-            o.json = true;
-        } else if (a == "--prometheus") {
-            o.prometheus = true;
-        } else if (a == "--watch") {
-            o.watch = true;
-            // The number is optional: a next argument that is no option is taken as it.
-            if (hasNext && std::strncmp(argv[i + 1], "--", 2) != 0) {
-                if (!ParseNumber(argv[++i], 1, 86400, o.watchSeconds))
-                    return std::string("--watch needs a whole number of seconds from 1 to 86400: ") + argv[i];
-            }
-        } else if (a == "--gone-after" || a == "--wait" || a == "--interface" || a == "--output" ||
-                   a == "--locate" || a == "--log") {
-            if (!hasNext)
-                return a + " needs an argument";
-            const char* value = argv[++i];
-            if (a == "--gone-after") {
-                o.haveGoneAfter = true;
-                if (!ParseNumber(value, 1, 1000000, o.goneAfter))
-                    return std::string("--gone-after needs a whole number of scans from 1 to 1000000: ") +
-                           value;
-            } else if (a == "--wait") {
-                if (!ParseNumber(value, 100, 5000, o.waitMs))
-                    return std::string("--wait needs a whole number of milliseconds from 100 to 5000: ") +
-                           value;
-            } else if (a == "--interface") {
-                o.interfaces.push_back(value);
-            } else if (a == "--output") {
-                if (!*value)
-                    return "--output needs a file name";
-                o.output = value;
-            } else if (a == "--locate") {
-                o.locate = value;
-                o.haveLocate = true;
-            } else {
-                o.logFile = value;
-            }
-        } else {
-            return "unknown argument: " + a;
-        }
-    }
-    if (o.haveLocate) {
-        if (!IsDottedQuad(o.locate))
-            return "not an IPv4 address: " + o.locate;
-        if (o.json)
-            return "--json and --locate exclude each other";
-        if (o.prometheus || !o.output.empty() || o.watch || o.haveGoneAfter || o.waitMs ||
-            !o.interfaces.empty())
-            return "--locate takes no other option than --log";
-    }
-    if (o.json && o.prometheus)
-        return "--json and --prometheus exclude each other";
-    if (o.haveGoneAfter && !o.watch)
-        return "--gone-after needs --watch";
-    if (o.watch && o.prometheus && o.output.empty())
-        return "--watch --prometheus needs --output FILE (standard output carries the events)";
-    return {};
-}
-
 using Clock = std::chrono::steady_clock;
 
 // The program after the command line: the scan, or the watch, and their output.
 class CScanTool {
 public:
-    CScanTool(const Options& options, std::vector<int> ifindexes)
+    CScanTool(const ScanOptions& options, std::vector<int> ifindexes)
         : m_o(options),
           m_ifindexes(std::move(ifindexes)),
           m_watch(static_cast<unsigned>(options.goneAfter)) {}
@@ -289,7 +138,7 @@ private:
     // Ends the program at once, a scan perhaps under way: the worker is not waited for.
     [[noreturn]] void QuitNow(CScanThread& scanner);
 
-    const Options& m_o;
+    const ScanOptions& m_o;
     std::vector<int> m_ifindexes;
     CScanCollector m_collector;
     UniqueFd m_signals;
@@ -495,25 +344,25 @@ int CScanTool::Run(const char* argv0) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    Options options;
+    ScanOptions options;
     bool help = false;
-    std::string problem = ParseOptions(argc, argv, options, help);
+    std::string problem = ParseScanOptions(argc, argv, options, help);
     if (help) {
-        if (!WriteOutput(kUsage)) {
+        if (!WriteOutput(kScanUsage)) {
             std::fprintf(stderr, "oldiscovery-scan: cannot write the output: %s\n", std::strerror(errno));
             return kExitOutput;
         }
         return 0;
     }
     if (!problem.empty())
-        return Usage(problem);
+        return ScanUsage(problem);
     // Before the scan: a typing error in an interface name costs no scan and sends nothing.
     std::vector<int> ifindexes;
     for (const std::string& name : options.interfaces) {
         int index = 0;
         problem = InterfaceProblem(name, &index);
         if (!problem.empty())
-            return Usage(problem);
+            return ScanUsage(problem);
         if (std::find(ifindexes.begin(), ifindexes.end(), index) == ifindexes.end())
             ifindexes.push_back(index);
     }
@@ -521,8 +370,8 @@ int main(int argc, char** argv) {
     if (options.haveLocate) {
         const DestinationKind kind = DestinationKindOf(inet_addr(options.locate.c_str()));
         if (kind != DestinationKind::OneHost)
-            return Usage(options.locate + " is a " + DestinationKindName(kind) +
-                         " address; --locate names one device");
+            return ScanUsage(options.locate + " is a " + DestinationKindName(kind) +
+                             " address; --locate names one device");
     }
     CScanTool tool(options, std::move(ifindexes));
     return tool.Run(argv[0]);

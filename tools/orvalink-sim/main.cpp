@@ -16,15 +16,14 @@
 #include <net/ethernet.h>
 
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "SimOptions.h"
 #include "SimProtocol.h"
 #include "platform/UniqueFd.h"
 
@@ -47,220 +46,6 @@ int WaitForInput(int fd, int timeoutMs) {
     pollfd pfd{fd, POLLIN, 0};
     timespec ts{timeoutMs / 1000, (timeoutMs % 1000) * 1000000L};
     return ::ppoll(&pfd, 1, timeoutMs < 0 ? nullptr : &ts, &g_waitMask);
-}
-
-struct Device {
-    std::uint32_t ip = 0;
-    Mac mac{};
-};
-
-struct Options {
-    std::string interface;
-    std::vector<Device> devices;
-    Bytes extra;
-    bool marked = true;
-    bool arpFirst = true;
-    bool answerArp = true;
-    int delayMs = 0;
-    int copies = 1;
-    int prefixLength = 24;
-    Bytes ipOptions;
-    bool zeroSource = false;
-    std::uint32_t gateway = 0;
-    std::string recordPath;
-    std::string readyPath;
-    std::string reportPath;
-    std::string relayFrom, relayTo;
-};
-
-const char kUsage[] =
-    "usage: orvalink-sim --interface IF (--device IP[,MAC] | --devices FIRST-IP COUNT)... [options]\n"
-    "       orvalink-sim --relay-from IF --relay-to IF [--ready FILE]\n"
-    "Simulates Orvalink devices on an Ethernet interface. Run it only inside a test network\n"
-    "namespace: it answers broadcasts for every address it is given.\n"
-    "  --device IP[,MAC]      one device (MAC defaults to 02:00 and the four address bytes)\n"
-    "  --devices IP COUNT     COUNT devices with consecutive addresses from IP\n"
-    "  --type TEXT            extra data carries \"type:TEXT\\n\"\n"
-    "  --build TEXT           extra data carries \"build:TEXT\\n\" (after the type)\n"
-    "  --extra TEXT           extra data as given, with \\n \\r \\t \\\\ \\0 \\xHH escapes\n"
-    "  --extra-hex HEX        extra data as raw bytes\n"
-    "  --no-extra             no extra data at all (a 36-byte reply)\n"
-    "  --unmarked             answer with a standard, unmarked router advertisement\n"
-    "  --delay MS             wait MS milliseconds before answering\n"
-    "  --duplicate            answer every discover request twice\n"
-    "  --copies N             answer every discover request N times\n"
-    "  --no-arp-first         answer without asking for the requester's address first\n"
-    "  --no-arp               never take part in ARP (neither ask nor answer): addresses that\n"
-    "                         answer discover requests but nobody holds\n"
-    "  --ip-options HEX       IP options in the header of every answer (a multiple of 4 bytes)\n"
-    "  --zero-source          answer from 0.0.0.0 to 255.255.255.255, as no real device can\n"
-    "  --gateway IP           next hop for requesters outside the device subnet\n"
-    "  --prefix-length N      device subnet prefix length (default 24)\n"
-    "  --record FILE|-        append every other marked solicitation, hex, one line each\n"
-    "  --ready FILE           write \"ready\" to FILE (e.g. a FIFO) once listening\n"
-    "  --report FILE          append \"frames N last-ns T\" (wall clock) once all answers to a\n"
-    "                         request are out, for benchmarks\n";
-
-[[noreturn]] void Usage(const char* problem) {
-    if (problem)
-        std::fprintf(stderr, "orvalink-sim: %s\n", problem);
-    std::fputs(kUsage, problem ? stderr : stdout);
-    std::exit(problem ? 2 : 0);
-}
-
-Mac DefaultMac(std::uint32_t ip) {
-    return Mac{
-        0x02, 0x00, std::uint8_t(ip >> 24), std::uint8_t(ip >> 16), std::uint8_t(ip >> 8), std::uint8_t(ip)};
-}
-
-int ParseCount(const char* text, int low, int high, const char* what) {
-    const char* end = text + std::strlen(text);
-    int v = 0;
-    auto [stop, error] = std::from_chars(text, end, v);
-    if (error != std::errc{} || stop != end || v < low || v > high) {
-        std::string problem = std::string("bad ") + what + ": " + text;
-        Usage(problem.c_str());
-    }
-    return static_cast<int>(v);
-}
-
-Options ParseOptions(int argc, char** argv) {
-    Options o;
-    std::string type, build;
-    bool haveType = false, haveBuild = false, haveRaw = false;
-    auto need = [&](int& i, int n) {
-        if (i + n >= argc)
-            Usage((std::string(argv[i]) + " needs an argument").c_str());
-    };
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            Usage(nullptr);
-        } else if (a == "--interface") {
-            need(i, 1);
-            o.interface = argv[++i];
-        } else if (a == "--device") {
-            need(i, 1);
-            std::string device = argv[++i];
-            auto comma = device.find(',');
-            auto ip = ParseIp(device.substr(0, comma));
-            if (!ip)
-                Usage(("bad device address: " + device).c_str());
-            Device d{*ip, DefaultMac(*ip)};
-            if (comma != std::string::npos) {
-                auto mac = ParseMac(device.substr(comma + 1));
-                if (!mac)
-                    Usage(("bad device hardware address: " + device).c_str());
-                d.mac = *mac;
-            }
-            o.devices.push_back(d);
-        } else if (a == "--devices") {
-            need(i, 2);
-            auto ip = ParseIp(argv[++i]);
-            if (!ip)
-                Usage("bad first device address");
-            int count = ParseCount(argv[++i], 1, 65000, "device count");
-            for (int k = 0; k < count; ++k)
-                o.devices.push_back(Device{*ip + std::uint32_t(k), DefaultMac(*ip + std::uint32_t(k))});
-        } else if (a == "--type") {
-            need(i, 1);
-            type = argv[++i];
-            haveType = true;
-        } else if (a == "--build") {
-            need(i, 1);
-            build = argv[++i];
-            haveBuild = true;
-        } else if (a == "--extra") {
-            need(i, 1);
-            auto bytes = Unescape(argv[++i]);
-            if (!bytes)
-                Usage("bad escape in --extra");
-            o.extra = *bytes;
-            haveRaw = true;
-        } else if (a == "--extra-hex") {
-            need(i, 1);
-            auto bytes = ParseHex(argv[++i]);
-            if (!bytes)
-                Usage("bad hex in --extra-hex");
-            o.extra = *bytes;
-            haveRaw = true;
-        } else if (a == "--no-extra") {
-            o.extra.clear();
-            haveRaw = true;
-        } else if (a == "--unmarked") {
-            o.marked = false;
-        } else if (a == "--no-arp-first") {
-            o.arpFirst = false;
-        } else if (a == "--no-arp") {
-            o.arpFirst = false;
-            o.answerArp = false;
-        } else if (a == "--ip-options") {
-            need(i, 1);
-            auto bytes = ParseHex(argv[++i]);
-            if (!bytes || bytes->size() % 4 != 0 || bytes->size() > 40)
-                Usage("bad --ip-options (hex, a multiple of 4 bytes, at most 40)");
-            o.ipOptions = *bytes;
-        } else if (a == "--zero-source") {
-            o.zeroSource = true;
-        } else if (a == "--delay") {
-            need(i, 1);
-            o.delayMs = ParseCount(argv[++i], 0, 600000, "delay");
-        } else if (a == "--duplicate") {
-            o.copies = 2;
-        } else if (a == "--copies") {
-            need(i, 1);
-            o.copies = ParseCount(argv[++i], 1, 100, "copies");
-        } else if (a == "--gateway") {
-            need(i, 1);
-            auto ip = ParseIp(argv[++i]);
-            if (!ip)
-                Usage("bad gateway address");
-            o.gateway = *ip;
-        } else if (a == "--prefix-length") {
-            need(i, 1);
-            o.prefixLength = ParseCount(argv[++i], 1, 32, "prefix length");
-        } else if (a == "--record") {
-            need(i, 1);
-            o.recordPath = argv[++i];
-        } else if (a == "--ready") {
-            need(i, 1);
-            o.readyPath = argv[++i];
-        } else if (a == "--report") {
-            need(i, 1);
-            o.reportPath = argv[++i];
-        } else if (a == "--relay-from") {
-            need(i, 1);
-            o.relayFrom = argv[++i];
-        } else if (a == "--relay-to") {
-            need(i, 1);
-            o.relayTo = argv[++i];
-        } else {
-            Usage(("unknown argument: " + a).c_str());
-        }
-    }
-    if (!o.relayFrom.empty() || !o.relayTo.empty()) {
-        if (o.relayFrom.empty() || o.relayTo.empty())
-            Usage("--relay-from and --relay-to go together");
-        return o;
-    }
-    if (o.interface.empty() || o.devices.empty())
-        Usage("an interface and at least one device are needed");
-    if (haveRaw && (haveType || haveBuild))
-        Usage("--type/--build and --extra/--extra-hex/--no-extra exclude each other");
-    if (!haveRaw) {
-        std::string text;
-        if (!haveType && !haveBuild) {
-            type = "OL-SIM";
-            build = "1.0";
-            haveType = haveBuild = true;
-        }
-        if (haveType)
-            text += "type:" + type + "\n";
-        if (haveBuild)
-            text += "build:" + build + "\n";
-        o.extra.assign(text.begin(), text.end());
-    }
-    return o;
 }
 
 struct Link {
@@ -491,7 +276,11 @@ bool InInitialNetworkNamespace() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    Options o = ParseOptions(argc, argv);
+    Options o;
+    bool help = false;
+    const std::string problem = ParseOptions(argc, argv, o, help);
+    if (help || !problem.empty())
+        return Usage(problem, help ? stdout : stderr);
     // Simulated devices answer broadcasts and send ARP: they belong on a test network only.
     if (InInitialNetworkNamespace()) {
         std::fprintf(stderr,

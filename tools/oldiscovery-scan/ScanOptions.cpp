@@ -1,0 +1,192 @@
+#include "ScanOptions.h"
+
+#include <getopt.h>
+
+#include <cstring>
+#include <string_view>
+
+#include "discovery/ScanOutput.h"
+
+const char kScanUsage[] =
+    "usage: oldiscovery-scan [--interface IF]... [--json|--prometheus] [--output FILE]\n"
+    "                        [--watch [SECONDS]] [--gone-after N] [--wait MS] [--log FILE]\n"
+    "       oldiscovery-scan --locate IP [--log FILE]\n"
+    "Finds Orvalink devices on the local network (one ICMP discovery run, about one second\n"
+    "after the last answer, at most a few seconds) and prints one line per device:\n"
+    "IP address, MAC address, device type and build, separated by tabs (\"n/a\" where a device\n"
+    "gave nothing; control characters in a field are written as \\t, \\n, \\r, \\\\ or \\xHH).\n"
+    "Type and build are the bytes a device sent: printed as UTF-8 where they are valid UTF-8,\n"
+    "otherwise each byte as its Latin-1 character, the same in both forms and in the program's list.\n"
+    "  --interface IF send the request only out of IF and take only the replies that come in on\n"
+    "                 it; may be given more than once (default: every interface with IPv4)\n"
+    "  --json         print a JSON array of {\"ip\", \"mac\", \"type\", \"build\", \"interface\"}\n"
+    "                 instead (\"interface\": where the reply came in)\n"
+    "  --prometheus   print the scan in Prometheus's text format 0.0.4: orvalink_device_info,\n"
+    "                 orvalink_devices, orvalink_scan_success, orvalink_scan_duration_seconds,\n"
+    "                 orvalink_scan_timestamp_seconds; also when the scan fails (exit 1 or 5),\n"
+    "                 then with orvalink_scan_success 0 and no device series\n"
+    "  --output FILE  write the output to FILE instead of standard output, in one step (a\n"
+    "                 temporary file beside it, renamed; mode 0644): never half a file\n"
+    "  --watch [SECONDS]  scan every SECONDS (default 10) until SIGTERM or SIGINT, and print a\n"
+    "                 JSON line per change: {\"time\", \"event\", \"interface\", \"ip\", \"mac\", \"type\",\n"
+    "                 \"build\"}, event \"appeared\", \"gone\" or \"changed\" (with \"old\": {\"mac\",\n"
+    "                 \"type\", \"build\"}); with --output, FILE holds the latest scan in the chosen\n"
+    "                 format (--prometheus needs --output), rewritten after every scan\n"
+    "  --gone-after N with --watch: a device is \"gone\" after N scans in a row without it (default 3)\n"
+    "  --wait MS      end a scan after MS milliseconds without an answer, 100 to 5000 (default 1000)\n"
+    "  --locate IP    ask the device at IP to make itself known, then exit (one device: not a\n"
+    "                 broadcast, network or multicast address; no other option but --log)\n"
+    "  --log FILE     write the engine's diagnostic lines, all levels, to FILE\n"
+    "  --help         this text\n"
+    "Needs raw ICMP sockets: run as root, or give the program the cap_net_raw capability\n"
+    "(sudo setcap cap_net_raw+p \"$(command -v oldiscovery-scan)\").\n"
+    "Exit status:\n"
+    "  0  the run took place (no device found is an empty list, still 0); --watch: ended by\n"
+    "     SIGTERM or SIGINT\n"
+    "  1  no scan: no right to raw sockets, the socket or the engine failed\n"
+    "  2  bad command line (also an unknown interface, or one that is down or has no IPv4)\n"
+    "  3  the output could not be written (for example a full device, a missing or read-only\n"
+    "     folder); an --output FILE is then left as it was\n"
+    "  4  the --log file could not be opened or written\n"
+    "  5  the discover or locate request could not be sent (no interface, no route, dropped)\n";
+
+int ScanUsage(const std::string& problem, std::FILE* stream) {
+    std::fprintf(stream, "oldiscovery-scan: %s\n%s", problem.c_str(), kScanUsage);
+    return kExitUsage;
+}
+
+namespace {
+
+// A whole decimal number from low to high, nothing else (no sign, no spaces).
+bool ParseNumber(const char* text, long low, long high, long& value) {
+    if (!*text || std::strlen(text) > 9)
+        return false;
+    long n = 0;
+    for (const char* p = text; *p; ++p) {
+        if (*p < '0' || *p > '9')
+            return false;
+        n = n * 10 + (*p - '0');
+    }
+    if (n < low || n > high)
+        return false;
+    value = n;
+    return true;
+}
+
+enum Option { kInterface = 256, kJson, kPrometheus, kOutput, kWatch, kGoneAfter, kWait, kLocate, kLog };
+
+const option kOptions[] = {{"help", no_argument, nullptr, 'h'},
+                           {"interface", required_argument, nullptr, kInterface},
+                           {"json", no_argument, nullptr, kJson},
+                           {"prometheus", no_argument, nullptr, kPrometheus},
+                           {"output", required_argument, nullptr, kOutput},
+                           {"watch", optional_argument, nullptr, kWatch},
+                           {"gone-after", required_argument, nullptr, kGoneAfter},
+                           {"wait", required_argument, nullptr, kWait},
+                           {"locate", required_argument, nullptr, kLocate},
+                           {"log", required_argument, nullptr, kLog},
+                           {nullptr, 0, nullptr, 0}};
+
+// True when word names an option in full ("--name" or "--name=..."): getopt_long also takes
+// abbreviations, which the tool never did, and one could come to mean another option later.
+bool SpelledOut(std::string_view word) {
+    if (word == "-h")
+        return true;
+    if (!word.starts_with("--"))
+        return false;
+    word = word.substr(2, word.find('=') - 2);
+    for (const option* o = kOptions; o->name; ++o)
+        if (word == o->name)
+            return true;
+    return false;
+}
+
+// The checks of options against each other, once all are read.
+std::string Conflict(const ScanOptions& o) {
+    if (o.haveLocate) {
+        if (!IsDottedQuad(o.locate))
+            return "not an IPv4 address: " + o.locate;
+        if (o.json)
+            return "--json and --locate exclude each other";
+        if (o.prometheus || !o.output.empty() || o.watch || o.haveGoneAfter || o.waitMs ||
+            !o.interfaces.empty())
+            return "--locate takes no other option than --log";
+    }
+    if (o.json && o.prometheus)
+        return "--json and --prometheus exclude each other";
+    if (o.haveGoneAfter && !o.watch)
+        return "--gone-after needs --watch";
+    if (o.watch && o.prometheus && o.output.empty())
+        return "--watch --prometheus needs --output FILE (standard output carries the events)";
+    return {};
+}
+
+}  // namespace
+
+std::string ParseScanOptions(int argc, char** argv, ScanOptions& o, bool& help) {
+    optind = 0;  // glibc: a fresh start, also for a second command line in one process
+    opterr = 0;  // the messages are the tool's own
+    for (;;) {
+        const int at = optind ? optind : 1;  // the word getopt_long looks at next
+        // "+": options end at the first word that is none, as they always did here.
+        const int c = getopt_long(argc, argv, "+:h", kOptions, nullptr);
+        if (c == -1) {
+            if (optind > at)  // getopt_long took "--" as the end of the options
+                return "unknown argument: --";
+            if (optind < argc)
+                return std::string("unknown argument: ") + argv[optind];
+            break;
+        }
+        const char* word = argv[at];
+        if (c == '?' || !SpelledOut(word))
+            return std::string("unknown argument: ") + word;
+        if (c == ':')
+            return std::string(word) + " needs an argument";
+        switch (c) {
+        case 'h':
+            help = true;
+            return {};
+        case kJson:
+            o.json = true;
+            break;
+        case kPrometheus:
+            o.prometheus = true;
+            break;
+        case kWatch: {
+            o.watch = true;
+            // The number is optional: a next word that is no option is taken as it.
+            const char* seconds = optarg;
+            if (!seconds && optind < argc && std::strncmp(argv[optind], "--", 2) != 0)
+                seconds = argv[optind++];
+            if (seconds && !ParseNumber(seconds, 1, 86400, o.watchSeconds))
+                return std::string("--watch needs a whole number of seconds from 1 to 86400: ") + seconds;
+            break;
+        }
+        case kGoneAfter:
+            o.haveGoneAfter = true;
+            if (!ParseNumber(optarg, 1, 1000000, o.goneAfter))
+                return std::string("--gone-after needs a whole number of scans from 1 to 1000000: ") + optarg;
+            break;
+        case kWait:
+            if (!ParseNumber(optarg, 100, 5000, o.waitMs))
+                return std::string("--wait needs a whole number of milliseconds from 100 to 5000: ") + optarg;
+            break;
+        case kInterface:
+            o.interfaces.push_back(optarg);
+            break;
+        case kOutput:
+            if (!*optarg)
+                return "--output needs a file name";
+            o.output = optarg;
+            break;
+        case kLocate:
+            o.locate = optarg;
+            o.haveLocate = true;
+            break;
+        case kLog:
+            o.logFile = optarg;
+            break;
+        }
+    }
+    return Conflict(o);
+}

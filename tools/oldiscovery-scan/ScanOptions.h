@@ -1,0 +1,36 @@
+#pragma once
+// oldiscovery-scan's command line: what it asks for, its usage text and the exit statuses.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// The exit statuses the usage text lists.
+constexpr int kExitNoScan = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitOutput = 3;
+constexpr int kExitLog = 4;
+constexpr int kExitNotSent = 5;
+
+extern const char kScanUsage[];
+
+struct ScanOptions {
+    bool json = false;
+    bool prometheus = false;
+    std::string output;
+    bool watch = false;
+    long watchSeconds = 10;
+    long goneAfter = 3;
+    bool haveGoneAfter = false;
+    long waitMs = 0;  // 0: the engine's own
+    std::string locate, logFile;
+    bool haveLocate = false;
+    std::vector<std::string> interfaces;
+};
+
+// Reads the command line into options: "" or the problem for the usage message. --help or -h sets
+// help and ends the reading; a problem before it still counts. Only the exact option names are
+// taken (no abbreviations); "--option=value" works as "--option value".
+std::string ParseScanOptions(int argc, char** argv, ScanOptions& options, bool& help);
+
+// Writes "oldiscovery-scan: problem" and the usage text to stream; returns the usage status.
+int ScanUsage(const std::string& problem, std::FILE* stream = stderr);

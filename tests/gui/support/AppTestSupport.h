@@ -11,6 +11,7 @@
 #include <QUrl>
 
 #include "app/SystemProbe.h"
+#include "GuiWait.h"
 #include "TestSupport.h"
 
 class QWidget;
@@ -52,8 +53,7 @@ private:
 void CloseModal(QWidget* widget);
 
 // Bounded wait that keeps the event loop running.
-bool WaitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds bound = std::chrono::seconds(10));
+using guitest::WaitUntil;
 
 class FakeProbe : public ISystemProbe {
 public:

@@ -2,12 +2,12 @@
 
 #include "platform/UniqueFd.h"
 #include "platform/qt/WinApp.h"
+#include "GuiWait.h"
 #include "ProfileSandbox.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QTest>
 #include <QTimer>
@@ -54,26 +54,18 @@ protected:
     }
 };
 
-bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms)
-            return false;
-        QTest::qWait(5);
-    }
-    return true;
-}
+using guitest::WaitUntil;
+using namespace std::chrono_literals;
 
 // Runs the dialog modally; whileOpen runs inside the modal loop once the dialog is on the
 // screen and must end it. A watchdog ends it with kTimedOut if it does not.
 int RunModal(CDialogPersistent& dlg, std::function<void(CDialogPersistent&)> whileOpen) {
     QTimer::singleShot(0, &dlg, [&dlg, whileOpen] {
-        if (!WaitUntil([&] { return dlg.isVisible(); }))
+        if (!WaitUntil([&] { return dlg.isVisible(); }, 5s))
             return;
         // A window manager reports the frame a moment after the first show; offscreen it is
         // known at once, and without any frame this ends at the bound.
-        WaitUntil([&] { return dlg.frameGeometry().size() != dlg.size(); }, 1000);
+        WaitUntil([&] { return dlg.frameGeometry().size() != dlg.size(); }, 1000ms);
         if (dlg.isVisible())
             whileOpen(dlg);
     });
@@ -86,7 +78,7 @@ int RunModal(CDialogPersistent& dlg, std::function<void(CDialogPersistent&)> whi
 
 void MoveAndClose(CDialogPersistent& dlg, QPoint to) {
     dlg.move(to);
-    WaitUntil([&] { return dlg.frameGeometry().topLeft() == to; });
+    WaitUntil([&] { return dlg.frameGeometry().topLeft() == to; }, 5s);
     dlg.reject();
 }
 
@@ -233,7 +225,7 @@ TEST_F(DialogPersistentTest, WindowCreatedBeforeOpeningIsPlacedByItsFrame) {
     QRect frame;
     RunModal(d, [&](CDialogPersistent& dlg) {
         // With a window manager the frame is known, and placed, only after the show.
-        WaitUntil([&] { return dlg.frameGeometry() == QRect(210, 160, 500, 330); }, 2000);
+        WaitUntil([&] { return dlg.frameGeometry() == QRect(210, 160, 500, 330); }, 2000ms);
         frame = dlg.frameGeometry();
         dlg.reject();
     });
@@ -284,7 +276,7 @@ TEST_F(DialogPersistentTest, MinimisedOrMaximisedDialogSavesItsNormalRectangle) 
             ProbeDialog d(102, 0);
             RunModal(d, [&](CDialogPersistent& dlg) {
                 c.show(dlg);
-                WaitUntil([&] { return c.shown(dlg); });
+                WaitUntil([&] { return c.shown(dlg); }, 5s);
                 dlg.reject();
             });
         }
@@ -357,7 +349,7 @@ TEST_F(DialogPersistentTest, DeletedWhileOpenStillSavesAndReturns) {
     QPointer<ProbeDialog> d = new ProbeDialog(129, 0);
     const int result = RunModal(*d, [](CDialogPersistent& dlg) {
         dlg.move(70, 80);
-        WaitUntil([&] { return dlg.frameGeometry().topLeft() == QPoint(70, 80); });
+        WaitUntil([&] { return dlg.frameGeometry().topLeft() == QPoint(70, 80); }, 5s);
         dlg.deleteLater();
     });
     EXPECT_TRUE(d.isNull());

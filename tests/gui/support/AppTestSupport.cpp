@@ -54,10 +54,6 @@ void ModalScript::Poll() {
         CloseModal(modal);
 }
 
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound) {
-    return QTest::qWaitFor(condition, static_cast<int>(bound.count()));
-}
-
 bool FakeProbe::GetSystemVersion(unsigned* major, unsigned* minor) {
     m_calls.push_back("version");
     if (!m_bVersionKnown)

@@ -12,7 +12,7 @@ set -u
 here=$(cd "$(dirname "$0")" && pwd)
 project=$(cd "$here/../.." && pwd)
 source "$project/scripts/netns-lib.sh"
-source "$project/tests/app/demo-network.sh"
+source "$project/tests/system/demo-network.sh"
 : "${ORVALINK_SIM:?}"
 build=${1:?usage: package-test.sh <build folder>}
 

@@ -34,6 +34,7 @@
 #include "platform/SafeFile.h"
 #include "platform/qt/Desktop.h"
 #include "platform/qt/MessageBox.h"
+#include "platform/qt/WinApp.h"
 #include "res/Menu.h"
 #include "res/Resource.h"
 #include "res/StringTable.h"
@@ -165,6 +166,8 @@ std::string MakeTelnetCommandLine(const std::string& program, const std::string&
 
 COLDiscoveryDlg::COLDiscoveryDlg(CPrefs* prefs, CScanThread* scanner, QWidget* parent)
     : CDialogPersistent(IDD_MAIN, parent, 0), m_pPrefs(prefs), m_pScanThread(scanner) {
+    // The placements are kept in the profile the preferences are.
+    SetProfile(prefs ? prefs->Store() : nullptr);
     InitProgramResources();
     m_hIcon.addFile(QStringLiteral(":/res/program-16.png"), QSize(16, 16));
     m_hIcon.addFile(QStringLiteral(":/res/program-32.png"), QSize(32, 32));
@@ -390,6 +393,7 @@ void COLDiscoveryDlg::OnSettings() {
     if (!m_pPrefs)
         return;
     CDlgSettings dlg(nullptr);
+    dlg.SetProfile(Profile());
     dlg.m_strTelnetPath = m_pPrefs->GetTelnetPath();
     dlg.m_strTelnetArgs = m_pPrefs->GetTelnetArgs();
     dlg.m_nDoubleClick = m_pPrefs->GetDoubleClickAction();
@@ -523,7 +527,8 @@ bool COLDiscoveryDlg::SaveList(const std::string& path, ListFormat format) {
     std::string reason;
     if (!WriteFileAtomically(path, data, ModeForSavedFile(path), &reason)) {
         LogWrite(LOG_WARNING, "Could not save the list to %s: %s", path.c_str(), reason.c_str());
-        AfxMessageBox(FormatString2(IDS_SAVE_FAILED, path, reason), MB_OK | MB_ICONEXCLAMATION);
+        ShowMessageBox(Profile() ? Profile()->AppName() : std::string(), FormatString2(IDS_SAVE_FAILED, path, reason),
+                       MessageIcon::Warning);
         return false;
     }
     LogWrite(LOG_INFO, "Saved the list (%zu rows) to %s", devices.size(), path.c_str());
@@ -640,6 +645,7 @@ void COLDiscoveryDlg::OnSysCommand(unsigned command) {
     switch (command & 0xFFF0) {
     case IDM_ABOUTBOX: {
         CVeltoAboutDlg about(nullptr);
+        about.SetProfile(Profile());
         about.DoModal();
         break;
     }

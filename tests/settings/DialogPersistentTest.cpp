@@ -28,7 +28,16 @@ constexpr int kAbsent = -12345;
 // A dialog as the program's dialogs use the base: a template size, and a log of the calls.
 class ProbeDialog : public CDialogPersistent {
 public:
-    ProbeDialog(unsigned id, int resizable) : CDialogPersistent(id, nullptr, resizable) { resize(300, 200); }
+    ProbeDialog(unsigned id, int resizable, CWinApp* profile = Profile())
+        : CDialogPersistent(id, nullptr, resizable) {
+        SetProfile(profile);
+        resize(300, 200);
+    }
+    // The fixture's application, which every dialog of a test keeps its placement in.
+    static CWinApp*& Profile() {
+        static CWinApp* profile = nullptr;
+        return profile;
+    }
     std::vector<std::string> calls;
     bool visibleAtInit = true;
     bool failValidation = false;
@@ -95,7 +104,9 @@ protected:
     void SetUp() override {
         app = std::make_unique<CWinApp>("OLDiscovery");
         app->SetRegistryKey("Quarrin-Velto Networks");
+        ProbeDialog::Profile() = app.get();
     }
+    void TearDown() override { ProbeDialog::Profile() = nullptr; }
     int Stored(unsigned id, const char* name) {
         return app->GetProfileInt(("DlgPos_" + std::to_string(id)).c_str(), name, kAbsent);
     }

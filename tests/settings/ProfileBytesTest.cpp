@@ -9,8 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -49,23 +47,63 @@ WINDOWPLACEMENT Wp(int showCmd, int maxX, int maxY, int left, int top, int right
 
 const std::vector<ProfileCase>& Cases() {
     static const std::vector<ProfileCase> cases = {
-        {"fresh-defaults", "", "telnet", "%1", ACTION_BROWSER, true, SORT_NONE, false,
+        {"fresh-defaults",
+         "",
+         "telnet",
+         "%1",
+         ACTION_BROWSER,
+         true,
+         SORT_NONE,
+         false,
          {{102, Wp(1, -1, -1, 10, 20, 410, 320)}}},
-        {"fresh-all-dialogs", "", "/usr/bin/telnet -4", "%1 23", ACTION_TELNET, false, SORT_MAC, true,
+        {"fresh-all-dialogs",
+         "",
+         "/usr/bin/telnet -4",
+         "%1 23",
+         ACTION_TELNET,
+         false,
+         SORT_MAC,
+         true,
          {{102, Wp(3, 0, 0, 100, 80, 900, 680)},
           {129, Wp(1, -1, -1, -50, -20, 250, 180)},
           {130, Wp(2, -1, -1, 2000, 1500, 2400, 1800)}}},
-        {"hand-edited", "; kept\n[application settings]\ntelnetpath=old\nAutoRefresh=1\n[DlgPos_102]\nflags=-1\n"
-                        "posleft=5\n[Other]\nKeep=yes\n",
-         "ssh", "-l admin %1", ACTION_COPYIP, true, SORT_BUILD, false,
+        {"hand-edited",
+         "; kept\n[application settings]\ntelnetpath=old\nAutoRefresh=1\n[DlgPos_102]\nflags=-1\n"
+         "posleft=5\n[Other]\nKeep=yes\n",
+         "ssh",
+         "-l admin %1",
+         ACTION_COPYIP,
+         true,
+         SORT_BUILD,
+         false,
          {{102, Wp(1, -1, -1, 5, 6, 7, 8)}, {130, Wp(1, -1, -1, 0, 0, 0, 0)}}},
-        {"awkward-texts", "", "C:\\Program Files\\x, y", "\"%1\" ;#= \xc3\xa4", ACTION_TELNET, true, SORT_TYPE,
-         true, {}},
-        {"unchanged", "[Application Settings]\nAutoRefresh=0\nDoubleClick=CopyIP\nTelnetArgs=%1\nTelnetPath=telnet\n",
-         "telnet", "%1", ACTION_COPYIP, false, SORT_NONE, false, {}},
-        {"rewritten", "[Application Settings]\nAutoRefresh=0\nDoubleClick=Telnet\nSortColumn=IP\nSortOrder=Descending\n"
-                      "TelnetArgs=x\nTelnetPath=y\n\n[DlgPos_102]\nFlags=0\nPosLeft=1\nPosTop=2\n",
-         "telnet", "%1", ACTION_BROWSER, true, SORT_IP, false,
+        {"awkward-texts",
+         "",
+         "C:\\Program Files\\x, y",
+         "\"%1\" ;#= \xc3\xa4",
+         ACTION_TELNET,
+         true,
+         SORT_TYPE,
+         true,
+         {}},
+        {"unchanged",
+         "[Application Settings]\nAutoRefresh=0\nDoubleClick=CopyIP\nTelnetArgs=%1\nTelnetPath=telnet\n",
+         "telnet",
+         "%1",
+         ACTION_COPYIP,
+         false,
+         SORT_NONE,
+         false,
+         {}},
+        {"rewritten",
+         "[Application Settings]\nAutoRefresh=0\nDoubleClick=Telnet\nSortColumn=IP\nSortOrder=Descending\n"
+         "TelnetArgs=x\nTelnetPath=y\n\n[DlgPos_102]\nFlags=0\nPosLeft=1\nPosTop=2\n",
+         "telnet",
+         "%1",
+         ACTION_BROWSER,
+         true,
+         SORT_IP,
+         false,
          {{102, Wp(1, -1, -1, 1, 2, 301, 202)}}},
     };
     return cases;
@@ -76,8 +114,6 @@ std::string ReferenceFile(const char* name) {
 }
 
 TEST(ProfileBytesTest, FileBytesMatchTheReference) {
-    // Set: write the reference files instead of comparing.
-    const char* record = std::getenv("OLD_RECORD_PROFILE_BYTES");
     for (const ProfileCase& c : Cases()) {
         ProfileSandbox sandbox;
         const std::string file = sandbox.ProfileFile();
@@ -86,7 +122,7 @@ TEST(ProfileBytesTest, FileBytesMatchTheReference) {
         {
             CWinApp app("OLDiscovery");
             app.SetRegistryKey("Quarrin-Velto Networks");
-            CPrefs prefs;
+            CPrefs prefs(&app);
             prefs.SetTelnetPath(c.telnetPath);
             prefs.SetTelnetArgs(c.telnetArgs);
             prefs.SetDoubleClickAction(c.doubleClick);
@@ -94,21 +130,10 @@ TEST(ProfileBytesTest, FileBytesMatchTheReference) {
             prefs.SetSortColumn(c.sortColumn);
             prefs.SetSortDescending(c.descending);
             prefs.Save();
-            for (const Placement& p : c.placements) {
-                const CWinApp::ProfileInt placement[] = {
-                    {"Flags", p.wp.flags},   {"ShowCmd", p.wp.showCmd}, {"PtMinX", p.wp.ptMinX},
-                    {"PtMinY", p.wp.ptMinY}, {"PtMaxX", p.wp.ptMaxX},   {"PtMaxY", p.wp.ptMaxY},
-                    {"PosLeft", p.wp.left},  {"PosTop", p.wp.top},      {"PosRight", p.wp.right},
-                    {"PosBottom", p.wp.bottom},
-                };
-                app.WriteProfileInts(("DlgPos_" + std::to_string(p.dlgId)).c_str(), placement);
-            }
+            for (const Placement& p : c.placements)
+                ASSERT_TRUE(CDialogPersistent::WritePlacement(app, p.dlgId, p.wp)) << c.name;
         }
         const std::string bytes = sandbox.ReadText(file);
-        if (record) {
-            std::ofstream(ReferenceFile(c.name), std::ios::binary | std::ios::trunc) << bytes;
-            continue;
-        }
         EXPECT_EQ(bytes, testsupport::ReadFileBytes(ReferenceFile(c.name))) << c.name;
     }
 }

@@ -19,7 +19,6 @@
 #include "discovery/ScanThread.h"
 #include "log/DeviceText.h"
 #include "log/Log.h"
-#include "platform/CommandLine.h"
 #include "platform/Privileges.h"
 #include "res/Resource.h"
 #include "res/StringTable.h"

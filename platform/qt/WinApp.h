@@ -22,6 +22,8 @@ public:
     // $XDG_CONFIG_HOME/<company>/<application name>.conf.
     void SetRegistryKey(const char* company);
 
+    // One value each, the file read or saved for it alone; several values go through one
+    // CProfileLoad or CProfileSave.
     std::string GetProfileString(const char* section, const char* entry, const char* defaultValue);
     int GetProfileInt(const char* section, const char* entry, int defaultValue);
     bool WriteProfileString(const char* section, const char* entry, const char* value);

@@ -39,6 +39,7 @@ int main(int argc, char* argv[]) {
     }
     // Wayland desktops match the window to its menu entry and icon by this name.
     QGuiApplication::setDesktopFileName(QStringLiteral("example.quarrin_velto.OLDiscovery"));
-    theApp.InitInstance();
-    return theApp.ExitCode();
+    COLDiscoveryApp program;
+    program.InitInstance();
+    return program.ExitCode();
 }

@@ -18,6 +18,8 @@
 #include "platform/CommandLine.h"
 #include "platform/DesktopEntry.h"
 #include "platform/qt/MessageBox.h"
+#include "platform/qt/WinApp.h"
+#include "settings/DialogPersistent.h"
 
 namespace {
 
@@ -328,7 +330,9 @@ void CHyperLink::OnLinkClicked() {
     }
     update();
     QApplication::beep();
-    ShowOpenError(result);
+    // The box is captioned as the dialog's application names itself.
+    const auto* dialog = qobject_cast<const CDialogPersistent*>(window());
+    ShowOpenError(result, dialog && dialog->Profile() ? dialog->Profile()->AppName() : std::string());
 }
 
 QUrl CHyperLink::WebAddress(const std::string& address) {
@@ -383,6 +387,6 @@ std::string CHyperLink::OpenErrorText(int code) {
     return text + unknown;
 }
 
-void CHyperLink::ShowOpenError(int code) {
-    AfxMessageBox(OpenErrorText(code), MB_ICONEXCLAMATION);
+void CHyperLink::ShowOpenError(int code, const std::string& caption) {
+    ShowMessageBox(caption, OpenErrorText(code), MessageIcon::Warning);
 }

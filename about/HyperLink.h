@@ -70,7 +70,7 @@ public:
     // The text of the error box for a result code, prefix included.
     static std::string OpenErrorText(int code);
     // Beeps and shows the error box for a failed open.
-    static void ShowOpenError(int code);
+    static void ShowOpenError(int code, const std::string& caption);
 
     // Result codes of the opener and the command starter.
     static constexpr int OPEN_OUT_OF_RESOURCES = 0;

@@ -115,5 +115,5 @@ void COLDiscoveryApp::ReportStartupFailure(const std::string& text) {
     m_nExitCode = 1;
     // The text is the message, never a format: it may carry a '%'.
     LogWrite(LOG_ERROR, "%s", text.c_str());
-    AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
+    ShowMessageBox(AppName(), text, MessageIcon::Warning);
 }

@@ -33,7 +33,7 @@ public:
     void StopScanThread();
 
     CScanThread* m_pScanThread = nullptr;
-    CPrefs m_prefs;
+    CPrefs m_prefs{this};
 
 private:
     // Error line, message box; the caller goes on with the stop.
@@ -43,6 +43,3 @@ private:
     std::shared_ptr<ISocketLayer> m_pSockets;
     int m_nExitCode = 0;
 };
-
-// The program's one application object (app/TheApp.cpp; linked only into the program).
-extern COLDiscoveryApp theApp;

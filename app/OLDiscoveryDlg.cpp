@@ -1,10 +1,6 @@
 #include "app/OLDiscoveryDlg.h"
 
-#include <QContextMenuEvent>
-#include <QFileDialog>
 #include <QFont>
-#include <QKeyEvent>
-#include <QMouseEvent>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
@@ -14,27 +10,16 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
-#include <sys/types.h>
-
 #include <algorithm>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <vector>
 
 #include "about/VeltoAboutDlg.h"
 #include "discovery/Orvalink.h"
 #include "discovery/ScanListener.h"
-#include "discovery/ScanOutput.h"
 #include "discovery/ScanThread.h"
 #include "log/DeviceText.h"
 #include "log/Log.h"
-#include "platform/CommandLine.h"
 #include "platform/Privileges.h"
-#include "platform/SafeFile.h"
-#include "platform/qt/Desktop.h"
-#include "platform/qt/MessageBox.h"
-#include "res/Menu.h"
 #include "res/Resource.h"
 #include "res/StringTable.h"
 #include "settings/DialogTemplate.h"
@@ -51,8 +36,6 @@ namespace {
 
 constexpr unsigned TIMER_TICK_PERIOD_MS = 1000;
 constexpr unsigned AUTO_REFRESH_TICKS = 10;
-// The list hands out a row's text through a buffer of 256 characters.
-constexpr std::size_t kMaxRowText = 255;
 
 // Template IDD_MAIN: 463 x 266 dialog units; controls in tab order.
 constexpr int kDialogWidthDlu = 463;
@@ -84,40 +67,7 @@ QString Text(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-bool EndsWithNoCase(const std::string& text, const std::string& end) {
-    if (text.size() < end.size())
-        return false;
-    return std::equal(end.begin(), end.end(), text.end() - static_cast<std::ptrdiff_t>(end.size()),
-                      [](char a, char b) { return (a | 0x20) == (b | 0x20); });
-}
-
-// A replaced file keeps its permissions; a new one gets what the user's umask leaves of
-// rw-rw-rw-, as any file the user saves.
-mode_t ModeForSavedFile(const std::string& path) {
-    std::error_code ec;
-    const auto status = std::filesystem::symlink_status(path, ec);
-    if (!ec && std::filesystem::is_regular_file(status))
-        return static_cast<mode_t>(status.permissions() & std::filesystem::perms::all);
-    mode_t mask = 022;
-    std::ifstream self("/proc/self/status");
-    for (std::string line; std::getline(self, line);) {
-        if (line.rfind("Umask:", 0) == 0) {
-            mask = static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8)) & 0777;
-            break;
-        }
-    }
-    return 0666 & ~mask;
-}
-
 }  // namespace
-
-ListFormat ListFormatFor(const std::string& path, ListFormat chosenType) {
-    if (EndsWithNoCase(path, ".json"))
-        return ListFormat::Json;
-    if (EndsWithNoCase(path, ".csv"))
-        return ListFormat::Csv;
-    return chosenType;
-}
 
 // Hands the scan worker's results to the dialog's thread as queued calls that carry the records
 // by value. It lives while the dialog is open; calls still queued when it goes are dropped with
@@ -149,22 +99,10 @@ private:
     QPointer<COLDiscoveryDlg> m_pDialog;
 };
 
-std::string MakeTelnetCommandLine(const std::string& program, const std::string& args,
-                                  const std::string& ip) {
-    if (program.empty())
-        return "telnet " + ip;
-    if (args.empty())
-        return program + " " + ip;
-    std::string argText;
-    std::size_t from = 0;
-    for (std::size_t at; (at = args.find("%1", from)) != std::string::npos; from = at + 2)
-        argText.append(args, from, at - from).append(ip);
-    argText.append(args, from);
-    return program + " " + argText;
-}
-
 COLDiscoveryDlg::COLDiscoveryDlg(CPrefs* prefs, CScanThread* scanner, QWidget* parent)
     : CDialogPersistent(IDD_MAIN, parent, 0), m_pPrefs(prefs), m_pScanThread(scanner) {
+    // The placements are kept in the profile the preferences are.
+    SetProfile(prefs ? prefs->Store() : nullptr);
     InitProgramResources();
     m_hIcon.addFile(QStringLiteral(":/res/program-16.png"), QSize(16, 16));
     m_hIcon.addFile(QStringLiteral(":/res/program-32.png"), QSize(32, 32));
@@ -390,6 +328,7 @@ void COLDiscoveryDlg::OnSettings() {
     if (!m_pPrefs)
         return;
     CDlgSettings dlg(nullptr);
+    dlg.SetProfile(Profile());
     dlg.m_strTelnetPath = m_pPrefs->GetTelnetPath();
     dlg.m_strTelnetArgs = m_pPrefs->GetTelnetArgs();
     dlg.m_nDoubleClick = m_pPrefs->GetDoubleClickAction();
@@ -403,219 +342,11 @@ void COLDiscoveryDlg::OnSettings() {
     UpdateHint();
 }
 
-void COLDiscoveryDlg::OnDblclkDeviceList(const NMITEMACTIVATE* notification) {
-    if (notification->iItem == -1)
-        return;
-    const std::string ip = GetRowIP(notification->iItem);
-    const int action = m_pPrefs ? m_pPrefs->GetDoubleClickAction() : ACTION_BROWSER;
-    if (action == ACTION_TELNET)
-        OpenTelnet(ip);
-    else if (action == ACTION_COPYIP)
-        CopyIPToClipboard(ip);
-    else
-        OpenWebBrowser(ip);
-}
-
-void COLDiscoveryDlg::OnRclickDeviceList(const NMITEMACTIVATE* notification) {
-    if (notification->iItem == -1)
-        return;
-    m_nContextRow = notification->iItem;
-    const QPoint screenPoint = m_listDevices->viewport()->mapToGlobal(notification->ptAction);
-
-    std::vector<MenuPopup> resource = LoadMenu(IDR_CONTEXT_MENU);
-    if (resource.empty())
-        return;
-    QMenu menu(this);
-    menu.setObjectName(QStringLiteral("IDR_%1").arg(IDR_CONTEXT_MENU));
-    // Not shown anywhere; it names the popup's window for tools that look for it.
-    menu.setWindowTitle(Text(resource.front().title));
-    for (const MenuItem& item : resource.front().items) {
-        QAction* action = menu.addAction(Text(item.text));
-        action->setData(item.id);
-    }
-    // Timer and scan results go on while the menu is open; the command runs once it has closed.
-    QAction* chosen = menu.exec(screenPoint);
-    if (chosen)
-        OnCommand(chosen->data().toUInt());
-}
-
-void COLDiscoveryDlg::OnCommand(unsigned id) {
-    switch (id) {
-    case ID_WEBBROWSER:
-        OnWebBrowser();
-        break;
-    case ID_TELNET:
-        OnTelnet();
-        break;
-    case ID_EDIT_COPY:
-        OnCopyIP();
-        break;
-    case ID_LOCATE:
-        OnLocate();
-        break;
-    default:
-        break;
-    }
-}
-
-void COLDiscoveryDlg::OnWebBrowser() {
-    const std::string ip = GetRowIP(m_nContextRow);
-    if (!ip.empty())
-        OpenWebBrowser(ip);
-}
-
-void COLDiscoveryDlg::OnTelnet() {
-    const std::string ip = GetRowIP(m_nContextRow);
-    if (!ip.empty())
-        OpenTelnet(ip);
-}
-
-void COLDiscoveryDlg::OnCopyIP() {
-    const std::string ip = GetRowIP(m_nContextRow);
-    if (!ip.empty())
-        CopyIPToClipboard(ip);
-}
-
-void COLDiscoveryDlg::OnCopySelectedIP() {
-    const QList<QTreeWidgetItem*> selected = m_listDevices->selectedItems();
-    if (selected.isEmpty())
-        return;
-    const std::string ip = GetRowIP(m_listDevices->indexOfTopLevelItem(selected.front()));
-    if (!ip.empty())
-        CopyIPToClipboard(ip);
-}
-
 void COLDiscoveryDlg::OnOrderChosen(int column, bool descending) {
     if (!m_pPrefs)
         return;
     m_pPrefs->SetSortColumn(column);
     m_pPrefs->SetSortDescending(descending);
-}
-
-void COLDiscoveryDlg::OnSaveList() {
-    const QString csvType = Text(LoadString(IDS_CSV_FILES));
-    const QString jsonType = Text(LoadString(IDS_JSON_FILES));
-    QFileDialog chooser(this, Text(LoadString(IDS_SAVE_LIST_TITLE)));
-    chooser.setAcceptMode(QFileDialog::AcceptSave);
-    chooser.setFileMode(QFileDialog::AnyFile);
-    chooser.setNameFilters({csvType, jsonType});
-    chooser.setDefaultSuffix(QStringLiteral("csv"));
-    connect(&chooser, &QFileDialog::filterSelected, &chooser, [&](const QString& type) {
-        chooser.setDefaultSuffix(type == jsonType ? QStringLiteral("json") : QStringLiteral("csv"));
-    });
-    // As in the Settings dialog's chooser: the working directory (debug.log) stays where it was.
-    std::error_code ec;
-    const std::filesystem::path workingDir = std::filesystem::current_path(ec);
-    const bool chosen = chooser.exec() == QDialog::Accepted && !chooser.selectedFiles().isEmpty();
-    if (!ec && std::filesystem::current_path(ec) != workingDir)
-        std::filesystem::current_path(workingDir, ec);
-    if (!chosen)
-        return;
-    const std::string path = chooser.selectedFiles().constFirst().toStdString();
-    const ListFormat type = chooser.selectedNameFilter() == jsonType ? ListFormat::Json : ListFormat::Csv;
-    if (!path.empty())
-        SaveList(path, ListFormatFor(path, type));
-}
-
-bool COLDiscoveryDlg::SaveList(const std::string& path, ListFormat format) {
-    const std::vector<COrvalink> devices = m_listDevices->DevicesShown();
-    const std::string data = format == ListFormat::Json ? FormatJson(devices) : FormatCsv(devices);
-    std::string reason;
-    if (!WriteFileAtomically(path, data, ModeForSavedFile(path), &reason)) {
-        LogWrite(LOG_WARNING, "Could not save the list to %s: %s", path.c_str(), reason.c_str());
-        AfxMessageBox(FormatString2(IDS_SAVE_FAILED, path, reason), MB_OK | MB_ICONEXCLAMATION);
-        return false;
-    }
-    LogWrite(LOG_INFO, "Saved the list (%zu rows) to %s", devices.size(), path.c_str());
-    return true;
-}
-
-void COLDiscoveryDlg::OnLocate() {
-    if (!m_pScanThread)
-        return;
-    const std::string ip = GetRowIP(m_nContextRow);
-    if (!ip.empty())
-        m_pScanThread->RequestLocate(ip);
-}
-
-std::string COLDiscoveryDlg::GetRowIP(int row) const {
-    QTreeWidgetItem* item = row >= 0 ? m_listDevices->topLevelItem(row) : nullptr;
-    if (!item)
-        return {};
-    std::string text = item->text(0).toStdString();
-    if (text.size() > kMaxRowText)
-        text.resize(kMaxRowText);
-    return text;
-}
-
-void COLDiscoveryDlg::OpenWebBrowser(const std::string& ip) {
-    LogWrite(LOG_INFO, "Invoking web browser for IP %s", ip.c_str());
-    OpenUrl("http://" + ip + "/");
-}
-
-void COLDiscoveryDlg::OpenTelnet(const std::string& ip) {
-    LogWrite(LOG_INFO, "Invoking telnet for IP %s", ip.c_str());
-    std::string program, args;
-    if (m_pPrefs) {
-        program = m_pPrefs->GetTelnetPath();
-        args = m_pPrefs->GetTelnetArgs();
-    }
-    // Telnet and its kind have no window of their own here: they run in a terminal.
-    StartInTerminal(MakeTelnetCommandLine(program, args, ip));
-}
-
-void COLDiscoveryDlg::CopyIPToClipboard(const std::string& ip) {
-    SetClipboardText(ip);
-    LogWrite(LOG_INFO, "Copied IP %s to clipboard", ip.c_str());
-}
-
-bool COLDiscoveryDlg::eventFilter(QObject* watched, QEvent* event) {
-    if (!m_listDevices || (watched != m_listDevices && watched != m_listDevices->viewport()))
-        return CDialogPersistent::eventFilter(watched, event);
-    NMITEMACTIVATE notification;
-    // Ctrl+C copies the selected row's IP, not the text of the cell the list would copy.
-    if (event->type() == QEvent::KeyPress && watched == m_listDevices &&
-        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
-        OnCopySelectedIP();
-        return true;
-    }
-    if (event->type() == QEvent::MouseButtonDblClick && watched == m_listDevices->viewport()) {
-        auto* mouse = static_cast<QMouseEvent*>(event);
-        if (mouse->button() == Qt::LeftButton) {
-            notification.ptAction = mouse->position().toPoint();
-            notification.iItem =
-                m_listDevices->indexOfTopLevelItem(m_listDevices->itemAt(notification.ptAction));
-            OnDblclkDeviceList(&notification);
-        }
-        return false;  // the list still selects the row
-    }
-    // Shift+F10 asks for the context menu as the Menu key does; the toolkit maps only the latter.
-    const bool shiftF10 = event->type() == QEvent::KeyPress && watched == m_listDevices &&
-                          static_cast<QKeyEvent*>(event)->key() == Qt::Key_F10 &&
-                          static_cast<QKeyEvent*>(event)->modifiers() == Qt::ShiftModifier;
-    if (event->type() == QEvent::ContextMenu || shiftF10) {
-        auto* request =
-            event->type() == QEvent::ContextMenu ? static_cast<QContextMenuEvent*>(event) : nullptr;
-        if (request && request->reason() == QContextMenuEvent::Mouse) {
-            if (watched != m_listDevices->viewport())
-                return false;
-            notification.ptAction = request->pos();
-            notification.iItem =
-                m_listDevices->indexOfTopLevelItem(m_listDevices->itemAt(notification.ptAction));
-        } else {
-            // From the keyboard: the selected row, the menu beside its first column.
-            QList<QTreeWidgetItem*> selected = m_listDevices->selectedItems();
-            if (!selected.isEmpty()) {
-                m_listDevices->scrollToItem(selected.front());
-                const QRect rect = m_listDevices->visualItemRect(selected.front());
-                notification.iItem = m_listDevices->indexOfTopLevelItem(selected.front());
-                notification.ptAction = QPoint(rect.left() + rect.height(), rect.bottom());
-            }
-        }
-        OnRclickDeviceList(&notification);
-        return true;
-    }
-    return CDialogPersistent::eventFilter(watched, event);
 }
 
 void COLDiscoveryDlg::OnTimer(unsigned) {
@@ -640,6 +371,7 @@ void COLDiscoveryDlg::OnSysCommand(unsigned command) {
     switch (command & 0xFFF0) {
     case IDM_ABOUTBOX: {
         CVeltoAboutDlg about(nullptr);
+        about.SetProfile(Profile());
         about.DoModal();
         break;
     }

@@ -148,20 +148,27 @@ bool CDialogPersistent::GetWindowPlacement(WINDOWPLACEMENT* wp) const {
 }
 
 void CDialogPersistent::SavePlacement() {
-    const std::string section = SectionName(m_nDlgId);
     m_wp.length = kPlacementLength;
-    if (!GetWindowPlacement(&m_wp))
+    if (!GetWindowPlacement(&m_wp) || !m_pProfile)
         return;
-    CWinApp* app = AfxGetApp();
-    if (!app)
-        return;
-    const CWinApp::ProfileInt placement[] = {
-        {"Flags", m_wp.flags},      {"ShowCmd", m_wp.showCmd}, {"PtMinX", m_wp.ptMinX},
-        {"PtMinY", m_wp.ptMinY},    {"PtMaxX", m_wp.ptMaxX},   {"PtMaxY", m_wp.ptMaxY},
-        {"PosLeft", m_wp.left},     {"PosTop", m_wp.top},      {"PosRight", m_wp.right},
-        {"PosBottom", m_wp.bottom},
-    };
-    app->WriteProfileInts(section.c_str(), placement);
+    WritePlacement(*m_pProfile, m_nDlgId, m_wp);
+}
+
+bool CDialogPersistent::WritePlacement(CWinApp& profile, unsigned dlgId, const WINDOWPLACEMENT& wp) {
+    const std::string section = SectionName(dlgId);
+    const char* s = section.c_str();
+    CProfileSave save(profile);
+    save.WriteInt(s, "Flags", wp.flags);
+    save.WriteInt(s, "ShowCmd", wp.showCmd);
+    save.WriteInt(s, "PtMinX", wp.ptMinX);
+    save.WriteInt(s, "PtMinY", wp.ptMinY);
+    save.WriteInt(s, "PtMaxX", wp.ptMaxX);
+    save.WriteInt(s, "PtMaxY", wp.ptMaxY);
+    save.WriteInt(s, "PosLeft", wp.left);
+    save.WriteInt(s, "PosTop", wp.top);
+    save.WriteInt(s, "PosRight", wp.right);
+    save.WriteInt(s, "PosBottom", wp.bottom);
+    return save.Commit();
 }
 
 void CDialogPersistent::LoadPlacement() {
@@ -169,20 +176,20 @@ void CDialogPersistent::LoadPlacement() {
     m_wp = WINDOWPLACEMENT();
     m_wp.length = kPlacementLength;
     m_wp.flags = kNoPlacement;
-    CWinApp* app = AfxGetApp();
-    if (!app)
+    if (!m_pProfile)
         return;
+    CProfileLoad profile(*m_pProfile);
     const char* s = section.c_str();
-    m_wp.flags = app->GetProfileInt(s, "Flags", kNoPlacement);
-    m_wp.showCmd = app->GetProfileInt(s, "ShowCmd", 0);
-    m_wp.ptMinX = app->GetProfileInt(s, "PtMinX", 0);
-    m_wp.ptMinY = app->GetProfileInt(s, "PtMinY", 0);
-    m_wp.ptMaxX = app->GetProfileInt(s, "PtMaxX", 0);
-    m_wp.ptMaxY = app->GetProfileInt(s, "PtMaxY", 0);
-    m_wp.left = app->GetProfileInt(s, "PosLeft", 0);
-    m_wp.top = app->GetProfileInt(s, "PosTop", 0);
-    m_wp.right = app->GetProfileInt(s, "PosRight", 0);
-    m_wp.bottom = app->GetProfileInt(s, "PosBottom", 0);
+    m_wp.flags = profile.GetInt(s, "Flags", kNoPlacement);
+    m_wp.showCmd = profile.GetInt(s, "ShowCmd", 0);
+    m_wp.ptMinX = profile.GetInt(s, "PtMinX", 0);
+    m_wp.ptMinY = profile.GetInt(s, "PtMinY", 0);
+    m_wp.ptMaxX = profile.GetInt(s, "PtMaxX", 0);
+    m_wp.ptMaxY = profile.GetInt(s, "PtMaxY", 0);
+    m_wp.left = profile.GetInt(s, "PosLeft", 0);
+    m_wp.top = profile.GetInt(s, "PosTop", 0);
+    m_wp.right = profile.GetInt(s, "PosRight", 0);
+    m_wp.bottom = profile.GetInt(s, "PosBottom", 0);
 }
 
 void CDialogPersistent::RestorePlacement() {

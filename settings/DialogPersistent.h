@@ -5,6 +5,8 @@
 #include <QPoint>
 #include <QSize>
 
+class CWinApp;
+
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
 
@@ -32,9 +34,16 @@ public:
     // Runs DoDataExchange; false when it called FailDataExchange (OnOK then keeps the dialog open).
     bool UpdateData(bool saveAndValidate = true);
 
+    // The application whose settings profile keeps the placement; null (the start): none is
+    // read or kept. It outlives the dialog.
+    void SetProfile(CWinApp* profile) { m_pProfile = profile; }
+    CWinApp* Profile() const { return m_pProfile; }
+
     void SavePlacement();
     void LoadPlacement();
     void RestorePlacement();
+    // The ten values of a placement into the dialog's section, with one save of the file.
+    static bool WritePlacement(CWinApp& profile, unsigned dlgId, const WINDOWPLACEMENT& wp);
 
     // The window's placement: normal rectangle as the frame on the screen, show command
     // 1 normal, 2 minimised, 3 maximised.
@@ -72,6 +81,7 @@ private:
     void ApplyPendingPlacement();
     void CheckPendingLater(int checksLeft);
 
+    CWinApp* m_pProfile = nullptr;
     bool m_bWindowOpen = false;    // between OnInitDialog and OnDestroy
     bool m_bEndRequested = false;  // EndDialog ran during this opening
     bool m_bExchangeFailed = false;

@@ -27,13 +27,12 @@ bool SameName(const std::string& a, const char* b) {
 
 }  // namespace
 
-CPrefs::CPrefs() : m_nDoubleClick(ACTION_BROWSER), m_bAutoRefresh(1) {}
+CPrefs::CPrefs(CWinApp* store) : m_pStore(store), m_nDoubleClick(ACTION_BROWSER), m_bAutoRefresh(1) {}
 
 CPrefs::~CPrefs() = default;
 
 void CPrefs::Load() {
-    CWinApp* app = AfxGetApp();
-    if (!app) {
+    if (!m_pStore) {
         // No profile to read: the same values an empty store gives.
         m_strTelnetPath = "telnet";
         m_strTelnetArgs = "%1";
@@ -43,27 +42,29 @@ void CPrefs::Load() {
         m_bSortDescending = false;
         return;
     }
-    m_strTelnetPath = app->GetProfileString(kSection, "TelnetPath", "telnet");
-    m_strTelnetArgs = app->GetProfileString(kSection, "TelnetArgs", "%1");
-    m_nDoubleClick = ActionFromName(app->GetProfileString(kSection, "DoubleClick", "Browser"));
-    m_bAutoRefresh = app->GetProfileInt(kSection, "AutoRefresh", 1) != 0 ? 1 : 0;
-    m_nSortColumn = SortColumnFromName(app->GetProfileString(kSection, "SortColumn", ""));
-    m_bSortDescending = SameName(app->GetProfileString(kSection, "SortOrder", "Ascending"), "descending");
+    CProfileLoad profile(*m_pStore);
+    m_strTelnetPath = profile.GetString(kSection, "TelnetPath", "telnet");
+    m_strTelnetArgs = profile.GetString(kSection, "TelnetArgs", "%1");
+    m_nDoubleClick = ActionFromName(profile.GetString(kSection, "DoubleClick", "Browser"));
+    m_bAutoRefresh = profile.GetInt(kSection, "AutoRefresh", 1) != 0 ? 1 : 0;
+    m_nSortColumn = SortColumnFromName(profile.GetString(kSection, "SortColumn", ""));
+    m_bSortDescending = SameName(profile.GetString(kSection, "SortOrder", "Ascending"), "descending");
 }
 
 void CPrefs::Save() {
-    CWinApp* app = AfxGetApp();
-    if (!app)
+    if (!m_pStore)
         return;
-    app->WriteProfileString(kSection, "TelnetPath", m_strTelnetPath.c_str());
-    app->WriteProfileString(kSection, "TelnetArgs", m_strTelnetArgs.c_str());
-    app->WriteProfileString(kSection, "DoubleClick", ActionToName(m_nDoubleClick).c_str());
-    app->WriteProfileInt(kSection, "AutoRefresh", m_bAutoRefresh);
+    CProfileSave profile(*m_pStore);
+    profile.WriteString(kSection, "TelnetPath", m_strTelnetPath.c_str());
+    profile.WriteString(kSection, "TelnetArgs", m_strTelnetArgs.c_str());
+    profile.WriteString(kSection, "DoubleClick", ActionToName(m_nDoubleClick).c_str());
+    profile.WriteInt(kSection, "AutoRefresh", m_bAutoRefresh);
     // Until the user picks an order the file says nothing of it.
     if (m_nSortColumn != SORT_NONE) {
-        app->WriteProfileString(kSection, "SortColumn", SortColumnToName(m_nSortColumn).c_str());
-        app->WriteProfileString(kSection, "SortOrder", m_bSortDescending ? "Descending" : "Ascending");
+        profile.WriteString(kSection, "SortColumn", SortColumnToName(m_nSortColumn).c_str());
+        profile.WriteString(kSection, "SortOrder", m_bSortDescending ? "Descending" : "Ascending");
     }
+    profile.Commit();
 }
 
 int CPrefs::ActionFromName(const std::string& name) {

@@ -3,6 +3,8 @@
 // the Settings dialog and the device list's order.
 #include <string>
 
+class CWinApp;
+
 constexpr int ACTION_BROWSER = 0;
 constexpr int ACTION_TELNET = 1;
 constexpr int ACTION_COPYIP = 2;
@@ -16,11 +18,15 @@ constexpr int SORT_BUILD = 3;
 
 class CPrefs {
 public:
-    CPrefs();
+    // store: the application whose settings profile holds the preferences; null: none, Load
+    // gives the defaults and Save writes nothing. It outlives the preferences.
+    explicit CPrefs(CWinApp* store = nullptr);
     virtual ~CPrefs();
 
+    // Each reads, or writes, the profile's file once.
     void Load();
     void Save();
+    CWinApp* Store() const { return m_pStore; }
 
     std::string GetTelnetPath() const { return m_strTelnetPath; }
     std::string GetTelnetArgs() const { return m_strTelnetArgs; }
@@ -42,6 +48,7 @@ public:
     static std::string SortColumnToName(int column);
 
 private:
+    CWinApp* m_pStore;
     std::string m_strTelnetPath;
     std::string m_strTelnetArgs;
     int m_nDoubleClick;

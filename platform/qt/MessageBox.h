@@ -1,10 +1,8 @@
 #pragma once
-// Start-up message boxes: the application name as caption, the framework's OK-only box.
+// Start-up and error message boxes: OK only, the application's name as caption.
 #include <string>
 
-constexpr unsigned MB_OK = 0x00000000;
-constexpr unsigned MB_ICONEXCLAMATION = 0x00000030;
+enum class MessageIcon { None, Warning };
 
-// Shows a modal box with the given text and only an OK button; the caption is the
-// application's name. Returns 1 (OK) when the box has closed.
-int AfxMessageBox(const std::string& text, unsigned type = MB_OK);
+// Shows a modal box with the text, the icon and only an OK button; returns once it has closed.
+void ShowMessageBox(const std::string& caption, const std::string& text, MessageIcon icon);

@@ -19,12 +19,6 @@
 
 namespace {
 
-// Application objects alive, oldest first; AfxGetApp answers the newest.
-std::vector<CWinApp*>& LiveApps() {
-    static std::vector<CWinApp*> apps;
-    return apps;
-}
-
 std::string ProgramBaseName() {
     const std::string path = GetProgramFilePath();
     std::string name = path.substr(path.find_last_of('/') + 1);
@@ -110,13 +104,9 @@ bool ExistsButNotRegular(const std::string& path) {
 
 CWinApp::CWinApp(const char* appName) {
     m_strAppName = (appName && *appName) ? appName : ProgramBaseName();
-    LiveApps().push_back(this);
 }
 
-CWinApp::~CWinApp() {
-    auto& apps = LiveApps();
-    apps.erase(std::remove(apps.begin(), apps.end(), this), apps.end());
-}
+CWinApp::~CWinApp() = default;
 
 void CWinApp::SetRegistryKey(const char* company) {
     m_strRegistryKey = company ? company : "";
@@ -147,67 +137,21 @@ bool CWinApp::ProfileUsable() {
 }
 
 std::string CWinApp::GetProfileString(const char* section, const char* entry, const char* defaultValue) {
-    std::string fallback = defaultValue ? defaultValue : "";
-    if (!section || !entry || !ProfileUsable())
-        return fallback;
-    auto s = OpenProfile(m_strRegistryKey, m_strAppName);
-    QVariant v = s->value(ResolveKey(*s, section, entry));
-    if (!v.isValid())
-        return fallback;
-    return VariantText(v);
+    return CProfileLoad(*this).GetString(section, entry, defaultValue);
 }
 
 int CWinApp::GetProfileInt(const char* section, const char* entry, int defaultValue) {
-    if (!section || !entry || !ProfileUsable())
-        return defaultValue;
-    auto s = OpenProfile(m_strRegistryKey, m_strAppName);
-    QVariant v = s->value(ResolveKey(*s, section, entry));
-    int n = 0;
-    if (!v.isValid() || !ParseInt(VariantText(v), &n))
-        return defaultValue;
-    return n;
+    return CProfileLoad(*this).GetInt(section, entry, defaultValue);
 }
 
 bool CWinApp::WriteProfileString(const char* section, const char* entry, const char* value) {
-    if (!section || !ProfileUsable())
-        return false;
-    auto s = OpenProfile(m_strRegistryKey, m_strAppName);
-    ProfileEdit edit;
-    if (!entry) {
-        // No entry: the whole section goes.
-        edit.key = ExistingName(s->childGroups(), Q(section));
-        if (!s->childGroups().contains(edit.key))
-            return true;
-    } else {
-        edit.key = ResolveKey(*s, section, entry);
-        const QVariant stored = s->value(edit.key);
-        // What is already there is not written again: a value nobody changed keeps its bytes.
-        if (!value ? !stored.isValid() : stored.isValid() && VariantText(stored) == value)
-            return true;
-        if (value)
-            edit.value = Q(value);
-    }
-    return SaveProfile(*s, {edit});
+    CProfileSave save(*this);
+    return save.WriteString(section, entry, value) && save.Commit();
 }
 
 bool CWinApp::WriteProfileInt(const char* section, const char* entry, int value) {
-    const ProfileInt one{entry, value};
-    return WriteProfileInts(section, {&one, 1});
-}
-
-bool CWinApp::WriteProfileInts(const char* section, std::span<const ProfileInt> values) {
-    if (!section || std::any_of(values.begin(), values.end(), [](const ProfileInt& v) { return !v.entry; }) ||
-        !ProfileUsable())
-        return false;
-    auto s = OpenProfile(m_strRegistryKey, m_strAppName);
-    std::vector<ProfileEdit> edits;
-    for (const ProfileInt& v : values) {
-        const QString key = ResolveKey(*s, section, v.entry);
-        const QVariant stored = s->value(key);
-        if (!stored.isValid() || VariantText(stored) != std::to_string(v.value))
-            edits.push_back({key, QVariant(v.value)});
-    }
-    return edits.empty() || SaveProfile(*s, edits);
+    CProfileSave save(*this);
+    return save.WriteInt(section, entry, value) && save.Commit();
 }
 
 bool CWinApp::SaveProfile(const QSettings& profile, const std::vector<ProfileEdit>& edits) {
@@ -228,7 +172,83 @@ bool CWinApp::SaveProfile(const QSettings& profile, const std::vector<ProfileEdi
     return false;
 }
 
-CWinApp* AfxGetApp() {
-    auto& apps = LiveApps();
-    return apps.empty() ? nullptr : apps.back();
+CProfileLoad::CProfileLoad(CWinApp& app) {
+    if (app.ProfileUsable())
+        m_profile = OpenProfile(app.m_strRegistryKey, app.m_strAppName);
+}
+
+CProfileLoad::~CProfileLoad() = default;
+
+std::string CProfileLoad::GetString(const char* section, const char* entry, const char* defaultValue) {
+    std::string fallback = defaultValue ? defaultValue : "";
+    if (!section || !entry || !m_profile)
+        return fallback;
+    QVariant v = m_profile->value(ResolveKey(*m_profile, section, entry));
+    if (!v.isValid())
+        return fallback;
+    return VariantText(v);
+}
+
+int CProfileLoad::GetInt(const char* section, const char* entry, int defaultValue) {
+    if (!section || !entry || !m_profile)
+        return defaultValue;
+    QVariant v = m_profile->value(ResolveKey(*m_profile, section, entry));
+    int n = 0;
+    if (!v.isValid() || !ParseInt(VariantText(v), &n))
+        return defaultValue;
+    return n;
+}
+
+CProfileSave::CProfileSave(CWinApp& app) : m_app(app) {}
+
+CProfileSave::~CProfileSave() = default;
+
+bool CProfileSave::WriteString(const char* section, const char* entry, const char* value) {
+    if (!section || m_bRefused) {
+        m_bRefused = true;
+        return false;
+    }
+    // The file is opened (and checked) once, by the first change.
+    if (!m_profile) {
+        if (!m_app.ProfileUsable()) {
+            m_bRefused = true;
+            return false;
+        }
+        m_profile = OpenProfile(m_app.m_strRegistryKey, m_app.m_strAppName);
+    }
+    QSettings& s = *m_profile;
+    ProfileEdit edit;
+    if (!entry) {
+        edit.key = ExistingName(s.childGroups(), Q(section));
+        if (!s.childGroups().contains(edit.key))
+            return true;
+    } else {
+        edit.key = ResolveKey(s, section, entry);
+        const QVariant stored = s.value(edit.key);
+        // What is already there is not written again: a value nobody changed keeps its bytes.
+        if (!value ? !stored.isValid() : stored.isValid() && VariantText(stored) == value)
+            return true;
+        if (value)
+            edit.value = Q(value);
+    }
+    m_edits.push_back(std::move(edit));
+    return true;
+}
+
+bool CProfileSave::WriteInt(const char* section, const char* entry, int value) {
+    if (!entry) {
+        m_bRefused = true;
+        return false;
+    }
+    return WriteString(section, entry, std::to_string(value).c_str());
+}
+
+bool CProfileSave::Commit() {
+    if (m_bRefused)
+        return false;
+    if (m_edits.empty())
+        return true;
+    const bool saved = m_app.SaveProfile(*m_profile, m_edits);
+    m_edits.clear();
+    return saved;
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The application object of the framework: its name, its settings profile (QSettings, INI
 // file under the user's config folder, organisation = registry key, application = name).
-#include <span>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,17 +22,12 @@ public:
     // $XDG_CONFIG_HOME/<company>/<application name>.conf.
     void SetRegistryKey(const char* company);
 
+    // One value each, the file read or saved for it alone; several values go through one
+    // CProfileLoad or CProfileSave.
     std::string GetProfileString(const char* section, const char* entry, const char* defaultValue);
     int GetProfileInt(const char* section, const char* entry, int defaultValue);
     bool WriteProfileString(const char* section, const char* entry, const char* value);
     bool WriteProfileInt(const char* section, const char* entry, int value);
-    // Several integers of one section, written to the file with one save: what ten
-    // WriteProfileInt calls would leave there, without opening and saving it ten times.
-    struct ProfileInt {
-        const char* entry;
-        int value;
-    };
-    bool WriteProfileInts(const char* section, std::span<const ProfileInt> values);
 
     const std::string& AppName() const { return m_strAppName; }
     // The Warning text of the first profile access refused because a settings file is not a
@@ -48,6 +43,8 @@ protected:
     std::string m_strRegistryKey;
 
 private:
+    friend class CProfileLoad;
+    friend class CProfileSave;
     // False, with a Warning once per object, when a settings file the profile would read exists
     // but is not a regular file: a FIFO would block the reader, a device would never end.
     bool ProfileUsable();
@@ -58,5 +55,41 @@ private:
     std::string m_strSaveWarning;
 };
 
-// The program's application object (the last CWinApp constructed and not yet destroyed), or null.
-CWinApp* AfxGetApp();
+// One read of the profile: the file is opened once for every value asked of it. The values are
+// those the single Get functions would give.
+class CProfileLoad {
+public:
+    explicit CProfileLoad(CWinApp& app);
+    ~CProfileLoad();
+    CProfileLoad(const CProfileLoad&) = delete;
+    CProfileLoad& operator=(const CProfileLoad&) = delete;
+
+    std::string GetString(const char* section, const char* entry, const char* defaultValue);
+    int GetInt(const char* section, const char* entry, int defaultValue);
+
+private:
+    std::unique_ptr<QSettings> m_profile;  // null: the file is unusable, the defaults hold
+};
+
+// One save of the profile: the changes are gathered and Commit writes the file once, as the
+// single Write functions would have left it one after the other.
+class CProfileSave {
+public:
+    explicit CProfileSave(CWinApp& app);
+    ~CProfileSave();
+    CProfileSave(const CProfileSave&) = delete;
+    CProfileSave& operator=(const CProfileSave&) = delete;
+
+    // No entry: the whole section goes. False for a missing name or an unusable file.
+    bool WriteString(const char* section, const char* entry, const char* value);
+    bool WriteInt(const char* section, const char* entry, int value);
+    // True when the file holds every change (nothing to write counts); false when a change was
+    // refused or the save failed.
+    bool Commit();
+
+private:
+    CWinApp& m_app;
+    std::unique_ptr<QSettings> m_profile;
+    std::vector<ProfileEdit> m_edits;
+    bool m_bRefused = false;
+};

@@ -28,7 +28,15 @@ constexpr int kAbsent = -12345;
 // A dialog as the program's dialogs use the base: a template size, and a log of the calls.
 class ProbeDialog : public CDialogPersistent {
 public:
-    ProbeDialog(unsigned id, int resizable) : CDialogPersistent(id, nullptr, resizable) { resize(300, 200); }
+    ProbeDialog(unsigned id, int resizable) : CDialogPersistent(id, nullptr, resizable) {
+        SetProfile(FixtureProfile());
+        resize(300, 200);
+    }
+    // The fixture's application, which every dialog of a test keeps its placement in.
+    static CWinApp*& FixtureProfile() {
+        static CWinApp* profile = nullptr;
+        return profile;
+    }
     std::vector<std::string> calls;
     bool visibleAtInit = true;
     bool failValidation = false;
@@ -87,7 +95,9 @@ protected:
     void SetUp() override {
         app = std::make_unique<CWinApp>("OLDiscovery");
         app->SetRegistryKey("Quarrin-Velto Networks");
+        ProbeDialog::FixtureProfile() = app.get();
     }
+    void TearDown() override { ProbeDialog::FixtureProfile() = nullptr; }
     int Stored(unsigned id, const char* name) {
         return app->GetProfileInt(("DlgPos_" + std::to_string(id)).c_str(), name, kAbsent);
     }
@@ -249,6 +259,16 @@ TEST_F(DialogPersistentTest, EachTemplateHasItsOwnSection) {
     EXPECT_EQ(Stored(130, "PosLeft"), 410);
     ProbeDialog about(130, 0);
     EXPECT_EQ(OpenedFrame(about).topLeft(), QPoint(410, 220));
+}
+
+TEST_F(DialogPersistentTest, WithoutProfileNothingIsReadOrKept) {
+    ProbeDialog reference(129, 0);
+    const QRect expected = OpenedFrame(reference);
+    std::filesystem::remove_all(sandbox.Folder() + "/Quarrin-Velto Networks");
+    ProbeDialog d(129, 0);
+    d.SetProfile(nullptr);
+    EXPECT_EQ(OpenedFrame(d), expected);
+    EXPECT_FALSE(std::filesystem::exists(sandbox.ProfileFile()));
 }
 
 TEST_F(DialogPersistentTest, MissingFlagsLeavesTheDialogWhereTheFrameworkPutsIt) {

@@ -133,7 +133,7 @@ TEST(HyperLinkTest, ErrorTextsCarryThePrefixAndTheCode) {
         if (auto* message = qobject_cast<QMessageBox*>(box))
             shown = message->text().toStdString() + "|" + std::to_string(message->icon());
     });
-    CHyperLink::ShowOpenError(26);
+    CHyperLink::ShowOpenError(26, "OLDiscovery");
     EXPECT_EQ(shown, CHyperLink::OpenErrorText(26) + "|" + std::to_string(QMessageBox::Warning));
 }
 

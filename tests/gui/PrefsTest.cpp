@@ -37,7 +37,7 @@ protected:
 
 TEST_F(PrefsTest, EmptyStoreGivesTheDefaults) {
     auto app = StartRun();
-    CPrefs prefs;
+    CPrefs prefs(app.get());
     prefs.SetTelnetPath("junk");
     prefs.SetDoubleClickAction(ACTION_COPYIP);
     prefs.SetAutoRefresh(false);
@@ -69,7 +69,7 @@ TEST_F(PrefsTest, StoredNamesLoadAsTheirActions) {
     };
     for (const auto& [name, action] : cases) {
         Store(std::string("DoubleClick=") + name + "\n");
-        CPrefs prefs;
+        CPrefs prefs(app.get());
         prefs.SetDoubleClickAction(ACTION_TELNET + ACTION_COPYIP);  // neither default nor expected
         prefs.Load();
         EXPECT_EQ(prefs.GetDoubleClickAction(), action) << '"' << name << '"';
@@ -78,7 +78,7 @@ TEST_F(PrefsTest, StoredNamesLoadAsTheirActions) {
 
 TEST_F(PrefsTest, UnknownActionIsKeptUntilSavedAsBrowser) {
     auto app = StartRun();
-    CPrefs prefs;
+    CPrefs prefs(app.get());
     prefs.SetDoubleClickAction(7);
     EXPECT_EQ(prefs.GetDoubleClickAction(), 7);
     prefs.Save();
@@ -92,7 +92,7 @@ TEST_F(PrefsTest, UnknownActionIsKeptUntilSavedAsBrowser) {
 TEST_F(PrefsTest, AnyNonZeroAutoRefreshIsOnAndSavesAsOne) {
     auto app = StartRun();
     Store("AutoRefresh=5\n");
-    CPrefs prefs;
+    CPrefs prefs(app.get());
     prefs.Load();
     EXPECT_TRUE(prefs.GetAutoRefresh());
     prefs.Save();
@@ -107,7 +107,7 @@ TEST_F(PrefsTest, AnyNonZeroAutoRefreshIsOnAndSavesAsOne) {
 
 TEST_F(PrefsTest, SaveWritesAllFourValues) {
     auto app = StartRun();
-    CPrefs prefs;
+    CPrefs prefs(app.get());
     prefs.Load();
     prefs.Save();
     EXPECT_EQ(Stored("TelnetPath").toString(), "telnet");
@@ -129,7 +129,7 @@ TEST_F(PrefsTest, SaveWritesAllFourValues) {
 TEST_F(PrefsTest, FileEditedBetweenRunsTakesEffect) {
     {
         auto firstRun = StartRun();
-        CPrefs prefs;
+        CPrefs prefs(firstRun.get());
         prefs.Load();
         prefs.SetTelnetPath("/usr/bin/telnet");
         prefs.Save();
@@ -145,7 +145,7 @@ TEST_F(PrefsTest, FileEditedBetweenRunsTakesEffect) {
                       "AutoRefresh=0\n");
     {
         auto secondRun = StartRun();
-        CPrefs prefs;
+        CPrefs prefs(secondRun.get());
         prefs.Load();
         EXPECT_EQ(prefs.GetTelnetPath(), "/opt/tools/telnet-ssl");
         EXPECT_EQ(prefs.GetTelnetArgs(), "-z ssl %1 23");
@@ -162,7 +162,7 @@ TEST_F(PrefsTest, FileEditedBetweenRunsTakesEffect) {
 TEST_F(PrefsTest, ValuesAreReadOneByOneAndEmptyTextsStayEmpty) {
     auto app = StartRun();
     Store("TelnetPath=\nTelnetArgs=\n");
-    CPrefs prefs;
+    CPrefs prefs(app.get());
     prefs.Load();
     EXPECT_EQ(prefs.GetTelnetPath(), "");
     EXPECT_EQ(prefs.GetTelnetArgs(), "");
@@ -176,7 +176,6 @@ TEST_F(PrefsTest, ValuesAreReadOneByOneAndEmptyTextsStayEmpty) {
 }
 
 TEST_F(PrefsTest, WithoutApplicationObjectNothingIsTouched) {
-    ASSERT_EQ(AfxGetApp(), nullptr);
     CPrefs prefs;
     prefs.Load();
     EXPECT_EQ(prefs.GetTelnetPath(), "telnet");
@@ -198,7 +197,7 @@ TEST_F(PrefsTest, ListOrderLoadsByNameAndIsWrittenOnlyOnceChosen) {
     };
     for (const auto& [lines, column, descending, saved] : cases) {
         Store(lines);
-        CPrefs prefs;
+        CPrefs prefs(app.get());
         prefs.Load();
         EXPECT_EQ(prefs.GetSortColumn(), column) << lines;
         EXPECT_EQ(prefs.GetSortDescending(), descending) << lines;

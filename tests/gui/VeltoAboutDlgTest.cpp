@@ -178,6 +178,7 @@ TEST(VeltoAboutDlgTest, TheWindowMenuOpensItAndItsPlacementIsKept) {
     CWinApp app("AboutTest");
     app.SetRegistryKey("Quarrin-Velto Networks");
     COLDiscoveryDlg main;
+    main.SetProfile(&app);
     std::string caption;
     ModalScript atMain([&](QWidget*) {
         ModalScript atAbout([&](QWidget* about) { caption = about->windowTitle().toStdString(); });

@@ -33,18 +33,33 @@ TEST_F(WinAppTest, NameComesFromTheProgramFileUnlessGiven) {
     EXPECT_EQ(named.AppName(), "OLDiscovery");
 }
 
-TEST_F(WinAppTest, AfxGetAppIsTheNewestLiveApplication) {
-    EXPECT_EQ(AfxGetApp(), nullptr);
-    {
-        CWinApp outer("outer");
-        EXPECT_EQ(AfxGetApp(), &outer);
-        {
-            CWinApp inner("inner");
-            EXPECT_EQ(AfxGetApp(), &inner);
-        }
-        EXPECT_EQ(AfxGetApp(), &outer);
-    }
-    EXPECT_EQ(AfxGetApp(), nullptr);
+TEST_F(WinAppTest, OneLoadReadsTheFileOnceAndOneSaveWritesItOnce) {
+    CWinApp app("OLDiscovery");
+    app.SetRegistryKey(kCompany);
+    const std::string file = sandbox.ProfileFile();
+    sandbox.WriteText(file, "[DlgPos_102]\nFlags=0\nPosLeft=10\n");
+
+    CProfileLoad load(app);
+    EXPECT_EQ(load.GetInt("DlgPos_102", "Flags", -1), 0);
+    // Changed in the middle of a load: the load goes on with what it read.
+    sandbox.WriteText(file, "[DlgPos_102]\nFlags=-1\nPosLeft=999999\n");
+    EXPECT_EQ(load.GetInt("DlgPos_102", "PosLeft", -1), 10);
+
+    const std::string before = sandbox.ReadText(file);
+    CProfileSave save(app);
+    ASSERT_TRUE(save.WriteInt("DlgPos_102", "Flags", 0));
+    ASSERT_TRUE(save.WriteInt("DlgPos_102", "PosLeft", 20));
+    ASSERT_TRUE(save.WriteString("Application Settings", "TelnetPath", "ssh"));
+    EXPECT_EQ(sandbox.ReadText(file), before) << "nothing is written before the commit";
+    ASSERT_TRUE(save.Commit());
+    EXPECT_EQ(sandbox.ReadText(file),
+              "[Application%20Settings]\nTelnetPath=ssh\n\n[DlgPos_102]\nFlags=0\nPosLeft=20\n");
+    // A change without a name refuses the whole save.
+    CProfileSave refused(app);
+    ASSERT_TRUE(refused.WriteInt("DlgPos_102", "Flags", 5));
+    EXPECT_FALSE(refused.WriteInt("DlgPos_102", nullptr, 6));
+    EXPECT_FALSE(refused.Commit());
+    EXPECT_EQ(app.GetProfileInt("DlgPos_102", "Flags", -1), 0);
 }
 
 TEST_F(WinAppTest, ProfileLivesInTheCompanyFolderUnderTheAppName) {

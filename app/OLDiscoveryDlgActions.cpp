@@ -1,0 +1,213 @@
+// The main dialog's connection actions: what a double click, the context menu and Ctrl+C do
+// with a device's row (web browser, telnet, clipboard, locate).
+#include "app/OLDiscoveryDlg.h"
+
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QTreeWidget>
+
+#include <vector>
+
+#include "discovery/ScanThread.h"
+#include "log/Log.h"
+#include "platform/CommandLine.h"
+#include "platform/qt/Desktop.h"
+#include "res/Menu.h"
+#include "res/Resource.h"
+#include "settings/Prefs.h"
+
+namespace {
+
+// The list hands out a row's text through a buffer of 256 characters.
+constexpr std::size_t kMaxRowText = 255;
+
+QString Text(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+}  // namespace
+
+std::string MakeTelnetCommandLine(const std::string& program, const std::string& args,
+                                  const std::string& ip) {
+    if (program.empty())
+        return "telnet " + ip;
+    if (args.empty())
+        return program + " " + ip;
+    std::string argText;
+    std::size_t from = 0;
+    for (std::size_t at; (at = args.find("%1", from)) != std::string::npos; from = at + 2)
+        argText.append(args, from, at - from).append(ip);
+    argText.append(args, from);
+    return program + " " + argText;
+}
+
+void COLDiscoveryDlg::OnDblclkDeviceList(const NMITEMACTIVATE* notification) {
+    if (notification->iItem == -1)
+        return;
+    const std::string ip = GetRowIP(notification->iItem);
+    const int action = m_pPrefs ? m_pPrefs->GetDoubleClickAction() : ACTION_BROWSER;
+    if (action == ACTION_TELNET)
+        OpenTelnet(ip);
+    else if (action == ACTION_COPYIP)
+        CopyIPToClipboard(ip);
+    else
+        OpenWebBrowser(ip);
+}
+
+void COLDiscoveryDlg::OnRclickDeviceList(const NMITEMACTIVATE* notification) {
+    if (notification->iItem == -1)
+        return;
+    m_nContextRow = notification->iItem;
+    const QPoint screenPoint = m_listDevices->viewport()->mapToGlobal(notification->ptAction);
+
+    std::vector<MenuPopup> resource = LoadMenu(IDR_CONTEXT_MENU);
+    if (resource.empty())
+        return;
+    QMenu menu(this);
+    menu.setObjectName(QStringLiteral("IDR_%1").arg(IDR_CONTEXT_MENU));
+    // Not shown anywhere; it names the popup's window for tools that look for it.
+    menu.setWindowTitle(Text(resource.front().title));
+    for (const MenuItem& item : resource.front().items) {
+        QAction* action = menu.addAction(Text(item.text));
+        action->setData(item.id);
+    }
+    // Timer and scan results go on while the menu is open; the command runs once it has closed.
+    QAction* chosen = menu.exec(screenPoint);
+    if (chosen)
+        OnCommand(chosen->data().toUInt());
+}
+
+void COLDiscoveryDlg::OnCommand(unsigned id) {
+    switch (id) {
+    case ID_WEBBROWSER:
+        OnWebBrowser();
+        break;
+    case ID_TELNET:
+        OnTelnet();
+        break;
+    case ID_EDIT_COPY:
+        OnCopyIP();
+        break;
+    case ID_LOCATE:
+        OnLocate();
+        break;
+    default:
+        break;
+    }
+}
+
+void COLDiscoveryDlg::OnWebBrowser() {
+    const std::string ip = GetRowIP(m_nContextRow);
+    if (!ip.empty())
+        OpenWebBrowser(ip);
+}
+
+void COLDiscoveryDlg::OnTelnet() {
+    const std::string ip = GetRowIP(m_nContextRow);
+    if (!ip.empty())
+        OpenTelnet(ip);
+}
+
+void COLDiscoveryDlg::OnCopyIP() {
+    const std::string ip = GetRowIP(m_nContextRow);
+    if (!ip.empty())
+        CopyIPToClipboard(ip);
+}
+
+void COLDiscoveryDlg::OnCopySelectedIP() {
+    const QList<QTreeWidgetItem*> selected = m_listDevices->selectedItems();
+    if (selected.isEmpty())
+        return;
+    const std::string ip = GetRowIP(m_listDevices->indexOfTopLevelItem(selected.front()));
+    if (!ip.empty())
+        CopyIPToClipboard(ip);
+}
+void COLDiscoveryDlg::OnLocate() {
+    if (!m_pScanThread)
+        return;
+    const std::string ip = GetRowIP(m_nContextRow);
+    if (!ip.empty())
+        m_pScanThread->RequestLocate(ip);
+}
+
+std::string COLDiscoveryDlg::GetRowIP(int row) const {
+    QTreeWidgetItem* item = row >= 0 ? m_listDevices->topLevelItem(row) : nullptr;
+    if (!item)
+        return {};
+    std::string text = item->text(0).toStdString();
+    if (text.size() > kMaxRowText)
+        text.resize(kMaxRowText);
+    return text;
+}
+
+void COLDiscoveryDlg::OpenWebBrowser(const std::string& ip) {
+    LogWrite(LOG_INFO, "Invoking web browser for IP %s", ip.c_str());
+    OpenUrl("http://" + ip + "/");
+}
+
+void COLDiscoveryDlg::OpenTelnet(const std::string& ip) {
+    LogWrite(LOG_INFO, "Invoking telnet for IP %s", ip.c_str());
+    std::string program, args;
+    if (m_pPrefs) {
+        program = m_pPrefs->GetTelnetPath();
+        args = m_pPrefs->GetTelnetArgs();
+    }
+    // Telnet and its kind have no window of their own here: they run in a terminal.
+    StartInTerminal(MakeTelnetCommandLine(program, args, ip));
+}
+
+void COLDiscoveryDlg::CopyIPToClipboard(const std::string& ip) {
+    SetClipboardText(ip);
+    LogWrite(LOG_INFO, "Copied IP %s to clipboard", ip.c_str());
+}
+
+bool COLDiscoveryDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (!m_listDevices || (watched != m_listDevices && watched != m_listDevices->viewport()))
+        return CDialogPersistent::eventFilter(watched, event);
+    NMITEMACTIVATE notification;
+    // Ctrl+C copies the selected row's IP, not the text of the cell the list would copy.
+    if (event->type() == QEvent::KeyPress && watched == m_listDevices &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+        OnCopySelectedIP();
+        return true;
+    }
+    if (event->type() == QEvent::MouseButtonDblClick && watched == m_listDevices->viewport()) {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton) {
+            notification.ptAction = mouse->position().toPoint();
+            notification.iItem =
+                m_listDevices->indexOfTopLevelItem(m_listDevices->itemAt(notification.ptAction));
+            OnDblclkDeviceList(&notification);
+        }
+        return false;  // the list still selects the row
+    }
+    // Shift+F10 asks for the context menu as the Menu key does; the toolkit maps only the latter.
+    const bool shiftF10 = event->type() == QEvent::KeyPress && watched == m_listDevices &&
+                          static_cast<QKeyEvent*>(event)->key() == Qt::Key_F10 &&
+                          static_cast<QKeyEvent*>(event)->modifiers() == Qt::ShiftModifier;
+    if (event->type() == QEvent::ContextMenu || shiftF10) {
+        auto* request =
+            event->type() == QEvent::ContextMenu ? static_cast<QContextMenuEvent*>(event) : nullptr;
+        if (request && request->reason() == QContextMenuEvent::Mouse) {
+            if (watched != m_listDevices->viewport())
+                return false;
+            notification.ptAction = request->pos();
+            notification.iItem =
+                m_listDevices->indexOfTopLevelItem(m_listDevices->itemAt(notification.ptAction));
+        } else {
+            // From the keyboard: the selected row, the menu beside its first column.
+            QList<QTreeWidgetItem*> selected = m_listDevices->selectedItems();
+            if (!selected.isEmpty()) {
+                m_listDevices->scrollToItem(selected.front());
+                const QRect rect = m_listDevices->visualItemRect(selected.front());
+                notification.iItem = m_listDevices->indexOfTopLevelItem(selected.front());
+                notification.ptAction = QPoint(rect.left() + rect.height(), rect.bottom());
+            }
+        }
+        OnRclickDeviceList(&notification);
+        return true;
+    }
+    return CDialogPersistent::eventFilter(watched, event);
+}

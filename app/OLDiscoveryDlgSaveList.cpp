@@ -1,0 +1,101 @@
+// Saving the main dialog's device list as a file in the formats of oldiscovery-scan.
+#include "app/OLDiscoveryDlg.h"
+
+#include <QFileDialog>
+
+#include <sys/types.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "discovery/Orvalink.h"
+#include "discovery/ScanOutput.h"
+#include "log/Log.h"
+#include "platform/SafeFile.h"
+#include "platform/qt/MessageBox.h"
+#include "platform/qt/WinApp.h"
+#include "res/Resource.h"
+#include "res/StringTable.h"
+
+namespace {
+
+QString Text(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+bool EndsWithNoCase(const std::string& text, const std::string& end) {
+    if (text.size() < end.size())
+        return false;
+    return std::equal(end.begin(), end.end(), text.end() - static_cast<std::ptrdiff_t>(end.size()),
+                      [](char a, char b) { return (a | 0x20) == (b | 0x20); });
+}
+
+// A replaced file keeps its permissions; a new one gets what the user's umask leaves of
+// rw-rw-rw-, as any file the user saves.
+mode_t ModeForSavedFile(const std::string& path) {
+    std::error_code ec;
+    const auto status = std::filesystem::symlink_status(path, ec);
+    if (!ec && std::filesystem::is_regular_file(status))
+        return static_cast<mode_t>(status.permissions() & std::filesystem::perms::all);
+    mode_t mask = 022;
+    std::ifstream self("/proc/self/status");
+    for (std::string line; std::getline(self, line);) {
+        if (line.rfind("Umask:", 0) == 0) {
+            mask = static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8)) & 0777;
+            break;
+        }
+    }
+    return 0666 & ~mask;
+}
+
+}  // namespace
+
+ListFormat ListFormatFor(const std::string& path, ListFormat chosenType) {
+    if (EndsWithNoCase(path, ".json"))
+        return ListFormat::Json;
+    if (EndsWithNoCase(path, ".csv"))
+        return ListFormat::Csv;
+    return chosenType;
+}
+
+void COLDiscoveryDlg::OnSaveList() {
+    const QString csvType = Text(LoadString(IDS_CSV_FILES));
+    const QString jsonType = Text(LoadString(IDS_JSON_FILES));
+    QFileDialog chooser(this, Text(LoadString(IDS_SAVE_LIST_TITLE)));
+    chooser.setAcceptMode(QFileDialog::AcceptSave);
+    chooser.setFileMode(QFileDialog::AnyFile);
+    chooser.setNameFilters({csvType, jsonType});
+    chooser.setDefaultSuffix(QStringLiteral("csv"));
+    connect(&chooser, &QFileDialog::filterSelected, &chooser, [&](const QString& type) {
+        chooser.setDefaultSuffix(type == jsonType ? QStringLiteral("json") : QStringLiteral("csv"));
+    });
+    // As in the Settings dialog's chooser: the working directory (debug.log) stays where it was.
+    std::error_code ec;
+    const std::filesystem::path workingDir = std::filesystem::current_path(ec);
+    const bool chosen = chooser.exec() == QDialog::Accepted && !chooser.selectedFiles().isEmpty();
+    if (!ec && std::filesystem::current_path(ec) != workingDir)
+        std::filesystem::current_path(workingDir, ec);
+    if (!chosen)
+        return;
+    const std::string path = chooser.selectedFiles().constFirst().toStdString();
+    const ListFormat type = chooser.selectedNameFilter() == jsonType ? ListFormat::Json : ListFormat::Csv;
+    if (!path.empty())
+        SaveList(path, ListFormatFor(path, type));
+}
+
+bool COLDiscoveryDlg::SaveList(const std::string& path, ListFormat format) {
+    const std::vector<COrvalink> devices = m_listDevices->DevicesShown();
+    const std::string data = format == ListFormat::Json ? FormatJson(devices) : FormatCsv(devices);
+    std::string reason;
+    if (!WriteFileAtomically(path, data, ModeForSavedFile(path), &reason)) {
+        LogWrite(LOG_WARNING, "Could not save the list to %s: %s", path.c_str(), reason.c_str());
+        ShowMessageBox(Profile() ? Profile()->AppName() : std::string(),
+                       FormatString2(IDS_SAVE_FAILED, path, reason), MessageIcon::Warning);
+        return false;
+    }
+    LogWrite(LOG_INFO, "Saved the list (%zu rows) to %s", devices.size(), path.c_str());
+    return true;
+}

@@ -1,3 +1,0 @@
-#include "app/OLDiscoveryApp.h"
-
-COLDiscoveryApp theApp;

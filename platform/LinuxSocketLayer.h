@@ -2,7 +2,8 @@
 // Raw ICMP sockets, broadcast per interface and hardware-address resolution on Linux. Its parts:
 // the sockets' opening (LinuxSocketLayer.cpp), the requests as frames (LinuxFrameSender.cpp),
 // the kernel's path with its discard counter and the receiver (LinuxIcmpPath.cpp), the ARP
-// resolver on the filtered packet socket (LinuxArpResolver.cpp); InterfaceTable.h beside them.
+// resolver (LinuxArpResolver.cpp) on the filtered packet socket (LinuxArpSocket.cpp);
+// InterfaceTable.h beside them.
 #include <array>
 #include <cstdint>
 #include <unordered_map>

@@ -814,6 +814,21 @@ TEST_F(ScanThreadTest, ResultsWithoutAListenerGoNowhere) {
     EXPECT_EQ(m_net->Closed(), 1);
 }
 
+TEST_F(ScanThreadTest, ClosedSocketIsNeverUsedAgain) {
+    CScanThread thread(m_net);
+    ASSERT_TRUE(thread.OpenRawSocket());
+    thread.CloseRawSocket();
+    thread.CloseRawSocket();  // nothing left to close
+    EXPECT_EQ(m_net->Closed(), 1);
+    // Requests on the closed socket fail with the layer's own code instead of going out.
+    thread.Scan();
+    thread.Locate("10.0.0.20");
+    EXPECT_TRUE(thread.RequestFailed());
+    EXPECT_EQ(m_log.CountOf("Failed to send discover request (error code 9)"), 1u);
+    EXPECT_EQ(m_log.CountOf("Failed to send location request (error code 9)"), 1u);
+    EXPECT_TRUE(m_net->Sends().empty());
+}
+
 TEST_F(ScanThreadTest, DetachingWaitsForTheCallInProgress) {
     // The listener holds the worker inside OnDeviceFound until the test lets it go.
     struct HoldingListener : IScanListener {

@@ -26,7 +26,6 @@ constexpr std::chrono::milliseconds kStopTimeout{10000};
 constexpr std::uint8_t kDiscoverRequest[8] = {0x0A, 0x4A, 0xF6, 0xAE, 0xFE, 0xE4, 0x00, 0x22};
 constexpr std::uint8_t kLocateHeader[8] = {0x0A, 0x4A, 0x00, 0x00, 0xFE, 0xE4, 0x00, 0x22};
 constexpr char kLocateCommand[] = "blink:30";
-constexpr std::uint32_t kReplyMarker = 0x00271174;
 constexpr unsigned kHardwareAddressMax = 6;
 
 std::string FormatIP(std::uint32_t networkOrder) {
@@ -49,64 +48,6 @@ std::string FormatMAC(const std::uint8_t* mac, unsigned length) {
 
 }  // namespace
 
-// ---------------------------------------------------------------- free functions
-
-unsigned short IcmpChecksum(const void* data, unsigned length) {
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    std::uint32_t sum = 0;
-    unsigned i = 0;
-    for (; i + 1 < length; i += 2) {
-        std::uint16_t word;
-        std::memcpy(&word, bytes + i, 2);
-        sum += word;
-    }
-    if (i < length) {
-        // An odd last byte counts as a word padded with a zero byte.
-        std::uint8_t last[2] = {bytes[i], 0};
-        std::uint16_t word;
-        std::memcpy(&word, last, 2);
-        sum += word;
-    }
-    while (sum >> 16)
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    return static_cast<unsigned short>(~sum & 0xFFFF);
-}
-
-std::string ExtractValue(const std::string& text, const std::string& key) {
-    std::size_t at = text.find(key);
-    if (at == std::string::npos)
-        return {};
-    std::size_t start = at + key.size();
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos)
-        return {};
-    return text.substr(start, end - start);
-}
-
-std::size_t ReplyHeaderLength(const std::uint8_t* packet) {
-    return (packet[0] & 0x0Fu) * 4u;
-}
-
-bool IsDiscoverReply(const std::uint8_t* packet, const ReceivedPacket& info) {
-    // A datagram cut to the buffer is not judged by its first part; it is just ignored.
-    if (info.truncated || info.length < CScanWorker::kReplyMinimum ||
-        info.length > CScanWorker::kReceiveBuffer)
-        return false;
-    // 0.0.0.0 is nobody's address: such a sender could be neither listed nor asked anything.
-    if (info.sourceAddr == 0)
-        return false;
-    // The ICMP message begins where the header length says: IP options make the header longer,
-    // and bytes inside them must not be read as a reply.
-    const std::size_t header = ReplyHeaderLength(packet);
-    if ((packet[0] >> 4) != 4 || header < 20 || info.length < header + kReplyIcmpMinimum)
-        return false;
-    if (packet[header] != 9)
-        return false;
-    std::uint32_t marker;
-    std::memcpy(&marker, packet + header + 12, 4);
-    return ntohl(marker) == kReplyMarker;
-}
-
 // ---------------------------------------------------------------- CScanWorker
 
 CScanWorker::CScanWorker(std::shared_ptr<ISocketLayer> sockets) : m_sockets(std::move(sockets)) {}
@@ -114,29 +55,27 @@ CScanWorker::CScanWorker(std::shared_ptr<ISocketLayer> sockets) : m_sockets(std:
 CScanWorker::~CScanWorker() = default;
 
 bool CScanWorker::OpenRawSocket() {
-    if (!m_sockets || !m_sockets->Startup()) {
+    if (!m_sockets) {
         LogWrite(LOG_ERROR, "Windows socket initialization failed!");
         return false;
     }
-    int sock = m_sockets->OpenRawIcmp();
-    if (sock <= 0) {
-        m_socket = 0;
-        LogWrite(LOG_ERROR, "socket() failed (error code %d)", m_sockets->LastError());
+    try {
+        m_socket = m_sockets->OpenRawIcmp();
+    } catch (const std::system_error& error) {
+        LogWrite(LOG_ERROR, "socket() failed (error code %d)", error.code().value());
         return false;
     }
-    m_socket = sock;
-    if (!m_sockets->EnableBroadcast(m_socket)) {
-        LogWrite(LOG_ERROR, "setsockopt() failed (error code %d)", m_sockets->LastError());
+    try {
+        m_sockets->EnableBroadcast(m_socket);
+    } catch (const std::system_error& error) {
+        LogWrite(LOG_ERROR, "setsockopt() failed (error code %d)", error.code().value());
         return false;
     }
     return true;
 }
 
 void CScanWorker::CloseRawSocket() {
-    if (m_socket != 0 && m_sockets) {
-        m_sockets->Close(m_socket);
-        m_socket = 0;
-    }
+    m_socket = IcmpSocket();
 }
 
 void CScanWorker::SetListener(IScanListener* listener) {
@@ -164,138 +103,139 @@ void CScanWorker::ReportScanDone() {
 
 void CScanWorker::Scan() {
     m_bRequestFailed = false;
-    if (!m_sockets->SendBroadcast(m_socket, kDiscoverRequest, sizeof kDiscoverRequest, m_interfaces)) {
+    if (const std::error_code error =
+            m_sockets->SendBroadcast(m_socket, kDiscoverRequest, sizeof kDiscoverRequest, m_interfaces)) {
         m_bRequestFailed = true;
-        LogWrite(LOG_ERROR, "Failed to send discover request (error code %d)", m_sockets->LastError());
+        LogWrite(LOG_ERROR, "Failed to send discover request (error code %d)", error.value());
         ReportScanDone();
         return;
     }
-    const auto deadline = m_sockets->Now() + kScanLimit;
-    long count = 0;
     // Every reply read in this scan is reported in it; nothing is kept for the next one.
-    std::vector<Reply> batch, waiting;
-    std::vector<HardwareRequest> waitingRequests, unasked;
-    auto lastProbe = m_sockets->Now();
-    auto batchStart = lastProbe;
-    // Lookups and probes wait for a lull in the replies (or a big or old batch): during a burst
-    // they would only compete with the replies still coming.
-    auto settle = [&] {
-        ResolveBatch(batch, waiting, waitingRequests, unasked);
-        if (!unasked.empty()) {
-            m_sockets->SendProbes(unasked);
-            unasked.clear();
-            lastProbe = m_sockets->Now();
-        }
-    };
-
+    Collection scan;
+    scan.deadline = m_sockets->Now() + kScanLimit;
+    scan.lastProbe = scan.batchStart = m_sockets->Now();
     std::uint8_t buffer[kReceiveBuffer];
-    for (;;) {
-        const auto now = m_sockets->Now();
-        if (now >= deadline) {
-            LogWrite(LOG_DEBUG, "Scan time limit reached");
+    while (AwaitReplies(scan)) {
+        if (const std::error_code error = ReadReplies(scan, buffer)) {
+            SettleBatch(scan);
+            LogWrite(LOG_ERROR, "revfrom() failed (error code %d)", error.value());
             break;
         }
-        auto timeout = m_quietWait;
-        bool limited = false;
-        auto left = std::chrono::ceil<std::chrono::microseconds>(deadline - now);
-        if (left < timeout) {
-            timeout = left;
-            limited = true;
-        }
-        int ready;
-        if (!batch.empty() && timeout > kLull) {
-            ready = m_sockets->WaitReadable(m_socket, kLull);
-            if (ready == 0) {
-                // The quiet wait still ends its second after the last packet, however long the
-                // lookup took; what arrived meanwhile is read at once.
-                settle();
-                auto rest = std::chrono::ceil<std::chrono::microseconds>(now + timeout - m_sockets->Now());
-                ready = m_sockets->WaitReadable(m_socket, std::max(rest, std::chrono::microseconds(0)));
-            }
-        } else {
-            ready = m_sockets->WaitReadable(m_socket, timeout);
-        }
-        if (ready == 0 && limited) {
-            LogWrite(LOG_DEBUG, "Scan time limit reached");
-            break;
-        }
-        if (ready <= 0) {
-            LogWrite(LOG_DEBUG, "select() timed out without getting a response");
-            break;
-        }
-        // Everything that has arrived is read before any lookup, so a burst of replies never
-        // waits in the socket's queue behind the resolution.
-        bool received = true;
-        do {
-            ReceivedPacket info;
-            received = m_sockets->Receive(m_socket, buffer, sizeof buffer, info);
-            if (!received)
-                break;
-            if (!IsDiscoverReply(buffer, info))
-                continue;
-            // An answer to another scanner's request on an interface this scan leaves out.
-            if (!m_interfaces.empty() &&
-                std::find(m_interfaces.begin(), m_interfaces.end(), info.ifindex) == m_interfaces.end())
-                continue;
-            ++count;
-            if (batch.empty())
-                batchStart = m_sockets->Now();
-            const std::size_t extraAt = ReplyHeaderLength(buffer) + kReplyIcmpMinimum;
-            std::size_t n = std::min(info.length - extraAt, kExtraDataMax);
-            batch.push_back(Reply{info.sourceAddr, info.ifindex,
-                                  std::string(reinterpret_cast<const char*>(buffer) + extraAt, n)});
-        } while (m_sockets->HasPending(m_socket) && m_sockets->Now() < deadline);
-        if (!received) {
-            const int receiveError = m_sockets->LastError();
-            settle();
-            LogWrite(LOG_ERROR, "revfrom() failed (error code %d)", receiveError);
-            break;
-        }
-        if (batch.size() >= kBatchMax || (!batch.empty() && m_sockets->Now() - batchStart >= kBatchAge))
-            settle();
+        if (scan.batch.size() >= kBatchMax ||
+            (!scan.batch.empty() && m_sockets->Now() - scan.batchStart >= kBatchAge))
+            SettleBatch(scan);
     }
-    settle();
+    SettleBatch(scan);
+    ResolveWaiting(scan);
 
-    if (!waiting.empty()) {
-        // Most probes went out a while ago and have been answered meanwhile; what is left gets
-        // one second from its probe, at least a short grace, never more than a second.
-        const auto now = m_sockets->Now();
-        const auto deadline = std::clamp(lastProbe + kResolveBudget, now + kProbeGrace, now + kResolveBudget);
-        m_sockets->ProbeHardwareAddresses(waitingRequests, deadline);
-        for (std::size_t i = 0; i < waiting.size(); ++i)
-            ReportReply(waiting[i], waitingRequests[i]);
-    }
-
-    if (count > 0)
-        LogWrite(LOG_INFO, "Found %ld Orvalink(s)", count);
+    if (scan.count > 0)
+        LogWrite(LOG_INFO, "Found %ld Orvalink(s)", scan.count);
     else
         LogWrite(LOG_INFO, "Found no Orvalinks");
     ReportScanDone();
 }
 
-void CScanWorker::ResolveBatch(std::vector<Reply>& batch, std::vector<Reply>& waiting,
-                               std::vector<HardwareRequest>& waitingRequests,
-                               std::vector<HardwareRequest>& unasked) {
-    if (batch.empty())
+bool CScanWorker::AwaitReplies(Collection& scan) {
+    const auto now = m_sockets->Now();
+    if (now >= scan.deadline) {
+        LogWrite(LOG_DEBUG, "Scan time limit reached");
+        return false;
+    }
+    auto timeout = m_quietWait;
+    const auto left = std::chrono::ceil<std::chrono::microseconds>(scan.deadline - now);
+    const bool limited = left < timeout;
+    if (limited)
+        timeout = left;
+    std::error_code error;
+    bool ready;
+    // Lookups and probes wait for a lull in the replies: during a burst they would only compete
+    // with the replies still coming.
+    if (!scan.batch.empty() && timeout > kLull) {
+        ready = m_sockets->WaitReadable(m_socket, kLull, error);
+        if (!ready && !error) {
+            // The quiet wait still ends its second after the last packet, however long the
+            // lookup took; what arrived meanwhile is read at once.
+            SettleBatch(scan);
+            auto rest = std::chrono::ceil<std::chrono::microseconds>(now + timeout - m_sockets->Now());
+            ready = m_sockets->WaitReadable(m_socket, std::max(rest, std::chrono::microseconds(0)), error);
+        }
+    } else {
+        ready = m_sockets->WaitReadable(m_socket, timeout, error);
+    }
+    if (!ready && !error && limited) {
+        LogWrite(LOG_DEBUG, "Scan time limit reached");
+        return false;
+    }
+    if (!ready) {
+        LogWrite(LOG_DEBUG, "select() timed out without getting a response");
+        return false;
+    }
+    return true;
+}
+
+std::error_code CScanWorker::ReadReplies(Collection& scan, std::uint8_t* buffer) {
+    // Everything that has arrived is read before any lookup, so a burst of replies never waits
+    // in the socket's queue behind the resolution.
+    do {
+        ReceivedPacket info;
+        if (const std::error_code error = m_sockets->Receive(m_socket, buffer, kReceiveBuffer, info))
+            return error;
+        if (!IsDiscoverReply(buffer, info))
+            continue;
+        // An answer to another scanner's request on an interface this scan leaves out.
+        if (!m_interfaces.empty() &&
+            std::find(m_interfaces.begin(), m_interfaces.end(), info.ifindex) == m_interfaces.end())
+            continue;
+        ++scan.count;
+        if (scan.batch.empty())
+            scan.batchStart = m_sockets->Now();
+        const std::size_t extraAt = ReplyHeaderLength(buffer) + kReplyIcmpMinimum;
+        std::size_t n = std::min(info.length - extraAt, kExtraDataMax);
+        scan.batch.push_back(Reply{info.sourceAddr, info.ifindex,
+                                   std::string(reinterpret_cast<const char*>(buffer) + extraAt, n)});
+    } while (m_sockets->HasPending(m_socket) && m_sockets->Now() < scan.deadline);
+    return {};
+}
+
+void CScanWorker::SettleBatch(Collection& scan) {
+    if (scan.batch.empty())
         return;
-    std::vector<HardwareRequest> requests(batch.size());
-    for (std::size_t i = 0; i < batch.size(); ++i) {
-        requests[i].addr = batch[i].source;
-        requests[i].ifindex = batch[i].ifindex;
+    std::vector<HardwareRequest> requests(scan.batch.size());
+    for (std::size_t i = 0; i < scan.batch.size(); ++i) {
+        requests[i].addr = scan.batch[i].source;
+        requests[i].ifindex = scan.batch[i].ifindex;
         std::memset(requests[i].mac, 0xFF, sizeof requests[i].mac);
         requests[i].length = kHardwareAddressMax;
     }
     m_sockets->LookupHardwareAddresses(requests);
-    for (std::size_t i = 0; i < batch.size(); ++i) {
+    std::vector<HardwareRequest> unasked;
+    for (std::size_t i = 0; i < scan.batch.size(); ++i) {
         if (requests[i].state == HardwareState::Pending) {
-            waiting.push_back(std::move(batch[i]));
-            waitingRequests.push_back(requests[i]);
+            scan.waiting.push_back(std::move(scan.batch[i]));
+            scan.waitingRequests.push_back(requests[i]);
             unasked.push_back(requests[i]);
         } else {
-            ReportReply(batch[i], requests[i]);
+            ReportReply(scan.batch[i], requests[i]);
         }
     }
-    batch.clear();
+    scan.batch.clear();
+    if (!unasked.empty()) {
+        m_sockets->SendProbes(unasked);
+        scan.lastProbe = m_sockets->Now();
+    }
+}
+
+void CScanWorker::ResolveWaiting(Collection& scan) {
+    if (scan.waiting.empty())
+        return;
+    // Most probes went out a while ago and have been answered meanwhile; what is left gets one
+    // second from its probe, at least a short grace, never more than a second.
+    const auto now = m_sockets->Now();
+    const auto deadline =
+        std::clamp(scan.lastProbe + kResolveBudget, now + kProbeGrace, now + kResolveBudget);
+    m_sockets->ProbeHardwareAddresses(scan.waitingRequests, deadline);
+    for (std::size_t i = 0; i < scan.waiting.size(); ++i)
+        ReportReply(scan.waiting[i], scan.waitingRequests[i]);
 }
 
 void CScanWorker::ReportReply(const Reply& reply, const HardwareRequest& request) {
@@ -363,8 +303,8 @@ void CScanWorker::Locate(const std::string& ip) {
     std::memcpy(request.get() + sizeof kLocateHeader, kLocateCommand, sizeof kLocateCommand);
     unsigned short checksum = IcmpChecksum(request.get(), length);
     std::memcpy(request.get() + 2, &checksum, 2);
-    if (!m_sockets->SendTo(m_socket, address.s_addr, request.get(), length)) {
-        LogWrite(LOG_ERROR, "Failed to send location request (error code %d)", m_sockets->LastError());
+    if (const std::error_code error = m_sockets->SendTo(m_socket, address.s_addr, request.get(), length)) {
+        LogWrite(LOG_ERROR, "Failed to send location request (error code %d)", error.value());
         return;
     }
     m_bRequestFailed = false;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "discovery/ScanListener.h"
@@ -64,14 +65,30 @@ private:
     // The reporting step of each found device and of each scan's end.
     void ReportAddOrvalink(const COrvalink& record);
     void ReportScanDone();
-    // Resolves the hardware addresses of a batch of replies from the neighbour table and reports
-    // each one it settles; the others move to the waiting lists and to the probes to send.
-    void ResolveBatch(std::vector<Reply>& batch, std::vector<Reply>& waiting,
-                      std::vector<HardwareRequest>& waitingRequests, std::vector<HardwareRequest>& unasked);
+    // The replies of one scan on their way to being reported.
+    struct Collection {
+        std::chrono::steady_clock::time_point deadline;  // the overall bound of the collection
+        long count = 0;
+        std::vector<Reply> batch;    // read, not looked up yet
+        std::vector<Reply> waiting;  // looked up, waiting for a probe's answer
+        std::vector<HardwareRequest> waitingRequests;
+        std::chrono::steady_clock::time_point lastProbe;
+        std::chrono::steady_clock::time_point batchStart;
+    };
+    // The wait policy: true when a packet can be read; false, with its reason logged, when the
+    // collection ends (the quiet wait passed, the overall bound reached, the wait failed).
+    bool AwaitReplies(Collection& scan);
+    // Reads every packet that has arrived into the batch.
+    std::error_code ReadReplies(Collection& scan, std::uint8_t* buffer);
+    // Resolves the hardware addresses of the batch from the neighbour table and reports each one
+    // it settles; the others wait, and their probes go out.
+    void SettleBatch(Collection& scan);
+    // Settles the waiting replies once the collection has ended, within the probe budget.
+    void ResolveWaiting(Collection& scan);
     // Writes the log lines of one reply, in their order, and reports it.
     void ReportReply(const Reply& reply, const HardwareRequest& request);
 
-    int m_socket = 0;
+    IcmpSocket m_socket;
     std::shared_ptr<ISocketLayer> m_sockets;
     std::mutex m_listenerLock;  // held across every call to the listener
     IScanListener* m_pListener = nullptr;

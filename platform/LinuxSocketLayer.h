@@ -1,9 +1,14 @@
 #pragma once
-// Raw ICMP sockets, broadcast per interface and hardware-address resolution on Linux.
+// Raw ICMP sockets, broadcast per interface and hardware-address resolution on Linux. Its parts:
+// the sockets' opening (LinuxSocketLayer.cpp), the requests as frames (LinuxFrameSender.cpp),
+// the kernel's path with its discard counter and the receiver (LinuxIcmpPath.cpp), the ARP
+// resolver (LinuxArpResolver.cpp) on the filtered packet socket (LinuxArpSocket.cpp);
+// InterfaceTable.h beside them.
 #include <array>
 #include <cstdint>
 #include <unordered_map>
 #include <mutex>
+#include <system_error>
 #include <vector>
 
 #include "platform/Netlink.h"
@@ -16,21 +21,21 @@ class CLinuxSocketLayer : public ISocketLayer {
 public:
     CLinuxSocketLayer() = default;
 
-    bool Startup() override;
-    int OpenRawIcmp() override;
-    bool EnableBroadcast(int sock) override;
-    bool SendBroadcast(int sock, const void* data, std::size_t length,
-                       const std::vector<int>& ifindexes) override;
-    bool SendTo(int sock, std::uint32_t addr, const void* data, std::size_t length) override;
-    int WaitReadable(int sock, std::chrono::microseconds timeout) override;
-    bool Receive(int sock, void* buffer, std::size_t capacity, ReceivedPacket& packet) override;
-    bool HasPending(int sock) override;
+    IcmpSocket OpenRawIcmp() override;
+    void EnableBroadcast(const IcmpSocket& sock) override;
+    std::error_code SendBroadcast(const IcmpSocket& sock, const void* data, std::size_t length,
+                                  const std::vector<int>& ifindexes) override;
+    std::error_code SendTo(const IcmpSocket& sock, std::uint32_t addr, const void* data,
+                           std::size_t length) override;
+    bool WaitReadable(const IcmpSocket& sock, std::chrono::microseconds timeout,
+                      std::error_code& error) override;
+    std::error_code Receive(const IcmpSocket& sock, void* buffer, std::size_t capacity,
+                            ReceivedPacket& packet) override;
+    bool HasPending(const IcmpSocket& sock) override;
     void LookupHardwareAddresses(std::vector<HardwareRequest>& requests) override;
     void SendProbes(const std::vector<HardwareRequest>& requests) override;
     void ProbeHardwareAddresses(std::vector<HardwareRequest>& requests,
                                 std::chrono::steady_clock::time_point deadline) override;
-    void Close(int sock) override;
-    int LastError() const override;
     std::chrono::steady_clock::time_point Now() override;
 
     // One address, lookup then probe (SendARP semantics): 0 with the address bytes in mac and
@@ -53,17 +58,21 @@ public:
     static constexpr int kReceiveBuffer = 8 * 1024 * 1024;
 
 private:
-    // Takes the sockets PrepareRawSockets opened; false when there are none to take.
-    bool TakePreparedSockets(int& sock);
+    // Takes the sockets PrepareRawSockets opened; false when there are none to take. True with
+    // an empty sock and the error when opening them had failed.
+    bool TakePreparedSockets(UniqueFd& sock, std::error_code& error);
     // Raises CAP_NET_RAW, opens the raw socket (and the link socket), drops every capability.
-    int OpenFresh();
-    // Sends one IPv4 packet as an Ethernet frame on the link socket; false with LastError set.
-    bool SendFrame(int ifindex, const std::uint8_t destination[6], const std::vector<std::uint8_t>& packet);
+    UniqueFd OpenFresh(std::error_code& error);
+    // The packet socket for ARP answers, probes and whole frames, with its filter locked.
+    static UniqueFd OpenArpAnswerSocket(int receiveBuffer);
+    // Sends one IPv4 packet as an Ethernet frame on the link socket.
+    std::error_code SendFrame(int ifindex, const std::uint8_t destination[6],
+                              const std::vector<std::uint8_t>& packet);
     // The kernel's own way: sendmsg on the raw socket, from source out of ifindex when they are
     // not 0. A datagram the kernel takes but then drops (no neighbour entry could be made for
     // it) is seen in the IP discard counter and reported as ENOBUFS.
-    bool SendThroughKernel(int sock, std::uint32_t addr, int ifindex, std::uint32_t source, const void* data,
-                           std::size_t length);
+    std::error_code SendThroughKernel(const IcmpSocket& sock, std::uint32_t addr, int ifindex,
+                                      std::uint32_t source, const void* data, std::size_t length);
 
     struct LearnedAddress {
         int ifindex = 0;
@@ -98,7 +107,7 @@ private:
 // then drops every capability. Capabilities belong to threads on Linux, and every thread started
 // afterwards (the toolkit starts some of its own) inherits its creator's: done first thing in
 // main, no thread of the program ever holds a privilege. The first OpenRawIcmp takes the sockets
-// (or, when opening failed, reports that failure with its errno). False when the capabilities
+// (or, when opening failed, throws that failure with its errno). False when the capabilities
 // could not be given up: the caller must end the program (errno tells why).
 bool PrepareRawSockets();
 // Whether raw sockets can be had: after PrepareRawSockets, whether it opened the raw socket (root

@@ -14,6 +14,8 @@
 #include <climits>
 #include <cstring>
 
+#include "platform/InternetChecksum.h"
+
 namespace netlink {
 
 namespace {
@@ -274,13 +276,7 @@ std::vector<std::uint8_t> BuildIcmpPacket(std::uint32_t source, std::uint32_t de
     packet[9] = 1;  // ICMP
     std::memcpy(&packet[12], &source, 4);
     std::memcpy(&packet[16], &destination, 4);
-    std::uint32_t sum = 0;
-    for (int i = 0; i < 20; i += 2)
-        sum += static_cast<std::uint32_t>(packet[i]) << 8 | packet[i + 1];
-    while (sum >> 16)
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    packet[10] = static_cast<std::uint8_t>(~sum >> 8);
-    packet[11] = static_cast<std::uint8_t>(~sum);
+    StoreChecksum(&packet[10], InternetChecksum(packet.data(), 20));
     std::copy(payload.begin(), payload.end(), packet.begin() + 20);
     return packet;
 }

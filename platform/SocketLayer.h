@@ -5,7 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <system_error>
+#include <utility>
 #include <vector>
+
+#include "platform/UniqueFd.h"
 
 struct ReceivedPacket {
     std::size_t length = 0;        // bytes stored in the buffer
@@ -27,29 +31,44 @@ struct HardwareRequest {
     std::uint32_t probeSource = 0;
 };
 
+// A raw ICMP socket of the layer, closed when it goes; empty when moved from.
+class IcmpSocket {
+public:
+    IcmpSocket() = default;
+    explicit IcmpSocket(UniqueFd fd) : m_fd(std::move(fd)) {}
+
+    int Descriptor() const { return m_fd.get(); }
+    explicit operator bool() const { return m_fd.valid(); }
+
+private:
+    UniqueFd m_fd;
+};
+
 class ISocketLayer {
 public:
     virtual ~ISocketLayer() = default;
 
-    // Socket layer start-up; always succeeds on Linux.
-    virtual bool Startup() = 0;
-    // Raw ICMP socket; a descriptor > 0, or -1 with LastError set.
-    virtual int OpenRawIcmp() = 0;
-    virtual bool EnableBroadcast(int sock) = 0;
+    // Raw ICMP socket; std::system_error with the errno when it cannot be had.
+    virtual IcmpSocket OpenRawIcmp() = 0;
+    // std::system_error with the errno when the socket refuses.
+    virtual void EnableBroadcast(const IcmpSocket& sock) = 0;
     // Sends to 255.255.255.255 out of every interface that is up, not loopback, broadcast-capable
     // and has an IPv4 address, without needing a neighbour entry; when ifindexes is not empty,
-    // only out of those of them it names. True when at least one copy left; a copy the kernel
+    // only out of those of them it names. No error when at least one copy left; a copy the kernel
     // took but dropped counts as not sent.
-    virtual bool SendBroadcast(int sock, const void* data, std::size_t length,
-                               const std::vector<int>& ifindexes) = 0;
+    virtual std::error_code SendBroadcast(const IcmpSocket& sock, const void* data, std::size_t length,
+                                          const std::vector<int>& ifindexes) = 0;
     // Sends to one IPv4 address (network byte order), port 0.
-    virtual bool SendTo(int sock, std::uint32_t addr, const void* data, std::size_t length) = 0;
-    // 1 readable, 0 timed out, -1 the wait failed.
-    virtual int WaitReadable(int sock, std::chrono::microseconds timeout) = 0;
-    // One datagram (the whole IPv4 packet). False with LastError on failure.
-    virtual bool Receive(int sock, void* buffer, std::size_t capacity, ReceivedPacket& packet) = 0;
+    virtual std::error_code SendTo(const IcmpSocket& sock, std::uint32_t addr, const void* data,
+                                   std::size_t length) = 0;
+    // True when readable; false when timed out, or with error set when the wait failed.
+    virtual bool WaitReadable(const IcmpSocket& sock, std::chrono::microseconds timeout,
+                              std::error_code& error) = 0;
+    // One datagram (the whole IPv4 packet).
+    virtual std::error_code Receive(const IcmpSocket& sock, void* buffer, std::size_t capacity,
+                                    ReceivedPacket& packet) = 0;
     // True when a datagram can be read at once without waiting.
-    virtual bool HasPending(int sock) = 0;
+    virtual bool HasPending(const IcmpSocket& sock) = 0;
     // Resolution in two steps, both for many addresses at once. The lookup sends nothing: every
     // Pending request becomes Resolved from the neighbour table, Failed when its address is not
     // on a local subnet (behind a router, no route, one of ours), or stays Pending for a probe.
@@ -62,9 +81,6 @@ public:
     // unanswered becomes Failed.
     virtual void ProbeHardwareAddresses(std::vector<HardwareRequest>& requests,
                                         std::chrono::steady_clock::time_point deadline) = 0;
-    virtual void Close(int sock) = 0;
-    // errno of the last failed call made on the calling thread.
-    virtual int LastError() const = 0;
     // Monotonic clock, so tests can run the collection bounds on fake time.
     virtual std::chrono::steady_clock::time_point Now() = 0;
 };

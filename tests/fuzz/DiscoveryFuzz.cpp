@@ -70,13 +70,20 @@ public:
                  std::vector<std::uint8_t> mac, bool resolves)
         : m_packet(packet, packet + length), m_source(source), m_mac(std::move(mac)), m_bResolves(resolves) {}
 
-    bool Startup() override { return true; }
-    int OpenRawIcmp() override { return 3; }
-    bool EnableBroadcast(int) override { return true; }
-    bool SendBroadcast(int, const void*, std::size_t, const std::vector<int>&) override { return true; }
-    bool SendTo(int, std::uint32_t, const void*, std::size_t) override { return true; }
-    int WaitReadable(int, std::chrono::microseconds) override { return m_bDelivered ? 0 : 1; }
-    bool Receive(int, void* buffer, std::size_t capacity, ReceivedPacket& packet) override {
+    // No descriptor: the engine only hands the socket back to the layer.
+    IcmpSocket OpenRawIcmp() override { return IcmpSocket(); }
+    void EnableBroadcast(const IcmpSocket&) override {}
+    std::error_code SendBroadcast(const IcmpSocket&, const void*, std::size_t,
+                                  const std::vector<int>&) override {
+        return {};
+    }
+    std::error_code SendTo(const IcmpSocket&, std::uint32_t, const void*, std::size_t) override { return {}; }
+    bool WaitReadable(const IcmpSocket&, std::chrono::microseconds, std::error_code& error) override {
+        error.clear();
+        return !m_bDelivered;
+    }
+    std::error_code Receive(const IcmpSocket&, void* buffer, std::size_t capacity,
+                            ReceivedPacket& packet) override {
         m_bDelivered = true;
         packet = ReceivedPacket{};
         packet.truncated = m_packet.size() > capacity;
@@ -85,9 +92,9 @@ public:
             std::memcpy(buffer, m_packet.data(), packet.length);
         packet.sourceAddr = m_source;
         packet.ifindex = 2;
-        return true;
+        return {};
     }
-    bool HasPending(int) override { return false; }
+    bool HasPending(const IcmpSocket&) override { return false; }
     // Resolves every request from the input, or none; a hostile layer may claim more bytes
     // than the request holds, so the scan must clamp what it reads.
     void LookupHardwareAddresses(std::vector<HardwareRequest>& requests) override {
@@ -109,8 +116,6 @@ public:
                 request.state = HardwareState::Failed;
         }
     }
-    void Close(int) override {}
-    int LastError() const override { return 0; }
     std::chrono::steady_clock::time_point Now() override { return m_now += std::chrono::milliseconds(1); }
 
 private:

@@ -1,11 +1,15 @@
 #include "FakeSocketLayer.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <system_error>
 
 namespace testsupport {
 
@@ -115,10 +119,6 @@ void FakeSocketLayer::SetResolveHook(std::function<void(std::uint32_t)> hook) {
     m_resolveHook = std::move(hook);
 }
 
-void FakeSocketLayer::FailStartup(bool fail) {
-    std::lock_guard lock(m_mutex);
-    m_bFailStartup = fail;
-}
 void FakeSocketLayer::FailOpen(int error) {
     std::lock_guard lock(m_mutex);
     m_nFailOpen = error;
@@ -178,14 +178,34 @@ int FakeSocketLayer::Opened() {
     return m_nOpened;
 }
 
-int FakeSocketLayer::Closed() {
+namespace {
+
+// How many of the peers have seen their socket closed, waiting up to bound for the first.
+int HungUp(std::vector<pollfd>& peers, int timeoutMs) {
+    if (peers.empty() || ::poll(peers.data(), peers.size(), timeoutMs) <= 0)
+        return 0;
+    return static_cast<int>(std::count_if(peers.begin(), peers.end(),
+                                          [](const pollfd& p) { return (p.revents & POLLHUP) != 0; }));
+}
+
+}  // namespace
+
+std::vector<pollfd> FakeSocketLayer::SocketPeers() {
     std::lock_guard lock(m_mutex);
-    return m_nClosed;
+    std::vector<pollfd> peers;
+    for (const UniqueFd& peer : m_socketPeers)
+        peers.push_back(pollfd{peer.get(), 0, 0});
+    return peers;
+}
+
+int FakeSocketLayer::Closed() {
+    std::vector<pollfd> peers = SocketPeers();
+    return HungUp(peers, 0);
 }
 
 bool FakeSocketLayer::WaitUntilClosed(std::chrono::milliseconds bound) {
-    std::unique_lock lock(m_mutex);
-    return m_cv.wait_for(lock, bound, [this] { return m_nClosed > 0; });
+    std::vector<pollfd> peers = SocketPeers();
+    return HungUp(peers, static_cast<int>(bound.count())) > 0;
 }
 
 std::chrono::microseconds FakeSocketLayer::Elapsed() {
@@ -198,57 +218,49 @@ std::size_t FakeSocketLayer::Queued() {
     return m_queue.size();
 }
 
-void FakeSocketLayer::Fail(int error) {
-    m_nLastError = error;
-}
-
-bool FakeSocketLayer::Startup() {
+IcmpSocket FakeSocketLayer::OpenRawIcmp() {
     std::lock_guard lock(m_mutex);
-    return !m_bFailStartup;
-}
-
-int FakeSocketLayer::OpenRawIcmp() {
-    std::lock_guard lock(m_mutex);
-    if (m_nFailOpen) {
-        Fail(m_nFailOpen);
-        return -1;
-    }
+    if (m_nFailOpen)
+        throw std::system_error(m_nFailOpen, std::generic_category(), "socket");
+    // A real descriptor, so that the socket closes as the layer's do and the fake sees it.
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        throw std::system_error(errno, std::generic_category(), "pipe2");
+    m_socketPeers.emplace_back(ends[0]);
     ++m_nOpened;
-    return kSocket;
+    return IcmpSocket(UniqueFd(ends[1]));
 }
 
-bool FakeSocketLayer::EnableBroadcast(int) {
+void FakeSocketLayer::EnableBroadcast(const IcmpSocket&) {
     std::lock_guard lock(m_mutex);
-    if (m_nFailBroadcastOption) {
-        Fail(m_nFailBroadcastOption);
-        return false;
-    }
-    return true;
+    if (m_nFailBroadcastOption)
+        throw std::system_error(m_nFailBroadcastOption, std::generic_category(), "setsockopt");
 }
 
-bool FakeSocketLayer::SendBroadcast(int, const void* data, std::size_t length,
-                                    const std::vector<int>& ifindexes) {
+std::error_code FakeSocketLayer::SendBroadcast(const IcmpSocket& sock, const void* data, std::size_t length,
+                                               const std::vector<int>& ifindexes) {
     std::lock_guard lock(m_mutex);
-    if (m_nFailBroadcastSend) {
-        Fail(m_nFailBroadcastSend);
-        return false;
-    }
+    if (!sock)
+        return std::error_code(EBADF, std::generic_category());
+    if (m_nFailBroadcastSend)
+        return std::error_code(m_nFailBroadcastSend, std::generic_category());
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     m_sends.push_back(Sent{true, 0, std::vector<std::uint8_t>(bytes, bytes + length), ifindexes});
     for (const FakePacket& reply : m_onBroadcast)
         m_queue.emplace(m_now + reply.delay, reply);
-    return true;
+    return {};
 }
 
-bool FakeSocketLayer::SendTo(int, std::uint32_t addr, const void* data, std::size_t length) {
+std::error_code FakeSocketLayer::SendTo(const IcmpSocket& sock, std::uint32_t addr, const void* data,
+                                        std::size_t length) {
     std::lock_guard lock(m_mutex);
-    if (m_nFailSendTo) {
-        Fail(m_nFailSendTo);
-        return false;
-    }
+    if (!sock)
+        return std::error_code(EBADF, std::generic_category());
+    if (m_nFailSendTo)
+        return std::error_code(m_nFailSendTo, std::generic_category());
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     m_sends.push_back(Sent{false, addr, std::vector<std::uint8_t>(bytes, bytes + length), {}});
-    return true;
+    return {};
 }
 
 bool FakeSocketLayer::NextArrival(Clock::time_point& when) const {
@@ -264,7 +276,9 @@ bool FakeSocketLayer::NextArrival(Clock::time_point& when) const {
     return any;
 }
 
-int FakeSocketLayer::WaitReadable(int, std::chrono::microseconds timeout) {
+bool FakeSocketLayer::WaitReadable(const IcmpSocket& sock, std::chrono::microseconds timeout,
+                                   std::error_code& error) {
+    error.clear();
     std::unique_lock lock(m_mutex);
     if (m_bHold) {
         m_bHeld = true;
@@ -272,27 +286,28 @@ int FakeSocketLayer::WaitReadable(int, std::chrono::microseconds timeout) {
         m_cv.wait(lock, [this] { return !m_bHold; });
         m_bHeld = false;
     }
-    if (m_bFailWait) {
-        Fail(EINTR);
-        return -1;
+    if (m_bFailWait || !sock) {
+        error = std::error_code(sock ? EINTR : EBADF, std::generic_category());
+        return false;
     }
     Clock::time_point when;
     if (NextArrival(when) && when <= m_now + timeout) {
         if (when > m_now)
             m_now = when;
-        return 1;
+        return true;
     }
     m_now += timeout;
-    return 0;
+    return false;
 }
 
-bool FakeSocketLayer::Receive(int, void* buffer, std::size_t capacity, ReceivedPacket& packet) {
+std::error_code FakeSocketLayer::Receive(const IcmpSocket& sock, void* buffer, std::size_t capacity,
+                                         ReceivedPacket& packet) {
     std::lock_guard lock(m_mutex);
+    if (!sock)
+        return std::error_code(EBADF, std::generic_category());
     Clock::time_point when;
-    if (!NextArrival(when) || when > m_now) {
-        Fail(EAGAIN);
-        return false;
-    }
+    if (!NextArrival(when) || when > m_now)
+        return std::error_code(EAGAIN, std::generic_category());
     FakePacket p;
     if (!m_queue.empty() && m_queue.begin()->first == when) {
         p = std::move(m_queue.begin()->second);
@@ -301,20 +316,18 @@ bool FakeSocketLayer::Receive(int, void* buffer, std::size_t capacity, ReceivedP
         p = m_floodPacket;
         m_floodNext += m_floodInterval;
     }
-    if (p.receiveError) {
-        Fail(p.errorCode);
-        return false;
-    }
+    if (p.receiveError)
+        return std::error_code(p.errorCode, std::generic_category());
     std::size_t n = p.bytes.size() < capacity ? p.bytes.size() : capacity;
     std::memcpy(buffer, p.bytes.data(), n);
     packet.length = n;
     packet.truncated = p.truncated || p.bytes.size() > capacity;
     packet.sourceAddr = p.source;
     packet.ifindex = p.ifindex;
-    return true;
+    return {};
 }
 
-bool FakeSocketLayer::HasPending(int) {
+bool FakeSocketLayer::HasPending(const IcmpSocket&) {
     std::lock_guard lock(m_mutex);
     Clock::time_point when;
     return NextArrival(when) && when <= m_now;
@@ -401,19 +414,6 @@ void FakeSocketLayer::ProbeHardwareAddresses(std::vector<HardwareRequest>& reque
         m_asked.erase(addr);
     m_probes.push_back(std::move(call));
     m_now = std::max(m_now, end);
-}
-
-void FakeSocketLayer::Close(int) {
-    {
-        std::lock_guard lock(m_mutex);
-        ++m_nClosed;
-    }
-    m_cv.notify_all();
-}
-
-int FakeSocketLayer::LastError() const {
-    std::lock_guard lock(m_mutex);
-    return m_nLastError;
 }
 
 FakeSocketLayer::Clock::time_point FakeSocketLayer::Now() {

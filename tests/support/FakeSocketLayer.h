@@ -2,6 +2,8 @@
 // A socket layer that sends nothing: scripted packets on a fake clock (a quiet wait of a second
 // takes no real time), recorded sends and resolutions, injectable failures, and a way to hold
 // the scan inside a wait while a test acts.
+#include <poll.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "platform/SocketLayer.h"
+#include "platform/UniqueFd.h"
 
 namespace testsupport {
 
@@ -84,7 +87,6 @@ public:
     void SetResolveHook(std::function<void(std::uint32_t addr)> hook);
 
     // ---- failures (an errno value, 0 for none) ----
-    void FailStartup(bool fail);
     void FailOpen(int error);
     void FailBroadcastOption(int error);
     void FailBroadcastSend(int error);
@@ -105,7 +107,7 @@ public:
     std::vector<ProbeSent> ProbesSent();
     int Opened();
     int Closed();
-    // True once the socket has been closed (within the real-time bound).
+    // True once a socket has been closed (within the real-time bound).
     bool WaitUntilClosed(std::chrono::milliseconds bound);
     // Fake time passed since construction.
     std::chrono::microseconds Elapsed();
@@ -113,28 +115,26 @@ public:
     std::size_t Queued();
 
     // ---- ISocketLayer ----
-    bool Startup() override;
-    int OpenRawIcmp() override;
-    bool EnableBroadcast(int sock) override;
-    bool SendBroadcast(int sock, const void* data, std::size_t length,
-                       const std::vector<int>& ifindexes) override;
-    bool SendTo(int sock, std::uint32_t addr, const void* data, std::size_t length) override;
-    int WaitReadable(int sock, std::chrono::microseconds timeout) override;
-    bool Receive(int sock, void* buffer, std::size_t capacity, ReceivedPacket& packet) override;
-    bool HasPending(int sock) override;
+    IcmpSocket OpenRawIcmp() override;
+    void EnableBroadcast(const IcmpSocket& sock) override;
+    std::error_code SendBroadcast(const IcmpSocket& sock, const void* data, std::size_t length,
+                                  const std::vector<int>& ifindexes) override;
+    std::error_code SendTo(const IcmpSocket& sock, std::uint32_t addr, const void* data,
+                           std::size_t length) override;
+    bool WaitReadable(const IcmpSocket& sock, std::chrono::microseconds timeout,
+                      std::error_code& error) override;
+    std::error_code Receive(const IcmpSocket& sock, void* buffer, std::size_t capacity,
+                            ReceivedPacket& packet) override;
+    bool HasPending(const IcmpSocket& sock) override;
     void LookupHardwareAddresses(std::vector<HardwareRequest>& requests) override;
     void SendProbes(const std::vector<HardwareRequest>& requests) override;
     void ProbeHardwareAddresses(std::vector<HardwareRequest>& requests, Clock::time_point deadline) override;
-    void Close(int sock) override;
-    int LastError() const override;
     Clock::time_point Now() override;
 
 private:
-    static constexpr int kSocket = 7;
-
     // Earliest arrival time of anything receivable; false when nothing is scripted.
     bool NextArrival(Clock::time_point& when) const;
-    void Fail(int error);
+    std::vector<pollfd> SocketPeers();
 
     mutable std::mutex m_mutex;
     std::condition_variable m_cv;
@@ -156,7 +156,6 @@ private:
     std::chrono::microseconds m_resolveCost{0};
     std::function<void(std::uint32_t)> m_resolveHook;
 
-    bool m_bFailStartup = false;
     int m_nFailOpen = 0;
     int m_nFailBroadcastOption = 0;
     int m_nFailBroadcastSend = 0;
@@ -172,8 +171,8 @@ private:
     std::vector<ProbeSent> m_probesSent;
     std::map<std::uint32_t, Clock::time_point> m_asked;  // address -> when its probe went out
     int m_nOpened = 0;
-    int m_nClosed = 0;
-    int m_nLastError = 0;
+    // The far ends of the pipes handed out as sockets: hung up once the socket is closed.
+    std::vector<UniqueFd> m_socketPeers;
 };
 
 }  // namespace testsupport

@@ -23,6 +23,7 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -81,14 +82,15 @@ std::uint32_t Ip(const char* text) {
 
 // The layer drops every capability of the thread that opens the socket; open on a thread of its
 // own so the test's main thread keeps its rights for the next test.
-int OpenOnOwnThread(CLinuxSocketLayer& layer, int* error = nullptr) {
-    int sock = -1, err = 0;
+IcmpSocket OpenOnOwnThread(CLinuxSocketLayer& layer) {
+    IcmpSocket sock;
     std::thread([&] {
-        sock = layer.OpenRawIcmp();
-        err = layer.LastError();
+        try {
+            sock = layer.OpenRawIcmp();
+        } catch (const std::system_error& error) {
+            ADD_FAILURE() << "opening the raw socket: " << error.what();
+        }
     }).join();
-    if (error)
-        *error = err;
     return sock;
 }
 
@@ -176,18 +178,20 @@ private:
 TEST(LinuxSocketLayer, OversizeDatagramIsFlaggedWithLengthCapped) {
     REQUIRE_NAMESPACE();
     CLinuxSocketLayer layer;
-    int sock = OpenOnOwnThread(layer);
-    ASSERT_GT(sock, 0);
+    IcmpSocket sock = OpenOnOwnThread(layer);
+    ASSERT_TRUE(sock);
     EXPECT_FALSE(layer.HasPending(sock));
-    EXPECT_EQ(layer.WaitReadable(sock, std::chrono::microseconds(1000)), 0);
+    std::error_code waitError;
+    EXPECT_FALSE(layer.WaitReadable(sock, std::chrono::microseconds(1000), waitError));
+    EXPECT_FALSE(waitError);
 
     auto big = EchoRequest(3000);
-    ASSERT_TRUE(layer.SendTo(sock, Ip("127.0.0.1"), big.data(), big.size()));
-    ASSERT_EQ(layer.WaitReadable(sock, std::chrono::seconds(2)), 1);
+    ASSERT_EQ(layer.SendTo(sock, Ip("127.0.0.1"), big.data(), big.size()), std::error_code());
+    ASSERT_TRUE(layer.WaitReadable(sock, std::chrono::seconds(2), waitError));
     EXPECT_TRUE(layer.HasPending(sock));
     std::vector<std::uint8_t> buffer(2048 + 16, 0xEE);
     ReceivedPacket packet;
-    ASSERT_TRUE(layer.Receive(sock, buffer.data(), 2048, packet));
+    ASSERT_EQ(layer.Receive(sock, buffer.data(), 2048, packet), std::error_code());
     EXPECT_TRUE(packet.truncated);
     EXPECT_EQ(packet.length, 2048u);
     EXPECT_EQ(buffer[2048], 0xEE);  // nothing written past the capacity
@@ -197,36 +201,42 @@ TEST(LinuxSocketLayer, OversizeDatagramIsFlaggedWithLengthCapped) {
     // A small one after it is whole and exact (the kernel's echo reply to the big one may come
     // first; skip oversize packets).
     auto small = EchoRequest(12);
-    ASSERT_TRUE(layer.SendTo(sock, Ip("127.0.0.1"), small.data(), small.size()));
+    ASSERT_EQ(layer.SendTo(sock, Ip("127.0.0.1"), small.data(), small.size()), std::error_code());
     bool sawSmall = false;
     for (int i = 0; i < 4 && !sawSmall; ++i) {
-        ASSERT_EQ(layer.WaitReadable(sock, std::chrono::seconds(2)), 1);
-        ASSERT_TRUE(layer.Receive(sock, buffer.data(), 2048, packet));
+        ASSERT_TRUE(layer.WaitReadable(sock, std::chrono::seconds(2), waitError));
+        ASSERT_EQ(layer.Receive(sock, buffer.data(), 2048, packet), std::error_code());
         if (!packet.truncated) {
             sawSmall = true;
             EXPECT_EQ(packet.length, 20 + small.size());
         }
     }
     EXPECT_TRUE(sawSmall);
-    layer.Close(sock);
 }
 
-TEST(LinuxSocketLayer, SocketIsNeverDescriptorZero) {
+TEST(LinuxSocketLayer, SocketAtDescriptorZeroIsASocket) {
     REQUIRE_NAMESPACE();
     // A program started with standard input closed: descriptor 0 is the lowest free one.
     int saved = ::fcntl(0, F_DUPFD_CLOEXEC, 3);
     ::close(0);
     CLinuxSocketLayer layer;
-    int sock = OpenOnOwnThread(layer);
-    bool closeOnExec = sock > 0 && (::fcntl(sock, F_GETFD) & FD_CLOEXEC) != 0;
-    if (sock > 0)
-        layer.Close(sock);
+    bool opened = false, closeOnExec = false, closedWithIt = false;
+    {
+        IcmpSocket sock = OpenOnOwnThread(layer);
+        opened = static_cast<bool>(sock);
+        closeOnExec = sock && (::fcntl(sock.Descriptor(), F_GETFD) & FD_CLOEXEC) != 0;
+        std::error_code waitError;
+        layer.WaitReadable(sock, std::chrono::microseconds(0), waitError);
+        EXPECT_FALSE(waitError) << "a socket at descriptor 0 is used, not taken for none";
+    }
+    closedWithIt = ::fcntl(0, F_GETFD) < 0;
     if (saved >= 0) {
-        ::dup2(saved, 0);  // also closes a socket left at 0
+        ::dup2(saved, 0);
         ::close(saved);
     }
-    EXPECT_GT(sock, 0);
+    EXPECT_TRUE(opened);
     EXPECT_TRUE(closeOnExec);
+    EXPECT_TRUE(closedWithIt) << "the socket closes when its owner goes";
 }
 
 bool ThreadHoldsAnyCapability() {
@@ -249,17 +259,28 @@ TEST(LinuxSocketLayer, PreparedSocketsLeaveNoThreadPrivileged) {
             ::_exit(11);
         if (!HasNetRawPermitted())
             ::_exit(12);
-        int sock = -1;
+        IcmpSocket sock;
         CLinuxSocketLayer worker;
-        std::thread([&] { sock = worker.OpenRawIcmp(); }).join();
+        std::thread([&] {
+            try {
+                sock = worker.OpenRawIcmp();
+            } catch (const std::system_error&) {
+            }
+        }).join();
         int type = 0;
         socklen_t typeLength = sizeof type;
-        if (sock <= 0 || ::getsockopt(sock, SOL_SOCKET, SO_TYPE, &type, &typeLength) != 0 || type != SOCK_RAW)
+        if (!sock || ::getsockopt(sock.Descriptor(), SOL_SOCKET, SO_TYPE, &type, &typeLength) != 0 ||
+            type != SOCK_RAW)
             ::_exit(13);
         // Taken once: a second open has no privilege left to make another.
         CLinuxSocketLayer second;
-        if (second.OpenRawIcmp() >= 0 || second.LastError() != EPERM)
+        try {
+            second.OpenRawIcmp();
             ::_exit(14);
+        } catch (const std::system_error& error) {
+            if (error.code() != std::errc::operation_not_permitted)
+                ::_exit(14);
+        }
         ::_exit(0);
     }
     int status = 0;
@@ -298,17 +319,17 @@ int OpenWireIpSocket() {
 TEST(LinuxSocketLayer, RequestsLeaveAsWholeFramesWithTheKernelsHeader) {
     REQUIRE_NAMESPACE();
     CLinuxSocketLayer layer;
-    int sock = OpenOnOwnThread(layer);
-    ASSERT_GT(sock, 0);
-    ASSERT_TRUE(layer.EnableBroadcast(sock));
+    IcmpSocket sock = OpenOnOwnThread(layer);
+    ASSERT_TRUE(sock);
+    ASSERT_NO_THROW(layer.EnableBroadcast(sock));
     int wire = OpenWireIpSocket();
     ASSERT_GE(wire, 0);
     const std::uint8_t discover[8] = {0x0A, 0x4A, 0xF6, 0xAE, 0xFE, 0xE4, 0x00, 0x22};
     // No default route and no neighbour entry for the broadcast: the frame goes out anyway.
     ASSERT_EQ(std::system("ip neigh flush nud noarp dev v0 2>/dev/null; true"), 0);
     // Limited to v0, which qualifies anyway: the same frame.
-    ASSERT_TRUE(
-        layer.SendBroadcast(sock, discover, sizeof discover, {static_cast<int>(if_nametoindex("v0"))}));
+    ASSERT_EQ(layer.SendBroadcast(sock, discover, sizeof discover, {static_cast<int>(if_nametoindex("v0"))}),
+              std::error_code());
     std::uint8_t destination[6];
     std::vector<std::uint8_t> packet = NextIpFrame(wire, destination);
     const std::uint8_t everyone[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
@@ -329,37 +350,33 @@ TEST(LinuxSocketLayer, RequestsLeaveAsWholeFramesWithTheKernelsHeader) {
     EXPECT_EQ(std::memcmp(packet.data() + 20, discover, 8), 0);
 
     // A unicast request goes to the neighbour's hardware address from the table.
-    ASSERT_TRUE(layer.SendTo(sock, Ip("10.9.0.7"), discover, sizeof discover));
+    ASSERT_EQ(layer.SendTo(sock, Ip("10.9.0.7"), discover, sizeof discover), std::error_code());
     packet = NextIpFrame(wire, destination);
     ASSERT_EQ(packet.size(), 28u);
     const std::uint8_t seven[6] = {0x02, 0, 0, 0, 0, 0x07};
     EXPECT_EQ(std::memcmp(destination, seven, 6), 0);
     EXPECT_EQ(packet[19], 7);
     ::close(wire);
-    layer.Close(sock);
 }
 
 TEST(LinuxSocketLayer, BroadcastFailsWithErrnoWhenNoInterfaceQualifies) {
     REQUIRE_NAMESPACE();
     CLinuxSocketLayer layer;
-    int sock = OpenOnOwnThread(layer);
-    ASSERT_GT(sock, 0);
-    ASSERT_TRUE(layer.EnableBroadcast(sock));
+    IcmpSocket sock = OpenOnOwnThread(layer);
+    ASSERT_TRUE(sock);
+    ASSERT_NO_THROW(layer.EnableBroadcast(sock));
     const std::uint8_t discover[8] = {0x0A, 0x4A, 0xF6, 0xAE, 0xFE, 0xE4, 0x00, 0x22};
     // Limited to loopback, which never qualifies: v0 up is not used.
-    EXPECT_FALSE(
-        layer.SendBroadcast(sock, discover, sizeof discover, {static_cast<int>(if_nametoindex("lo"))}));
-    EXPECT_EQ(layer.LastError(), ENETUNREACH);
+    EXPECT_EQ(layer.SendBroadcast(sock, discover, sizeof discover, {static_cast<int>(if_nametoindex("lo"))}),
+              std::errc::network_unreachable);
     ASSERT_EQ(std::system("ip link set v0 down"), 0);
-    EXPECT_FALSE(layer.SendBroadcast(sock, discover, sizeof discover, {}));
-    EXPECT_EQ(layer.LastError(), ENETUNREACH);
+    EXPECT_EQ(layer.SendBroadcast(sock, discover, sizeof discover, {}), std::errc::network_unreachable);
     // The interface comes back with its routes and neighbours for the other tests.
     ASSERT_EQ(std::system("ip link set v0 up && ip route replace 10.50.0.0/24 via 10.9.0.2 && "
                           "ip neigh replace 10.9.0.7 lladdr 02:00:00:00:00:07 dev v0 nud permanent && "
                           "ip neigh replace 10.9.0.8 lladdr 02:00:00:00:00:08 dev v0 nud stale && "
                           "ip neigh replace 10.9.0.9 dev v0 nud failed"),
               0);
-    layer.Close(sock);
 }
 
 TEST(LinuxSocketLayer, ResolvesFromTheNeighbourTable) {
@@ -389,8 +406,8 @@ TEST(LinuxSocketLayer, ResolvesFromTheNeighbourTable) {
 TEST(LinuxSocketLayer, OffLinkAddressesFailAtOnce) {
     REQUIRE_NAMESPACE();
     CLinuxSocketLayer layer;
-    int sock = OpenOnOwnThread(layer);  // the ARP socket exists: a failure here is not for want of it
-    ASSERT_GT(sock, 0);
+    IcmpSocket sock = OpenOnOwnThread(layer);  // the ARP socket exists: a failure here is not for want of it
+    ASSERT_TRUE(sock);
     WireEnd wire;
     std::uint8_t mac[8];
     unsigned length = 6;
@@ -399,14 +416,13 @@ TEST(LinuxSocketLayer, OffLinkAddressesFailAtOnce) {
     EXPECT_NE(layer.ResolveHardwareAddress(Ip("10.9.0.1"), 0, mac, &length), 0);    // our own address
     // None of them asked the wire.
     EXPECT_TRUE(wire.NextArpRequest(0).empty());
-    layer.Close(sock);
 }
 
 TEST(LinuxSocketLayer, UnknownNeighbourIsAskedForByArp) {
     REQUIRE_NAMESPACE();
     CLinuxSocketLayer layer;
-    int sock = OpenOnOwnThread(layer);
-    ASSERT_GT(sock, 0);
+    IcmpSocket sock = OpenOnOwnThread(layer);
+    ASSERT_TRUE(sock);
     WireEnd wire;
     const std::uint8_t device[6] = {0x02, 0x00, 0x0A, 0x09, 0x00, 0x21};
     std::atomic<bool> asked{false};
@@ -436,7 +452,6 @@ TEST(LinuxSocketLayer, UnknownNeighbourIsAskedForByArp) {
     // A FAILED entry does not count; the probe runs, and with nobody answering it fails.
     length = 6;
     EXPECT_NE(layer.ResolveHardwareAddress(Ip("10.9.0.9"), 0, mac, &length), 0);
-    layer.Close(sock);
 }
 
 std::array<std::uint8_t, 6> HardwareAddress(const char* name) {
@@ -478,8 +493,8 @@ std::vector<std::uint8_t> Frame(const std::array<std::uint8_t, 6>& to, std::uint
 TEST(LinuxSocketLayer, PacketSocketTakesOnlyArpAnswersToUsAndCannotBeWidened) {
     REQUIRE_NAMESPACE();
     CLinuxSocketLayer layer;
-    int sock = OpenOnOwnThread(layer);
-    ASSERT_GT(sock, 0);
+    IcmpSocket sock = OpenOnOwnThread(layer);
+    ASSERT_TRUE(sock);
     UniqueFd link = layer.ReleaseLinkSocket();
     ASSERT_TRUE(link);
 
@@ -560,16 +575,31 @@ TEST(LinuxSocketLayer, PacketSocketTakesOnlyArpAnswersToUsAndCannotBeWidened) {
         ASSERT_TRUE(netlink::ArpSender({message, netlink::kArpLength}, sender));
         EXPECT_EQ(sender, Ip("10.9.0.0") | htonl(answerer)) << "a frame sent before the answer came through";
     }
-    layer.Close(sock);
 }
 
 TEST(LinuxSocketLayer, SocketErrorsKeepTheirCode) {
     REQUIRE_NAMESPACE();
+    // Every call on a socket that is not open reports the kernel's own code, each its own.
     CLinuxSocketLayer layer;
+    const IcmpSocket none;
     std::uint8_t byte = 0;
-    EXPECT_FALSE(layer.SendTo(-1, Ip("127.0.0.1"), &byte, 1));
-    EXPECT_EQ(layer.LastError(), EBADF);
     ReceivedPacket packet;
-    EXPECT_FALSE(layer.Receive(-1, &byte, 1, packet));
-    EXPECT_EQ(layer.LastError(), EBADF);
+    std::error_code waitError;
+    const struct {
+        const char* call;
+        std::error_code error;
+    } cases[] = {
+        {"SendTo", layer.SendTo(none, Ip("127.0.0.1"), &byte, 1)},
+        {"SendBroadcast", layer.SendBroadcast(none, &byte, 1, {})},
+        {"Receive", layer.Receive(none, &byte, 1, packet)},
+        {"WaitReadable", (layer.WaitReadable(none, std::chrono::microseconds(0), waitError), waitError)},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.error, std::errc::bad_file_descriptor) << c.call << ": " << c.error.message();
+    try {
+        layer.EnableBroadcast(none);
+        ADD_FAILURE() << "EnableBroadcast on no socket";
+    } catch (const std::system_error& error) {
+        EXPECT_EQ(error.code(), std::errc::bad_file_descriptor);
+    }
 }

@@ -174,8 +174,8 @@ TEST_F(ScanThreadTest, SocketFailureGivesNoWorkerAndAnEasyStop) {
 
 TEST_F(ScanThreadTest, SocketSetUpFailuresNameTheirCause) {
     {
-        m_net->FailStartup(true);
-        CScanThread thread(m_net, 300ms, 10000ms);
+        // No socket layer at all.
+        CScanThread thread(nullptr, 300ms, 10000ms);
         EXPECT_FALSE(thread.Start());
         ASSERT_TRUE(PollUntil([&] { return !thread.RequestScan(); }, kBound));
         EXPECT_TRUE(m_log.Contains("Windows socket initialization failed!"));
@@ -183,7 +183,6 @@ TEST_F(ScanThreadTest, SocketSetUpFailuresNameTheirCause) {
         EXPECT_TRUE(thread.Stop());
     }
     {
-        m_net->FailStartup(false);
         m_net->FailBroadcastOption(EACCES);
         CScanThread thread(m_net, 300ms, 10000ms);
         EXPECT_FALSE(thread.Start());
@@ -813,6 +812,21 @@ TEST_F(ScanThreadTest, ResultsWithoutAListenerGoNowhere) {
     EXPECT_EQ(m_log.CountOf("Found 1 Orvalink(s)"), 2u);
     EXPECT_EQ(TakeSequence(), "");
     EXPECT_EQ(m_net->Closed(), 1);
+}
+
+TEST_F(ScanThreadTest, ClosedSocketIsNeverUsedAgain) {
+    CScanThread thread(m_net);
+    ASSERT_TRUE(thread.OpenRawSocket());
+    thread.CloseRawSocket();
+    thread.CloseRawSocket();  // nothing left to close
+    EXPECT_EQ(m_net->Closed(), 1);
+    // Requests on the closed socket fail with the layer's own code instead of going out.
+    thread.Scan();
+    thread.Locate("10.0.0.20");
+    EXPECT_TRUE(thread.RequestFailed());
+    EXPECT_EQ(m_log.CountOf("Failed to send discover request (error code 9)"), 1u);
+    EXPECT_EQ(m_log.CountOf("Failed to send location request (error code 9)"), 1u);
+    EXPECT_TRUE(m_net->Sends().empty());
 }
 
 TEST_F(ScanThreadTest, DetachingWaitsForTheCallInProgress) {

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "platform/InternetChecksum.h"
+
 namespace sim {
 
 namespace {
@@ -44,14 +46,7 @@ int HexDigit(char c) {
 }  // namespace
 
 std::uint16_t Checksum(ByteView data) {
-    std::uint32_t sum = 0;
-    for (std::size_t i = 0; i + 1 < data.size(); i += 2)
-        sum += Get16(&data[i]);
-    if (data.size() & 1)
-        sum += std::uint32_t(data.back()) << 8;
-    while (sum >> 16)
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    return static_cast<std::uint16_t>(~sum);
+    return InternetChecksum(data.data(), data.size());
 }
 
 std::optional<ArpMessage> ParseArp(ByteView f) {

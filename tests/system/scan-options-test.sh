@@ -43,7 +43,9 @@ wait_until() {
 
 # count_lines <file> <fixed text>: lines of file holding the text.
 count_lines() {
-    grep -c -F -- "$2" "$1" 2>/dev/null || true
+    local n
+    n=$(grep -c -F -- "$2" "$1" 2>/dev/null)
+    echo "${n:-0}"
 }
 at_least() {
     [ "$(count_lines "$1" "$2")" -ge "$3" ]

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdint>
 #include <cstdlib>
@@ -233,6 +234,9 @@ int CScanTool::Run(const char* argv0) {
     if (m_o.watch) {
         // Blocked in every thread (the worker inherits the mask) and read from a descriptor,
         // so a signal is an event the main thread waits for, whatever the scan is doing.
+        // A shell starts background commands with SIGINT ignored; a watch ends on it all the same.
+        std::signal(SIGTERM, SIG_DFL);
+        std::signal(SIGINT, SIG_DFL);
         sigset_t set;
         sigemptyset(&set);
         sigaddset(&set, SIGTERM);

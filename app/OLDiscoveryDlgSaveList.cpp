@@ -19,6 +19,7 @@
 #include "platform/qt/WinApp.h"
 #include "res/Resource.h"
 #include "res/StringTable.h"
+#include "settings/FileChooser.h"
 
 namespace {
 
@@ -72,15 +73,7 @@ void COLDiscoveryDlg::OnSaveList() {
     connect(&chooser, &QFileDialog::filterSelected, &chooser, [&](const QString& type) {
         chooser.setDefaultSuffix(type == jsonType ? QStringLiteral("json") : QStringLiteral("csv"));
     });
-    // As in the Settings dialog's chooser: the working directory (debug.log) stays where it was.
-    std::error_code ec;
-    const std::filesystem::path workingDir = std::filesystem::current_path(ec);
-    const bool chosen = chooser.exec() == QDialog::Accepted && !chooser.selectedFiles().isEmpty();
-    if (!ec && std::filesystem::current_path(ec) != workingDir)
-        std::filesystem::current_path(workingDir, ec);
-    if (!chosen)
-        return;
-    const std::string path = chooser.selectedFiles().constFirst().toStdString();
+    const std::string path = ChooseFile(chooser);
     const ListFormat type = chooser.selectedNameFilter() == jsonType ? ListFormat::Json : ListFormat::Csv;
     if (!path.empty())
         SaveList(path, ListFormatFor(path, type));

@@ -1,9 +1,7 @@
 #include "platform/DestinationKind.h"
 
 #include <arpa/inet.h>
-#include <ifaddrs.h>
 #include <linux/rtnetlink.h>
-#include <net/if.h>
 #include <netinet/in.h>
 
 DestinationKind ClassifyDestination(std::uint32_t addr, const netlink::RouteInfo* route,
@@ -35,19 +33,7 @@ DestinationKind DestinationKindOf(std::uint32_t addr) {
     netlink::RouteInfo route;
     int error = 0;
     const bool routed = routes.GetRoute(addr, route, error);
-    std::vector<InterfaceSubnet> subnets;
-    ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) == 0) {
-        for (ifaddrs* ifa = list; ifa; ifa = ifa->ifa_next) {
-            if (!ifa->ifa_addr || ifa->ifa_addr->sa_family != AF_INET || !ifa->ifa_netmask)
-                continue;
-            subnets.push_back({static_cast<int>(if_nametoindex(ifa->ifa_name)),
-                               reinterpret_cast<const sockaddr_in*>(ifa->ifa_addr)->sin_addr.s_addr,
-                               reinterpret_cast<const sockaddr_in*>(ifa->ifa_netmask)->sin_addr.s_addr});
-        }
-        ::freeifaddrs(list);
-    }
-    return ClassifyDestination(addr, routed ? &route : nullptr, subnets);
+    return ClassifyDestination(addr, routed ? &route : nullptr, iftable::LocalSubnets());
 }
 
 const char* DestinationKindName(DestinationKind kind) {

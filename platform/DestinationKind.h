@@ -4,15 +4,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/InterfaceTable.h"
 #include "platform/Netlink.h"
 
 enum class DestinationKind { OneHost, Broadcast, Network, Multicast };
 
 // One IPv4 address of an interface with its netmask (network byte order).
-struct InterfaceSubnet {
-    int ifindex = 0;
-    std::uint32_t address = 0, mask = 0;
-};
+using InterfaceSubnet = iftable::LocalSubnet;
 
 // addr (network byte order) as the kernel's route to it says (route null: no route), and, for a
 // subnet on the link the route leaves by, as that subnet's netmask says: its first address names

@@ -8,13 +8,13 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include <filesystem>
 #include <limits>
 #include <string_view>
 
 #include "res/Resource.h"
 #include "res/StringTable.h"
 #include "settings/DialogTemplate.h"
+#include "settings/FileChooser.h"
 
 namespace {
 
@@ -176,16 +176,7 @@ void CDlgSettings::OnBrowse() {
     chooser.setAcceptMode(QFileDialog::AcceptOpen);
     chooser.setFileMode(QFileDialog::AnyFile);  // a typed name is taken as it is
     chooser.setNameFilter(Text(LoadString(IDS_ALL_FILES)));
-    // The log's relative "debug.log" is resolved against the working directory: whatever the
-    // chooser (a desktop's native one included) does, the directory stays where it was.
-    std::error_code ec;
-    const std::filesystem::path workingDir = std::filesystem::current_path(ec);
-    const bool chosen = chooser.exec() == QDialog::Accepted && !chooser.selectedFiles().isEmpty();
-    if (!ec && std::filesystem::current_path(ec) != workingDir)
-        std::filesystem::current_path(workingDir, ec);
-    if (!chosen)
-        return;
-    const std::string path = chooser.selectedFiles().constFirst().toStdString();
+    const std::string path = ChooseFile(chooser);
     if (path.empty() || path.size() > kMaxChosenPath)
         return;
     // What the user changed before browsing stays: the controls are read first.

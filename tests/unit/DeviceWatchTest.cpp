@@ -13,12 +13,12 @@ using namespace std::chrono_literals;
 namespace {
 
 // "ip/interface/mac/type/build"
-COrvalink Dev(const std::string& spec) {
+COrvalink Dev(const std::string& fields) {
     std::vector<std::string> f;
     std::size_t start = 0;
     for (;;) {
-        std::size_t slash = spec.find('/', start);
-        f.push_back(spec.substr(start, slash - start));
+        std::size_t slash = fields.find('/', start);
+        f.push_back(fields.substr(start, slash - start));
         if (slash == std::string::npos)
             break;
         start = slash + 1;

@@ -1,11 +1,10 @@
 #include "ScanOptions.h"
 
-#include <getopt.h>
-
 #include <cstring>
 #include <string_view>
 
 #include "discovery/ScanOutput.h"
+#include "platform/LongOptions.h"
 
 const char kScanUsage[] =
     "usage: oldiscovery-scan [--interface IF]... [--json|--prometheus] [--output FILE]\n"
@@ -87,20 +86,6 @@ const option kOptions[] = {{"help", no_argument, nullptr, 'h'},
                            {"log", required_argument, nullptr, kLog},
                            {nullptr, 0, nullptr, 0}};
 
-// True when word names an option in full ("--name" or "--name=..."): getopt_long also takes
-// abbreviations, which the tool never did, and one could come to mean another option later.
-bool SpelledOut(std::string_view word) {
-    if (word == "-h")
-        return true;
-    if (!word.starts_with("--"))
-        return false;
-    word = word.substr(2, word.find('=') - 2);
-    for (const option* o = kOptions; o->name; ++o)
-        if (word == o->name)
-            return true;
-    return false;
-}
-
 // The checks of options against each other, once all are read.
 std::string Conflict(const ScanOptions& o) {
     if (o.haveLocate) {
@@ -124,24 +109,15 @@ std::string Conflict(const ScanOptions& o) {
 }  // namespace
 
 std::string ParseScanOptions(int argc, char** argv, ScanOptions& o, bool& help) {
-    optind = 0;  // glibc: a fresh start, also for a second command line in one process
-    opterr = 0;  // the messages are the tool's own
+    StartLongOptions();
     for (;;) {
-        const int at = optind ? optind : 1;  // the word getopt_long looks at next
-        // "+": options end at the first word that is none, as they always did here.
-        const int c = getopt_long(argc, argv, "+:h", kOptions, nullptr);
+        std::string problem;
+        const int c = NextLongOption(argc, argv, kOptions, problem);
         if (c == -1) {
-            if (optind > at)  // getopt_long took "--" as the end of the options
-                return "unknown argument: --";
-            if (optind < argc)
-                return std::string("unknown argument: ") + argv[optind];
+            if (!problem.empty())
+                return problem;
             break;
         }
-        const char* word = argv[at];
-        if (c == '?' || !SpelledOut(word))
-            return std::string("unknown argument: ") + word;
-        if (c == ':')
-            return std::string(word) + " needs an argument";
         switch (c) {
         case 'h':
             help = true;

@@ -1,11 +1,11 @@
 #include "SimOptions.h"
 
-#include <getopt.h>
-
 #include <charconv>
 #include <cstring>
 #include <optional>
 #include <string_view>
+
+#include "platform/LongOptions.h"
 
 namespace sim {
 
@@ -104,20 +104,6 @@ const option kOptions[] = {{"help", no_argument, nullptr, 'h'},
                            {"relay-from", required_argument, nullptr, kRelayFrom},
                            {"relay-to", required_argument, nullptr, kRelayTo},
                            {nullptr, 0, nullptr, 0}};
-
-// True when word names an option in full ("--name" or "--name=..."): getopt_long also takes
-// abbreviations, which the simulator never did, and "--no-arp" is one of "--no-arp-first".
-bool SpelledOut(std::string_view word) {
-    if (word == "-h")
-        return true;
-    if (!word.starts_with("--"))
-        return false;
-    word = word.substr(2, word.find('=') - 2);
-    for (const option* o = kOptions; o->name; ++o)
-        if (word == o->name)
-            return true;
-    return false;
-}
 
 // What --type, --build and the raw extra-data options gave, merged once all are read.
 struct ExtraData {
@@ -288,24 +274,15 @@ std::string Take(int c, const char* arg, const char* count, Options& o, ExtraDat
 
 std::string ParseOptions(int argc, char** argv, Options& o, bool& help) {
     ExtraData extra;
-    optind = 0;  // glibc: a fresh start, also for a second command line in one process
-    opterr = 0;  // the messages are the simulator's own
+    StartLongOptions();
     for (;;) {
-        const int at = optind ? optind : 1;  // the word getopt_long looks at next
-        // "+": options end at the first word that is none, as they always did here.
-        const int c = getopt_long(argc, argv, "+:h", kOptions, nullptr);
+        std::string problem;
+        const int c = NextLongOption(argc, argv, kOptions, problem);
         if (c == -1) {
-            if (optind > at)  // getopt_long took "--" as the end of the options
-                return "unknown argument: --";
-            if (optind < argc)
-                return std::string("unknown argument: ") + argv[optind];
+            if (!problem.empty())
+                return problem;
             break;
         }
-        const char* word = argv[at];
-        if (c == '?' || !SpelledOut(word))
-            return std::string("unknown argument: ") + word;
-        if (c == ':')
-            return std::string(word) + " needs an argument";
         if (c == 'h') {
             help = true;
             return {};
@@ -317,7 +294,7 @@ std::string ParseOptions(int argc, char** argv, Options& o, bool& help) {
                 return "--devices needs an argument";
             count = argv[optind++];
         }
-        std::string problem = Take(c, optarg, count, o, extra);
+        problem = Take(c, optarg, count, o, extra);
         if (!problem.empty())
             return problem;
     }

@@ -23,7 +23,6 @@ public:
     void SetLevel(int level);
     int GetLevel() const { return m_nLevel.load(std::memory_order_relaxed); }
     int GetOpenAttempts() const { return m_nOpenAttempts.load(std::memory_order_relaxed); }
-    const std::string& GetFileName() const { return m_strFileName; }
     // Messages that passed the threshold but did not reach the file (not opened, write error).
     long GetLostLines() const { return m_nLostLines.load(std::memory_order_relaxed); }
     CLogFile& File() { return m_file; }

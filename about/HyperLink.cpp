@@ -13,6 +13,7 @@
 #include <QTimerEvent>
 #include <QUrl>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/CommandLine.h"
@@ -92,20 +93,16 @@ QColor ColorFromRef(COLORREF color) {
 CHyperLink::CHyperLink()
     : m_colorLink(RGB(0, 0, 238)), m_colorVisited(RGB(85, 26, 139)), m_colorHover(RGB(255, 0, 0)) {}
 
-CHyperLink::~CHyperLink() = default;
-
 bool CHyperLink::SubclassDlgItem(int controlId, QWidget* dialog) {
     if (!dialog || m_bAttached)
         return false;
-    QLabel* original = nullptr;
-    for (QLabel* label : dialog->findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
-        if (label != this && label->property("controlId").toInt() == controlId) {
-            original = label;
-            break;
-        }
-    }
-    if (!original)
+    const QList<QLabel*> labels = dialog->findChildren<QLabel*>(Qt::FindDirectChildrenOnly);
+    const auto found = std::ranges::find_if(labels, [&](const QLabel* label) {
+        return label != this && label->property("controlId").toInt() == controlId;
+    });
+    if (found == labels.end())
         return false;
+    QLabel* original = *found;
     // The static's window goes on as the link: same place, text, alignment, font and id.
     setParent(dialog);
     setObjectName(original->objectName());
@@ -138,8 +135,7 @@ void CHyperLink::PreSubclassWindow() {
     m_fontUnderlined.setUnderline(true);
     FitToText();
     LoadHandCursor();
-    if (m_hHandCursor)
-        setCursor(*m_hHandCursor);
+    setCursor(*m_hHandCursor);
     SetUnderlineMode(UNDERLINE_HOVER);
     setToolTip(QString::fromStdString(m_strTarget));
 }
@@ -201,31 +197,27 @@ void CHyperLink::changeEvent(QEvent* event) {
 }
 
 void CHyperLink::FitToText() {
-    if (!m_bAttached || !m_bFitToText)
+    if (!m_bAttached)
         return;
     const QSize textSize = QFontMetrics(m_fontUnderlined).size(Qt::TextSingleLine, text());
     const QRect client = contentsRect();
     const int needW = textSize.width() + (width() - client.width());
     const int needH = textSize.height() + (height() - client.height());
+    // One axis: centred text keeps the middle, right-aligned text the far edge, other the near one.
+    auto fit = [](int& start, int& size, int need, bool centred, bool toFarEdge) {
+        if (centred) {
+            const int inward = (size - need) / 2;
+            start += inward;
+            size -= 2 * inward;
+            return;
+        }
+        if (toFarEdge)
+            start += size - need;
+        size = need;
+    };
     int left = x(), top = y(), w = width(), h = height();
-    const Qt::Alignment align = alignment();
-    if (align & Qt::AlignVCenter) {
-        const int inward = (h - needH) / 2;
-        top += inward;
-        h -= 2 * inward;
-    } else {
-        h = needH;
-    }
-    if (align & Qt::AlignHCenter) {
-        const int inward = (w - needW) / 2;
-        left += inward;
-        w -= 2 * inward;
-    } else if (align & Qt::AlignRight) {
-        left = left + w - needW;
-        w = needW;
-    } else {
-        w = needW;
-    }
+    fit(left, w, needW, alignment() & Qt::AlignHCenter, alignment() & Qt::AlignRight);
+    fit(top, h, needH, alignment() & Qt::AlignVCenter, false);
     setGeometry(left, top, w, h);
 }
 
@@ -285,20 +277,14 @@ void CHyperLink::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void CHyperLink::keyPressEvent(QKeyEvent* event) {
-    switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Space:
-        if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
-            // A held key opens the link once; its repeats are taken here, not passed to the
-            // dialog, where Enter would press the default button.
-            if (!event->isAutoRepeat())
-                OnLinkClicked();
-            return;
-        }
-        break;
-    default:
-        break;
+    const int key = event->key();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) &&
+        (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier)) {
+        // A held key opens the link once; its repeats are taken here, not passed to the
+        // dialog, where Enter would press the default button.
+        if (!event->isAutoRepeat())
+            OnLinkClicked();
+        return;
     }
     QLabel::keyPressEvent(event);
 }
@@ -322,13 +308,11 @@ void CHyperLink::OnTimer() {
 
 void CHyperLink::OnLinkClicked() {
     m_bMouseOver = false;
-    const int result = OpenTarget(m_strTarget, SW_SHOW);
+    const int result = OpenTarget(m_strTarget);
     m_bWasVisited = result > 32;
-    if (m_bWasVisited) {
-        SetWasVisited(true);
-        return;
-    }
     update();
+    if (m_bWasVisited)
+        return;
     QApplication::beep();
     // The box is captioned as the dialog's application names itself.
     const auto* dialog = qobject_cast<const CDialogPersistent*>(window());
@@ -344,7 +328,7 @@ QUrl CHyperLink::WebAddress(const std::string& address) {
     return QUrl(text, QUrl::TolerantMode);
 }
 
-int CHyperLink::OpenTarget(const std::string& address, int) {
+int CHyperLink::OpenTarget(const std::string& address) {
     const QUrl url = WebAddress(address);
     if (QDesktopServices::openUrl(url)) {
         WarnStartedAsRoot("xdg-open");
@@ -359,13 +343,10 @@ int CHyperLink::OpenTarget(const std::string& address, int) {
 
 int CHyperLink::OpenWithRegisteredBrowser(const std::string& url, int openerResult) {
     DesktopEntry handler;
-    bool registered = false;
-    for (const char* type : kBrowserTypes) {
-        handler = {};
-        if ((registered = RegisteredHandler(type, &handler)))
-            break;
-    }
-    if (!registered)
+    if (!std::ranges::any_of(kBrowserTypes, [&handler](const char* type) {
+            handler = {};
+            return RegisteredHandler(type, &handler);
+        }))
         return openerResult;
     const std::string command = CutAtFieldCode(handler) + " " + url;
     if (command.size() >= kCommandBufferSize)

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "platform/CommandLine.h"
 #include "platform/DesktopEntry.h"
@@ -33,12 +34,7 @@ constexpr size_t kCommandBufferSize = 520;
 // Where the desktop keeps the web browser, and failing that the HTML viewer.
 constexpr const char* kBrowserTypes[] = {"x-scheme-handler/http", "text/html"};
 
-struct OpenError {
-    int code;
-    const char* text;
-};
-
-constexpr OpenError kOpenErrors[] = {
+constexpr std::pair<int, const char*> kOpenErrors[] = {
     {0, "The operating system is out\nof memory or resources."},
     {2, "The specified file was not found."},
     {3, "The specified path was not found."},
@@ -56,9 +52,8 @@ constexpr OpenError kOpenErrors[] = {
     {32, "The specified dynamic-link library was not found."},
 };
 
-COLORREF RefFromColor(const QColor& color) {
-    return RGB(static_cast<unsigned>(color.red()), static_cast<unsigned>(color.green()),
-               static_cast<unsigned>(color.blue()));
+QColor ColorFromRef(COLORREF color) {
+    return QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
 }
 
 // The command starter says why in words; the box speaks in result codes.
@@ -85,10 +80,6 @@ bool RegisteredHandler(const char* type, DesktopEntry* handler) {
 }
 
 }  // namespace
-
-QColor ColorFromRef(COLORREF color) {
-    return QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
-}
 
 CHyperLink::CHyperLink()
     : m_colorLink(RGB(0, 0, 238)), m_colorVisited(RGB(85, 26, 139)), m_colorHover(RGB(255, 0, 0)) {}
@@ -151,9 +142,9 @@ void CHyperLink::SetTarget(const std::string& target) {
 void CHyperLink::SetColors(COLORREF link, COLORREF visited, COLORREF hover) {
     m_colorLink = link;
     m_colorVisited = visited;
-    m_colorHover = hover == kSystemHighlight
-                       ? RefFromColor(palette().color(QPalette::Active, QPalette::Highlight))
-                       : hover;
+    const QColor highlight = palette().color(QPalette::Active, QPalette::Highlight);
+    m_colorHover =
+        hover == kSystemHighlight ? RGB(highlight.red(), highlight.green(), highlight.blue()) : hover;
     if (m_bAttached)
         update();
 }
@@ -359,9 +350,9 @@ int CHyperLink::OpenWithRegisteredBrowser(const std::string& url, int openerResu
 
 std::string CHyperLink::OpenErrorText(int code) {
     std::string text = "Unable to open hyperlink:\n\n";
-    for (const OpenError& error : kOpenErrors) {
-        if (error.code == code)
-            return text + error.text;
+    for (const auto& [errorCode, errorText] : kOpenErrors) {
+        if (errorCode == code)
+            return text + errorText;
     }
     char unknown[64];
     std::snprintf(unknown, sizeof unknown, "Unknown Error (%d) occurred.", code);

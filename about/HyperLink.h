@@ -20,7 +20,6 @@ constexpr COLORREF RGB(unsigned r, unsigned g, unsigned b) {
     return (r & 0xFF) | ((g & 0xFF) << 8) | ((b & 0xFF) << 16);
 }
 constexpr COLORREF kSystemHighlight = 0xFFFFFFFF;
-QColor ColorFromRef(COLORREF color);
 
 class CHyperLink : public QLabel {
     Q_OBJECT

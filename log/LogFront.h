@@ -15,8 +15,6 @@ public:
     static constexpr int MAX_LINE_TEXT = 253;
 
     explicit CLog(const char* fileName, CLogFileOps& ops = CLogFileOps::Posix());
-    CLog(const CLog&) = delete;
-    CLog& operator=(const CLog&) = delete;
 
     void Write(int level, const char* format, va_list args) __attribute__((format(printf, 3, 0)));
     // Values above MAX_LEVEL are ignored.

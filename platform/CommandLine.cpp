@@ -100,9 +100,7 @@ bool LogStartFailure(const std::string& commandLine, const std::string& why, std
 
 bool StartLogged(const std::string& commandLine, const std::vector<std::string>& argv, std::string* reason) {
     std::string why;
-    if (StartDetached(argv, &why))
-        return true;
-    return LogStartFailure(commandLine, why, reason);
+    return StartDetached(argv, &why) || LogStartFailure(commandLine, why, reason);
 }
 
 // Root's programs get every capability back at exec, whatever this process gave up.

@@ -13,7 +13,9 @@
 #include <QTimerEvent>
 #include <QUrl>
 
+#include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "platform/CommandLine.h"
 #include "platform/DesktopEntry.h"
@@ -32,12 +34,7 @@ constexpr size_t kCommandBufferSize = 520;
 // Where the desktop keeps the web browser, and failing that the HTML viewer.
 constexpr const char* kBrowserTypes[] = {"x-scheme-handler/http", "text/html"};
 
-struct OpenError {
-    int code;
-    const char* text;
-};
-
-constexpr OpenError kOpenErrors[] = {
+constexpr std::pair<int, const char*> kOpenErrors[] = {
     {0, "The operating system is out\nof memory or resources."},
     {2, "The specified file was not found."},
     {3, "The specified path was not found."},
@@ -55,9 +52,8 @@ constexpr OpenError kOpenErrors[] = {
     {32, "The specified dynamic-link library was not found."},
 };
 
-COLORREF RefFromColor(const QColor& color) {
-    return RGB(static_cast<unsigned>(color.red()), static_cast<unsigned>(color.green()),
-               static_cast<unsigned>(color.blue()));
+QColor ColorFromRef(COLORREF color) {
+    return QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
 }
 
 // The command starter says why in words; the box speaks in result codes.
@@ -85,27 +81,19 @@ bool RegisteredHandler(const char* type, DesktopEntry* handler) {
 
 }  // namespace
 
-QColor ColorFromRef(COLORREF color) {
-    return QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
-}
-
 CHyperLink::CHyperLink()
     : m_colorLink(RGB(0, 0, 238)), m_colorVisited(RGB(85, 26, 139)), m_colorHover(RGB(255, 0, 0)) {}
-
-CHyperLink::~CHyperLink() = default;
 
 bool CHyperLink::SubclassDlgItem(int controlId, QWidget* dialog) {
     if (!dialog || m_bAttached)
         return false;
-    QLabel* original = nullptr;
-    for (QLabel* label : dialog->findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
-        if (label != this && label->property("controlId").toInt() == controlId) {
-            original = label;
-            break;
-        }
-    }
-    if (!original)
+    const QList<QLabel*> labels = dialog->findChildren<QLabel*>(Qt::FindDirectChildrenOnly);
+    const auto found = std::ranges::find_if(labels, [&](const QLabel* label) {
+        return label != this && label->property("controlId").toInt() == controlId;
+    });
+    if (found == labels.end())
         return false;
+    QLabel* original = *found;
     // The static's window goes on as the link: same place, text, alignment, font and id.
     setParent(dialog);
     setObjectName(original->objectName());
@@ -138,8 +126,7 @@ void CHyperLink::PreSubclassWindow() {
     m_fontUnderlined.setUnderline(true);
     FitToText();
     LoadHandCursor();
-    if (m_hHandCursor)
-        setCursor(*m_hHandCursor);
+    setCursor(*m_hHandCursor);
     SetUnderlineMode(UNDERLINE_HOVER);
     setToolTip(QString::fromStdString(m_strTarget));
 }
@@ -155,9 +142,9 @@ void CHyperLink::SetTarget(const std::string& target) {
 void CHyperLink::SetColors(COLORREF link, COLORREF visited, COLORREF hover) {
     m_colorLink = link;
     m_colorVisited = visited;
-    m_colorHover = hover == kSystemHighlight
-                       ? RefFromColor(palette().color(QPalette::Active, QPalette::Highlight))
-                       : hover;
+    const QColor highlight = palette().color(QPalette::Active, QPalette::Highlight);
+    m_colorHover =
+        hover == kSystemHighlight ? RGB(highlight.red(), highlight.green(), highlight.blue()) : hover;
     if (m_bAttached)
         update();
 }
@@ -201,31 +188,27 @@ void CHyperLink::changeEvent(QEvent* event) {
 }
 
 void CHyperLink::FitToText() {
-    if (!m_bAttached || !m_bFitToText)
+    if (!m_bAttached)
         return;
     const QSize textSize = QFontMetrics(m_fontUnderlined).size(Qt::TextSingleLine, text());
     const QRect client = contentsRect();
     const int needW = textSize.width() + (width() - client.width());
     const int needH = textSize.height() + (height() - client.height());
+    // One axis: centred text keeps the middle, right-aligned text the far edge, other the near one.
+    auto fit = [](int& start, int& size, int need, bool centred, bool toFarEdge) {
+        if (centred) {
+            const int inward = (size - need) / 2;
+            start += inward;
+            size -= 2 * inward;
+            return;
+        }
+        if (toFarEdge)
+            start += size - need;
+        size = need;
+    };
     int left = x(), top = y(), w = width(), h = height();
-    const Qt::Alignment align = alignment();
-    if (align & Qt::AlignVCenter) {
-        const int inward = (h - needH) / 2;
-        top += inward;
-        h -= 2 * inward;
-    } else {
-        h = needH;
-    }
-    if (align & Qt::AlignHCenter) {
-        const int inward = (w - needW) / 2;
-        left += inward;
-        w -= 2 * inward;
-    } else if (align & Qt::AlignRight) {
-        left = left + w - needW;
-        w = needW;
-    } else {
-        w = needW;
-    }
+    fit(left, w, needW, alignment() & Qt::AlignHCenter, alignment() & Qt::AlignRight);
+    fit(top, h, needH, alignment() & Qt::AlignVCenter, false);
     setGeometry(left, top, w, h);
 }
 
@@ -285,20 +268,14 @@ void CHyperLink::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void CHyperLink::keyPressEvent(QKeyEvent* event) {
-    switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Space:
-        if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
-            // A held key opens the link once; its repeats are taken here, not passed to the
-            // dialog, where Enter would press the default button.
-            if (!event->isAutoRepeat())
-                OnLinkClicked();
-            return;
-        }
-        break;
-    default:
-        break;
+    const int key = event->key();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) &&
+        (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier)) {
+        // A held key opens the link once; its repeats are taken here, not passed to the
+        // dialog, where Enter would press the default button.
+        if (!event->isAutoRepeat())
+            OnLinkClicked();
+        return;
     }
     QLabel::keyPressEvent(event);
 }
@@ -322,13 +299,11 @@ void CHyperLink::OnTimer() {
 
 void CHyperLink::OnLinkClicked() {
     m_bMouseOver = false;
-    const int result = OpenTarget(m_strTarget, SW_SHOW);
+    const int result = OpenTarget(m_strTarget);
     m_bWasVisited = result > 32;
-    if (m_bWasVisited) {
-        SetWasVisited(true);
-        return;
-    }
     update();
+    if (m_bWasVisited)
+        return;
     QApplication::beep();
     // The box is captioned as the dialog's application names itself.
     const auto* dialog = qobject_cast<const CDialogPersistent*>(window());
@@ -344,7 +319,7 @@ QUrl CHyperLink::WebAddress(const std::string& address) {
     return QUrl(text, QUrl::TolerantMode);
 }
 
-int CHyperLink::OpenTarget(const std::string& address, int) {
+int CHyperLink::OpenTarget(const std::string& address) {
     const QUrl url = WebAddress(address);
     if (QDesktopServices::openUrl(url)) {
         WarnStartedAsRoot("xdg-open");
@@ -359,13 +334,10 @@ int CHyperLink::OpenTarget(const std::string& address, int) {
 
 int CHyperLink::OpenWithRegisteredBrowser(const std::string& url, int openerResult) {
     DesktopEntry handler;
-    bool registered = false;
-    for (const char* type : kBrowserTypes) {
-        handler = {};
-        if ((registered = RegisteredHandler(type, &handler)))
-            break;
-    }
-    if (!registered)
+    if (!std::ranges::any_of(kBrowserTypes, [&handler](const char* type) {
+            handler = {};
+            return RegisteredHandler(type, &handler);
+        }))
         return openerResult;
     const std::string command = CutAtFieldCode(handler) + " " + url;
     if (command.size() >= kCommandBufferSize)
@@ -378,9 +350,9 @@ int CHyperLink::OpenWithRegisteredBrowser(const std::string& url, int openerResu
 
 std::string CHyperLink::OpenErrorText(int code) {
     std::string text = "Unable to open hyperlink:\n\n";
-    for (const OpenError& error : kOpenErrors) {
-        if (error.code == code)
-            return text + error.text;
+    for (const auto& [errorCode, errorText] : kOpenErrors) {
+        if (errorCode == code)
+            return text + errorText;
     }
     char unknown[64];
     std::snprintf(unknown, sizeof unknown, "Unknown Error (%d) occurred.", code);

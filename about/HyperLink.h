@@ -20,7 +20,6 @@ constexpr COLORREF RGB(unsigned r, unsigned g, unsigned b) {
     return (r & 0xFF) | ((g & 0xFF) << 8) | ((b & 0xFF) << 16);
 }
 constexpr COLORREF kSystemHighlight = 0xFFFFFFFF;
-QColor ColorFromRef(COLORREF color);
 
 class CHyperLink : public QLabel {
     Q_OBJECT
@@ -28,10 +27,8 @@ public:
     static constexpr int UNDERLINE_ALWAYS = 1;
     static constexpr int UNDERLINE_HOVER = -1;
     static constexpr int UNDERLINE_NEVER = 0;
-    static constexpr int SW_SHOW = 5;
 
     CHyperLink();
-    ~CHyperLink() override;
 
     // Takes the place of the dialog's static text with that control id (its text, place,
     // alignment, font and id) and prepares the link. False when there is no such static.
@@ -45,7 +42,6 @@ public:
     void SetWasVisited(bool visited);
     void SetUnderlineMode(int mode);
     int GetUnderlineMode() const { return m_nUnderlineMode; }
-    void FitToText();
 
     // The colour the text is drawn in now.
     COLORREF CurrentColor() const;
@@ -54,12 +50,11 @@ public:
     COLORREF LinkColor() const { return m_colorLink; }
     COLORREF VisitedColor() const { return m_colorVisited; }
     COLORREF HoverColor() const { return m_colorHover; }
-    const QFont& PlainFont() const { return m_fontPlain; }
     const QFont& UnderlinedFont() const { return m_fontUnderlined; }
 
     // Opens the address in the desktop's browser; greater than 32 on success, otherwise the
     // code whose error text fits the failure.
-    static int OpenTarget(const std::string& address, int show);
+    static int OpenTarget(const std::string& address);
     // The registered browser started directly when the desktop's opener failed with
     // openerResult: the desktop entry xdg-mime names for http (or for HTML files), its Exec=
     // command cut at the file or URL field code (CutAtFieldCode), a blank and the address. openerResult when
@@ -95,6 +90,8 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    // Shrinks the link to its text, toward where the text is aligned.
+    void FitToText();
     void LoadHandCursor();
     void OnTimer();
     // Sets a font of the link's own (the fonts given from outside are adopted in changeEvent).
@@ -106,7 +103,6 @@ private:
     bool m_bMouseOver = false;
     bool m_bWasVisited = false;
     int m_nUnderlineMode = UNDERLINE_HOVER;
-    bool m_bFitToText = true;
     std::string m_strTarget;
     QFont m_fontUnderlined;
     QFont m_fontPlain;

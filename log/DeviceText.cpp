@@ -1,6 +1,7 @@
 #include "log/DeviceText.h"
 
 #include <cstdio>
+#include <string_view>
 
 bool IsUtf8(const std::string& bytes) {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -66,6 +67,7 @@ int C1ControlAt(const std::string& text, std::size_t i) {
 }
 
 std::string EscapeDeviceText(const std::string& bytes, ControlEscape form) {
+    static constexpr std::string_view kNamed = "\t\n\r\\", kLetters = "tnr\\";
     const bool json = form == ControlEscape::Json;
     const std::string text = DeviceTextUtf8(bytes);
     std::string out;
@@ -73,14 +75,9 @@ std::string EscapeDeviceText(const std::string& bytes, ControlEscape form) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(text[i]);
         int control = C1ControlAt(text, i);
-        if (c == '\t') {
-            out += "\\t";
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\\') {
-            out += "\\\\";
+        if (const std::size_t named = kNamed.find(static_cast<char>(c)); named != kNamed.npos) {
+            out += '\\';
+            out += kLetters[named];
         } else if (c == '"' && json) {
             out += "\\\"";
         } else if (c < 0x20 || c == 0x7F || control >= 0) {

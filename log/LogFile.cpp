@@ -12,26 +12,16 @@
 #include <unistd.h>
 
 int CLogFileOps::Open(const char* fileName) {
-    int fd;
-    do {
-        fd = ::open(fileName, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+    return TEMP_FAILURE_RETRY(::open(fileName, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
 }
 
 int CLogFileOps::Lock(int fd) {
-    int rc;
-    do {
-        rc = ::flock(fd, LOCK_EX | LOCK_NB);
-    } while (rc < 0 && errno == EINTR);
-    return rc;
+    return TEMP_FAILURE_RETRY(::flock(fd, LOCK_EX | LOCK_NB));
 }
 
 off_t CLogFileOps::Size(int fd) {
     struct stat st;
-    if (::fstat(fd, &st) != 0)
-        return -1;
-    return st.st_size;
+    return ::fstat(fd, &st) == 0 ? st.st_size : -1;
 }
 
 ssize_t CLogFileOps::ReadAt(int fd, void* buf, size_t count, off_t offset) {
@@ -116,9 +106,7 @@ void CLogFile::SetMaxSize(uint32_t bytes) {
 
 bool CLogFile::WriteAll(const char* buf, size_t count, off_t offset) {
     while (count > 0) {
-        ssize_t n = m_ops.WriteAt(m_fd, buf, count, offset);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = TEMP_FAILURE_RETRY(m_ops.WriteAt(m_fd, buf, count, offset));
         if (n <= 0)
             return false;
         buf += n;
@@ -140,9 +128,8 @@ void CLogFile::Shrink() {
     size_t got = 0;
     off_t from = length - static_cast<off_t>(half);
     while (got < half) {
-        ssize_t n = m_ops.ReadAt(m_fd, buf.get() + got, half - got, from + static_cast<off_t>(got));
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = TEMP_FAILURE_RETRY(
+            m_ops.ReadAt(m_fd, buf.get() + got, half - got, from + static_cast<off_t>(got)));
         if (n < 0)
             return;  // nothing changed yet: keep the file as it is
         if (n == 0)

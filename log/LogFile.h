@@ -37,8 +37,6 @@ public:
 
     explicit CLogFile(CLogFileOps& ops = CLogFileOps::Posix());
     ~CLogFile();
-    CLogFile(const CLogFile&) = delete;
-    CLogFile& operator=(const CLogFile&) = delete;
 
     // Opens (or creates) the file and takes it against other writers; a failure leaves it
     // closed. A file refused because it is a symbolic link or belongs to another user is said

@@ -1,5 +1,6 @@
 #include "log/LogFront.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -50,21 +51,13 @@ void CLog::Write(int level, const char* format, va_list args) {
         stamp[0] = '\0';
 
     char line[256];
-    int head = snprintf(line, sizeof line, "%s %-9s", stamp, LevelName(level));
-    if (head < 0)
-        head = 0;
-    if (head > MAX_LINE_TEXT)
-        head = MAX_LINE_TEXT;
+    const int head =
+        std::clamp(snprintf(line, sizeof line, "%s %-9s", stamp, LevelName(level)), 0, MAX_LINE_TEXT);
 
     int room = MAX_LINE_TEXT - head;
     int message = 0;
-    if (format && room > 0) {
-        message = vsnprintf(line + head, static_cast<size_t>(room) + 1, format, args);
-        if (message < 0)
-            message = 0;
-        if (message > room)
-            message = room;  // cut without a marker
-    }
+    if (format && room > 0)  // a longer message is cut without a marker
+        message = std::clamp(vsnprintf(line + head, static_cast<size_t>(room) + 1, format, args), 0, room);
     int end = head + message;
     line[end] = '\r';
     line[end + 1] = '\n';

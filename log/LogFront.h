@@ -15,15 +15,12 @@ public:
     static constexpr int MAX_LINE_TEXT = 253;
 
     explicit CLog(const char* fileName, CLogFileOps& ops = CLogFileOps::Posix());
-    CLog(const CLog&) = delete;
-    CLog& operator=(const CLog&) = delete;
 
     void Write(int level, const char* format, va_list args) __attribute__((format(printf, 3, 0)));
     // Values above MAX_LEVEL are ignored.
     void SetLevel(int level);
     int GetLevel() const { return m_nLevel.load(std::memory_order_relaxed); }
     int GetOpenAttempts() const { return m_nOpenAttempts.load(std::memory_order_relaxed); }
-    const std::string& GetFileName() const { return m_strFileName; }
     // Messages that passed the threshold but did not reach the file (not opened, write error).
     long GetLostLines() const { return m_nLostLines.load(std::memory_order_relaxed); }
     CLogFile& File() { return m_file; }

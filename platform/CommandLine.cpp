@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -46,16 +47,11 @@ std::string ResolveProgram(const std::string& name, std::string* reason) {
     } else if (!name.empty()) {
         const char* path = std::getenv("PATH");
         std::string dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
-        std::size_t start = 0;
-        for (;;) {
-            std::size_t end = dirs.find(':', start);
-            std::string dir = dirs.substr(start, end == std::string::npos ? end : end - start);
-            std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + name;
+        for (std::size_t start = 0, end; start <= dirs.size(); start = end + 1) {
+            end = std::min(dirs.find(':', start), dirs.size());
+            std::string candidate = (end == start ? "." : dirs.substr(start, end - start)) + "/" + name;
             if (IsExecutableFile(candidate, &exists))
                 return candidate;
-            if (end == std::string::npos)
-                break;
-            start = end + 1;
         }
     }
     *reason = exists ? "not executable" : "not found";
@@ -104,9 +100,7 @@ bool LogStartFailure(const std::string& commandLine, const std::string& why, std
 
 bool StartLogged(const std::string& commandLine, const std::vector<std::string>& argv, std::string* reason) {
     std::string why;
-    if (StartDetached(argv, &why))
-        return true;
-    return LogStartFailure(commandLine, why, reason);
+    return StartDetached(argv, &why) || LogStartFailure(commandLine, why, reason);
 }
 
 // Root's programs get every capability back at exec, whatever this process gave up.
@@ -132,9 +126,7 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
         }
         inWord = true;
         if (c == '\\') {
-            std::size_t run = 0;
-            while (i + run < n && commandLine[i + run] == '\\')
-                ++run;
+            const std::size_t run = std::min(commandLine.find_first_not_of('\\', i), n) - i;
             i += run;
             if (i < n && commandLine[i] == '"') {
                 word.append(run / 2, '\\');
@@ -188,14 +180,11 @@ bool StartDetached(const std::vector<std::string>& argv, std::string* reason) {
     errorOut.reset();
     if (child < 0)
         return Fail(reason, std::strerror(forkErr));
-    while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
-    }
+    TEMP_FAILURE_RETRY(waitpid(child, nullptr, 0));
     // The pipe closes on a successful exec; an errno arrives only when exec failed.
     int execErr = 0;
-    ssize_t got;
-    while ((got = read(errorIn.get(), &execErr, sizeof execErr)) < 0 && errno == EINTR) {
-    }
-    if (got == static_cast<ssize_t>(sizeof execErr))
+    if (TEMP_FAILURE_RETRY(read(errorIn.get(), &execErr, sizeof execErr)) ==
+        static_cast<ssize_t>(sizeof execErr))
         return Fail(reason, std::strerror(execErr));
     WarnStartedAsRoot(argv[0]);
     return true;
@@ -247,10 +236,9 @@ bool StartInTerminal(const std::string& commandLine, std::string* reason) {
 
     // A terminal named as the program opens its own window.
     const std::string program = BaseName(command[0]);
-    for (const std::string& terminal : candidates) {
-        if (program == BaseName(terminal))
-            return StartLogged(commandLine, command, reason);
-    }
+    if (std::ranges::any_of(candidates,
+                            [&](const std::string& terminal) { return program == BaseName(terminal); }))
+        return StartLogged(commandLine, command, reason);
     // A terminal would open, say nothing useful and close at once: the program is checked here.
     std::string why;
     if (ResolveProgram(command[0], &why).empty())

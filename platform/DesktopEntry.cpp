@@ -38,21 +38,6 @@ std::string Env(const char* name) {
     return value ? value : "";
 }
 
-std::vector<std::string> SplitPathList(const std::string& list) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    while (start <= list.size()) {
-        size_t end = list.find(':', start);
-        if (end == std::string::npos)
-            end = list.size();
-        // Relative entries are not allowed by the base-directory rules.
-        if (end > start && list[start] == '/')
-            parts.push_back(list.substr(start, end - start));
-        start = end + 1;
-    }
-    return parts;
-}
-
 std::vector<std::string> DataFolders() {
     std::vector<std::string> folders;
     std::string home = Env("XDG_DATA_HOME");
@@ -65,8 +50,12 @@ std::vector<std::string> DataFolders() {
     std::string dirs = Env("XDG_DATA_DIRS");
     if (dirs.empty())
         dirs = "/usr/local/share:/usr/share";
-    for (std::string& dir : SplitPathList(dirs))
-        folders.push_back(std::move(dir));
+    for (size_t start = 0, end; start <= dirs.size(); start = end + 1) {
+        end = std::min(dirs.find(':', start), dirs.size());
+        // Relative entries are not allowed by the base-directory rules.
+        if (end > start && dirs[start] == '/')
+            folders.push_back(dirs.substr(start, end - start));
+    }
     return folders;
 }
 
@@ -76,40 +65,20 @@ bool IsRegularFile(const std::string& path) {
 }
 
 std::string Unescape(std::string_view value) {
+    static constexpr std::string_view kEscaped = "sntr\\", kMeant = " \n\t\r\\";
     std::string out;
     for (size_t i = 0; i < value.size(); ++i) {
-        if (value[i] != '\\' || i + 1 == value.size()) {
+        // A backslash that starts no value escape stays: the command-line quoting rules read it.
+        const size_t escape =
+            value[i] == '\\' && i + 1 < value.size() ? kEscaped.find(value[i + 1]) : kEscaped.npos;
+        if (escape == kEscaped.npos) {
             out += value[i];
-            continue;
-        }
-        switch (value[++i]) {
-        case 's':
-            out += ' ';
-            break;
-        case 'n':
-            out += '\n';
-            break;
-        case 't':
-            out += '\t';
-            break;
-        case 'r':
-            out += '\r';
-            break;
-        case '\\':
-            out += '\\';
-            break;
-        default:
-            // Not a value escape: the command-line quoting rules read it later.
-            out += '\\';
-            out += value[i];
-            break;
+        } else {
+            out += kMeant[escape];
+            ++i;
         }
     }
     return out;
-}
-
-bool IsFileOrUrlCode(char c) {
-    return c == 'u' || c == 'U' || c == 'f' || c == 'F' || c == '1';
 }
 
 // The user's message language as the locale names it ("de_AT.UTF-8@euro"), without encoding.
@@ -158,67 +127,54 @@ int LocaleFit(std::string_view suffix, const Locale& locale) {
     return suffix == locale.lang ? 2 : 0;
 }
 
-// Takes one line of the file into entry; false once the main group has ended.
-class MainGroupReader {
-public:
-    explicit MainGroupReader(DesktopEntry* entry) : m_entry(entry), m_locale(MessageLocale()) {}
-
-    bool Line(std::string_view line) {
+// Reads the main group from fd line by line, at most kMaxDesktopEntryBytes; false beyond that
+// and without an Exec key.
+bool ReadMainGroup(int fd, DesktopEntry* entry) {
+    const Locale locale = MessageLocale();
+    int nameFit = 0;
+    bool inMainGroup = false, haveExec = false;
+    // Takes one line into entry; false once the main group has ended.
+    auto takeLine = [&](std::string_view line) {
         const std::string text = Trim(line);
         if (text.empty() || text[0] == '#')
             return true;
         if (text[0] == '[') {
-            if (m_inMainGroup)
+            if (inMainGroup)
                 return false;  // nothing after the group is needed
-            m_inMainGroup = text == "[Desktop Entry]";
+            inMainGroup = text == "[Desktop Entry]";
             return true;
         }
         const size_t equals = text.find('=');
-        if (!m_inMainGroup || equals == std::string::npos)
+        if (!inMainGroup || equals == std::string::npos)
             return true;
         const std::string key = Trim(std::string_view(text).substr(0, equals));
         const std::string value = Unescape(Trim(std::string_view(text).substr(equals + 1)));
         if (key == "Exec") {
-            m_entry->exec = value;
-            m_haveExec = true;
+            entry->exec = value;
+            haveExec = true;
         } else if (key == "Icon") {
-            m_entry->icon = value;
+            entry->icon = value;
         } else if (key == "Name" || (key.starts_with("Name[") && key.back() == ']')) {
             const std::string_view suffix =
                 key == "Name" ? std::string_view() : std::string_view(key).substr(5, key.size() - 6);
-            const int fit = LocaleFit(suffix, m_locale);
-            if (fit > m_nameFit) {
-                m_nameFit = fit;
-                m_entry->name = value;
+            const int fit = LocaleFit(suffix, locale);
+            if (fit > nameFit) {
+                nameFit = fit;
+                entry->name = value;
             }
         }
         return true;
-    }
-    bool HaveExec() const { return m_haveExec; }
-
-private:
-    DesktopEntry* m_entry;
-    Locale m_locale;
-    int m_nameFit = 0;
-    bool m_inMainGroup = false;
-    bool m_haveExec = false;
-};
-
-// Reads the main group from fd line by line, at most kMaxDesktopEntryBytes; false beyond that.
-bool ReadMainGroup(int fd, DesktopEntry* entry) {
-    MainGroupReader reader(entry);
+    };
     std::string line;  // the part of a line read so far
     size_t total = 0;
     char chunk[4096];
     for (;;) {
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR)
-            continue;
+        const ssize_t got = TEMP_FAILURE_RETRY(::read(fd, chunk, sizeof chunk));
         if (got < 0)
             return false;
         if (got == 0) {
-            reader.Line(line);  // the last line may have no line end
-            return reader.HaveExec();
+            takeLine(line);  // the last line may have no line end
+            return haveExec;
         }
         total += static_cast<size_t>(got);
         if (total > kMaxDesktopEntryBytes)
@@ -226,8 +182,8 @@ bool ReadMainGroup(int fd, DesktopEntry* entry) {
         std::string_view rest(chunk, static_cast<size_t>(got));
         for (size_t end; (end = rest.find('\n')) != std::string_view::npos; rest.remove_prefix(end + 1)) {
             line.append(rest.substr(0, end));
-            if (!reader.Line(line))
-                return reader.HaveExec();
+            if (!takeLine(line))
+                return haveExec;
             line.clear();
         }
         line.append(rest);
@@ -285,9 +241,7 @@ std::string QueryDefaultDesktopEntry(const std::string& mimeType, std::chrono::m
         if (ready <= 0)
             break;
         char chunk[512];
-        ssize_t got = ::read(answerIn.get(), chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR)
-            continue;
+        const ssize_t got = TEMP_FAILURE_RETRY(::read(answerIn.get(), chunk, sizeof chunk));
         if (got <= 0) {
             complete = got == 0;
             break;
@@ -299,8 +253,7 @@ std::string QueryDefaultDesktopEntry(const std::string& mimeType, std::chrono::m
     // and whatever it left running. The leader is not reaped yet, so the group id is still ours.
     ::kill(-pid, SIGKILL);
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    TEMP_FAILURE_RETRY(::waitpid(pid, &status, 0));
     if (!complete || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return {};
     return Trim(std::string_view(answer).substr(0, answer.find('\n')));
@@ -347,26 +300,16 @@ bool ReadDesktopEntry(const std::string& path, DesktopEntry* entry) {
 std::string CutAtFieldCode(const DesktopEntry& entry) {
     const std::string& s = entry.exec;
     size_t cut = s.size();
-    size_t firstBare = std::string::npos;
-    for (size_t i = 0; i + 1 < s.size(); ++i) {
-        if (s[i] != '%')
-            continue;
-        if (s[i + 1] == '%') {
-            ++i;
-            continue;
-        }
-        if (!IsFileOrUrlCode(s[i + 1]))
+    // "%%" and the other codes are skipped whole, so the search goes on after the code letter.
+    for (size_t i = s.find('%'); i != std::string::npos && i + 1 < s.size(); i = s.find('%', i + 2)) {
+        if (std::string_view("uUfF1").find(s[i + 1]) == std::string_view::npos)
             continue;
         if (i > 0 && s[i - 1] == '"' && i + 2 < s.size() && s[i + 2] == '"') {
-            firstBare = std::string::npos;
-            cut = i - 1;
+            cut = i - 1;  // a quoted code goes with its quotes, and wins over a bare one before it
             break;
         }
-        if (firstBare == std::string::npos)
-            firstBare = i;
+        cut = std::min(cut, i);
     }
-    if (firstBare != std::string::npos)
-        cut = firstBare;
 
     // The other codes are replaced in the kept part; quotes are followed as SplitCommandLine
     // reads them, so a value inside a quoted part ("%c") stays inside it.
@@ -375,9 +318,7 @@ std::string CutAtFieldCode(const DesktopEntry& entry) {
     for (size_t i = 0; i < cut; ++i) {
         const char c = s[i];
         if (c == '\\') {
-            size_t run = 0;
-            while (i + run < cut && s[i + run] == '\\')
-                ++run;
+            const size_t run = std::min(s.find_first_not_of('\\', i), cut) - i;
             kept.append(s, i, run);
             i += run - 1;
             if (run % 2 == 1 && i + 1 < cut && s[i + 1] == '"')
@@ -398,23 +339,16 @@ std::string CutAtFieldCode(const DesktopEntry& entry) {
             kept += c;
             continue;
         }
-        switch (s[++i]) {
-        case '%':
+        // The deprecated codes (%d %D %n %N %v %m) and what is no field code at all are removed.
+        const char code = s[++i];
+        if (code == '%')
             kept += '%';
-            break;
-        case 'i':
-            if (!entry.icon.empty())
-                kept += "--icon " + FieldText(entry.icon, quoted);
-            break;
-        case 'c':
+        else if (code == 'i' && !entry.icon.empty())
+            kept += "--icon " + FieldText(entry.icon, quoted);
+        else if (code == 'c')
             kept += FieldText(entry.name, quoted);
-            break;
-        case 'k':
+        else if (code == 'k')
             kept += FieldText(entry.location, quoted);
-            break;
-        default:
-            break;  // deprecated (%d %D %n %N %v %m) or not a field code at all: removed
-        }
     }
     return kept;
 }

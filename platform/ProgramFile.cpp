@@ -1,37 +1,22 @@
 #include "platform/ProgramFile.h"
 
-#include <unistd.h>
-
-#include <cstring>
-#include <vector>
+#include <filesystem>
+#include <string_view>
 
 std::string GetProgramFilePath() {
-    // A path may be longer than PATH_MAX; grow until readlink leaves room to spare.
-    std::vector<char> buffer(256);
-    for (;;) {
-        ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
-        if (n < 0)
-            return {};
-        if (static_cast<size_t>(n) < buffer.size()) {
-            std::string path(buffer.data(), static_cast<size_t>(n));
-            // The kernel marks a replaced or removed program file this way.
-            const std::string deleted = " (deleted)";
-            if (path.size() > deleted.size() && path.ends_with(deleted))
-                path.resize(path.size() - deleted.size());
-            return path;
-        }
-        if (buffer.size() >= (1u << 20))
-            return {};
-        buffer.resize(buffer.size() * 2);
-    }
+    std::error_code error;  // an unreadable link gives an empty path
+    std::string path = std::filesystem::read_symlink("/proc/self/exe", error);
+    // The kernel marks a replaced or removed program file this way.
+    const std::string_view deleted = " (deleted)";
+    if (path.size() > deleted.size() && path.ends_with(deleted))
+        path.resize(path.size() - deleted.size());
+    return path;
 }
 
 std::string ShellQuoted(const std::string& text) {
-    static const char kPlain[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_./+,:@%=-";
-    bool plain = !text.empty();
-    for (char c : text)
-        plain = plain && c != '\0' && std::strchr(kPlain, c) != nullptr;
-    if (plain)
+    static constexpr std::string_view kPlain =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_./+,:@%=-";
+    if (!text.empty() && text.find_first_not_of(kPlain) == std::string::npos)
         return text;
     std::string quoted = "'";
     for (char c : text) {

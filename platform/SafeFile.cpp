@@ -37,9 +37,7 @@ std::string FolderOf(const std::string& path) {
 
 bool WriteAll(int fd, std::string_view data) {
     while (!data.empty()) {
-        ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = TEMP_FAILURE_RETRY(::write(fd, data.data(), data.size()));
         if (n <= 0)
             return false;
         data.remove_prefix(static_cast<std::size_t>(n));

@@ -14,10 +14,8 @@ bool ReadNumber(std::string_view& text, unsigned* value) {
 }  // namespace
 
 bool ParseKernelRelease(const char* release, unsigned* major, unsigned* minor) {
-    if (!release)
-        return false;
+    std::string_view p(release ? release : "");
     unsigned first = 0, second = 0;
-    std::string_view p(release);
     if (!ReadNumber(p, &first) || !p.starts_with('.'))
         return false;
     p.remove_prefix(1);

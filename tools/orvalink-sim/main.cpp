@@ -135,7 +135,6 @@ int RunRelay(const Options& o) {
     if (!OpenLink(o.relayFrom, ETH_P_IP, in) || !OpenLink(o.relayTo, ETH_P_IP, out))
         return 1;
     SignalReady(o.readyPath);
-    const Mac broadcast{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
     static std::uint8_t buffer[65536];
     while (!g_stop) {
         if (WaitForInput(in.fd.get(), -1) <= 0)
@@ -145,7 +144,7 @@ int RunRelay(const Options& o) {
             auto packet = ParseIcmp(received);
             if (!packet || packet->dstIp != kLimitedBroadcast || !IsMarkedSolicitation(packet->icmp))
                 continue;
-            Bytes frame = ForwardFrame(received, out.mac, broadcast);
+            Bytes frame = ForwardFrame(received, out.mac, kBroadcastMac);
             if (!frame.empty())
                 SendFrame(out, frame);
         }
@@ -222,9 +221,8 @@ int RunDevices(const Options& o) {
                     pending.emplace(now, BuildArpFrame(1, d.mac, d.ip, Mac{}, hop));
                 }
                 Bytes reply = BuildAdvertisement(d.ip, o.marked, o.extra);
-                const Mac everyone{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
                 Bytes frame = o.zeroSource
-                                  ? BuildIcmpFrame(d.mac, everyone, 0, kLimitedBroadcast, 64, reply)
+                                  ? BuildIcmpFrame(d.mac, kBroadcastMac, 0, kLimitedBroadcast, 64, reply)
                                   : BuildIcmpFrame(d.mac, packet->srcMac, d.ip, packet->srcIp, 64, reply);
                 if (!o.ipOptions.empty())
                     frame = WithIpOptions(frame, o.ipOptions);

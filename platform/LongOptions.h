@@ -44,21 +44,31 @@ inline int NextLongOption(int argc, char** argv, const option* options, std::str
     return problem.empty() ? c : -1;
 }
 
+// A command line as it is read: the options read so far, the words (for an option that takes the
+// word after its own, at optind) and the first problem.
+template <typename Options>
+struct LongOptionReading {
+    LongOptionReading(Options& options, int count, char** words) : o(options), argc(count), argv(words) {}
+    Options& o;
+    int argc;
+    char** argv;
+    std::string problem;
+};
+
 // One option of a tool besides --help: its name, getopt_long's has_arg, and what it does with its
-// argument (nullptr when it has none) to what the tool reads into. State has a problem member,
-// which an option sets when it cannot be taken; optind is the word after the option's own.
-template <typename State>
+// argument (nullptr when it has none) to the reading (a LongOptionReading), setting its problem
+// when the option cannot be taken.
+template <typename Reading>
 struct LongOption {
     const char* name;
     int argument;
-    void (*take)(State& state, const char* argument);
+    void (*take)(Reading& reading, const char* argument);
 };
 
-// Reads the options of argv into state: "" or the problem. --help or -h sets help and ends the
+// Reads the options of the reading's words: "" or the problem. --help or -h sets help and ends the
 // reading; a problem before it still counts.
-template <typename State, std::size_t N>
-std::string ReadLongOptions(int argc, char** argv, const LongOption<State> (&options)[N], State& state,
-                            bool& help) {
+template <typename Reading, std::size_t N>
+std::string ReadLongOptions(const LongOption<Reading> (&options)[N], Reading& reading, bool& help) {
     std::vector<option> table{{"help", no_argument, nullptr, 'h'}};
     for (std::size_t i = 0; i < N; ++i)
         table.push_back({options[i].name, options[i].argument, nullptr, static_cast<int>(256 + i)});
@@ -66,13 +76,13 @@ std::string ReadLongOptions(int argc, char** argv, const LongOption<State> (&opt
     optind = 0;  // glibc: a fresh start, also for a second command line in one process
     opterr = 0;  // the messages are the tool's own
     for (;;) {
-        const int c = NextLongOption(argc, argv, table.data(), state.problem);
+        const int c = NextLongOption(reading.argc, reading.argv, table.data(), reading.problem);
         if (c == 'h')
             help = true;
         if (c == -1 || c == 'h')
-            return state.problem;
-        options[c - 256].take(state, optarg);
-        if (!state.problem.empty())
-            return state.problem;
+            return reading.problem;
+        options[c - 256].take(reading, optarg);
+        if (!reading.problem.empty())
+            return reading.problem;
     }
 }

@@ -56,14 +56,7 @@ int ScanUsage(const std::string& problem, std::FILE* stream) {
 
 namespace {
 
-// The command line as it is read, and the first problem.
-struct Reading {
-    Reading(ScanOptions& options, int count, char** words) : o(options), argc(count), argv(words) {}
-    ScanOptions& o;
-    int argc;
-    char** argv;
-    std::string problem;
-};
+using Reading = LongOptionReading<ScanOptions>;
 
 // A whole decimal number from low to high (never below 1) into value, nothing else (no sign, no
 // spaces); or the problem: range, then the text as given.
@@ -144,6 +137,6 @@ std::string Conflict(const ScanOptions& o) {
 
 std::string ParseScanOptions(int argc, char** argv, ScanOptions& o, bool& help) {
     Reading reading(o, argc, argv);
-    const std::string problem = ReadLongOptions(argc, argv, kOptions, reading, help);
+    const std::string problem = ReadLongOptions(kOptions, reading, help);
     return problem.empty() && !help ? Conflict(o) : problem;
 }

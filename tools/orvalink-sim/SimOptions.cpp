@@ -52,16 +52,12 @@ std::optional<int> ParseCount(const char* text, int low, int high) {
     return v;
 }
 
-// The command line as it is read: the options, what --type, --build and the raw extra-data
-// options gave (merged once all are read), and the first problem.
-struct Reading {
-    Reading(Options& options, int count, char** words) : o(options), argc(count), argv(words) {}
-    Options& o;
-    int argc;
-    char** argv;
+// The command line as it is read, with what --type, --build and the raw extra-data options gave:
+// merged once all are read.
+struct Reading : LongOptionReading<Options> {
+    using LongOptionReading::LongOptionReading;
     std::optional<std::string> type, build;
     bool haveRaw = false;
-    std::string problem;
 };
 
 // The checks of options against each other and the extra data, once all are read.
@@ -186,8 +182,8 @@ const LongOption<Reading> kOptions[] = {
 }  // namespace
 
 std::string ParseOptions(int argc, char** argv, Options& o, bool& help) {
-    Reading reading{o, argc, argv};
-    const std::string problem = ReadLongOptions(argc, argv, kOptions, reading, help);
+    Reading reading(o, argc, argv);
+    const std::string problem = ReadLongOptions(kOptions, reading, help);
     return problem.empty() && !help ? Finish(reading) : problem;
 }
 

@@ -63,11 +63,8 @@ struct Reading : LongOptionReading<Options> {
 // The checks of options against each other and the extra data, once all are read.
 std::string Finish(Reading& r) {
     Options& o = r.o;
-    if (!o.relayFrom.empty() || !o.relayTo.empty()) {
-        if (o.relayFrom.empty() || o.relayTo.empty())
-            return "--relay-from and --relay-to go together";
-        return {};
-    }
+    if (!o.relayFrom.empty() || !o.relayTo.empty())
+        return o.relayFrom.empty() || o.relayTo.empty() ? "--relay-from and --relay-to go together" : "";
     if (o.interface.empty() || o.devices.empty())
         return "an interface and at least one device are needed";
     if (r.haveRaw && (r.type || r.build))

@@ -61,10 +61,8 @@ public:
 
     void OnScanDone() override {
         const std::uint64_t one = 1;
-        ssize_t n;
-        do {
-            n = ::write(m_done.get(), &one, sizeof one);
-        } while (n < 0 && errno == EINTR);
+        while (::write(m_done.get(), &one, sizeof one) < 0 && errno == EINTR) {
+        }
     }
 
     int DoneFd() const { return m_done.get(); }

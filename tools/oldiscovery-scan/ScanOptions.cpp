@@ -58,13 +58,15 @@ namespace {
 
 using Reading = LongOptionReading<ScanOptions>;
 
-// A whole decimal number from low to high (never below 1) into value, nothing else (no sign, no
-// spaces); or the problem: range, then the text as given.
-void Number(Reading& r, const char* text, long low, long high, const char* range, long& value) {
+// A whole decimal number of units from low to high (never below 1) into value, nothing else (no
+// sign, no spaces); or the problem "OPTION needs a whole number of UNITS from LOW to HIGH: text".
+void Number(Reading& r, const char* text, const char* option, const char* units, long low, long high,
+            long& value) {
     const std::size_t digits = std::strspn(text, "0123456789");
     const long n = digits && !text[digits] && digits <= 9 ? std::atol(text) : 0;
     if (n < low || n > high)
-        r.problem = range + std::string(text);
+        r.problem = std::string(option) + " needs a whole number of " + units + " from " +
+                    std::to_string(low) + " to " + std::to_string(high) + ": " + text;
     else
         value = n;
 }
@@ -75,14 +77,12 @@ void Watch(Reading& r, const char* seconds) {
     if (!seconds && optind < r.argc && std::strncmp(r.argv[optind], "--", 2) != 0)
         seconds = r.argv[optind++];
     if (seconds)
-        Number(r, seconds, 1, 86400,
-               "--watch needs a whole number of seconds from 1 to 86400: ", r.o.watchSeconds);
+        Number(r, seconds, "--watch", "seconds", 1, 86400, r.o.watchSeconds);
 }
 
 void GoneAfter(Reading& r, const char* scans) {
     r.o.haveGoneAfter = true;
-    Number(r, scans, 1, 1000000,
-           "--gone-after needs a whole number of scans from 1 to 1000000: ", r.o.goneAfter);
+    Number(r, scans, "--gone-after", "scans", 1, 1000000, r.o.goneAfter);
 }
 
 void Output(Reading& r, const char* file) {
@@ -105,10 +105,7 @@ const LongOption<Reading> kOptions[] = {
     {"watch", optional_argument, Watch},
     {"gone-after", required_argument, GoneAfter},
     {"wait", required_argument,
-     [](Reading& r, const char* a) {
-         Number(r, a, 100, 5000,
-                "--wait needs a whole number of milliseconds from 100 to 5000: ", r.o.waitMs);
-     }},
+     [](Reading& r, const char* a) { Number(r, a, "--wait", "milliseconds", 100, 5000, r.o.waitMs); }},
     {"locate", required_argument, Locate},
     {"log", required_argument, [](Reading& r, const char* a) { r.o.logFile = a; }},
 };

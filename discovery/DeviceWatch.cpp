@@ -38,13 +38,10 @@ std::vector<WatchEvent> CDeviceWatch::Update(const std::vector<COrvalink>& devic
 }
 
 std::string Rfc3339(std::chrono::system_clock::time_point time) {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
-    std::time_t seconds = static_cast<std::time_t>(ms / 1000);
-    long milli = static_cast<long>(ms % 1000);
-    if (milli < 0) {
-        milli += 1000;
-        --seconds;
-    }
+    const auto ms = std::chrono::time_point_cast<std::chrono::milliseconds>(time);
+    const auto whole = std::chrono::floor<std::chrono::seconds>(ms);  // before 1970 too
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(whole);
+    const long milli = static_cast<long>((ms - whole).count());
     std::tm utc{};
     gmtime_r(&seconds, &utc);
     char text[80];

@@ -16,21 +16,17 @@ std::uint32_t NumericIp(const std::string& ip) {
     return inet_pton(AF_INET, ip.c_str(), &addr) == 1 ? ntohl(addr.s_addr) : 0xFFFFFFFFu;
 }
 
-// Both forms show the device's bytes the one way the log lines show them too; they differ only
-// in how a control character is written.
-std::string Escaped(const std::string& bytes, bool json) {
-    return EscapeDeviceText(bytes, json ? ControlEscape::Json : ControlEscape::Text);
-}
-
+// The table and JSON show the device's bytes the one way the log lines show them too; they
+// differ only in how a control character is written.
 std::string TableField(const std::string& bytes) {
-    return Escaped(bytes, false);
-}
-
-std::string JsonString(const std::string& bytes) {
-    return "\"" + Escaped(bytes, true) + "\"";
+    return EscapeDeviceText(bytes, ControlEscape::Text);
 }
 
 }  // namespace
+
+std::string JsonText(const std::string& bytes) {
+    return "\"" + EscapeDeviceText(bytes, ControlEscape::Json) + "\"";
+}
 
 void SortDevices(std::vector<COrvalink>& devices) {
     std::stable_sort(devices.begin(), devices.end(), [](const COrvalink& a, const COrvalink& b) {
@@ -89,16 +85,12 @@ std::string FormatJson(const std::vector<COrvalink>& devices) {
     for (std::size_t i = 0; i < devices.size(); ++i) {
         const COrvalink& d = devices[i];
         out += i ? ",\n  " : "\n  ";
-        out += "{\"ip\": " + JsonString(d.m_strIP) + ", \"mac\": " + JsonString(d.m_strMAC) +
-               ", \"type\": " + JsonString(d.m_strType) + ", \"build\": " + JsonString(d.m_strBuild) +
-               ", \"interface\": " + JsonString(d.m_strInterface) + "}";
+        out += "{\"ip\": " + JsonText(d.m_strIP) + ", \"mac\": " + JsonText(d.m_strMAC) +
+               ", \"type\": " + JsonText(d.m_strType) + ", \"build\": " + JsonText(d.m_strBuild) +
+               ", \"interface\": " + JsonText(d.m_strInterface) + "}";
     }
     out += devices.empty() ? "]\n" : "\n]\n";
     return out;
-}
-
-std::string JsonText(const std::string& bytes) {
-    return JsonString(bytes);
 }
 
 std::string PrometheusLabelValue(const std::string& bytes) {
@@ -106,14 +98,9 @@ std::string PrometheusLabelValue(const std::string& bytes) {
     std::string out;
     out.reserve(text.size());
     for (char c : text) {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '"')
-            out += "\\\"";
-        else if (c == '\n')
-            out += "\\n";
-        else
-            out += c;
+        if (c == '\\' || c == '"' || c == '\n')
+            out += '\\';
+        out += c == '\n' ? 'n' : c;
     }
     return out;
 }
@@ -146,21 +133,17 @@ std::string FormatPrometheus(const std::vector<COrvalink>& devices, const ScanSu
         out +=
             "# HELP orvalink_devices Orvalink devices that answered the scan, per interface.\n"
             "# TYPE orvalink_devices gauge\n";
-        for (const auto& [interface, count] : perInterface) {
-            std::snprintf(number, sizeof number, "%zu", count);
-            out += "orvalink_devices{interface=\"" + interface + "\"} " + number + "\n";
-        }
+        for (const auto& [interface, count] : perInterface)
+            out += "orvalink_devices{interface=\"" + interface + "\"} " + std::to_string(count) + "\n";
     }
     // A scan restricted to interfaces says so in one series per interface: the node exporter
     // merges the files of all scans of a host (one per interface), and two unlabelled series of
     // one name would be one too many, hiding a failing interface behind a working one.
-    std::vector<std::string> scanLabels;
+    std::set<std::string> scanLabels;
     for (const std::string& name : scan.interfaces)
-        scanLabels.push_back("{interface=\"" + PrometheusLabelValue(name) + "\"}");
-    std::sort(scanLabels.begin(), scanLabels.end());
-    scanLabels.erase(std::unique(scanLabels.begin(), scanLabels.end()), scanLabels.end());
+        scanLabels.insert("{interface=\"" + PrometheusLabelValue(name) + "\"}");
     if (scanLabels.empty())
-        scanLabels.emplace_back();
+        scanLabels.emplace();
     auto perScan = [&](const char* name, const char* help, const std::string& value) {
         out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " gauge\n";
         for (const std::string& labels : scanLabels)

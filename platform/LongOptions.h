@@ -3,8 +3,10 @@
 // word that is none, only full option names, and every message the tool's own.
 #include <getopt.h>
 
+#include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // True when word names one of options in full ("--name" or "--name=...") or is "-h":
 // getopt_long also takes abbreviations, which the tools never did, and one could come to mean
@@ -19,12 +21,6 @@ inline bool SpelledOut(std::string_view word, const option* options) {
         if (word == o->name)
             return true;
     return false;
-}
-
-// Call before the first NextLongOption of a command line.
-inline void StartLongOptions() {
-    optind = 0;  // glibc: a fresh start, also for a second command line in one process
-    opterr = 0;  // the messages are the tool's own
 }
 
 // The next option's code (as getopt_long gives it, 'h' for -h and --help); -1 at the end of
@@ -46,4 +42,47 @@ inline int NextLongOption(int argc, char** argv, const option* options, std::str
     else if (c == ':')
         problem = std::string(word) + " needs an argument";
     return problem.empty() ? c : -1;
+}
+
+// A command line as it is read: the options read so far, the words (for an option that takes the
+// word after its own, at optind) and the first problem.
+template <typename Options>
+struct LongOptionReading {
+    LongOptionReading(Options& options, int count, char** words) : o(options), argc(count), argv(words) {}
+    Options& o;
+    int argc;
+    char** argv;
+    std::string problem;
+};
+
+// One option of a tool besides --help: its name, getopt_long's has_arg, and what it does with its
+// argument (nullptr when it has none) to the reading (a LongOptionReading), setting its problem
+// when the option cannot be taken.
+template <typename Reading>
+struct LongOption {
+    const char* name;
+    int argument;
+    void (*take)(Reading& reading, const char* argument);
+};
+
+// Reads the options of the reading's words: "" or the problem. --help or -h sets help and ends the
+// reading; a problem before it still counts.
+template <typename Reading, std::size_t N>
+std::string ReadLongOptions(const LongOption<Reading> (&options)[N], Reading& reading, bool& help) {
+    std::vector<option> table{{"help", no_argument, nullptr, 'h'}};
+    for (std::size_t i = 0; i < N; ++i)
+        table.push_back({options[i].name, options[i].argument, nullptr, static_cast<int>(256 + i)});
+    table.push_back({});
+    optind = 0;  // glibc: a fresh start, also for a second command line in one process
+    opterr = 0;  // the messages are the tool's own
+    for (;;) {
+        const int c = NextLongOption(reading.argc, reading.argv, table.data(), reading.problem);
+        if (c == 'h')
+            help = true;
+        if (c == -1 || c == 'h')
+            return reading.problem;
+        options[c - 256].take(reading, optarg);
+        if (!reading.problem.empty())
+            return reading.problem;
+    }
 }

@@ -1,7 +1,7 @@
 #include "ScanOptions.h"
 
+#include <cstdlib>
 #include <cstring>
-#include <string_view>
 
 #include "discovery/ScanOutput.h"
 #include "platform/LongOptions.h"
@@ -56,35 +56,59 @@ int ScanUsage(const std::string& problem, std::FILE* stream) {
 
 namespace {
 
-// A whole decimal number from low to high, nothing else (no sign, no spaces).
-bool ParseNumber(const char* text, long low, long high, long& value) {
-    if (!*text || std::strlen(text) > 9)
-        return false;
-    long n = 0;
-    for (const char* p = text; *p; ++p) {
-        if (*p < '0' || *p > '9')
-            return false;
-        n = n * 10 + (*p - '0');
-    }
+using Reading = LongOptionReading<ScanOptions>;
+
+// A whole decimal number of units from low to high (never below 1) into value, nothing else (no
+// sign, no spaces); or the problem "OPTION needs a whole number of UNITS from LOW to HIGH: text".
+void Number(Reading& r, const char* text, const char* option, const char* units, long low, long high,
+            long& value) {
+    const std::size_t digits = std::strspn(text, "0123456789");
+    const long n = digits && !text[digits] && digits <= 9 ? std::atol(text) : 0;
     if (n < low || n > high)
-        return false;
-    value = n;
-    return true;
+        r.problem = std::string(option) + " needs a whole number of " + units + " from " +
+                    std::to_string(low) + " to " + std::to_string(high) + ": " + text;
+    else
+        value = n;
 }
 
-enum Option { kInterface = 256, kJson, kPrometheus, kOutput, kWatch, kGoneAfter, kWait, kLocate, kLog };
+void Watch(Reading& r, const char* seconds) {
+    r.o.watch = true;
+    // The number is optional: a next word that is no option is taken as it.
+    if (!seconds && optind < r.argc && std::strncmp(r.argv[optind], "--", 2) != 0)
+        seconds = r.argv[optind++];
+    if (seconds)
+        Number(r, seconds, "--watch", "seconds", 1, 86400, r.o.watchSeconds);
+}
 
-const option kOptions[] = {{"help", no_argument, nullptr, 'h'},
-                           {"interface", required_argument, nullptr, kInterface},
-                           {"json", no_argument, nullptr, kJson},
-                           {"prometheus", no_argument, nullptr, kPrometheus},
-                           {"output", required_argument, nullptr, kOutput},
-                           {"watch", optional_argument, nullptr, kWatch},
-                           {"gone-after", required_argument, nullptr, kGoneAfter},
-                           {"wait", required_argument, nullptr, kWait},
-                           {"locate", required_argument, nullptr, kLocate},
-                           {"log", required_argument, nullptr, kLog},
-                           {nullptr, 0, nullptr, 0}};
+void GoneAfter(Reading& r, const char* scans) {
+    r.o.haveGoneAfter = true;
+    Number(r, scans, "--gone-after", "scans", 1, 1000000, r.o.goneAfter);
+}
+
+void Output(Reading& r, const char* file) {
+    if (!*file)
+        r.problem = "--output needs a file name";
+    else
+        r.o.output = file;
+}
+
+void Locate(Reading& r, const char* ip) {
+    r.o.locate = ip;
+    r.o.haveLocate = true;
+}
+
+const LongOption<Reading> kOptions[] = {
+    {"interface", required_argument, [](Reading& r, const char* a) { r.o.interfaces.push_back(a); }},
+    {"json", no_argument, [](Reading& r, const char*) { r.o.json = true; }},
+    {"prometheus", no_argument, [](Reading& r, const char*) { r.o.prometheus = true; }},
+    {"output", required_argument, Output},
+    {"watch", optional_argument, Watch},
+    {"gone-after", required_argument, GoneAfter},
+    {"wait", required_argument,
+     [](Reading& r, const char* a) { Number(r, a, "--wait", "milliseconds", 100, 5000, r.o.waitMs); }},
+    {"locate", required_argument, Locate},
+    {"log", required_argument, [](Reading& r, const char* a) { r.o.logFile = a; }},
+};
 
 // The checks of options against each other, once all are read.
 std::string Conflict(const ScanOptions& o) {
@@ -109,60 +133,7 @@ std::string Conflict(const ScanOptions& o) {
 }  // namespace
 
 std::string ParseScanOptions(int argc, char** argv, ScanOptions& o, bool& help) {
-    StartLongOptions();
-    for (;;) {
-        std::string problem;
-        const int c = NextLongOption(argc, argv, kOptions, problem);
-        if (c == -1) {
-            if (!problem.empty())
-                return problem;
-            break;
-        }
-        switch (c) {
-        case 'h':
-            help = true;
-            return {};
-        case kJson:
-            o.json = true;
-            break;
-        case kPrometheus:
-            o.prometheus = true;
-            break;
-        case kWatch: {
-            o.watch = true;
-            // The number is optional: a next word that is no option is taken as it.
-            const char* seconds = optarg;
-            if (!seconds && optind < argc && std::strncmp(argv[optind], "--", 2) != 0)
-                seconds = argv[optind++];
-            if (seconds && !ParseNumber(seconds, 1, 86400, o.watchSeconds))
-                return std::string("--watch needs a whole number of seconds from 1 to 86400: ") + seconds;
-            break;
-        }
-        case kGoneAfter:
-            o.haveGoneAfter = true;
-            if (!ParseNumber(optarg, 1, 1000000, o.goneAfter))
-                return std::string("--gone-after needs a whole number of scans from 1 to 1000000: ") + optarg;
-            break;
-        case kWait:
-            if (!ParseNumber(optarg, 100, 5000, o.waitMs))
-                return std::string("--wait needs a whole number of milliseconds from 100 to 5000: ") + optarg;
-            break;
-        case kInterface:
-            o.interfaces.push_back(optarg);
-            break;
-        case kOutput:
-            if (!*optarg)
-                return "--output needs a file name";
-            o.output = optarg;
-            break;
-        case kLocate:
-            o.locate = optarg;
-            o.haveLocate = true;
-            break;
-        case kLog:
-            o.logFile = optarg;
-            break;
-        }
-    }
-    return Conflict(o);
+    Reading reading(o, argc, argv);
+    const std::string problem = ReadLongOptions(kOptions, reading, help);
+    return problem.empty() && !help ? Conflict(o) : problem;
 }

@@ -39,11 +39,13 @@
 
 namespace {
 
-// Writes all of text to stdout and flushes it; false (errno set) when it did not all get out.
+// Writes all of text to stdout and flushes it; false with a message when it did not all get out.
 bool WriteOutput(const std::string& text) {
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size())
-        return false;
-    return std::fflush(stdout) == 0 && !std::ferror(stdout);
+    if (std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0 &&
+        !std::ferror(stdout))
+        return true;
+    std::fprintf(stderr, "oldiscovery-scan: cannot write the output: %s\n", std::strerror(errno));
+    return false;
 }
 
 // Collects the devices of one scan and signals its end on an eventfd, so the main thread can
@@ -59,10 +61,8 @@ public:
 
     void OnScanDone() override {
         const std::uint64_t one = 1;
-        ssize_t n;
-        do {
-            n = ::write(m_done.get(), &one, sizeof one);
-        } while (n < 0 && errno == EINTR);
+        while (::write(m_done.get(), &one, sizeof one) < 0 && errno == EINTR) {
+        }
     }
 
     int DoneFd() const { return m_done.get(); }
@@ -99,30 +99,20 @@ public:
 private:
     // One scan's output in the chosen format.
     std::string Format(const std::vector<COrvalink>& devices, bool success, double seconds) const {
-        if (m_o.prometheus) {
-            ScanSummary summary;
-            summary.success = success;
-            summary.durationSeconds = seconds;
-            summary.timestampSeconds =
-                std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-            summary.interfaces = m_o.interfaces;
-            return FormatPrometheus(devices, summary);
-        }
+        const auto now = std::chrono::system_clock::now().time_since_epoch();
+        if (m_o.prometheus)
+            return FormatPrometheus(
+                devices, {success, seconds, std::chrono::duration<double>(now).count(), m_o.interfaces});
         return m_o.json ? FormatJson(devices) : FormatTable(devices);
     }
     // Writes text to --output (atomically) or standard output; false with a message.
     bool Emit(const std::string& text) const {
-        if (!m_o.output.empty()) {
-            std::string reason;
-            if (!WriteFileAtomically(m_o.output, text, 0644, &reason)) {
-                std::fprintf(stderr, "oldiscovery-scan: cannot write %s: %s\n", m_o.output.c_str(),
-                             reason.c_str());
-                return false;
-            }
-            return true;
-        }
-        if (!WriteOutput(text)) {
-            std::fprintf(stderr, "oldiscovery-scan: cannot write the output: %s\n", std::strerror(errno));
+        if (m_o.output.empty())
+            return WriteOutput(text);
+        std::string reason;
+        if (!WriteFileAtomically(m_o.output, text, 0644, &reason)) {
+            std::fprintf(stderr, "oldiscovery-scan: cannot write %s: %s\n", m_o.output.c_str(),
+                         reason.c_str());
             return false;
         }
         return true;
@@ -133,8 +123,10 @@ private:
             Emit(Format({}, false, 0));
         return status;
     }
-    // Waits for the scan's end, or for a signal (true in interrupted) when there is a signal fd.
-    bool WaitForScanEnd(bool& interrupted);
+    // Waits for the scan's end; a signal (when there is a signal fd) ends the program at once.
+    bool WaitForScanEnd(CScanThread& scanner);
+    // One scan's devices and how long it took; 0 or kExitNoScan with a message.
+    int ScanOnce(CScanThread& scanner, std::vector<COrvalink>& devices, double& seconds);
     int Watch(CScanThread& scanner);
     // Ends the program at once, a scan perhaps under way: the worker is not waited for.
     [[noreturn]] void QuitNow(CScanThread& scanner);
@@ -146,8 +138,7 @@ private:
     CDeviceWatch m_watch;
 };
 
-bool CScanTool::WaitForScanEnd(bool& interrupted) {
-    interrupted = false;
+bool CScanTool::WaitForScanEnd(CScanThread& scanner) {
     // The engine ends every scan by itself within a few seconds; this bound only guards
     // against a worker that died.
     const auto deadline = Clock::now() + std::chrono::seconds(60);
@@ -159,10 +150,8 @@ bool CScanTool::WaitForScanEnd(bool& interrupted) {
         int ready = ::poll(fds, 2, static_cast<int>(left) + 1);
         if (ready < 0 && errno != EINTR)
             return false;
-        if (ready > 0 && fds[1].revents) {
-            interrupted = true;
-            return false;
-        }
+        if (ready > 0 && fds[1].revents)
+            QuitNow(scanner);
         if (ready > 0 && fds[0].revents)
             return true;
     }
@@ -176,24 +165,29 @@ void CScanTool::QuitNow(CScanThread& scanner) {
     std::_Exit(0);
 }
 
+int CScanTool::ScanOnce(CScanThread& scanner, std::vector<COrvalink>& devices, double& seconds) {
+    const auto start = Clock::now();
+    if (!scanner.RequestScan()) {
+        std::fprintf(stderr, "oldiscovery-scan: the scan could not be started\n");
+        return kExitNoScan;
+    }
+    if (!WaitForScanEnd(scanner)) {
+        std::fprintf(stderr, "oldiscovery-scan: the scan did not end\n");
+        return kExitNoScan;
+    }
+    m_collector.TakeScan(devices);
+    seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return 0;
+}
+
 int CScanTool::Watch(CScanThread& scanner) {
     std::vector<COrvalink> devices;
     bool failing = false;  // reported once per streak of scans that could not be sent
     for (;;) {
         const auto start = Clock::now();
-        if (!scanner.RequestScan()) {
-            std::fprintf(stderr, "oldiscovery-scan: the scan could not be started\n");
-            return kExitNoScan;
-        }
-        bool interrupted;
-        if (!WaitForScanEnd(interrupted)) {
-            if (interrupted)
-                QuitNow(scanner);
-            std::fprintf(stderr, "oldiscovery-scan: the scan did not end\n");
-            return kExitNoScan;
-        }
-        m_collector.TakeScan(devices);
-        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        double seconds;
+        if (const int status = ScanOnce(scanner, devices, seconds))
+            return status;
         const bool sent = !scanner.RequestFailed();
         if (!sent && !failing)
             std::fprintf(stderr, "oldiscovery-scan: the discover request could not be sent%s\n",
@@ -204,10 +198,8 @@ int CScanTool::Watch(CScanThread& scanner) {
             std::string events;
             for (const WatchEvent& event : m_watch.Update(devices, std::chrono::system_clock::now()))
                 events += FormatWatchEvent(event);
-            if (!events.empty() && !WriteOutput(events)) {
-                std::fprintf(stderr, "oldiscovery-scan: cannot write the output: %s\n", std::strerror(errno));
+            if (!events.empty() && !WriteOutput(events))
                 return kExitOutput;
-            }
         }
         if (!m_o.output.empty()) {
             SortDevices(devices);
@@ -299,19 +291,8 @@ int CScanTool::Run(const char* argv0) {
         scanner.RequestLocate(m_o.locate);  // sent before the stop command below is taken
     } else if (m_o.watch) {
         status = Watch(scanner);
-    } else if (!scanner.RequestScan()) {
-        std::fprintf(stderr, "oldiscovery-scan: the scan could not be started\n");
-        status = kExitNoScan;
     } else {
-        const auto start = Clock::now();
-        bool interrupted;
-        if (!WaitForScanEnd(interrupted)) {
-            std::fprintf(stderr, "oldiscovery-scan: the scan did not end\n");
-            status = kExitNoScan;
-        } else {
-            m_collector.TakeScan(devices);
-            seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        }
+        status = ScanOnce(scanner, devices, seconds);
     }
     if (!scanner.Stop() && status == 0) {
         std::fprintf(stderr, "oldiscovery-scan: the scan worker did not stop\n");
@@ -351,13 +332,8 @@ int main(int argc, char** argv) {
     ScanOptions options;
     bool help = false;
     std::string problem = ParseScanOptions(argc, argv, options, help);
-    if (help) {
-        if (!WriteOutput(kScanUsage)) {
-            std::fprintf(stderr, "oldiscovery-scan: cannot write the output: %s\n", std::strerror(errno));
-            return kExitOutput;
-        }
-        return 0;
-    }
+    if (help)
+        return WriteOutput(kScanUsage) ? 0 : kExitOutput;
     if (!problem.empty())
         return ScanUsage(problem);
     // Before the scan: a typing error in an interface name costs no scan and sends nothing.

@@ -3,7 +3,6 @@
 #include <charconv>
 #include <cstring>
 #include <optional>
-#include <string_view>
 
 #include "platform/LongOptions.h"
 
@@ -53,86 +52,33 @@ std::optional<int> ParseCount(const char* text, int low, int high) {
     return v;
 }
 
-enum Option {
-    kInterface = 256,
-    kDevice,
-    kDevices,
-    kType,
-    kBuild,
-    kExtra,
-    kExtraHex,
-    kNoExtra,
-    kUnmarked,
-    kNoArpFirst,
-    kNoArp,
-    kIpOptions,
-    kZeroSource,
-    kDelay,
-    kDuplicate,
-    kCopies,
-    kGateway,
-    kPrefixLength,
-    kRecord,
-    kReady,
-    kReport,
-    kRelayFrom,
-    kRelayTo
-};
-
-const option kOptions[] = {{"help", no_argument, nullptr, 'h'},
-                           {"interface", required_argument, nullptr, kInterface},
-                           {"device", required_argument, nullptr, kDevice},
-                           {"devices", required_argument, nullptr, kDevices},  // and COUNT after it
-                           {"type", required_argument, nullptr, kType},
-                           {"build", required_argument, nullptr, kBuild},
-                           {"extra", required_argument, nullptr, kExtra},
-                           {"extra-hex", required_argument, nullptr, kExtraHex},
-                           {"no-extra", no_argument, nullptr, kNoExtra},
-                           {"unmarked", no_argument, nullptr, kUnmarked},
-                           {"no-arp-first", no_argument, nullptr, kNoArpFirst},
-                           {"no-arp", no_argument, nullptr, kNoArp},
-                           {"ip-options", required_argument, nullptr, kIpOptions},
-                           {"zero-source", no_argument, nullptr, kZeroSource},
-                           {"delay", required_argument, nullptr, kDelay},
-                           {"duplicate", no_argument, nullptr, kDuplicate},
-                           {"copies", required_argument, nullptr, kCopies},
-                           {"gateway", required_argument, nullptr, kGateway},
-                           {"prefix-length", required_argument, nullptr, kPrefixLength},
-                           {"record", required_argument, nullptr, kRecord},
-                           {"ready", required_argument, nullptr, kReady},
-                           {"report", required_argument, nullptr, kReport},
-                           {"relay-from", required_argument, nullptr, kRelayFrom},
-                           {"relay-to", required_argument, nullptr, kRelayTo},
-                           {nullptr, 0, nullptr, 0}};
-
-// What --type, --build and the raw extra-data options gave, merged once all are read.
-struct ExtraData {
-    std::string type, build;
-    bool haveType = false, haveBuild = false, haveRaw = false;
+// The command line as it is read, with what --type, --build and the raw extra-data options gave:
+// merged once all are read.
+struct Reading : LongOptionReading<Options> {
+    using LongOptionReading::LongOptionReading;
+    std::optional<std::string> type, build;
+    bool haveRaw = false;
 };
 
 // The checks of options against each other and the extra data, once all are read.
-std::string Finish(Options& o, ExtraData e) {
-    if (!o.relayFrom.empty() || !o.relayTo.empty()) {
-        if (o.relayFrom.empty() || o.relayTo.empty())
-            return "--relay-from and --relay-to go together";
-        return {};
-    }
+std::string Finish(Reading& r) {
+    Options& o = r.o;
+    if (!o.relayFrom.empty() || !o.relayTo.empty())
+        return o.relayFrom.empty() || o.relayTo.empty() ? "--relay-from and --relay-to go together" : "";
     if (o.interface.empty() || o.devices.empty())
         return "an interface and at least one device are needed";
-    if (e.haveRaw && (e.haveType || e.haveBuild))
+    if (r.haveRaw && (r.type || r.build))
         return "--type/--build and --extra/--extra-hex/--no-extra exclude each other";
-    if (!e.haveRaw) {
-        std::string text;
-        if (!e.haveType && !e.haveBuild) {
-            e.type = "OL-SIM";
-            e.build = "1.0";
-            e.haveType = e.haveBuild = true;
+    if (!r.haveRaw) {
+        if (!r.type && !r.build) {
+            r.type = "OL-SIM";
+            r.build = "1.0";
         }
-        if (e.haveType)
-            text += "type:" + e.type + "\n";
-        if (e.haveBuild)
-            text += "build:" + e.build + "\n";
+        std::string text;
+        if (r.type)
+            text += "type:" + *r.type + "\n";
+        if (r.build)
+            text += "build:" + *r.build + "\n";
         o.extra.assign(text.begin(), text.end());
     }
     return {};
@@ -155,8 +101,11 @@ std::string AddDevice(Options& o, const std::string& device) {
     return {};
 }
 
-// --devices IP COUNT.
-std::string AddDevices(Options& o, const char* first, const char* count) {
+// --devices IP COUNT: the count is the word after the option's own.
+std::string AddDevices(Reading& r, const char* first) {
+    if (optind >= r.argc)
+        return "--devices needs an argument";
+    const char* count = r.argv[optind++];
     auto ip = ParseIp(first);
     if (!ip)
         return "bad first device address";
@@ -164,141 +113,75 @@ std::string AddDevices(Options& o, const char* first, const char* count) {
     if (!n)
         return std::string("bad device count: ") + count;
     for (int k = 0; k < *n; ++k)
-        o.devices.push_back(Device{*ip + std::uint32_t(k), DefaultMac(*ip + std::uint32_t(k))});
+        r.o.devices.push_back(Device{*ip + std::uint32_t(k), DefaultMac(*ip + std::uint32_t(k))});
     return {};
 }
 
-// A number option into value: "" or "bad WHAT: text".
-std::string Count(const char* text, int low, int high, const char* what, int& value) {
-    auto n = ParseCount(text, low, high);
-    if (!n)
-        return std::string("bad ") + what + ": " + text;
-    value = *n;
-    return {};
+// A parsed value into value, or the problem when it could not be parsed.
+template <typename T>
+void Take(Reading& r, const std::optional<T>& parsed, T& value, const std::string& problem) {
+    if (parsed)
+        value = *parsed;
+    else
+        r.problem = problem;
 }
 
-// One option (getopt_long's c) with its argument; "" or the problem.
-std::string Take(int c, const char* arg, const char* count, Options& o, ExtraData& e) {
-    switch (c) {
-    case kInterface:
-        o.interface = arg;
-        break;
-    case kDevice:
-        return AddDevice(o, arg);
-    case kDevices:
-        return AddDevices(o, arg, count);
-    case kType:
-        e.type = arg;
-        e.haveType = true;
-        break;
-    case kBuild:
-        e.build = arg;
-        e.haveBuild = true;
-        break;
-    case kExtra: {
-        auto bytes = Unescape(arg);
-        if (!bytes)
-            return "bad escape in --extra";
-        o.extra = *bytes;
-        e.haveRaw = true;
-        break;
-    }
-    case kExtraHex: {
-        auto bytes = ParseHex(arg);
-        if (!bytes)
-            return "bad hex in --extra-hex";
-        o.extra = *bytes;
-        e.haveRaw = true;
-        break;
-    }
-    case kNoExtra:
-        o.extra.clear();
-        e.haveRaw = true;
-        break;
-    case kUnmarked:
-        o.marked = false;
-        break;
-    case kNoArpFirst:
-        o.arpFirst = false;
-        break;
-    case kNoArp:
-        o.arpFirst = false;
-        o.answerArp = false;
-        break;
-    case kIpOptions: {
-        auto bytes = ParseHex(arg);
-        if (!bytes || bytes->size() % 4 != 0 || bytes->size() > 40)
-            return "bad --ip-options (hex, a multiple of 4 bytes, at most 40)";
-        o.ipOptions = *bytes;
-        break;
-    }
-    case kZeroSource:
-        o.zeroSource = true;
-        break;
-    case kDelay:
-        return Count(arg, 0, 600000, "delay", o.delayMs);
-    case kDuplicate:
-        o.copies = 2;
-        break;
-    case kCopies:
-        return Count(arg, 1, 100, "copies", o.copies);
-    case kGateway: {
-        auto ip = ParseIp(arg);
-        if (!ip)
-            return "bad gateway address";
-        o.gateway = *ip;
-        break;
-    }
-    case kPrefixLength:
-        return Count(arg, 1, 32, "prefix length", o.prefixLength);
-    case kRecord:
-        o.recordPath = arg;
-        break;
-    case kReady:
-        o.readyPath = arg;
-        break;
-    case kReport:
-        o.reportPath = arg;
-        break;
-    case kRelayFrom:
-        o.relayFrom = arg;
-        break;
-    case kRelayTo:
-        o.relayTo = arg;
-        break;
-    }
-    return {};
+// A number from low to high into value, or the problem "bad WHAT: text".
+void Count(Reading& r, const char* text, int low, int high, const char* what, int& value) {
+    Take(r, ParseCount(text, low, high), value, std::string("bad ") + what + ": " + text);
 }
+
+// IP options: hex, whole 32-bit words, at most 40 bytes.
+void TakeIpOptions(Reading& r, const char* text) {
+    auto bytes = ParseHex(text);
+    if (bytes && (bytes->size() % 4 != 0 || bytes->size() > 40))
+        bytes.reset();
+    Take(r, bytes, r.o.ipOptions, "bad --ip-options (hex, a multiple of 4 bytes, at most 40)");
+}
+
+void TakeRawExtra(Reading& r, const std::optional<Bytes>& bytes, const char* problem) {
+    Take(r, bytes, r.o.extra, problem);
+    r.haveRaw = true;
+}
+
+const LongOption<Reading> kOptions[] = {
+    {"interface", required_argument, [](Reading& r, const char* a) { r.o.interface = a; }},
+    {"device", required_argument, [](Reading& r, const char* a) { r.problem = AddDevice(r.o, a); }},
+    {"devices", required_argument, [](Reading& r, const char* a) { r.problem = AddDevices(r, a); }},
+    {"type", required_argument, [](Reading& r, const char* a) { r.type = a; }},
+    {"build", required_argument, [](Reading& r, const char* a) { r.build = a; }},
+    {"extra", required_argument,
+     [](Reading& r, const char* a) { TakeRawExtra(r, Unescape(a), "bad escape in --extra"); }},
+    {"extra-hex", required_argument,
+     [](Reading& r, const char* a) { TakeRawExtra(r, ParseHex(a), "bad hex in --extra-hex"); }},
+    {"no-extra", no_argument, [](Reading& r, const char*) { TakeRawExtra(r, Bytes{}, ""); }},
+    {"unmarked", no_argument, [](Reading& r, const char*) { r.o.marked = false; }},
+    {"no-arp-first", no_argument, [](Reading& r, const char*) { r.o.arpFirst = false; }},
+    {"no-arp", no_argument, [](Reading& r, const char*) { r.o.arpFirst = r.o.answerArp = false; }},
+    {"ip-options", required_argument, TakeIpOptions},
+    {"zero-source", no_argument, [](Reading& r, const char*) { r.o.zeroSource = true; }},
+    {"delay", required_argument,
+     [](Reading& r, const char* a) { Count(r, a, 0, 600000, "delay", r.o.delayMs); }},
+    {"duplicate", no_argument, [](Reading& r, const char*) { r.o.copies = 2; }},
+    {"copies", required_argument,
+     [](Reading& r, const char* a) { Count(r, a, 1, 100, "copies", r.o.copies); }},
+    {"gateway", required_argument,
+     [](Reading& r, const char* a) { Take(r, ParseIp(a), r.o.gateway, "bad gateway address"); }},
+    {"prefix-length", required_argument,
+     [](Reading& r, const char* a) { Count(r, a, 1, 32, "prefix length", r.o.prefixLength); }},
+    {"record", required_argument, [](Reading& r, const char* a) { r.o.recordPath = a; }},
+    {"ready", required_argument, [](Reading& r, const char* a) { r.o.readyPath = a; }},
+    {"report", required_argument, [](Reading& r, const char* a) { r.o.reportPath = a; }},
+    {"relay-from", required_argument, [](Reading& r, const char* a) { r.o.relayFrom = a; }},
+    {"relay-to", required_argument, [](Reading& r, const char* a) { r.o.relayTo = a; }},
+};
 
 }  // namespace
 
 std::string ParseOptions(int argc, char** argv, Options& o, bool& help) {
-    ExtraData extra;
-    StartLongOptions();
-    for (;;) {
-        std::string problem;
-        const int c = NextLongOption(argc, argv, kOptions, problem);
-        if (c == -1) {
-            if (!problem.empty())
-                return problem;
-            break;
-        }
-        if (c == 'h') {
-            help = true;
-            return {};
-        }
-        // --devices takes a second word, the count.
-        const char* count = nullptr;
-        if (c == kDevices) {
-            if (optind >= argc)
-                return "--devices needs an argument";
-            count = argv[optind++];
-        }
-        problem = Take(c, optarg, count, o, extra);
-        if (!problem.empty())
-            return problem;
-    }
-    return Finish(o, extra);
+    Reading reading(o, argc, argv);
+    const std::string problem = ReadLongOptions(kOptions, reading, help);
+    return problem.empty() && !help ? Finish(reading) : problem;
 }
 
 int Usage(const std::string& problem, std::FILE* stream) {

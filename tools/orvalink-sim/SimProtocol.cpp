@@ -2,7 +2,9 @@
 
 #include <arpa/inet.h>
 
+#include <charconv>
 #include <cstring>
+#include <string_view>
 
 #include "platform/InternetChecksum.h"
 
@@ -34,13 +36,9 @@ const std::uint8_t kSolicitationMarker[4] = {0xFE, 0xE4, 0x00, 0x22};
 const std::uint8_t kAdvertisementMarker[4] = {0x00, 0x27, 0x11, 0x74};
 
 int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+    int digit = -1;
+    std::from_chars(&c, &c + 1, digit, 16);
+    return digit;
 }
 
 }  // namespace
@@ -111,8 +109,7 @@ Bytes BuildAdvertisement(std::uint32_t routerIp, bool marked, const Bytes& extra
 Bytes BuildArpFrame(std::uint16_t op, const Mac& srcMac, std::uint32_t srcIp, const Mac& dstMac,
                     std::uint32_t dstIp) {
     Bytes f(kEthHeader + 28, 0);
-    const Mac broadcast{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-    std::memcpy(&f[0], op == 1 ? broadcast.data() : dstMac.data(), 6);
+    std::memcpy(&f[0], op == 1 ? kBroadcastMac.data() : dstMac.data(), 6);
     std::memcpy(&f[6], srcMac.data(), 6);
     Put16(&f[12], kEtherArp);
     std::uint8_t* a = &f[kEthHeader];
@@ -245,35 +242,18 @@ std::optional<Bytes> Unescape(const std::string& text) {
         }
         if (++i >= text.size())
             return std::nullopt;
-        switch (text[i]) {
-        case 'n':
-            out.push_back('\n');
-            break;
-        case 'r':
-            out.push_back('\r');
-            break;
-        case 't':
-            out.push_back('\t');
-            break;
-        case '0':
-            out.push_back(0);
-            break;
-        case '\\':
-            out.push_back('\\');
-            break;
-        case 'x': {
-            if (i + 2 >= text.size())
-                return std::nullopt;
-            int h = HexDigit(text[i + 1]), l = HexDigit(text[i + 2]);
-            if (h < 0 || l < 0)
-                return std::nullopt;
-            out.push_back(static_cast<std::uint8_t>(h << 4 | l));
-            i += 2;
-            break;
+        // The escapes and what they stand for, at the same place.
+        static const std::string_view kEscapes("nrt0\\"), kBytes("\n\r\t\0\\", 5);
+        if (const auto k = kEscapes.find(text[i]); k != kEscapes.npos) {
+            out.push_back(static_cast<std::uint8_t>(kBytes[k]));
+            continue;
         }
-        default:
+        // \xHH: two hex digits make one byte, anything else none or half of one.
+        const auto byte = text[i] == 'x' ? ParseHex(text.substr(i + 1, 2)) : std::nullopt;
+        if (!byte || byte->size() != 1)
             return std::nullopt;
-        }
+        out.push_back(byte->front());
+        i += 2;
     }
     return out;
 }

@@ -18,6 +18,7 @@ using ByteView = std::span<const std::uint8_t>;
 constexpr std::size_t kEthHeader = 14;
 constexpr std::size_t kIpHeader = 20;
 constexpr std::uint32_t kLimitedBroadcast = 0xFFFFFFFFu;  // host byte order, like every address here
+constexpr Mac kBroadcastMac{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
 // RFC 1071 checksum, as it stands on the wire (big-endian bytes).
 std::uint16_t Checksum(ByteView data);

@@ -70,10 +70,9 @@ bool OpenLink(const std::string& name, std::uint16_t protocol, Link& link) {
     }
     std::memcpy(link.mac.data(), req.ifr_hwaddr.sa_data, 6);
     int size = 8 * 1024 * 1024;
-    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-    if (::setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &size, sizeof size) != 0)
-        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    for (auto [force, ask] : {std::pair{SO_RCVBUFFORCE, SO_RCVBUF}, {SO_SNDBUFFORCE, SO_SNDBUF}})
+        if (::setsockopt(fd, SOL_SOCKET, force, &size, sizeof size) != 0)
+            ::setsockopt(fd, SOL_SOCKET, ask, &size, sizeof size);
     // A device does not hear itself: tens of thousands of its own answers would fill the queue and
     // crowd out the requests it must answer (kernel 4.20 on; before, ReceiveFrame skips them).
     int on = 1;
@@ -107,12 +106,10 @@ void SendFrame(const Link& link, const Bytes& frame) {
     std::fprintf(stderr, "orvalink-sim: send failed: %s\n", std::strerror(errno));
 }
 
-void SignalReady(const std::string& path) {
-    if (path.empty())
-        return;
-    FILE* f = std::fopen(path.c_str(), "w");
-    if (f) {
-        std::fputs("ready\n", f);
+// Writes text to the file at path (fopen's mode), when a path is given and the file opens.
+void WriteTo(const std::string& path, const char* mode, const std::string& text) {
+    if (FILE* f = path.empty() ? nullptr : std::fopen(path.c_str(), mode)) {
+        std::fputs(text.c_str(), f);
         std::fclose(f);
     }
 }
@@ -134,8 +131,7 @@ int RunRelay(const Options& o) {
     Link in, out;
     if (!OpenLink(o.relayFrom, ETH_P_IP, in) || !OpenLink(o.relayTo, ETH_P_IP, out))
         return 1;
-    SignalReady(o.readyPath);
-    const Mac broadcast{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    WriteTo(o.readyPath, "w", "ready\n");
     static std::uint8_t buffer[65536];
     while (!g_stop) {
         if (WaitForInput(in.fd.get(), -1) <= 0)
@@ -145,7 +141,7 @@ int RunRelay(const Options& o) {
             auto packet = ParseIcmp(received);
             if (!packet || packet->dstIp != kLimitedBroadcast || !IsMarkedSolicitation(packet->icmp))
                 continue;
-            Bytes frame = ForwardFrame(received, out.mac, broadcast);
+            Bytes frame = ForwardFrame(received, out.mac, kBroadcastMac);
             if (!frame.empty())
                 SendFrame(out, frame);
         }
@@ -175,7 +171,7 @@ int RunDevices(const Options& o) {
 
     std::multimap<Clock::time_point, Bytes> pending;  // frames due at a time, in order queued
     long sentReplies = 0;                             // frames sent since the last report
-    SignalReady(o.readyPath);
+    WriteTo(o.readyPath, "w", "ready\n");
     static std::uint8_t buffer[65536];
     while (!g_stop) {
         int timeout = -1;
@@ -222,9 +218,8 @@ int RunDevices(const Options& o) {
                     pending.emplace(now, BuildArpFrame(1, d.mac, d.ip, Mac{}, hop));
                 }
                 Bytes reply = BuildAdvertisement(d.ip, o.marked, o.extra);
-                const Mac everyone{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
                 Bytes frame = o.zeroSource
-                                  ? BuildIcmpFrame(d.mac, everyone, 0, kLimitedBroadcast, 64, reply)
+                                  ? BuildIcmpFrame(d.mac, kBroadcastMac, 0, kLimitedBroadcast, 64, reply)
                                   : BuildIcmpFrame(d.mac, packet->srcMac, d.ip, packet->srcIp, 64, reply);
                 if (!o.ipOptions.empty())
                     frame = WithIpOptions(frame, o.ipOptions);
@@ -247,10 +242,8 @@ int RunDevices(const Options& o) {
             auto wall = std::chrono::duration_cast<std::chrono::nanoseconds>(
                             std::chrono::system_clock::now().time_since_epoch())
                             .count();
-            if (FILE* report = std::fopen(o.reportPath.c_str(), "a")) {
-                std::fprintf(report, "frames %ld last-ns %lld\n", sentReplies, static_cast<long long>(wall));
-                std::fclose(report);
-            }
+            WriteTo(o.reportPath, "a",
+                    "frames " + std::to_string(sentReplies) + " last-ns " + std::to_string(wall) + "\n");
             sentReplies = 0;
         }
     }

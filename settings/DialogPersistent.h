@@ -31,6 +31,8 @@ public:
     int DoModal();
     // Ends the modal loop; DoModal returns result.
     void EndDialog(int result);
+    // The control with the given template id, or null.
+    QWidget* GetDlgItem(int id) const;
     // Runs DoDataExchange; false when it called FailDataExchange (OnOK then keeps the dialog open).
     bool UpdateData(bool saveAndValidate = true);
 

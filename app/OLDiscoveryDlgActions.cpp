@@ -16,16 +16,13 @@
 #include "platform/qt/Desktop.h"
 #include "res/Menu.h"
 #include "res/Resource.h"
+#include "settings/DialogTemplate.h"
 #include "settings/Prefs.h"
 
 namespace {
 
 // The list hands out a row's text through a buffer of 256 characters.
 constexpr std::size_t kMaxRowText = 255;
-
-QString Text(const std::string& text) {
-    return QString::fromStdString(text);
-}
 
 }  // namespace
 

@@ -18,22 +18,10 @@ static void DropBuiltInQtConf() {
     Q_CLEANUP_RESOURCE(InstalledQt);
 }
 
-namespace {
-
-// The folders as Qt names them in its plugin search: canonical paths.
-QString InstalledPluginFolder() {
-    return QDir(QLibraryInfo::path(QLibraryInfo::PluginsPath)).canonicalPath();
-}
-
-QString ProgramFolder() {
-    return QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).path();
-}
-
-}  // namespace
-
 bool KeepQtPluginsInInstalledFolder() {
     UseBuiltInQtConf();
-    const QString folder = ProgramFolder();
+    // The program's folder, canonical as Qt's plugin search names its folders.
+    const QString folder = QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).path();
     // The folder goes into a list separated by ':'.
     if (folder.isEmpty() || folder == QStringLiteral(".") || folder.contains(QDir::listSeparator()))
         return false;
@@ -54,7 +42,8 @@ void LeaveQtPluginsAsUsual() {
 }
 
 bool QtPluginsOnlyFromInstalledFolder() {
-    const QString installed = InstalledPluginFolder();
+    // Canonical, as the search names it.
+    const QString installed = QDir(QLibraryInfo::path(QLibraryInfo::PluginsPath)).canonicalPath();
     const QStringList searched = QCoreApplication::libraryPaths();
     QCoreApplication::setLibraryPaths(installed.isEmpty() ? QStringList() : QStringList{installed});
     for (const QString& folder : searched) {

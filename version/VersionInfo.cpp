@@ -13,9 +13,6 @@ CVersionInfo::CVersionInfo() : m_pBlock(ProgramVersionBlock()) {}
 
 CVersionInfo::CVersionInfo(const VersionBlock* block) : m_pBlock(block) {}
 
-// The block is compiled into the program (or belongs to the caller): nothing to free.
-CVersionInfo::~CVersionInfo() = default;
-
 std::string CVersionInfo::GetValue(const std::string& key) const {
     if (!m_pBlock)
         return std::string();

@@ -16,11 +16,6 @@
 #include "res/VersionBlock.h"
 #include "settings/DialogTemplate.h"
 
-// Q_INIT_RESOURCE must be used outside any namespace; the icons live in a static library.
-static void InitProgramIcons() {
-    Q_INIT_RESOURCE(Program);
-}
-
 namespace {
 
 constexpr int IDC_WEBLINK = 1005;
@@ -65,7 +60,8 @@ CVeltoAboutDlg::CVeltoAboutDlg(QWidget* parent) : CVeltoAboutDlg(parent, Program
 
 CVeltoAboutDlg::CVeltoAboutDlg(QWidget* parent, const VersionBlock* block)
     : CDialogPersistent(IDD_ABOUTBOX, parent, 0), m_pVersionBlock(block) {
-    InitProgramIcons();
+    // The icons live in a static library. Q_INIT_RESOURCE must be used outside any namespace.
+    Q_INIT_RESOURCE(Program);
     CreateTemplateControls();
 }
 

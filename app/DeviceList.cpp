@@ -160,12 +160,9 @@ void CDeviceList::SetOrder(int column, bool descending) {
 }
 
 void CDeviceList::ShowIndicator() {
-    if (m_nColumn == SORT_NONE) {
-        header()->setSortIndicatorShown(false);
-        return;
-    }
-    header()->setSortIndicator(m_nColumn, m_bDescending ? Qt::DescendingOrder : Qt::AscendingOrder);
-    header()->setSortIndicatorShown(true);
+    if (m_nColumn != SORT_NONE)
+        header()->setSortIndicator(m_nColumn, m_bDescending ? Qt::DescendingOrder : Qt::AscendingOrder);
+    header()->setSortIndicatorShown(m_nColumn != SORT_NONE);
 }
 
 void CDeviceList::OnHeaderClicked(int section) {

@@ -1,6 +1,5 @@
 #include "app/OLDiscoveryDlg.h"
 
-#include <QFont>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
@@ -26,11 +25,6 @@
 #include "settings/DlgSettings.h"
 #include "settings/Prefs.h"
 #include "version/VersionInfo.h"
-
-// Q_INIT_RESOURCE must be used outside any namespace; the icons live in a static library.
-static void InitProgramResources() {
-    Q_INIT_RESOURCE(Program);
-}
 
 namespace {
 
@@ -98,7 +92,8 @@ COLDiscoveryDlg::COLDiscoveryDlg(CPrefs* prefs, CScanThread* scanner, QWidget* p
     : CDialogPersistent(IDD_MAIN, parent, 0), m_pPrefs(prefs), m_pScanThread(scanner) {
     // The placements are kept in the profile the preferences are.
     SetProfile(prefs ? prefs->Store() : nullptr);
-    InitProgramResources();
+    // The icons live in a static library. Q_INIT_RESOURCE must be used outside any namespace.
+    Q_INIT_RESOURCE(Program);
     m_hIcon.addFile(QStringLiteral(":/res/program-16.png"), QSize(16, 16));
     m_hIcon.addFile(QStringLiteral(":/res/program-32.png"), QSize(32, 32));
     m_hIcon.addFile(QStringLiteral(":/res/program-48.png"), QSize(48, 48));
@@ -235,7 +230,6 @@ bool COLDiscoveryDlg::OnInitDialog() {
     QStringList headings;
     for (const ColumnTemplate& column : kDeviceColumns)
         headings << Text(LoadString(column.headingId));
-    m_listDevices->setColumnCount(static_cast<int>(headings.size()));
     m_listDevices->setHeaderLabels(headings);
     for (int i = 0; i < static_cast<int>(std::size(kDeviceColumns)); ++i)
         m_listDevices->header()->resizeSection(i, kDeviceColumns[i].width);

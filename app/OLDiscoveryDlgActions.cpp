@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QTreeWidget>
 
+#include <utility>
 #include <vector>
 
 #include "discovery/ScanThread.h"
@@ -77,21 +78,15 @@ void COLDiscoveryDlg::OnRclickDeviceList(const NMITEMACTIVATE* notification) {
 }
 
 void COLDiscoveryDlg::OnCommand(unsigned id) {
-    switch (id) {
-    case ID_WEBBROWSER:
-        OnWebBrowser();
-        break;
-    case ID_TELNET:
-        OnTelnet();
-        break;
-    case ID_EDIT_COPY:
-        OnCopyIP();
-        break;
-    case ID_LOCATE:
-        OnLocate();
-        break;
-    default:
-        break;
+    static constexpr std::pair<unsigned, void (COLDiscoveryDlg::*)()> kHandlers[] = {
+        {ID_WEBBROWSER, &COLDiscoveryDlg::OnWebBrowser},
+        {ID_TELNET, &COLDiscoveryDlg::OnTelnet},
+        {ID_EDIT_COPY, &COLDiscoveryDlg::OnCopyIP},
+        {ID_LOCATE, &COLDiscoveryDlg::OnLocate},
+    };
+    for (const auto& [command, handler] : kHandlers) {
+        if (command == id)
+            (this->*handler)();
     }
 }
 

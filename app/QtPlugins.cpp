@@ -8,18 +8,10 @@
 
 #include <cstdlib>
 
-// A qt.conf compiled into the program is read instead of any file beside it; having a [Platforms]
-// section and no [Paths] one, it leaves every path as Qt was built with. Registered by its object
-// file at start; Q_INIT_RESOURCE and Q_CLEANUP_RESOURCE must be used outside any namespace.
-static void UseBuiltInQtConf() {
-    Q_INIT_RESOURCE(InstalledQt);
-}
-static void DropBuiltInQtConf() {
-    Q_CLEANUP_RESOURCE(InstalledQt);
-}
-
 bool KeepQtPluginsInInstalledFolder() {
-    UseBuiltInQtConf();
+    // A qt.conf compiled into the program is read instead of any file beside it; having a
+    // [Platforms] section and no [Paths] one, it leaves every path as Qt was built with.
+    Q_INIT_RESOURCE(InstalledQt);
     // The program's folder, canonical as Qt's plugin search names its folders.
     const QString folder = QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).path();
     // The folder goes into a list separated by ':'.
@@ -38,7 +30,9 @@ bool KeepQtPluginsInInstalledFolder() {
 }
 
 void LeaveQtPluginsAsUsual() {
-    DropBuiltInQtConf();
+    // The built-in qt.conf is registered by its object file at start; without it one beside the
+    // program counts again.
+    Q_CLEANUP_RESOURCE(InstalledQt);
 }
 
 bool QtPluginsOnlyFromInstalledFolder() {

@@ -73,10 +73,6 @@ int CDialogPersistent::DoModal() {
     return result == QDialog::Rejected ? IDCANCEL : result;
 }
 
-void CDialogPersistent::EndDialog(int result) {
-    done(result);
-}
-
 void CDialogPersistent::done(int result) {
     QPointer<CDialogPersistent> alive(this);
     m_bEndRequested = true;
@@ -108,26 +104,10 @@ bool CDialogPersistent::OnInitDialog() {
 
 void CDialogPersistent::DoDataExchange(bool) {}
 
-void CDialogPersistent::OnDestroy() {
-    SavePlacement();
-}
-
 void CDialogPersistent::OnOK() {
     if (!UpdateData(true))
         return;
     EndDialog(IDOK);
-}
-
-void CDialogPersistent::OnCancel() {
-    EndDialog(IDCANCEL);
-}
-
-void CDialogPersistent::accept() {
-    OnOK();
-}
-
-void CDialogPersistent::reject() {
-    OnCancel();
 }
 
 bool CDialogPersistent::GetWindowPlacement(WINDOWPLACEMENT* wp) const {
@@ -216,10 +196,6 @@ void CDialogPersistent::RestorePlacement() {
         resize(frameSize);
         m_pendingFrameSize = frameSize;
     }
-}
-
-bool CDialogPersistent::FrameKnown() const {
-    return frameGeometry().size() != geometry().size();
 }
 
 void CDialogPersistent::ApplyPendingPlacement() {

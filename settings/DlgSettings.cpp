@@ -84,12 +84,10 @@ void CDlgSettings::CreateControls() {
             break;
         }
         case ControlKind::Radio:
-            m_radioActions[radioIndex++] = new QRadioButton(QString::fromUtf8(item.text), this);
-            control = m_radioActions[radioIndex - 1];
+            control = m_radioActions[radioIndex++] = new QRadioButton(QString::fromUtf8(item.text), this);
             break;
         case ControlKind::CheckBox:
-            m_checkAutoRefresh = new QCheckBox(QString::fromUtf8(item.text), this);
-            control = m_checkAutoRefresh;
+            control = m_checkAutoRefresh = new QCheckBox(QString::fromUtf8(item.text), this);
             break;
         case ControlKind::ListView:
             continue;  // none in this template

@@ -35,12 +35,10 @@ bool ParseFileVersion(const std::string& fileVersion, std::string& version, std:
         if (!ReadDecimal(rest, numbers[i]))
             return false;
     }
-    const int major = numbers[0], minor = numbers[1], buildNumber = numbers[3];
     char text[64];
-    std::snprintf(text, sizeof text, "%d.%02d", major, minor);
+    std::snprintf(text, sizeof text, "%d.%02d", numbers[0], numbers[1]);
     version = text;
-    std::snprintf(text, sizeof text, "%d", buildNumber);
-    build = text;
+    build = std::to_string(numbers[3]);
     return true;
 }
 

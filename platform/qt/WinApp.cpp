@@ -107,10 +107,6 @@ CWinApp::CWinApp(const char* appName) {
 
 CWinApp::~CWinApp() = default;
 
-void CWinApp::SetRegistryKey(const char* company) {
-    m_strRegistryKey = company ? company : "";
-}
-
 bool CWinApp::ProfileUsable() {
     const std::string folder = UserProfileFolder();
     if (folder.empty())

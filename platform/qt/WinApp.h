@@ -20,7 +20,7 @@ public:
 
     // Company key; from then on CProfileLoad and CProfileSave use
     // $XDG_CONFIG_HOME/<company>/<application name>.conf.
-    void SetRegistryKey(const char* company);
+    void SetRegistryKey(const char* company) { m_strRegistryKey = company ? company : ""; }
 
     const std::string& AppName() const { return m_strAppName; }
     // The Warning text of the first profile access refused because a settings file is not a

@@ -73,6 +73,7 @@ std::string LoadString(unsigned id) {
 }
 
 std::string FormatString1(unsigned id, const std::string& argument) {
+    // "%2" stands for itself: only "%1" is replaced.
     return FormatString2(id, argument, "%2");
 }
 

@@ -16,11 +16,6 @@
 #include "res/VersionBlock.h"
 #include "settings/DialogTemplate.h"
 
-// Q_INIT_RESOURCE must be used outside any namespace; the icons live in a static library.
-static void InitProgramIcons() {
-    Q_INIT_RESOURCE(Program);
-}
-
 namespace {
 
 constexpr int IDC_WEBLINK = 1005;
@@ -28,8 +23,8 @@ constexpr int IDC_WEBLINK = 1005;
 // Template IDD_ABOUTBOX, in dialog units of its 8-point font.
 constexpr int kTemplateWidthDlu = 260;
 constexpr int kTemplateHeightDlu = 215;
-constexpr QRect kOkButtonDlu(100, 194, 50, 14);
-constexpr QRect kWebLinkDlu(7, 143, 157, 12);
+constexpr ControlTemplate kOkButton = {IDOK, ControlKind::DefPushButton, "OK", 100, 194, 50, 14};
+constexpr ControlTemplate kWebLink = {IDC_WEBLINK, ControlKind::Label, "Static", 7, 143, 157, 12};
 
 // Pixel columns and gaps of the layout.
 constexpr int kTextColumn = 100;    // description and version lines
@@ -41,19 +36,9 @@ constexpr int kIconSize = 48;
 constexpr int kRuleMargin = 8;
 constexpr int kDefaultBaseHeight = 13;
 
-QString Text(const std::string& text) {
-    return QString::fromStdString(text);
-}
-
 void ReplaceEscapedNewlines(std::string& text) {
     for (size_t at = text.find("\\n"); at != std::string::npos; at = text.find("\\n", at))
         text.replace(at, 2, "\n");
-}
-
-// Dialog units of the template's font to pixels.
-QRect DluToPixels(const QFont& font, const QRect& rect) {
-    const DialogUnits dlu(font);
-    return QRect(dlu.X(rect.x()), dlu.Y(rect.y()), dlu.X(rect.width()), dlu.Y(rect.height()));
 }
 
 // A font whose cell (ascent plus descent) is height pixels tall, as the desktop's font mapper
@@ -75,34 +60,26 @@ CVeltoAboutDlg::CVeltoAboutDlg(QWidget* parent) : CVeltoAboutDlg(parent, Program
 
 CVeltoAboutDlg::CVeltoAboutDlg(QWidget* parent, const VersionBlock* block)
     : CDialogPersistent(IDD_ABOUTBOX, parent, 0), m_pVersionBlock(block) {
-    InitProgramIcons();
+    // The icons live in a static library. Q_INIT_RESOURCE must be used outside any namespace.
+    Q_INIT_RESOURCE(Program);
     CreateTemplateControls();
 }
 
 CVeltoAboutDlg::~CVeltoAboutDlg() = default;
 
 void CVeltoAboutDlg::CreateTemplateControls() {
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowCloseButtonHint);
-    setSizeGripEnabled(false);
     setWindowTitle(QStringLiteral("Dialog"));
-    setFont(TemplateFont());
-    const QRect size = DluToPixels(font(), QRect(0, 0, kTemplateWidthDlu, kTemplateHeightDlu));
-    setFixedSize(size.size());
+    const DialogUnits dlu = SetTemplateFrame(*this, kTemplateWidthDlu, kTemplateHeightDlu);
 
-    m_btnOk = new QPushButton(QStringLiteral("OK"), this);
-    m_btnOk->setObjectName(QStringLiteral("IDC_%1").arg(IDOK));
-    m_btnOk->setProperty("controlId", IDOK);
+    m_btnOk = new QPushButton(QString::fromUtf8(kOkButton.text), this);
     m_btnOk->setDefault(true);
-    m_btnOk->setGeometry(DluToPixels(font(), kOkButtonDlu));
+    PlaceControl(*m_btnOk, kOkButton, dlu);
     connect(m_btnOk, &QPushButton::clicked, this, [this] { OnOK(); });
 
-    auto* web = new QLabel(QStringLiteral("Static"), this);
-    web->setObjectName(QStringLiteral("IDC_%1").arg(IDC_WEBLINK));
-    web->setProperty("controlId", IDC_WEBLINK);
+    auto* web = new QLabel(QString::fromUtf8(kWebLink.text), this);
     web->setTextFormat(Qt::PlainText);
     web->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    web->setGeometry(DluToPixels(font(), kWebLinkDlu));
+    PlaceControl(*web, kWebLink, dlu);
 }
 
 bool CVeltoAboutDlg::OnInitDialog() {
@@ -124,9 +101,7 @@ void CVeltoAboutDlg::LoadTexts() {
     m_strVersion = "0.99";
     m_strBuild = "1000";
     CVersionInfo info(m_pVersionBlock);
-    const std::string fileVersion = info.GetFileVersion();
-    if (!fileVersion.empty())
-        ParseFileVersion(fileVersion, m_strVersion, m_strBuild);
+    ParseFileVersion(info.GetFileVersion(), m_strVersion, m_strBuild);
     m_strProductName = info.GetProductName();
     m_strDescription = info.GetFileDescription();
     if (m_strDescription.empty())
@@ -174,14 +149,13 @@ QSize CVeltoAboutDlg::MeasureText(const std::string& text, const QFont* font) co
     return QSize(width, height);
 }
 
-void CVeltoAboutDlg::CreateLabel(QLabel*& label, int extraStyle, const std::string& text, const QRect& rect,
+void CVeltoAboutDlg::CreateLabel(QLabel*& label, const std::string& text, const QRect& rect,
                                  const QFont* font) {
     delete label;
     label = new QLabel(Text(text), this);
     label->setTextFormat(Qt::PlainText);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setProperty("controlId", 0);
-    label->setProperty("extraStyle", extraStyle);
     label->setGeometry(rect);
     if (font)
         label->setFont(*font);
@@ -200,10 +174,10 @@ void CVeltoAboutDlg::CreateRule(QLabel*& rule, const QRect& rect) {
 QSize CVeltoAboutDlg::CreateValueRow(QLabel*& value, const std::string& text, QLabel*& label,
                                      unsigned labelId, int top) {
     const QSize valueSize = MeasureText(text, &m_fontBody);
-    CreateLabel(value, 0, text, QRect(QPoint(kValueColumn, top), valueSize), &m_fontBody);
+    CreateLabel(value, text, QRect(QPoint(kValueColumn, top), valueSize), &m_fontBody);
     const std::string labelText = LoadString(labelId);
     const QSize labelSize = MeasureText(labelText, &m_fontLabel);
-    CreateLabel(label, 0, labelText,
+    CreateLabel(label, labelText,
                 QRect(QPoint(kLabelTextEnd - labelSize.width(), top),
                       QPoint(kLabelRight - 1, top + labelSize.height() - 1)),
                 &m_fontLabel);
@@ -214,14 +188,14 @@ void CVeltoAboutDlg::LayoutControls() {
     setWindowTitle(Text("About " + m_strProductName));
 
     const QSize title = MeasureText(m_strDescription, &m_fontTitle);
-    CreateLabel(m_staticTitle, 0, m_strDescription, QRect(QPoint(kTextColumn, 16), title), &m_fontTitle);
+    CreateLabel(m_staticTitle, m_strDescription, QRect(QPoint(kTextColumn, 16), title), &m_fontTitle);
 
     char versionText[256];
     std::snprintf(versionText, sizeof versionText, "Version V%s (Build %s)", m_strVersion.c_str(),
                   m_strBuild.c_str());
     const int y2 = 16 + title.height() + 10;
     const QSize version = MeasureText(versionText, &m_fontVersion);
-    CreateLabel(m_staticVersion, 0, versionText, QRect(QPoint(kTextColumn, y2), version), &m_fontVersion);
+    CreateLabel(m_staticVersion, versionText, QRect(QPoint(kTextColumn, y2), version), &m_fontVersion);
     const int yA = y2 + version.height();
 
     // The icon is centred on the band of the two lines beside it.

@@ -59,8 +59,7 @@ protected:
     virtual QSize MeasureText(const std::string& text, const QFont* font) const;
     // The height the desktop's default font gives one line, the unit of the four fonts.
     virtual int BaseFontHeight() const;
-    void CreateLabel(QLabel*& label, int extraStyle, const std::string& text, const QRect& rect,
-                     const QFont* font);
+    void CreateLabel(QLabel*& label, const std::string& text, const QRect& rect, const QFont* font);
     void CreateRule(QLabel*& rule, const QRect& rect);
     // A value in the value column in the body font, then its bold label ending before the
     // column; the value's measured size.

@@ -7,16 +7,14 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <charconv>
 #include <optional>
 
 #include "log/DeviceText.h"
+#include "settings/DialogTemplate.h"
 #include "settings/Prefs.h"
 
 namespace {
-
-QString Text(const std::string& text) {
-    return QString::fromStdString(text);
-}
 
 std::optional<std::uint32_t> NumericIp(const std::string& ip) {
     in_addr addr{};
@@ -25,31 +23,16 @@ std::optional<std::uint32_t> NumericIp(const std::string& ip) {
     return ntohl(addr.s_addr);
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // "02:00:0A:4D:01:0A" as its bytes; anything else ("n/a" for a device behind a router) has none.
 std::optional<std::vector<unsigned char>> MacBytes(const std::string& mac) {
     std::vector<unsigned char> bytes;
     for (std::size_t start = 0;;) {
-        std::size_t end = std::min(mac.find(':', start), mac.size());
-        if (end == start || end - start > 2)
+        const std::size_t end = std::min(mac.find(':', start), mac.size());
+        unsigned char value = 0;
+        const auto [stop, error] = std::from_chars(mac.data() + start, mac.data() + end, value, 16);
+        if (end - start > 2 || error != std::errc() || stop != mac.data() + end)
             return std::nullopt;
-        unsigned value = 0;
-        for (std::size_t i = start; i < end; ++i) {
-            const int digit = HexDigit(mac[i]);
-            if (digit < 0)
-                return std::nullopt;
-            value = value * 16 + unsigned(digit);
-        }
-        bytes.push_back(static_cast<unsigned char>(value));
+        bytes.push_back(value);
         if (end == mac.size())
             return bytes;
         start = end + 1;
@@ -177,12 +160,9 @@ void CDeviceList::SetOrder(int column, bool descending) {
 }
 
 void CDeviceList::ShowIndicator() {
-    if (m_nColumn == SORT_NONE) {
-        header()->setSortIndicatorShown(false);
-        return;
-    }
-    header()->setSortIndicator(m_nColumn, m_bDescending ? Qt::DescendingOrder : Qt::AscendingOrder);
-    header()->setSortIndicatorShown(true);
+    if (m_nColumn != SORT_NONE)
+        header()->setSortIndicator(m_nColumn, m_bDescending ? Qt::DescendingOrder : Qt::AscendingOrder);
+    header()->setSortIndicatorShown(m_nColumn != SORT_NONE);
 }
 
 void CDeviceList::OnHeaderClicked(int section) {

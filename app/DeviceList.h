@@ -25,8 +25,6 @@ public:
     // column: SORT_IP .. SORT_BUILD, or SORT_NONE for the IP column's text order (then the
     // direction is ignored and the header shows no indicator). Rows move at once.
     void SetOrder(int column, bool descending);
-    int OrderColumn() const { return m_nColumn; }
-    bool OrderDescending() const { return m_bDescending; }
 
     // The devices of the rows as shown, top to bottom, with their bytes as they came.
     std::vector<COrvalink> DevicesShown() const;

@@ -23,8 +23,6 @@ constexpr unsigned kMinKernelMinor = 10;
 
 }  // namespace
 
-COLDiscoveryApp::COLDiscoveryApp() : COLDiscoveryApp(nullptr, nullptr, nullptr) {}
-
 COLDiscoveryApp::COLDiscoveryApp(std::shared_ptr<ISystemProbe> probe, std::shared_ptr<ISocketLayer> sockets,
                                  const char* appName)
     : CWinApp(appName),

@@ -12,12 +12,10 @@ class CScanThread;
 
 class COLDiscoveryApp : public CWinApp {
 public:
-    // The running system and its socket layer; the name is the program file's.
-    COLDiscoveryApp();
     // probe null: the running system; sockets null: the system socket layer; appName null: the
     // program file's base name.
-    COLDiscoveryApp(std::shared_ptr<ISystemProbe> probe, std::shared_ptr<ISocketLayer> sockets,
-                    const char* appName = nullptr);
+    explicit COLDiscoveryApp(std::shared_ptr<ISystemProbe> probe = nullptr,
+                             std::shared_ptr<ISocketLayer> sockets = nullptr, const char* appName = nullptr);
     ~COLDiscoveryApp() override;
 
     // The whole run: checks, main dialog, save, stop. Always false.

@@ -1,6 +1,5 @@
 #include "app/OLDiscoveryDlg.h"
 
-#include <QFont>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
@@ -26,11 +25,6 @@
 #include "settings/DlgSettings.h"
 #include "settings/Prefs.h"
 #include "version/VersionInfo.h"
-
-// Q_INIT_RESOURCE must be used outside any namespace; the icons live in a static library.
-static void InitProgramResources() {
-    Q_INIT_RESOURCE(Program);
-}
 
 namespace {
 
@@ -63,10 +57,6 @@ constexpr ColumnTemplate kDeviceColumns[] = {
     {IDS_COLUMN_BUILD, 300},
 };
 
-QString Text(const std::string& text) {
-    return QString::fromStdString(text);
-}
-
 }  // namespace
 
 // Hands the scan worker's results to the dialog's thread as queued calls that carry the records
@@ -77,25 +67,24 @@ public:
     explicit CScanResults(COLDiscoveryDlg* dialog) : m_pDialog(dialog) {}
 
     void OnDeviceFound(const COrvalink& device) override {
-        QMetaObject::invokeMethod(
-            this,
-            [this, device] {
-                if (m_pDialog)
-                    m_pDialog->OnAddDevice(device);
-            },
-            Qt::QueuedConnection);
+        Post([device](COLDiscoveryDlg& dialog) { dialog.OnAddDevice(device); });
     }
     void OnScanDone() override {
+        Post([](COLDiscoveryDlg& dialog) { dialog.OnScanDone(); });
+    }
+
+private:
+    template <typename Call>
+    void Post(Call call) {
         QMetaObject::invokeMethod(
             this,
-            [this] {
+            [this, call] {
                 if (m_pDialog)
-                    m_pDialog->OnScanDone();
+                    call(*m_pDialog);
             },
             Qt::QueuedConnection);
     }
 
-private:
     QPointer<COLDiscoveryDlg> m_pDialog;
 };
 
@@ -103,7 +92,8 @@ COLDiscoveryDlg::COLDiscoveryDlg(CPrefs* prefs, CScanThread* scanner, QWidget* p
     : CDialogPersistent(IDD_MAIN, parent, 0), m_pPrefs(prefs), m_pScanThread(scanner) {
     // The placements are kept in the profile the preferences are.
     SetProfile(prefs ? prefs->Store() : nullptr);
-    InitProgramResources();
+    // The icons live in a static library. Q_INIT_RESOURCE must be used outside any namespace.
+    Q_INIT_RESOURCE(Program);
     m_hIcon.addFile(QStringLiteral(":/res/program-16.png"), QSize(16, 16));
     m_hIcon.addFile(QStringLiteral(":/res/program-32.png"), QSize(32, 32));
     m_hIcon.addFile(QStringLiteral(":/res/program-48.png"), QSize(48, 48));
@@ -115,17 +105,11 @@ COLDiscoveryDlg::~COLDiscoveryDlg() {
 }
 
 void COLDiscoveryDlg::CreateControls() {
-    // A caption with close and minimise boxes, no sizing border.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setSizeGripEnabled(false);
-
-    // The pixel column widths were chosen for text of the template's font.
-    setFont(TemplateFont());
-
-    const DialogUnits dlu(font());
+    // A minimise box beside the close box. The pixel column widths were chosen for text of the
+    // template's font.
+    const DialogUnits dlu =
+        SetTemplateFrame(*this, kDialogWidthDlu, kDialogHeightDlu, Qt::WindowMinimizeButtonHint);
     const int clientWidth = dlu.X(kDialogWidthDlu);
-    setFixedSize(clientWidth, dlu.Y(kDialogHeightDlu));
 
     for (const ControlTemplate& item : kMainControls) {
         QWidget* control = nullptr;
@@ -135,10 +119,7 @@ void COLDiscoveryDlg::CreateControls() {
             label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
             label->setWordWrap(item.id == IDC_HINT);
             label->setTextFormat(Qt::PlainText);
-            if (item.id == IDC_LIST_TITLE)
-                m_staticTitle = label;
-            else
-                m_staticHint = label;
+            (item.id == IDC_LIST_TITLE ? m_staticTitle : m_staticHint) = label;
             control = label;
             break;
         }
@@ -163,10 +144,7 @@ void COLDiscoveryDlg::CreateControls() {
         case ControlKind::PushButton: {
             auto* button = new QPushButton(Text(item.text), this);
             button->setDefault(item.kind == ControlKind::DefPushButton);
-            if (item.id == IDC_REFRESH)
-                m_btnRefresh = button;
-            else
-                m_btnSettings = button;
+            (item.id == IDC_REFRESH ? m_btnRefresh : m_btnSettings) = button;
             control = button;
             break;
         }
@@ -175,9 +153,7 @@ void COLDiscoveryDlg::CreateControls() {
         case ControlKind::CheckBox:
             continue;  // none in this template
         }
-        control->setObjectName(QStringLiteral("IDC_%1").arg(item.id));
-        control->setProperty("controlId", item.id);
-        control->setGeometry(dlu.X(item.x), dlu.Y(item.y), dlu.X(item.cx), dlu.Y(item.cy));
+        PlaceControl(*control, item, dlu);
     }
 
     connect(m_btnRefresh, &QPushButton::clicked, this, [this] { OnRefresh(); });
@@ -208,10 +184,6 @@ void COLDiscoveryDlg::CreateControls() {
     m_btnSysMenu->setMenu(m_pSysMenu);
     const int side = std::min(dlu.Y(17) - 2, 24);
     m_btnSysMenu->setGeometry(clientWidth - dlu.X(7) - side, (dlu.Y(17) - side) / 2, side, side);
-}
-
-QWidget* COLDiscoveryDlg::GetDlgItem(int id) const {
-    return findChild<QWidget*>(QStringLiteral("IDC_%1").arg(id), Qt::FindDirectChildrenOnly);
 }
 
 IScanListener* COLDiscoveryDlg::GetScanListener() const {
@@ -258,7 +230,6 @@ bool COLDiscoveryDlg::OnInitDialog() {
     QStringList headings;
     for (const ColumnTemplate& column : kDeviceColumns)
         headings << Text(LoadString(column.headingId));
-    m_listDevices->setColumnCount(static_cast<int>(headings.size()));
     m_listDevices->setHeaderLabels(headings);
     for (int i = 0; i < static_cast<int>(std::size(kDeviceColumns)); ++i)
         m_listDevices->header()->resizeSection(i, kDeviceColumns[i].width);
@@ -293,24 +264,17 @@ void COLDiscoveryDlg::OnDestroy() {
 }
 
 void COLDiscoveryDlg::UpdateHint() {
-    int action = m_pPrefs ? m_pPrefs->GetDoubleClickAction() : ACTION_BROWSER;
-    unsigned id = IDS_HINT_BROWSER;
-    if (action == ACTION_TELNET)
-        id = IDS_HINT_TELNET;
-    else if (action == ACTION_COPYIP)
-        id = IDS_HINT_COPYIP;
-    m_strHint = LoadString(id);
+    const int action = m_pPrefs ? m_pPrefs->GetDoubleClickAction() : ACTION_BROWSER;
+    m_strHint = LoadString(action == ACTION_TELNET   ? IDS_HINT_TELNET
+                           : action == ACTION_COPYIP ? IDS_HINT_COPYIP
+                                                     : IDS_HINT_BROWSER);
     UpdateData(false);
 }
 
 void COLDiscoveryDlg::LoadVersionText() {
     m_strVersion = "0.99";
-    CVersionInfo info;
-    std::string fileVersion = info.GetFileVersion();
-    if (!fileVersion.empty()) {
-        std::string build;
-        ParseFileVersion(fileVersion, m_strVersion, build);
-    }
+    std::string build;  // the caption shows none
+    ParseFileVersion(CVersionInfo().GetFileVersion(), m_strVersion, build);
 }
 
 void COLDiscoveryDlg::OnRefresh() {

@@ -29,7 +29,6 @@ constexpr unsigned SC_CLOSE = 0xF060;
 // in the list's client coordinates.
 struct NMITEMACTIVATE {
     int iItem = -1;
-    int iSubItem = 0;
     QPoint ptAction;
 };
 
@@ -57,8 +56,6 @@ public:
     void SetScanThread(CScanThread* scanner) { m_pScanThread = scanner; }
     // Takes the scan worker's results, from any thread, while the dialog is open; null otherwise.
     IScanListener* GetScanListener() const;
-    // The control with the given template id, or null.
-    QWidget* GetDlgItem(int id) const;
 
     void OnRefresh();
     void OnSettings();

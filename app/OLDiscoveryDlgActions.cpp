@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QTreeWidget>
 
+#include <utility>
 #include <vector>
 
 #include "discovery/ScanThread.h"
@@ -16,16 +17,13 @@
 #include "platform/qt/Desktop.h"
 #include "res/Menu.h"
 #include "res/Resource.h"
+#include "settings/DialogTemplate.h"
 #include "settings/Prefs.h"
 
 namespace {
 
 // The list hands out a row's text through a buffer of 256 characters.
 constexpr std::size_t kMaxRowText = 255;
-
-QString Text(const std::string& text) {
-    return QString::fromStdString(text);
-}
 
 }  // namespace
 
@@ -80,21 +78,15 @@ void COLDiscoveryDlg::OnRclickDeviceList(const NMITEMACTIVATE* notification) {
 }
 
 void COLDiscoveryDlg::OnCommand(unsigned id) {
-    switch (id) {
-    case ID_WEBBROWSER:
-        OnWebBrowser();
-        break;
-    case ID_TELNET:
-        OnTelnet();
-        break;
-    case ID_EDIT_COPY:
-        OnCopyIP();
-        break;
-    case ID_LOCATE:
-        OnLocate();
-        break;
-    default:
-        break;
+    static constexpr std::pair<unsigned, void (COLDiscoveryDlg::*)()> kHandlers[] = {
+        {ID_WEBBROWSER, &COLDiscoveryDlg::OnWebBrowser},
+        {ID_TELNET, &COLDiscoveryDlg::OnTelnet},
+        {ID_EDIT_COPY, &COLDiscoveryDlg::OnCopyIP},
+        {ID_LOCATE, &COLDiscoveryDlg::OnLocate},
+    };
+    for (const auto& [command, handler] : kHandlers) {
+        if (command == id)
+            (this->*handler)();
     }
 }
 

@@ -6,9 +6,7 @@
 #include <sys/types.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <vector>
 
 #include "discovery/Orvalink.h"
@@ -16,16 +14,14 @@
 #include "log/Log.h"
 #include "platform/SafeFile.h"
 #include "platform/qt/MessageBox.h"
+#include "platform/qt/ProfileWriter.h"
 #include "platform/qt/WinApp.h"
 #include "res/Resource.h"
 #include "res/StringTable.h"
+#include "settings/DialogTemplate.h"
 #include "settings/FileChooser.h"
 
 namespace {
-
-QString Text(const std::string& text) {
-    return QString::fromStdString(text);
-}
 
 bool EndsWithNoCase(const std::string& text, const std::string& end) {
     if (text.size() < end.size())
@@ -41,15 +37,7 @@ mode_t ModeForSavedFile(const std::string& path) {
     const auto status = std::filesystem::symlink_status(path, ec);
     if (!ec && std::filesystem::is_regular_file(status))
         return static_cast<mode_t>(status.permissions() & std::filesystem::perms::all);
-    mode_t mask = 022;
-    std::ifstream self("/proc/self/status");
-    for (std::string line; std::getline(self, line);) {
-        if (line.rfind("Umask:", 0) == 0) {
-            mask = static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8)) & 0777;
-            break;
-        }
-    }
-    return 0666 & ~mask;
+    return NewFileMode();
 }
 
 }  // namespace

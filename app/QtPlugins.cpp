@@ -8,32 +8,12 @@
 
 #include <cstdlib>
 
-// A qt.conf compiled into the program is read instead of any file beside it; having a [Platforms]
-// section and no [Paths] one, it leaves every path as Qt was built with. Registered by its object
-// file at start; Q_INIT_RESOURCE and Q_CLEANUP_RESOURCE must be used outside any namespace.
-static void UseBuiltInQtConf() {
-    Q_INIT_RESOURCE(InstalledQt);
-}
-static void DropBuiltInQtConf() {
-    Q_CLEANUP_RESOURCE(InstalledQt);
-}
-
-namespace {
-
-// The folders as Qt names them in its plugin search: canonical paths.
-QString InstalledPluginFolder() {
-    return QDir(QLibraryInfo::path(QLibraryInfo::PluginsPath)).canonicalPath();
-}
-
-QString ProgramFolder() {
-    return QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).path();
-}
-
-}  // namespace
-
 bool KeepQtPluginsInInstalledFolder() {
-    UseBuiltInQtConf();
-    const QString folder = ProgramFolder();
+    // A qt.conf compiled into the program is read instead of any file beside it; having a
+    // [Platforms] section and no [Paths] one, it leaves every path as Qt was built with.
+    Q_INIT_RESOURCE(InstalledQt);
+    // The program's folder, canonical as Qt's plugin search names its folders.
+    const QString folder = QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).path();
     // The folder goes into a list separated by ':'.
     if (folder.isEmpty() || folder == QStringLiteral(".") || folder.contains(QDir::listSeparator()))
         return false;
@@ -50,11 +30,14 @@ bool KeepQtPluginsInInstalledFolder() {
 }
 
 void LeaveQtPluginsAsUsual() {
-    DropBuiltInQtConf();
+    // The built-in qt.conf is registered by its object file at start; without it one beside the
+    // program counts again.
+    Q_CLEANUP_RESOURCE(InstalledQt);
 }
 
 bool QtPluginsOnlyFromInstalledFolder() {
-    const QString installed = InstalledPluginFolder();
+    // Canonical, as the search names it.
+    const QString installed = QDir(QLibraryInfo::path(QLibraryInfo::PluginsPath)).canonicalPath();
     const QStringList searched = QCoreApplication::libraryPaths();
     QCoreApplication::setLibraryPaths(installed.isEmpty() ? QStringList() : QStringList{installed});
     for (const QString& folder : searched) {

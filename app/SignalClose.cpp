@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QDialog>
-#include <QMenu>
 #include <QPointer>
 #include <QSocketNotifier>
 

@@ -19,9 +19,6 @@ public:
     CSignalClose(const CSignalClose&) = delete;
     CSignalClose& operator=(const CSignalClose&) = delete;
 
-    // The first signal taken, 0 while none came.
-    int Received() const { return m_nReceived; }
-
     // Closes popup menus, then every visible dialog as Cancel, innermost first.
     static void CloseAllWindows();
 
@@ -31,5 +28,5 @@ private:
     int m_fds[2] = {-1, -1};
     QSocketNotifier* m_pNotifier = nullptr;
     struct sigaction m_previous[3]{};
-    int m_nReceived = 0;
+    int m_nReceived = 0;  // the first signal taken
 };

@@ -2,6 +2,8 @@
 
 #include "res/Resource.h"
 
+#include <algorithm>
+
 namespace {
 
 struct StringEntry {
@@ -57,6 +59,11 @@ constexpr StringEntry kStrings[] = {
 
 }  // namespace
 
+bool SameName(std::string_view a, std::string_view b) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return std::ranges::equal(a, b, [&](char x, char y) { return lower(x) == lower(y); });
+}
+
 std::string LoadString(unsigned id) {
     for (const StringEntry& entry : kStrings) {
         if (entry.id == id)
@@ -66,18 +73,13 @@ std::string LoadString(unsigned id) {
 }
 
 std::string FormatString1(unsigned id, const std::string& argument) {
-    std::string text = LoadString(id);
-    // One pass from left to right, so a "%1" inside the argument stays as it is.
-    for (size_t at = text.find("%1"); at != std::string::npos; at = text.find("%1", at)) {
-        text.replace(at, 2, argument);
-        at += argument.size();
-    }
-    return text;
+    // "%2" stands for itself: only "%1" is replaced.
+    return FormatString2(id, argument, "%2");
 }
 
 std::string FormatString2(unsigned id, const std::string& first, const std::string& second) {
     std::string text = LoadString(id);
-    // One pass, as above: neither argument is searched for placeholders.
+    // One pass from left to right, so neither argument is searched for placeholders.
     for (size_t at = text.find('%'); at != std::string::npos && at + 1 < text.size();
          at = text.find('%', at)) {
         const std::string* argument = text[at + 1] == '1' ? &first : text[at + 1] == '2' ? &second : nullptr;

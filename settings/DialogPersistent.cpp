@@ -21,6 +21,19 @@ constexpr int kShowMaximized = 3;
 constexpr int kPendingCheckMs = 20;
 constexpr int kPendingChecks = 50;
 
+// The ten stored values of a placement, in the order they are written; the length is not stored.
+struct PlacementEntry {
+    const char* name;
+    int WINDOWPLACEMENT::*value;
+};
+constexpr PlacementEntry kPlacementEntries[] = {
+    {"Flags", &WINDOWPLACEMENT::flags},    {"ShowCmd", &WINDOWPLACEMENT::showCmd},
+    {"PtMinX", &WINDOWPLACEMENT::ptMinX},  {"PtMinY", &WINDOWPLACEMENT::ptMinY},
+    {"PtMaxX", &WINDOWPLACEMENT::ptMaxX},  {"PtMaxY", &WINDOWPLACEMENT::ptMaxY},
+    {"PosLeft", &WINDOWPLACEMENT::left},   {"PosTop", &WINDOWPLACEMENT::top},
+    {"PosRight", &WINDOWPLACEMENT::right}, {"PosBottom", &WINDOWPLACEMENT::bottom},
+};
+
 std::string SectionName(unsigned dlgId) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "DlgPos_%d", static_cast<int>(dlgId));
@@ -60,10 +73,6 @@ int CDialogPersistent::DoModal() {
     return result == QDialog::Rejected ? IDCANCEL : result;
 }
 
-void CDialogPersistent::EndDialog(int result) {
-    done(result);
-}
-
 void CDialogPersistent::done(int result) {
     QPointer<CDialogPersistent> alive(this);
     m_bEndRequested = true;
@@ -75,6 +84,10 @@ void CDialogPersistent::done(int result) {
             return;
     }
     QDialog::done(result);
+}
+
+QWidget* CDialogPersistent::GetDlgItem(int id) const {
+    return findChild<QWidget*>(QStringLiteral("IDC_%1").arg(id), Qt::FindDirectChildrenOnly);
 }
 
 bool CDialogPersistent::UpdateData(bool saveAndValidate) {
@@ -91,26 +104,10 @@ bool CDialogPersistent::OnInitDialog() {
 
 void CDialogPersistent::DoDataExchange(bool) {}
 
-void CDialogPersistent::OnDestroy() {
-    SavePlacement();
-}
-
 void CDialogPersistent::OnOK() {
     if (!UpdateData(true))
         return;
     EndDialog(IDOK);
-}
-
-void CDialogPersistent::OnCancel() {
-    EndDialog(IDCANCEL);
-}
-
-void CDialogPersistent::accept() {
-    OnOK();
-}
-
-void CDialogPersistent::reject() {
-    OnCancel();
 }
 
 bool CDialogPersistent::GetWindowPlacement(WINDOWPLACEMENT* wp) const {
@@ -156,18 +153,9 @@ void CDialogPersistent::SavePlacement() {
 
 bool CDialogPersistent::WritePlacement(CWinApp& profile, unsigned dlgId, const WINDOWPLACEMENT& wp) {
     const std::string section = SectionName(dlgId);
-    const char* s = section.c_str();
     CProfileSave save(profile);
-    save.WriteInt(s, "Flags", wp.flags);
-    save.WriteInt(s, "ShowCmd", wp.showCmd);
-    save.WriteInt(s, "PtMinX", wp.ptMinX);
-    save.WriteInt(s, "PtMinY", wp.ptMinY);
-    save.WriteInt(s, "PtMaxX", wp.ptMaxX);
-    save.WriteInt(s, "PtMaxY", wp.ptMaxY);
-    save.WriteInt(s, "PosLeft", wp.left);
-    save.WriteInt(s, "PosTop", wp.top);
-    save.WriteInt(s, "PosRight", wp.right);
-    save.WriteInt(s, "PosBottom", wp.bottom);
+    for (const PlacementEntry& entry : kPlacementEntries)
+        save.WriteInt(section.c_str(), entry.name, wp.*entry.value);
     return save.Commit();
 }
 
@@ -176,20 +164,9 @@ void CDialogPersistent::LoadPlacement() {
     m_wp = WINDOWPLACEMENT();
     m_wp.length = kPlacementLength;
     m_wp.flags = kNoPlacement;
-    if (!m_pProfile)
-        return;
-    CProfileLoad profile(*m_pProfile);
-    const char* s = section.c_str();
-    m_wp.flags = profile.GetInt(s, "Flags", kNoPlacement);
-    m_wp.showCmd = profile.GetInt(s, "ShowCmd", 0);
-    m_wp.ptMinX = profile.GetInt(s, "PtMinX", 0);
-    m_wp.ptMinY = profile.GetInt(s, "PtMinY", 0);
-    m_wp.ptMaxX = profile.GetInt(s, "PtMaxX", 0);
-    m_wp.ptMaxY = profile.GetInt(s, "PtMaxY", 0);
-    m_wp.left = profile.GetInt(s, "PosLeft", 0);
-    m_wp.top = profile.GetInt(s, "PosTop", 0);
-    m_wp.right = profile.GetInt(s, "PosRight", 0);
-    m_wp.bottom = profile.GetInt(s, "PosBottom", 0);
+    CProfileLoad profile(m_pProfile);
+    for (const PlacementEntry& entry : kPlacementEntries)
+        m_wp.*entry.value = profile.GetInt(section.c_str(), entry.name, m_wp.*entry.value);
 }
 
 void CDialogPersistent::RestorePlacement() {
@@ -219,10 +196,6 @@ void CDialogPersistent::RestorePlacement() {
         resize(frameSize);
         m_pendingFrameSize = frameSize;
     }
-}
-
-bool CDialogPersistent::FrameKnown() const {
-    return frameGeometry().size() != geometry().size();
 }
 
 void CDialogPersistent::ApplyPendingPlacement() {

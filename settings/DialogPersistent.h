@@ -30,7 +30,9 @@ public:
     // OnDestroy when it ends. IDOK (1) for OK, IDCANCEL (2) for Cancel, Escape and the close box.
     int DoModal();
     // Ends the modal loop; DoModal returns result.
-    void EndDialog(int result);
+    void EndDialog(int result) { done(result); }
+    // The control with the given template id, or null.
+    QWidget* GetDlgItem(int id) const;
     // Runs DoDataExchange; false when it called FailDataExchange (OnOK then keeps the dialog open).
     bool UpdateData(bool saveAndValidate = true);
 
@@ -55,8 +57,8 @@ public:
     WINDOWPLACEMENT m_wp;
 
     // Escape, the close box and QDialog::reject() go through OnCancel; accept() through OnOK.
-    void accept() override;
-    void reject() override;
+    void accept() override { OnOK(); }
+    void reject() override { OnCancel(); }
     // Every end of the dialog: OnDestroy while the window still exists, then the window goes.
     void done(int result) override;
 
@@ -69,15 +71,15 @@ protected:
     // Called from DoDataExchange when a value read from a control is not acceptable.
     void FailDataExchange() { m_bExchangeFailed = true; }
     // Saves the placement; derived handlers call it last.
-    virtual void OnDestroy();
-    virtual void OnOK();      // UpdateData(true), then ends with IDOK
-    virtual void OnCancel();  // ends with IDCANCEL
+    virtual void OnDestroy() { SavePlacement(); }
+    virtual void OnOK();  // UpdateData(true), then ends with IDOK
+    virtual void OnCancel() { EndDialog(IDCANCEL); }
 
     bool event(QEvent* e) override;
 
 private:
     // A window manager reports the frame only after the first show; what needed it waits.
-    bool FrameKnown() const;
+    bool FrameKnown() const { return frameGeometry().size() != geometry().size(); }
     void ApplyPendingPlacement();
     void CheckPendingLater(int checksLeft);
 

@@ -41,10 +41,6 @@ constexpr ControlTemplate kSettingsControls[] = {
     {IDC_AUTO_REFRESH, ControlKind::CheckBox, "&Refresh list automatically", 12, 151, 102, 11},
 };
 
-QString Text(const std::string& text) {
-    return QString::fromStdString(text);
-}
-
 }  // namespace
 
 CDlgSettings::CDlgSettings(QWidget* parent) : CDialogPersistent(IDD_SETTINGS, parent, 0) {
@@ -56,12 +52,7 @@ CDlgSettings::~CDlgSettings() = default;
 void CDlgSettings::CreateControls() {
     setWindowTitle(QStringLiteral("Settings"));
     // A modal frame with caption and close box; no minimise or maximise box, no sizing.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowCloseButtonHint);
-    setSizeGripEnabled(false);
-    setFont(TemplateFont());
-    const DialogUnits dlu(font());
-    setFixedSize(dlu.X(kDialogWidthDlu), dlu.Y(kDialogHeightDlu));
+    const DialogUnits dlu = SetTemplateFrame(*this, kDialogWidthDlu, kDialogHeightDlu);
 
     QLabel* pendingLabel = nullptr;  // a mnemonic label takes the keyboard to the next control
     int radioIndex = 0;
@@ -93,12 +84,10 @@ void CDlgSettings::CreateControls() {
             break;
         }
         case ControlKind::Radio:
-            m_radioActions[radioIndex++] = new QRadioButton(QString::fromUtf8(item.text), this);
-            control = m_radioActions[radioIndex - 1];
+            control = m_radioActions[radioIndex++] = new QRadioButton(QString::fromUtf8(item.text), this);
             break;
         case ControlKind::CheckBox:
-            m_checkAutoRefresh = new QCheckBox(QString::fromUtf8(item.text), this);
-            control = m_checkAutoRefresh;
+            control = m_checkAutoRefresh = new QCheckBox(QString::fromUtf8(item.text), this);
             break;
         case ControlKind::ListView:
             continue;  // none in this template
@@ -107,13 +96,9 @@ void CDlgSettings::CreateControls() {
             pendingLabel->setBuddy(control);
             pendingLabel = nullptr;
         }
-        if (item.id != IDC_STATIC) {
-            control->setObjectName(QStringLiteral("IDC_%1").arg(item.id));
-            control->setProperty("controlId", item.id);
-        }
         if (item.id == IDC_ACTION_LABEL)
             m_labelAction = control;
-        control->setGeometry(dlu.X(item.x), dlu.Y(item.y), dlu.X(item.cx), dlu.Y(item.cy));
+        PlaceControl(*control, item, dlu);
     }
     // Alt+C goes to the selected action; the buddy alone would click the first button.
     m_labelAction->installEventFilter(this);
@@ -123,10 +108,6 @@ void CDlgSettings::CreateControls() {
     connect(qobject_cast<QPushButton*>(GetDlgItem(IDOK)), &QPushButton::clicked, this, [this] { accept(); });
     connect(qobject_cast<QPushButton*>(GetDlgItem(IDCANCEL)), &QPushButton::clicked, this,
             [this] { reject(); });
-}
-
-QWidget* CDlgSettings::GetDlgItem(int id) const {
-    return findChild<QWidget*>(QStringLiteral("IDC_%1").arg(id), Qt::FindDirectChildrenOnly);
 }
 
 bool CDlgSettings::eventFilter(QObject* watched, QEvent* event) {

@@ -14,9 +14,6 @@ public:
     explicit CDlgSettings(QWidget* parent = nullptr);
     ~CDlgSettings() override;
 
-    // The control with the given template id, or null.
-    QWidget* GetDlgItem(int id) const;
-
     std::string m_strTelnetPath;
     std::string m_strTelnetArgs;
     int m_nDoubleClick = -1;  // index of the selected action button, -1 for none

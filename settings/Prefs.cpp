@@ -1,48 +1,31 @@
 #include "settings/Prefs.h"
 
 #include "platform/qt/WinApp.h"
+#include "res/StringTable.h"
 
-#include <cstddef>
+#include <algorithm>
+#include <span>
 
 namespace {
 
 const char kSection[] = "Application Settings";
 
+constexpr const char* kActionNames[] = {"Browser", "Telnet", "CopyIP"};     // by ACTION_ value
 constexpr const char* kSortColumnNames[] = {"IP", "MAC", "Type", "Build"};  // by SORT_ column
 
-// ASCII-only, so no locale can make "TELNET" miss "telnet".
-bool SameName(const std::string& a, const char* b) {
-    std::size_t i = 0;
-    for (; i < a.size() && b[i] != '\0'; ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return i == a.size() && b[i] == '\0';
+// The index of the name (in any case) among names, or fallback.
+int IndexOfName(const std::string& name, std::span<const char* const> names, int fallback) {
+    const auto found = std::ranges::find_if(names, [&](const char* n) { return SameName(name, n); });
+    return found == names.end() ? fallback : static_cast<int>(found - names.begin());
 }
 
 }  // namespace
 
 CPrefs::CPrefs(CWinApp* store) : m_pStore(store), m_nDoubleClick(ACTION_BROWSER), m_bAutoRefresh(1) {}
 
-CPrefs::~CPrefs() = default;
-
 void CPrefs::Load() {
-    if (!m_pStore) {
-        // No profile to read: the same values an empty store gives.
-        m_strTelnetPath = "telnet";
-        m_strTelnetArgs = "%1";
-        m_nDoubleClick = ACTION_BROWSER;
-        m_bAutoRefresh = 1;
-        m_nSortColumn = SORT_NONE;
-        m_bSortDescending = false;
-        return;
-    }
-    CProfileLoad profile(*m_pStore);
+    // No store: the same values an empty one gives.
+    CProfileLoad profile(m_pStore);
     m_strTelnetPath = profile.GetString(kSection, "TelnetPath", "telnet");
     m_strTelnetArgs = profile.GetString(kSection, "TelnetArgs", "%1");
     m_nDoubleClick = ActionFromName(profile.GetString(kSection, "DoubleClick", "Browser"));
@@ -68,32 +51,15 @@ void CPrefs::Save() {
 }
 
 int CPrefs::ActionFromName(const std::string& name) {
-    if (SameName(name, "browser"))
-        return ACTION_BROWSER;
-    if (SameName(name, "telnet"))
-        return ACTION_TELNET;
-    if (SameName(name, "copyip"))
-        return ACTION_COPYIP;
-    return ACTION_BROWSER;
+    return IndexOfName(name, kActionNames, ACTION_BROWSER);
 }
 
 std::string CPrefs::ActionToName(int action) {
-    switch (action) {
-    case ACTION_TELNET:
-        return "Telnet";
-    case ACTION_COPYIP:
-        return "CopyIP";
-    default:
-        return "Browser";
-    }
+    return kActionNames[action >= ACTION_BROWSER && action <= ACTION_COPYIP ? action : ACTION_BROWSER];
 }
 
 int CPrefs::SortColumnFromName(const std::string& name) {
-    for (int column = SORT_IP; column <= SORT_BUILD; ++column) {
-        if (SameName(name, kSortColumnNames[column]))
-            return column;
-    }
-    return SORT_NONE;
+    return IndexOfName(name, kSortColumnNames, SORT_NONE);
 }
 
 std::string CPrefs::SortColumnToName(int column) {

@@ -21,7 +21,6 @@ public:
     // store: the application whose settings profile holds the preferences; null: none, Load
     // gives the defaults and Save writes nothing. It outlives the preferences.
     explicit CPrefs(CWinApp* store = nullptr);
-    virtual ~CPrefs();
 
     // Each reads, or writes, the profile's file once.
     void Load();

@@ -13,9 +13,6 @@ CVersionInfo::CVersionInfo() : m_pBlock(ProgramVersionBlock()) {}
 
 CVersionInfo::CVersionInfo(const VersionBlock* block) : m_pBlock(block) {}
 
-// The block is compiled into the program (or belongs to the caller): nothing to free.
-CVersionInfo::~CVersionInfo() = default;
-
 std::string CVersionInfo::GetValue(const std::string& key) const {
     if (!m_pBlock)
         return std::string();
@@ -38,12 +35,10 @@ bool ParseFileVersion(const std::string& fileVersion, std::string& version, std:
         if (!ReadDecimal(rest, numbers[i]))
             return false;
     }
-    const int major = numbers[0], minor = numbers[1], buildNumber = numbers[3];
     char text[64];
-    std::snprintf(text, sizeof text, "%d.%02d", major, minor);
+    std::snprintf(text, sizeof text, "%d.%02d", numbers[0], numbers[1]);
     version = text;
-    std::snprintf(text, sizeof text, "%d", buildNumber);
-    build = text;
+    build = std::to_string(numbers[3]);
     return true;
 }
 

@@ -10,7 +10,6 @@ public:
     CVersionInfo();
     // Reads the given block (null: no block).
     explicit CVersionInfo(const VersionBlock* block);
-    ~CVersionInfo();
 
     std::string GetValue(const std::string& key) const;
     std::string GetProductName() const { return GetValue("ProductName"); }
@@ -20,7 +19,7 @@ public:
     std::string GetSpecialBuild() const { return GetValue("SpecialBuild"); }
 
 private:
-    const VersionBlock* m_pBlock;
+    const VersionBlock* m_pBlock;  // compiled into the program, or the caller's: never freed here
 };
 
 // "%d,%d,%d,%d" read; on four numbers version = "%d.%02d" of the first two, build = "%d" of the

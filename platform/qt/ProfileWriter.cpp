@@ -96,17 +96,6 @@ bool Fail(std::string* reason, std::string text) {
     return false;
 }
 
-// What a new file gets: QSettings creates its files with the umask's say, as any program does.
-mode_t NewFileMode() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("Umask:", 0) == 0)
-            return 0666 & ~static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
-    }
-    return 0644;
-}
-
 bool ReadWhole(int fd, std::string* out) {
     char buf[8192];
     for (;;) {
@@ -126,6 +115,16 @@ long long Milliseconds(const timespec& t) {
 }
 
 }  // namespace
+
+mode_t NewFileMode() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("Umask:", 0) == 0)
+            return 0666 & ~static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+    }
+    return 0644;
+}
 
 bool SaveProfileFile(const std::string& path, const std::vector<ProfileEdit>& edits, std::string* reason) {
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
@@ -196,13 +195,9 @@ bool SaveProfileFile(const std::string& path, const std::vector<ProfileEdit>& ed
     struct stat after {};
     if (existed && ::lstat(path.c_str(), &after) == 0 && after.st_size == before.st_size &&
         Milliseconds(after.st_mtim) <= Milliseconds(before.st_mtim)) {
-        timespec times[2] = {{0, UTIME_OMIT}, before.st_mtim};
-        times[1].tv_nsec = (Milliseconds(before.st_mtim) % 1000 + 1) * 1000000;
-        times[1].tv_sec = before.st_mtim.tv_sec;
-        if (times[1].tv_nsec >= 1000000000) {
-            times[1].tv_nsec -= 1000000000;
-            ++times[1].tv_sec;
-        }
+        const long long next = Milliseconds(before.st_mtim) + 1;
+        const timespec times[2] = {
+            {0, UTIME_OMIT}, {static_cast<time_t>(next / 1000), static_cast<long>(next % 1000 * 1000000)}};
         ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
     }
     return true;

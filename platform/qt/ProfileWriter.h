@@ -4,9 +4,14 @@
 #include <QString>
 #include <QVariant>
 
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
 #include <vector>
+
+// What a new file gets: rw-rw-rw- less the umask, as any program's files (QSettings' included).
+mode_t NewFileMode();
 
 struct ProfileEdit {
     QString key;                    // "group/entry", or a group alone

@@ -28,9 +28,6 @@ std::string ProgramBaseName() {
     return name;
 }
 
-QString Q(const std::string& s) {
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
 QString Q(const char* s) {
     return QString::fromUtf8(s ? s : "");
 }
@@ -39,8 +36,10 @@ QString Q(const char* s) {
 // folder; without a company key the file is <config>/<application>.conf.
 std::unique_ptr<QSettings> OpenProfile(const std::string& company, const std::string& app) {
     if (company.empty())
-        return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, Q(app), QString());
-    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, Q(company), Q(app));
+        return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, Q(app.c_str()),
+                                           QString());
+    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, Q(company.c_str()),
+                                       Q(app.c_str()));
 }
 
 // Registry names are case-insensitive: find the spelling that already stands in the file.
@@ -108,10 +107,6 @@ CWinApp::CWinApp(const char* appName) {
 
 CWinApp::~CWinApp() = default;
 
-void CWinApp::SetRegistryKey(const char* company) {
-    m_strRegistryKey = company ? company : "";
-}
-
 bool CWinApp::ProfileUsable() {
     const std::string folder = UserProfileFolder();
     if (folder.empty())
@@ -136,24 +131,6 @@ bool CWinApp::ProfileUsable() {
     return true;
 }
 
-std::string CWinApp::GetProfileString(const char* section, const char* entry, const char* defaultValue) {
-    return CProfileLoad(*this).GetString(section, entry, defaultValue);
-}
-
-int CWinApp::GetProfileInt(const char* section, const char* entry, int defaultValue) {
-    return CProfileLoad(*this).GetInt(section, entry, defaultValue);
-}
-
-bool CWinApp::WriteProfileString(const char* section, const char* entry, const char* value) {
-    CProfileSave save(*this);
-    return save.WriteString(section, entry, value) && save.Commit();
-}
-
-bool CWinApp::WriteProfileInt(const char* section, const char* entry, int value) {
-    CProfileSave save(*this);
-    return save.WriteInt(section, entry, value) && save.Commit();
-}
-
 bool CWinApp::SaveProfile(const QSettings& profile, const std::vector<ProfileEdit>& edits) {
     const std::string path = profile.fileName().toStdString();
     std::string reason;
@@ -172,9 +149,9 @@ bool CWinApp::SaveProfile(const QSettings& profile, const std::vector<ProfileEdi
     return false;
 }
 
-CProfileLoad::CProfileLoad(CWinApp& app) {
-    if (app.ProfileUsable())
-        m_profile = OpenProfile(app.m_strRegistryKey, app.m_strAppName);
+CProfileLoad::CProfileLoad(CWinApp* app) {
+    if (app && app->ProfileUsable())
+        m_profile = OpenProfile(app->m_strRegistryKey, app->m_strAppName);
 }
 
 CProfileLoad::~CProfileLoad() = default;

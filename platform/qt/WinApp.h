@@ -18,16 +18,9 @@ public:
 
     virtual bool InitInstance() { return false; }
 
-    // Company key; from then on the profile functions use
+    // Company key; from then on CProfileLoad and CProfileSave use
     // $XDG_CONFIG_HOME/<company>/<application name>.conf.
-    void SetRegistryKey(const char* company);
-
-    // One value each, the file read or saved for it alone; several values go through one
-    // CProfileLoad or CProfileSave.
-    std::string GetProfileString(const char* section, const char* entry, const char* defaultValue);
-    int GetProfileInt(const char* section, const char* entry, int defaultValue);
-    bool WriteProfileString(const char* section, const char* entry, const char* value);
-    bool WriteProfileInt(const char* section, const char* entry, int value);
+    void SetRegistryKey(const char* company) { m_strRegistryKey = company ? company : ""; }
 
     const std::string& AppName() const { return m_strAppName; }
     // The Warning text of the first profile access refused because a settings file is not a
@@ -55,11 +48,11 @@ private:
     std::string m_strSaveWarning;
 };
 
-// One read of the profile: the file is opened once for every value asked of it. The values are
-// those the single Get functions would give.
+// One read of the profile: the file is opened once for every value asked of it.
 class CProfileLoad {
 public:
-    explicit CProfileLoad(CWinApp& app);
+    // app null: no profile, every value is its default.
+    explicit CProfileLoad(CWinApp* app);
     ~CProfileLoad();
     CProfileLoad(const CProfileLoad&) = delete;
     CProfileLoad& operator=(const CProfileLoad&) = delete;
@@ -71,8 +64,8 @@ private:
     std::unique_ptr<QSettings> m_profile;  // null: the file is unusable, the defaults hold
 };
 
-// One save of the profile: the changes are gathered and Commit writes the file once, as the
-// single Write functions would have left it one after the other.
+// One save of the profile: the changes are gathered and Commit writes the file once, as saving
+// each on its own in turn would have left it.
 class CProfileSave {
 public:
     explicit CProfileSave(CWinApp& app);

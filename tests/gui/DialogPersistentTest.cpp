@@ -4,6 +4,7 @@
 #include "platform/qt/WinApp.h"
 #include "GuiWait.h"
 #include "ProfileSandbox.h"
+#include "ProfileValues.h"
 
 #include <gtest/gtest.h>
 
@@ -99,16 +100,16 @@ protected:
     }
     void TearDown() override { ProbeDialog::FixtureProfile() = nullptr; }
     int Stored(unsigned id, const char* name) {
-        return app->GetProfileInt(("DlgPos_" + std::to_string(id)).c_str(), name, kAbsent);
+        return GetProfileInt(*app, ("DlgPos_" + std::to_string(id)).c_str(), name, kAbsent);
     }
     void StoreFrame(unsigned id, QRect r, bool withFlags = true) {
         const std::string s = "DlgPos_" + std::to_string(id);
         if (withFlags)
-            app->WriteProfileInt(s.c_str(), "Flags", 0);
-        app->WriteProfileInt(s.c_str(), "PosLeft", r.left());
-        app->WriteProfileInt(s.c_str(), "PosTop", r.top());
-        app->WriteProfileInt(s.c_str(), "PosRight", r.left() + r.width());
-        app->WriteProfileInt(s.c_str(), "PosBottom", r.top() + r.height());
+            WriteProfileInt(*app, s.c_str(), "Flags", 0);
+        WriteProfileInt(*app, s.c_str(), "PosLeft", r.left());
+        WriteProfileInt(*app, s.c_str(), "PosTop", r.top());
+        WriteProfileInt(*app, s.c_str(), "PosRight", r.left() + r.width());
+        WriteProfileInt(*app, s.c_str(), "PosBottom", r.top() + r.height());
     }
     // Frame rectangle (and client size) of the dialog while it is open; then closes it.
     QRect OpenedFrame(CDialogPersistent& d, QSize* clientSize = nullptr) {
@@ -165,7 +166,7 @@ int SavesDuring(const std::string& file, const std::function<void()>& action) {
 }
 
 TEST_F(DialogPersistentTest, ClosingSavesTheTenValuesWithOneWriteOfTheFile) {
-    app->WriteProfileString("Settings", "AutoRefresh", "1");  // the file's folder exists
+    WriteProfileString(*app, "Settings", "AutoRefresh", "1");  // the file's folder exists
     ProbeDialog d(129, 0);
     EXPECT_EQ(SavesDuring(sandbox.ProfileFile(), [&] { OpenedFrame(d); }), 1);
     for (const char* n : {"Flags", "ShowCmd", "PtMinX", "PtMinY", "PtMaxX", "PtMaxY", "PosLeft", "PosTop",

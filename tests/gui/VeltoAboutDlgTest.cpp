@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include "AppTestSupport.h"
+#include "ProfileValues.h"
 #include "about/VeltoAboutDlg.h"
 #include "app/OLDiscoveryDlg.h"
 #include "platform/qt/WinApp.h"
@@ -192,8 +193,8 @@ TEST(VeltoAboutDlgTest, TheWindowMenuOpensItAndItsPlacementIsKept) {
     });
     main.DoModal();
     EXPECT_EQ(caption, "About Orvalink Discovery Tool");
-    EXPECT_NE(app.GetProfileInt("DlgPos_130", "Flags", -1), -1);
-    EXPECT_NE(app.GetProfileInt("DlgPos_130", "PosRight", 0), 0);
+    EXPECT_NE(GetProfileInt(app, "DlgPos_130", "Flags", -1), -1);
+    EXPECT_NE(GetProfileInt(app, "DlgPos_130", "PosRight", 0), 0);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "platform/qt/WinApp.h"
 
 #include "ProfileSandbox.h"
+#include "ProfileValues.h"
 
 #include <gtest/gtest.h>
 
@@ -39,7 +40,7 @@ TEST_F(WinAppTest, OneLoadReadsTheFileOnceAndOneSaveWritesItOnce) {
     const std::string file = sandbox.ProfileFile();
     sandbox.WriteText(file, "[DlgPos_102]\nFlags=0\nPosLeft=10\n");
 
-    CProfileLoad load(app);
+    CProfileLoad load(&app);
     EXPECT_EQ(load.GetInt("DlgPos_102", "Flags", -1), 0);
     // Changed in the middle of a load: the load goes on with what it read.
     sandbox.WriteText(file, "[DlgPos_102]\nFlags=-1\nPosLeft=999999\n");
@@ -59,32 +60,32 @@ TEST_F(WinAppTest, OneLoadReadsTheFileOnceAndOneSaveWritesItOnce) {
     ASSERT_TRUE(refused.WriteInt("DlgPos_102", "Flags", 5));
     EXPECT_FALSE(refused.WriteInt("DlgPos_102", nullptr, 6));
     EXPECT_FALSE(refused.Commit());
-    EXPECT_EQ(app.GetProfileInt("DlgPos_102", "Flags", -1), 0);
+    EXPECT_EQ(GetProfileInt(app, "DlgPos_102", "Flags", -1), 0);
 }
 
 TEST_F(WinAppTest, ProfileLivesInTheCompanyFolderUnderTheAppName) {
     CWinApp app("OLDiscovery");
     app.SetRegistryKey(kCompany);
     EXPECT_EQ(app.RegistryKey(), kCompany);
-    ASSERT_TRUE(app.WriteProfileInt(kSection, "AutoRefresh", 0));
+    ASSERT_TRUE(WriteProfileInt(app, kSection, "AutoRefresh", 0));
     EXPECT_TRUE(std::filesystem::exists(sandbox.ProfileFile()));
 }
 
 TEST_F(WinAppTest, WithoutCompanyKeyTheProfileIsNamedAfterTheApp) {
     CWinApp app("OLDiscovery");
-    ASSERT_TRUE(app.WriteProfileString(kSection, "TelnetPath", "x"));
+    ASSERT_TRUE(WriteProfileString(app, kSection, "TelnetPath", "x"));
     EXPECT_TRUE(std::filesystem::exists(sandbox.Folder() + "/OLDiscovery.conf"));
-    EXPECT_EQ(app.GetProfileString(kSection, "TelnetPath", "d"), "x");
+    EXPECT_EQ(GetProfileString(app, kSection, "TelnetPath", "d"), "x");
 }
 
 TEST_F(WinAppTest, WrittenValuesAreOnDiskForAFreshReader) {
     CWinApp app("OLDiscovery");
     app.SetRegistryKey(kCompany);
-    ASSERT_TRUE(app.WriteProfileString(kSection, "TelnetArgs", "-l admin, %1"));
-    ASSERT_TRUE(app.WriteProfileString(kSection, "TelnetPath", ""));
-    ASSERT_TRUE(app.WriteProfileString(kSection, "Odd", "@at; semi = eq \\back"));
-    ASSERT_TRUE(app.WriteProfileInt("DlgPos_102", "Flags", -1));
-    ASSERT_TRUE(app.WriteProfileInt("DlgPos_102", "PosLeft", -5000));
+    ASSERT_TRUE(WriteProfileString(app, kSection, "TelnetArgs", "-l admin, %1"));
+    ASSERT_TRUE(WriteProfileString(app, kSection, "TelnetPath", ""));
+    ASSERT_TRUE(WriteProfileString(app, kSection, "Odd", "@at; semi = eq \\back"));
+    ASSERT_TRUE(WriteProfileInt(app, "DlgPos_102", "Flags", -1));
+    ASSERT_TRUE(WriteProfileInt(app, "DlgPos_102", "PosLeft", -5000));
 
     QSettings fresh(QString::fromStdString(sandbox.ProfileFile()), QSettings::IniFormat);
     EXPECT_EQ(fresh.value("Application Settings/TelnetArgs").toString(), "-l admin, %1");
@@ -93,11 +94,11 @@ TEST_F(WinAppTest, WrittenValuesAreOnDiskForAFreshReader) {
 
     CWinApp second("OLDiscovery");
     second.SetRegistryKey(kCompany);
-    EXPECT_EQ(second.GetProfileString(kSection, "TelnetArgs", "d"), "-l admin, %1");
-    EXPECT_EQ(second.GetProfileString(kSection, "TelnetPath", "d"), "");
-    EXPECT_EQ(second.GetProfileString(kSection, "Odd", "d"), "@at; semi = eq \\back");
-    EXPECT_EQ(second.GetProfileInt("DlgPos_102", "Flags", 0), -1);
-    EXPECT_EQ(second.GetProfileInt("DlgPos_102", "PosLeft", 0), -5000);
+    EXPECT_EQ(GetProfileString(second, kSection, "TelnetArgs", "d"), "-l admin, %1");
+    EXPECT_EQ(GetProfileString(second, kSection, "TelnetPath", "d"), "");
+    EXPECT_EQ(GetProfileString(second, kSection, "Odd", "d"), "@at; semi = eq \\back");
+    EXPECT_EQ(GetProfileInt(second, "DlgPos_102", "Flags", 0), -1);
+    EXPECT_EQ(GetProfileInt(second, "DlgPos_102", "PosLeft", 0), -5000);
 }
 
 TEST_F(WinAppTest, HandEditedFileIsRead) {
@@ -114,18 +115,18 @@ TEST_F(WinAppTest, HandEditedFileIsRead) {
                       "POSLEFT=310\n");
     CWinApp app("OLDiscovery");
     app.SetRegistryKey(kCompany);
-    EXPECT_EQ(app.GetProfileString(kSection, "TelnetPath", "d"), "/usr/bin/telnet");
+    EXPECT_EQ(GetProfileString(app, kSection, "TelnetPath", "d"), "/usr/bin/telnet");
     // An unquoted comma must not lose the rest of the value.
-    EXPECT_EQ(app.GetProfileString(kSection, "TelnetArgs", "d"), "-l admin,%1");
-    EXPECT_EQ(app.GetProfileString(kSection, "DoubleClick", "d"), "copyIP");
-    EXPECT_EQ(app.GetProfileInt(kSection, "AutoRefresh", 1), 0);
-    EXPECT_EQ(app.GetProfileString(kSection, "Empty", "d"), "");
+    EXPECT_EQ(GetProfileString(app, kSection, "TelnetArgs", "d"), "-l admin,%1");
+    EXPECT_EQ(GetProfileString(app, kSection, "DoubleClick", "d"), "copyIP");
+    EXPECT_EQ(GetProfileInt(app, kSection, "AutoRefresh", 1), 0);
+    EXPECT_EQ(GetProfileString(app, kSection, "Empty", "d"), "");
     // Names are matched without regard to letter case, as in the registry.
-    EXPECT_EQ(app.GetProfileInt("DlgPos_129", "Flags", -1), 0);
-    EXPECT_EQ(app.GetProfileInt("DlgPos_129", "PosLeft", 0), 310);
+    EXPECT_EQ(GetProfileInt(app, "DlgPos_129", "Flags", -1), 0);
+    EXPECT_EQ(GetProfileInt(app, "DlgPos_129", "PosLeft", 0), 310);
 
     // Writing keeps the spelling already in the file rather than adding a twin.
-    ASSERT_TRUE(app.WriteProfileInt("DlgPos_129", "PosLeft", 20));
+    ASSERT_TRUE(WriteProfileInt(app, "DlgPos_129", "PosLeft", 20));
     QSettings fresh(QString::fromStdString(sandbox.ProfileFile()), QSettings::IniFormat);
     EXPECT_EQ(fresh.value("dlgpos_129/POSLEFT").toInt(), 20);
     EXPECT_FALSE(fresh.contains("DlgPos_129/PosLeft"));
@@ -137,32 +138,32 @@ TEST_F(WinAppTest, NumbersReadAsThirtyTwoBitValues) {
         "[S]\nFive=5\nNeg=-3\nSpaced= 7 \nWord=yes\nHalf=5x\nEmpty=\nBig=4294967295\nHuge=99999999999\n");
     CWinApp app("OLDiscovery");
     app.SetRegistryKey(kCompany);
-    EXPECT_EQ(app.GetProfileInt("S", "Five", 1), 5);
-    EXPECT_EQ(app.GetProfileInt("S", "Neg", 1), -3);
-    EXPECT_EQ(app.GetProfileInt("S", "Spaced", 1), 7);
-    EXPECT_EQ(app.GetProfileInt("S", "Big", 1), -1);
+    EXPECT_EQ(GetProfileInt(app, "S", "Five", 1), 5);
+    EXPECT_EQ(GetProfileInt(app, "S", "Neg", 1), -3);
+    EXPECT_EQ(GetProfileInt(app, "S", "Spaced", 1), 7);
+    EXPECT_EQ(GetProfileInt(app, "S", "Big", 1), -1);
     // Not a number at all: treated like a value of the wrong type, the default answers.
-    EXPECT_EQ(app.GetProfileInt("S", "Word", 42), 42);
-    EXPECT_EQ(app.GetProfileInt("S", "Half", 42), 42);
-    EXPECT_EQ(app.GetProfileInt("S", "Empty", 42), 42);
-    EXPECT_EQ(app.GetProfileInt("S", "Huge", 42), 42);
-    EXPECT_EQ(app.GetProfileInt("S", "Missing", 42), 42);
-    EXPECT_EQ(app.GetProfileString("S", "Missing", "dflt"), "dflt");
-    EXPECT_EQ(app.GetProfileString("Nope", "Five", "dflt"), "dflt");
+    EXPECT_EQ(GetProfileInt(app, "S", "Word", 42), 42);
+    EXPECT_EQ(GetProfileInt(app, "S", "Half", 42), 42);
+    EXPECT_EQ(GetProfileInt(app, "S", "Empty", 42), 42);
+    EXPECT_EQ(GetProfileInt(app, "S", "Huge", 42), 42);
+    EXPECT_EQ(GetProfileInt(app, "S", "Missing", 42), 42);
+    EXPECT_EQ(GetProfileString(app, "S", "Missing", "dflt"), "dflt");
+    EXPECT_EQ(GetProfileString(app, "Nope", "Five", "dflt"), "dflt");
 }
 
 TEST_F(WinAppTest, NullValueRemovesEntryAndNullEntryRemovesSection) {
     CWinApp app("OLDiscovery");
     app.SetRegistryKey(kCompany);
-    ASSERT_TRUE(app.WriteProfileString("A", "One", "1"));
-    ASSERT_TRUE(app.WriteProfileString("A", "Two", "2"));
-    ASSERT_TRUE(app.WriteProfileString("B", "Three", "3"));
-    ASSERT_TRUE(app.WriteProfileString("A", "One", nullptr));
-    EXPECT_EQ(app.GetProfileString("A", "One", "gone"), "gone");
-    EXPECT_EQ(app.GetProfileString("A", "Two", "gone"), "2");
-    ASSERT_TRUE(app.WriteProfileString("A", nullptr, nullptr));
-    EXPECT_EQ(app.GetProfileString("A", "Two", "gone"), "gone");
-    EXPECT_EQ(app.GetProfileString("B", "Three", "gone"), "3");
+    ASSERT_TRUE(WriteProfileString(app, "A", "One", "1"));
+    ASSERT_TRUE(WriteProfileString(app, "A", "Two", "2"));
+    ASSERT_TRUE(WriteProfileString(app, "B", "Three", "3"));
+    ASSERT_TRUE(WriteProfileString(app, "A", "One", nullptr));
+    EXPECT_EQ(GetProfileString(app, "A", "One", "gone"), "gone");
+    EXPECT_EQ(GetProfileString(app, "A", "Two", "gone"), "2");
+    ASSERT_TRUE(WriteProfileString(app, "A", nullptr, nullptr));
+    EXPECT_EQ(GetProfileString(app, "A", "Two", "gone"), "gone");
+    EXPECT_EQ(GetProfileString(app, "B", "Three", "gone"), "3");
 }
 
 TEST_F(WinAppTest, UnwritableStoreReportsFalse) {
@@ -170,9 +171,9 @@ TEST_F(WinAppTest, UnwritableStoreReportsFalse) {
     sandbox.WriteText(sandbox.Folder() + "/" + kCompany, "not a folder");
     CWinApp app("OLDiscovery");
     app.SetRegistryKey(kCompany);
-    EXPECT_FALSE(app.WriteProfileString(kSection, "TelnetPath", "x"));
-    EXPECT_FALSE(app.WriteProfileInt(kSection, "AutoRefresh", 1));
-    EXPECT_EQ(app.GetProfileString(kSection, "TelnetPath", "d"), "d");
+    EXPECT_FALSE(WriteProfileString(app, kSection, "TelnetPath", "x"));
+    EXPECT_FALSE(WriteProfileInt(app, kSection, "AutoRefresh", 1));
+    EXPECT_EQ(GetProfileString(app, kSection, "TelnetPath", "d"), "d");
 }
 
 TEST_F(WinAppTest, SettingsFileThatIsNoRegularFileGivesDefaultsWithoutBlocking) {
@@ -196,9 +197,9 @@ TEST_F(WinAppTest, SettingsFileThatIsNoRegularFileGivesDefaultsWithoutBlocking) 
         c.make(path);
         CWinApp app("OLDiscovery");
         app.SetRegistryKey(kCompany);
-        EXPECT_EQ(app.GetProfileString(kSection, "TelnetPath", "telnet"), "telnet");
-        EXPECT_EQ(app.GetProfileInt(kSection, "AutoRefresh", 1), 1);
-        EXPECT_FALSE(app.WriteProfileInt(kSection, "AutoRefresh", 0));
+        EXPECT_EQ(GetProfileString(app, kSection, "TelnetPath", "telnet"), "telnet");
+        EXPECT_EQ(GetProfileInt(app, kSection, "AutoRefresh", 1), 1);
+        EXPECT_FALSE(WriteProfileInt(app, kSection, "AutoRefresh", 0));
         EXPECT_EQ(app.ProfileWarning(),
                   "Settings file " + path + " is not a regular file; the defaults are used");
     }
@@ -256,13 +257,13 @@ TEST_F(WinAppTest, SavedFileIsByteForByteWhatQSettingsWritesForTheSameValues) {
             QSettings qt(QString::fromStdString(reference), QSettings::NativeFormat);
             const QString group = QString::fromUtf8(w.section);
             if (const int* number = std::get_if<int>(&w.value)) {
-                ASSERT_TRUE(app.WriteProfileInt(w.section, w.entry, *number));
+                ASSERT_TRUE(WriteProfileInt(app, w.section, w.entry, *number));
                 qt.setValue(group + "/" + w.entry, *number);
-                EXPECT_EQ(app.GetProfileInt(w.section, w.entry, 7), *number) << "read back at once";
+                EXPECT_EQ(GetProfileInt(app, w.section, w.entry, 7), *number) << "read back at once";
                 continue;
             }
             const char* text = std::get<const char*>(w.value);
-            ASSERT_TRUE(app.WriteProfileString(w.section, w.entry, text));
+            ASSERT_TRUE(WriteProfileString(app, w.section, w.entry, text));
             if (!w.entry)
                 qt.remove(group);
             else if (!text)
@@ -270,7 +271,7 @@ TEST_F(WinAppTest, SavedFileIsByteForByteWhatQSettingsWritesForTheSameValues) {
             else
                 qt.setValue(group + "/" + w.entry, QString::fromUtf8(text));
             if (w.entry) {
-                EXPECT_EQ(app.GetProfileString(w.section, w.entry, "gone"), text ? text : "gone")
+                EXPECT_EQ(GetProfileString(app, w.section, w.entry, "gone"), text ? text : "gone")
                     << "read back at once";
             }
         }
@@ -286,13 +287,13 @@ TEST_F(WinAppTest, UnchangedValuesAreNotWrittenAndForeignBytesSurviveOtherChange
     CWinApp app("OLDiscovery");
     app.SetRegistryKey(kCompany);
     // Read as the program reads them (U+FFFD for each foreign byte) and written back unchanged.
-    const std::string path = app.GetProfileString(kSection, "TelnetPath", "d");
+    const std::string path = GetProfileString(app, kSection, "TelnetPath", "d");
     EXPECT_EQ(path, "/opt/te\xEF\xBF\xBDlnet");
-    ASSERT_TRUE(app.WriteProfileString(kSection, "TelnetPath", path.c_str()));
-    ASSERT_TRUE(app.WriteProfileInt(kSection, "AutoRefresh", 1));
+    ASSERT_TRUE(WriteProfileString(app, kSection, "TelnetPath", path.c_str()));
+    ASSERT_TRUE(WriteProfileInt(app, kSection, "AutoRefresh", 1));
     EXPECT_EQ(sandbox.ReadText(sandbox.ProfileFile()), before);
     // Another value changes: the untouched ones keep their bytes.
-    ASSERT_TRUE(app.WriteProfileInt(kSection, "AutoRefresh", 0));
+    ASSERT_TRUE(WriteProfileInt(app, kSection, "AutoRefresh", 0));
     EXPECT_EQ(
         sandbox.ReadText(sandbox.ProfileFile()),
         "[Application%20Settings]\nAutoRefresh=0\nTelnetArgs=-x \xE9t\xE9 %1\nTelnetPath=/opt/te\xFFlnet\n");
@@ -354,8 +355,8 @@ TEST_F(WinAppTest, NoSaveThroughALinkOrIntoAnotherUsersFileOrFolder) {
         CWinApp app("OLDiscovery");
         app.SetRegistryKey(kCompany);
         testing::internal::CaptureStderr();
-        EXPECT_FALSE(app.WriteProfileString(kSection, "TelnetPath", "/tmp/evil"));
-        EXPECT_FALSE(app.WriteProfileInt(kSection, "AutoRefresh", 0));
+        EXPECT_FALSE(WriteProfileString(app, kSection, "TelnetPath", "/tmp/evil"));
+        EXPECT_FALSE(WriteProfileInt(app, kSection, "AutoRefresh", 0));
         const std::string err = testing::internal::GetCapturedStderr();
         const std::string warning = "Settings file not saved (" + reason + "): " + file;
         EXPECT_EQ(app.ProfileSaveWarning(), warning);

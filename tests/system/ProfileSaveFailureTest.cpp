@@ -4,6 +4,7 @@
 #include "platform/qt/WinApp.h"
 
 #include "ProfileSandbox.h"
+#include "ProfileValues.h"
 
 #include <gtest/gtest.h>
 
@@ -83,8 +84,8 @@ TEST(ProfileSaveFailureTest, FailedSaveIsSaidWithPathAndReasonAndTheOldFileStays
         CWinApp app("OLDiscovery");
         app.SetRegistryKey(kCompany);
         testing::internal::CaptureStderr();
-        EXPECT_FALSE(app.WriteProfileString(kSection, "TelnetPath", "/opt/telnet-ssl"));
-        EXPECT_FALSE(app.WriteProfileInt(kSection, "AutoRefresh", 0));
+        EXPECT_FALSE(WriteProfileString(app, kSection, "TelnetPath", "/opt/telnet-ssl"));
+        EXPECT_FALSE(WriteProfileInt(app, kSection, "AutoRefresh", 0));
         const std::string err = testing::internal::GetCapturedStderr();
         const std::string warning = std::string("Settings file not saved (") + c.reason + "): " + file;
         EXPECT_EQ(app.ProfileSaveWarning(), warning);
@@ -96,9 +97,9 @@ TEST(ProfileSaveFailureTest, FailedSaveIsSaidWithPathAndReasonAndTheOldFileStays
         // Once the file system takes writes again, the save goes through and the warning is over.
         if (mount && mount->Remount(0)) {
             std::filesystem::remove(sandbox.Folder() + "/filler");
-            EXPECT_TRUE(app.WriteProfileString(kSection, "TelnetPath", "/opt/telnet-ssl"));
+            EXPECT_TRUE(WriteProfileString(app, kSection, "TelnetPath", "/opt/telnet-ssl"));
             EXPECT_EQ(app.ProfileSaveWarning(), "");
-            EXPECT_EQ(app.GetProfileString(kSection, "TelnetPath", "d"), "/opt/telnet-ssl");
+            EXPECT_EQ(GetProfileString(app, kSection, "TelnetPath", "d"), "/opt/telnet-ssl");
         }
     }
 }

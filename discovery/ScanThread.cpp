@@ -12,15 +12,10 @@
 #include <system_error>
 
 #include "discovery/Orvalink.h"
-#include "discovery/ScanListener.h"
-#include "discovery/ScanWorker.h"
 #include "log/Log.h"
 #include "log/LogText.h"
 
 namespace {
-
-constexpr std::chrono::milliseconds kStartTimeout{5000};
-constexpr std::chrono::milliseconds kStopTimeout{10000};
 
 // Router solicitation, family code 0x4A, checksum, family marker.
 constexpr std::uint8_t kDiscoverRequest[8] = {0x0A, 0x4A, 0xF6, 0xAE, 0xFE, 0xE4, 0x00, 0x22};
@@ -29,11 +24,8 @@ constexpr char kLocateCommand[] = "blink:30";
 constexpr unsigned kHardwareAddressMax = 6;
 
 std::string FormatIP(std::uint32_t networkOrder) {
-    const auto* b = reinterpret_cast<const std::uint8_t*>(&networkOrder);
-    char text[16];
-    std::snprintf(text, sizeof text, "%ld.%ld.%ld.%ld", static_cast<long>(b[0]), static_cast<long>(b[1]),
-                  static_cast<long>(b[2]), static_cast<long>(b[3]));
-    return text;
+    char text[INET_ADDRSTRLEN];
+    return inet_ntop(AF_INET, &networkOrder, text, sizeof text);
 }
 
 std::string FormatMAC(const std::uint8_t* mac, unsigned length) {
@@ -49,10 +41,6 @@ std::string FormatMAC(const std::uint8_t* mac, unsigned length) {
 }  // namespace
 
 // ---------------------------------------------------------------- CScanWorker
-
-CScanWorker::CScanWorker(std::shared_ptr<ISocketLayer> sockets) : m_sockets(std::move(sockets)) {}
-
-CScanWorker::~CScanWorker() = default;
 
 bool CScanWorker::OpenRawSocket() {
     if (!m_sockets) {
@@ -312,30 +300,11 @@ void CScanWorker::Locate(const std::string& ip) {
 
 // ---------------------------------------------------------------- CScanThread
 
-CScanThread::CScanThread() : CScanThread(CreateSystemSocketLayer()) {}
-
-CScanThread::CScanThread(std::shared_ptr<ISocketLayer> sockets)
-    : CScanThread(std::move(sockets), kStartTimeout, kStopTimeout) {}
-
 CScanThread::CScanThread(std::shared_ptr<ISocketLayer> sockets, std::chrono::milliseconds startTimeout,
                          std::chrono::milliseconds stopTimeout)
-    : m_worker(std::make_unique<CScanWorker>(std::move(sockets))),
-      m_startTimeout(startTimeout),
-      m_stopTimeout(stopTimeout) {}
+    : CScanWorker(std::move(sockets)), m_startTimeout(startTimeout), m_stopTimeout(stopTimeout) {}
 
 CScanThread::~CScanThread() = default;
-
-void CScanThread::SetListener(IScanListener* listener) {
-    m_worker->SetListener(listener);
-}
-
-void CScanThread::SetInterfaces(std::vector<int> ifindexes) {
-    m_worker->SetInterfaces(std::move(ifindexes));
-}
-
-void CScanThread::SetQuietWait(std::chrono::microseconds wait) {
-    m_worker->SetQuietWait(wait);
-}
 
 bool CScanThread::Post(Command command, std::string ip) {
     {
@@ -356,7 +325,7 @@ void CScanThread::ThreadEntry(std::stop_token stop) {
     }
     LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Message queue created");
 
-    if (!m_worker->OpenRawSocket()) {
+    if (!OpenRawSocket()) {
         LogWrite(LOG_ERROR, "CScanThread::ThreadEntry() Can't create Raw Socket");
     } else {
         LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Raw Socket opened");
@@ -384,18 +353,18 @@ void CScanThread::ThreadEntry(std::stop_token stop) {
                 break;
             case Command::Scan:
                 LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Starting scan");
-                m_worker->Scan();
+                Scan();
                 break;
             case Command::Locate:
                 LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Starting locate for %s", next.ip.c_str());
-                m_worker->Locate(next.ip);
+                Locate(next.ip);
                 break;
             }
         }
         LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Stopping reader thread.");
     }
 
-    m_worker->CloseRawSocket();
+    CloseRawSocket();
     LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Reader thread stopped.");
     {
         // Commands that came too late are dropped with the queue.
@@ -471,24 +440,4 @@ bool CScanThread::Stop() {
     m_thread.join();
     LogWrite(LOG_DEBUG, "Scan thread stopped");
     return true;
-}
-
-bool CScanThread::OpenRawSocket() {
-    return m_worker->OpenRawSocket();
-}
-
-void CScanThread::CloseRawSocket() {
-    m_worker->CloseRawSocket();
-}
-
-void CScanThread::Scan() {
-    m_worker->Scan();
-}
-
-void CScanThread::Locate(const std::string& ip) {
-    m_worker->Locate(ip);
-}
-
-bool CScanThread::RequestFailed() const {
-    return m_worker->RequestFailed();
 }

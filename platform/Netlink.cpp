@@ -20,31 +20,28 @@ namespace netlink {
 
 namespace {
 
-void AppendAttr(std::vector<std::uint8_t>& msg, unsigned short type, const void* data, unsigned short len) {
-    rtattr attr{};
-    attr.rta_type = type;
-    attr.rta_len = static_cast<unsigned short>(RTA_LENGTH(len));
-    std::size_t at = msg.size();
-    msg.resize(at + RTA_SPACE(len), 0);
-    std::memcpy(msg.data() + at, &attr, sizeof attr);
-    std::memcpy(msg.data() + at + RTA_LENGTH(0), data, len);
-}
-
+// A request: the header, the fixed part body and, when attrType is not 0, one attribute holding
+// an IPv4 address.
 template <typename Body>
-std::vector<std::uint8_t> StartMessage(unsigned short type, std::uint32_t seq, const Body& body) {
-    std::vector<std::uint8_t> msg(NLMSG_SPACE(sizeof(Body)), 0);
+std::vector<std::uint8_t> Request(unsigned short type, unsigned short flags, std::uint32_t seq,
+                                  const Body& body, unsigned short attrType = 0, std::uint32_t addr = 0) {
+    const std::size_t at = NLMSG_SPACE(sizeof(Body));
+    std::vector<std::uint8_t> msg(at + (attrType ? RTA_SPACE(sizeof addr) : 0), 0);
     nlmsghdr hdr{};
+    hdr.nlmsg_len = static_cast<std::uint32_t>(msg.size());
     hdr.nlmsg_type = type;
-    hdr.nlmsg_flags = NLM_F_REQUEST;
+    hdr.nlmsg_flags = flags;
     hdr.nlmsg_seq = seq;
     std::memcpy(msg.data(), &hdr, sizeof hdr);
     std::memcpy(msg.data() + NLMSG_HDRLEN, &body, sizeof body);
+    if (attrType) {
+        rtattr attr{};
+        attr.rta_type = attrType;
+        attr.rta_len = static_cast<unsigned short>(RTA_LENGTH(sizeof addr));
+        std::memcpy(msg.data() + at, &attr, sizeof attr);
+        std::memcpy(msg.data() + at + RTA_LENGTH(0), &addr, sizeof addr);
+    }
     return msg;
-}
-
-void FinishMessage(std::vector<std::uint8_t>& msg) {
-    std::uint32_t len = static_cast<std::uint32_t>(msg.size());
-    std::memcpy(msg.data() + offsetof(nlmsghdr, nlmsg_len), &len, sizeof len);
 }
 
 // The part of data after offset, empty when offset lies beyond its end.
@@ -121,10 +118,7 @@ std::vector<std::uint8_t> BuildGetRouteRequest(std::uint32_t seq, std::uint32_t 
     rtmsg body{};
     body.rtm_family = AF_INET;
     body.rtm_dst_len = 32;
-    auto msg = StartMessage(RTM_GETROUTE, seq, body);
-    AppendAttr(msg, RTA_DST, &dst, sizeof dst);
-    FinishMessage(msg);
-    return msg;
+    return Request(RTM_GETROUTE, NLM_F_REQUEST, seq, body, RTA_DST, dst);
 }
 
 ParseResult ParseRouteReply(ByteView data, std::uint32_t seq, RouteInfo& route, int& errorCode) {
@@ -150,10 +144,7 @@ std::vector<std::uint8_t> BuildGetNeighRequest(std::uint32_t seq, std::uint32_t 
     ndmsg body{};
     body.ndm_family = AF_INET;
     body.ndm_ifindex = ifindex;
-    auto msg = StartMessage(RTM_GETNEIGH, seq, body);
-    AppendAttr(msg, NDA_DST, &dst, sizeof dst);
-    FinishMessage(msg);
-    return msg;
+    return Request(RTM_GETNEIGH, NLM_F_REQUEST, seq, body, NDA_DST, dst);
 }
 
 namespace {
@@ -185,11 +176,7 @@ ParseResult ParseNeighReply(ByteView data, std::uint32_t seq, NeighInfo& neigh, 
 std::vector<std::uint8_t> BuildDumpNeighRequest(std::uint32_t seq) {
     ndmsg body{};
     body.ndm_family = AF_INET;
-    auto msg = StartMessage(RTM_GETNEIGH, seq, body);
-    FinishMessage(msg);
-    const std::uint16_t flags = NLM_F_REQUEST | NLM_F_DUMP;
-    std::memcpy(msg.data() + offsetof(nlmsghdr, nlmsg_flags), &flags, sizeof flags);
-    return msg;
+    return Request(RTM_GETNEIGH, NLM_F_REQUEST | NLM_F_DUMP, seq, body);
 }
 
 bool ParseNeighDump(ByteView data, std::uint32_t seq, std::vector<NeighInfo>& entries, int& errorCode) {
@@ -302,80 +289,24 @@ bool CRouteSocket::EnsureOpen(int& errorCode) {
     return true;
 }
 
-namespace {
-
-bool SendToKernel(int fd, const std::vector<std::uint8_t>& request, int& errorCode) {
+template <typename Build, typename Take>
+bool CRouteSocket::Exchange(Build build, int& errorCode, Take take, int maxDatagrams) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!EnsureOpen(errorCode))
+        return false;
+    const std::uint32_t seq = ++m_seq;
+    const std::vector<std::uint8_t> request = build(seq);
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
-    if (::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) <
-        0) {
+    if (::sendto(m_fd.get(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&kernel),
+                 sizeof kernel) < 0) {
         errorCode = errno;
         return false;
     }
-    return true;
-}
-
-}  // namespace
-
-template <typename Info, typename Parser>
-bool CRouteSocket::Exchange(const std::vector<std::uint8_t>& request, std::uint32_t seq, Info& info,
-                            int& errorCode, Parser parse) {
-    if (!SendToKernel(m_fd.get(), request, errorCode))
-        return false;
-    alignas(nlmsghdr) std::uint8_t buffer[8192];
-    // Answers to earlier requests that timed out may still be queued: skip them by sequence.
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        pollfd pfd{m_fd.get(), POLLIN, 0};
-        int ready = ::poll(&pfd, 1, 1000);
-        if (ready <= 0) {
-            errorCode = ready == 0 ? ETIMEDOUT : errno;
-            return false;
-        }
-        ssize_t n = ::recv(m_fd.get(), buffer, sizeof buffer, 0);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            errorCode = errno;
-            return false;
-        }
-        ParseResult result = parse(ByteView(buffer, static_cast<std::size_t>(n)), seq, info, errorCode);
-        if (result == ParseResult::Ok)
-            return true;
-        if (result == ParseResult::Error)
-            return false;
-    }
-    errorCode = EPROTO;
-    return false;
-}
-
-bool CRouteSocket::GetRoute(std::uint32_t dst, RouteInfo& route, int& errorCode) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!EnsureOpen(errorCode))
-        return false;
-    std::uint32_t seq = ++m_seq;
-    return Exchange(BuildGetRouteRequest(seq, dst), seq, route, errorCode, ParseRouteReply);
-}
-
-bool CRouteSocket::GetNeigh(std::uint32_t dst, int ifindex, NeighInfo& neigh, int& errorCode) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!EnsureOpen(errorCode))
-        return false;
-    std::uint32_t seq = ++m_seq;
-    return Exchange(BuildGetNeighRequest(seq, dst, ifindex), seq, neigh, errorCode, ParseNeighReply);
-}
-
-bool CRouteSocket::DumpNeigh(std::vector<NeighInfo>& entries, int& errorCode) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!EnsureOpen(errorCode))
-        return false;
-    std::uint32_t seq = ++m_seq;
-    auto request = BuildDumpNeighRequest(seq);
-    if (!SendToKernel(m_fd.get(), request, errorCode))
-        return false;
     // A dump of tens of thousands of entries comes in many datagrams.
     std::vector<std::uint8_t> buffer(65536);
-    errorCode = 0;
-    for (;;) {
+    // Answers to earlier requests that timed out may still be queued: skip them by sequence.
+    for (int datagram = 0; datagram < maxDatagrams; ++datagram) {
         pollfd pfd{m_fd.get(), POLLIN, 0};
         int ready = ::poll(&pfd, 1, 1000);
         if (ready <= 0) {
@@ -389,9 +320,34 @@ bool CRouteSocket::DumpNeigh(std::vector<NeighInfo>& entries, int& errorCode) {
             errorCode = errno;
             return false;
         }
-        if (ParseNeighDump(ByteView(buffer).first(static_cast<std::size_t>(n)), seq, entries, errorCode))
-            return errorCode == 0;
+        ParseResult result = take(ByteView(buffer).first(static_cast<std::size_t>(n)), seq);
+        if (result != ParseResult::NotFound)
+            return result == ParseResult::Ok;
     }
+    errorCode = EPROTO;
+    return false;
+}
+
+bool CRouteSocket::GetRoute(std::uint32_t dst, RouteInfo& route, int& errorCode) {
+    return Exchange(
+        [&](std::uint32_t seq) { return BuildGetRouteRequest(seq, dst); }, errorCode,
+        [&](ByteView data, std::uint32_t seq) { return ParseRouteReply(data, seq, route, errorCode); });
+}
+
+bool CRouteSocket::GetNeigh(std::uint32_t dst, int ifindex, NeighInfo& neigh, int& errorCode) {
+    return Exchange(
+        [&](std::uint32_t seq) { return BuildGetNeighRequest(seq, dst, ifindex); }, errorCode,
+        [&](ByteView data, std::uint32_t seq) { return ParseNeighReply(data, seq, neigh, errorCode); });
+}
+
+bool CRouteSocket::DumpNeigh(std::vector<NeighInfo>& entries, int& errorCode) {
+    errorCode = 0;
+    auto take = [&](ByteView data, std::uint32_t seq) {
+        if (!ParseNeighDump(data, seq, entries, errorCode))
+            return ParseResult::NotFound;
+        return errorCode == 0 ? ParseResult::Ok : ParseResult::Error;
+    };
+    return Exchange(BuildDumpNeighRequest, errorCode, take, INT_MAX);
 }
 
 }  // namespace netlink

@@ -150,15 +150,10 @@ bool CScanWorker::AwaitReplies(Collection& scan) {
     } else {
         ready = m_sockets->WaitReadable(m_socket, timeout, error);
     }
-    if (!ready && !error && limited) {
-        LogWrite(LOG_DEBUG, "Scan time limit reached");
-        return false;
-    }
-    if (!ready) {
-        LogWrite(LOG_DEBUG, "select() timed out without getting a response");
-        return false;
-    }
-    return true;
+    if (!ready)
+        LogWrite(LOG_DEBUG, limited && !error ? "Scan time limit reached"
+                                              : "select() timed out without getting a response");
+    return ready;
 }
 
 std::error_code CScanWorker::ReadReplies(Collection& scan, std::uint8_t* buffer) {

@@ -37,15 +37,7 @@ DestinationKind DestinationKindOf(std::uint32_t addr) {
 }
 
 const char* DestinationKindName(DestinationKind kind) {
-    switch (kind) {
-    case DestinationKind::Broadcast:
-        return "broadcast";
-    case DestinationKind::Network:
-        return "network";
-    case DestinationKind::Multicast:
-        return "multicast";
-    case DestinationKind::OneHost:
-        break;
-    }
-    return "";
+    // In the order of the enumeration.
+    static constexpr const char* kNames[] = {"", "broadcast", "network", "multicast"};
+    return kNames[static_cast<int>(kind)];
 }

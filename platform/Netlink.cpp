@@ -49,19 +49,27 @@ ByteView After(ByteView data, std::size_t offset) {
     return offset <= data.size() ? data.subspan(offset) : ByteView();
 }
 
-// Hands every netlink message of a buffer to visit(header, payload) until visit returns true.
-// Every header is bounds-checked; a short or malformed one ends the walk. True when visit
-// stopped it.
-template <typename Visit>
-bool ForEachMessage(ByteView data, Visit visit) {
-    while (data.size() >= sizeof(nlmsghdr)) {
-        nlmsghdr hdr;
+std::size_t LengthOf(const nlmsghdr& hdr) {
+    return hdr.nlmsg_len;
+}
+std::size_t LengthOf(const rtattr& attr) {
+    return attr.rta_len;
+}
+
+// Hands every netlink message (Header nlmsghdr) or attribute (rtattr) of a buffer to
+// visit(header, payload) until visit returns true. Every header is bounds-checked; a short or
+// malformed one ends the walk. True when visit stopped it. Both are aligned to 4 bytes.
+template <typename Header, typename Visit>
+bool ForEach(ByteView data, Visit visit) {
+    while (data.size() >= sizeof(Header)) {
+        Header hdr;
         std::memcpy(&hdr, data.data(), sizeof hdr);
-        if (hdr.nlmsg_len < sizeof(nlmsghdr) || hdr.nlmsg_len > data.size())
+        const std::size_t length = LengthOf(hdr);
+        if (length < sizeof(Header) || length > data.size())
             return false;
-        if (visit(hdr, data.first(hdr.nlmsg_len).subspan(NLMSG_HDRLEN)))
+        if (visit(hdr, data.first(length).subspan(NLMSG_ALIGN(sizeof(Header)))))
             return true;
-        std::size_t step = NLMSG_ALIGN(hdr.nlmsg_len);
+        std::size_t step = NLMSG_ALIGN(length);
         if (step > data.size())
             break;
         data = data.subspan(step);
@@ -75,7 +83,7 @@ template <typename OnMessage>
 ParseResult WalkReply(ByteView data, std::uint32_t seq, unsigned short wantType, std::size_t bodySize,
                       int& errorCode, OnMessage onMessage) {
     ParseResult result = ParseResult::NotFound;
-    ForEachMessage(data, [&](const nlmsghdr& hdr, ByteView payload) {
+    ForEach<nlmsghdr>(data, [&](const nlmsghdr& hdr, ByteView payload) {
         if (hdr.nlmsg_seq != seq)
             return false;
         if (hdr.nlmsg_type == NLMSG_ERROR) {
@@ -97,21 +105,6 @@ ParseResult WalkReply(ByteView data, std::uint32_t seq, unsigned short wantType,
     return result;
 }
 
-template <typename OnAttr>
-void WalkAttrs(ByteView attrs, OnAttr onAttr) {
-    while (attrs.size() >= sizeof(rtattr)) {
-        rtattr attr;
-        std::memcpy(&attr, attrs.data(), sizeof attr);
-        if (attr.rta_len < sizeof(rtattr) || attr.rta_len > attrs.size())
-            return;
-        onAttr(attr.rta_type, attrs.first(attr.rta_len).subspan(RTA_LENGTH(0)));
-        std::size_t step = RTA_ALIGN(attr.rta_len);
-        if (step > attrs.size())
-            return;
-        attrs = attrs.subspan(step);
-    }
-}
-
 }  // namespace
 
 std::vector<std::uint8_t> BuildGetRouteRequest(std::uint32_t seq, std::uint32_t dst) {
@@ -127,7 +120,8 @@ ParseResult ParseRouteReply(ByteView data, std::uint32_t seq, RouteInfo& route, 
         std::memcpy(&rtm, body.data(), sizeof rtm);
         route = RouteInfo{};
         route.type = rtm.rtm_type;
-        WalkAttrs(attrs, [&](unsigned short type, ByteView value) {
+        ForEach<rtattr>(attrs, [&](const rtattr& attr, ByteView value) {
+            const unsigned short type = attr.rta_type;
             if (type == RTA_GATEWAY || type == RTA_VIA)
                 route.viaGateway = true;
             if (type == RTA_GATEWAY && value.size() >= sizeof(std::uint32_t))
@@ -136,6 +130,7 @@ ParseResult ParseRouteReply(ByteView data, std::uint32_t seq, RouteInfo& route, 
                 std::memcpy(&route.oif, value.data(), sizeof(int));
             else if (type == RTA_PREFSRC && value.size() >= sizeof(std::uint32_t))
                 std::memcpy(&route.prefsrc, value.data(), sizeof(std::uint32_t));
+            return false;
         });
     });
 }
@@ -155,14 +150,15 @@ void ReadNeigh(ByteView body, ByteView attrs, NeighInfo& neigh) {
     neigh = NeighInfo{};
     neigh.state = ndm.ndm_state;
     neigh.ifindex = ndm.ndm_ifindex;
-    WalkAttrs(attrs, [&](unsigned short type, ByteView value) {
-        if (type == NDA_LLADDR) {
+    ForEach<rtattr>(attrs, [&](const rtattr& attr, ByteView value) {
+        if (attr.rta_type == NDA_LLADDR) {
             std::size_t n = value.size() < sizeof neigh.lladdr ? value.size() : sizeof neigh.lladdr;
             std::memcpy(neigh.lladdr, value.data(), n);
             neigh.lladdrLength = static_cast<unsigned>(n);
-        } else if (type == NDA_DST && value.size() >= sizeof(std::uint32_t)) {
+        } else if (attr.rta_type == NDA_DST && value.size() >= sizeof(std::uint32_t)) {
             std::memcpy(&neigh.dst, value.data(), sizeof(std::uint32_t));
         }
+        return false;
     });
 }
 
@@ -180,7 +176,7 @@ std::vector<std::uint8_t> BuildDumpNeighRequest(std::uint32_t seq) {
 }
 
 bool ParseNeighDump(ByteView data, std::uint32_t seq, std::vector<NeighInfo>& entries, int& errorCode) {
-    return ForEachMessage(data, [&](const nlmsghdr& hdr, ByteView payload) {
+    return ForEach<nlmsghdr>(data, [&](const nlmsghdr& hdr, ByteView payload) {
         if (hdr.nlmsg_seq != seq)
             return false;
         if (hdr.nlmsg_type == NLMSG_DONE)

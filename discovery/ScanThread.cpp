@@ -222,11 +222,12 @@ void CScanWorker::ResolveWaiting(Collection& scan) {
 }
 
 void CScanWorker::ReportReply(const Reply& reply, const HardwareRequest& request) {
-    std::string ip = FormatIP(reply.source);
-    std::string mac = "n/a";
-    std::string type = "n/a";
-    std::string build = "n/a";
-    LogWrite(LOG_INFO, "IP: %s", ip.c_str());
+    COrvalink record;
+    record.m_strIP = FormatIP(reply.source);
+    record.m_strMAC = "n/a";
+    record.m_strType = "n/a";
+    record.m_strBuild = "n/a";
+    LogWrite(LOG_INFO, "IP: %s", record.m_strIP.c_str());
 
     if (reply.extra.empty()) {
         LogWrite(LOG_DEBUG, "No extra data received");
@@ -236,13 +237,13 @@ void CScanWorker::ReportReply(const Reply& reply, const HardwareRequest& request
                  LogEscape(text).c_str());
         std::string value = ExtractValue(text, "build:");
         if (!value.empty()) {
-            build = value;
-            LogWrite(LOG_INFO, "Build: %s  ", LogEscape(build).c_str());
+            record.m_strBuild = value;
+            LogWrite(LOG_INFO, "Build: %s  ", LogEscape(value).c_str());
         }
         value = ExtractValue(text, "type:");
         if (!value.empty()) {
-            type = value;
-            LogWrite(LOG_INFO, "Device: %s  ", LogEscape(type).c_str());
+            record.m_strType = value;
+            LogWrite(LOG_INFO, "Device: %s  ", LogEscape(value).c_str());
         }
     }
 
@@ -252,15 +253,10 @@ void CScanWorker::ReportReply(const Reply& reply, const HardwareRequest& request
         unsigned length = std::min(request.length, kHardwareAddressMax);
         // A resolution without address bytes shows like a failed one.
         if (length > 0)
-            mac = FormatMAC(request.mac, length);
-        LogWrite(LOG_INFO, "MAC: %s", mac.c_str());
+            record.m_strMAC = FormatMAC(request.mac, length);
+        LogWrite(LOG_INFO, "MAC: %s", record.m_strMAC.c_str());
     }
 
-    COrvalink record;
-    record.m_strIP = ip;
-    record.m_strMAC = mac;
-    record.m_strType = type;
-    record.m_strBuild = build;
     char name[IF_NAMESIZE];
     record.m_strInterface =
         reply.ifindex > 0 && if_indextoname(static_cast<unsigned>(reply.ifindex), name) ? name : "n/a";

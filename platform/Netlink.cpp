@@ -259,7 +259,8 @@ std::vector<std::uint8_t> BuildIcmpPacket(std::uint32_t source, std::uint32_t de
     packet[9] = 1;  // ICMP
     std::memcpy(&packet[12], &source, 4);
     std::memcpy(&packet[16], &destination, 4);
-    StoreChecksum(&packet[10], InternetChecksum(packet.data(), 20));
+    const std::uint16_t checksum = htons(InternetChecksum(packet.data(), 20));
+    std::memcpy(&packet[10], &checksum, 2);
     std::copy(payload.begin(), payload.end(), packet.begin() + 20);
     return packet;
 }

@@ -301,7 +301,7 @@ bool CRouteSocket::Exchange(Build build, int& errorCode, Take take, int maxDatag
         return false;
     }
     // A dump of tens of thousands of entries comes in many datagrams.
-    std::vector<std::uint8_t> buffer(65536);
+    m_buffer.resize(65536);
     // Answers to earlier requests that timed out may still be queued: skip them by sequence.
     for (int datagram = 0; datagram < maxDatagrams; ++datagram) {
         pollfd pfd{m_fd.get(), POLLIN, 0};
@@ -310,14 +310,14 @@ bool CRouteSocket::Exchange(Build build, int& errorCode, Take take, int maxDatag
             errorCode = ready == 0 ? ETIMEDOUT : errno;
             return false;
         }
-        ssize_t n = ::recv(m_fd.get(), buffer.data(), buffer.size(), 0);
+        ssize_t n = ::recv(m_fd.get(), m_buffer.data(), m_buffer.size(), 0);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             errorCode = errno;
             return false;
         }
-        ParseResult result = take(ByteView(buffer).first(static_cast<std::size_t>(n)), seq);
+        ParseResult result = take(ByteView(m_buffer).first(static_cast<std::size_t>(n)), seq);
         if (result != ParseResult::NotFound)
             return result == ParseResult::Ok;
     }

@@ -97,6 +97,7 @@ private:
     std::mutex m_mutex;
     UniqueFd m_fd;
     std::uint32_t m_seq = 0;
+    std::vector<std::uint8_t> m_buffer;  // every answer's datagrams, one at a time
 };
 
 }  // namespace netlink

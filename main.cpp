@@ -1,9 +1,7 @@
 // OLDiscovery: finds Orvalink devices on the local network. Arguments are ignored.
 #include <QApplication>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "app/OLDiscoveryApp.h"
 #include "app/QtPlugins.h"
@@ -13,9 +11,9 @@
 int main(int argc, char* argv[]) {
     // While this is the only thread: open the raw sockets and give up every capability, so that
     // no thread started later (the toolkit's included) holds one.
-    if (!PrepareRawSockets()) {
+    if (const std::error_code error = PrepareRawSockets()) {
         // As ping does: a program that cannot give up its privilege does not run with it.
-        std::fprintf(stderr, "OLDiscovery: cannot drop capabilities: %s\n", std::strerror(errno));
+        std::fprintf(stderr, "OLDiscovery: cannot drop capabilities: %s\n", error.message().c_str());
         return 1;
     }
     // Started with file capabilities: nothing the caller's environment names, and nothing from a

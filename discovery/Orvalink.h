@@ -7,7 +7,7 @@ public:
     COrvalink() = default;
     COrvalink(const COrvalink& other) = default;
     virtual ~COrvalink() = default;
-    COrvalink& operator=(const COrvalink& other);
+    COrvalink& operator=(const COrvalink& other) = default;
 
     std::string m_strIP;
     std::string m_strMAC;

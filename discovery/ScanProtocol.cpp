@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "discovery/ScanThread.h"
-#include "discovery/ScanWorker.h"
 #include "platform/InternetChecksum.h"
 
 namespace {
@@ -16,11 +15,7 @@ constexpr std::uint32_t kReplyMarker = 0x00271174;
 
 unsigned short IcmpChecksum(const void* data, unsigned length) {
     // In the order of the bytes on the wire, as the caller copies it into the message.
-    std::uint8_t wire[2];
-    StoreChecksum(wire, InternetChecksum(static_cast<const std::uint8_t*>(data), length));
-    unsigned short checksum;
-    std::memcpy(&checksum, wire, 2);
-    return checksum;
+    return htons(InternetChecksum(static_cast<const std::uint8_t*>(data), length));
 }
 
 std::string ExtractValue(const std::string& text, const std::string& key) {

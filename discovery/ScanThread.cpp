@@ -12,15 +12,10 @@
 #include <system_error>
 
 #include "discovery/Orvalink.h"
-#include "discovery/ScanListener.h"
-#include "discovery/ScanWorker.h"
 #include "log/Log.h"
 #include "log/LogText.h"
 
 namespace {
-
-constexpr std::chrono::milliseconds kStartTimeout{5000};
-constexpr std::chrono::milliseconds kStopTimeout{10000};
 
 // Router solicitation, family code 0x4A, checksum, family marker.
 constexpr std::uint8_t kDiscoverRequest[8] = {0x0A, 0x4A, 0xF6, 0xAE, 0xFE, 0xE4, 0x00, 0x22};
@@ -29,11 +24,8 @@ constexpr char kLocateCommand[] = "blink:30";
 constexpr unsigned kHardwareAddressMax = 6;
 
 std::string FormatIP(std::uint32_t networkOrder) {
-    const auto* b = reinterpret_cast<const std::uint8_t*>(&networkOrder);
-    char text[16];
-    std::snprintf(text, sizeof text, "%ld.%ld.%ld.%ld", static_cast<long>(b[0]), static_cast<long>(b[1]),
-                  static_cast<long>(b[2]), static_cast<long>(b[3]));
-    return text;
+    char text[INET_ADDRSTRLEN];
+    return inet_ntop(AF_INET, &networkOrder, text, sizeof text);
 }
 
 std::string FormatMAC(const std::uint8_t* mac, unsigned length) {
@@ -49,10 +41,6 @@ std::string FormatMAC(const std::uint8_t* mac, unsigned length) {
 }  // namespace
 
 // ---------------------------------------------------------------- CScanWorker
-
-CScanWorker::CScanWorker(std::shared_ptr<ISocketLayer> sockets) : m_sockets(std::move(sockets)) {}
-
-CScanWorker::~CScanWorker() = default;
 
 bool CScanWorker::OpenRawSocket() {
     if (!m_sockets) {
@@ -162,15 +150,10 @@ bool CScanWorker::AwaitReplies(Collection& scan) {
     } else {
         ready = m_sockets->WaitReadable(m_socket, timeout, error);
     }
-    if (!ready && !error && limited) {
-        LogWrite(LOG_DEBUG, "Scan time limit reached");
-        return false;
-    }
-    if (!ready) {
-        LogWrite(LOG_DEBUG, "select() timed out without getting a response");
-        return false;
-    }
-    return true;
+    if (!ready)
+        LogWrite(LOG_DEBUG, limited && !error ? "Scan time limit reached"
+                                              : "select() timed out without getting a response");
+    return ready;
 }
 
 std::error_code CScanWorker::ReadReplies(Collection& scan, std::uint8_t* buffer) {
@@ -239,11 +222,12 @@ void CScanWorker::ResolveWaiting(Collection& scan) {
 }
 
 void CScanWorker::ReportReply(const Reply& reply, const HardwareRequest& request) {
-    std::string ip = FormatIP(reply.source);
-    std::string mac = "n/a";
-    std::string type = "n/a";
-    std::string build = "n/a";
-    LogWrite(LOG_INFO, "IP: %s", ip.c_str());
+    COrvalink record;
+    record.m_strIP = FormatIP(reply.source);
+    record.m_strMAC = "n/a";
+    record.m_strType = "n/a";
+    record.m_strBuild = "n/a";
+    LogWrite(LOG_INFO, "IP: %s", record.m_strIP.c_str());
 
     if (reply.extra.empty()) {
         LogWrite(LOG_DEBUG, "No extra data received");
@@ -253,13 +237,13 @@ void CScanWorker::ReportReply(const Reply& reply, const HardwareRequest& request
                  LogEscape(text).c_str());
         std::string value = ExtractValue(text, "build:");
         if (!value.empty()) {
-            build = value;
-            LogWrite(LOG_INFO, "Build: %s  ", LogEscape(build).c_str());
+            record.m_strBuild = value;
+            LogWrite(LOG_INFO, "Build: %s  ", LogEscape(value).c_str());
         }
         value = ExtractValue(text, "type:");
         if (!value.empty()) {
-            type = value;
-            LogWrite(LOG_INFO, "Device: %s  ", LogEscape(type).c_str());
+            record.m_strType = value;
+            LogWrite(LOG_INFO, "Device: %s  ", LogEscape(value).c_str());
         }
     }
 
@@ -269,15 +253,10 @@ void CScanWorker::ReportReply(const Reply& reply, const HardwareRequest& request
         unsigned length = std::min(request.length, kHardwareAddressMax);
         // A resolution without address bytes shows like a failed one.
         if (length > 0)
-            mac = FormatMAC(request.mac, length);
-        LogWrite(LOG_INFO, "MAC: %s", mac.c_str());
+            record.m_strMAC = FormatMAC(request.mac, length);
+        LogWrite(LOG_INFO, "MAC: %s", record.m_strMAC.c_str());
     }
 
-    COrvalink record;
-    record.m_strIP = ip;
-    record.m_strMAC = mac;
-    record.m_strType = type;
-    record.m_strBuild = build;
     char name[IF_NAMESIZE];
     record.m_strInterface =
         reply.ifindex > 0 && if_indextoname(static_cast<unsigned>(reply.ifindex), name) ? name : "n/a";
@@ -312,30 +291,11 @@ void CScanWorker::Locate(const std::string& ip) {
 
 // ---------------------------------------------------------------- CScanThread
 
-CScanThread::CScanThread() : CScanThread(CreateSystemSocketLayer()) {}
-
-CScanThread::CScanThread(std::shared_ptr<ISocketLayer> sockets)
-    : CScanThread(std::move(sockets), kStartTimeout, kStopTimeout) {}
-
 CScanThread::CScanThread(std::shared_ptr<ISocketLayer> sockets, std::chrono::milliseconds startTimeout,
                          std::chrono::milliseconds stopTimeout)
-    : m_worker(std::make_unique<CScanWorker>(std::move(sockets))),
-      m_startTimeout(startTimeout),
-      m_stopTimeout(stopTimeout) {}
+    : CScanWorker(std::move(sockets)), m_startTimeout(startTimeout), m_stopTimeout(stopTimeout) {}
 
 CScanThread::~CScanThread() = default;
-
-void CScanThread::SetListener(IScanListener* listener) {
-    m_worker->SetListener(listener);
-}
-
-void CScanThread::SetInterfaces(std::vector<int> ifindexes) {
-    m_worker->SetInterfaces(std::move(ifindexes));
-}
-
-void CScanThread::SetQuietWait(std::chrono::microseconds wait) {
-    m_worker->SetQuietWait(wait);
-}
 
 bool CScanThread::Post(Command command, std::string ip) {
     {
@@ -356,7 +316,7 @@ void CScanThread::ThreadEntry(std::stop_token stop) {
     }
     LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Message queue created");
 
-    if (!m_worker->OpenRawSocket()) {
+    if (!OpenRawSocket()) {
         LogWrite(LOG_ERROR, "CScanThread::ThreadEntry() Can't create Raw Socket");
     } else {
         LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Raw Socket opened");
@@ -384,18 +344,18 @@ void CScanThread::ThreadEntry(std::stop_token stop) {
                 break;
             case Command::Scan:
                 LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Starting scan");
-                m_worker->Scan();
+                Scan();
                 break;
             case Command::Locate:
                 LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Starting locate for %s", next.ip.c_str());
-                m_worker->Locate(next.ip);
+                Locate(next.ip);
                 break;
             }
         }
         LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Stopping reader thread.");
     }
 
-    m_worker->CloseRawSocket();
+    CloseRawSocket();
     LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Reader thread stopped.");
     {
         // Commands that came too late are dropped with the queue.
@@ -471,24 +431,4 @@ bool CScanThread::Stop() {
     m_thread.join();
     LogWrite(LOG_DEBUG, "Scan thread stopped");
     return true;
-}
-
-bool CScanThread::OpenRawSocket() {
-    return m_worker->OpenRawSocket();
-}
-
-void CScanThread::CloseRawSocket() {
-    m_worker->CloseRawSocket();
-}
-
-void CScanThread::Scan() {
-    m_worker->Scan();
-}
-
-void CScanThread::Locate(const std::string& ip) {
-    m_worker->Locate(ip);
-}
-
-bool CScanThread::RequestFailed() const {
-    return m_worker->RequestFailed();
 }

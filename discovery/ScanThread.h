@@ -8,56 +8,34 @@
 #include <stop_token>
 #include <string>
 #include <thread>
-#include <vector>
 
+#include "discovery/ScanWorker.h"
 #include "platform/SocketLayer.h"
 
-class CScanWorker;  // the worker's state and protocol steps (discovery/ScanWorker.h)
-class IScanListener;
-
-class CScanThread {
+// The worker's steps it inherits can also be called on any one thread while no worker of this
+// object runs (tools, tests).
+class CScanThread : public CScanWorker {
 public:
-    // Uses the system socket layer.
-    CScanThread();
-    // Uses the given socket layer (tests, tools).
-    explicit CScanThread(std::shared_ptr<ISocketLayer> sockets);
-    // As above with other bounds for the start and stop handshakes (5000 ms and 10000 ms in the
-    // program).
-    CScanThread(std::shared_ptr<ISocketLayer> sockets, std::chrono::milliseconds startTimeout,
-                std::chrono::milliseconds stopTimeout);
+    // The bounds of the start and stop handshakes in the program.
+    static constexpr std::chrono::milliseconds kStartTimeout{5000};
+    static constexpr std::chrono::milliseconds kStopTimeout{10000};
+
+    // Uses the given socket layer (tests, tools), by default the system's.
+    explicit CScanThread(std::shared_ptr<ISocketLayer> sockets = CreateSystemSocketLayer(),
+                         std::chrono::milliseconds startTimeout = kStartTimeout,
+                         std::chrono::milliseconds stopTimeout = kStopTimeout);
     // A worker still running is told to end and waited for; a scan under way ends first.
     virtual ~CScanThread();
-    CScanThread(const CScanThread&) = delete;
-    CScanThread& operator=(const CScanThread&) = delete;
-
-    // Any thread. Where the results go from now on (see IScanListener); nullptr detaches.
-    void SetListener(IScanListener* listener);
-
-    // Before Start. Only these interfaces (indexes) send the request and count replies; empty,
-    // as by default, means every suitable interface.
-    void SetInterfaces(std::vector<int> ifindexes);
-    // Before Start. The quiet time after the last packet that ends a scan (1000001 us by default).
-    void SetQuietWait(std::chrono::microseconds wait);
 
     // UI thread. True once the worker is ready (its queue open, its socket open), false after
-    // 5000 ms; true at once while a worker runs.
+    // the start timeout; true at once while a worker runs.
     bool Start();
     // UI thread. True when the scan command was queued.
     bool RequestScan();
     // UI thread. Queues a locate command; nothing when no worker takes commands.
     void RequestLocate(const std::string& ip);
-    // UI thread. True when the worker has ended (within 10000 ms) or none ran.
+    // UI thread. True when the worker has ended (within the stop timeout) or none ran.
     bool Stop();
-
-    // The worker's steps, callable on any one thread while no worker of this object runs
-    // (tools, tests).
-    bool OpenRawSocket();
-    void CloseRawSocket();
-    void Scan();
-    void Locate(const std::string& ip);
-    // True when the last discover or locate request the worker handled was not sent. Read it
-    // after that scan's OnScanDone, or after Stop for a locate.
-    bool RequestFailed() const;
 
 private:
     enum class Command { Stop, Scan, Locate };
@@ -71,7 +49,6 @@ private:
     // False when no worker takes commands.
     bool Post(Command command, std::string ip = {});
 
-    std::unique_ptr<CScanWorker> m_worker;
     std::chrono::milliseconds m_startTimeout;
     std::chrono::milliseconds m_stopTimeout;
 

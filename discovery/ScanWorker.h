@@ -1,6 +1,6 @@
 #pragma once
 // The scan worker's state and steps: the socket, the protocol and the listener the results go to.
-// CScanThread owns it and runs its steps on the worker thread.
+// CScanThread is one and runs its steps on its worker thread.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -34,24 +34,23 @@ public:
     // Least time left for the answers once the collection has ended.
     static constexpr std::chrono::milliseconds kProbeGrace{250};
 
-    explicit CScanWorker(std::shared_ptr<ISocketLayer> sockets);
-    ~CScanWorker();
-    CScanWorker(const CScanWorker&) = delete;
-    CScanWorker& operator=(const CScanWorker&) = delete;
+    explicit CScanWorker(std::shared_ptr<ISocketLayer> sockets) : m_sockets(std::move(sockets)) {}
 
     bool OpenRawSocket();
     void CloseRawSocket();
     void Scan();
     void Locate(const std::string& ip);
-    // Waits for a call in progress to the former listener.
+    // Any thread. Where the results go from now on (see IScanListener); nullptr detaches. Waits
+    // for a call in progress to the former listener.
     void SetListener(IScanListener* listener);
-    // Only while no scan runs: the interfaces the request goes out on and replies are taken
-    // from (empty: all), and the quiet time that ends the collection.
+    // Only while no scan runs (before CScanThread::Start): the interfaces the request goes out on
+    // and replies are taken from (empty, as by default: every suitable one), and the quiet time
+    // after the last packet that ends the collection.
     void SetInterfaces(std::vector<int> ifindexes) { m_interfaces = std::move(ifindexes); }
     void SetQuietWait(std::chrono::microseconds wait) { m_quietWait = wait; }
 
     // True when the last discover or locate request was not sent; written by the worker before
-    // the scan's OnScanDone or at the end of the locate.
+    // the scan's OnScanDone or at the end of the locate (after CScanThread::Stop for a thread).
     bool RequestFailed() const { return m_bRequestFailed.load(); }
 
 private:

@@ -5,7 +5,7 @@
 #include <netinet/in.h>
 
 DestinationKind ClassifyDestination(std::uint32_t addr, const netlink::RouteInfo* route,
-                                    const std::vector<InterfaceSubnet>& subnets) {
+                                    const std::vector<iftable::LocalSubnet>& subnets) {
     const std::uint32_t host = ntohl(addr);
     // Without a route (no default route) the kernel says nothing about these; they are groups anyway.
     if ((route && route->type == RTN_MULTICAST) || IN_MULTICAST(host))
@@ -14,7 +14,7 @@ DestinationKind ClassifyDestination(std::uint32_t addr, const netlink::RouteInfo
         return DestinationKind::Broadcast;
     if (!route || route->type != RTN_UNICAST || route->viaGateway)
         return DestinationKind::OneHost;
-    for (const InterfaceSubnet& subnet : subnets) {
+    for (const iftable::LocalSubnet& subnet : subnets) {
         const std::uint32_t mask = ntohl(subnet.mask);
         // /31 and /32 have no network or broadcast address.
         if (subnet.ifindex != route->oif || mask >= 0xFFFFFFFEu ||
@@ -37,15 +37,7 @@ DestinationKind DestinationKindOf(std::uint32_t addr) {
 }
 
 const char* DestinationKindName(DestinationKind kind) {
-    switch (kind) {
-    case DestinationKind::Broadcast:
-        return "broadcast";
-    case DestinationKind::Network:
-        return "network";
-    case DestinationKind::Multicast:
-        return "multicast";
-    case DestinationKind::OneHost:
-        break;
-    }
-    return "";
+    // In the order of the enumeration.
+    static constexpr const char* kNames[] = {"", "broadcast", "network", "multicast"};
+    return kNames[static_cast<int>(kind)];
 }

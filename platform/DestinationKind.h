@@ -9,15 +9,12 @@
 
 enum class DestinationKind { OneHost, Broadcast, Network, Multicast };
 
-// One IPv4 address of an interface with its netmask (network byte order).
-using InterfaceSubnet = iftable::LocalSubnet;
-
 // addr (network byte order) as the kernel's route to it says (route null: no route), and, for a
 // subnet on the link the route leaves by, as that subnet's netmask says: its first address names
 // the subnet, its last one every host on it. The kernel marks its broadcast addresses as such but
 // routes a subnet's own address as any other.
 DestinationKind ClassifyDestination(std::uint32_t addr, const netlink::RouteInfo* route,
-                                    const std::vector<InterfaceSubnet>& subnets);
+                                    const std::vector<iftable::LocalSubnet>& subnets);
 
 // The same with this machine's routes and interface addresses.
 DestinationKind DestinationKindOf(std::uint32_t addr);

@@ -17,9 +17,3 @@ constexpr std::uint16_t InternetChecksum(const std::uint8_t* data, std::size_t l
         sum = (sum & 0xFFFF) + (sum >> 16);
     return static_cast<std::uint16_t>(~sum & 0xFFFF);
 }
-
-// Stores a checksum at where in wire order.
-constexpr void StoreChecksum(std::uint8_t* where, std::uint16_t checksum) {
-    where[0] = static_cast<std::uint8_t>(checksum >> 8);
-    where[1] = static_cast<std::uint8_t>(checksum);
-}

@@ -16,6 +16,17 @@
 #include "platform/InterfaceTable.h"
 #include "platform/LinuxSocketLayer.h"
 
+namespace {
+
+// The request resolved to lladdr, as many of its bytes as the request has room for.
+void Resolve(HardwareRequest& request, const std::uint8_t* lladdr, unsigned lladdrLength) {
+    request.length = lladdrLength < request.length ? lladdrLength : request.length;
+    std::memcpy(request.mac, lladdr, request.length);
+    request.state = HardwareState::Resolved;
+}
+
+}  // namespace
+
 void CLinuxSocketLayer::LookupHardwareAddresses(std::vector<HardwareRequest>& requests) {
     // One dump of the table answers every address at once; a failed dump means asking one by one.
     std::vector<netlink::NeighInfo> entries;
@@ -32,17 +43,11 @@ void CLinuxSocketLayer::LookupHardwareAddresses(std::vector<HardwareRequest>& re
         std::erase_if(m_learned, [&](const auto& entry) { return entry.second.until <= now; });
     }
 
-    auto resolve = [](HardwareRequest& request, const std::uint8_t* lladdr, unsigned lladdrLength) {
-        unsigned n = lladdrLength < request.length ? lladdrLength : request.length;
-        std::memcpy(request.mac, lladdr, n);
-        request.length = n;
-        request.state = HardwareState::Resolved;
-    };
     auto fromTable = [&](HardwareRequest& request, auto onLink) {
         auto range = table.equal_range(request.addr);
         for (auto it = range.first; it != range.second; ++it) {
             if (onLink(it->second->ifindex)) {
-                resolve(request, it->second->lladdr, it->second->lladdrLength);
+                Resolve(request, it->second->lladdr, it->second->lladdrLength);
                 return true;
             }
         }
@@ -61,7 +66,7 @@ void CLinuxSocketLayer::LookupHardwareAddresses(std::vector<HardwareRequest>& re
             auto learned = m_learned.find(request.addr);
             if (learned != m_learned.end() && learned->second.until > now &&
                 iftable::OnSubnet(subnets, learned->second.ifindex, request.addr)) {
-                resolve(request, learned->second.mac.data(), 6);
+                Resolve(request, learned->second.mac.data(), 6);
                 continue;
             }
         }
@@ -83,7 +88,7 @@ void CLinuxSocketLayer::LookupHardwareAddresses(std::vector<HardwareRequest>& re
         netlink::NeighInfo neigh;
         if (!dumped && m_route.GetNeigh(request.addr, route.oif, neigh, error) &&
             netlink::NeighStateUsable(neigh.state)) {
-            resolve(request, neigh.lladdr, neigh.lladdrLength);
+            Resolve(request, neigh.lladdr, neigh.lladdrLength);
             continue;
         }
         request.probeIfindex = route.oif;
@@ -168,12 +173,8 @@ void CLinuxSocketLayer::ProbeHardwareAddresses(std::vector<HardwareRequest>& req
             if (request.state != HardwareState::Pending)
                 continue;
             auto learned = m_learned.find(request.addr);
-            if (learned == m_learned.end() || learned->second.ifindex != request.probeIfindex)
-                continue;
-            unsigned length = request.length < 6 ? request.length : 6;
-            std::memcpy(request.mac, learned->second.mac.data(), length);
-            request.length = length;
-            request.state = HardwareState::Resolved;
+            if (learned != m_learned.end() && learned->second.ifindex == request.probeIfindex)
+                Resolve(request, learned->second.mac.data(), 6);
         }
     }
     SendProbes(requests);  // for those not asked yet
@@ -195,12 +196,8 @@ void CLinuxSocketLayer::ProbeHardwareAddresses(std::vector<HardwareRequest>& req
                 continue;
             std::lock_guard<std::mutex> learnedLock(m_learnedMutex);
             const LearnedAddress& learned = m_learned[addr];
-            for (HardwareRequest* request : it->second) {
-                unsigned length = request->length < 6 ? request->length : 6;
-                std::memcpy(request->mac, learned.mac.data(), length);
-                request->length = length;
-                request->state = HardwareState::Resolved;
-            }
+            for (HardwareRequest* request : it->second)
+                Resolve(*request, learned.mac.data(), 6);
             waiting.erase(it);
         }
     };

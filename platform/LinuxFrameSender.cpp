@@ -27,10 +27,6 @@ std::uint16_t NextPacketId() {
     return next.fetch_add(1);
 }
 
-std::error_code Errno(int error) {
-    return std::error_code(error, std::generic_category());
-}
-
 }  // namespace
 
 std::error_code CLinuxSocketLayer::SendBroadcast(const IcmpSocket& sock, const void* data, std::size_t length,
@@ -81,16 +77,12 @@ std::error_code CLinuxSocketLayer::SendTo(const IcmpSocket& sock, std::uint32_t 
     if (m_linkSocket && m_route.GetRoute(addr, route, error) && route.type == RTN_UNICAST && route.oif > 0 &&
         route.prefsrc != 0 && iftable::HardwareAddress(route.oif, ownMac)) {
         // The next hop's hardware address from the table, or asked for; never a new table entry.
-        std::vector<HardwareRequest> hop(1);
-        hop[0].addr = route.gateway ? route.gateway : addr;
-        hop[0].ifindex = route.oif;
-        std::memset(hop[0].mac, 0xFF, sizeof hop[0].mac);
-        hop[0].length = 6;
-        LookupHardwareAddresses(hop);
-        ProbeHardwareAddresses(hop, Now() + kArpWait);
-        if (hop[0].state != HardwareState::Resolved || hop[0].length != 6)
+        std::uint8_t hop[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+        unsigned hopLength = sizeof hop;
+        if (ResolveHardwareAddress(route.gateway ? route.gateway : addr, route.oif, hop, &hopLength) != 0 ||
+            hopLength != 6)
             return Errno(EHOSTUNREACH);
-        return SendFrame(route.oif, hop[0].mac,
+        return SendFrame(route.oif, hop,
                          netlink::BuildIcmpPacket(route.prefsrc, addr, NextPacketId(), kTtl,
                                                   {static_cast<const std::uint8_t*>(data), length}));
     }

@@ -38,10 +38,6 @@ long IpOutDiscards() {
     return result;
 }
 
-std::error_code Errno(int error) {
-    return std::error_code(error, std::generic_category());
-}
-
 }  // namespace
 
 std::error_code CLinuxSocketLayer::SendThroughKernel(const IcmpSocket& sock, std::uint32_t addr, int ifindex,

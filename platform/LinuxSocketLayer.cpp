@@ -1,24 +1,115 @@
-// Opening the layer's sockets while the right to is there, and handing them to the worker.
+// Opening the layer's sockets while the right to is there, and handing them to the worker: the
+// raw ICMP socket and the packet socket of the ARP resolver and the frame sender, with the filter
+// locked on it.
 #include "platform/LinuxSocketLayer.h"
 
+#include <arpa/inet.h>
+#include <linux/filter.h>
+#include <net/ethernet.h>
+#include <net/if_arp.h>
 #include <netinet/in.h>
+#include <netpacket/packet.h>
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <iterator>
+#include <optional>
 
 #include "log/Log.h"
 #include "platform/Privileges.h"
 
 namespace {
 
+// The offset that loads one of the kernel's facts about the frame instead of its bytes.
+constexpr std::uint32_t Ancillary(int field) {
+    return static_cast<std::uint32_t>(SKF_AD_OFF + field);
+}
+
+// The ARP answers addressed to this host's own hardware address, nothing else: the only frames
+// GatherAnswers reads. Run by the kernel on every frame before it queues; SOCK_DGRAM, so the ARP
+// message starts at offset 0. Checking the protocol too keeps it exact when the socket is bound to
+// every protocol.
+const sock_filter kArpAnswerFilter[] = {
+    BPF_STMT(BPF_LD | BPF_W | BPF_ABS, Ancillary(SKF_AD_PKTTYPE)),
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, PACKET_HOST, 0, 9),  // unicast to us: no broadcast, no own
+    BPF_STMT(BPF_LD | BPF_W | BPF_ABS, Ancillary(SKF_AD_PROTOCOL)),
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ETH_P_ARP, 0, 7),
+    BPF_STMT(BPF_LD | BPF_W | BPF_LEN, 0),
+    BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, netlink::kArpLength, 0, 5),
+    BPF_STMT(BPF_LD | BPF_W | BPF_ABS, 0),  // hardware type, protocol type
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ARPHRD_ETHER << 16 | ETH_P_IP, 0, 3),
+    BPF_STMT(BPF_LD | BPF_W | BPF_ABS, 4),  // address lengths, operation
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 6u << 24 | 4u << 16 | ARPOP_REPLY, 0, 1),
+    BPF_STMT(BPF_RET | BPF_K, netlink::kArpLength),
+    BPF_STMT(BPF_RET | BPF_K, 0),
+};
+
+// The packet socket for ARP probes and whole frames. Its filter is attached and locked before it is
+// bound, so no frame the program does not read ever queues on it, and no code in the process (a
+// library, a plugin) can widen it later to read other traffic of the segment. Its queue takes the
+// answers to a few thousand probes sent at once. Empty when any of it fails.
+UniqueFd OpenArpAnswerSocket(int receiveBuffer) {
+    // Protocol 0: nothing is received until bind.
+    UniqueFd fd(::socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!fd)
+        return fd;
+    sock_fprog program{static_cast<unsigned short>(std::size(kArpAnswerFilter)),
+                       const_cast<sock_filter*>(kArpAnswerFilter)};
+    int on = 1;
+    if (::setsockopt(fd.get(), SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0 ||
+        ::setsockopt(fd.get(), SOL_SOCKET, SO_LOCK_FILTER, &on, sizeof on) != 0)
+        return UniqueFd();
+    // The probes it sends are not even offered to the filter (kernel 4.20 on; before, the filter
+    // drops them as outgoing).
+    ::setsockopt(fd.get(), SOL_PACKET, PACKET_IGNORE_OUTGOING, &on, sizeof on);
+    if (::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUFFORCE, &receiveBuffer, sizeof receiveBuffer) != 0)
+        ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    sockaddr_ll local{};
+    local.sll_family = AF_PACKET;
+    local.sll_protocol = htons(ETH_P_ARP);
+    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+        return UniqueFd();
+    return fd;
+}
+
+// The layer's sockets as opened together.
+struct RawSockets {
+    UniqueFd icmp;
+    UniqueFd link;          // empty when it could not be had, or was not asked for
+    std::error_code error;  // why icmp is empty
+};
+
+// Raises CAP_NET_RAW, opens the raw socket (and, withLink, the link socket), drops every capability.
+RawSockets OpenRawSockets(bool withLink) {
+    RawSockets opened;
+    RaiseNetRaw();  // when it cannot be raised, socket() below reports EPERM
+    opened.icmp.reset(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
+    if (!opened.icmp) {
+        opened.error.assign(errno, std::generic_category());
+        DropCapabilities();
+        return opened;
+    }
+    // The default queue holds only a few hundred small packets; a burst of replies needs more.
+    // SO_RCVBUFFORCE passes net.core.rmem_max but needs CAP_NET_ADMIN, so fall back.
+    int size = CLinuxSocketLayer::kReceiveBuffer;
+    if (::setsockopt(opened.icmp.get(), SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
+        ::setsockopt(opened.icmp.get(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    int on = 1;
+    ::setsockopt(opened.icmp.get(), IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+    // ARP probes and whole frames need a packet socket, which only the privilege we are about to
+    // drop allows.
+    if (withLink)
+        opened.link = OpenArpAnswerSocket(size);
+    DropCapabilities();
+    return opened;
+}
+
 // Sockets opened by PrepareRawSockets, waiting for the worker's OpenRawIcmp.
 struct PreparedSockets {
     std::mutex mutex;
     bool prepared = false;
-    UniqueFd icmp;
-    std::error_code icmpError;
-    UniqueFd link;
-    bool icmpOpened = false;  // stays true after the socket has been taken
+    bool icmpOpened = false;            // stays true after the socket has been taken
+    std::optional<RawSockets> waiting;  // until the first OpenRawIcmp takes them
 };
 
 PreparedSockets& Prepared() {
@@ -40,30 +131,33 @@ void CheckReceiveBuffer(int sock) {
                  CLinuxSocketLayer::kReceiveBuffer);
 }
 
+// The sockets PrepareRawSockets opened, or the failure to open them, once; false when there are
+// none to take (nothing prepared, or already taken).
+bool TakePreparedSockets(RawSockets& sockets) {
+    PreparedSockets& prepared = Prepared();
+    std::lock_guard<std::mutex> lock(prepared.mutex);
+    if (!prepared.waiting)
+        return false;
+    sockets = std::move(*prepared.waiting);
+    prepared.waiting.reset();
+    return true;
+}
+
 }  // namespace
 
 std::shared_ptr<ISocketLayer> CreateSystemSocketLayer() {
     return std::make_shared<CLinuxSocketLayer>();
 }
 
-bool PrepareRawSockets() {
+std::error_code PrepareRawSockets() {
     PreparedSockets& prepared = Prepared();
     std::lock_guard<std::mutex> lock(prepared.mutex);
-    if (prepared.prepared)
-        return !CapabilityDropFailed();
-    CLinuxSocketLayer opener;
-    std::error_code error;
-    prepared.icmp = opener.OpenFresh(error);  // raises, opens both sockets, drops every capability
-    prepared.prepared = true;
-    prepared.icmpOpened = prepared.icmp.valid();
-    prepared.icmpError = error;
-    prepared.link = opener.ReleaseLinkSocket();
-    if (CapabilityDropFailed()) {
-        int dropError = errno;
-        errno = dropError ? dropError : EPERM;
-        return false;
+    if (!prepared.prepared) {
+        prepared.prepared = true;
+        prepared.waiting = OpenRawSockets(true);
+        prepared.icmpOpened = prepared.waiting->icmp.valid();
     }
-    return true;
+    return CapabilityDropError();
 }
 
 bool RawSocketAvailable() {
@@ -77,63 +171,24 @@ UniqueFd CLinuxSocketLayer::ReleaseLinkSocket() {
     return std::move(m_linkSocket);
 }
 
-bool CLinuxSocketLayer::TakePreparedSockets(UniqueFd& sock, std::error_code& error) {
-    PreparedSockets& prepared = Prepared();
-    std::lock_guard<std::mutex> lock(prepared.mutex);
-    if (!prepared.prepared || (!prepared.icmp && !prepared.icmpError))
-        return false;  // nothing prepared, or already taken: open afresh
-    if (!prepared.icmp) {
-        // Opening failed while the rights were still there; that is the error to report.
-        error = std::exchange(prepared.icmpError, std::error_code());
-        return true;
-    }
-    sock = std::move(prepared.icmp);
-    std::lock_guard<std::mutex> linkLock(m_linkMutex);
-    if (!m_linkSocket)
-        m_linkSocket = std::move(prepared.link);
-    prepared.link.reset();
-    return true;
-}
-
 IcmpSocket CLinuxSocketLayer::OpenRawIcmp() {
-    UniqueFd sock;
-    std::error_code error;
-    if (!TakePreparedSockets(sock, error))
-        sock = OpenFresh(error);
-    if (!sock)
-        throw std::system_error(error, "socket");
-    // A process that could not give up its rights does not go on to use them.
-    if (CapabilityDropFailed())
-        throw std::system_error(std::make_error_code(std::errc::operation_not_permitted), "socket");
-    CheckReceiveBuffer(sock.get());
-    return IcmpSocket(std::move(sock));
-}
-
-UniqueFd CLinuxSocketLayer::OpenFresh(std::error_code& error) {
-    RaiseNetRaw();  // when it cannot be raised, socket() below reports EPERM
-    UniqueFd sock(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
-    if (!sock) {
-        error.assign(errno, std::generic_category());
-        DropCapabilities();
-        return sock;
+    RawSockets opened;
+    if (!TakePreparedSockets(opened)) {
+        std::lock_guard<std::mutex> lock(m_linkMutex);
+        opened = OpenRawSockets(!m_linkSocket);
     }
-    // The default queue holds only a few hundred small packets; a burst of replies needs more.
-    // SO_RCVBUFFORCE passes net.core.rmem_max but needs CAP_NET_ADMIN, so fall back.
-    int size = kReceiveBuffer;
-    if (::setsockopt(sock.get(), SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
-        ::setsockopt(sock.get(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-    int on = 1;
-    ::setsockopt(sock.get(), IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
-
-    // ARP probes and whole frames need a packet socket, which only the privilege we are about to
-    // drop allows.
     {
         std::lock_guard<std::mutex> lock(m_linkMutex);
         if (!m_linkSocket)
-            m_linkSocket = OpenArpAnswerSocket(size);
+            m_linkSocket = std::move(opened.link);
     }
-    DropCapabilities();
-    return sock;
+    if (!opened.icmp)
+        throw std::system_error(opened.error, "socket");
+    // A process that could not give up its rights does not go on to use them.
+    if (CapabilityDropError())
+        throw std::system_error(std::make_error_code(std::errc::operation_not_permitted), "socket");
+    CheckReceiveBuffer(opened.icmp.get());
+    return IcmpSocket(std::move(opened.icmp));
 }
 
 void CLinuxSocketLayer::EnableBroadcast(const IcmpSocket& sock) {

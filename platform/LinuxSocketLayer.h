@@ -1,9 +1,8 @@
 #pragma once
 // Raw ICMP sockets, broadcast per interface and hardware-address resolution on Linux. Its parts:
-// the sockets' opening (LinuxSocketLayer.cpp), the requests as frames (LinuxFrameSender.cpp),
-// the kernel's path with its discard counter and the receiver (LinuxIcmpPath.cpp), the ARP
-// resolver (LinuxArpResolver.cpp) on the filtered packet socket (LinuxArpSocket.cpp);
-// InterfaceTable.h beside them.
+// the sockets' opening with the packet socket's filter (LinuxSocketLayer.cpp), the requests as
+// frames (LinuxFrameSender.cpp), the kernel's path with its discard counter and the receiver
+// (LinuxIcmpPath.cpp), the ARP resolver (LinuxArpResolver.cpp); InterfaceTable.h beside them.
 #include <array>
 #include <cstdint>
 #include <unordered_map>
@@ -16,11 +15,7 @@
 #include "platform/UniqueFd.h"
 
 class CLinuxSocketLayer : public ISocketLayer {
-    friend bool PrepareRawSockets();
-
 public:
-    CLinuxSocketLayer() = default;
-
     IcmpSocket OpenRawIcmp() override;
     void EnableBroadcast(const IcmpSocket& sock) override;
     std::error_code SendBroadcast(const IcmpSocket& sock, const void* data, std::size_t length,
@@ -58,13 +53,7 @@ public:
     static constexpr int kReceiveBuffer = 8 * 1024 * 1024;
 
 private:
-    // Takes the sockets PrepareRawSockets opened; false when there are none to take. True with
-    // an empty sock and the error when opening them had failed.
-    bool TakePreparedSockets(UniqueFd& sock, std::error_code& error);
-    // Raises CAP_NET_RAW, opens the raw socket (and the link socket), drops every capability.
-    UniqueFd OpenFresh(std::error_code& error);
-    // The packet socket for ARP answers, probes and whole frames, with its filter locked.
-    static UniqueFd OpenArpAnswerSocket(int receiveBuffer);
+    static std::error_code Errno(int error) { return std::error_code(error, std::generic_category()); }
     // Sends one IPv4 packet as an Ethernet frame on the link socket.
     std::error_code SendFrame(int ifindex, const std::uint8_t destination[6],
                               const std::vector<std::uint8_t>& packet);
@@ -107,9 +96,9 @@ private:
 // then drops every capability. Capabilities belong to threads on Linux, and every thread started
 // afterwards (the toolkit starts some of its own) inherits its creator's: done first thing in
 // main, no thread of the program ever holds a privilege. The first OpenRawIcmp takes the sockets
-// (or, when opening failed, throws that failure with its errno). False when the capabilities
-// could not be given up: the caller must end the program (errno tells why).
-bool PrepareRawSockets();
+// (or, when opening failed, throws that failure with its errno). The error when the capabilities
+// could not be given up: the caller must end the program.
+std::error_code PrepareRawSockets();
 // Whether raw sockets can be had: after PrepareRawSockets, whether it opened the raw socket (root
 // without CAP_NET_RAW, as in a container, cannot); before it, whether the right is permitted.
 bool RawSocketAvailable();

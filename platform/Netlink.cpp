@@ -20,31 +20,28 @@ namespace netlink {
 
 namespace {
 
-void AppendAttr(std::vector<std::uint8_t>& msg, unsigned short type, const void* data, unsigned short len) {
-    rtattr attr{};
-    attr.rta_type = type;
-    attr.rta_len = static_cast<unsigned short>(RTA_LENGTH(len));
-    std::size_t at = msg.size();
-    msg.resize(at + RTA_SPACE(len), 0);
-    std::memcpy(msg.data() + at, &attr, sizeof attr);
-    std::memcpy(msg.data() + at + RTA_LENGTH(0), data, len);
-}
-
+// A request: the header, the fixed part body and, when attrType is not 0, one attribute holding
+// an IPv4 address.
 template <typename Body>
-std::vector<std::uint8_t> StartMessage(unsigned short type, std::uint32_t seq, const Body& body) {
-    std::vector<std::uint8_t> msg(NLMSG_SPACE(sizeof(Body)), 0);
+std::vector<std::uint8_t> Request(unsigned short type, unsigned short flags, std::uint32_t seq,
+                                  const Body& body, unsigned short attrType = 0, std::uint32_t addr = 0) {
+    const std::size_t at = NLMSG_SPACE(sizeof(Body));
+    std::vector<std::uint8_t> msg(at + (attrType ? RTA_SPACE(sizeof addr) : 0), 0);
     nlmsghdr hdr{};
+    hdr.nlmsg_len = static_cast<std::uint32_t>(msg.size());
     hdr.nlmsg_type = type;
-    hdr.nlmsg_flags = NLM_F_REQUEST;
+    hdr.nlmsg_flags = flags;
     hdr.nlmsg_seq = seq;
     std::memcpy(msg.data(), &hdr, sizeof hdr);
     std::memcpy(msg.data() + NLMSG_HDRLEN, &body, sizeof body);
+    if (attrType) {
+        rtattr attr{};
+        attr.rta_type = attrType;
+        attr.rta_len = static_cast<unsigned short>(RTA_LENGTH(sizeof addr));
+        std::memcpy(msg.data() + at, &attr, sizeof attr);
+        std::memcpy(msg.data() + at + RTA_LENGTH(0), &addr, sizeof addr);
+    }
     return msg;
-}
-
-void FinishMessage(std::vector<std::uint8_t>& msg) {
-    std::uint32_t len = static_cast<std::uint32_t>(msg.size());
-    std::memcpy(msg.data() + offsetof(nlmsghdr, nlmsg_len), &len, sizeof len);
 }
 
 // The part of data after offset, empty when offset lies beyond its end.
@@ -52,19 +49,27 @@ ByteView After(ByteView data, std::size_t offset) {
     return offset <= data.size() ? data.subspan(offset) : ByteView();
 }
 
-// Hands every netlink message of a buffer to visit(header, payload) until visit returns true.
-// Every header is bounds-checked; a short or malformed one ends the walk. True when visit
-// stopped it.
-template <typename Visit>
-bool ForEachMessage(ByteView data, Visit visit) {
-    while (data.size() >= sizeof(nlmsghdr)) {
-        nlmsghdr hdr;
+std::size_t LengthOf(const nlmsghdr& hdr) {
+    return hdr.nlmsg_len;
+}
+std::size_t LengthOf(const rtattr& attr) {
+    return attr.rta_len;
+}
+
+// Hands every netlink message (Header nlmsghdr) or attribute (rtattr) of a buffer to
+// visit(header, payload) until visit returns true. Every header is bounds-checked; a short or
+// malformed one ends the walk. True when visit stopped it. Both are aligned to 4 bytes.
+template <typename Header, typename Visit>
+bool ForEach(ByteView data, Visit visit) {
+    while (data.size() >= sizeof(Header)) {
+        Header hdr;
         std::memcpy(&hdr, data.data(), sizeof hdr);
-        if (hdr.nlmsg_len < sizeof(nlmsghdr) || hdr.nlmsg_len > data.size())
+        const std::size_t length = LengthOf(hdr);
+        if (length < sizeof(Header) || length > data.size())
             return false;
-        if (visit(hdr, data.first(hdr.nlmsg_len).subspan(NLMSG_HDRLEN)))
+        if (visit(hdr, data.first(length).subspan(NLMSG_ALIGN(sizeof(Header)))))
             return true;
-        std::size_t step = NLMSG_ALIGN(hdr.nlmsg_len);
+        std::size_t step = NLMSG_ALIGN(length);
         if (step > data.size())
             break;
         data = data.subspan(step);
@@ -78,7 +83,7 @@ template <typename OnMessage>
 ParseResult WalkReply(ByteView data, std::uint32_t seq, unsigned short wantType, std::size_t bodySize,
                       int& errorCode, OnMessage onMessage) {
     ParseResult result = ParseResult::NotFound;
-    ForEachMessage(data, [&](const nlmsghdr& hdr, ByteView payload) {
+    ForEach<nlmsghdr>(data, [&](const nlmsghdr& hdr, ByteView payload) {
         if (hdr.nlmsg_seq != seq)
             return false;
         if (hdr.nlmsg_type == NLMSG_ERROR) {
@@ -100,31 +105,13 @@ ParseResult WalkReply(ByteView data, std::uint32_t seq, unsigned short wantType,
     return result;
 }
 
-template <typename OnAttr>
-void WalkAttrs(ByteView attrs, OnAttr onAttr) {
-    while (attrs.size() >= sizeof(rtattr)) {
-        rtattr attr;
-        std::memcpy(&attr, attrs.data(), sizeof attr);
-        if (attr.rta_len < sizeof(rtattr) || attr.rta_len > attrs.size())
-            return;
-        onAttr(attr.rta_type, attrs.first(attr.rta_len).subspan(RTA_LENGTH(0)));
-        std::size_t step = RTA_ALIGN(attr.rta_len);
-        if (step > attrs.size())
-            return;
-        attrs = attrs.subspan(step);
-    }
-}
-
 }  // namespace
 
 std::vector<std::uint8_t> BuildGetRouteRequest(std::uint32_t seq, std::uint32_t dst) {
     rtmsg body{};
     body.rtm_family = AF_INET;
     body.rtm_dst_len = 32;
-    auto msg = StartMessage(RTM_GETROUTE, seq, body);
-    AppendAttr(msg, RTA_DST, &dst, sizeof dst);
-    FinishMessage(msg);
-    return msg;
+    return Request(RTM_GETROUTE, NLM_F_REQUEST, seq, body, RTA_DST, dst);
 }
 
 ParseResult ParseRouteReply(ByteView data, std::uint32_t seq, RouteInfo& route, int& errorCode) {
@@ -133,7 +120,8 @@ ParseResult ParseRouteReply(ByteView data, std::uint32_t seq, RouteInfo& route, 
         std::memcpy(&rtm, body.data(), sizeof rtm);
         route = RouteInfo{};
         route.type = rtm.rtm_type;
-        WalkAttrs(attrs, [&](unsigned short type, ByteView value) {
+        ForEach<rtattr>(attrs, [&](const rtattr& attr, ByteView value) {
+            const unsigned short type = attr.rta_type;
             if (type == RTA_GATEWAY || type == RTA_VIA)
                 route.viaGateway = true;
             if (type == RTA_GATEWAY && value.size() >= sizeof(std::uint32_t))
@@ -142,6 +130,7 @@ ParseResult ParseRouteReply(ByteView data, std::uint32_t seq, RouteInfo& route, 
                 std::memcpy(&route.oif, value.data(), sizeof(int));
             else if (type == RTA_PREFSRC && value.size() >= sizeof(std::uint32_t))
                 std::memcpy(&route.prefsrc, value.data(), sizeof(std::uint32_t));
+            return false;
         });
     });
 }
@@ -150,10 +139,7 @@ std::vector<std::uint8_t> BuildGetNeighRequest(std::uint32_t seq, std::uint32_t 
     ndmsg body{};
     body.ndm_family = AF_INET;
     body.ndm_ifindex = ifindex;
-    auto msg = StartMessage(RTM_GETNEIGH, seq, body);
-    AppendAttr(msg, NDA_DST, &dst, sizeof dst);
-    FinishMessage(msg);
-    return msg;
+    return Request(RTM_GETNEIGH, NLM_F_REQUEST, seq, body, NDA_DST, dst);
 }
 
 namespace {
@@ -164,14 +150,15 @@ void ReadNeigh(ByteView body, ByteView attrs, NeighInfo& neigh) {
     neigh = NeighInfo{};
     neigh.state = ndm.ndm_state;
     neigh.ifindex = ndm.ndm_ifindex;
-    WalkAttrs(attrs, [&](unsigned short type, ByteView value) {
-        if (type == NDA_LLADDR) {
+    ForEach<rtattr>(attrs, [&](const rtattr& attr, ByteView value) {
+        if (attr.rta_type == NDA_LLADDR) {
             std::size_t n = value.size() < sizeof neigh.lladdr ? value.size() : sizeof neigh.lladdr;
             std::memcpy(neigh.lladdr, value.data(), n);
             neigh.lladdrLength = static_cast<unsigned>(n);
-        } else if (type == NDA_DST && value.size() >= sizeof(std::uint32_t)) {
+        } else if (attr.rta_type == NDA_DST && value.size() >= sizeof(std::uint32_t)) {
             std::memcpy(&neigh.dst, value.data(), sizeof(std::uint32_t));
         }
+        return false;
     });
 }
 
@@ -185,15 +172,11 @@ ParseResult ParseNeighReply(ByteView data, std::uint32_t seq, NeighInfo& neigh, 
 std::vector<std::uint8_t> BuildDumpNeighRequest(std::uint32_t seq) {
     ndmsg body{};
     body.ndm_family = AF_INET;
-    auto msg = StartMessage(RTM_GETNEIGH, seq, body);
-    FinishMessage(msg);
-    const std::uint16_t flags = NLM_F_REQUEST | NLM_F_DUMP;
-    std::memcpy(msg.data() + offsetof(nlmsghdr, nlmsg_flags), &flags, sizeof flags);
-    return msg;
+    return Request(RTM_GETNEIGH, NLM_F_REQUEST | NLM_F_DUMP, seq, body);
 }
 
 bool ParseNeighDump(ByteView data, std::uint32_t seq, std::vector<NeighInfo>& entries, int& errorCode) {
-    return ForEachMessage(data, [&](const nlmsghdr& hdr, ByteView payload) {
+    return ForEach<nlmsghdr>(data, [&](const nlmsghdr& hdr, ByteView payload) {
         if (hdr.nlmsg_seq != seq)
             return false;
         if (hdr.nlmsg_type == NLMSG_DONE)
@@ -276,7 +259,8 @@ std::vector<std::uint8_t> BuildIcmpPacket(std::uint32_t source, std::uint32_t de
     packet[9] = 1;  // ICMP
     std::memcpy(&packet[12], &source, 4);
     std::memcpy(&packet[16], &destination, 4);
-    StoreChecksum(&packet[10], InternetChecksum(packet.data(), 20));
+    const std::uint16_t checksum = htons(InternetChecksum(packet.data(), 20));
+    std::memcpy(&packet[10], &checksum, 2);
     std::copy(payload.begin(), payload.end(), packet.begin() + 20);
     return packet;
 }
@@ -302,96 +286,65 @@ bool CRouteSocket::EnsureOpen(int& errorCode) {
     return true;
 }
 
-namespace {
-
-bool SendToKernel(int fd, const std::vector<std::uint8_t>& request, int& errorCode) {
+template <typename Build, typename Take>
+bool CRouteSocket::Exchange(Build build, int& errorCode, Take take, int maxDatagrams) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!EnsureOpen(errorCode))
+        return false;
+    const std::uint32_t seq = ++m_seq;
+    const std::vector<std::uint8_t> request = build(seq);
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
-    if (::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) <
-        0) {
+    if (::sendto(m_fd.get(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&kernel),
+                 sizeof kernel) < 0) {
         errorCode = errno;
         return false;
     }
-    return true;
-}
-
-}  // namespace
-
-template <typename Info, typename Parser>
-bool CRouteSocket::Exchange(const std::vector<std::uint8_t>& request, std::uint32_t seq, Info& info,
-                            int& errorCode, Parser parse) {
-    if (!SendToKernel(m_fd.get(), request, errorCode))
-        return false;
-    alignas(nlmsghdr) std::uint8_t buffer[8192];
+    // A dump of tens of thousands of entries comes in many datagrams.
+    m_buffer.resize(65536);
     // Answers to earlier requests that timed out may still be queued: skip them by sequence.
-    for (int attempt = 0; attempt < 16; ++attempt) {
+    for (int datagram = 0; datagram < maxDatagrams; ++datagram) {
         pollfd pfd{m_fd.get(), POLLIN, 0};
         int ready = ::poll(&pfd, 1, 1000);
         if (ready <= 0) {
             errorCode = ready == 0 ? ETIMEDOUT : errno;
             return false;
         }
-        ssize_t n = ::recv(m_fd.get(), buffer, sizeof buffer, 0);
+        ssize_t n = ::recv(m_fd.get(), m_buffer.data(), m_buffer.size(), 0);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             errorCode = errno;
             return false;
         }
-        ParseResult result = parse(ByteView(buffer, static_cast<std::size_t>(n)), seq, info, errorCode);
-        if (result == ParseResult::Ok)
-            return true;
-        if (result == ParseResult::Error)
-            return false;
+        ParseResult result = take(ByteView(m_buffer).first(static_cast<std::size_t>(n)), seq);
+        if (result != ParseResult::NotFound)
+            return result == ParseResult::Ok;
     }
     errorCode = EPROTO;
     return false;
 }
 
 bool CRouteSocket::GetRoute(std::uint32_t dst, RouteInfo& route, int& errorCode) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!EnsureOpen(errorCode))
-        return false;
-    std::uint32_t seq = ++m_seq;
-    return Exchange(BuildGetRouteRequest(seq, dst), seq, route, errorCode, ParseRouteReply);
+    return Exchange(
+        [&](std::uint32_t seq) { return BuildGetRouteRequest(seq, dst); }, errorCode,
+        [&](ByteView data, std::uint32_t seq) { return ParseRouteReply(data, seq, route, errorCode); });
 }
 
 bool CRouteSocket::GetNeigh(std::uint32_t dst, int ifindex, NeighInfo& neigh, int& errorCode) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!EnsureOpen(errorCode))
-        return false;
-    std::uint32_t seq = ++m_seq;
-    return Exchange(BuildGetNeighRequest(seq, dst, ifindex), seq, neigh, errorCode, ParseNeighReply);
+    return Exchange(
+        [&](std::uint32_t seq) { return BuildGetNeighRequest(seq, dst, ifindex); }, errorCode,
+        [&](ByteView data, std::uint32_t seq) { return ParseNeighReply(data, seq, neigh, errorCode); });
 }
 
 bool CRouteSocket::DumpNeigh(std::vector<NeighInfo>& entries, int& errorCode) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!EnsureOpen(errorCode))
-        return false;
-    std::uint32_t seq = ++m_seq;
-    auto request = BuildDumpNeighRequest(seq);
-    if (!SendToKernel(m_fd.get(), request, errorCode))
-        return false;
-    // A dump of tens of thousands of entries comes in many datagrams.
-    std::vector<std::uint8_t> buffer(65536);
     errorCode = 0;
-    for (;;) {
-        pollfd pfd{m_fd.get(), POLLIN, 0};
-        int ready = ::poll(&pfd, 1, 1000);
-        if (ready <= 0) {
-            errorCode = ready == 0 ? ETIMEDOUT : errno;
-            return false;
-        }
-        ssize_t n = ::recv(m_fd.get(), buffer.data(), buffer.size(), 0);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            errorCode = errno;
-            return false;
-        }
-        if (ParseNeighDump(ByteView(buffer).first(static_cast<std::size_t>(n)), seq, entries, errorCode))
-            return errorCode == 0;
-    }
+    auto take = [&](ByteView data, std::uint32_t seq) {
+        if (!ParseNeighDump(data, seq, entries, errorCode))
+            return ParseResult::NotFound;
+        return errorCode == 0 ? ParseResult::Ok : ParseResult::Error;
+    };
+    return Exchange(BuildDumpNeighRequest, errorCode, take, INT_MAX);
 }
 
 }  // namespace netlink

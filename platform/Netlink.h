@@ -87,14 +87,17 @@ public:
     bool DumpNeigh(std::vector<NeighInfo>& entries, int& errorCode);
 
 private:
-    template <typename Info, typename Parser>
-    bool Exchange(const std::vector<std::uint8_t>& request, std::uint32_t seq, Info& info, int& errorCode,
-                  Parser parse);
+    // Sends the request build(seq) makes and hands each datagram that comes back to take, which
+    // says whether the answer is complete (Ok), failed (Error) or still to come (NotFound); after
+    // maxDatagrams without an answer, EPROTO.
+    template <typename Build, typename Take>
+    bool Exchange(Build build, int& errorCode, Take take, int maxDatagrams = 16);
     bool EnsureOpen(int& errorCode);
 
     std::mutex m_mutex;
     UniqueFd m_fd;
     std::uint32_t m_seq = 0;
+    std::vector<std::uint8_t> m_buffer;  // every answer's datagrams, one at a time
 };
 
 }  // namespace netlink

@@ -21,7 +21,8 @@ bool HasCapability(cap_flag_t set, cap_value_t cap) {
 // The right was granted to this process and has been given up since, as every capability is
 // once the sockets exist; the process still counts as one that may scan.
 std::atomic<bool> g_netRawDropped{false};
-std::atomic<bool> g_dropFailed{false};
+// The errno of the last failed drop; 0 while none failed.
+std::atomic<int> g_dropError{0};
 
 }  // namespace
 
@@ -34,37 +35,23 @@ bool RaiseNetRaw() {
         return true;  // root, or already raised
     if (!HasCapability(CAP_PERMITTED, CAP_NET_RAW))
         return false;
-    int saved = errno;
     UniqueCaps caps(cap_get_proc());
-    if (!caps)
-        return false;
     const cap_value_t wanted[] = {CAP_NET_RAW};
-    bool ok =
-        cap_set_flag(caps.get(), CAP_EFFECTIVE, 1, wanted, CAP_SET) == 0 && cap_set_proc(caps.get()) == 0;
-    caps.reset();
-    if (ok)
-        errno = saved;
-    return ok;
+    return caps && cap_set_flag(caps.get(), CAP_EFFECTIVE, 1, wanted, CAP_SET) == 0 &&
+           cap_set_proc(caps.get()) == 0;
 }
 
-bool DropCapabilities() {
-    // errno may carry a socket error the caller still has to report.
-    int saved = errno;
+std::error_code DropCapabilities() {
     if (HasCapability(CAP_PERMITTED, CAP_NET_RAW))
         g_netRawDropped.store(true);
     UniqueCaps caps(cap_init());  // all sets empty
-    bool dropped = caps && cap_set_proc(caps.get()) == 0;
-    int error = errno;
-    caps.reset();
-    if (!dropped) {
-        g_dropFailed.store(true);
-        errno = error ? error : EPERM;
-        return false;
-    }
-    errno = saved;
-    return true;
+    if (caps && cap_set_proc(caps.get()) == 0)
+        return {};
+    g_dropError.store(errno ? errno : EPERM);
+    return CapabilityDropError();
 }
 
-bool CapabilityDropFailed() {
-    return g_dropFailed.load();
+std::error_code CapabilityDropError() {
+    const int error = g_dropError.load();
+    return error ? std::error_code(error, std::generic_category()) : std::error_code();
 }

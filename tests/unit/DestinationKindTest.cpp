@@ -24,7 +24,7 @@ netlink::RouteInfo Route(unsigned char type, int oif, bool viaGateway = false) {
 
 TEST(DestinationKind, RouteTypeAndSubnetSayWhetherOneHostIsMeant) {
     // Interface 2 holds 10.77.0.10/16 and 192.168.5.1/31; interface 3 holds 172.16.1.1/24.
-    const std::vector<InterfaceSubnet> subnets = {
+    const std::vector<iftable::LocalSubnet> subnets = {
         {2, Ip("10.77.0.10"), Ip("255.255.0.0")},
         {2, Ip("192.168.5.1"), Ip("255.255.255.254")},
         {3, Ip("172.16.1.1"), Ip("255.255.255.0")},

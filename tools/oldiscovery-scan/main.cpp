@@ -247,8 +247,8 @@ int CScanTool::Run(const char* argv0) {
 
     // While this is the only thread: open the raw sockets and give up every capability. Whether
     // the socket opened decides, not who we are: root without CAP_NET_RAW cannot scan either.
-    if (!PrepareRawSockets()) {
-        std::fprintf(stderr, "oldiscovery-scan: cannot drop capabilities: %s\n", std::strerror(errno));
+    if (const std::error_code error = PrepareRawSockets()) {
+        std::fprintf(stderr, "oldiscovery-scan: cannot drop capabilities: %s\n", error.message().c_str());
         return Failed(kExitNoScan);
     }
     if (!RawSocketAvailable()) {

@@ -228,6 +228,8 @@ case_output_missing_folder() {
 start_watch() {
     events="$NETNS_TMP/events"
     watch_log="$NETNS_TMP/watch.log"
+    # A log left by an earlier watch would show its lines before this one has blocked its signals.
+    rm -f "$watch_log"
     ip netns exec "$NETNS_PREFIX-host" "$OLDISCOVERY_SCAN" --log "$watch_log" --watch "$@" >"$events" \
         2>"$NETNS_TMP/watch.err" &
     watch_pid=$!

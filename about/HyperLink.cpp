@@ -1,7 +1,6 @@
 #include "about/HyperLink.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -19,6 +18,7 @@
 
 #include "platform/CommandLine.h"
 #include "platform/DesktopEntry.h"
+#include "platform/qt/Desktop.h"
 #include "platform/qt/MessageBox.h"
 #include "platform/qt/WinApp.h"
 #include "settings/DialogPersistent.h"
@@ -321,10 +321,8 @@ QUrl CHyperLink::WebAddress(const std::string& address) {
 
 int CHyperLink::OpenTarget(const std::string& address) {
     const QUrl url = WebAddress(address);
-    if (QDesktopServices::openUrl(url)) {
-        WarnStartedAsRoot("xdg-open");
+    if (OpenWithDesktop(url))
         return OPEN_SHELL_SUCCESS;
-    }
     const int openerResult = QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty()
                                  ? OPEN_FILE_NOT_FOUND
                                  : OPEN_NO_ASSOCIATION;

@@ -5,8 +5,8 @@
 
 #include <sys/types.h>
 
-#include <algorithm>
 #include <filesystem>
+#include <string_view>
 #include <vector>
 
 #include "discovery/Orvalink.h"
@@ -23,11 +23,8 @@
 
 namespace {
 
-bool EndsWithNoCase(const std::string& text, const std::string& end) {
-    if (text.size() < end.size())
-        return false;
-    return std::equal(end.begin(), end.end(), text.end() - static_cast<std::ptrdiff_t>(end.size()),
-                      [](char a, char b) { return (a | 0x20) == (b | 0x20); });
+bool EndsWithNoCase(std::string_view text, std::string_view end) {
+    return text.size() >= end.size() && SameName(text.substr(text.size() - end.size()), end);
 }
 
 // A replaced file keeps its permissions; a new one gets what the user's umask leaves of

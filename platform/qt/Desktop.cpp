@@ -8,11 +8,16 @@
 #include "log/Log.h"
 #include "platform/CommandLine.h"
 
+bool OpenWithDesktop(const QUrl& url) {
+    if (!QDesktopServices::openUrl(url))
+        return false;
+    WarnStartedAsRoot("xdg-open");
+    return true;
+}
+
 bool OpenUrl(const std::string& address) {
-    if (QDesktopServices::openUrl(QUrl(QString::fromStdString(address)))) {
-        WarnStartedAsRoot("xdg-open");
+    if (OpenWithDesktop(QUrl(QString::fromStdString(address))))
         return true;
-    }
     LogWrite(LOG_WARNING, "Could not open \"%s\": no program to open it", address.c_str());
     return false;
 }

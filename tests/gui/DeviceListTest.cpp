@@ -403,3 +403,21 @@ TEST_F(DeviceListTest, CtrlCCopiesTheSelectedIpAndTypingFindsARowByIp) {
                           "Copied IP 10.0.0.10 to clipboard", "Copied IP 10.0.0.20 to clipboard",
                           "Copied IP 10.0.0.2 to clipboard"}));
 }
+
+TEST(SavedListFormatTest, TheNamesExtensionInAnyCaseOutranksTheChosenFileType) {
+    struct Case {
+        const char* path;
+        ListFormat chosen;
+        ListFormat expected;
+    };
+    const Case cases[] = {
+        {"/tmp/list.JSON", ListFormat::Csv, ListFormat::Json},
+        {"/tmp/list.Csv", ListFormat::Json, ListFormat::Csv},
+        {"/tmp/list.txt", ListFormat::Json, ListFormat::Json},
+        {"json", ListFormat::Csv, ListFormat::Csv},
+        // Only letters have a case: a control character that differs from '.' by that bit is no '.'.
+        {"/tmp/list\x0Ejson", ListFormat::Csv, ListFormat::Csv},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ListFormatFor(c.path, c.chosen), c.expected) << c.path;
+}

@@ -117,6 +117,8 @@ private:
         }
         return true;
     }
+    // Said after a failure the engine's lines explain, when they go nowhere.
+    const char* SeeLog() const { return m_o.logFile.empty() ? " (see --log)" : ""; }
     // A scan that could not run: only the Prometheus output says so, for an alert to see.
     int Failed(int status) const {
         if (m_o.prometheus)
@@ -190,8 +192,7 @@ int CScanTool::Watch(CScanThread& scanner) {
             return status;
         const bool sent = !scanner.RequestFailed();
         if (!sent && !failing)
-            std::fprintf(stderr, "oldiscovery-scan: the discover request could not be sent%s\n",
-                         m_o.logFile.empty() ? " (see --log)" : "");
+            std::fprintf(stderr, "oldiscovery-scan: the discover request could not be sent%s\n", SeeLog());
         failing = !sent;
         // A request that did not go out says nothing about the devices: no one misses a scan.
         if (sent) {
@@ -284,8 +285,7 @@ int CScanTool::Run(const char* argv0) {
     // this thread drops the ones it still holds.
     DropCapabilities();
     if (!started) {
-        std::fprintf(stderr, "oldiscovery-scan: the raw ICMP socket could not be opened%s\n",
-                     m_o.logFile.empty() ? " (see --log)" : "");
+        std::fprintf(stderr, "oldiscovery-scan: the raw ICMP socket could not be opened%s\n", SeeLog());
         status = kExitNoScan;
     } else if (m_o.haveLocate) {
         scanner.RequestLocate(m_o.locate);  // sent before the stop command below is taken
@@ -300,7 +300,7 @@ int CScanTool::Run(const char* argv0) {
     } else if (started && status == 0 && !m_o.watch && scanner.RequestFailed()) {
         // The worker has ended, so its last request's outcome is final.
         std::fprintf(stderr, "oldiscovery-scan: the %s request could not be sent%s\n",
-                     m_o.haveLocate ? "locate" : "discover", m_o.logFile.empty() ? " (see --log)" : "");
+                     m_o.haveLocate ? "locate" : "discover", SeeLog());
         status = kExitNotSent;
     }
     scanner.SetListener(nullptr);

@@ -159,22 +159,8 @@ std::string FormatPrometheus(const std::vector<COrvalink>& devices, const ScanSu
 }
 
 bool IsDottedQuad(const std::string& text) {
-    int octets = 0;
-    std::size_t i = 0;
-    while (octets < 4) {
-        std::size_t start = i;
-        unsigned value = 0;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && i - start < 3)
-            value = value * 10 + unsigned(text[i++] - '0');
-        // A leading zero would read as octal to inet_addr.
-        if (i == start || value > 255 || (i - start > 1 && text[start] == '0') ||
-            (i < text.size() && text[i] >= '0' && text[i] <= '9'))
-            return false;
-        if (++octets < 4) {
-            if (i >= text.size() || text[i] != '.')
-                return false;
-            ++i;
-        }
-    }
-    return i == text.size();
+    // inet_pton takes four decimal octets without leading zeros (which inet_addr would read as
+    // octal) and nothing else; an embedded NUL would end the text it sees.
+    in_addr addr{};
+    return text.find('\0') == std::string::npos && inet_pton(AF_INET, text.c_str(), &addr) == 1;
 }

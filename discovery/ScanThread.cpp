@@ -198,7 +198,7 @@ void CScanWorker::SettleBatch(Collection& scan) {
             scan.waitingRequests.push_back(requests[i]);
             unasked.push_back(requests[i]);
         } else {
-            ReportReply(scan.batch[i], requests[i]);
+            ReportReply(scan, scan.batch[i], requests[i]);
         }
     }
     scan.batch.clear();
@@ -218,10 +218,10 @@ void CScanWorker::ResolveWaiting(Collection& scan) {
         std::clamp(scan.lastProbe + kResolveBudget, now + kProbeGrace, now + kResolveBudget);
     m_sockets->ProbeHardwareAddresses(scan.waitingRequests, deadline);
     for (std::size_t i = 0; i < scan.waiting.size(); ++i)
-        ReportReply(scan.waiting[i], scan.waitingRequests[i]);
+        ReportReply(scan, scan.waiting[i], scan.waitingRequests[i]);
 }
 
-void CScanWorker::ReportReply(const Reply& reply, const HardwareRequest& request) {
+void CScanWorker::ReportReply(Collection& scan, const Reply& reply, const HardwareRequest& request) {
     COrvalink record;
     record.m_strIP = FormatIP(reply.source);
     record.m_strMAC = "n/a";
@@ -257,9 +257,11 @@ void CScanWorker::ReportReply(const Reply& reply, const HardwareRequest& request
         LogWrite(LOG_INFO, "MAC: %s", record.m_strMAC.c_str());
     }
 
+    auto [known, added] = scan.interfaceNames.try_emplace(reply.ifindex, "n/a");
     char name[IF_NAMESIZE];
-    record.m_strInterface =
-        reply.ifindex > 0 && if_indextoname(static_cast<unsigned>(reply.ifindex), name) ? name : "n/a";
+    if (added && reply.ifindex > 0 && if_indextoname(static_cast<unsigned>(reply.ifindex), name))
+        known->second = name;
+    record.m_strInterface = known->second;
     ReportAddOrvalink(record);
 }
 

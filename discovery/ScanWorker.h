@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -73,6 +74,8 @@ private:
         std::vector<HardwareRequest> waitingRequests;
         std::chrono::steady_clock::time_point lastProbe;
         std::chrono::steady_clock::time_point batchStart;
+        // Arrival interfaces by index, each asked of the kernel once per scan, not once per reply.
+        std::map<int, std::string> interfaceNames;
     };
     // The wait policy: true when a packet can be read; false, with its reason logged, when the
     // collection ends (the quiet wait passed, the overall bound reached, the wait failed).
@@ -85,7 +88,7 @@ private:
     // Settles the waiting replies once the collection has ended, within the probe budget.
     void ResolveWaiting(Collection& scan);
     // Writes the log lines of one reply, in their order, and reports it.
-    void ReportReply(const Reply& reply, const HardwareRequest& request);
+    void ReportReply(Collection& scan, const Reply& reply, const HardwareRequest& request);
 
     IcmpSocket m_socket;
     std::shared_ptr<ISocketLayer> m_sockets;

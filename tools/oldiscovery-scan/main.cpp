@@ -117,14 +117,19 @@ private:
         }
         return true;
     }
+    // Said after a failure the engine's lines explain, when they go nowhere.
+    const char* SeeLog() const { return m_o.logFile.empty() ? " (see --log)" : ""; }
     // A scan that could not run: only the Prometheus output says so, for an alert to see.
     int Failed(int status) const {
         if (m_o.prometheus)
             Emit(Format({}, false, 0));
         return status;
     }
-    // Waits for the scan's end; a signal (when there is a signal fd) ends the program at once.
-    bool WaitForScanEnd(CScanThread& scanner);
+    // What ended a wait.
+    enum class Wake { ScanEnd, Signal, Deadline, Failed };
+    // Waits until deadline for a signal (when there is a signal fd) and, with scanEnd, for the
+    // scan's end; a signal counts before the scan's end.
+    Wake WaitUntil(Clock::time_point deadline, bool scanEnd) const;
     // One scan's devices and how long it took; 0 or kExitNoScan with a message.
     int ScanOnce(CScanThread& scanner, std::vector<COrvalink>& devices, double& seconds);
     int Watch(CScanThread& scanner);
@@ -138,22 +143,21 @@ private:
     CDeviceWatch m_watch;
 };
 
-bool CScanTool::WaitForScanEnd(CScanThread& scanner) {
-    // The engine ends every scan by itself within a few seconds; this bound only guards
-    // against a worker that died.
-    const auto deadline = Clock::now() + std::chrono::seconds(60);
+CScanTool::Wake CScanTool::WaitUntil(Clock::time_point deadline, bool scanEnd) const {
     for (;;) {
-        pollfd fds[2] = {{m_collector.DoneFd(), POLLIN, 0}, {m_signals ? m_signals.get() : -1, POLLIN, 0}};
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
-            return false;
-        int ready = ::poll(fds, 2, static_cast<int>(left) + 1);
+            return Wake::Deadline;
+        // poll passes over a negative descriptor: what is not waited for is -1.
+        pollfd fds[2] = {{scanEnd ? m_collector.DoneFd() : -1, POLLIN, 0},
+                         {m_signals ? m_signals.get() : -1, POLLIN, 0}};
+        const int ready = ::poll(fds, 2, static_cast<int>(left));
         if (ready < 0 && errno != EINTR)
-            return false;
+            return Wake::Failed;
         if (ready > 0 && fds[1].revents)
-            QuitNow(scanner);
+            return Wake::Signal;
         if (ready > 0 && fds[0].revents)
-            return true;
+            return Wake::ScanEnd;
     }
 }
 
@@ -171,7 +175,12 @@ int CScanTool::ScanOnce(CScanThread& scanner, std::vector<COrvalink>& devices, d
         std::fprintf(stderr, "oldiscovery-scan: the scan could not be started\n");
         return kExitNoScan;
     }
-    if (!WaitForScanEnd(scanner)) {
+    // The engine ends every scan by itself within a few seconds; this bound only guards against
+    // a worker that died. A signal (when there is a signal fd) ends the program at once.
+    const Wake wake = WaitUntil(Clock::now() + std::chrono::seconds(60), true);
+    if (wake == Wake::Signal)
+        QuitNow(scanner);
+    if (wake != Wake::ScanEnd) {
         std::fprintf(stderr, "oldiscovery-scan: the scan did not end\n");
         return kExitNoScan;
     }
@@ -190,8 +199,7 @@ int CScanTool::Watch(CScanThread& scanner) {
             return status;
         const bool sent = !scanner.RequestFailed();
         if (!sent && !failing)
-            std::fprintf(stderr, "oldiscovery-scan: the discover request could not be sent%s\n",
-                         m_o.logFile.empty() ? " (see --log)" : "");
+            std::fprintf(stderr, "oldiscovery-scan: the discover request could not be sent%s\n", SeeLog());
         failing = !sent;
         // A request that did not go out says nothing about the devices: no one misses a scan.
         if (sent) {
@@ -207,18 +215,11 @@ int CScanTool::Watch(CScanThread& scanner) {
                 return kExitOutput;
         }
         // The next scan starts SECONDS after this one started, or at once when it took longer.
-        const auto next = start + std::chrono::seconds(m_o.watchSeconds);
-        for (;;) {
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()).count();
-            if (left <= 0)
-                break;
-            pollfd fd{m_signals.get(), POLLIN, 0};
-            int ready = ::poll(&fd, 1, static_cast<int>(left));
-            if (ready > 0)
-                return 0;  // a signal between scans: the worker is idle and stops at once
-            if (ready < 0 && errno != EINTR)
-                return kExitNoScan;
-        }
+        const Wake wake = WaitUntil(start + std::chrono::seconds(m_o.watchSeconds), false);
+        if (wake == Wake::Signal)
+            return 0;  // a signal between scans: the worker is idle and stops at once
+        if (wake == Wake::Failed)
+            return kExitNoScan;
     }
 }
 
@@ -284,8 +285,7 @@ int CScanTool::Run(const char* argv0) {
     // this thread drops the ones it still holds.
     DropCapabilities();
     if (!started) {
-        std::fprintf(stderr, "oldiscovery-scan: the raw ICMP socket could not be opened%s\n",
-                     m_o.logFile.empty() ? " (see --log)" : "");
+        std::fprintf(stderr, "oldiscovery-scan: the raw ICMP socket could not be opened%s\n", SeeLog());
         status = kExitNoScan;
     } else if (m_o.haveLocate) {
         scanner.RequestLocate(m_o.locate);  // sent before the stop command below is taken
@@ -300,7 +300,7 @@ int CScanTool::Run(const char* argv0) {
     } else if (started && status == 0 && !m_o.watch && scanner.RequestFailed()) {
         // The worker has ended, so its last request's outcome is final.
         std::fprintf(stderr, "oldiscovery-scan: the %s request could not be sent%s\n",
-                     m_o.haveLocate ? "locate" : "discover", m_o.logFile.empty() ? " (see --log)" : "");
+                     m_o.haveLocate ? "locate" : "discover", SeeLog());
         status = kExitNotSent;
     }
     scanner.SetListener(nullptr);

@@ -8,28 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "DeviceRecord.h"
 #include "discovery/DeviceWatch.h"
 #include "discovery/ScanOutput.h"
 
-namespace {
-
-COrvalink Device(const char* ip, const char* mac, std::string type, std::string build,
-                 std::string interface = "eth0") {
-    COrvalink d;
-    d.m_strInterface = std::move(interface);
-    d.m_strIP = ip;
-    d.m_strMAC = mac;
-    d.m_strType = std::move(type);
-    d.m_strBuild = std::move(build);
-    return d;
-}
-
-}  // namespace
+using testsupport::MakeDevice;
 
 TEST(ScanOutput, TableKeepsFourColumnsPerLine) {
     std::vector<COrvalink> devices = {
-        Device("10.0.0.2", "02:00:00:00:00:02", "OL-2000", "1.2.3"),
-        Device("10.0.0.3", "n/a", "a\tb\\c\r", std::string("x\x01y", 3)),
+        MakeDevice("10.0.0.2", "02:00:00:00:00:02", "OL-2000", "1.2.3"),
+        MakeDevice("10.0.0.3", "n/a", "a\tb\\c\r", std::string("x\x01y", 3)),
     };
     EXPECT_EQ(FormatTable(devices),
               "10.0.0.2\t02:00:00:00:00:02\tOL-2000\t1.2.3\n"
@@ -57,7 +45,7 @@ TEST(ScanOutput, DeviceTextIsUtf8WhereValidElseLatin1InBothForms) {
          "a\\x9Bb", "\"a\\u009Bb\""},
     };
     for (const Case& c : cases) {
-        std::vector<COrvalink> one = {Device("1.1.1.1", "n/a", c.type, "n/a")};
+        std::vector<COrvalink> one = {MakeDevice("1.1.1.1", "n/a", c.type, "n/a")};
         EXPECT_EQ(FormatTable(one), std::string("1.1.1.1\tn/a\t") + c.table + "\tn/a\n") << c.what;
         EXPECT_EQ(FormatJson(one), std::string("[\n  {\"ip\": \"1.1.1.1\", \"mac\": \"n/a\", \"type\": ") +
                                        c.json + ", \"build\": \"n/a\", \"interface\": \"eth0\"}\n]\n")
@@ -67,7 +55,7 @@ TEST(ScanOutput, DeviceTextIsUtf8WhereValidElseLatin1InBothForms) {
 
 TEST(ScanOutput, JsonEscapesControlCharacters) {
     EXPECT_EQ(FormatJson({}), "[]\n");
-    std::vector<COrvalink> devices = {Device("10.0.0.2", "n/a", "say \"hi\"\\", "\xE9\x7F\n")};
+    std::vector<COrvalink> devices = {MakeDevice("10.0.0.2", "n/a", "say \"hi\"\\", "\xE9\x7F\n")};
     EXPECT_EQ(FormatJson(devices),
               "[\n  {\"ip\": \"10.0.0.2\", \"mac\": \"n/a\", \"type\": \"say \\\"hi\\\"\\\\\", "
               "\"build\": \"\xC3\xA9\\u007F\\n\", \"interface\": \"eth0\"}\n]\n");
@@ -75,10 +63,10 @@ TEST(ScanOutput, JsonEscapesControlCharacters) {
 
 TEST(ScanOutput, SortedByNumericAddressDuplicatesKept) {
     std::vector<COrvalink> devices = {
-        Device("10.0.0.10", "a", "1", "1"),
-        Device("10.0.0.9", "b", "first", "1"),
-        Device("9.255.255.255", "c", "1", "1"),
-        Device("10.0.0.9", "b", "second", "1"),
+        MakeDevice("10.0.0.10", "a", "1", "1"),
+        MakeDevice("10.0.0.9", "b", "first", "1"),
+        MakeDevice("9.255.255.255", "c", "1", "1"),
+        MakeDevice("10.0.0.9", "b", "second", "1"),
     };
     SortDevices(devices);
     ASSERT_EQ(devices.size(), 4u);
@@ -107,12 +95,12 @@ std::vector<COrvalink> HostileDevices() {
     long250[100] = '"';
     long250[200] = '\n';
     return {
-        Device("10.0.0.1", "02:00:0A:00:00:01", "say \"hi\"", "back\\slash"),
-        Device("10.0.0.2", "02:00:0A:00:00:02", "line\nfeed} 1\norvalink_scan_success{x=\"", "cr\rtab\t"),
-        Device("10.0.0.3", "02:00:0A:00:00:03", "\xFF\xFE invalid", "\xC3\xA4 valid \xE2\x82\xAC"),
-        Device("10.0.0.4", "02:00:0A:00:00:04", long250, std::string(250, '\\')),
-        Device("10.0.0.5", "n/a", "a\x9B\x01", "n/a", "n/a"),
-        Device("10.0.0.1", "02:00:0A:00:00:01", "say \"hi\"", "back\\slash"),  // answered twice
+        MakeDevice("10.0.0.1", "02:00:0A:00:00:01", "say \"hi\"", "back\\slash"),
+        MakeDevice("10.0.0.2", "02:00:0A:00:00:02", "line\nfeed} 1\norvalink_scan_success{x=\"", "cr\rtab\t"),
+        MakeDevice("10.0.0.3", "02:00:0A:00:00:03", "\xFF\xFE invalid", "\xC3\xA4 valid \xE2\x82\xAC"),
+        MakeDevice("10.0.0.4", "02:00:0A:00:00:04", long250, std::string(250, '\\')),
+        MakeDevice("10.0.0.5", "n/a", "a\x9B\x01", "n/a", "n/a"),
+        MakeDevice("10.0.0.1", "02:00:0A:00:00:01", "say \"hi\"", "back\\slash"),  // answered twice
     };
 }
 
@@ -152,9 +140,9 @@ TEST(ScanOutput, PrometheusOneSeriesPerDeviceAndCountsPerInterface) {
     scan.timestampSeconds = 1796645123.4;
     scan.interfaces = {"eth0", "eth9"};
     const std::vector<COrvalink> devices = {
-        Device("10.77.1.2", "02:00:0A:4D:01:02", "OL-2000", "1.2.3"),
-        Device("10.77.1.2", "02:00:0A:4D:01:02", "OL-2000", "1.2.3"),  // the same answer twice
-        Device("10.77.2.2", "02:00:0A:4D:02:02", "OL-2000", "1.2.3", "eth1"),
+        MakeDevice("10.77.1.2", "02:00:0A:4D:01:02", "OL-2000", "1.2.3"),
+        MakeDevice("10.77.1.2", "02:00:0A:4D:01:02", "OL-2000", "1.2.3"),  // the same answer twice
+        MakeDevice("10.77.2.2", "02:00:0A:4D:02:02", "OL-2000", "1.2.3", "eth1"),
     };
     EXPECT_EQ(
         FormatPrometheus(devices, scan),
@@ -188,7 +176,7 @@ TEST(ScanOutput, PrometheusFailedScanSaysSoWithoutDeviceSeries) {
     ScanSummary scan;
     scan.success = false;
     scan.interfaces = {"eth0"};
-    const std::string out = FormatPrometheus({Device("10.0.0.1", "n/a", "n/a", "n/a")}, scan);
+    const std::string out = FormatPrometheus({MakeDevice("10.0.0.1", "n/a", "n/a", "n/a")}, scan);
     EXPECT_NE(out.find("\norvalink_scan_success{interface=\"eth0\"} 0\n"), std::string::npos);
     EXPECT_EQ(out.find("orvalink_device_info"), std::string::npos);
     EXPECT_EQ(out.find("orvalink_devices"), std::string::npos);
@@ -308,10 +296,10 @@ TEST(ScanOutput, PrometheusScanSeriesPerInterfaceScanned) {
         scan.durationSeconds = 1.031;
         scan.timestampSeconds = 1796645123.4;
         scan.interfaces = c.interfaces;
-        EXPECT_EQ(
-            Samples(FormatPrometheus({Device("10.77.1.2", "02:00:0A:4D:01:02", "OL-2000", "1.2.3")}, scan),
-                    "orvalink_scan_"),
-            c.expected)
+        EXPECT_EQ(Samples(FormatPrometheus({MakeDevice("10.77.1.2", "02:00:0A:4D:01:02", "OL-2000", "1.2.3")},
+                                           scan),
+                          "orvalink_scan_"),
+                  c.expected)
             << c.what;
     }
 }
@@ -324,8 +312,8 @@ TEST(ScanOutput, PrometheusFilesOfTwoInterfacesHoldNoSeriesTwice) {
         ScanSummary scan;
         scan.success = true;
         scan.interfaces = {interface};
-        const std::string page =
-            FormatPrometheus({Device("10.77.1.2", "02:00:0A:4D:01:02", "OL-2000", "1.2.3", interface)}, scan);
+        const std::string page = FormatPrometheus(
+            {MakeDevice("10.77.1.2", "02:00:0A:4D:01:02", "OL-2000", "1.2.3", interface)}, scan);
         for (const std::string& line : Samples(page, "orvalink_")) {
             std::string series = line.substr(0, line.rfind(' '));
             EXPECT_TRUE(seen.insert(series).second) << series << " in both files";

@@ -134,11 +134,10 @@ TEST(ScanOutput, PrometheusLabelValuesEscapeAfterTheTextConvention) {
 }
 
 TEST(ScanOutput, PrometheusOneSeriesPerDeviceAndCountsPerInterface) {
-    ScanSummary scan;
-    scan.success = true;
-    scan.durationSeconds = 1.0314;
-    scan.timestampSeconds = 1796645123.4;
-    scan.interfaces = {"eth0", "eth9"};
+    const ScanSummary scan{.success = true,
+                           .durationSeconds = 1.0314,
+                           .timestampSeconds = 1796645123.4,
+                           .interfaces = {"eth0", "eth9"}};
     const std::vector<COrvalink> devices = {
         MakeDevice("10.77.1.2", "02:00:0A:4D:01:02", "OL-2000", "1.2.3"),
         MakeDevice("10.77.1.2", "02:00:0A:4D:01:02", "OL-2000", "1.2.3"),  // the same answer twice
@@ -173,9 +172,7 @@ TEST(ScanOutput, PrometheusOneSeriesPerDeviceAndCountsPerInterface) {
 }
 
 TEST(ScanOutput, PrometheusFailedScanSaysSoWithoutDeviceSeries) {
-    ScanSummary scan;
-    scan.success = false;
-    scan.interfaces = {"eth0"};
+    const ScanSummary scan{.success = false, .interfaces = {"eth0"}};
     const std::string out = FormatPrometheus({MakeDevice("10.0.0.1", "n/a", "n/a", "n/a")}, scan);
     EXPECT_NE(out.find("\norvalink_scan_success{interface=\"eth0\"} 0\n"), std::string::npos);
     EXPECT_EQ(out.find("orvalink_device_info"), std::string::npos);
@@ -183,9 +180,8 @@ TEST(ScanOutput, PrometheusFailedScanSaysSoWithoutDeviceSeries) {
 }
 
 TEST(ScanOutput, PrometheusHostileTextsStayInTheirLabels) {
-    ScanSummary scan;
-    scan.success = true;
-    const std::string out = FormatPrometheus(HostileDevices(), scan);
+    const std::string out =
+        FormatPrometheus(HostileDevices(), ScanSummary{.success = true, .interfaces = {}});
     std::vector<std::string> lines;
     for (std::size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1)
         lines.push_back(out.substr(at, end - at));
@@ -204,9 +200,7 @@ TEST(ScanOutput, PrometheusHostileTextsStayInTheirLabels) {
 
 TEST(ScanOutput, ParsersAcceptEveryFormatOfHostileTexts) {
     // promtool is Prometheus's own parser and linter; python3's json module a strict JSON one.
-    ScanSummary scan;
-    scan.success = true;
-    scan.interfaces = {"eth0"};
+    const ScanSummary scan{.success = true, .interfaces = {"eth0"}};
     std::vector<COrvalink> devices = HostileDevices();
     std::string events;
     for (const COrvalink& d : devices)
@@ -286,11 +280,10 @@ TEST(ScanOutput, PrometheusScanSeriesPerInterfaceScanned) {
           "orvalink_scan_timestamp_seconds{interface=\"a\\\"b\\\\c\"} 1796645123.400"}},
     };
     for (const Case& c : cases) {
-        ScanSummary scan;
-        scan.success = c.success;
-        scan.durationSeconds = 1.031;
-        scan.timestampSeconds = 1796645123.4;
-        scan.interfaces = c.interfaces;
+        const ScanSummary scan{.success = c.success,
+                               .durationSeconds = 1.031,
+                               .timestampSeconds = 1796645123.4,
+                               .interfaces = c.interfaces};
         EXPECT_EQ(Samples(FormatPrometheus({MakeDevice("10.77.1.2", "02:00:0A:4D:01:02", "OL-2000", "1.2.3")},
                                            scan),
                           "orvalink_scan_"),
@@ -304,9 +297,7 @@ TEST(ScanOutput, PrometheusFilesOfTwoInterfacesHoldNoSeriesTwice) {
     // an error there, and one of the two values is lost.
     std::set<std::string> seen;
     for (const char* interface : {"eth0", "eth1"}) {
-        ScanSummary scan;
-        scan.success = true;
-        scan.interfaces = {interface};
+        const ScanSummary scan{.success = true, .interfaces = {interface}};
         const std::string page = FormatPrometheus(
             {MakeDevice("10.77.1.2", "02:00:0A:4D:01:02", "OL-2000", "1.2.3", interface)}, scan);
         for (const std::string& line : Samples(page, "orvalink_")) {

@@ -85,7 +85,8 @@ netns_setup() {
 
     # The first namespace proved that namespaces can be made; a later step that fails (a
     # missing veth or bridge module, a kernel limit, another run's load) still says nothing
-    # about the code under test, so it is a skip with the step that failed.
+    # about the code under test, so it is a skip with the step that failed. The far devices
+    # answer from another subnet, so the host's source validation is off.
     local step
     while IFS= read -r step; do
         [ -n "$step" ] || continue
@@ -95,14 +96,12 @@ _netns_add lan
 _netns_add dev
 _netns_add rtr
 _netns_add far
-netns_exec lan ip link add br0 type bridge
-netns_exec lan ip link set br0 up
-netns_exec lan ip link set br0 type bridge forward_delay 0 stp_state 0 2>/dev/null || true
+_netns_bridge lan
 _netns_link host lan0 lan p-host
 _netns_link dev eth0 lan p-dev
 _netns_link rtr lan0 lan p-rtr
 _netns_link rtr far0 far eth0
-_netns_ports
+_netns_ports lan p-host p-dev p-rtr
 netns_exec host ip addr add "$NETNS_HOST_IP/16" dev lan0
 netns_exec host ip link set lan0 up
 netns_exec host sysctl -q -w net.ipv4.conf.all.rp_filter=0 net.ipv4.conf.lan0.rp_filter=0 >/dev/null
@@ -127,14 +126,20 @@ _netns_router_knows_host() {
     netns_exec rtr ip neigh replace "$NETNS_HOST_IP" lladdr "$host_mac" nud permanent dev lan0
 }
 
-# Bridge ports: every namespace's link to the LAN; frames reach every port at once (no
-# learning delay, no spanning tree in a test), and the far devices answer from another subnet,
-# so the host's source validation is off.
+# _netns_bridge <ns>: the bridge br0 of a LAN namespace, up. Frames reach every port at once (no
+# learning delay, no spanning tree in a test).
+_netns_bridge() {
+    netns_exec "$1" ip link add br0 type bridge || return 1
+    netns_exec "$1" ip link set br0 type bridge forward_delay 0 stp_state 0 2>/dev/null || true
+    netns_exec "$1" ip link set br0 up
+}
+
+# _netns_ports <ns> <port...>: links of other namespaces to the LAN, put on its bridge and up.
 _netns_ports() {
-    local port
-    for port in p-host p-dev p-rtr; do
-        netns_exec lan ip link set "$port" master br0 || return 1
-        netns_exec lan ip link set "$port" up || return 1
+    local ns=$1 port; shift
+    for port in "$@"; do
+        netns_exec "$ns" ip link set "$port" master br0 || return 1
+        netns_exec "$ns" ip link set "$port" up || return 1
     done
 }
 
@@ -181,8 +186,7 @@ _netns_start() {
 netns_add_segment() {
     _netns_add "$1" || return 1
     _netns_link "$1" eth0 lan "p-$1" || return 1
-    netns_exec lan ip link set "p-$1" master br0
-    netns_exec lan ip link set "p-$1" up
+    _netns_ports lan "p-$1" || return 1
     netns_exec "$1" ip link set eth0 up
 }
 
@@ -209,16 +213,10 @@ netns_add_site() {
     _netns_add "$site-host" || return 1
     _netns_add "$site-lan" || return 1
     _netns_add "$site-dev" || return 1
-    netns_exec "$site-lan" ip link add br0 type bridge || return 1
-    netns_exec "$site-lan" ip link set br0 type bridge forward_delay 0 stp_state 0 2>/dev/null || true
-    netns_exec "$site-lan" ip link set br0 up || return 1
+    _netns_bridge "$site-lan" || return 1
     _netns_link "$site-host" lan0 "$site-lan" p-host || return 1
     _netns_link "$site-dev" eth0 "$site-lan" p-dev || return 1
-    local port
-    for port in p-host p-dev; do
-        netns_exec "$site-lan" ip link set "$port" master br0 || return 1
-        netns_exec "$site-lan" ip link set "$port" up || return 1
-    done
+    _netns_ports "$site-lan" p-host p-dev || return 1
     netns_exec "$site-host" ip addr add "$address" dev lan0 || return 1
     netns_exec "$site-host" ip link set lan0 up || return 1
     netns_exec "$site-dev" ip link set eth0 up

@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "AppTestSupport.h"
+#include "DeviceRecord.h"
 #include "FakeSocketLayer.h"
 #include "app/OLDiscoveryApp.h"
 #include "app/OLDiscoveryDlg.h"
@@ -33,19 +34,10 @@
 using apptest::ModalScript;
 using apptest::ScopedWorkDir;
 using apptest::WaitUntil;
+using testsupport::MakeDevice;
 using Rows = std::vector<std::vector<std::string>>;
 
 namespace {
-
-COrvalink Record(const std::string& ip, const std::string& mac, const std::string& type,
-                 const std::string& build) {
-    COrvalink record;
-    record.m_strIP = ip;
-    record.m_strMAC = mac;
-    record.m_strType = type;
-    record.m_strBuild = build;
-    return record;
-}
 
 // Hands devices to the open dialog from another thread, as the scan worker does, and waits
 // until they are rows.
@@ -105,22 +97,22 @@ TEST_F(DeviceListTest, HeaderClicksOrderTheRowsAndRowsArrivingLaterLandInPlace) 
     // rows from the top. The first half arrives before the clicks, the rest after them, as
     // during a scan.
     const std::vector<COrvalink> ips = {
-        Record("10.0.0.9", "n/a", "t", "b"), Record("10.0.0.10", "n/a", "t", "b"),
-        Record("9.0.0.1", "n/a", "t", "b"),  Record("10.0.0.100", "n/a", "t", "b"),
-        Record("10.0.0.9", "n/a", "u", "b"), Record("192.168.0.1", "n/a", "t", "b"),
+        MakeDevice("10.0.0.9", "n/a", "t", "b"), MakeDevice("10.0.0.10", "n/a", "t", "b"),
+        MakeDevice("9.0.0.1", "n/a", "t", "b"),  MakeDevice("10.0.0.100", "n/a", "t", "b"),
+        MakeDevice("10.0.0.9", "n/a", "u", "b"), MakeDevice("192.168.0.1", "n/a", "t", "b"),
     };
     const std::vector<COrvalink> macs = {
-        Record("10.0.0.1", "02:00:0B:00:00:01", "t", "b"),
-        Record("10.0.0.2", "n/a", "t", "b"),
-        Record("10.0.0.3", "02:00:0a:00:00:01", "t", "b"),
-        Record("10.0.0.4", "02:00:0A:00:00:00", "t", "b"),
-        Record("10.0.0.5", "n/a", "t", "b"),
-        Record("10.0.0.6", "02:00:09:FF:FF:FF", "t", "b"),
+        MakeDevice("10.0.0.1", "02:00:0B:00:00:01", "t", "b"),
+        MakeDevice("10.0.0.2", "n/a", "t", "b"),
+        MakeDevice("10.0.0.3", "02:00:0a:00:00:01", "t", "b"),
+        MakeDevice("10.0.0.4", "02:00:0A:00:00:00", "t", "b"),
+        MakeDevice("10.0.0.5", "n/a", "t", "b"),
+        MakeDevice("10.0.0.6", "02:00:09:FF:FF:FF", "t", "b"),
     };
     const std::vector<COrvalink> builds = {
-        Record("10.0.0.1", "n/a", "OL-10", "1.10"),  Record("10.0.0.2", "n/a", "OL-9", "1.9"),
-        Record("10.0.0.3", "n/a", "OL-100", "10.0"), Record("10.0.0.4", "n/a", "OL-9", "0.9 beta"),
-        Record("10.0.0.5", "n/a", "OL-2", "1.9"),    Record("10.0.0.6", "n/a", "OL-9", "2.0.14"),
+        MakeDevice("10.0.0.1", "n/a", "OL-10", "1.10"),  MakeDevice("10.0.0.2", "n/a", "OL-9", "1.9"),
+        MakeDevice("10.0.0.3", "n/a", "OL-100", "10.0"), MakeDevice("10.0.0.4", "n/a", "OL-9", "0.9 beta"),
+        MakeDevice("10.0.0.5", "n/a", "OL-2", "1.9"),    MakeDevice("10.0.0.6", "n/a", "OL-9", "2.0.14"),
     };
     struct Case {
         const char* what;
@@ -230,10 +222,10 @@ TEST_F(DeviceListTest, TheChosenOrderHoldsOverRefreshAndTheNextStart) {
 TEST_F(DeviceListTest, SavedCsvAndJsonReadBackByPythonAreTheRowsShown) {
     LogCapture log;
     const std::vector<COrvalink> devices = {
-        Record("10.0.0.10", "02:00:0A:00:00:0A", "OL-2100 PoE", "2.0.14"),
-        Record("10.0.0.2", "n/a", "OL, \"quoted\"", "1.9"),
-        Record("10.0.0.3", "02:00:0A:00:00:03", "two\r\nlines", "\xE9t\xE9"),
-        Record("10.0.0.4", "02:00:0A:00:00:04", " Ger\xC3\xA4t\t", "1.10"),
+        MakeDevice("10.0.0.10", "02:00:0A:00:00:0A", "OL-2100 PoE", "2.0.14"),
+        MakeDevice("10.0.0.2", "n/a", "OL, \"quoted\"", "1.9"),
+        MakeDevice("10.0.0.3", "02:00:0A:00:00:03", "two\r\nlines", "\xE9t\xE9"),
+        MakeDevice("10.0.0.4", "02:00:0A:00:00:04", " Ger\xC3\xA4t\t", "1.10"),
     };
     COLDiscoveryDlg dlg(&m_prefs);
     RunDialog(dlg, [&] {
@@ -335,7 +327,7 @@ TEST_F(DeviceListTest, AFailedSaveNamesPathAndReasonAndLeavesTheOldFile) {
                                                             {folderNamed, "Is a directory"}};
     COLDiscoveryDlg dlg(&m_prefs);
     RunDialog(dlg, [&] {
-        Arrive(dlg, {Record("10.0.0.1", "n/a", "OL", "1")});
+        Arrive(dlg, {MakeDevice("10.0.0.1", "n/a", "OL", "1")});
         for (const auto& [path, reason] : failures) {
             QString text;
             QMessageBox::Icon icon = QMessageBox::NoIcon;
@@ -366,8 +358,8 @@ TEST_F(DeviceListTest, CtrlCCopiesTheSelectedIpAndTypingFindsARowByIp) {
     LogCapture log;
     COLDiscoveryDlg dlg(&m_prefs);
     RunDialog(dlg, [&] {
-        Arrive(dlg, {Record("10.0.0.2", "n/a", "OL", "1"), Record("10.0.0.20", "n/a", "OL", "1"),
-                     Record("10.0.0.10", "n/a", "OL", "1"), Record("192.168.1.1", "n/a", "OL", "1")});
+        Arrive(dlg, {MakeDevice("10.0.0.2", "n/a", "OL", "1"), MakeDevice("10.0.0.20", "n/a", "OL", "1"),
+                     MakeDevice("10.0.0.10", "n/a", "OL", "1"), MakeDevice("192.168.1.1", "n/a", "OL", "1")});
         ClickHeader(dlg, 0);  // 10.0.0.2, 10.0.0.10, 10.0.0.20, 192.168.1.1
         QTreeWidget* list = dlg.m_listDevices;
         list->setFocus();

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "AppTestSupport.h"
+#include "DeviceRecord.h"
 #include "FakeSocketLayer.h"
 #include "app/OLDiscoveryDlg.h"
 #include "discovery/ScanListener.h"
@@ -27,18 +28,10 @@ using apptest::ModalScript;
 using apptest::ScopedWorkDir;
 using apptest::WaitUntil;
 using testsupport::FakeSocketLayer;
+using testsupport::MakeDevice;
 using testsupport::MakeReply;
 
 namespace {
-
-COrvalink Record(const char* ip, const char* mac, const char* type, const char* build) {
-    COrvalink record;
-    record.m_strIP = ip;
-    record.m_strMAC = mac;
-    record.m_strType = type;
-    record.m_strBuild = build;
-    return record;
-}
 
 // Hands devices to the open dialog from another thread, as the scan worker does.
 void ReportFromWorker(const COLDiscoveryDlg& dlg, const std::vector<COrvalink>& devices) {
@@ -150,8 +143,8 @@ TEST_F(DialogTest, RowsStandInTextOrderOfTheIpAndRepeatedAnswersGiveTwoRows) {
 TEST_F(DialogTest, RecordsFromTheWorkerThreadBecomeRows) {
     COLDiscoveryDlg dlg(&m_prefs);
     Run(dlg, [&] {
-        ReportFromWorker(dlg, {Record("10.1.1.2", "02:00:0A:01:01:02", "OL-A", "1"),
-                               Record("10.1.1.1", "n/a", "n/a", "n/a")});
+        ReportFromWorker(dlg, {MakeDevice("10.1.1.2", "02:00:0A:01:01:02", "OL-A", "1"),
+                               MakeDevice("10.1.1.1", "n/a", "n/a", "n/a")});
         ASSERT_TRUE(WaitUntil([&] { return dlg.m_nRowCount == 2; }));
         EXPECT_EQ(Column(dlg, 0), (std::vector<std::string>{"10.1.1.1", "10.1.1.2"}));
         EXPECT_EQ(Column(dlg, 1), (std::vector<std::string>{"n/a", "02:00:0A:01:01:02"}));
@@ -164,7 +157,7 @@ TEST_F(DialogTest, RecordsFromTheWorkerThreadBecomeRows) {
 TEST_F(DialogTest, DeviceTextShowsAsUtf8WhereValidElseAsLatin1) {
     COLDiscoveryDlg dlg(&m_prefs);
     Run(dlg, [&] {
-        ReportFromWorker(dlg, {Record("10.1.1.1", "n/a", "Ger\xC3\xA4t", "\xE9\xFF")});
+        ReportFromWorker(dlg, {MakeDevice("10.1.1.1", "n/a", "Ger\xC3\xA4t", "\xE9\xFF")});
         ASSERT_TRUE(WaitUntil([&] { return dlg.m_nRowCount == 1; }));
         EXPECT_EQ(Column(dlg, 2), std::vector<std::string>{"Ger\xC3\xA4t"});
         EXPECT_EQ(Column(dlg, 3), std::vector<std::string>{"\xC3\xA9\xC3\xBF"});
@@ -182,7 +175,7 @@ TEST_F(DialogTest, EveryTenthTickRefreshesOnlyWhileAutoRefreshIsOn) {
         dlg.killTimer(static_cast<int>(dlg.m_nTimerId));
         dlg.m_nTimerId = 0;
         dlg.m_nTicks = 0;
-        ReportFromWorker(dlg, {Record("1.1.1.1", "a", "b", "c")});
+        ReportFromWorker(dlg, {MakeDevice("1.1.1.1", "a", "b", "c")});
         ASSERT_TRUE(WaitUntil([&] { return dlg.m_listDevices->topLevelItemCount() == 1; }));
 
         for (int tick = 1; tick <= 9; ++tick)
@@ -356,8 +349,8 @@ TEST_F(DialogTest, EscapeEndsTheDialogStopsTheTimerAndTheResults) {
 TEST_F(DialogTest, RecordsStillQueuedWhenTheWindowClosesAreNotShown) {
     COLDiscoveryDlg dlg(&m_prefs);
     Run(dlg, [&] {
-        ReportFromWorker(dlg, {Record("10.0.0.1", "a", "b", "c"), Record("10.0.0.2", "a", "b", "c"),
-                               Record("10.0.0.3", "a", "b", "c")});
+        ReportFromWorker(dlg, {MakeDevice("10.0.0.1", "a", "b", "c"), MakeDevice("10.0.0.2", "a", "b", "c"),
+                               MakeDevice("10.0.0.3", "a", "b", "c")});
         dlg.reject();  // before the queued calls are handled
     });
     QCoreApplication::processEvents();

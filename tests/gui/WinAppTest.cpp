@@ -22,6 +22,11 @@ namespace {
 const char kCompany[] = "Quarrin-Velto Networks";
 const char kSection[] = "Application Settings";
 
+// The application object as OLDiscovery makes it: its name, under the company key.
+struct OLDiscoveryProfileApp : CWinApp {
+    OLDiscoveryProfileApp() : CWinApp("OLDiscovery") { SetRegistryKey(kCompany); }
+};
+
 class WinAppTest : public ::testing::Test {
 protected:
     ProfileSandbox sandbox;
@@ -35,8 +40,7 @@ TEST_F(WinAppTest, NameComesFromTheProgramFileUnlessGiven) {
 }
 
 TEST_F(WinAppTest, OneLoadReadsTheFileOnceAndOneSaveWritesItOnce) {
-    CWinApp app("OLDiscovery");
-    app.SetRegistryKey(kCompany);
+    OLDiscoveryProfileApp app;
     const std::string file = sandbox.ProfileFile();
     sandbox.WriteText(file, "[DlgPos_102]\nFlags=0\nPosLeft=10\n");
 
@@ -64,8 +68,7 @@ TEST_F(WinAppTest, OneLoadReadsTheFileOnceAndOneSaveWritesItOnce) {
 }
 
 TEST_F(WinAppTest, ProfileLivesInTheCompanyFolderUnderTheAppName) {
-    CWinApp app("OLDiscovery");
-    app.SetRegistryKey(kCompany);
+    OLDiscoveryProfileApp app;
     EXPECT_EQ(app.RegistryKey(), kCompany);
     ASSERT_TRUE(WriteProfileInt(app, kSection, "AutoRefresh", 0));
     EXPECT_TRUE(std::filesystem::exists(sandbox.ProfileFile()));
@@ -79,8 +82,7 @@ TEST_F(WinAppTest, WithoutCompanyKeyTheProfileIsNamedAfterTheApp) {
 }
 
 TEST_F(WinAppTest, WrittenValuesAreOnDiskForAFreshReader) {
-    CWinApp app("OLDiscovery");
-    app.SetRegistryKey(kCompany);
+    OLDiscoveryProfileApp app;
     ASSERT_TRUE(WriteProfileString(app, kSection, "TelnetArgs", "-l admin, %1"));
     ASSERT_TRUE(WriteProfileString(app, kSection, "TelnetPath", ""));
     ASSERT_TRUE(WriteProfileString(app, kSection, "Odd", "@at; semi = eq \\back"));
@@ -92,8 +94,7 @@ TEST_F(WinAppTest, WrittenValuesAreOnDiskForAFreshReader) {
     EXPECT_TRUE(fresh.contains("Application Settings/TelnetPath"));
     EXPECT_EQ(fresh.value("DlgPos_102/PosLeft").toInt(), -5000);
 
-    CWinApp second("OLDiscovery");
-    second.SetRegistryKey(kCompany);
+    OLDiscoveryProfileApp second;
     EXPECT_EQ(GetProfileString(second, kSection, "TelnetArgs", "d"), "-l admin, %1");
     EXPECT_EQ(GetProfileString(second, kSection, "TelnetPath", "d"), "");
     EXPECT_EQ(GetProfileString(second, kSection, "Odd", "d"), "@at; semi = eq \\back");
@@ -113,8 +114,7 @@ TEST_F(WinAppTest, HandEditedFileIsRead) {
                       "[dlgpos_129]\n"
                       "flags=0\n"
                       "POSLEFT=310\n");
-    CWinApp app("OLDiscovery");
-    app.SetRegistryKey(kCompany);
+    OLDiscoveryProfileApp app;
     EXPECT_EQ(GetProfileString(app, kSection, "TelnetPath", "d"), "/usr/bin/telnet");
     // An unquoted comma must not lose the rest of the value.
     EXPECT_EQ(GetProfileString(app, kSection, "TelnetArgs", "d"), "-l admin,%1");
@@ -136,8 +136,7 @@ TEST_F(WinAppTest, NumbersReadAsThirtyTwoBitValues) {
     sandbox.WriteText(
         sandbox.ProfileFile(),
         "[S]\nFive=5\nNeg=-3\nSpaced= 7 \nWord=yes\nHalf=5x\nEmpty=\nBig=4294967295\nHuge=99999999999\n");
-    CWinApp app("OLDiscovery");
-    app.SetRegistryKey(kCompany);
+    OLDiscoveryProfileApp app;
     EXPECT_EQ(GetProfileInt(app, "S", "Five", 1), 5);
     EXPECT_EQ(GetProfileInt(app, "S", "Neg", 1), -3);
     EXPECT_EQ(GetProfileInt(app, "S", "Spaced", 1), 7);
@@ -153,8 +152,7 @@ TEST_F(WinAppTest, NumbersReadAsThirtyTwoBitValues) {
 }
 
 TEST_F(WinAppTest, NullValueRemovesEntryAndNullEntryRemovesSection) {
-    CWinApp app("OLDiscovery");
-    app.SetRegistryKey(kCompany);
+    OLDiscoveryProfileApp app;
     ASSERT_TRUE(WriteProfileString(app, "A", "One", "1"));
     ASSERT_TRUE(WriteProfileString(app, "A", "Two", "2"));
     ASSERT_TRUE(WriteProfileString(app, "B", "Three", "3"));
@@ -169,8 +167,7 @@ TEST_F(WinAppTest, NullValueRemovesEntryAndNullEntryRemovesSection) {
 TEST_F(WinAppTest, UnwritableStoreReportsFalse) {
     // The company folder's place is taken by a plain file, so the profile cannot be created.
     sandbox.WriteText(sandbox.Folder() + "/" + kCompany, "not a folder");
-    CWinApp app("OLDiscovery");
-    app.SetRegistryKey(kCompany);
+    OLDiscoveryProfileApp app;
     EXPECT_FALSE(WriteProfileString(app, kSection, "TelnetPath", "x"));
     EXPECT_FALSE(WriteProfileInt(app, kSection, "AutoRefresh", 1));
     EXPECT_EQ(GetProfileString(app, kSection, "TelnetPath", "d"), "d");
@@ -195,8 +192,7 @@ TEST_F(WinAppTest, SettingsFileThatIsNoRegularFileGivesDefaultsWithoutBlocking) 
         std::filesystem::create_directories(own.Folder() + "/" + kCompany);
         const std::string path = c.companyWide ? own.Folder() + "/" + kCompany + ".conf" : own.ProfileFile();
         c.make(path);
-        CWinApp app("OLDiscovery");
-        app.SetRegistryKey(kCompany);
+        OLDiscoveryProfileApp app;
         EXPECT_EQ(GetProfileString(app, kSection, "TelnetPath", "telnet"), "telnet");
         EXPECT_EQ(GetProfileInt(app, kSection, "AutoRefresh", 1), 1);
         EXPECT_FALSE(WriteProfileInt(app, kSection, "AutoRefresh", 0));
@@ -251,8 +247,7 @@ TEST_F(WinAppTest, SavedFileIsByteForByteWhatQSettingsWritesForTheSameValues) {
             own.WriteText(own.ProfileFile(), c.before);
             own.WriteText(reference, c.before);
         }
-        CWinApp app("OLDiscovery");
-        app.SetRegistryKey(kCompany);
+        OLDiscoveryProfileApp app;
         for (const ProfileWrite& w : c.writes) {
             QSettings qt(QString::fromStdString(reference), QSettings::NativeFormat);
             const QString group = QString::fromUtf8(w.section);
@@ -284,8 +279,7 @@ TEST_F(WinAppTest, UnchangedValuesAreNotWrittenAndForeignBytesSurviveOtherChange
     const std::string before =
         "[Application Settings]\nTelnetPath=/opt/te\xFFlnet\nTelnetArgs=-x \xE9t\xE9 %1\nAutoRefresh=1\n";
     sandbox.WriteText(sandbox.ProfileFile(), before);
-    CWinApp app("OLDiscovery");
-    app.SetRegistryKey(kCompany);
+    OLDiscoveryProfileApp app;
     // Read as the program reads them (U+FFFD for each foreign byte) and written back unchanged.
     const std::string path = GetProfileString(app, kSection, "TelnetPath", "d");
     EXPECT_EQ(path, "/opt/te\xEF\xBF\xBDlnet");
@@ -352,8 +346,7 @@ TEST_F(WinAppTest, NoSaveThroughALinkOrIntoAnotherUsersFileOrFolder) {
         if (auto at = reason.find("{folder}"); at != std::string::npos)
             reason.replace(at, 8, std::filesystem::path(file).parent_path().string());
 
-        CWinApp app("OLDiscovery");
-        app.SetRegistryKey(kCompany);
+        OLDiscoveryProfileApp app;
         testing::internal::CaptureStderr();
         EXPECT_FALSE(WriteProfileString(app, kSection, "TelnetPath", "/tmp/evil"));
         EXPECT_FALSE(WriteProfileInt(app, kSection, "AutoRefresh", 0));

@@ -6,22 +6,8 @@
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../scripts/netns-lib.sh"
+source "$here/case-lib.sh"
 : "${ORVALINK_SIM:?}" "${OLDISCOVERY_SCAN:?}"
-
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
-
-# expect_eq <what> <expected> <actual>
-expect_eq() {
-    if [ "$2" != "$3" ]; then
-        fail "$1"
-        echo "--- expected" >&2; printf '%s\n' "$2" >&2
-        echo "--- actual" >&2; printf '%s\n' "$3" >&2
-    fi
-}
 
 # scan [args...]: runs oldiscovery-scan in the host namespace; output in $out, status in $rc,
 # the engine's log in $log, the run time in ms in $ms.
@@ -435,17 +421,8 @@ case_plugin_folders() {
     [ ! -e "$elsewhere.loaded" ] || fail "the program with the capability followed the qt.conf beside it"
 }
 
-netns_setup
-name=${1:-}
-if ! declare -F "case_$name" >/dev/null; then
-    echo "unknown case: $name" >&2
-    exit 2
-fi
-"case_$name"
-if [ "$failures" -ne 0 ]; then
+show_last_log() {
     echo "--- last scan log" >&2
     cat "${log:-/dev/null}" >&2 2>/dev/null
-    exit 1
-fi
-echo "PASS: $name"
-exit 0
+}
+run_case "${1:-}" show_last_log

@@ -8,21 +8,8 @@
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../scripts/netns-lib.sh"
+source "$here/case-lib.sh"
 : "${ORVALINK_SIM:?}" "${OLDISCOVERY_SCAN:?}"
-
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
-
-expect_eq() {
-    if [ "$2" != "$3" ]; then
-        fail "$1"
-        echo "--- expected" >&2; printf '%s\n' "$2" >&2
-        echo "--- actual" >&2; printf '%s\n' "$3" >&2
-    fi
-}
 
 # run_scan [args...]: oldiscovery-scan in the host namespace; stdout in $out, stderr in $err,
 # status in $rc.
@@ -308,17 +295,8 @@ case_watch_signal() {
     done
 }
 
-netns_setup
-name=${1:-}
-if ! declare -F "case_$name" >/dev/null; then
-    echo "unknown case: $name" >&2
-    exit 2
-fi
-"case_$name"
-if [ "$failures" -ne 0 ]; then
+show_last_stderr() {
     echo "--- stderr of the last scan" >&2
     cat "$NETNS_TMP/err" "$NETNS_TMP/watch.err" >&2 2>/dev/null
-    exit 1
-fi
-echo "PASS: $name"
-exit 0
+}
+run_case "${1:-}" show_last_stderr

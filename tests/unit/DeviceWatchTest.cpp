@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "DeviceRecord.h"
 #include "discovery/DeviceWatch.h"
 
 using namespace std::chrono_literals;
@@ -24,13 +25,7 @@ COrvalink Dev(const std::string& fields) {
         start = slash + 1;
     }
     f.resize(5, "n/a");
-    COrvalink d;
-    d.m_strIP = f[0];
-    d.m_strInterface = f[1];
-    d.m_strMAC = f[2];
-    d.m_strType = f[3];
-    d.m_strBuild = f[4];
-    return d;
+    return testsupport::MakeDevice(f[0], f[2], f[3], f[4], f[1]);
 }
 
 const COrvalink A = Dev("10.0.0.1/eth0/02:00:00:00:00:01/OL-2000/1.0");

@@ -2,20 +2,10 @@
 // RFC 4180 reader.
 #include <gtest/gtest.h>
 
+#include "DeviceRecord.h"
 #include "discovery/ScanOutput.h"
 
-namespace {
-
-COrvalink Device(const char* ip, const char* mac, std::string type, std::string build) {
-    COrvalink d;
-    d.m_strIP = ip;
-    d.m_strMAC = mac;
-    d.m_strType = std::move(type);
-    d.m_strBuild = std::move(build);
-    return d;
-}
-
-}  // namespace
+using testsupport::MakeDevice;
 
 TEST(ScanOutputCsv, FieldsAreQuotedExactlyWhereAReaderNeedsIt) {
     struct Case {
@@ -37,7 +27,7 @@ TEST(ScanOutputCsv, FieldsAreQuotedExactlyWhereAReaderNeedsIt) {
         {"invalid UTF-8 is Latin-1", "\xE9\xFF", "\xC3\xA9\xC3\xBF"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(FormatCsv({Device("10.0.0.1", "n/a", c.type, "1.0")}),
+        EXPECT_EQ(FormatCsv({MakeDevice("10.0.0.1", "n/a", c.type, "1.0")}),
                   std::string("ip,mac,type,build\r\n10.0.0.1,n/a,") + c.field + ",1.0\r\n")
             << c.what;
     }
@@ -45,9 +35,9 @@ TEST(ScanOutputCsv, FieldsAreQuotedExactlyWhereAReaderNeedsIt) {
 
 TEST(ScanOutputCsv, HeaderThenOneRecordPerDeviceInTheGivenOrder) {
     EXPECT_EQ(FormatCsv({}), "ip,mac,type,build\r\n");
-    EXPECT_EQ(FormatCsv({Device("10.0.0.9", "02:00:0A:00:00:09", "OL-9", "9.0"),
-                         Device("10.0.0.10", "n/a", "OL-10", "10.0"),
-                         Device("10.0.0.9", "02:00:0A:00:00:09", "OL-9", "9.1")}),
+    EXPECT_EQ(FormatCsv({MakeDevice("10.0.0.9", "02:00:0A:00:00:09", "OL-9", "9.0"),
+                         MakeDevice("10.0.0.10", "n/a", "OL-10", "10.0"),
+                         MakeDevice("10.0.0.9", "02:00:0A:00:00:09", "OL-9", "9.1")}),
               "ip,mac,type,build\r\n"
               "10.0.0.9,02:00:0A:00:00:09,OL-9,9.0\r\n"
               "10.0.0.10,n/a,OL-10,10.0\r\n"

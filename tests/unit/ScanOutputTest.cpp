@@ -8,28 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "DeviceRecord.h"
 #include "discovery/DeviceWatch.h"
 #include "discovery/ScanOutput.h"
 
-namespace {
-
-COrvalink Device(const char* ip, const char* mac, std::string type, std::string build,
-                 std::string interface = "eth0") {
-    COrvalink d;
-    d.m_strInterface = std::move(interface);
-    d.m_strIP = ip;
-    d.m_strMAC = mac;
-    d.m_strType = std::move(type);
-    d.m_strBuild = std::move(build);
-    return d;
-}
-
-}  // namespace
+using testsupport::MakeDevice;
 
 TEST(ScanOutput, TableKeepsFourColumnsPerLine) {
     std::vector<COrvalink> devices = {
-        Device("10.0.0.2", "02:00:00:00:00:02", "OL-2000", "1.2.3"),
-        Device("10.0.0.3", "n/a", "a\tb\\c\r", std::string("x\x01y", 3)),
+        MakeDevice("10.0.0.2", "02:00:00:00:00:02", "OL-2000", "1.2.3"),
+        MakeDevice("10.0.0.3", "n/a", "a\tb\\c\r", std::string("x\x01y", 3)),
     };
     EXPECT_EQ(FormatTable(devices),
               "10.0.0.2\t02:00:00:00:00:02\tOL-2000\t1.2.3\n"
@@ -57,7 +45,7 @@ TEST(ScanOutput, DeviceTextIsUtf8WhereValidElseLatin1InBothForms) {
          "a\\x9Bb", "\"a\\u009Bb\""},
     };
     for (const Case& c : cases) {
-        std::vector<COrvalink> one = {Device("1.1.1.1", "n/a", c.type, "n/a")};
+        std::vector<COrvalink> one = {MakeDevice("1.1.1.1", "n/a", c.type, "n/a")};
         EXPECT_EQ(FormatTable(one), std::string("1.1.1.1\tn/a\t") + c.table + "\tn/a\n") << c.what;
         EXPECT_EQ(FormatJson(one), std::string("[\n  {\"ip\": \"1.1.1.1\", \"mac\": \"n/a\", \"type\": ") +
                                        c.json + ", \"build\": \"n/a\", \"interface\": \"eth0\"}\n]\n")
@@ -67,7 +55,7 @@ TEST(ScanOutput, DeviceTextIsUtf8WhereValidElseLatin1InBothForms) {
 
 TEST(ScanOutput, JsonEscapesControlCharacters) {
     EXPECT_EQ(FormatJson({}), "[]\n");
-    std::vector<COrvalink> devices = {Device("10.0.0.2", "n/a", "say \"hi\"\\", "\xE9\x7F\n")};
+    std::vector<COrvalink> devices = {MakeDevice("10.0.0.2", "n/a", "say \"hi\"\\", "\xE9\x7F\n")};
     EXPECT_EQ(FormatJson(devices),
               "[\n  {\"ip\": \"10.0.0.2\", \"mac\": \"n/a\", \"type\": \"say \\\"hi\\\"\\\\\", "
               "\"build\": \"\xC3\xA9\\u007F\\n\", \"interface\": \"eth0\"}\n]\n");
@@ -75,10 +63,10 @@ TEST(ScanOutput, JsonEscapesControlCharacters) {
 
 TEST(ScanOutput, SortedByNumericAddressDuplicatesKept) {
     std::vector<COrvalink> devices = {
-        Device("10.0.0.10", "a", "1", "1"),
-        Device("10.0.0.9", "b", "first", "1"),
-        Device("9.255.255.255", "c", "1", "1"),
-        Device("10.0.0.9", "b", "second", "1"),
+        MakeDevice("10.0.0.10", "a", "1", "1"),
+        MakeDevice("10.0.0.9", "b", "first", "1"),
+        MakeDevice("9.255.255.255", "c", "1", "1"),
+        MakeDevice("10.0.0.9", "b", "second", "1"),
     };
     SortDevices(devices);
     ASSERT_EQ(devices.size(), 4u);
@@ -107,12 +95,12 @@ std::vector<COrvalink> HostileDevices() {
     long250[100] = '"';
     long250[200] = '\n';
     return {
-        Device("10.0.0.1", "02:00:0A:00:00:01", "say \"hi\"", "back\\slash"),
-        Device("10.0.0.2", "02:00:0A:00:00:02", "line\nfeed} 1\norvalink_scan_success{x=\"", "cr\rtab\t"),
-        Device("10.0.0.3", "02:00:0A:00:00:03", "\xFF\xFE invalid", "\xC3\xA4 valid \xE2\x82\xAC"),
-        Device("10.0.0.4", "02:00:0A:00:00:04", long250, std::string(250, '\\')),
-        Device("10.0.0.5", "n/a", "a\x9B\x01", "n/a", "n/a"),
-        Device("10.0.0.1", "02:00:0A:00:00:01", "say \"hi\"", "back\\slash"),  // answered twice
+        MakeDevice("10.0.0.1", "02:00:0A:00:00:01", "say \"hi\"", "back\\slash"),
+        MakeDevice("10.0.0.2", "02:00:0A:00:00:02", "line\nfeed} 1\norvalink_scan_success{x=\"", "cr\rtab\t"),
+        MakeDevice("10.0.0.3", "02:00:0A:00:00:03", "\xFF\xFE invalid", "\xC3\xA4 valid \xE2\x82\xAC"),
+        MakeDevice("10.0.0.4", "02:00:0A:00:00:04", long250, std::string(250, '\\')),
+        MakeDevice("10.0.0.5", "n/a", "a\x9B\x01", "n/a", "n/a"),
+        MakeDevice("10.0.0.1", "02:00:0A:00:00:01", "say \"hi\"", "back\\slash"),  // answered twice
     };
 }
 
@@ -146,15 +134,14 @@ TEST(ScanOutput, PrometheusLabelValuesEscapeAfterTheTextConvention) {
 }
 
 TEST(ScanOutput, PrometheusOneSeriesPerDeviceAndCountsPerInterface) {
-    ScanSummary scan;
-    scan.success = true;
-    scan.durationSeconds = 1.0314;
-    scan.timestampSeconds = 1796645123.4;
-    scan.interfaces = {"eth0", "eth9"};
+    const ScanSummary scan{.success = true,
+                           .durationSeconds = 1.0314,
+                           .timestampSeconds = 1796645123.4,
+                           .interfaces = {"eth0", "eth9"}};
     const std::vector<COrvalink> devices = {
-        Device("10.77.1.2", "02:00:0A:4D:01:02", "OL-2000", "1.2.3"),
-        Device("10.77.1.2", "02:00:0A:4D:01:02", "OL-2000", "1.2.3"),  // the same answer twice
-        Device("10.77.2.2", "02:00:0A:4D:02:02", "OL-2000", "1.2.3", "eth1"),
+        MakeDevice("10.77.1.2", "02:00:0A:4D:01:02", "OL-2000", "1.2.3"),
+        MakeDevice("10.77.1.2", "02:00:0A:4D:01:02", "OL-2000", "1.2.3"),  // the same answer twice
+        MakeDevice("10.77.2.2", "02:00:0A:4D:02:02", "OL-2000", "1.2.3", "eth1"),
     };
     EXPECT_EQ(
         FormatPrometheus(devices, scan),
@@ -185,19 +172,16 @@ TEST(ScanOutput, PrometheusOneSeriesPerDeviceAndCountsPerInterface) {
 }
 
 TEST(ScanOutput, PrometheusFailedScanSaysSoWithoutDeviceSeries) {
-    ScanSummary scan;
-    scan.success = false;
-    scan.interfaces = {"eth0"};
-    const std::string out = FormatPrometheus({Device("10.0.0.1", "n/a", "n/a", "n/a")}, scan);
+    const ScanSummary scan{.success = false, .interfaces = {"eth0"}};
+    const std::string out = FormatPrometheus({MakeDevice("10.0.0.1", "n/a", "n/a", "n/a")}, scan);
     EXPECT_NE(out.find("\norvalink_scan_success{interface=\"eth0\"} 0\n"), std::string::npos);
     EXPECT_EQ(out.find("orvalink_device_info"), std::string::npos);
     EXPECT_EQ(out.find("orvalink_devices"), std::string::npos);
 }
 
 TEST(ScanOutput, PrometheusHostileTextsStayInTheirLabels) {
-    ScanSummary scan;
-    scan.success = true;
-    const std::string out = FormatPrometheus(HostileDevices(), scan);
+    const std::string out =
+        FormatPrometheus(HostileDevices(), ScanSummary{.success = true, .interfaces = {}});
     std::vector<std::string> lines;
     for (std::size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1)
         lines.push_back(out.substr(at, end - at));
@@ -216,10 +200,11 @@ TEST(ScanOutput, PrometheusHostileTextsStayInTheirLabels) {
 
 TEST(ScanOutput, ParsersAcceptEveryFormatOfHostileTexts) {
     // promtool is Prometheus's own parser and linter; python3's json module a strict JSON one.
-    ScanSummary scan;
-    scan.success = true;
-    scan.interfaces = {"eth0"};
+    const ScanSummary scan{.success = true, .interfaces = {"eth0"}};
     std::vector<COrvalink> devices = HostileDevices();
+    std::string events;
+    for (const COrvalink& d : devices)
+        events += FormatWatchEvent(WatchEvent{WatchEvent::Kind::Changed, {}, d, d});
     const struct {
         const char* what;
         std::string text;
@@ -231,6 +216,8 @@ TEST(ScanOutput, ParsersAcceptEveryFormatOfHostileTexts) {
         {"table", FormatTable(devices),
          "python3 -c 'import sys; l=open(sys.argv[1], \"rb\").read().split(b\"\\n\"); "
          "sys.exit(l[-1] != b\"\" or any(x.count(b\"\\t\") != 3 for x in l[:-1]))'"},
+        {"watch events, one JSON object per line", events,
+         "python3 -c 'import json,sys; [json.loads(x) for x in open(sys.argv[1], encoding=\"utf-8\")]'"},
     };
     for (const auto& c : cases) {
         const std::string path = WriteTemp(c.text);
@@ -238,16 +225,6 @@ TEST(ScanOutput, ParsersAcceptEveryFormatOfHostileTexts) {
         EXPECT_EQ(std::system(command.c_str()), 0) << c.what << ": " << command << "\n" << c.text;
         unlink(path.c_str());
     }
-    // Watch events: one JSON object per line.
-    std::string events;
-    for (const COrvalink& d : devices)
-        events += FormatWatchEvent(WatchEvent{WatchEvent::Kind::Changed, {}, d, d});
-    const std::string path = WriteTemp(events);
-    const std::string command =
-        "python3 -c 'import json,sys; [json.loads(x) for x in open(sys.argv[1], encoding=\"utf-8\")]' " +
-        path;
-    EXPECT_EQ(std::system(command.c_str()), 0) << events;
-    unlink(path.c_str());
 }
 
 namespace {
@@ -303,15 +280,14 @@ TEST(ScanOutput, PrometheusScanSeriesPerInterfaceScanned) {
           "orvalink_scan_timestamp_seconds{interface=\"a\\\"b\\\\c\"} 1796645123.400"}},
     };
     for (const Case& c : cases) {
-        ScanSummary scan;
-        scan.success = c.success;
-        scan.durationSeconds = 1.031;
-        scan.timestampSeconds = 1796645123.4;
-        scan.interfaces = c.interfaces;
-        EXPECT_EQ(
-            Samples(FormatPrometheus({Device("10.77.1.2", "02:00:0A:4D:01:02", "OL-2000", "1.2.3")}, scan),
-                    "orvalink_scan_"),
-            c.expected)
+        const ScanSummary scan{.success = c.success,
+                               .durationSeconds = 1.031,
+                               .timestampSeconds = 1796645123.4,
+                               .interfaces = c.interfaces};
+        EXPECT_EQ(Samples(FormatPrometheus({MakeDevice("10.77.1.2", "02:00:0A:4D:01:02", "OL-2000", "1.2.3")},
+                                           scan),
+                          "orvalink_scan_"),
+                  c.expected)
             << c.what;
     }
 }
@@ -321,11 +297,9 @@ TEST(ScanOutput, PrometheusFilesOfTwoInterfacesHoldNoSeriesTwice) {
     // an error there, and one of the two values is lost.
     std::set<std::string> seen;
     for (const char* interface : {"eth0", "eth1"}) {
-        ScanSummary scan;
-        scan.success = true;
-        scan.interfaces = {interface};
-        const std::string page =
-            FormatPrometheus({Device("10.77.1.2", "02:00:0A:4D:01:02", "OL-2000", "1.2.3", interface)}, scan);
+        const ScanSummary scan{.success = true, .interfaces = {interface}};
+        const std::string page = FormatPrometheus(
+            {MakeDevice("10.77.1.2", "02:00:0A:4D:01:02", "OL-2000", "1.2.3", interface)}, scan);
         for (const std::string& line : Samples(page, "orvalink_")) {
             std::string series = line.substr(0, line.rfind(' '));
             EXPECT_TRUE(seen.insert(series).second) << series << " in both files";

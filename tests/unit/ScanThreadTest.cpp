@@ -107,6 +107,13 @@ protected:
         ASSERT_TRUE(m_listener.WaitForScanEnds(done, kBound));
     }
 
+    // Starts a worker, has it scan once and stops it.
+    void ScanOnce() {
+        auto thread = Started();
+        ScanAndWait(*thread);
+        ASSERT_TRUE(thread->Stop());
+    }
+
     // Takes what was reported so far: the devices and their order as a string of 'A' (a device)
     // and 'D' (a scan's end).
     std::string TakeSequence(std::vector<Device>* devices = nullptr) { return m_listener.Take(devices); }
@@ -205,9 +212,7 @@ TEST_F(ScanThreadTest, AcceptedReplyIsLoggedInOrderAndReported) {
     FakePacket reply = MakeReply("10.0.0.20", "type:OL-500\nbuild:1009\n", 20ms);
     reply.ifindex = 3;
     m_net->SetRepliesOnBroadcast({reply});
-    auto thread = Started();
-    ScanAndWait(*thread);
-    ASSERT_TRUE(thread->Stop());
+    ASSERT_NO_FATAL_FAILURE(ScanOnce());
 
     std::vector<LogLine> scan = m_log.LinesFrom("CScanThread::ThreadEntry() Starting scan");
     scan.resize(std::min<std::size_t>(scan.size(), 8));
@@ -240,9 +245,7 @@ TEST_F(ScanThreadTest, AcceptedReplyIsLoggedInOrderAndReported) {
 }
 
 TEST_F(ScanThreadTest, NoAnswerEndsAfterOneSecondAndOneMicrosecond) {
-    auto thread = Started();
-    ScanAndWait(*thread);
-    ASSERT_TRUE(thread->Stop());
+    ASSERT_NO_FATAL_FAILURE(ScanOnce());
     EXPECT_EQ(m_net->Elapsed(), 1000001us);
     std::vector<LogLine> scan = m_log.LinesFrom("CScanThread::ThreadEntry() Starting scan");
     ASSERT_GE(scan.size(), 3u);
@@ -313,9 +316,7 @@ TEST_F(ScanThreadTest, ReplyFromAnUnknownInterfaceHasNoInterfaceName) {
     FakePacket reply = MakeReply("10.0.0.20", "", 10ms);
     reply.ifindex = 0;
     m_net->SetRepliesOnBroadcast({reply});
-    auto thread = Started();
-    ScanAndWait(*thread);
-    ASSERT_TRUE(thread->Stop());
+    ASSERT_NO_FATAL_FAILURE(ScanOnce());
     std::vector<Device> devices;
     std::vector<std::string> interfaces;
     m_listener.Take(&devices, &interfaces);
@@ -334,9 +335,7 @@ TEST_F(ScanThreadTest, ExtraDataIsReadUpTo256BytesAndTheFirstNul) {
     m_net->QueuePacket(MakeReply("10.0.0.5", "type:A\ntype:B\n", 5ms));
     m_net->QueuePacket(MakeReply("10.0.0.6", lateKey, 6ms));
     m_net->QueuePacket(MakeReply("10.0.0.7", "type:T\r\n", 7ms));
-    auto thread = Started();
-    ScanAndWait(*thread);
-    ASSERT_TRUE(thread->Stop());
+    ASSERT_NO_FATAL_FAILURE(ScanOnce());
 
     EXPECT_EQ(TakeDevices(), (std::vector<Device>{
                                  {"10.0.0.1", "n/a", "n/a", "n/a"},
@@ -371,9 +370,7 @@ TEST_F(ScanThreadTest, RepliesWithIpOptionsAreReadAfterTheirHeaderAndSourceZeroI
     m_net->QueuePacket(
         testsupport::WithIpOptions(MakeReply("10.0.0.2", "", 2ms), {0x07, 0x07, 0x04, 0, 0, 0, 0, 0x00}));
     m_net->QueuePacket(MakeReply("0.0.0.0", "type:Ghost\n", 3ms));
-    auto thread = Started();
-    ScanAndWait(*thread);
-    ASSERT_TRUE(thread->Stop());
+    ASSERT_NO_FATAL_FAILURE(ScanOnce());
 
     EXPECT_EQ(TakeDevices(),
               (std::vector<Device>{{"10.0.0.1", "n/a", "A", "1"}, {"10.0.0.2", "n/a", "n/a", "n/a"}}));
@@ -384,9 +381,7 @@ TEST_F(ScanThreadTest, RepliesWithIpOptionsAreReadAfterTheirHeaderAndSourceZeroI
 TEST_F(ScanThreadTest, DeviceTextCannotStartALogLineOfItsOwn) {
     const std::string forged = "type:X\r\n2006-07-28T15:32:23  Error    forged\x1B[2J\n";
     m_net->QueuePacket(MakeReply("10.0.0.1", forged + "build:" + "a\rb\\c\x7F\n", 1ms));
-    auto thread = Started();
-    ScanAndWait(*thread);
-    ASSERT_TRUE(thread->Stop());
+    ASSERT_NO_FATAL_FAILURE(ScanOnce());
     EXPECT_TRUE(m_log.Contains("Device: X\\r  "));
     EXPECT_TRUE(m_log.Contains("Build: a\\rb\\\\c\\x7F  "));
     for (const LogLine& line : m_log.Lines()) {
@@ -405,9 +400,7 @@ TEST_F(ScanThreadTest, HardwareAddressOutcomes) {
     m_net->QueuePacket(MakeReply("192.168.7.8", "", 2ms));  // beyond the subnet
     m_net->QueuePacket(MakeReply("10.0.0.9", "", 3ms));
     m_net->QueuePacket(MakeReply("10.0.0.10", "", 4ms));
-    auto thread = Started();
-    ScanAndWait(*thread);
-    ASSERT_TRUE(thread->Stop());
+    ASSERT_NO_FATAL_FAILURE(ScanOnce());
 
     EXPECT_EQ(TakeDevices(), (std::vector<Device>{
                                  {"10.0.0.7", "00:1A:2B:3C:4D:5E", "n/a", "n/a"},
@@ -426,9 +419,7 @@ TEST_F(ScanThreadTest, SameDeviceAnsweringTwiceGivesTwoRecords) {
     m_net->SetHardwareAddress("10.0.0.20", {1, 2, 3, 4, 5, 6});
     FakePacket reply = MakeReply("10.0.0.20", "type:OL\nbuild:1\n", 10ms);
     m_net->SetRepliesOnBroadcast({reply, reply});
-    auto thread = Started();
-    ScanAndWait(*thread);
-    ASSERT_TRUE(thread->Stop());
+    ASSERT_NO_FATAL_FAILURE(ScanOnce());
     std::vector<Device> devices = TakeDevices();
     ASSERT_EQ(devices.size(), 2u);
     EXPECT_EQ(devices[0], devices[1]);
@@ -477,9 +468,7 @@ TEST_F(ScanThreadTest, OversizePacketIsIgnoredAndTheCollectionGoesOn) {
     flagged.truncated = true;
     m_net->QueuePacket(flagged);
     m_net->QueuePacket(MakeReply("10.0.0.32", "", 2700ms));
-    auto thread = Started();
-    ScanAndWait(*thread);
-    ASSERT_TRUE(thread->Stop());
+    ASSERT_NO_FATAL_FAILURE(ScanOnce());
     EXPECT_EQ(TakeDevices(), (std::vector<Device>{{"10.0.0.32", "n/a", "n/a", "n/a"}}));
     EXPECT_EQ(m_log.IndexOf("IP: 10.0.0.30"), -1);
     EXPECT_EQ(m_log.IndexOf("IP: 10.0.0.31"), -1);
@@ -516,9 +505,7 @@ TEST_F(ScanThreadTest, ReceiveErrorMetWhileReadingAheadKeepsItsPlace) {
     m_net->QueuePacket(MakeReply("10.0.0.2", "", 100ms));
     m_net->QueuePacket(error);
     m_net->QueuePacket(MakeReply("10.0.0.3", "", 100ms));
-    auto thread = Started();
-    ScanAndWait(*thread);
-    ASSERT_TRUE(thread->Stop());
+    ASSERT_NO_FATAL_FAILURE(ScanOnce());
     std::vector<Device> devices = TakeDevices();
     ASSERT_EQ(devices.size(), 2u);
     EXPECT_EQ(devices[1].ip, "10.0.0.2");
@@ -533,9 +520,7 @@ TEST_F(ScanThreadTest, ReceiveErrorMetWhileReadingAheadKeepsItsPlace) {
 TEST_F(ScanThreadTest, RequestThatCannotBeSentStillEndsTheScan) {
     m_net->FailBroadcastSend(ENETUNREACH);
     m_net->QueuePacket(MakeReply("10.0.0.20", "", 1ms));
-    auto thread = Started();
-    ScanAndWait(*thread);
-    ASSERT_TRUE(thread->Stop());
+    ASSERT_NO_FATAL_FAILURE(ScanOnce());
     EXPECT_EQ(TakeSequence(), "D");
     long failed = m_log.IndexOf("Failed to send discover request (error code 101)");
     ASSERT_GE(failed, 0);
@@ -547,9 +532,7 @@ TEST_F(ScanThreadTest, RequestThatCannotBeSentStillEndsTheScan) {
 
 TEST_F(ScanThreadTest, FailedWaitEndsLikeAQuietOne) {
     m_net->FailWait(true);
-    auto thread = Started();
-    ScanAndWait(*thread);
-    ASSERT_TRUE(thread->Stop());
+    ASSERT_NO_FATAL_FAILURE(ScanOnce());
     std::vector<LogLine> scan = m_log.LinesFrom("CScanThread::ThreadEntry() Starting scan");
     ASSERT_GE(scan.size(), 3u);
     EXPECT_EQ(scan[1], Debug("select() timed out without getting a response"));
@@ -575,9 +558,7 @@ TEST_F(ScanThreadTest, BurstIsReadAheadBeforeAnyAddressIsResolved) {
             queuedAtFirstResolution = m_net->Queued();
         first = false;
     });
-    auto thread = Started();
-    ScanAndWait(*thread);
-    ASSERT_TRUE(thread->Stop());
+    ASSERT_NO_FATAL_FAILURE(ScanOnce());
     m_net->SetResolveHook(nullptr);
 
     EXPECT_EQ(queuedAtFirstResolution, 0u);

@@ -1,0 +1,36 @@
+# shellcheck shell=bash
+# What the namespace test scripts that run one named case share: counting failures, comparing
+# texts, and running the case in a fresh test network. Source it after scripts/netns-lib.sh.
+
+failures=0
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+# expect_eq <what> <expected> <actual>
+expect_eq() {
+    if [ "$2" != "$3" ]; then
+        fail "$1"
+        echo "--- expected" >&2; printf '%s\n' "$2" >&2
+        echo "--- actual" >&2; printf '%s\n' "$3" >&2
+    fi
+}
+
+# run_case <name> <on_failure>: sets up the test network and runs case_<name>. Exits 0 with a
+# PASS line, 1 after calling on_failure (which shows what explains the failure), 2 for an
+# unknown case.
+run_case() {
+    netns_setup
+    if ! declare -F "case_$1" >/dev/null; then
+        echo "unknown case: $1" >&2
+        exit 2
+    fi
+    "case_$1"
+    if [ "$failures" -ne 0 ]; then
+        "$2"
+        exit 1
+    fi
+    echo "PASS: $1"
+    exit 0
+}

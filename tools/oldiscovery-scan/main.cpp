@@ -334,6 +334,8 @@ int main(int argc, char** argv) {
     std::string problem = ParseScanOptions(argc, argv, options, help);
     if (help)
         return WriteOutput(kScanUsage) ? 0 : kExitOutput;
+    if (options.version)
+        return WriteOutput(ScanVersion()) ? 0 : kExitOutput;
     if (!problem.empty())
         return ScanUsage(problem);
     // Before the scan: a typing error in an interface name costs no scan and sends nothing.

@@ -74,7 +74,7 @@ struct LongOption {
 };
 
 // Reads the options of the reading's words: "" or the problem. --help or -h sets help and ends the
-// reading; a problem before it still counts.
+// reading, as does an option that sets the reading's finished; a problem before it still counts.
 template <typename Reading, std::size_t N>
 std::string ReadLongOptions(const LongOption<Reading> (&options)[N], Reading& reading, bool& help) {
     // An option with a short form comes back as its letter, one without as 256 + its index.
@@ -82,7 +82,8 @@ std::string ReadLongOptions(const LongOption<Reading> (&options)[N], Reading& re
     std::string letters = "h";
     for (std::size_t i = 0; i < N; ++i) {
         const char letter = options[i].letter;
-        table.push_back({options[i].name, options[i].argument, nullptr, letter ? letter : static_cast<int>(256 + i)});
+        table.push_back(
+            {options[i].name, options[i].argument, nullptr, letter ? letter : static_cast<int>(256 + i)});
         if (letter)
             letters += std::string(1, letter) + (options[i].argument == required_argument   ? ":"
                                                  : options[i].argument == optional_argument ? "::"

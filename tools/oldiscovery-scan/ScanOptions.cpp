@@ -62,8 +62,8 @@ int ScanUsage(const std::string& problem, std::FILE* stream) {
 
 std::string ScanVersion() {
     const unsigned short* v = ProgramVersionBlock()->productVersion;
-    return "oldiscovery-scan " + std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]) +
-           "." + std::to_string(v[3]) + "\n";
+    return "oldiscovery-scan " + std::to_string(v[0]) + "." + std::to_string(v[1]) + "." +
+           std::to_string(v[2]) + "." + std::to_string(v[3]) + "\n";
 }
 
 namespace {

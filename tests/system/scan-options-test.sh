@@ -152,7 +152,7 @@ case_prometheus_output() {
         "$copy" --prometheus 2>/dev/null)
     rc=$?
     expect_eq "no rights" 1 "$rc"
-    grep -q '^orvalink_scan_success 0$' <<<"$out" || fail "no failure series without rights: $out"
+    grep -q '^orvalink_scan_success{interface="lan0"} 0$' <<<"$out" || fail "no failure series without rights: $out"
 }
 
 # Runs the scan with --output into a folder made unwritable by how (full or read-only), in a

@@ -94,8 +94,9 @@ using WallTime = std::chrono::time_point<std::chrono::system_clock, std::chrono:
 WallTime ScanEndTime() {
     return std::chrono::floor<std::chrono::milliseconds>(std::chrono::system_clock::now());
 }
+// As the watch counts it, from the clock's own units.
 double EpochSeconds(WallTime time) {
-    return std::chrono::duration<double>(time.time_since_epoch()).count();
+    return std::chrono::duration<double>(std::chrono::system_clock::time_point(time).time_since_epoch()).count();
 }
 
 // The Prometheus text of a scan that could not run on these interfaces.

@@ -193,9 +193,16 @@ std::vector<std::string> CScanTool::ScannedInterfaces(const std::vector<COrvalin
     if (!m_o.interfaces.empty())
         return m_o.interfaces;
     std::vector<std::string> names = m_requestInterfaces.empty() ? BroadcastInterfaceNames() : m_requestInterfaces;
+    auto add = [&names](const std::string& name) {
+        if (name != "n/a" && std::find(names.begin(), names.end(), name) == names.end())
+            names.push_back(name);
+    };
+    // No interface to send on at all: the segments the known devices were seen on are what failed.
+    if (names.empty())
+        for (const auto& [key, known] : m_watch.Known().Devices())
+            add(known.interface);
     for (const COrvalink& d : devices)
-        if (d.m_strInterface != "n/a" && std::find(names.begin(), names.end(), d.m_strInterface) == names.end())
-            names.push_back(d.m_strInterface);
+        add(d.m_strInterface);
     return names;
 }
 

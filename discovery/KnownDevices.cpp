@@ -95,12 +95,12 @@ struct JsonValue {
     enum class Kind { Null, Bool, Number, String, Array, Object } kind = Kind::Null;
     double number = 0;
     std::string text;  // a string's UTF-8, or the number as written
-    std::vector<JsonValue> items;
-    std::vector<std::pair<std::string, JsonValue>> members;
+    std::vector<JsonValue> items;  // an array's values, an object's member values
+    std::vector<std::string> names;  // an object's member names, one per item
     const JsonValue* Member(const char* name) const {
-        for (const auto& [key, value] : members)
-            if (key == name)
-                return &value;
+        for (std::size_t i = 0; i < names.size(); ++i)
+            if (names[i] == name)
+                return &items[i];
         return nullptr;
     }
 };
@@ -184,8 +184,9 @@ private:
                 return Fail("a missing member name");
             if (!Take(':'))
                 return Fail("a missing colon");
-            v.members.emplace_back(std::move(key), JsonValue{});
-            if (!Value(v.members.back().second, depth + 1))
+            v.names.push_back(std::move(key));
+            v.items.emplace_back();
+            if (!Value(v.items.back(), depth + 1))
                 return false;
         } while (Take(','));
         return Take('}') || Fail("a missing closing brace");
@@ -317,8 +318,11 @@ std::string ReadDevice(const JsonValue& v, KnownDevice& d) {
     } times[] = {{"first_seen", &d.firstSeen}, {"last_seen", &d.lastSeen}};
     for (const auto& t : times) {
         const JsonValue* m = v.Member(t.name);
-        if (!m || m->kind != JsonValue::Kind::Number || m->number < 0)
+        if (!m || m->kind != JsonValue::Kind::Number)
             return std::string("a device without a time \"") + t.name + "\"";
+        // Seconds since 1970 up to the year 5138: every such time is written back as read.
+        if (m->number < 0 || m->number >= 1e11)
+            return std::string("a device with a time out of range \"") + t.name + "\"";
         *t.field = m->number;
     }
     const JsonValue* missed = v.Member("missed");

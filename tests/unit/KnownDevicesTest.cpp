@@ -59,6 +59,8 @@ TEST(KnownDevices, RefusesDamagedForeignAndNewerFilesAndKeepsWhatItKnows) {
         {R"({"format": "oldiscovery-known-devices", "version": 1, "devices": {}})", "damaged: no list of devices"},
         {head + R"({"interface": "e", "ip": "i", "mac": "m", "type": "t", "build": "b", "first_seen": 1, "last_seen": 2, "missed": 1.5}]})",
          "damaged: a device without a whole number \"missed\" (device 1)"},
+        {head + R"({"interface": "e", "ip": "i", "mac": "m", "type": "t", "build": "b", "first_seen": 1, "last_seen": 1e63, "missed": 1}]})",
+         "damaged: a device with a time out of range \"last_seen\" (device 1)"},
     };
     for (const auto& c : cases) {
         CKnownDevices known;

@@ -107,8 +107,12 @@ fi
 
 echo "== removing the package"
 cp "$root$settings" "$work/settings.before"
+# What the scan unit would have kept.
+mkdir -p -m 700 "$root/var/lib/oldiscovery"
+echo '{}' >"$root/var/lib/oldiscovery/lan0.state"
 in_root dpkg --purge oldiscovery >"$work/remove.log" 2>&1 || { cat "$work/remove.log" >&2; fail "dpkg --purge"; }
 [ ! -e "$root/usr/bin/OLDiscovery" ] || fail "OLDiscovery is still there after purging"
+[ ! -e "$root/var/lib/oldiscovery" ] || fail "the known devices are still there after purging"
 cmp -s "$work/settings.before" "$root$settings" || fail "the user's settings changed on purging"
 
 [ "$failures" -eq 0 ] || exit 1

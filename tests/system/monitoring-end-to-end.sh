@@ -283,19 +283,20 @@ wait "$leaving_device" "$site_a_devices" 2>/dev/null
 left=$(date +%s)
 expect_alerts 60 OrvalinkDeviceGone "$B${T}lan0${T}10.79.1.2${T}02:00:0A:4F:01:02${T}firing" instance interface ip mac
 expect_alerts 60 OrvalinkSegmentDark "$A${T}lan0${T}firing" instance interface
-answer=$(api query 'count by (instance) (orvalink_device_info)' instance)
+answer=$(api query 'count by (instance) (count by (instance, ip) (orvalink_device_info))' instance)
 [ "$answer" = "$B${T}2" ] && [ "$(api query 'count(orvalink_device_up{ip="10.79.1.1"} == 1)')" = 1 ] ||
     fail "the other devices do not stay: $answer"
 
 # One notification for the dark segment, no device alert under it. Alertmanager may still be
-# on its way.
+# on its way. (A device the first scan missed is new later: news, routed apart, left out here.)
 notifications() {
     python3 - "$work/notifications.jsonl" "$A" <<'PY'
 import json, sys
 for line in open(sys.argv[1]):
     n = json.loads(line)
-    if n["groupLabels"].get("instance") == sys.argv[2]:
-        print(n["status"], *sorted(a["labels"]["alertname"] + ":" + a["status"] for a in n["alerts"]))
+    alerts = [a for a in n["alerts"] if a["labels"]["alertname"] != "OrvalinkNewDevice"]
+    if n["groupLabels"].get("instance") == sys.argv[2] and alerts:
+        print(n["status"], *sorted(a["labels"]["alertname"] + ":" + a["status"] for a in alerts))
 PY
 }
 deadline=$(($(date +%s) + 30))

@@ -319,6 +319,8 @@ case_state_file() {
     expect_eq "--forget by MAC" "0 10.77.1.1	02:00:0A:4D:01:01	OL-2000	1.2.3" "$rc $out"
     run_scan --state "$state" --forget 10.77.1.2
     expect_eq "--forget of an unknown address" "2 oldiscovery-scan: no known device has the address 10.77.1.2 in $state" "$rc $err"
+    run_scan --state "$NETNS_TMP/missing.state" --known
+    expect_eq "--known of a missing file" "6 oldiscovery-scan: cannot use the state file $NETNS_TMP/missing.state: it does not exist" "$rc $err"
 
     cp -p "$state" "$NETNS_TMP/saved"
     ln -s "$state" "$NETNS_TMP/link.state"
@@ -329,7 +331,7 @@ case_state_file() {
     while IFS='|' read -r name problem; do
         kept=$(cat "$NETNS_TMP/$name.state")
         run_scan --prometheus --interface lan0 --state "$NETNS_TMP/$name.state" --output "$prom"
-        expect_eq "$name: exit status and message" "6 oldiscovery-scan: the state file $NETNS_TMP/$name.state is refused: $problem" "$rc $err"
+        expect_eq "$name: exit status and message" "6 oldiscovery-scan: cannot use the state file $NETNS_TMP/$name.state: $problem" "$rc $err"
         expect_eq "$name: left as it was" "$kept" "$(cat "$NETNS_TMP/$name.state")"
         grep -q '^orvalink_scan_success{interface="lan0"} 0$' "$prom" || fail "$name: no failure written: $(cat "$prom")"
     done <<'CASES'

@@ -6,16 +6,18 @@
 #include "discovery/ScanOutput.h"
 #include "platform/SafeFile.h"
 
-bool LoadKnownDevices(const std::string& path, CKnownDevices& known) {
+bool LoadKnownDevices(const std::string& path, CKnownDevices& known, bool mustExist) {
     std::string text;
     bool exists = false;
     std::string problem = ReadOwnFile(path, text, &exists);
     if (problem.empty() && exists)
         problem = known.Parse(text);
+    else if (problem.empty() && mustExist)
+        problem = "it does not exist";
     if (problem.empty())
         return true;
     // Never started afresh over it: what the file knows would be lost without a word.
-    std::fprintf(stderr, "oldiscovery-scan: the state file %s is refused: %s\n", path.c_str(), problem.c_str());
+    std::fprintf(stderr, "oldiscovery-scan: cannot use the state file %s: %s\n", path.c_str(), problem.c_str());
     return false;
 }
 
@@ -26,7 +28,8 @@ bool SaveKnownDevices(const std::string& path, const CKnownDevices& known, std::
 
 int RunKnownDevicesCommand(const ScanOptions& o) {
     CKnownDevices known;
-    if (!LoadKnownDevices(o.stateFile, known))
+    // Listing or forgetting in a file that is not there is a wrong name, not an empty list.
+    if (!LoadKnownDevices(o.stateFile, known, true))
         return kExitState;
     if (!o.forget.empty()) {
         for (const std::string& address : o.forget) {

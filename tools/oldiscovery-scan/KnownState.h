@@ -6,9 +6,9 @@
 #include "discovery/KnownDevices.h"
 #include "ScanOptions.h"
 
-// Reads the file into known (a missing file is an empty inventory); false after one line on
-// standard error when it is refused or cannot be read.
-bool LoadKnownDevices(const std::string& path, CKnownDevices& known);
+// Reads the file into known (a missing file is an empty inventory, unless mustExist); false
+// after one line on standard error when it is refused or cannot be read.
+bool LoadKnownDevices(const std::string& path, CKnownDevices& known, bool mustExist = false);
 // Replaces the file in one step; false with reason when it could not be written (then the file
 // is left as it was).
 bool SaveKnownDevices(const std::string& path, const CKnownDevices& known, std::string& reason);

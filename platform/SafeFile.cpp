@@ -73,3 +73,32 @@ bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t 
         ::fsync(folder.get());
     return true;
 }
+
+std::string ReadOwnFile(const std::string& path, std::string& data, bool* exists) {
+    // Not even for reading through a link: a link here is someone else's choice of file.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (exists)
+        *exists = fd || errno != ENOENT;
+    if (!fd) {
+        if (errno == ENOENT)
+            return {};
+        return errno == ELOOP ? "it is a symbolic link" : std::strerror(errno);
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0)
+        return std::strerror(errno);
+    if (!S_ISREG(st.st_mode))
+        return "it is not a regular file";
+    if (st.st_uid != ::geteuid())
+        return "it belongs to another user (uid " + std::to_string(st.st_uid) + ")";
+    data.clear();
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = TEMP_FAILURE_RETRY(::read(fd.get(), buffer, sizeof buffer));
+        if (n < 0)
+            return std::strerror(errno);
+        if (n == 0)
+            return {};
+        data.append(buffer, static_cast<std::size_t>(n));
+    }
+}

@@ -16,3 +16,8 @@ std::string WriteRefusal(const std::string& path);
 // file is removed, and the result is false with the reason in *reason (when given).
 bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode = 0644,
                          std::string* reason = nullptr);
+
+// Reads path whole into data when it is a regular file of the effective user, opened without
+// following a symbolic link: "" then, or why it is refused or could not be read. A path that does
+// not exist is no error: *exists (when given) tells.
+std::string ReadOwnFile(const std::string& path, std::string& data, bool* exists = nullptr);

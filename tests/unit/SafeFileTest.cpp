@@ -76,6 +76,8 @@ TEST(SafeFile, RefusedOrFailedWritesLeaveTheOldFileAndNoTemporaryFile) {
         EXPECT_FALSE(written);
         EXPECT_NE(reason.find(c.reasonPart), std::string::npos) << reason;
         EXPECT_EQ(ReadAll(fs::is_symlink(target) ? dir.path / "elsewhere" : target), "old\n");
+        std::string data;  // nor read: a state file there would be someone else's choice
+        EXPECT_NE(ReadOwnFile(target, data).find(c.reasonPart), std::string::npos);
         for (auto& entry : fs::directory_iterator(dir.path))
             EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << entry.path();
     }

@@ -10,6 +10,7 @@ constexpr int kExitUsage = 2;
 constexpr int kExitOutput = 3;
 constexpr int kExitLog = 4;
 constexpr int kExitNotSent = 5;
+constexpr int kExitState = 6;
 
 extern const char kScanUsage[];
 
@@ -25,7 +26,10 @@ struct ScanOptions {
     std::string locate, logFile;
     bool haveLocate = false;
     std::vector<std::string> interfaces;
-    bool version = false;  // -V/--version: print ScanVersion() and nothing else
+    std::string stateFile;            // --state: the known devices, kept across runs
+    std::vector<std::string> forget;  // IP or MAC addresses to remove from it
+    bool known = false;               // print the known devices instead of scanning
+    bool version = false;             // -V/--version: print ScanVersion() and nothing else
 };
 
 // Reads the command line into options: "" or the problem for the usage message. --help or -h sets

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -35,6 +36,7 @@
 #include "platform/UniqueFd.h"
 #include "res/Resource.h"
 #include "res/StringTable.h"
+#include "KnownState.h"
 #include "ScanOptions.h"
 
 namespace {
@@ -85,6 +87,37 @@ private:
 };
 
 using Clock = std::chrono::steady_clock;
+using WallTime = std::chrono::time_point<std::chrono::system_clock, std::chrono::milliseconds>;
+
+// A scan's end as the state and the metrics both record it: whole milliseconds, so the time read
+// back from the state file is the same number.
+WallTime ScanEndTime() {
+    return std::chrono::floor<std::chrono::milliseconds>(std::chrono::system_clock::now());
+}
+// As the watch counts it, from the clock's own units.
+double EpochSeconds(WallTime time) {
+    return std::chrono::duration<double>(std::chrono::system_clock::time_point(time).time_since_epoch()).count();
+}
+
+// The Prometheus text of a scan that could not run on these interfaces.
+std::string FailedScanText(const std::vector<std::string>& interfaces) {
+    return FormatPrometheus({}, {false, 0, EpochSeconds(ScanEndTime()), interfaces});
+}
+
+// True when standard output is the journal (systemd names its stream in JOURNAL_STREAM as
+// "device:inode"): then each line may start with a syslog priority.
+bool OutputIsJournal() {
+    const char* stream = std::getenv("JOURNAL_STREAM");
+    struct stat st {};
+    unsigned long long device = 0, inode = 0;
+    return stream && std::sscanf(stream, "%llu:%llu", &device, &inode) == 2 && ::fstat(STDOUT_FILENO, &st) == 0 &&
+           static_cast<unsigned long long>(st.st_dev) == device && static_cast<unsigned long long>(st.st_ino) == inode;
+}
+
+// The sd-daemon priority of a watch event: what went or changed is a warning, a new device a notice.
+const char* JournalPriority(WatchEvent::Kind kind) {
+    return kind == WatchEvent::Kind::Appeared ? "<5>" : "<4>";
+}
 
 // The program after the command line: the scan, or the watch, and their output.
 class CScanTool {
@@ -92,19 +125,29 @@ public:
     CScanTool(const ScanOptions& options, std::vector<int> ifindexes)
         : m_o(options),
           m_ifindexes(std::move(ifindexes)),
-          m_watch(static_cast<unsigned>(options.goneAfter)) {}
+          m_watch(static_cast<unsigned>(options.goneAfter), !options.stateFile.empty()) {}
 
     int Run(const char* argv0);
 
 private:
-    // One scan's output in the chosen format.
-    std::string Format(const std::vector<COrvalink>& devices, bool success, double seconds) const {
-        const auto now = std::chrono::system_clock::now().time_since_epoch();
-        if (m_o.prometheus)
-            return FormatPrometheus(
-                devices, {success, seconds, std::chrono::duration<double>(now).count(), m_o.interfaces});
-        return m_o.json ? FormatJson(devices) : FormatTable(devices);
+    // One scan's output in the chosen format; end is when it ended (a failed scan: now).
+    std::string Format(const std::vector<COrvalink>& devices, bool success, double seconds,
+                       WallTime end = ScanEndTime()) const {
+        if (!m_o.prometheus)
+            return m_o.json ? FormatJson(devices) : FormatTable(devices);
+        const std::vector<std::string> interfaces = ScannedInterfaces(devices);
+        std::string text = FormatPrometheus(devices, {success, seconds, EpochSeconds(end), interfaces});
+        if (success && !m_o.stateFile.empty())
+            text += FormatKnownPrometheus(m_watch.Known(), EpochSeconds(end), interfaces);
+        return text;
     }
+    // The interfaces a scan's series are labelled with: the chosen ones, or those a request
+    // without a choice went out on (and those replies came in on), so that every file of a
+    // host says which segment it is about.
+    std::vector<std::string> ScannedInterfaces(const std::vector<COrvalink>& devices) const;
+    // With --state: rewrites its file after a scan that ran; false when it could not be written,
+    // said once per streak of such scans.
+    bool SaveState();
     // Writes text to --output (atomically) or standard output; false with a message.
     bool Emit(const std::string& text) const {
         if (m_o.output.empty())
@@ -138,10 +181,45 @@ private:
 
     const ScanOptions& m_o;
     std::vector<int> m_ifindexes;
+    std::vector<std::string> m_requestInterfaces;  // without a choice: where the last request went
+    bool m_stateFailing = false;
+    bool m_journal = false;
     CScanCollector m_collector;
     UniqueFd m_signals;
     CDeviceWatch m_watch;
 };
+
+std::vector<std::string> CScanTool::ScannedInterfaces(const std::vector<COrvalink>& devices) const {
+    if (!m_o.interfaces.empty())
+        return m_o.interfaces;
+    std::vector<std::string> names = m_requestInterfaces.empty() ? BroadcastInterfaceNames() : m_requestInterfaces;
+    auto add = [&names](const std::string& name) {
+        if (name != "n/a" && std::find(names.begin(), names.end(), name) == names.end())
+            names.push_back(name);
+    };
+    // No interface to send on at all: the segments the known devices were seen on are what failed.
+    if (names.empty())
+        for (const auto& [key, known] : m_watch.Known().Devices())
+            add(known.interface);
+    for (const COrvalink& d : devices)
+        add(d.m_strInterface);
+    return names;
+}
+
+bool CScanTool::SaveState() {
+    if (m_o.stateFile.empty())
+        return true;
+    std::string reason;
+    if (SaveKnownDevices(m_o.stateFile, m_watch.Known(), reason)) {
+        m_stateFailing = false;
+        return true;
+    }
+    if (!m_stateFailing)
+        std::fprintf(stderr, "oldiscovery-scan: cannot write the state file %s: %s\n", m_o.stateFile.c_str(),
+                     reason.c_str());
+    m_stateFailing = true;
+    return false;
+}
 
 CScanTool::Wake CScanTool::WaitUntil(Clock::time_point deadline, bool scanEnd) const {
     for (;;) {
@@ -171,6 +249,8 @@ void CScanTool::QuitNow(CScanThread& scanner) {
 
 int CScanTool::ScanOnce(CScanThread& scanner, std::vector<COrvalink>& devices, double& seconds) {
     const auto start = Clock::now();
+    if (m_o.interfaces.empty())
+        m_requestInterfaces = BroadcastInterfaceNames();
     if (!scanner.RequestScan()) {
         std::fprintf(stderr, "oldiscovery-scan: the scan could not be started\n");
         return kExitNoScan;
@@ -197,6 +277,7 @@ int CScanTool::Watch(CScanThread& scanner) {
         double seconds;
         if (const int status = ScanOnce(scanner, devices, seconds))
             return status;
+        const WallTime end = ScanEndTime();
         const bool sent = !scanner.RequestFailed();
         if (!sent && !failing)
             std::fprintf(stderr, "oldiscovery-scan: the discover request could not be sent%s\n", SeeLog());
@@ -204,14 +285,15 @@ int CScanTool::Watch(CScanThread& scanner) {
         // A request that did not go out says nothing about the devices: no one misses a scan.
         if (sent) {
             std::string events;
-            for (const WatchEvent& event : m_watch.Update(devices, std::chrono::system_clock::now()))
-                events += FormatWatchEvent(event);
+            for (const WatchEvent& event : m_watch.Update(devices, end))
+                events += (m_journal ? JournalPriority(event.kind) : "") + FormatWatchEvent(event);
             if (!events.empty() && !WriteOutput(events))
                 return kExitOutput;
+            SaveState();  // a watch goes on without it, and tries again after the next scan
         }
         if (!m_o.output.empty()) {
             SortDevices(devices);
-            if (!Emit(Format(sent ? devices : std::vector<COrvalink>{}, sent, seconds)))
+            if (!Emit(Format(sent ? devices : std::vector<COrvalink>{}, sent, seconds, end)))
                 return kExitOutput;
         }
         // The next scan starts SECONDS after this one started, or at once when it took longer.
@@ -224,6 +306,10 @@ int CScanTool::Watch(CScanThread& scanner) {
 }
 
 int CScanTool::Run(const char* argv0) {
+    // A state that cannot be had costs no scan: nothing known would be lost, nothing new recorded.
+    if (!m_o.stateFile.empty() && !LoadKnownDevices(m_o.stateFile, m_watch.Known()))
+        return Failed(kExitState);
+    m_journal = m_o.watch && OutputIsJournal();
     if (m_o.watch) {
         // Blocked in every thread (the worker inherits the mask) and read from a descriptor,
         // so a signal is an event the main thread waits for, whatever the scan is doing.
@@ -307,8 +393,14 @@ int CScanTool::Run(const char* argv0) {
 
     if (!m_o.haveLocate) {
         if (status == 0 && !m_o.watch) {
+            const WallTime end = ScanEndTime();
+            if (!m_o.stateFile.empty()) {
+                m_watch.Update(devices, end);
+                if (!SaveState())
+                    status = kExitState;
+            }
             SortDevices(devices);
-            if (!Emit(Format(devices, true, seconds)))
+            if (!Emit(Format(devices, true, seconds, end)))
                 status = kExitOutput;
         } else if (status == kExitNoScan || status == kExitNotSent) {
             Failed(status);
@@ -338,13 +430,23 @@ int main(int argc, char** argv) {
         return WriteOutput(ScanVersion()) ? 0 : kExitOutput;
     if (!problem.empty())
         return ScanUsage(problem);
+    if (!options.forget.empty() || options.known)
+        return RunKnownDevicesCommand(options);
     // Before the scan: a typing error in an interface name costs no scan and sends nothing.
     std::vector<int> ifindexes;
     for (const std::string& name : options.interfaces) {
         int index = 0;
         problem = InterfaceProblem(name, &index);
-        if (!problem.empty())
+        if (!problem.empty()) {
+            // An interface that is down or gone is a scan that failed, for the alerts to see.
+            if (options.prometheus && !options.output.empty()) {
+                std::string reason;
+                if (!WriteFileAtomically(options.output, FailedScanText(options.interfaces), 0644, &reason))
+                    std::fprintf(stderr, "oldiscovery-scan: cannot write %s: %s\n", options.output.c_str(),
+                                 reason.c_str());
+            }
             return ScanUsage(problem);
+        }
         if (std::find(ifindexes.begin(), ifindexes.end(), index) == ifindexes.end())
             ifindexes.push_back(index);
     }

@@ -26,6 +26,7 @@
 #include "app/OLDiscoveryApp.h"
 #include "app/OLDiscoveryDlg.h"
 #include "discovery/ScanListener.h"
+#include "log/DeviceText.h"
 #include "res/Resource.h"
 #include "res/StringTable.h"
 #include "settings/Prefs.h"
@@ -234,6 +235,7 @@ TEST_F(DeviceListTest, SavedCsvAndJsonReadBackByPythonAreTheRowsShown) {
         ClickHeader(dlg, 3);
         const Rows shown = Shown(dlg);
         ASSERT_EQ(shown.front()[0], "10.0.0.3") << "build \xC3\xA9t\xC3\xA9 is last in natural order";
+        EXPECT_EQ(shown.front()[2], "two\\r\\nlines");
 
         // Ctrl+S opens the chooser for CSV; the menu item opens the same one, here for JSON,
         // with a name that gets the file type's extension.
@@ -301,8 +303,9 @@ TEST_F(DeviceListTest, SavedCsvAndJsonReadBackByPythonAreTheRowsShown) {
             Rows read;
             for (const QJsonValue& row : both[format].toArray()) {
                 read.push_back({});
+                // The window shows control characters as their escapes, the files hold them.
                 for (const QJsonValue& field : row.toArray())
-                    read.back().push_back(field.toString().toStdString());
+                    read.back().push_back(EscapeDeviceText(field.toString().toStdString(), ControlEscape::Display));
             }
             EXPECT_EQ(read, shown) << (format == 0 ? "csv" : "json");
         }

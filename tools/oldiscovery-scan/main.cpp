@@ -391,10 +391,8 @@ int main(int argc, char** argv) {
     }
     // A locate request names one device; sent to a group, every device in it would blink.
     if (options.haveLocate) {
-        const DestinationKind kind = DestinationKindOf(inet_addr(options.locate.c_str()));
-        if (kind != DestinationKind::OneHost)
-            return ScanUsage(options.locate + " is a " + DestinationKindName(kind) +
-                             " address; --locate names one device");
+        if (const std::string refusal = LocateRefusal(options.locate); !refusal.empty())
+            return ScanUsage(refusal + "; --locate names one device");
     }
     CScanTool tool(options, std::move(ifindexes));
     return tool.Run(argv[0]);

@@ -6,6 +6,11 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string>
+#include <vector>
+
+#include <cerrno>
+#include <cstring>
 
 #include "platform/SafeFile.h"
 
@@ -77,6 +82,103 @@ TEST(SafeFile, RefusedOrFailedWritesLeaveTheOldFileAndNoTemporaryFile) {
         EXPECT_NE(reason.find(c.reasonPart), std::string::npos) << reason;
         EXPECT_EQ(ReadAll(fs::is_symlink(target) ? dir.path / "elsewhere" : target), "old\n");
         for (auto& entry : fs::directory_iterator(dir.path))
+            EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << entry.path();
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The real calls, each one recorded; the file's sync fails with failFileSync when it is set.
+struct RecordingOps : SafeFileOps {
+    std::vector<std::string> calls;
+    int failFileSync = 0;
+    int Fsync(int fd) override {
+        struct stat st {};
+        const bool folder = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+        calls.push_back(folder ? "sync folder" : "sync file");
+        if (!folder && failFileSync) {
+            errno = failFileSync;
+            return -1;
+        }
+        return SafeFileOps::Fsync(fd);
+    }
+    int Rename(int folder, const char* from, const char* to) override {
+        calls.push_back("rename");
+        return SafeFileOps::Rename(folder, from, to);
+    }
+};
+
+TEST(SafeFile, DataReachTheDiskBeforeTheRenameAndAFailedSyncKeepsTheOldFile) {
+    struct Case {
+        int failFileSync;
+        std::vector<std::string> calls;
+        const char* content;
+    } cases[] = {
+        {0, {"sync file", "rename", "sync folder"}, "new\n"},
+        {EIO, {"sync file"}, "old\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.failFileSync);
+        TempFolder dir;
+        std::ofstream(dir.path / "out.prom") << "old\n";
+        RecordingOps ops;
+        ops.failFileSync = c.failFileSync;
+        std::string reason;
+        EXPECT_EQ(WriteFileAtomically(dir.path / "out.prom", "new\n", 0644, &reason, ops), c.failFileSync == 0);
+        EXPECT_EQ(ops.calls, c.calls);
+        EXPECT_EQ(ReadAll(dir.path / "out.prom"), c.content);
+        EXPECT_EQ(reason, c.failFileSync ? std::strerror(c.failFileSync) : "");
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
+    }
+}
+
+TEST(SafeFile, NoDeviceOrFifoReplacedAndNoFolderOrLinkOfAnotherUserTaken) {
+    struct Case {
+        const char* name;
+        fs::path (*prepare)(const fs::path& dir);  // the path to write
+        const char* reasonPart;                     // "" for a write that succeeds
+        bool needsRoot;
+    };
+    const Case cases[] = {
+        {"FIFO", [](const fs::path& d) { ::mkfifo((d / "fifo").c_str(), 0600); return d / "fifo"; },
+         "not a regular file", false},
+        {"folder everyone writes",
+         [](const fs::path& d) { fs::create_directory(d / "open"); ::chmod((d / "open").c_str(), 0777); return d / "open/out"; },
+         "can be written by every user", false},
+        {"sticky folder everyone writes",
+         [](const fs::path& d) { fs::create_directory(d / "tmp"); ::chmod((d / "tmp").c_str(), 01777); return d / "tmp/out"; },
+         "", false},
+        {"own link on the way",
+         [](const fs::path& d) { fs::create_directory(d / "real"); fs::create_directory_symlink(d / "real", d / "link"); return d / "link/out"; },
+         "", false},
+        {"another user's folder",
+         [](const fs::path& d) { fs::create_directory(d / "theirs"); ::chown((d / "theirs").c_str(), 65534, 65534); return d / "theirs/out"; },
+         "its folder belongs to another user (uid 65534)", true},
+        {"another user's link on the way",
+         [](const fs::path& d) {
+             fs::create_directory(d / "real");
+             fs::create_directory_symlink(d / "real", d / "link");
+             ::lchown((d / "link").c_str(), 65534, 65534);
+             return d / "link/out";
+         },
+         "link is a symbolic link of another user (uid 65534)", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.needsRoot && ::geteuid() != 0)
+            continue;
+        TempFolder dir;
+        const fs::path target = c.prepare(dir.path);
+        std::string reason;
+        EXPECT_EQ(WriteFileAtomically(target, "new\n", 0644, &reason), *c.reasonPart == 0) << reason;
+        EXPECT_NE(reason.find(c.reasonPart), std::string::npos) << reason;
+        if (*c.reasonPart)
+            EXPECT_FALSE(fs::is_regular_file(fs::symlink_status(target)));  // the FIFO stays one
+        else
+            EXPECT_EQ(ReadAll(target), "new\n");
+        for (auto& entry : fs::recursive_directory_iterator(dir.path))
             EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << entry.path();
     }
 }

@@ -326,8 +326,10 @@ TEST_F(DeviceListTest, AFailedSaveNamesPathAndReasonAndLeavesTheOldFile) {
     // A folder by the name fails only at the final rename, after the data was written.
     const std::string folderNamed = folder.file("folder.csv");
     fs::create_directory(folderNamed);
-    const std::pair<std::string, std::string> failures[] = {{link, "it is a symbolic link"},
-                                                            {folderNamed, "Is a directory"}};
+    const std::string fifo = folder.file("fifo.csv");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::pair<std::string, std::string> failures[] = {
+        {link, "it is a symbolic link"}, {folderNamed, "Is a directory"}, {fifo, "it is not a regular file"}};
     COLDiscoveryDlg dlg(&m_prefs);
     RunDialog(dlg, [&] {
         Arrive(dlg, {MakeDevice("10.0.0.1", "n/a", "OL", "1")});
@@ -347,7 +349,8 @@ TEST_F(DeviceListTest, AFailedSaveNamesPathAndReasonAndLeavesTheOldFile) {
         }
         EXPECT_TRUE(fs::is_symlink(link));
         EXPECT_TRUE(fs::is_empty(folderNamed));
-        EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 3)
+        EXPECT_EQ(fs::status(fifo).type(), fs::file_type::fifo);
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 4)
             << "no temporary file left behind";
         // Replaced in the end, the file keeps its permissions.
         EXPECT_TRUE(dlg.SaveList(target, ListFormat::Csv));

@@ -144,7 +144,7 @@ TEST(LogFileTest, WriteErrorClosesFileAndDropsPartialLine) {
 TEST(LogFileTest, ShrinkErrorsAreDiscardedAndTheLineIsStillWritten) {
     TempDir dir;
     std::string path = dir.file("debug.log");
-    std::string content = "2006-07-28T15:32:23 " + Pattern(280);
+    std::string content = "2006-07-28T15:32:23 " + Pattern(228) + "\r\n" + Pattern(50);
     WriteBytes(path, content);
     FaultyFileOps ops;
     CLogFile file(ops);

@@ -234,7 +234,8 @@ int CScanTool::Watch(CScanThread& scanner) {
             for (const WatchEvent& event : m_watch.Update(devices, std::chrono::system_clock::now()))
                 events += FormatWatchEvent(event);
             // The scan has ended: the worker is idle, and a signal ends the program at once.
-            if (const Written written = WriteOutput(events, m_signals.get()); written != Written::All)
+            if (const Written written = events.empty() ? Written::All : WriteOutput(events, m_signals.get());
+                written != Written::All)
                 return written == Written::Signal ? 0 : kExitOutput;
         }
         if (!m_o.output.empty()) {

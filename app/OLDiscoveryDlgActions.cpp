@@ -129,8 +129,8 @@ void COLDiscoveryDlg::OnLocate() {
     // The same check as oldiscovery-scan --locate: a group address would make every device blink.
     if (const std::string refusal = LocateRefusal(ip); !refusal.empty()) {
         LogWrite(LOG_WARNING, "Locate refused: %s", refusal.c_str());
-        ShowMessageBox(Profile() ? Profile()->AppName() : std::string(), FormatString1(IDS_LOCATE_REFUSED, refusal),
-                       MessageIcon::Warning);
+        ShowMessageBox(Profile() ? Profile()->AppName() : std::string(),
+                       FormatString1(IDS_LOCATE_REFUSED, refusal), MessageIcon::Warning);
         return;
     }
     m_pScanThread->RequestLocate(ip);

@@ -69,8 +69,10 @@ int C1ControlAt(const std::string& text, std::size_t i) {
 int LayoutControlAt(const std::string& text, std::size_t i) {
     if (i + 2 >= text.size() || static_cast<unsigned char>(text[i]) != 0xE2)
         return -1;
-    const unsigned second = static_cast<unsigned char>(text[i + 1]), third = static_cast<unsigned char>(text[i + 2]);
-    if ((second == 0x80 && third >= 0xA8 && third <= 0xAE) || (second == 0x81 && third >= 0xA6 && third <= 0xA9))
+    const unsigned second = static_cast<unsigned char>(text[i + 1]),
+                   third = static_cast<unsigned char>(text[i + 2]);
+    if ((second == 0x80 && third >= 0xA8 && third <= 0xAE) ||
+        (second == 0x81 && third >= 0xA6 && third <= 0xA9))
         return static_cast<int>(0x2000 + ((second & 0x3F) << 6) + (third & 0x3F));
     return -1;
 }

@@ -52,7 +52,8 @@ DestinationKind DestinationKindOf(std::uint32_t addr) {
 
 const char* DestinationKindName(DestinationKind kind) {
     // In the order of the enumeration.
-    static constexpr const char* kNames[] = {"", "broadcast", "network", "multicast", "unspecified", "loopback"};
+    static constexpr const char* kNames[] = {"",          "broadcast",   "network",
+                                             "multicast", "unspecified", "loopback"};
     return kNames[static_cast<int>(kind)];
 }
 

@@ -110,7 +110,8 @@ UniqueFd OpenFolderSafely(const std::string& path, std::string* reason) {
         parts.pop_front();
         if (part == ".")
             continue;
-        if (UniqueFd next(::openat(folder.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (UniqueFd next(
+                ::openat(folder.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             next) {
             folder = std::move(next);
             walked += "/" + part;
@@ -174,7 +175,8 @@ bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t 
     UniqueFd fd;
     for (int attempt = 0; !fd && attempt < 100; ++attempt) {
         temp = TemporaryName(name);
-        fd.reset(::openat(folder.get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        fd.reset(
+            ::openat(folder.get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!fd && errno != EEXIST)
             break;
     }

@@ -213,8 +213,9 @@ TEST_F(ActionsTest, LocateOfAGroupAddressIsRefusedWithAWarningAndNothingSent) {
         });
         dlg.m_nContextRow = rowOf("255.255.255.255");
         dlg.OnCommand(ID_LOCATE);
-        EXPECT_EQ(text.toStdString(), "No locate request was sent: 255.255.255.255 is a broadcast address.\n"
-                                      "Locate asks one device to make itself known.");
+        EXPECT_EQ(text.toStdString(),
+                  "No locate request was sent: 255.255.255.255 is a broadcast address.\n"
+                  "Locate asks one device to make itself known.");
         // A refused request was never queued: the next one is the first to go out.
         dlg.m_nContextRow = rowOf("10.0.0.7");
         dlg.OnCommand(ID_LOCATE);

@@ -305,7 +305,8 @@ TEST_F(DeviceListTest, SavedCsvAndJsonReadBackByPythonAreTheRowsShown) {
                 read.push_back({});
                 // The window shows control characters as their escapes, the files hold them.
                 for (const QJsonValue& field : row.toArray())
-                    read.back().push_back(EscapeDeviceText(field.toString().toStdString(), ControlEscape::Display));
+                    read.back().push_back(
+                        EscapeDeviceText(field.toString().toStdString(), ControlEscape::Display));
             }
             EXPECT_EQ(read, shown) << (format == 0 ? "csv" : "json");
         }

@@ -67,10 +67,10 @@ TEST(DestinationKind, ARepliesSourceMustNameOneHostOfAnySubnet) {
         const char* addr;
         DestinationKind kind;
     } cases[] = {
-        {"10.77.1.2", DestinationKind::OneHost},       {"10.77.255.255", DestinationKind::Broadcast},
-        {"10.77.0.0", DestinationKind::Network},       {"192.168.5.0", DestinationKind::OneHost},
-        {"10.78.0.0", DestinationKind::OneHost},       {"0.0.0.0", DestinationKind::Unspecified},
-        {"127.0.0.1", DestinationKind::Loopback},      {"224.0.0.1", DestinationKind::Multicast},
+        {"10.77.1.2", DestinationKind::OneHost},         {"10.77.255.255", DestinationKind::Broadcast},
+        {"10.77.0.0", DestinationKind::Network},         {"192.168.5.0", DestinationKind::OneHost},
+        {"10.78.0.0", DestinationKind::OneHost},         {"0.0.0.0", DestinationKind::Unspecified},
+        {"127.0.0.1", DestinationKind::Loopback},        {"224.0.0.1", DestinationKind::Multicast},
         {"255.255.255.255", DestinationKind::Broadcast},
     };
     for (const auto& c : cases)

@@ -49,8 +49,8 @@ enum class Written { All, Signal, Failed };
 Written WriteOutput(std::string_view text, int signalFd = -1) {
     const int flags = ::fcntl(STDOUT_FILENO, F_GETFL);
     // Nonblocking only while writing, so poll, not write, waits for room and sees the signal.
-    const bool toggled = flags >= 0 && !(flags & O_NONBLOCK) &&
-                         ::fcntl(STDOUT_FILENO, F_SETFL, flags | O_NONBLOCK) == 0;
+    const bool toggled =
+        flags >= 0 && !(flags & O_NONBLOCK) && ::fcntl(STDOUT_FILENO, F_SETFL, flags | O_NONBLOCK) == 0;
     Written result = Written::All;
     while (!text.empty() && result == Written::All) {
         const ssize_t n = ::write(STDOUT_FILENO, text.data(), text.size());
@@ -246,7 +246,8 @@ int CScanTool::Watch(CScanThread& scanner) {
             // A file that cannot be written at all ends the watch at once; later, a full disk or
             // another passing fault keeps the last file until a scan writes it again.
             if (!wrote && first) {
-                std::fprintf(stderr, "oldiscovery-scan: cannot write %s: %s\n", m_o.output.c_str(), reason.c_str());
+                std::fprintf(stderr, "oldiscovery-scan: cannot write %s: %s\n", m_o.output.c_str(),
+                             reason.c_str());
                 return kExitOutput;
             }
             if (!wrote && !fileFailing)

@@ -76,6 +76,13 @@ case_parent_link() {
     [ ! -e "$secret/out.prom" ] || fail "written into the root-only folder"
     run_scan --wait 200 --output "$shared/out.prom" --prometheus
     grep -qF "its folder belongs to another user (uid 65534)" <<<"$err" || fail "another user's folder: $err"
+    # A folder every user may write, unless it has the sticky bit as /tmp has.
+    mkdir -m 777 "$NETNS_TMP/open"
+    run_scan --wait 200 --output "$NETNS_TMP/open/out.prom" --prometheus
+    grep -qF "its folder can be written by every user" <<<"$err" || fail "a folder everyone writes: $err"
+    chmod +t "$NETNS_TMP/open"
+    run_scan --wait 200 --output "$NETNS_TMP/open/out.prom" --prometheus
+    expect_eq "into a sticky folder everyone writes" 0 "$rc"
     # A link root made is the system's own, as /var/run is.
     ln -s "$NETNS_TMP/real" "$NETNS_TMP/link"
     run_scan --wait 200 --output "$NETNS_TMP/link/out.prom" --prometheus

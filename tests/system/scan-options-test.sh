@@ -11,23 +11,6 @@ source "$here/../../scripts/netns-lib.sh"
 source "$here/case-lib.sh"
 : "${ORVALINK_SIM:?}" "${OLDISCOVERY_SCAN:?}"
 
-# run_scan [args...]: oldiscovery-scan in the host namespace; stdout in $out, stderr in $err,
-# status in $rc.
-run_scan() {
-    out=$(netns_host "$OLDISCOVERY_SCAN" "$@" 2>"$NETNS_TMP/err")
-    rc=$?
-    err=$(cat "$NETNS_TMP/err")
-}
-
-# wait_until <seconds> <command...>: true once the command succeeds, false at the deadline.
-wait_until() {
-    local deadline=$((SECONDS + $1)); shift
-    until "$@"; do
-        [ "$SECONDS" -lt "$deadline" ] || return 1
-        sleep 0.05
-    done
-}
-
 # count_lines <file> <fixed text>: lines of file holding the text.
 count_lines() {
     local n

@@ -93,11 +93,6 @@ void FakeSocketLayer::StopFlood() {
     m_bFlood = false;
 }
 
-void FakeSocketLayer::Advance(std::chrono::microseconds time) {
-    std::lock_guard lock(m_mutex);
-    m_now += time;
-}
-
 void FakeSocketLayer::SetHardwareAddress(const char* addr, std::vector<std::uint8_t> mac) {
     std::lock_guard lock(m_mutex);
     m_hardware[Ipv4(addr)] = std::move(mac);

@@ -74,8 +74,6 @@ public:
     // Endless traffic: a copy of packet arrives every interval from now on, until StopFlood.
     void SetFlood(std::chrono::microseconds interval, FakePacket packet);
     void StopFlood();
-    // Lets fake time pass outside any wait, as between two scans.
-    void Advance(std::chrono::microseconds time);
     // The neighbour table knows addr with these bytes (possibly none); unknown addresses are
     // off the local subnet and fail at the lookup.
     void SetHardwareAddress(const char* addr, std::vector<std::uint8_t> mac);

@@ -92,6 +92,8 @@ void CScanWorker::ReportScanDone() {
 
 void CScanWorker::Scan() {
     m_bRequestFailed = false;
+    std::uint8_t buffer[kReceiveBuffer];
+    DiscardQueued(buffer);
     if (const std::error_code error =
             m_sockets->SendBroadcast(m_socket, kDiscoverRequest, sizeof kDiscoverRequest, m_interfaces)) {
         m_bRequestFailed = true;
@@ -104,7 +106,6 @@ void CScanWorker::Scan() {
     scan.subnets = m_sockets->LocalSubnets();
     scan.deadline = m_sockets->Now() + kScanLimit;
     scan.lastProbe = scan.batchStart = m_sockets->Now();
-    std::uint8_t buffer[kReceiveBuffer];
     while (AwaitReplies(scan)) {
         if (const std::error_code error = ReadReplies(scan, buffer)) {
             SettleBatch(scan);
@@ -123,6 +124,17 @@ void CScanWorker::Scan() {
     else
         LogWrite(LOG_INFO, "Found no Orvalinks");
     ReportScanDone();
+}
+
+void CScanWorker::DiscardQueued(std::uint8_t* buffer) {
+    const auto until = m_sockets->Now() + kDiscardLimit;
+    std::size_t discarded = 0;
+    ReceivedPacket info;
+    while (m_sockets->HasPending(m_socket) && m_sockets->Now() < until &&
+           !m_sockets->Receive(m_socket, buffer, kReceiveBuffer, info))
+        ++discarded;
+    if (discarded > 0)
+        LogWrite(LOG_DEBUG, "Discarded %zu packet(s) that arrived between scans", discarded);
 }
 
 bool CScanWorker::AwaitReplies(Collection& scan) {

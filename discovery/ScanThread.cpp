@@ -14,6 +14,7 @@
 #include "discovery/Orvalink.h"
 #include "log/Log.h"
 #include "log/LogText.h"
+#include "platform/DestinationKind.h"
 
 namespace {
 
@@ -91,6 +92,8 @@ void CScanWorker::ReportScanDone() {
 
 void CScanWorker::Scan() {
     m_bRequestFailed = false;
+    std::uint8_t buffer[kReceiveBuffer];
+    DiscardQueued(buffer);
     if (const std::error_code error =
             m_sockets->SendBroadcast(m_socket, kDiscoverRequest, sizeof kDiscoverRequest, m_interfaces)) {
         m_bRequestFailed = true;
@@ -100,9 +103,9 @@ void CScanWorker::Scan() {
     }
     // Every reply read in this scan is reported in it; nothing is kept for the next one.
     Collection scan;
+    scan.subnets = m_sockets->LocalSubnets();
     scan.deadline = m_sockets->Now() + kScanLimit;
     scan.lastProbe = scan.batchStart = m_sockets->Now();
-    std::uint8_t buffer[kReceiveBuffer];
     while (AwaitReplies(scan)) {
         if (const std::error_code error = ReadReplies(scan, buffer)) {
             SettleBatch(scan);
@@ -121,6 +124,17 @@ void CScanWorker::Scan() {
     else
         LogWrite(LOG_INFO, "Found no Orvalinks");
     ReportScanDone();
+}
+
+void CScanWorker::DiscardQueued(std::uint8_t* buffer) {
+    const auto until = m_sockets->Now() + kDiscardLimit;
+    std::size_t discarded = 0;
+    ReceivedPacket info;
+    while (m_sockets->HasPending(m_socket) && m_sockets->Now() < until &&
+           !m_sockets->Receive(m_socket, buffer, kReceiveBuffer, info))
+        ++discarded;
+    if (discarded > 0)
+        LogWrite(LOG_DEBUG, "Discarded %zu packet(s) that arrived between scans", discarded);
 }
 
 bool CScanWorker::AwaitReplies(Collection& scan) {
@@ -169,6 +183,8 @@ std::error_code CScanWorker::ReadReplies(Collection& scan, std::uint8_t* buffer)
         if (!m_interfaces.empty() &&
             std::find(m_interfaces.begin(), m_interfaces.end(), info.ifindex) == m_interfaces.end())
             continue;
+        if (!FromOneHost(scan, info.sourceAddr))
+            continue;
         ++scan.count;
         if (scan.batch.empty())
             scan.batchStart = m_sockets->Now();
@@ -178,6 +194,16 @@ std::error_code CScanWorker::ReadReplies(Collection& scan, std::uint8_t* buffer)
                                    std::string(reinterpret_cast<const char*>(buffer) + extraAt, n)});
     } while (m_sockets->HasPending(m_socket) && m_sockets->Now() < scan.deadline);
     return {};
+}
+
+bool CScanWorker::FromOneHost(const Collection& scan, std::uint32_t source) {
+    // A row for a subnet's broadcast address would make Locate blink every device on it.
+    const DestinationKind kind = SourceKind(source, scan.subnets);
+    if (kind == DestinationKind::OneHost)
+        return true;
+    LogWrite(LOG_DEBUG, "Reply from %s dropped: not one device's address (%s)", FormatIP(source).c_str(),
+             DestinationKindName(kind));
+    return false;
 }
 
 void CScanWorker::SettleBatch(Collection& scan) {

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QRect>
 #include <QTimer>
+#include <QWindow>
 
 #include <cstdio>
 #include <string>
@@ -110,20 +111,28 @@ void CDialogPersistent::OnOK() {
     EndDialog(IDOK);
 }
 
+QMargins CDialogPersistent::FrameMargins() const {
+    const QWindow* window = windowHandle();
+    if (window && window->handle() && isVisible())
+        return window->frameMargins();
+    const QRect frame = frameGeometry();
+    const QRect client = geometry();
+    return QMargins(client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
+                    frame.bottom() - client.bottom());
+}
+
 bool CDialogPersistent::GetWindowPlacement(WINDOWPLACEMENT* wp) const {
     if (!wp || !testAttribute(Qt::WA_WState_Created))
         return false;
-    const QRect frame = frameGeometry();
-    const QRect client = geometry();
+    const QMargins margins = FrameMargins();
+    const QRect frame = geometry().marginsAdded(margins);
     QRect normal = frame;
     const Qt::WindowStates state = windowState();
     if (state & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) {
         // The rectangle the window returns to, grown by the frame it has now.
         QRect restored = normalGeometry();
-        if (restored.isValid()) {
-            normal = restored.adjusted(frame.left() - client.left(), frame.top() - client.top(),
-                                       frame.right() - client.right(), frame.bottom() - client.bottom());
-        }
+        if (restored.isValid())
+            normal = restored.marginsAdded(margins);
     }
     wp->length = kPlacementLength;
     wp->flags = 0;
@@ -190,7 +199,7 @@ void CDialogPersistent::RestorePlacement() {
     if (frameSize.width() <= 0 || frameSize.height() <= 0)
         return;
     if (testAttribute(Qt::WA_WState_Created) && FrameKnown()) {
-        resize(frameSize - (frameGeometry().size() - geometry().size()));
+        resize(frameSize.shrunkBy(FrameMargins()));
     } else {
         // The frame is measured once the window is on the screen.
         resize(frameSize);
@@ -206,7 +215,7 @@ void CDialogPersistent::ApplyPendingPlacement() {
         move(m_pendingFramePos);
     }
     if (m_pendingFrameSize.isValid()) {
-        const QSize client = m_pendingFrameSize - (frameGeometry().size() - geometry().size());
+        const QSize client = m_pendingFrameSize.shrunkBy(FrameMargins());
         m_pendingFrameSize = QSize();
         resize(client);
     }

@@ -11,23 +11,6 @@ source "$here/../../scripts/netns-lib.sh"
 source "$here/case-lib.sh"
 : "${ORVALINK_SIM:?}" "${OLDISCOVERY_SCAN:?}"
 
-# run_scan [args...]: oldiscovery-scan in the host namespace; stdout in $out, stderr in $err,
-# status in $rc.
-run_scan() {
-    out=$(netns_host "$OLDISCOVERY_SCAN" "$@" 2>"$NETNS_TMP/err")
-    rc=$?
-    err=$(cat "$NETNS_TMP/err")
-}
-
-# wait_until <seconds> <command...>: true once the command succeeds, false at the deadline.
-wait_until() {
-    local deadline=$((SECONDS + $1)); shift
-    until "$@"; do
-        [ "$SECONDS" -lt "$deadline" ] || return 1
-        sleep 0.05
-    done
-}
-
 # count_lines <file> <fixed text>: lines of file holding the text.
 count_lines() {
     local n
@@ -385,6 +368,18 @@ case_watch_restart() {
     wait_until 20 at_least "$watch_log" "Starting scan" 3 || fail "the watch did not scan again"
     stop_watch TERM
     expect_eq "restarted watch: exit status and events" "0 " "$rc $(cat "$events")"
+}
+
+case_watch_late_reply() {
+    # The device answers after each scan's quiet time: the answer arrives between scans, belongs
+    # to none of them, and the next scan must not list it.
+    netns_add_devices 10.77.1.1 1 --type "OL-Late" --build 5 --delay 700 || exit 1
+    start_watch 1 --wait 200
+    wait_until 20 at_least "$watch_log" "Starting scan" 4 || fail "the watch did not scan: $(cat "$NETNS_TMP/watch.err")"
+    stop_watch TERM
+    expect_eq "events of a device that always answers too late" "" "$(cat "$events")"
+    grep -qE "Discarded [0-9]+ packet\(s\) that arrived between scans" "$watch_log" ||
+        fail "no line for the answer dropped between scans"
 }
 
 show_last_stderr() {

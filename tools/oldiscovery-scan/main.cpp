@@ -1,5 +1,6 @@
 // oldiscovery-scan: one discovery run from the command line, with the program's own engine.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -19,6 +20,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "discovery/DeviceWatch.h"
@@ -41,13 +43,37 @@
 
 namespace {
 
-// Writes all of text to stdout and flushes it; false with a message when it did not all get out.
-bool WriteOutput(const std::string& text) {
-    if (std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0 &&
-        !std::ferror(stdout))
-        return true;
-    std::fprintf(stderr, "oldiscovery-scan: cannot write the output: %s\n", std::strerror(errno));
-    return false;
+// How a write to standard output ended.
+enum class Written { All, Signal, Failed };
+
+// Writes all of text to standard output; a signal read from signalFd (-1: none) ends the wait
+// for a slow reader at once. A failure is said on stderr (a closed pipe too: SIGPIPE is ignored).
+Written WriteOutput(std::string_view text, int signalFd = -1) {
+    const int flags = ::fcntl(STDOUT_FILENO, F_GETFL);
+    // Nonblocking only while writing, so poll, not write, waits for room and sees the signal.
+    const bool toggled =
+        flags >= 0 && !(flags & O_NONBLOCK) && ::fcntl(STDOUT_FILENO, F_SETFL, flags | O_NONBLOCK) == 0;
+    Written result = Written::All;
+    while (!text.empty() && result == Written::All) {
+        const ssize_t n = ::write(STDOUT_FILENO, text.data(), text.size());
+        if (n > 0) {
+            text.remove_prefix(static_cast<std::size_t>(n));
+        } else if (n < 0 && errno == EAGAIN) {
+            pollfd fds[2] = {{STDOUT_FILENO, POLLOUT, 0}, {signalFd, POLLIN, 0}};
+            if (::poll(fds, 2, -1) < 0 && errno != EINTR)
+                result = Written::Failed;
+            else if (fds[1].revents)
+                result = Written::Signal;
+        } else if (n == 0 || errno != EINTR) {
+            result = Written::Failed;
+        }
+    }
+    const int error = errno;
+    if (toggled)
+        ::fcntl(STDOUT_FILENO, F_SETFL, flags);
+    if (result == Written::Failed)
+        std::fprintf(stderr, "oldiscovery-scan: cannot write the output: %s\n", std::strerror(error));
+    return result;
 }
 
 // Collects the devices of one scan and signals its end on an eventfd, so the main thread can
@@ -151,7 +177,7 @@ private:
     // Writes text to --output (atomically) or standard output; false with a message.
     bool Emit(const std::string& text) const {
         if (m_o.output.empty())
-            return WriteOutput(text);
+            return WriteOutput(text) == Written::All;
         std::string reason;
         if (!WriteFileAtomically(m_o.output, text, 0644, &reason)) {
             std::fprintf(stderr, "oldiscovery-scan: cannot write %s: %s\n", m_o.output.c_str(),
@@ -271,8 +297,9 @@ int CScanTool::ScanOnce(CScanThread& scanner, std::vector<COrvalink>& devices, d
 
 int CScanTool::Watch(CScanThread& scanner) {
     std::vector<COrvalink> devices;
-    bool failing = false;  // reported once per streak of scans that could not be sent
-    for (;;) {
+    bool failing = false;      // reported once per streak of scans that could not be sent
+    bool fileFailing = false;  // the same for --output
+    for (bool first = true;; first = false) {
         const auto start = Clock::now();
         double seconds;
         if (const int status = ScanOnce(scanner, devices, seconds))
@@ -287,14 +314,30 @@ int CScanTool::Watch(CScanThread& scanner) {
             std::string events;
             for (const WatchEvent& event : m_watch.Update(devices, end))
                 events += (m_journal ? JournalPriority(event.kind) : "") + FormatWatchEvent(event);
-            if (!events.empty() && !WriteOutput(events))
-                return kExitOutput;
+            // The scan has ended: the worker is idle, and a signal ends the program at once.
+            if (const Written written = events.empty() ? Written::All : WriteOutput(events, m_signals.get());
+                written != Written::All)
+                return written == Written::Signal ? 0 : kExitOutput;
             SaveState();  // a watch goes on without it, and tries again after the next scan
         }
         if (!m_o.output.empty()) {
             SortDevices(devices);
-            if (!Emit(Format(sent ? devices : std::vector<COrvalink>{}, sent, seconds, end)))
+            std::string reason;
+            const bool wrote = WriteFileAtomically(
+                m_o.output, Format(sent ? devices : std::vector<COrvalink>{}, sent, seconds, end), 0644, &reason);
+            // A file that cannot be written at all ends the watch at once; later, a full disk or
+            // another passing fault keeps the last file until a scan writes it again.
+            if (!wrote && first) {
+                std::fprintf(stderr, "oldiscovery-scan: cannot write %s: %s\n", m_o.output.c_str(),
+                             reason.c_str());
                 return kExitOutput;
+            }
+            if (!wrote && !fileFailing)
+                std::fprintf(stderr,
+                             "oldiscovery-scan: Warning: cannot write %s: %s; the last file stays until a "
+                             "later scan writes it\n",
+                             m_o.output.c_str(), reason.c_str());
+            fileFailing = !wrote;
         }
         // The next scan starts SECONDS after this one started, or at once when it took longer.
         const Wake wake = WaitUntil(start + std::chrono::seconds(m_o.watchSeconds), false);
@@ -421,13 +464,15 @@ int CScanTool::Run(const char* argv0) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A reader that went away is an output error with a message and exit 3, not a silent end.
+    std::signal(SIGPIPE, SIG_IGN);
     ScanOptions options;
     bool help = false;
     std::string problem = ParseScanOptions(argc, argv, options, help);
     if (help)
-        return WriteOutput(kScanUsage) ? 0 : kExitOutput;
+        return WriteOutput(kScanUsage) == Written::All ? 0 : kExitOutput;
     if (options.version)
-        return WriteOutput(ScanVersion()) ? 0 : kExitOutput;
+        return WriteOutput(ScanVersion()) == Written::All ? 0 : kExitOutput;
     if (!problem.empty())
         return ScanUsage(problem);
     if (!options.forget.empty() || options.known)
@@ -452,10 +497,8 @@ int main(int argc, char** argv) {
     }
     // A locate request names one device; sent to a group, every device in it would blink.
     if (options.haveLocate) {
-        const DestinationKind kind = DestinationKindOf(inet_addr(options.locate.c_str()));
-        if (kind != DestinationKind::OneHost)
-            return ScanUsage(options.locate + " is a " + DestinationKindName(kind) +
-                             " address; --locate names one device");
+        if (const std::string refusal = LocateRefusal(options.locate); !refusal.empty())
+            return ScanUsage(refusal + "; --locate names one device");
     }
     CScanTool tool(options, std::move(ifindexes));
     return tool.Run(argv[0]);

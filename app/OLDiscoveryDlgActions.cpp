@@ -5,6 +5,7 @@
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QTreeWidget>
 
@@ -136,7 +137,11 @@ std::string COLDiscoveryDlg::GetRowIP(int row) const {
 
 void COLDiscoveryDlg::OpenWebBrowser(const std::string& ip) {
     LogWrite(LOG_INFO, "Invoking web browser for IP %s", ip.c_str());
-    OpenUrl("http://" + ip + "/");
+    BeginAction();
+    OpenUrl("http://" + ip + "/", this,
+            [this, action = m_nAction](const std::string& program, const ProgramEnd& end) {
+                OnActionEnd(action, program, end);
+            });
 }
 
 void COLDiscoveryDlg::OpenTelnet(const std::string& ip) {
@@ -146,16 +151,34 @@ void COLDiscoveryDlg::OpenTelnet(const std::string& ip) {
         program = m_pPrefs->GetTelnetPath();
         args = m_pPrefs->GetTelnetArgs();
     }
+    BeginAction();
     // Telnet and its kind have no window of their own here: they run in a terminal.
-    StartInTerminal(MakeTelnetCommandLine(program, args, ip));
+    StartInTerminalWatched(MakeTelnetCommandLine(program, args, ip), this,
+                           [this, action = m_nAction](const std::string& started, const ProgramEnd& end) {
+                               OnActionEnd(action, started, end);
+                           });
 }
 
 void COLDiscoveryDlg::CopyIPToClipboard(const std::string& ip) {
+    BeginAction();
     SetClipboardText(ip);
     LogWrite(LOG_INFO, "Copied IP %s to clipboard", ip.c_str());
 }
 
 bool COLDiscoveryDlg::eventFilter(QObject* watched, QEvent* event) {
+    // Escape closes the filter, not the window; Enter takes the keyboard back to the shown rows
+    // rather than pressing Refresh.
+    if (watched == m_editFilter && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Escape) {
+            CloseFilter();
+            return true;
+        }
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            m_listDevices->setFocus();
+            return true;
+        }
+    }
     if (!m_listDevices || (watched != m_listDevices && watched != m_listDevices->viewport()))
         return CDialogPersistent::eventFilter(watched, event);
     NMITEMACTIVATE notification;

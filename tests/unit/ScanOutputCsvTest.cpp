@@ -25,6 +25,14 @@ TEST(ScanOutputCsv, FieldsAreQuotedExactlyWhereAReaderNeedsIt) {
         {"inner space only", "OL 1", "OL 1"},
         {"valid UTF-8 stays", "Ger\xC3\xA4t", "Ger\xC3\xA4t"},
         {"invalid UTF-8 is Latin-1", "\xE9\xFF", "\xC3\xA9\xC3\xBF"},
+        // A spreadsheet would run these as formulas: an apostrophe makes them text.
+        {"formula", "=HYPERLINK(\"http://x/\")", "\"'=HYPERLINK(\"\"http://x/\"\")\""},
+        {"plus, minus, at", "+1", "'+1"},
+        {"minus", "-2+3", "'-2+3"},
+        {"at", "@SUM(A1)", "'@SUM(A1)"},
+        {"tab first", "\t=1", "\"'\t=1\""},
+        {"carriage return first", "\r=1", "\"'\r=1\""},
+        {"only the first character counts", "OL=+-@", "OL=+-@"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(FormatCsv({MakeDevice("10.0.0.1", "n/a", c.type, "1.0")}),

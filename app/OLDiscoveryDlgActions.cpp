@@ -212,12 +212,14 @@ bool COLDiscoveryDlg::eventFilter(QObject* watched, QEvent* event) {
             notification.iItem =
                 m_listDevices->indexOfTopLevelItem(m_listDevices->itemAt(notification.ptAction));
         } else {
-            // From the keyboard: the selected row, the menu beside its first column.
+            // From the keyboard: the selected row, else the one with the keyboard focus (a filter
+            // can take the selection away), the menu beside its first column.
             QList<QTreeWidgetItem*> selected = m_listDevices->selectedItems();
-            if (!selected.isEmpty()) {
-                m_listDevices->scrollToItem(selected.front());
-                const QRect rect = m_listDevices->visualItemRect(selected.front());
-                notification.iItem = m_listDevices->indexOfTopLevelItem(selected.front());
+            QTreeWidgetItem* row = selected.isEmpty() ? m_listDevices->currentItem() : selected.front();
+            if (row && !row->isHidden()) {
+                m_listDevices->scrollToItem(row);
+                const QRect rect = m_listDevices->visualItemRect(row);
+                notification.iItem = m_listDevices->indexOfTopLevelItem(row);
                 notification.ptAction = QPoint(rect.left() + rect.height(), rect.bottom());
             }
         }

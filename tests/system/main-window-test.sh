@@ -20,23 +20,27 @@ if [ "${1:-}" = --inside ]; then
     start() {
         "$OLDISCOVERY" 2>>"$work/program.log" &
         pid=$!
-        win=$(timeout 20 xdotool search --sync --onlyvisible --pid "$pid" --name '^Orvalink Discovery Tool') ||
+        win=$(timeout 20 xdotool search --all --sync --onlyvisible --pid "$pid" --name '^Orvalink Discovery Tool') ||
             { fail "the main window did not appear"; exit 1; }
         win=${win%%$'\n'*}
         expect_screen "the first scan's end in the status line" '^label\|Last scan [0-9]{2}:[0-9]{2}:[0-9]{2}\|'
     }
     keys() { xdotool windowfocus --sync "$win" key --delay 30 "$@"; }
-    # save_as <file>: Ctrl+S, the file's path typed into the chooser, Enter; waits for the file.
+    # save_as <name>: Ctrl+S, the name typed into the chooser (it opens in the working folder),
+    # Enter; waits for the file.
     save_as() {
         local chooser
         keys ctrl+s
-        chooser=$(timeout 10 xdotool search --sync --onlyvisible --pid "$pid" --name '^Save List$') || {
+        chooser=$(timeout 10 xdotool search --all --sync --onlyvisible --pid "$pid" --name '^Save List$') || {
             fail "no file chooser after Ctrl+S"
             return 1
         }
         xdotool windowfocus --sync "${chooser%%$'\n'*}" type --delay 20 "$1"
         xdotool key Return
-        timeout 10 sh -c "until [ -s '$1' ]; do sleep 0.1; done" || fail "$1 was not saved"
+        timeout 10 sh -c "until [ -s '$work/$1' ]; do sleep 0.1; done" || {
+            fail "$1 was not saved"
+            xdotool key Escape
+        }
     }
     geometry() { xwininfo -id "$win" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}'; }
     refresh_y() { screen '^push button\|Refresh\|' 5 | awk -F'|' '$1 == "push button" && $2 == "Refresh" {split($3, e, ","); print e[2]}'; }
@@ -46,23 +50,29 @@ if [ "${1:-}" = --inside ]; then
     keys ctrl+f
     xdotool type --delay 30 "ol-2"
     expect_screen "the filter narrows the rows" '^label\|2 of 7 devices\|'
-    save_as "$work/shown.csv"
+    save_as shown.csv
     expect_eq "the rows shown are saved" $'ip,mac,type,build\r\n10.77.1.1,02:00:0A:4D:01:01,OL-2000,1.2.3\r\n10.77.1.2,02:00:0A:4D:01:02,OL-2100 PoE,2.0.14\r' \
         "$(cat "$work/shown.csv")"
     keys ctrl+f ctrl+a
     xdotool type --delay 30 "hyperlink"
     expect_screen "one formula-like row" '^label\|1 of 7 devices\|'
-    save_as "$work/formula.csv"
+    save_as formula.csv
     expect_eq "a formula-like type is saved as text" $'10.77.1.30,02:00:0A:4D:01:1E,"\'=HYPERLINK(""http://x/"")",1.0\r' \
         "$(tail -n 1 "$work/formula.csv")"
     keys ctrl+f Escape
     expect_screen "Escape in the filter shows every row again" '^label\|7 devices\|'
     kill -0 "$pid" 2>/dev/null || fail "Escape in the filter closed the window"
 
-    # The Telnet item of the first row's context menu (Shift+F10), then its Webbrowser item.
-    keys Home shift+F10 Down Down Return
+    # context_item <downs>: the first row's context menu (Shift+F10); Down that often, Enter.
+    context_item() {
+        keys Home shift+F10
+        timeout 10 xdotool search --all --sync --onlyvisible --pid "$pid" --name '^Dummy$' >/dev/null ||
+            fail "no context menu after Shift+F10"
+        xdotool key --delay 30 $(printf 'Down %.0s' $(seq "$1")) Return
+    }
+    context_item 2  # Telnet
     expect_screen "a missing telnet program named" '^label\|Could not start no-such-telnet: not found\|'
-    keys Home shift+F10 Down Return
+    context_item 1  # Webbrowser
     expect_screen "a failing opener named" '^label\|xdg-open failed: exit status 4\|'
 
     before=$(geometry) y_before=$(refresh_y)

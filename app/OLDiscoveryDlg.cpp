@@ -265,9 +265,9 @@ void COLDiscoveryDlg::LayoutControls() {
     const int dx = std::max(0, width() - m_templateSize.width());
     const int dy = std::max(0, height() - statusHeight - m_templateSize.height());
     for (const Anchored& item : m_anchored) {
-        item.control->setGeometry(item.placed.x() + (item.moveX ? dx : 0), item.placed.y() + (item.moveY ? dy : 0),
-                                  item.placed.width() + (item.growX ? dx : 0),
-                                  item.placed.height() + (item.growY ? dy : 0));
+        item.control->setGeometry(
+            item.placed.x() + (item.moveX ? dx : 0), item.placed.y() + (item.moveY ? dy : 0),
+            item.placed.width() + (item.growX ? dx : 0), item.placed.height() + (item.growY ? dy : 0));
     }
     m_statusBar->setGeometry(0, height() - statusHeight, width(), statusHeight);
 }
@@ -280,8 +280,8 @@ void COLDiscoveryDlg::resizeEvent(QResizeEvent* event) {
 void COLDiscoveryDlg::UpdateStatus() {
     const int listed = m_listDevices->topLevelItemCount();
     if (!m_listDevices->Filter().isEmpty()) {
-        m_staticCount->setText(Text(FormatString2(IDS_FILTERED_COUNT, std::to_string(m_listDevices->ShownCount()),
-                                                  std::to_string(listed))));
+        m_staticCount->setText(Text(FormatString2(
+            IDS_FILTERED_COUNT, std::to_string(m_listDevices->ShownCount()), std::to_string(listed))));
     } else {
         m_staticCount->setText(Text(listed == 1 ? LoadString(IDS_ONE_DEVICE)
                                                 : FormatString1(IDS_DEVICE_COUNT, std::to_string(listed))));
@@ -489,8 +489,8 @@ void COLDiscoveryDlg::OnAddDevice(const COrvalink& device) {
 void COLDiscoveryDlg::OnScanDone() {
     m_btnRefresh->setEnabled(true);
     m_nScansRunning = std::max(0, m_nScansRunning - 1);
-    m_staticLastScan->setText(
-        Text(FormatString1(IDS_LAST_SCAN, QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString())));
+    m_staticLastScan->setText(Text(FormatString1(
+        IDS_LAST_SCAN, QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString())));
     UpdateStatus();
 }
 

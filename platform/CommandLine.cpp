@@ -118,7 +118,8 @@ bool WatchTimeLeft(const timespec& deadline) {
     }
     // The pipe closes on a successful exec; an errno arrives only when exec failed.
     int execErr = 0;
-    if (TEMP_FAILURE_RETRY(read(execPipe[0], &execErr, sizeof execErr)) == static_cast<ssize_t>(sizeof execErr)) {
+    if (TEMP_FAILURE_RETRY(read(execPipe[0], &execErr, sizeof execErr)) ==
+        static_cast<ssize_t>(sizeof execErr)) {
         TEMP_FAILURE_RETRY(waitpid(program, nullptr, 0));
         Report(reportFd, ProgramEnd::Kind::NotStarted, execErr);
         _exit(0);
@@ -223,7 +224,8 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
     return words;
 }
 
-bool StartWatched(const std::vector<std::string>& argv, int watchMs, ProgramWatch* watch, std::string* reason) {
+bool StartWatched(const std::vector<std::string>& argv, int watchMs, ProgramWatch* watch,
+                  std::string* reason) {
     if (argv.empty())
         return Fail(reason, "empty command line");
     std::string why;

@@ -40,7 +40,8 @@ struct ProgramWatch {
 // Starts argv as StartDetached does, through a watcher process that stays for at most watchMs
 // to learn whether the program ended (and how) and then writes one report to reportFd. False
 // with the reason when nothing could be started (program not found, no process).
-bool StartWatched(const std::vector<std::string>& argv, int watchMs, ProgramWatch* watch, std::string* reason);
+bool StartWatched(const std::vector<std::string>& argv, int watchMs, ProgramWatch* watch,
+                  std::string* reason);
 // Reads the watcher's report (waiting for it when it has not come yet), closes the descriptor
 // and reaps the watcher.
 ProgramEnd FinishWatch(ProgramWatch& watch);

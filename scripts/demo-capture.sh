@@ -154,12 +154,13 @@ picture() {
     [ -s "$png" ] || { fail "the picture $(basename "$png") could not be made"; return 1; }
 }
 
-# scan_ended <id>: the Refresh button (bottom left) is enabled again, which the program does when
-# a scan has ended: its label is black then, grey while the scan runs.
+# scan_ended <id>: the Refresh button (bottom left, above the status line's 30 pixels) is enabled
+# again, which the program does when a scan has ended: its label is black then, grey while the
+# scan runs.
 scan_ended() {
     local dark
     geometry "$1" || return 1
-    dark=$(import -window "$1" png:- 2>/dev/null | convert png:- -crop "$((W / 7))x55+0+$((H - 55))" +repage \
+    dark=$(import -window "$1" png:- 2>/dev/null | convert png:- -crop "$((W / 7))x55+0+$((H - 85))" +repage \
         -colorspace gray -threshold 30% -negate -format '%[fx:round(mean*w*h)]' info: 2>/dev/null) || return 1
     [ "${dark:-0}" -gt 0 ]
 }

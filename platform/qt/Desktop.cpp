@@ -48,7 +48,8 @@ private:
         m_notifier.setEnabled(false);
         const ProgramEnd end = FinishWatch(m_watch);
         if (end.Failed())
-            LogStartFailure(m_strCommandLine, end.kind == ProgramEnd::Kind::NotStarted ? end.reason : ExitText(end));
+            LogStartFailure(m_strCommandLine,
+                            end.kind == ProgramEnd::Kind::NotStarted ? end.reason : ExitText(end));
         if (m_pContext)
             m_done(m_strProgram, end);
         deleteLater();
@@ -107,8 +108,8 @@ void StartInTerminalWatched(const std::string& commandLine, QObject* context, Pr
     }
     // The program the user named, not the terminal it would have run in.
     const std::vector<std::string> words = SplitCommandLine(commandLine);
-    ReportLater(context, words.empty() ? std::string() : words.front(), {ProgramEnd::Kind::NotStarted, 0, reason},
-                std::move(done));
+    ReportLater(context, words.empty() ? std::string() : words.front(),
+                {ProgramEnd::Kind::NotStarted, 0, reason}, std::move(done));
 }
 
 void SetClipboardText(const std::string& text) {

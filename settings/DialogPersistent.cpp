@@ -3,8 +3,10 @@
 #include "platform/qt/WinApp.h"
 
 #include <QEvent>
+#include <QGuiApplication>
 #include <QPointer>
 #include <QRect>
+#include <QScreen>
 #include <QTimer>
 #include <QWindow>
 
@@ -184,7 +186,23 @@ void CDialogPersistent::RestorePlacement() {
     m_bPendingMove = false;
     if (m_wp.flags == kNoPlacement)
         return;
-    const QPoint pos(m_wp.left, m_wp.top);
+    QPoint pos(m_wp.left, m_wp.top);
+    QSize frameSize(m_wp.right - m_wp.left, m_wp.bottom - m_wp.top);
+    // A size that can grow can outgrow a smaller screen: such a window is brought within it.
+    const QScreen* screen = QGuiApplication::screenAt(pos + QPoint(1, 1));
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (m_nResizable == 1 && screen) {
+        const QRect room = screen->availableGeometry();
+        if (frameSize.width() > room.width()) {
+            frameSize.setWidth(room.width());
+            pos.setX(room.left());
+        }
+        if (frameSize.height() > room.height()) {
+            frameSize.setHeight(room.height());
+            pos.setY(room.top());
+        }
+    }
     // Before creation a top-level position counts the frame in. A window created earlier
     // places its client area, which is right only once its frame is known.
     move(pos);
@@ -195,7 +213,6 @@ void CDialogPersistent::RestorePlacement() {
     if (m_nResizable != 1)
         return;
     // A saved rectangle without area would leave an unusable window: keep the template's size.
-    const QSize frameSize(m_wp.right - m_wp.left, m_wp.bottom - m_wp.top);
     if (frameSize.width() <= 0 || frameSize.height() <= 0)
         return;
     if (testAttribute(Qt::WA_WState_Created) && FrameKnown()) {

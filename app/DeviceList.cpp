@@ -69,14 +69,18 @@ QCollator NaturalCollator() {
 }  // namespace
 
 class CDeviceList::CRow : public QTreeWidgetItem {
+    // A control character a device sent is shown as its escape, not hidden by the list.
+    static QString Shown(const std::string& bytes) {
+        return Text(EscapeDeviceText(bytes, ControlEscape::Display));
+    }
+
 public:
     static constexpr int kType = QTreeWidgetItem::UserType + 1;
 
     CRow(const COrvalink& device, std::uint64_t arrival)
-        : QTreeWidgetItem(
-              QStringList{Text(device.m_strIP), Text(device.m_strMAC), Text(DeviceTextUtf8(device.m_strType)),
-                          Text(DeviceTextUtf8(device.m_strBuild))},
-              kType),
+        : QTreeWidgetItem(QStringList{Text(device.m_strIP), Text(device.m_strMAC), Shown(device.m_strType),
+                                      Shown(device.m_strBuild)},
+                          kType),
           m_device(device),
           m_nArrival(arrival),
           m_ip(NumericIp(device.m_strIP)),

@@ -14,9 +14,13 @@
 #include "discovery/ScanThread.h"
 #include "log/Log.h"
 #include "platform/CommandLine.h"
+#include "platform/DestinationKind.h"
 #include "platform/qt/Desktop.h"
+#include "platform/qt/MessageBox.h"
+#include "platform/qt/WinApp.h"
 #include "res/Menu.h"
 #include "res/Resource.h"
+#include "res/StringTable.h"
 #include "settings/DialogTemplate.h"
 #include "settings/Prefs.h"
 
@@ -120,8 +124,16 @@ void COLDiscoveryDlg::OnLocate() {
     if (!m_pScanThread)
         return;
     const std::string ip = GetRowIP(m_nContextRow);
-    if (!ip.empty())
-        m_pScanThread->RequestLocate(ip);
+    if (ip.empty())
+        return;
+    // The same check as oldiscovery-scan --locate: a group address would make every device blink.
+    if (const std::string refusal = LocateRefusal(ip); !refusal.empty()) {
+        LogWrite(LOG_WARNING, "Locate refused: %s", refusal.c_str());
+        ShowMessageBox(Profile() ? Profile()->AppName() : std::string(),
+                       FormatString1(IDS_LOCATE_REFUSED, refusal), MessageIcon::Warning);
+        return;
+    }
+    m_pScanThread->RequestLocate(ip);
 }
 
 std::string COLDiscoveryDlg::GetRowIP(int row) const {

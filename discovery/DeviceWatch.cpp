@@ -5,34 +5,32 @@
 
 #include "discovery/ScanOutput.h"
 
-CDeviceWatch::CDeviceWatch(unsigned goneAfter) : m_goneAfter(goneAfter ? goneAfter : 1) {}
+CDeviceWatch::CDeviceWatch(unsigned goneAfter, bool keepGone)
+    : m_goneAfter(goneAfter ? goneAfter : 1), m_keepGone(keepGone) {}
 
 std::vector<WatchEvent> CDeviceWatch::Update(const std::vector<COrvalink>& devices,
                                              std::chrono::system_clock::time_point time) {
-    ++m_scan;
+    const double seconds = std::chrono::duration<double>(time.time_since_epoch()).count();
+    auto& known = m_known.Devices();
     std::vector<WatchEvent> events;
-    for (const COrvalink& d : devices) {
-        auto [it, added] = m_known.try_emplace({d.m_strInterface, d.m_strIP});
-        Entry& known = it->second;
-        if (!added && known.seen == m_scan)
-            continue;  // a second answer in the same scan
-        if (added) {
-            events.push_back(WatchEvent{WatchEvent::Kind::Appeared, time, d, {}});
-        } else if (known.device.m_strMAC != d.m_strMAC || known.device.m_strType != d.m_strType ||
-                   known.device.m_strBuild != d.m_strBuild) {
-            events.push_back(WatchEvent{WatchEvent::Kind::Changed, time, d, known.device});
-        }
-        known.device = d;
-        known.missed = 0;
-        known.seen = m_scan;
+    for (const CKnownDevices::Answer& answer : m_known.Record(devices, seconds)) {
+        const COrvalink now = AsDevice(known.at(answer.key));
+        // A device that was gone comes back as one that appears.
+        if (answer.added || answer.before.missed >= m_goneAfter)
+            events.push_back(WatchEvent{WatchEvent::Kind::Appeared, time, now, {}});
+        else if (answer.before.type != now.m_strType || answer.before.build != now.m_strBuild)
+            events.push_back(WatchEvent{WatchEvent::Kind::Changed, time, now, AsDevice(answer.before)});
     }
-    for (auto it = m_known.begin(); it != m_known.end();) {
-        if (it->second.seen != m_scan && ++it->second.missed >= m_goneAfter) {
-            events.push_back(WatchEvent{WatchEvent::Kind::Gone, time, it->second.device, {}});
-            it = m_known.erase(it);  // forgotten: a device seen again appears anew
-        } else {
-            ++it;
+    for (auto it = known.begin(); it != known.end();) {
+        // Announced once, when the count reaches the bound (a kept inventory counts on).
+        if (it->second.missed == m_goneAfter) {
+            events.push_back(WatchEvent{WatchEvent::Kind::Gone, time, AsDevice(it->second), {}});
+            if (!m_keepGone) {
+                it = known.erase(it);
+                continue;
+            }
         }
+        ++it;
     }
     return events;
 }

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "discovery/KnownDevices.h"
 #include "discovery/Orvalink.h"
 
 struct WatchEvent {
@@ -22,26 +23,28 @@ struct WatchEvent {
 class CDeviceWatch {
 public:
     // A device is gone once it has been missing from goneAfter scans in a row (at least 1).
-    explicit CDeviceWatch(unsigned goneAfter);
+    // Without keepGone a gone device is forgotten (seen again, it appears anew); with it, it
+    // stays known, as in a kept inventory, and appears again when it answers again.
+    explicit CDeviceWatch(unsigned goneAfter, bool keepGone = false);
 
-    // One scan's devices; the events it gives, in device order (Gone last, by address). A device
-    // is its IP address and interface; MAC, type and build are what can change about it. Of a
-    // device that answered more than once in the scan, the first answer counts.
+    // One scan's devices; the events it gives, in device order (Gone last, by key). A device is
+    // its interface, IP address and MAC address: two MACs on one address are two devices. Type
+    // and build are what can change about it. Of a device that answered more than once in the
+    // scan, the first answer counts.
     std::vector<WatchEvent> Update(const std::vector<COrvalink>& devices,
                                    std::chrono::system_clock::time_point time);
 
-    // Devices currently known (seen, not yet gone).
-    std::size_t KnownCount() const { return m_known.size(); }
+    // Devices currently known (seen, not yet forgotten).
+    std::size_t KnownCount() const { return m_known.Devices().size(); }
+    // What the watch remembers, to be kept across restarts: a watch that starts from a stored
+    // inventory announces only what changed since.
+    CKnownDevices& Known() { return m_known; }
+    const CKnownDevices& Known() const { return m_known; }
 
 private:
-    struct Entry {
-        COrvalink device;
-        unsigned missed = 0;     // scans in a row without it
-        unsigned long seen = 0;  // the scan it was last seen in
-    };
     unsigned m_goneAfter;
-    unsigned long m_scan = 0;
-    std::map<std::pair<std::string, std::string>, Entry> m_known;  // by interface and IP
+    bool m_keepGone;
+    CKnownDevices m_known;
 };
 
 // One event as a line of JSON: {"time", "event", "interface", "ip", "mac", "type", "build"} and,

@@ -50,7 +50,7 @@ bool CsvNeedsQuotes(const std::string& text) {
 }
 
 std::string CsvField(const std::string& bytes) {
-    std::string text = DeviceTextUtf8(bytes);
+    std::string text = EscapeLayoutControls(DeviceTextUtf8(bytes));
     if (!CsvNeedsQuotes(text))
         return text;
     std::string out = "\"";

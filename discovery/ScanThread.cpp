@@ -14,6 +14,7 @@
 #include "discovery/Orvalink.h"
 #include "log/Log.h"
 #include "log/LogText.h"
+#include "platform/DestinationKind.h"
 
 namespace {
 
@@ -106,6 +107,7 @@ void CScanWorker::Scan() {
     }
     // Every reply read in this scan is reported in it; nothing is kept for the next one.
     Collection scan;
+    scan.subnets = m_sockets->LocalSubnets();
     scan.deadline = m_sockets->Now() + m_scanLimit;
     scan.lastProbe = scan.batchStart = m_sockets->Now();
     std::vector<std::uint8_t> buffers(kReadBatch * kReceiveBuffer);
@@ -205,6 +207,8 @@ void CScanWorker::TakeReply(Collection& scan, const std::uint8_t* packet, const 
     if (!m_interfaces.empty() &&
         std::find(m_interfaces.begin(), m_interfaces.end(), info.ifindex) == m_interfaces.end())
         return;
+    if (!FromOneHost(scan, info.sourceAddr))
+        return;
     ++scan.count;
     scan.lastReply = m_sockets->Now();
     if (scan.batch.empty())
@@ -213,6 +217,16 @@ void CScanWorker::TakeReply(Collection& scan, const std::uint8_t* packet, const 
     std::size_t n = std::min(info.length - extraAt, kExtraDataMax);
     scan.batch.push_back(
         Reply{info.sourceAddr, info.ifindex, std::string(reinterpret_cast<const char*>(packet) + extraAt, n)});
+}
+
+bool CScanWorker::FromOneHost(const Collection& scan, std::uint32_t source) {
+    // A row for a subnet's broadcast address would make Locate blink every device on it.
+    const DestinationKind kind = SourceKind(source, scan.subnets);
+    if (kind == DestinationKind::OneHost)
+        return true;
+    LogWrite(LOG_DEBUG, "Reply from %s dropped: not one device's address (%s)", FormatIP(source).c_str(),
+             DestinationKindName(kind));
+    return false;
 }
 
 void CScanWorker::SettleBatch(Collection& scan) {

@@ -83,7 +83,11 @@ private:
         std::chrono::steady_clock::time_point batchStart;
         // Arrival interfaces by index, each asked of the kernel once per scan, not once per reply.
         std::map<int, std::string> interfaceNames;
+        // This host's subnets as the scan started, for the source check.
+        std::vector<iftable::LocalSubnet> subnets;
     };
+    // False, with a Debug line, for a reply whose source names no one device.
+    static bool FromOneHost(const Collection& scan, std::uint32_t source);
     // The wait policy: true when a packet can be read; false, with its reason logged, when the
     // collection ends (the quiet wait passed, the overall bound reached, the wait failed).
     bool AwaitReplies(Collection& scan);

@@ -66,6 +66,41 @@ int C1ControlAt(const std::string& text, std::size_t i) {
     return next >= 0x80 && next <= 0x9F ? next : -1;
 }
 
+int LayoutControlAt(const std::string& text, std::size_t i) {
+    if (i + 2 >= text.size() || static_cast<unsigned char>(text[i]) != 0xE2)
+        return -1;
+    const unsigned second = static_cast<unsigned char>(text[i + 1]),
+                   third = static_cast<unsigned char>(text[i + 2]);
+    if ((second == 0x80 && third >= 0xA8 && third <= 0xAE) ||
+        (second == 0x81 && third >= 0xA6 && third <= 0xA9))
+        return static_cast<int>(0x2000 + ((second & 0x3F) << 6) + (third & 0x3F));
+    return -1;
+}
+
+namespace {
+
+void AppendCode(std::string& out, const char* format, unsigned code) {
+    char hex[12];
+    std::snprintf(hex, sizeof hex, format, code);
+    out += hex;
+}
+
+}  // namespace
+
+std::string EscapeLayoutControls(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (const int layout = LayoutControlAt(text, i); layout >= 0) {
+            AppendCode(out, "\\u%04X", static_cast<unsigned>(layout));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
 std::string EscapeDeviceText(const std::string& bytes, ControlEscape form) {
     static constexpr std::string_view kNamed = "\t\n\r\\", kLetters = "tnr\\";
     const bool json = form == ControlEscape::Json;
@@ -75,16 +110,17 @@ std::string EscapeDeviceText(const std::string& bytes, ControlEscape form) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(text[i]);
         int control = C1ControlAt(text, i);
-        if (const std::size_t named = kNamed.find(static_cast<char>(c)); named != kNamed.npos) {
+        const std::size_t named = kNamed.find(static_cast<char>(c));
+        if (const int layout = LayoutControlAt(text, i); layout >= 0) {
+            AppendCode(out, "\\u%04X", static_cast<unsigned>(layout));
+            i += 2;
+        } else if (named != kNamed.npos && !(c == '\\' && form == ControlEscape::Display)) {
             out += '\\';
             out += kLetters[named];
         } else if (c == '"' && json) {
             out += "\\\"";
         } else if (c < 0x20 || c == 0x7F || control >= 0) {
-            unsigned code = control >= 0 ? static_cast<unsigned>(control) : c;
-            char hex[8];
-            std::snprintf(hex, sizeof hex, json ? "\\u%04X" : "\\x%02X", code);
-            out += hex;
+            AppendCode(out, json ? "\\u%04X" : "\\x%02X", control >= 0 ? static_cast<unsigned>(control) : c);
             i += control >= 0 ? 1 : 0;
         } else {
             out += static_cast<char>(c);

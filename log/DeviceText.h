@@ -15,12 +15,20 @@ std::string DeviceTextUtf8(const std::string& bytes);
 // Code point of the C1 control a UTF-8 text holds at i (bytes C2 80 to C2 9F), or -1.
 int C1ControlAt(const std::string& text, std::size_t i);
 
+// Code point of the line or paragraph separator or the bidirectional override or isolate that a
+// UTF-8 text holds at i (U+2028 to U+202E, U+2066 to U+2069), or -1. Readers split lines at the
+// first two; the others can show a text reversed.
+int LayoutControlAt(const std::string& text, std::size_t i);
+// text (UTF-8) with each of those written as \uHHHH.
+std::string EscapeLayoutControls(const std::string& text);
+
 // How an escaped control character is written: "\xHH" in lines of text (log lines, the
-// tab-separated output), "\u00HH" in a JSON string, where the double quote is escaped as well.
-enum class ControlEscape { Text, Json };
+// tab-separated output), "\u00HH" in a JSON string, where the double quote is escaped as well;
+// in the window like a line of text, but a backslash is shown as it is.
+enum class ControlEscape { Text, Json, Display };
 
 // DeviceTextUtf8(bytes) with a tab, line break and backslash written as \t, \n, \r, \\ and
-// every other control character (C0, DEL, C1) as its code in the form's escape, so the text can
-// neither end the line or field it stands in nor start one of its own, nor reach a terminal as
-// a control sequence.
+// every other control character (C0, DEL, C1) as its code in the form's escape, and the layout
+// controls above as \uHHHH, so the text can neither end the line or field it stands in nor
+// start one of its own, nor reach a terminal as a control sequence.
 std::string EscapeDeviceText(const std::string& bytes, ControlEscape form = ControlEscape::Text);

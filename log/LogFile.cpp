@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <fcntl.h>
 #include <memory>
 #include <new>
@@ -12,7 +13,8 @@
 #include <unistd.h>
 
 int CLogFileOps::Open(const char* fileName) {
-    return TEMP_FAILURE_RETRY(::open(fileName, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
+    // O_NONBLOCK: a FIFO or a device must not hold the open; it is refused once it is open.
+    return TEMP_FAILURE_RETRY(::open(fileName, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
 }
 
 int CLogFileOps::Lock(int fd) {
@@ -77,7 +79,13 @@ void CLogFile::Open(const char* fileName) {
     // Another user's file (root started in someone's folder, or a file planted for it) is
     // neither written nor cut short.
     struct stat st;
-    if (::fstat(fd, &st) == 0 && st.st_uid != ::geteuid()) {
+    // A block device would take the lines over its first sectors.
+    if (::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode)) {
+        m_ops.Close(fd);
+        Refuse(fileName, "it is not a regular file");
+        return;
+    }
+    if (st.st_uid != ::geteuid()) {
         m_ops.Close(fd);
         Refuse(fileName, "it belongs to another user (uid " + std::to_string(st.st_uid) + ")");
         return;
@@ -88,6 +96,7 @@ void CLogFile::Open(const char* fileName) {
         return;
     }
     m_fd = fd;
+    m_strName = fileName;
     m_bOpen.store(true, std::memory_order_release);
 }
 
@@ -116,29 +125,62 @@ bool CLogFile::WriteAll(const char* buf, size_t count, off_t offset) {
     return true;
 }
 
-void CLogFile::Shrink() {
+namespace {
+
+// True when the bytes begin like a line of this log: its time stamp "YYYY-MM-DDTHH:MM:SS ", or,
+// when the clock could not be read, a blank and a level name.
+bool StartsLikeLogLine(const char* head, size_t length) {
+    static constexpr char kStamp[] = "dddd-dd-ddTdd:dd:dd ";
+    const std::string_view text(head, length);
+    for (std::string_view level : {" Error ", " Warning ", " Info ", " Debug "})
+        if (text.starts_with(level))
+            return true;
+    if (length < sizeof kStamp - 1)
+        return false;
+    for (size_t i = 0; i + 1 < sizeof kStamp; ++i)
+        if (kStamp[i] == 'd' ? (head[i] < '0' || head[i] > '9') : head[i] != kStamp[i])
+            return false;
+    return true;
+}
+
+}  // namespace
+
+bool CLogFile::Shrink() {
     off_t length = m_ops.Size(m_fd);
     uint32_t maxSize = m_nMaxSize.load(std::memory_order_relaxed);
     if (length < 0 || length <= static_cast<off_t>(maxSize))
-        return;
+        return true;
+    // Only a file this log wrote is cut: anything else named by mistake keeps every byte.
+    char head[32];
+    const ssize_t headLength = TEMP_FAILURE_RETRY(m_ops.ReadAt(m_fd, head, sizeof head, 0));
+    if (headLength < 0)
+        return true;  // nothing changed yet: keep the file as it is
+    if (!StartsLikeLogLine(head, static_cast<size_t>(headLength)))
+        return false;
     size_t half = maxSize / 2;
     std::unique_ptr<char[]> buf(new (std::nothrow) char[half ? half : 1]);
     if (!buf)
-        return;
+        return true;
     size_t got = 0;
     off_t from = length - static_cast<off_t>(half);
     while (got < half) {
         const ssize_t n = TEMP_FAILURE_RETRY(
             m_ops.ReadAt(m_fd, buf.get() + got, half - got, from + static_cast<off_t>(got)));
         if (n < 0)
-            return;  // nothing changed yet: keep the file as it is
+            return true;  // nothing changed yet: keep the file as it is
         if (n == 0)
             break;
         got += static_cast<size_t>(n);
     }
+    // The kept part starts with a whole line, so the file still starts like this log.
+    size_t skip = 0;
+    while (skip < got && buf[skip] != '\n')
+        ++skip;
+    skip = skip < got ? skip + 1 : 0;
     if (m_ops.Truncate(m_fd, 0) != 0)
-        return;
-    WriteAll(buf.get(), got, 0);  // a failure here is discarded; the line is still written
+        return true;
+    WriteAll(buf.get() + skip, got - skip, 0);  // a failure here is discarded; the line is still written
+    return true;
 }
 
 bool CLogFile::WriteLine(const char* text) {
@@ -147,7 +189,11 @@ bool CLogFile::WriteLine(const char* text) {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     if (!m_bOpen.load(std::memory_order_relaxed))
         return false;
-    Shrink();
+    if (!Shrink()) {
+        Refuse(m_strName.c_str(), "it is larger than the log's size limit and does not start like this log");
+        Close();
+        return false;
+    }
     off_t end = m_ops.Size(m_fd);
     if (end >= 0 && WriteAll(text, std::strlen(text), end))
         return true;

@@ -39,8 +39,8 @@ public:
     ~CLogFile();
 
     // Opens (or creates) the file and takes it against other writers; a failure leaves it
-    // closed. A file refused because it is a symbolic link or belongs to another user is said
-    // once on stderr; other failures report nothing. Does nothing for a null name or when
+    // closed. A file refused because it is a symbolic link, no regular file or belongs to another
+    // user is said once on stderr; other failures report nothing. Does nothing for a null name or when
     // already open.
     void Open(const char* fileName);
     void Close();
@@ -48,13 +48,15 @@ public:
     // Clamped to at most MAX_SIZE_LIMIT.
     void SetMaxSize(uint32_t bytes);
     uint32_t GetMaxSize() const { return m_nMaxSize.load(std::memory_order_relaxed); }
-    // Shrinks when over the limit, then appends the text; a file error closes the file. True
+    // Shrinks when over the limit, then appends the text; a file error closes the file, and so
+    // does a file over the limit that does not start like this log (said once on stderr). True
     // when the whole text reached the file.
     bool WriteLine(const char* text);
 
 private:
     void Refuse(const char* fileName, const std::string& reason);
-    void Shrink();
+    // Keeps the newer half of a file over the limit; false for a file that is not this log's.
+    bool Shrink();
     // Writes all of [buf, buf+count) at offset; false on a file error.
     bool WriteAll(const char* buf, size_t count, off_t offset);
 
@@ -62,6 +64,7 @@ private:
     std::atomic<bool> m_bOpen{false};
     std::atomic<uint32_t> m_nMaxSize{DEFAULT_MAX_SIZE};
     int m_fd = -1;
+    std::string m_strName;
     bool m_bRefusalSaid = false;
     CLogFileOps& m_ops;
 };

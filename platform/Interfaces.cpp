@@ -5,6 +5,8 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+
 std::string InterfaceProblem(const std::string& name, int* ifindex) {
     const unsigned index = name.empty() || name.size() >= IF_NAMESIZE ? 0 : if_nametoindex(name.c_str());
     if (index == 0)
@@ -33,4 +35,20 @@ std::string InterfaceProblem(const std::string& name, int* ifindex) {
     if (ifindex)
         *ifindex = static_cast<int>(index);
     return {};
+}
+
+std::vector<std::string> BroadcastInterfaceNames() {
+    std::vector<std::string> names;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return names;
+    for (ifaddrs* ifa = list; ifa; ifa = ifa->ifa_next) {
+        const unsigned flags = ifa->ifa_flags;
+        if (ifa->ifa_addr && ifa->ifa_addr->sa_family == AF_INET && (flags & IFF_UP) &&
+            !(flags & IFF_LOOPBACK) && (flags & IFF_BROADCAST) &&
+            std::find(names.begin(), names.end(), ifa->ifa_name) == names.end())
+            names.emplace_back(ifa->ifa_name);
+    }
+    ::freeifaddrs(list);
+    return names;
 }

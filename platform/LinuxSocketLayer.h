@@ -34,6 +34,7 @@ public:
     void ProbeHardwareAddresses(std::vector<HardwareRequest>& requests,
                                 std::chrono::steady_clock::time_point deadline) override;
     std::chrono::steady_clock::time_point Now() override;
+    std::vector<iftable::LocalSubnet> LocalSubnets() override { return iftable::LocalSubnets(); }
 
     // One address, lookup then probe (SendARP semantics): 0 with the address bytes in mac and
     // their count in *length (in: buffer size), non-zero when it cannot be resolved.

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/InterfaceTable.h"
 #include "platform/UniqueFd.h"
 
 struct ReceivedPacket {
@@ -94,6 +95,8 @@ public:
                                         std::chrono::steady_clock::time_point deadline) = 0;
     // Monotonic clock, so tests can run the collection bounds on fake time.
     virtual std::chrono::steady_clock::time_point Now() = 0;
+    // The connected IPv4 subnets of this host's interfaces (none known by default).
+    virtual std::vector<iftable::LocalSubnet> LocalSubnets() { return {}; }
 };
 
 // The Linux implementation.

@@ -71,3 +71,5 @@ constexpr unsigned IDS_SAVE_LIST_TITLE = 126;
 constexpr unsigned IDS_CSV_FILES = 127;
 constexpr unsigned IDS_JSON_FILES = 128;
 constexpr unsigned IDS_SAVE_FAILED = 129;
+// Locate refused for a row whose address names no one device (%1 the address and its kind).
+constexpr unsigned IDS_LOCATE_REFUSED = 149;

@@ -55,6 +55,7 @@ constexpr StringEntry kStrings[] = {
     {IDS_CSV_FILES, "CSV files (*.csv)"},
     {IDS_JSON_FILES, "JSON files (*.json)"},
     {IDS_SAVE_FAILED, "The list could not be saved to %1:\n%2"},
+    {IDS_LOCATE_REFUSED, "No locate request was sent: %1.\nLocate asks one device to make itself known."},
 };
 
 }  // namespace

@@ -1,7 +1,8 @@
 // libFuzzer target over everything that reads bytes from the network: the reply filter and the
 // extra-data parsing into a device record (the real scan over a socket layer that delivers the
-// input), the rtnetlink answer and neighbour-dump parsers and the ARP answer parser. The first
-// byte picks the reader.
+// input), the rtnetlink answer and neighbour-dump parsers and the ARP answer parser; and the
+// known-devices file, which a damaged disk or a hand edit can fill with anything. The first byte
+// picks the reader (0xFF the known-devices file).
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "discovery/KnownDevices.h"
 #include "discovery/Orvalink.h"
 #include "discovery/ScanListener.h"
 #include "discovery/ScanThread.h"
@@ -183,11 +185,27 @@ void FuzzArp(const std::uint8_t* data, std::size_t size) {
     netlink::ParseArpFromSender({data + 4, size - 4}, sender, mac);
 }
 
+// A file that is taken is written back the same way, and what is written is taken again.
+void FuzzKnownDevices(const std::uint8_t* data, std::size_t size) {
+    CKnownDevices known;
+    if (!known.Parse(std::string(reinterpret_cast<const char*>(data), size)).empty())
+        return;
+    const std::string written = known.Serialize();
+    CKnownDevices again;
+    const std::string problem = again.Parse(written);
+    Require(problem.empty(), "the written known-devices file is refused", problem);
+    Require(again.Serialize() == written, "the known-devices file does not read back", written);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1)
         return 0;
+    if (data[0] == 0xFF) {
+        FuzzKnownDevices(data + 1, size - 1);
+        return 0;
+    }
     switch (data[0] % 3) {
     case 0:
         FuzzReply(data + 1, size - 1);

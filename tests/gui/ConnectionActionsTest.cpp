@@ -10,6 +10,7 @@
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTest>
@@ -191,6 +192,36 @@ TEST_F(ActionsTest, ContextMenuOnARowOpensAtTheClickAndActsOnThatRow) {
     });
     EXPECT_EQ(m_browser.urls, Words{"http://10.0.0.7/"});
     EXPECT_FALSE(m_terminals.WaitForRun(0ms)) << "no second terminal";
+}
+
+TEST_F(ActionsTest, LocateOfAGroupAddressIsRefusedWithAWarningAndNothingSent) {
+    Run([&](COLDiscoveryDlg& dlg) {
+        COrvalink record;
+        record.m_strIP = "255.255.255.255";
+        dlg.OnAddDevice(record);
+        auto rowOf = [&](const char* ip) {
+            for (int row = 0; row < dlg.m_listDevices->topLevelItemCount(); ++row)
+                if (dlg.m_listDevices->topLevelItem(row)->text(0) == QLatin1String(ip))
+                    return row;
+            return -1;
+        };
+        const std::size_t sends = m_sockets->Sends().size();
+        QString text;
+        ModalScript box([&](QWidget* w) {
+            if (auto* message = qobject_cast<QMessageBox*>(w))
+                text = message->text();
+        });
+        dlg.m_nContextRow = rowOf("255.255.255.255");
+        dlg.OnCommand(ID_LOCATE);
+        EXPECT_EQ(text.toStdString(),
+                  "No locate request was sent: 255.255.255.255 is a broadcast address.\n"
+                  "Locate asks one device to make itself known.");
+        // A refused request was never queued: the next one is the first to go out.
+        dlg.m_nContextRow = rowOf("10.0.0.7");
+        dlg.OnCommand(ID_LOCATE);
+        ASSERT_TRUE(apptest::WaitUntil([&] { return m_sockets->Sends().size() > sends; }));
+        EXPECT_EQ(m_sockets->Sends()[sends].addr, htonl(0x0A000007));
+    });
 }
 
 }  // namespace

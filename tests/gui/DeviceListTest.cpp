@@ -26,6 +26,7 @@
 #include "app/OLDiscoveryApp.h"
 #include "app/OLDiscoveryDlg.h"
 #include "discovery/ScanListener.h"
+#include "log/DeviceText.h"
 #include "res/Resource.h"
 #include "res/StringTable.h"
 #include "settings/Prefs.h"
@@ -234,6 +235,7 @@ TEST_F(DeviceListTest, SavedCsvAndJsonReadBackByPythonAreTheRowsShown) {
         ClickHeader(dlg, 3);
         const Rows shown = Shown(dlg);
         ASSERT_EQ(shown.front()[0], "10.0.0.3") << "build \xC3\xA9t\xC3\xA9 is last in natural order";
+        EXPECT_EQ(shown.front()[2], "two\\r\\nlines");
 
         // Ctrl+S opens the chooser for CSV; the menu item opens the same one, here for JSON,
         // with a name that gets the file type's extension.
@@ -301,8 +303,10 @@ TEST_F(DeviceListTest, SavedCsvAndJsonReadBackByPythonAreTheRowsShown) {
             Rows read;
             for (const QJsonValue& row : both[format].toArray()) {
                 read.push_back({});
+                // The window shows control characters as their escapes, the files hold them.
                 for (const QJsonValue& field : row.toArray())
-                    read.back().push_back(field.toString().toStdString());
+                    read.back().push_back(
+                        EscapeDeviceText(field.toString().toStdString(), ControlEscape::Display));
             }
             EXPECT_EQ(read, shown) << (format == 0 ? "csv" : "json");
         }
@@ -323,8 +327,10 @@ TEST_F(DeviceListTest, AFailedSaveNamesPathAndReasonAndLeavesTheOldFile) {
     // A folder by the name fails only at the final rename, after the data was written.
     const std::string folderNamed = folder.file("folder.csv");
     fs::create_directory(folderNamed);
-    const std::pair<std::string, std::string> failures[] = {{link, "it is a symbolic link"},
-                                                            {folderNamed, "Is a directory"}};
+    const std::string fifo = folder.file("fifo.csv");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::pair<std::string, std::string> failures[] = {
+        {link, "it is a symbolic link"}, {folderNamed, "Is a directory"}, {fifo, "it is not a regular file"}};
     COLDiscoveryDlg dlg(&m_prefs);
     RunDialog(dlg, [&] {
         Arrive(dlg, {MakeDevice("10.0.0.1", "n/a", "OL", "1")});
@@ -344,7 +350,8 @@ TEST_F(DeviceListTest, AFailedSaveNamesPathAndReasonAndLeavesTheOldFile) {
         }
         EXPECT_TRUE(fs::is_symlink(link));
         EXPECT_TRUE(fs::is_empty(folderNamed));
-        EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 3)
+        EXPECT_EQ(fs::status(fifo).type(), fs::file_type::fifo);
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 4)
             << "no temporary file left behind";
         // Replaced in the end, the file keeps its permissions.
         EXPECT_TRUE(dlg.SaveList(target, ListFormat::Csv));

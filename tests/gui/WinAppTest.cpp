@@ -81,6 +81,18 @@ TEST_F(WinAppTest, WithoutCompanyKeyTheProfileIsNamedAfterTheApp) {
     EXPECT_EQ(GetProfileString(app, kSection, "TelnetPath", "d"), "x");
 }
 
+TEST_F(WinAppTest, SaveKeepsTheModeTheUserGaveTheFile) {
+    OLDiscoveryProfileApp app;
+    ASSERT_TRUE(WriteProfileString(app, kSection, "TelnetPath", "first"));
+    for (mode_t mode : {0600, 0640}) {
+        ASSERT_EQ(::chmod(sandbox.ProfileFile().c_str(), mode), 0);
+        ASSERT_TRUE(WriteProfileString(app, kSection, "TelnetPath", std::to_string(mode).c_str()));
+        struct stat st {};
+        ASSERT_EQ(::stat(sandbox.ProfileFile().c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, mode);
+    }
+}
+
 TEST_F(WinAppTest, WrittenValuesAreOnDiskForAFreshReader) {
     OLDiscoveryProfileApp app;
     ASSERT_TRUE(WriteProfileString(app, kSection, "TelnetArgs", "-l admin, %1"));

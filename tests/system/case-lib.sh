@@ -17,6 +17,23 @@ expect_eq() {
     fi
 }
 
+# run_scan [args...]: $OLDISCOVERY_SCAN in the host namespace; stdout in $out, stderr in $err,
+# status in $rc.
+run_scan() {
+    out=$(netns_host "$OLDISCOVERY_SCAN" "$@" 2>"$NETNS_TMP/err")
+    rc=$?
+    err=$(cat "$NETNS_TMP/err")
+}
+
+# wait_until <seconds> <command...>: true once the command succeeds, false at the deadline.
+wait_until() {
+    local deadline=$((SECONDS + $1)); shift
+    until "$@"; do
+        [ "$SECONDS" -lt "$deadline" ] || return 1
+        sleep 0.05
+    done
+}
+
 # run_case <name> <on_failure>: sets up the test network and runs case_<name>. Exits 0 with a
 # PASS line, 1 after calling on_failure (which shows what explains the failure), 2 for an
 # unknown case.

@@ -55,7 +55,8 @@ for file in /usr/bin/OLDiscovery /usr/bin/oldiscovery-scan \
     /usr/share/man/man1/OLDiscovery.1.gz /usr/share/man/man1/oldiscovery-scan.1.gz \
     /usr/share/doc/oldiscovery/copyright /usr/share/doc/oldiscovery/changelog.Debian.gz \
     /usr/lib/systemd/system/oldiscovery-scan@.service /usr/lib/systemd/system/oldiscovery-scan@.timer \
-    /usr/lib/systemd/system/oldiscovery-watch@.service /usr/share/doc/oldiscovery/examples/oldiscovery-rules.yml; do
+    /usr/lib/systemd/system/oldiscovery-watch@.service /usr/share/doc/oldiscovery/examples/oldiscovery-rules.yml \
+    /usr/share/doc/oldiscovery/examples/alertmanager-example.yml; do
     [ -f "$root$file" ] || fail "not installed: $file"
 done
 for size in 16 32 48 128; do
@@ -106,8 +107,12 @@ fi
 
 echo "== removing the package"
 cp "$root$settings" "$work/settings.before"
+# What the scan unit would have kept.
+mkdir -p -m 700 "$root/var/lib/oldiscovery"
+echo '{}' >"$root/var/lib/oldiscovery/lan0.state"
 in_root dpkg --purge oldiscovery >"$work/remove.log" 2>&1 || { cat "$work/remove.log" >&2; fail "dpkg --purge"; }
 [ ! -e "$root/usr/bin/OLDiscovery" ] || fail "OLDiscovery is still there after purging"
+[ ! -e "$root/var/lib/oldiscovery" ] || fail "the known devices are still there after purging"
 cmp -s "$work/settings.before" "$root$settings" || fail "the user's settings changed on purging"
 
 [ "$failures" -eq 0 ] || exit 1

@@ -11,23 +11,6 @@ source "$here/../../scripts/netns-lib.sh"
 source "$here/case-lib.sh"
 : "${ORVALINK_SIM:?}" "${OLDISCOVERY_SCAN:?}"
 
-# run_scan [args...]: oldiscovery-scan in the host namespace; stdout in $out, stderr in $err,
-# status in $rc.
-run_scan() {
-    out=$(netns_host "$OLDISCOVERY_SCAN" "$@" 2>"$NETNS_TMP/err")
-    rc=$?
-    err=$(cat "$NETNS_TMP/err")
-}
-
-# wait_until <seconds> <command...>: true once the command succeeds, false at the deadline.
-wait_until() {
-    local deadline=$((SECONDS + $1)); shift
-    until "$@"; do
-        [ "$SECONDS" -lt "$deadline" ] || return 1
-        sleep 0.05
-    done
-}
-
 # count_lines <file> <fixed text>: lines of file holding the text.
 count_lines() {
     local n
@@ -156,7 +139,7 @@ case_prometheus_output() {
         "$copy" --prometheus 2>/dev/null)
     rc=$?
     expect_eq "no rights" 1 "$rc"
-    grep -q '^orvalink_scan_success 0$' <<<"$out" || fail "no failure series without rights: $out"
+    grep -q '^orvalink_scan_success{interface="lan0"} 0$' <<<"$out" || fail "no failure series without rights: $out"
 }
 
 # Runs the scan with --output into a folder made unwritable by how (full or read-only), in a
@@ -257,7 +240,7 @@ case_watch_events() {
     scans_after=$(count_lines "$watch_log" "Starting scan")
     missed=$((scans_after - scans_before))
     [ "$missed" -ge 2 ] && [ "$missed" -le 3 ] || fail "gone after $missed scans, not 2"
-    wait_until 10 grep -q '^orvalink_scan_success 1$' "$prom" || fail "metrics file after gone: $(cat "$prom")"
+    wait_until 10 grep -q '^orvalink_scan_success{interface="lan0"} 1$' "$prom" || fail "metrics file after gone: $(cat "$prom")"
     wait_until 10 eval '! grep -q "^orvalink_device_info" "$prom"' || fail "gone devices still in $prom"
     promtool check metrics <"$prom" || fail "promtool rejects the watch's file"
     netns_add_devices 10.77.1.1 1 --type "OL-2000" --build "1.2.4" || exit 1
@@ -321,16 +304,104 @@ case_time_limit() {
     netns_add_devices 10.77.1.1 3 --type "OL-Busy" --repeat 50 || exit 1
     local file="$NETNS_TMP/busy.prom"
     run_scan --max-time 1 --prometheus --output "$file"
-    expect_eq "truncated: exit status" 6 "$rc"
+    expect_eq "truncated: exit status" 7 "$rc"
     case "$err" in
     "oldiscovery-scan: scan stopped at its 1 s limit with answers still arriving; "*" devices listed"*) ;;
     *) fail "truncated: message: $err" ;;
     esac
-    grep -q '^orvalink_scan_truncated 1$' "$file" || fail "no truncation mark: $(cat "$file")"
+    grep -q '^orvalink_scan_truncated{interface="lan0"} 1$' "$file" || fail "no truncation mark: $(cat "$file")"
     expect_eq "truncated: devices still listed" 3 "$(grep -c '^orvalink_device_info{' "$file")"
     run_scan --max-time 2
-    expect_eq "truncated table: exit status" 6 "$rc"
+    expect_eq "truncated table: exit status" 7 "$rc"
     expect_eq "truncated table: the devices" "10.77.1.1 10.77.1.2 10.77.1.3" "$(cut -f1 <<<"$out" | uniq | xargs)"
+}
+
+# The --state file: kept across scans, device_up 0 for a silent known device, --known and
+# --forget; a link, another user's file and a damaged file refused (exit 6, the file as it was, the
+# scan's failure written); a full disk leaves the old state whole.
+case_state_file() {
+    netns_add_devices 10.77.1.1 1 --type "OL-2000" --build "1.2.3" || exit 1
+    netns_add_devices 10.77.1.2 1 --type "OL-2000" --build "1.2.3" || exit 1
+    local state="$NETNS_TMP/lan0.state" prom="$NETNS_TMP/lan0.prom" kept
+    run_scan --prometheus --interface lan0 --wait 200 --state "$state" --output "$prom"
+    expect_eq "first scan: exit status" 0 "$rc"
+    expect_eq "mode of the state file" 600 "$(stat -c %a "$state")"
+    expect_eq "both up" 2 "$(grep -c '^orvalink_device_up{interface="lan0",.*} 1$' "$prom")"
+    kill "${NETNS_PIDS[1]}"
+    wait "${NETNS_PIDS[1]}" 2>/dev/null
+    run_scan --prometheus --interface lan0 --wait 200 --state "$state" --output "$prom"
+    grep -q '^orvalink_device_up{interface="lan0",ip="10.77.1.2",mac="02:00:0A:4D:01:02",type="OL-2000",build="1.2.3"} 0$' \
+        "$prom" || fail "the silent device is not 0: $(cat "$prom")"
+    promtool check metrics <"$prom" || fail "promtool rejects the output: $(cat "$prom")"
+    run_scan --state "$state" --known
+    expect_eq "--known" "10.77.1.1	02:00:0A:4D:01:01	OL-2000	1.2.3
+10.77.1.2	02:00:0A:4D:01:02	OL-2000	1.2.3" "$out"
+    run_scan --state "$state" --forget 02:00:0a:4d:01:02 --known
+    expect_eq "--forget by MAC" "0 10.77.1.1	02:00:0A:4D:01:01	OL-2000	1.2.3" "$rc $out"
+    run_scan --state "$state" --forget 10.77.1.2
+    expect_eq "--forget of an unknown address" "2 oldiscovery-scan: no known device has the address 10.77.1.2 in $state" "$rc $err"
+    run_scan --state "$NETNS_TMP/missing.state" --known
+    expect_eq "--known of a missing file" "6 oldiscovery-scan: cannot use the state file $NETNS_TMP/missing.state: it does not exist" "$rc $err"
+
+    cp -p "$state" "$NETNS_TMP/saved"
+    ln -s "$state" "$NETNS_TMP/link.state"
+    cp "$state" "$NETNS_TMP/other.state"
+    chown 65534:65534 "$NETNS_TMP/other.state"
+    head -n -1 "$state" >"$NETNS_TMP/damaged.state"
+    local name problem
+    while IFS='|' read -r name problem; do
+        kept=$(cat "$NETNS_TMP/$name.state")
+        run_scan --prometheus --interface lan0 --state "$NETNS_TMP/$name.state" --output "$prom"
+        expect_eq "$name: exit status and message" "6 oldiscovery-scan: cannot use the state file $NETNS_TMP/$name.state: $problem" "$rc $err"
+        expect_eq "$name: left as it was" "$kept" "$(cat "$NETNS_TMP/$name.state")"
+        grep -q '^orvalink_scan_success{interface="lan0"} 0$' "$prom" || fail "$name: no failure written: $(cat "$prom")"
+    done <<'CASES'
+link|it is a symbolic link
+other|it belongs to another user (uid 65534)
+damaged|damaged: a missing closing bracket in line 3
+CASES
+    cmp -s "$state" "$NETNS_TMP/saved" || fail "the state changed"
+
+    local dir="$NETNS_TMP/mnt"
+    mkdir -p "$dir"
+    cat >"$NETNS_TMP/inner.sh" <<INNER
+mount -t tmpfs -o size=64k tmpfs "$dir" || exit 1
+cp "$state" "$dir/lan0.state"
+cat /dev/zero >"$dir/filler" 2>/dev/null
+"$OLDISCOVERY_SCAN" --prometheus --interface lan0 --wait 200 --state "$dir/lan0.state" --output "$prom" 2>"$NETNS_TMP/err"
+echo "status \$?"
+cmp "$state" "$dir/lan0.state" && echo "state whole"
+ls -A "$dir"
+INNER
+    out=$(netns_host unshare --mount --propagation private bash "$NETNS_TMP/inner.sh")
+    expect_eq "full disk: status, old state whole, no temporary file" "status 6
+state whole
+filler
+lan0.state" "$out"
+    case "$(cat "$NETNS_TMP/err")" in
+    "oldiscovery-scan: cannot write the state file $dir/lan0.state: "*) ;;
+    *) fail "full disk: message: $(cat "$NETNS_TMP/err")" ;;
+    esac
+    grep -q '^orvalink_device_up{interface="lan0",ip="10.77.1.1".*} 1$' "$prom" || fail "full disk: no scan written: $(cat "$prom")"
+}
+
+# A watch restarted with its state announces nothing for the known devices that still answer;
+# with standard output as the journal, each event line has its priority.
+case_watch_restart() {
+    netns_add_devices 10.77.1.1 2 --type "OL-2000" --build "1.2.3" || exit 1
+    local state="$NETNS_TMP/watch.state" stream
+    events="$NETNS_TMP/events"
+    : >"$events"
+    stream=$(stat -c %d:%i "$events")
+    JOURNAL_STREAM=$stream start_watch 1 --wait 200 --state "$state"
+    wait_until 20 at_least "$events" '"event": "appeared"' 2 || fail "no appeared events: $(cat "$events")"
+    wait_until 10 test -s "$state" || fail "no state written"
+    stop_watch TERM
+    expect_eq "journal priorities" "<5>{ <5>{" "$(cut -c1-4 "$events" | tr '\n' ' ' | sed 's/ $//')"
+    start_watch 1 --wait 200 --state "$state"
+    wait_until 20 at_least "$watch_log" "Starting scan" 3 || fail "the watch did not scan again"
+    stop_watch TERM
+    expect_eq "restarted watch: exit status and events" "0 " "$rc $(cat "$events")"
 }
 
 show_last_stderr() {

@@ -39,6 +39,26 @@ out=$(SYSTEMD_UNIT_PATH="$work:" systemd-analyze verify --man=no "${instances[@]
 status=$?
 [ "$status" -eq 0 ] && [ -z "$out" ] || fail "systemd-analyze verify ${instances[*]} (status $status): $out"
 
+# The instance-name check each service runs first, as systemd would run it ($$ is a dollar).
+for service in "${services[@]}"; do
+    pre=$(sed -n 's/^ExecStartPre=//p' "$work/$service")
+    [ -n "$pre" ] || { fail "$service: no check of the instance name"; continue; }
+    pre=${pre//\$\$/\$}
+    while IFS='|' read -r name expected; do
+        eval "${pre//%i/\"\$name\"}" 2>/dev/null
+        status=$?
+        [ "$status" -eq "$expected" ] || fail "$service: instance name \"$name\" gives $status, not $expected"
+    done <<'NAMES'
+eth0|0
+enp0s31f6.100|0
+123456789012345|0
+1234567890123456|2
+-x|2
+a/b|2
+|2
+NAMES
+done
+
 for service in "${services[@]}"; do
     out=$(systemd-analyze security --offline=true --threshold=20 "$work/$service" 2>&1)
     status=$?

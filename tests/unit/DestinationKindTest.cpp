@@ -57,3 +57,27 @@ TEST(DestinationKind, RouteTypeAndSubnetSayWhetherOneHostIsMeant) {
         EXPECT_EQ(ClassifyDestination(Ip(c.addr), c.route, subnets), c.kind)
             << c.addr << (c.route ? "" : " (no route)");
 }
+
+TEST(DestinationKind, ARepliesSourceMustNameOneHostOfAnySubnet) {
+    const std::vector<iftable::LocalSubnet> subnets = {
+        {2, Ip("10.77.0.10"), Ip("255.255.0.0")},
+        {3, Ip("192.168.5.1"), Ip("255.255.255.254")},
+    };
+    const struct {
+        const char* addr;
+        DestinationKind kind;
+    } cases[] = {
+        {"10.77.1.2", DestinationKind::OneHost},         {"10.77.255.255", DestinationKind::Broadcast},
+        {"10.77.0.0", DestinationKind::Network},         {"192.168.5.0", DestinationKind::OneHost},
+        {"10.78.0.0", DestinationKind::OneHost},         {"0.0.0.0", DestinationKind::Unspecified},
+        {"127.0.0.1", DestinationKind::Loopback},        {"224.0.0.1", DestinationKind::Multicast},
+        {"255.255.255.255", DestinationKind::Broadcast},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SourceKind(Ip(c.addr), subnets), c.kind) << c.addr;
+    // Whatever this machine's routes: a locate names one host.
+    EXPECT_EQ(LocateRefusal("255.255.255.255"), "255.255.255.255 is a broadcast address");
+    EXPECT_EQ(LocateRefusal("0.0.0.0"), "0.0.0.0 is an unspecified address");
+    EXPECT_EQ(LocateRefusal("239.1.2.3"), "239.1.2.3 is a multicast address");
+    EXPECT_EQ(LocateRefusal("10.0.0.300"), "10.0.0.300 is no IPv4 address");
+}

@@ -100,14 +100,18 @@ TEST(LogFileTest, ShrinkKeepsTailOnlyWhenOverLimit) {
     }
     EXPECT_EQ(ReadFileBytes(atLimit), full + line);
 
-    std::string over = Pattern(262145);
+    // Numbered lines of this log's form: the newer half is kept from its first whole line on.
+    std::string over;
+    for (int n = 0; over.size() <= 262144; ++n)
+        over += "2006-07-28T15:32:23  Info     line " + std::to_string(n) + "\r\n";
     WriteBytes(overLimit, over);
     {
         CLogFile file;
         file.Open(overLimit.c_str());
         file.SetMaxSize(262144);
         file.WriteLine(line.c_str());
-        std::string expected = over.substr(over.size() - 131072) + line;
+        const std::string half = over.substr(over.size() - 131072);
+        std::string expected = half.substr(half.find('\n') + 1) + line;
         EXPECT_EQ(ReadFileBytes(overLimit), expected);
         // Now well below the limit: the next line is simply appended.
         file.WriteLine(line.c_str());
@@ -140,7 +144,7 @@ TEST(LogFileTest, WriteErrorClosesFileAndDropsPartialLine) {
 TEST(LogFileTest, ShrinkErrorsAreDiscardedAndTheLineIsStillWritten) {
     TempDir dir;
     std::string path = dir.file("debug.log");
-    std::string content = Pattern(300);
+    std::string content = "2006-07-28T15:32:23 " + Pattern(228) + "\r\n" + Pattern(50);
     WriteBytes(path, content);
     FaultyFileOps ops;
     CLogFile file(ops);

@@ -26,6 +26,12 @@ TEST(LogTextTest, ControlsAndStrayBytesAreEscapedValidTextIsKept) {
         {"valid non-ASCII text stays", "Ger\xC3\xA4t \xE2\x82\xAC \xF0\x9F\x93\xA1 \xC2\xA0",
          "Ger\xC3\xA4t \xE2\x82\xAC \xF0\x9F\x93\xA1 \xC2\xA0"},
         {"plain text", "OL-2000 build:1.2", "OL-2000 build:1.2"},
+        {"line and paragraph separators, bidirectional overrides and isolates",
+         "a\xE2\x80\xA8"
+         "b\xE2\x80\xA9\xE2\x80\xAA\xE2\x80\xAE\xE2\x81\xA6\xE2\x81\xA9",
+         "a\\u2028b\\u2029\\u202A\\u202E\\u2066\\u2069"},
+        {"their neighbours stay", "\xE2\x80\xA7\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA",
+         "\xE2\x80\xA7\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(LogEscape(c.text), c.logged) << c.what;

@@ -6,6 +6,11 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string>
+#include <vector>
+
+#include <cerrno>
+#include <cstring>
 
 #include "platform/SafeFile.h"
 
@@ -76,8 +81,59 @@ TEST(SafeFile, RefusedOrFailedWritesLeaveTheOldFileAndNoTemporaryFile) {
         EXPECT_FALSE(written);
         EXPECT_NE(reason.find(c.reasonPart), std::string::npos) << reason;
         EXPECT_EQ(ReadAll(fs::is_symlink(target) ? dir.path / "elsewhere" : target), "old\n");
+        std::string data;  // nor read: a state file there would be someone else's choice
+        EXPECT_NE(ReadOwnFile(target, data).find(c.reasonPart), std::string::npos);
         for (auto& entry : fs::directory_iterator(dir.path))
             EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << entry.path();
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The real calls, each one recorded; the file's sync fails with failFileSync when it is set.
+struct RecordingOps : SafeFileOps {
+    std::vector<std::string> calls;
+    int failFileSync = 0;
+    int Fsync(int fd) override {
+        struct stat st {};
+        const bool folder = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+        calls.push_back(folder ? "sync folder" : "sync file");
+        if (!folder && failFileSync) {
+            errno = failFileSync;
+            return -1;
+        }
+        return SafeFileOps::Fsync(fd);
+    }
+    int Rename(int folder, const char* from, const char* to) override {
+        calls.push_back("rename");
+        return SafeFileOps::Rename(folder, from, to);
+    }
+};
+
+TEST(SafeFile, DataReachTheDiskBeforeTheRenameAndAFailedSyncKeepsTheOldFile) {
+    struct Case {
+        int failFileSync;
+        std::vector<std::string> calls;
+        const char* content;
+    } cases[] = {
+        {0, {"sync file", "rename", "sync folder"}, "new\n"},
+        {EIO, {"sync file"}, "old\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.failFileSync);
+        TempFolder dir;
+        std::ofstream(dir.path / "out.prom") << "old\n";
+        RecordingOps ops;
+        ops.failFileSync = c.failFileSync;
+        std::string reason;
+        EXPECT_EQ(WriteFileAtomically(dir.path / "out.prom", "new\n", 0644, &reason, ops),
+                  c.failFileSync == 0);
+        EXPECT_EQ(ops.calls, c.calls);
+        EXPECT_EQ(ReadAll(dir.path / "out.prom"), c.content);
+        EXPECT_EQ(reason, c.failFileSync ? std::strerror(c.failFileSync) : "");
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
     }
 }
 

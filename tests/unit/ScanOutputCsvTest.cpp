@@ -25,6 +25,10 @@ TEST(ScanOutputCsv, FieldsAreQuotedExactlyWhereAReaderNeedsIt) {
         {"inner space only", "OL 1", "OL 1"},
         {"valid UTF-8 stays", "Ger\xC3\xA4t", "Ger\xC3\xA4t"},
         {"invalid UTF-8 is Latin-1", "\xE9\xFF", "\xC3\xA9\xC3\xBF"},
+        {"line separator and right-to-left override escaped",
+         "a\xE2\x80\xA8"
+         "b\xE2\x80\xAE",
+         "a\\u2028b\\u202E"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(FormatCsv({MakeDevice("10.0.0.1", "n/a", c.type, "1.0")}),

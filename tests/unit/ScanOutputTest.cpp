@@ -59,6 +59,8 @@ TEST(ScanOutput, JsonEscapesControlCharacters) {
     EXPECT_EQ(FormatJson(devices),
               "[\n  {\"ip\": \"10.0.0.2\", \"mac\": \"n/a\", \"type\": \"say \\\"hi\\\"\\\\\", "
               "\"build\": \"\xC3\xA9\\u007F\\n\", \"interface\": \"eth0\"}\n]\n");
+    EXPECT_NE(FormatJson({MakeDevice("10.0.0.2", "n/a", "a\xE2\x80\xA9", "1")}).find("\"a\\u2029\""),
+              std::string::npos);
 }
 
 TEST(ScanOutput, SortedByNumericAddressDuplicatesKept) {

@@ -160,6 +160,15 @@ TEST(ScanOptions, EachFormReadsAsItAlwaysDid) {
         {{"--locate", "10.77.1"}, "not an IPv4 address: 10.77.1"},
         {{"--locate", "10.77.1.1", "--json"}, "--json and --locate exclude each other"},
         {{"--interface", "lan0", "--locate", "10.77.1.1"}, "--locate takes no other option than --log"},
+        {{"--locate", "10.77.1.1", "--state", "s"}, "--locate takes no other option than --log"},
+        {{"--state", ""}, "--state needs a file name"},
+        {{"--forget", "10.0.0.1"}, "--forget needs --state FILE"},
+        {{"--known"}, "--known needs --state FILE"},
+        {{"--state", "s", "--forget", "10.0.0"}, "--forget needs an IPv4 or MAC address: 10.0.0"},
+        {{"--state", "s", "--forget", "02:00:00:00:00"}, "--forget needs an IPv4 or MAC address: 02:00:00:00:00"},
+        {{"--state", "s", "--known", "--watch"}, "--forget and --known take no scan option (only --json with --known)"},
+        {{"--state", "s", "--forget", "10.0.0.1", "--prometheus"},
+         "--forget and --known take no scan option (only --json with --known)"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(Scan(c.words), c.expected);

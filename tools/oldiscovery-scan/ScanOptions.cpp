@@ -9,7 +9,8 @@
 const char kScanUsage[] =
     "usage: oldiscovery-scan [--interface IF]... [--json|--prometheus] [--output FILE] [--stream]\n"
     "                        [--watch [SECONDS]] [--gone-after N] [--wait MS] [--max-time SECONDS]\n"
-    "                        [--log FILE]\n"
+    "                        [--log FILE] [--state FILE]\n"
+    "       oldiscovery-scan --state FILE [--forget IP|MAC]... [--known [--json]]\n"
     "       oldiscovery-scan --locate IP [--log FILE]\n"
     "Finds Orvalink devices on the local network (one ICMP discovery run, about one second\n"
     "after the last answer, at most 5 seconds) and prints one line per device, sorted by address:\n"
@@ -27,8 +28,9 @@ const char kScanUsage[] =
     "                 --prometheus, --output or --watch is given\n"
     "  --prometheus   print the scan in Prometheus's text format 0.0.4: orvalink_device_info,\n"
     "                 orvalink_devices, orvalink_scan_success, orvalink_scan_duration_seconds,\n"
-    "                 orvalink_scan_timestamp_seconds, orvalink_scan_truncated; also when the\n"
-    "                 scan fails (exit 1 or 5),\n"
+    "                 orvalink_scan_timestamp_seconds, orvalink_scan_truncated (per interface);\n"
+    "                 also when the scan fails (exit 1, 5 or 6; into --output FILE also 2, an\n"
+    "                 interface down or gone),\n"
     "                 then with orvalink_scan_success 0 and no device series\n"
     "  --output FILE  write the output to FILE instead of standard output, in one step (a\n"
     "                 temporary file beside it, renamed; mode 0644): never half a file\n"
@@ -44,6 +46,14 @@ const char kScanUsage[] =
     "  --locate IP    ask the device at IP to make itself known, then exit (one device: not a\n"
     "                 broadcast, network or multicast address; no other option but --log)\n"
     "  --log FILE     write the engine's diagnostic lines, all levels, to FILE\n"
+    "  --state FILE   keep the known devices in FILE (one per interface, IP and MAC, with type,\n"
+    "                 build, first and last seen), read at the start and rewritten in one step\n"
+    "                 after every scan that ran; with --prometheus also orvalink_device_up (1\n"
+    "                 answered, 0 known but silent), orvalink_device_first_seen_timestamp_seconds\n"
+    "                 and orvalink_device_last_seen_timestamp_seconds; with --watch, a restart\n"
+    "                 announces only what changed since FILE was written\n"
+    "  --forget IP|MAC  with --state: remove the devices with that address from FILE (no scan)\n"
+    "  --known        with --state: print the known devices as a scan would (no scan)\n"
     "  --help         this text\n"
     "Needs raw ICMP sockets: run as root, or give the program the cap_net_raw capability\n"
     "(sudo setcap cap_net_raw+p \"$(command -v oldiscovery-scan)\").\n"
@@ -56,7 +66,9 @@ const char kScanUsage[] =
     "     folder); an --output FILE is then left as it was\n"
     "  4  the --log file could not be opened or written\n"
     "  5  the discover or locate request could not be sent (no interface, no route, dropped)\n"
-    "  6  the scan stopped at its time limit while answers were still arriving: the devices\n"
+    "  6  the --state file was refused (a symbolic link, another user's, damaged, of a newer\n"
+    "     version) or could not be written; it is left as it was\n"
+    "  7  the scan stopped at its time limit while answers were still arriving: the devices\n"
     "     listed were written, but the list may be incomplete (see --max-time)\n";
 
 int ScanUsage(const std::string& problem, std::FILE* stream) {
@@ -102,6 +114,16 @@ void Output(Reading& r, const char* file) {
         r.o.output = file;
 }
 
+void Forget(Reading& r, const char* address) {
+    unsigned bytes[6];
+    char end;
+    if (!IsDottedQuad(address) &&
+        std::sscanf(address, "%2x:%2x:%2x:%2x:%2x:%2x%c", &bytes[0], &bytes[1], &bytes[2], &bytes[3], &bytes[4],
+                    &bytes[5], &end) != 6)
+        r.problem = std::string("--forget needs an IPv4 or MAC address: ") + address;
+    r.o.forget.push_back(address);
+}
+
 void Locate(Reading& r, const char* ip) {
     r.o.locate = ip;
     r.o.haveLocate = true;
@@ -121,6 +143,14 @@ const LongOption<Reading> kOptions[] = {
     {"stream", no_argument, [](Reading& r, const char*) { r.o.stream = true; }},
     {"locate", required_argument, Locate},
     {"log", required_argument, [](Reading& r, const char* a) { r.o.logFile = a; }},
+    {"state", required_argument,
+     [](Reading& r, const char* a) {
+         if (!*a)
+             r.problem = "--state needs a file name";
+         r.o.stateFile = a;
+     }},
+    {"forget", required_argument, Forget},
+    {"known", no_argument, [](Reading& r, const char*) { r.o.known = true; }},
 };
 
 // The checks of options against each other, once all are read.
@@ -131,9 +161,16 @@ std::string Conflict(const ScanOptions& o) {
         if (o.json)
             return "--json and --locate exclude each other";
         if (o.prometheus || !o.output.empty() || o.watch || o.haveGoneAfter || o.waitMs ||
-            !o.interfaces.empty() || o.maxTimeSeconds || o.stream)
+            !o.interfaces.empty() || !o.stateFile.empty() || o.maxTimeSeconds || o.stream)
             return "--locate takes no other option than --log";
     }
+    if ((!o.forget.empty() || o.known) && o.stateFile.empty())
+        return o.known ? "--known needs --state FILE" : "--forget needs --state FILE";
+    if ((!o.forget.empty() || o.known) && (o.prometheus || !o.output.empty() || o.watch || o.waitMs ||
+                                          !o.interfaces.empty() || !o.logFile.empty() || o.maxTimeSeconds || o.stream))
+        return "--forget and --known take no scan option (only --json with --known)";
+    if (!o.forget.empty() && o.json && !o.known)
+        return "--json needs --known with --forget";
     if (o.json && o.prometheus)
         return "--json and --prometheus exclude each other";
     if (o.stream && (o.prometheus || o.watch || !o.output.empty()))

@@ -10,7 +10,8 @@ constexpr int kExitUsage = 2;
 constexpr int kExitOutput = 3;
 constexpr int kExitLog = 4;
 constexpr int kExitNotSent = 5;
-constexpr int kExitTruncated = 6;
+constexpr int kExitState = 6;
+constexpr int kExitTruncated = 7;
 
 extern const char kScanUsage[];
 
@@ -28,6 +29,9 @@ struct ScanOptions {
     std::string locate, logFile;
     bool haveLocate = false;
     std::vector<std::string> interfaces;
+    std::string stateFile;            // --state: the known devices, kept across runs
+    std::vector<std::string> forget;  // IP or MAC addresses to remove from it
+    bool known = false;               // print the known devices instead of scanning
 };
 
 // Reads the command line into options: "" or the problem for the usage message. --help or -h sets

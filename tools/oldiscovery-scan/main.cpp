@@ -1,10 +1,12 @@
 // oldiscovery-scan: one discovery run from the command line, with the program's own engine.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,6 +21,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "discovery/DeviceWatch.h"
@@ -36,17 +39,42 @@
 #include "platform/UniqueFd.h"
 #include "res/Resource.h"
 #include "res/StringTable.h"
+#include "KnownState.h"
 #include "ScanOptions.h"
 
 namespace {
 
-// Writes all of text to stdout and flushes it; false with a message when it did not all get out.
-bool WriteOutput(const std::string& text) {
-    if (std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0 &&
-        !std::ferror(stdout))
-        return true;
-    std::fprintf(stderr, "oldiscovery-scan: cannot write the output: %s\n", std::strerror(errno));
-    return false;
+// How a write to standard output ended.
+enum class Written { All, Signal, Failed };
+
+// Writes all of text to standard output; a signal read from signalFd (-1: none) ends the wait
+// for a slow reader at once. A failure is said on stderr (a closed pipe too: SIGPIPE is ignored).
+Written WriteOutput(std::string_view text, int signalFd = -1) {
+    const int flags = ::fcntl(STDOUT_FILENO, F_GETFL);
+    // Nonblocking only while writing, so poll, not write, waits for room and sees the signal.
+    const bool toggled =
+        flags >= 0 && !(flags & O_NONBLOCK) && ::fcntl(STDOUT_FILENO, F_SETFL, flags | O_NONBLOCK) == 0;
+    Written result = Written::All;
+    while (!text.empty() && result == Written::All) {
+        const ssize_t n = ::write(STDOUT_FILENO, text.data(), text.size());
+        if (n > 0) {
+            text.remove_prefix(static_cast<std::size_t>(n));
+        } else if (n < 0 && errno == EAGAIN) {
+            pollfd fds[2] = {{STDOUT_FILENO, POLLOUT, 0}, {signalFd, POLLIN, 0}};
+            if (::poll(fds, 2, -1) < 0 && errno != EINTR)
+                result = Written::Failed;
+            else if (fds[1].revents)
+                result = Written::Signal;
+        } else if (n == 0 || errno != EINTR) {
+            result = Written::Failed;
+        }
+    }
+    const int error = errno;
+    if (toggled)
+        ::fcntl(STDOUT_FILENO, F_SETFL, flags);
+    if (result == Written::Failed)
+        std::fprintf(stderr, "oldiscovery-scan: cannot write the output: %s\n", std::strerror(error));
+    return result;
 }
 
 // Collects the devices of one scan and signals its end on an eventfd, so the main thread can
@@ -122,6 +150,37 @@ private:
 };
 
 using Clock = std::chrono::steady_clock;
+using WallTime = std::chrono::time_point<std::chrono::system_clock, std::chrono::milliseconds>;
+
+// A scan's end as the state and the metrics both record it: whole milliseconds, so the time read
+// back from the state file is the same number.
+WallTime ScanEndTime() {
+    return std::chrono::floor<std::chrono::milliseconds>(std::chrono::system_clock::now());
+}
+// As the watch counts it, from the clock's own units.
+double EpochSeconds(WallTime time) {
+    return std::chrono::duration<double>(std::chrono::system_clock::time_point(time).time_since_epoch()).count();
+}
+
+// The Prometheus text of a scan that could not run on these interfaces.
+std::string FailedScanText(const std::vector<std::string>& interfaces) {
+    return FormatPrometheus({}, {false, 0, EpochSeconds(ScanEndTime()), interfaces});
+}
+
+// True when standard output is the journal (systemd names its stream in JOURNAL_STREAM as
+// "device:inode"): then each line may start with a syslog priority.
+bool OutputIsJournal() {
+    const char* stream = std::getenv("JOURNAL_STREAM");
+    struct stat st {};
+    unsigned long long device = 0, inode = 0;
+    return stream && std::sscanf(stream, "%llu:%llu", &device, &inode) == 2 && ::fstat(STDOUT_FILENO, &st) == 0 &&
+           static_cast<unsigned long long>(st.st_dev) == device && static_cast<unsigned long long>(st.st_ino) == inode;
+}
+
+// The sd-daemon priority of a watch event: what went or changed is a warning, a new device a notice.
+const char* JournalPriority(WatchEvent::Kind kind) {
+    return kind == WatchEvent::Kind::Appeared ? "<5>" : "<4>";
+}
 
 // The program after the command line: the scan, or the watch, and their output.
 class CScanTool {
@@ -129,7 +188,7 @@ public:
     CScanTool(const ScanOptions& options, std::vector<int> ifindexes)
         : m_o(options),
           m_ifindexes(std::move(ifindexes)),
-          m_watch(static_cast<unsigned>(options.goneAfter)),
+          m_watch(static_cast<unsigned>(options.goneAfter), !options.stateFile.empty()),
           // A person watching a terminal sees each device as it comes; a file or pipe gets the
           // sorted list unless asked otherwise.
           m_streaming(options.stream || (::isatty(STDOUT_FILENO) && !options.prometheus && options.output.empty() &&
@@ -138,19 +197,29 @@ public:
     int Run(const char* argv0);
 
 private:
-    // One scan's output in the chosen format.
+    // One scan's output in the chosen format; end is when it ended (a failed scan: now).
     std::string Format(const std::vector<COrvalink>& devices, bool success, double seconds,
-                       bool truncated = false) const {
-        const auto now = std::chrono::system_clock::now().time_since_epoch();
-        if (m_o.prometheus)
-            return FormatPrometheus(devices, {success, seconds, std::chrono::duration<double>(now).count(),
-                                              m_o.interfaces, truncated});
-        return m_o.json ? FormatJson(devices) : FormatTable(devices);
+                       WallTime end = ScanEndTime()) const {
+        if (!m_o.prometheus)
+            return m_o.json ? FormatJson(devices) : FormatTable(devices);
+        const std::vector<std::string> interfaces = ScannedInterfaces(devices);
+        std::string text = FormatPrometheus(
+            devices, {success, seconds, EpochSeconds(end), interfaces, success && m_lastTruncated >= 0});
+        if (success && !m_o.stateFile.empty())
+            text += FormatKnownPrometheus(m_watch.Known(), EpochSeconds(end), interfaces);
+        return text;
     }
+    // The interfaces a scan's series are labelled with: the chosen ones, or those a request
+    // without a choice went out on (and those replies came in on), so that every file of a
+    // host says which segment it is about.
+    std::vector<std::string> ScannedInterfaces(const std::vector<COrvalink>& devices) const;
+    // With --state: rewrites its file after a scan that ran; false when it could not be written,
+    // said once per streak of such scans.
+    bool SaveState();
     // Writes text to --output (atomically) or standard output; false with a message.
     bool Emit(const std::string& text) const {
         if (m_o.output.empty())
-            return WriteOutput(text);
+            return WriteOutput(text) == Written::All;
         std::string reason;
         if (!WriteFileAtomically(m_o.output, text, 0644, &reason)) {
             std::fprintf(stderr, "oldiscovery-scan: cannot write %s: %s\n", m_o.output.c_str(),
@@ -186,11 +255,47 @@ private:
 
     const ScanOptions& m_o;
     std::vector<int> m_ifindexes;
+    std::vector<std::string> m_requestInterfaces;  // without a choice: where the last request went
+    bool m_stateFailing = false;
+    bool m_journal = false;
     CScanCollector m_collector;
     UniqueFd m_signals;
     CDeviceWatch m_watch;
     bool m_streaming;
+    long m_lastTruncated = -1;  // the last scan's devices when its limit stopped it short, else -1
 };
+
+std::vector<std::string> CScanTool::ScannedInterfaces(const std::vector<COrvalink>& devices) const {
+    if (!m_o.interfaces.empty())
+        return m_o.interfaces;
+    std::vector<std::string> names = m_requestInterfaces.empty() ? BroadcastInterfaceNames() : m_requestInterfaces;
+    auto add = [&names](const std::string& name) {
+        if (name != "n/a" && std::find(names.begin(), names.end(), name) == names.end())
+            names.push_back(name);
+    };
+    // No interface to send on at all: the segments the known devices were seen on are what failed.
+    if (names.empty())
+        for (const auto& [key, known] : m_watch.Known().Devices())
+            add(known.interface);
+    for (const COrvalink& d : devices)
+        add(d.m_strInterface);
+    return names;
+}
+
+bool CScanTool::SaveState() {
+    if (m_o.stateFile.empty())
+        return true;
+    std::string reason;
+    if (SaveKnownDevices(m_o.stateFile, m_watch.Known(), reason)) {
+        m_stateFailing = false;
+        return true;
+    }
+    if (!m_stateFailing)
+        std::fprintf(stderr, "oldiscovery-scan: cannot write the state file %s: %s\n", m_o.stateFile.c_str(),
+                     reason.c_str());
+    m_stateFailing = true;
+    return false;
+}
 
 CScanTool::Wake CScanTool::WaitUntil(Clock::time_point deadline, bool scanEnd) const {
     for (;;) {
@@ -225,7 +330,7 @@ bool CScanTool::StreamNew() {
     std::string lines;
     for (const COrvalink& device : m_collector.TakeNew())
         lines += m_o.json ? FormatJsonLine(device) : FormatTable({device});
-    return lines.empty() || WriteOutput(lines);
+    return lines.empty() || WriteOutput(lines) == Written::All;
 }
 
 void CScanTool::SayTruncated(long listed) const {
@@ -238,6 +343,8 @@ void CScanTool::SayTruncated(long listed) const {
 
 int CScanTool::ScanOnce(CScanThread& scanner, std::vector<COrvalink>& devices, double& seconds, long& truncated) {
     const auto start = Clock::now();
+    if (m_o.interfaces.empty())
+        m_requestInterfaces = BroadcastInterfaceNames();
     if (m_streaming)
         m_collector.StreamDevices();
     if (!scanner.RequestScan()) {
@@ -261,19 +368,22 @@ int CScanTool::ScanOnce(CScanThread& scanner, std::vector<COrvalink>& devices, d
     if (m_streaming && !StreamNew())
         return kExitOutput;
     m_collector.TakeScan(devices, truncated);
+    m_lastTruncated = truncated;
     seconds = std::chrono::duration<double>(Clock::now() - start).count();
     return 0;
 }
 
 int CScanTool::Watch(CScanThread& scanner) {
     std::vector<COrvalink> devices;
-    bool failing = false;  // reported once per streak of scans that could not be sent
-    for (;;) {
+    bool failing = false;      // reported once per streak of scans that could not be sent
+    bool fileFailing = false;  // the same for --output
+    for (bool first = true;; first = false) {
         const auto start = Clock::now();
         double seconds;
         long truncated;
         if (const int status = ScanOnce(scanner, devices, seconds, truncated))
             return status;
+        const WallTime end = ScanEndTime();
         if (truncated >= 0)
             SayTruncated(truncated);
         const bool sent = !scanner.RequestFailed();
@@ -283,15 +393,32 @@ int CScanTool::Watch(CScanThread& scanner) {
         // A request that did not go out says nothing about the devices: no one misses a scan.
         if (sent) {
             std::string events;
-            for (const WatchEvent& event : m_watch.Update(devices, std::chrono::system_clock::now()))
-                events += FormatWatchEvent(event);
-            if (!events.empty() && !WriteOutput(events))
-                return kExitOutput;
+            for (const WatchEvent& event : m_watch.Update(devices, end))
+                events += (m_journal ? JournalPriority(event.kind) : "") + FormatWatchEvent(event);
+            // The scan has ended: the worker is idle, and a signal ends the program at once.
+            if (const Written written = events.empty() ? Written::All : WriteOutput(events, m_signals.get());
+                written != Written::All)
+                return written == Written::Signal ? 0 : kExitOutput;
+            SaveState();  // a watch goes on without it, and tries again after the next scan
         }
         if (!m_o.output.empty()) {
             SortDevices(devices);
-            if (!Emit(Format(sent ? devices : std::vector<COrvalink>{}, sent, seconds, truncated >= 0)))
+            std::string reason;
+            const bool wrote = WriteFileAtomically(
+                m_o.output, Format(sent ? devices : std::vector<COrvalink>{}, sent, seconds, end), 0644, &reason);
+            // A file that cannot be written at all ends the watch at once; later, a full disk or
+            // another passing fault keeps the last file until a scan writes it again.
+            if (!wrote && first) {
+                std::fprintf(stderr, "oldiscovery-scan: cannot write %s: %s\n", m_o.output.c_str(),
+                             reason.c_str());
                 return kExitOutput;
+            }
+            if (!wrote && !fileFailing)
+                std::fprintf(stderr,
+                             "oldiscovery-scan: Warning: cannot write %s: %s; the last file stays until a "
+                             "later scan writes it\n",
+                             m_o.output.c_str(), reason.c_str());
+            fileFailing = !wrote;
         }
         // The next scan starts SECONDS after this one started, or at once when it took longer.
         const Wake wake = WaitUntil(start + std::chrono::seconds(m_o.watchSeconds), false);
@@ -303,6 +430,10 @@ int CScanTool::Watch(CScanThread& scanner) {
 }
 
 int CScanTool::Run(const char* argv0) {
+    // A state that cannot be had costs no scan: nothing known would be lost, nothing new recorded.
+    if (!m_o.stateFile.empty() && !LoadKnownDevices(m_o.stateFile, m_watch.Known()))
+        return Failed(kExitState);
+    m_journal = m_o.watch && OutputIsJournal();
     if (m_o.watch) {
         // Blocked in every thread (the worker inherits the mask) and read from a descriptor,
         // so a signal is an event the main thread waits for, whatever the scan is doing.
@@ -389,8 +520,14 @@ int CScanTool::Run(const char* argv0) {
 
     if (!m_o.haveLocate) {
         if (status == 0 && !m_o.watch) {
+            const WallTime end = ScanEndTime();
+            if (!m_o.stateFile.empty()) {
+                m_watch.Update(devices, end);
+                if (!SaveState())
+                    status = kExitState;
+            }
             SortDevices(devices);
-            if (!m_streaming && !Emit(Format(devices, true, seconds, truncated >= 0)))
+            if (!m_streaming && !Emit(Format(devices, true, seconds, end)))
                 status = kExitOutput;
             // The list as far as it goes is out; that it may be incomplete is said after it.
             if (status == 0 && truncated >= 0) {
@@ -416,29 +553,39 @@ int CScanTool::Run(const char* argv0) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A reader that went away is an output error with a message and exit 3, not a silent end.
+    std::signal(SIGPIPE, SIG_IGN);
     ScanOptions options;
     bool help = false;
     std::string problem = ParseScanOptions(argc, argv, options, help);
     if (help)
-        return WriteOutput(kScanUsage) ? 0 : kExitOutput;
+        return WriteOutput(kScanUsage) == Written::All ? 0 : kExitOutput;
     if (!problem.empty())
         return ScanUsage(problem);
+    if (!options.forget.empty() || options.known)
+        return RunKnownDevicesCommand(options);
     // Before the scan: a typing error in an interface name costs no scan and sends nothing.
     std::vector<int> ifindexes;
     for (const std::string& name : options.interfaces) {
         int index = 0;
         problem = InterfaceProblem(name, &index);
-        if (!problem.empty())
+        if (!problem.empty()) {
+            // An interface that is down or gone is a scan that failed, for the alerts to see.
+            if (options.prometheus && !options.output.empty()) {
+                std::string reason;
+                if (!WriteFileAtomically(options.output, FailedScanText(options.interfaces), 0644, &reason))
+                    std::fprintf(stderr, "oldiscovery-scan: cannot write %s: %s\n", options.output.c_str(),
+                                 reason.c_str());
+            }
             return ScanUsage(problem);
+        }
         if (std::find(ifindexes.begin(), ifindexes.end(), index) == ifindexes.end())
             ifindexes.push_back(index);
     }
     // A locate request names one device; sent to a group, every device in it would blink.
     if (options.haveLocate) {
-        const DestinationKind kind = DestinationKindOf(inet_addr(options.locate.c_str()));
-        if (kind != DestinationKind::OneHost)
-            return ScanUsage(options.locate + " is a " + DestinationKindName(kind) +
-                             " address; --locate names one device");
+        if (const std::string refusal = LocateRefusal(options.locate); !refusal.empty())
+            return ScanUsage(refusal + "; --locate names one device");
     }
     CScanTool tool(options, std::move(ifindexes));
     return tool.Run(argv[0]);

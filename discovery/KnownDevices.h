@@ -1,0 +1,69 @@
+#pragma once
+// The inventory of known devices that oldiscovery-scan --state keeps on disk: every device seen
+// on the scanned interfaces, one entry per (interface, IP, MAC), with its type and build as last
+// seen and when it was first and last seen. A device that stops answering stays in it (so it can
+// be reported as silent however long it stays away) until it is forgotten.
+//
+// The file is one JSON object, one device per line:
+//   {"format": "oldiscovery-known-devices", "version": 1, "devices": [
+//   {"interface": "eth0", "ip": "10.0.0.1", "mac": "02:00:0A:00:00:01", "type": "OL-2000",
+//    "build": "1.2.3", "first_seen": 1796645123.456, "last_seen": 1796645183.456, "missed": 0}
+//   ]}
+// Texts are the device texts as every output shows them (UTF-8, see DeviceTextUtf8), times are
+// seconds since the Unix epoch, "missed" counts the working scans in a row without the device.
+// A reader refuses a file of a higher version; unknown keys of a device are passed over.
+#include <map>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "discovery/Orvalink.h"
+
+struct KnownDevice {
+    std::string interface, ip, mac;  // what makes it one device
+    std::string type, build;         // as last seen
+    double firstSeen = 0, lastSeen = 0;
+    unsigned long missed = 0;
+};
+
+class CKnownDevices {
+public:
+    static constexpr int kVersion = 1;
+    using Key = std::tuple<std::string, std::string, std::string>;  // interface, IP, MAC
+
+    // What one scan said about a device that answered: new, or as it was before this scan.
+    struct Answer {
+        Key key;
+        bool added = false;
+        KnownDevice before;
+    };
+
+    // One working scan's devices at time (seconds since the epoch): each answering device is
+    // added or refreshed (of several answers of one device the first counts), every other known
+    // device misses one more scan. The answers come in the order of devices, each device once.
+    std::vector<Answer> Record(const std::vector<COrvalink>& devices, double time);
+    // Removes every device whose IP or MAC (any case) is address; how many went.
+    std::size_t Forget(const std::string& address);
+
+    std::map<Key, KnownDevice>& Devices() { return m_devices; }
+    const std::map<Key, KnownDevice>& Devices() const { return m_devices; }
+
+    std::string Serialize() const;
+    // Replaces the inventory with the file's text; "" or why the text is refused (then the
+    // inventory is left as it was).
+    std::string Parse(const std::string& text);
+
+private:
+    std::map<Key, KnownDevice> m_devices;
+};
+
+// The key of a device as the scan reported it.
+CKnownDevices::Key KnownKey(const COrvalink& device);
+// A known device as a scan's device record, for the scan's outputs.
+COrvalink AsDevice(const KnownDevice& known);
+
+// The Prometheus series of the inventory's devices on the given interfaces, for a working scan
+// that ended at scanTime: orvalink_device_up (1 answered this scan, 0 did not),
+// orvalink_device_first_seen_timestamp_seconds and orvalink_device_last_seen_timestamp_seconds.
+std::string FormatKnownPrometheus(const CKnownDevices& known, double scanTime,
+                                  const std::vector<std::string>& interfaces);

@@ -1,0 +1,107 @@
+// The inventory of known devices: its file read back as written, every kind of damaged, foreign
+// or newer file refused without touching what is known, forgetting, and its Prometheus series.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "DeviceRecord.h"
+#include "discovery/KnownDevices.h"
+
+namespace {
+
+const COrvalink A = testsupport::MakeDevice("10.0.0.1", "02:00:00:00:00:01", "OL-2000", "1.0", "eth0");
+const COrvalink A2 = testsupport::MakeDevice("10.0.0.1", "02:00:00:00:00:02", "OL-2000", "1.0", "eth0");
+// Latin-1 and control bytes, a quote and a backslash: kept as every output shows them.
+const COrvalink ODD = testsupport::MakeDevice("10.0.0.3", "n/a", "t\xE9st \"x\"\\", "b\x01\n", "eth1");
+
+TEST(KnownDevices, TheFileReadsBackAsWrittenAndKeepsTheSeenTimes) {
+    CKnownDevices known;
+    known.Record({A, ODD, A}, 1000.5);
+    known.Record({A2, ODD}, 1060.25);
+    CKnownDevices again;
+    ASSERT_EQ(again.Parse(known.Serialize()), "");
+    EXPECT_EQ(again.Serialize(), known.Serialize());
+    ASSERT_EQ(again.Devices().size(), 3u);
+    const KnownDevice& a = again.Devices().at({"eth0", "10.0.0.1", "02:00:00:00:00:01"});
+    EXPECT_EQ(a.firstSeen, 1000.5);
+    EXPECT_EQ(a.lastSeen, 1000.5);
+    EXPECT_EQ(a.missed, 1u);
+    const KnownDevice& odd = again.Devices().at({"eth1", "10.0.0.3", "n/a"});
+    EXPECT_EQ(odd.type, "t\xC3\xA9st \"x\"\\");
+    EXPECT_EQ(odd.build, "b\x01\n");
+    EXPECT_EQ(odd.lastSeen, 1060.25);
+}
+
+TEST(KnownDevices, RefusesDamagedForeignAndNewerFilesAndKeepsWhatItKnows) {
+    const std::string head = R"({"format": "oldiscovery-known-devices", "version": 1, "devices": [)";
+    const std::string dev =
+        R"({"interface": "eth0", "ip": "10.0.0.9", "mac": "m", "type": "t", "build": "b", "first_seen": 1, "last_seen": 2, "missed": 0})";
+    const struct {
+        std::string text, problem;
+    } cases[] = {
+        {"", "damaged: an unexpected end in line 1"},
+        {head + dev, "damaged: a missing closing bracket in line 1"},
+        {head + dev + "]} x", "damaged: text after the end in line 1"},
+        {head + "\n" + dev + ",\n" + dev + "]}", "damaged: a device listed twice (device 2)"},
+        {head + R"({"interface": "eth0"}]})", "damaged: a device without a text \"ip\" (device 1)"},
+        {head + "{\"interface\": \"e\xFF\"}]}", "damaged: a string that is not UTF-8 in line 1"},
+        {head + R"({"interface": "\ud800"}]})", "damaged: a bad escape in a string in line 1"},
+        {R"({"format": "oldiscovery-known-devices", "version": 1, "devices": [)" + std::string(20, '[') +
+             std::string(20, ']') + "]}",
+         "damaged: nesting too deep in line 1"},
+        {R"({"format": "oldiscovery-known-devices", "version": 01, "devices": []})",
+         "damaged: a bad number in line 1"},
+        {R"({"format": "something else", "version": 1, "devices": []})", "not a known-devices file of oldiscovery-scan"},
+        {"[1, 2]", "not a known-devices file of oldiscovery-scan"},
+        {R"({"format": "oldiscovery-known-devices", "version": 2, "devices": [{"new": 1}]})",
+         "written by a newer oldiscovery-scan (format version 2)"},
+        {R"({"format": "oldiscovery-known-devices", "version": 1, "devices": {}})", "damaged: no list of devices"},
+        {head + R"({"interface": "e", "ip": "i", "mac": "m", "type": "t", "build": "b", "first_seen": 1, "last_seen": 2, "missed": 1.5}]})",
+         "damaged: a device without a whole number \"missed\" (device 1)"},
+        {head + R"({"interface": "e", "ip": "i", "mac": "m", "type": "t", "build": "b", "first_seen": 1, "last_seen": 1e63, "missed": 1}]})",
+         "damaged: a device with a time out of range \"last_seen\" (device 1)"},
+    };
+    for (const auto& c : cases) {
+        CKnownDevices known;
+        known.Record({A}, 5);
+        EXPECT_EQ(known.Parse(c.text), c.problem) << c.text;
+        EXPECT_EQ(known.Devices().size(), 1u) << c.text;
+    }
+    // Unknown keys of a device are passed over; escapes are read.
+    CKnownDevices known;
+    ASSERT_EQ(known.Parse(head + R"({"interface": "eth0", "ip": "10.0.0.9", "mac": "m", "type": "\u00e9\ud83d\ude00\t", "build": "b", "first_seen": 1e3, "last_seen": 2.5, "missed": 7, "note": [null, true]}]})"), "");
+    EXPECT_EQ(known.Devices().begin()->second.type, "\xC3\xA9\xF0\x9F\x98\x80\t");
+    EXPECT_EQ(known.Devices().begin()->second.firstSeen, 1000);
+}
+
+TEST(KnownDevices, ForgetsByIpOrMacAndReportsTheSeriesOfTheScannedInterfaces) {
+    CKnownDevices known;
+    known.Record({A, A2, ODD}, 100);
+    known.Record({A2, ODD}, 160);
+    EXPECT_EQ(FormatKnownPrometheus(known, 160, {"eth0"}),
+              "# HELP orvalink_device_up Whether a known Orvalink device answered the scan (1) or not (0), with its "
+              "type and build as last seen.\n"
+              "# TYPE orvalink_device_up gauge\n"
+              "orvalink_device_up{interface=\"eth0\",ip=\"10.0.0.1\",mac=\"02:00:00:00:00:01\",type=\"OL-2000\","
+              "build=\"1.0\"} 0\n"
+              "orvalink_device_up{interface=\"eth0\",ip=\"10.0.0.1\",mac=\"02:00:00:00:00:02\",type=\"OL-2000\","
+              "build=\"1.0\"} 1\n"
+              "# HELP orvalink_device_first_seen_timestamp_seconds When a known Orvalink device first answered, in "
+              "seconds since the Unix epoch.\n"
+              "# TYPE orvalink_device_first_seen_timestamp_seconds gauge\n"
+              "orvalink_device_first_seen_timestamp_seconds{interface=\"eth0\",ip=\"10.0.0.1\",mac=\"02:00:00:00:00:01\"} 100.000\n"
+              "orvalink_device_first_seen_timestamp_seconds{interface=\"eth0\",ip=\"10.0.0.1\",mac=\"02:00:00:00:00:02\"} 100.000\n"
+              "# HELP orvalink_device_last_seen_timestamp_seconds When a known Orvalink device last answered, in "
+              "seconds since the Unix epoch.\n"
+              "# TYPE orvalink_device_last_seen_timestamp_seconds gauge\n"
+              "orvalink_device_last_seen_timestamp_seconds{interface=\"eth0\",ip=\"10.0.0.1\",mac=\"02:00:00:00:00:01\"} 100.000\n"
+              "orvalink_device_last_seen_timestamp_seconds{interface=\"eth0\",ip=\"10.0.0.1\",mac=\"02:00:00:00:00:02\"} 160.000\n");
+    EXPECT_EQ(known.Forget("02:00:00:00:00:0a"), 0u);
+    EXPECT_EQ(known.Forget("02:00:00:00:00:01"), 1u);
+    EXPECT_EQ(known.Forget("10.0.0.3"), 1u);
+    ASSERT_EQ(known.Devices().size(), 1u);
+    EXPECT_EQ(known.Devices().begin()->second.mac, "02:00:00:00:00:02");
+}
+
+}  // namespace

@@ -6,7 +6,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
 #include <QTimerEvent>
@@ -299,7 +298,11 @@ void CHyperLink::OnTimer() {
 
 void CHyperLink::OnLinkClicked() {
     m_bMouseOver = false;
-    const int result = OpenTarget(m_strTarget);
+    update();
+    OpenTarget(m_strTarget, this, [this](int result) { OnOpenResult(result); });
+}
+
+void CHyperLink::OnOpenResult(int result) {
     m_bWasVisited = result > 32;
     update();
     if (m_bWasVisited)
@@ -319,15 +322,19 @@ QUrl CHyperLink::WebAddress(const std::string& address) {
     return QUrl(text, QUrl::TolerantMode);
 }
 
-int CHyperLink::OpenTarget(const std::string& address) {
+void CHyperLink::OpenTarget(const std::string& address, QObject* context, std::function<void(int)> done) {
     const QUrl url = WebAddress(address);
-    if (OpenWithDesktop(url))
-        return OPEN_SHELL_SUCCESS;
-    const int openerResult = QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty()
-                                 ? OPEN_FILE_NOT_FOUND
-                                 : OPEN_NO_ASSOCIATION;
-    // Encoded, the address is one word on the command line: blanks and quotes become %20, %22.
-    return OpenWithRegisteredBrowser(url.toEncoded().toStdString(), openerResult);
+    OpenWithDesktop(url, context, [url, done](const std::string&, const ProgramEnd& end) {
+        if (!end.Failed()) {
+            done(OPEN_SHELL_SUCCESS);
+            return;
+        }
+        // An opener that ran and failed found no handler that works (xdg-open exits 3 or 4).
+        const int openerResult =
+            end.kind == ProgramEnd::Kind::NotStarted ? OPEN_FILE_NOT_FOUND : OPEN_NO_ASSOCIATION;
+        // Encoded, the address is one word on the command line: blanks and quotes become %20, %22.
+        done(OpenWithRegisteredBrowser(url.toEncoded().toStdString(), openerResult));
+    });
 }
 
 int CHyperLink::OpenWithRegisteredBrowser(const std::string& url, int openerResult) {

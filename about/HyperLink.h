@@ -9,6 +9,7 @@
 #include <QFont>
 #include <QLabel>
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -52,9 +53,11 @@ public:
     COLORREF HoverColor() const { return m_colorHover; }
     const QFont& UnderlinedFont() const { return m_fontUnderlined; }
 
-    // Opens the address in the desktop's browser; greater than 32 on success, otherwise the
-    // code whose error text fits the failure.
-    static int OpenTarget(const std::string& address);
+    // Opens the address in the desktop's browser and calls done, from the event loop once the
+    // opener has said how it went, with a code greater than 32 on success, otherwise the code
+    // whose error text fits the failure. An opener that failed is followed by the registered
+    // browser. Nothing is called once context has gone.
+    static void OpenTarget(const std::string& address, QObject* context, std::function<void(int)> done);
     // The registered browser started directly when the desktop's opener failed with
     // openerResult: the desktop entry xdg-mime names for http (or for HTML files), its Exec=
     // command cut at the file or URL field code (CutAtFieldCode), a blank and the address. openerResult when
@@ -80,6 +83,8 @@ public:
 protected:
     virtual void PreSubclassWindow();
     void OnLinkClicked();
+    // How the open that OnLinkClicked began went.
+    void OnOpenResult(int result);
 
     void paintEvent(QPaintEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;

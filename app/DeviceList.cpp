@@ -136,6 +136,7 @@ void CDeviceList::AddDevice(const COrvalink& device) {
             low = mid + 1;
     }
     insertTopLevelItem(low, row);
+    ApplyFilter(*row);
 }
 
 void CDeviceList::RemoveAllDevices() {
@@ -156,6 +157,8 @@ void CDeviceList::SetOrder(int column, bool descending) {
         return Before(*static_cast<const CRow*>(a), *static_cast<const CRow*>(b));
     });
     addTopLevelItems(rows);
+    for (QTreeWidgetItem* row : rows)
+        ApplyFilter(*row);
     // The row the user was on stays selected and in sight.
     if (current) {
         setCurrentItem(current, 0);
@@ -170,9 +173,46 @@ void CDeviceList::ShowIndicator() {
 }
 
 void CDeviceList::OnHeaderClicked(int section) {
-    // The header has already moved its indicator by its own rules; ours replaces it.
-    SetOrder(section, section == m_nColumn && !m_bDescending);
+    // The header has already moved its indicator by its own rules; ours replaces it. A third
+    // click on the column returns to the first order.
+    if (section == m_nColumn && m_bDescending)
+        SetOrder(SORT_NONE, false);
+    else
+        SetOrder(section, section == m_nColumn);
     emit OrderChosen(m_nColumn, m_bDescending);
+}
+
+bool CDeviceList::Matches(const QTreeWidgetItem& row) const {
+    if (m_strFilter.isEmpty())
+        return true;
+    for (int column = 0; column < columnCount(); ++column) {
+        if (row.text(column).contains(m_strFilter, Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+void CDeviceList::ApplyFilter(QTreeWidgetItem& row) {
+    const bool hide = !Matches(row);
+    if (hide)
+        row.setSelected(false);
+    row.setHidden(hide);
+}
+
+void CDeviceList::SetFilter(const QString& text) {
+    m_strFilter = text;
+    for (int i = 0; i < topLevelItemCount(); ++i)
+        ApplyFilter(*topLevelItem(i));
+    // The keyboard stays on a row that is shown.
+    if (currentItem() && currentItem()->isHidden())
+        setCurrentItem(nullptr);
+}
+
+int CDeviceList::ShownCount() const {
+    int shown = 0;
+    for (int i = 0; i < topLevelItemCount(); ++i)
+        shown += topLevelItem(i)->isHidden() ? 0 : 1;
+    return shown;
 }
 
 std::vector<COrvalink> CDeviceList::DevicesShown() const {
@@ -180,7 +220,7 @@ std::vector<COrvalink> CDeviceList::DevicesShown() const {
     devices.reserve(static_cast<std::size_t>(topLevelItemCount()));
     for (int i = 0; i < topLevelItemCount(); ++i) {
         const QTreeWidgetItem* item = topLevelItem(i);
-        if (item->type() == CRow::kType)
+        if (item->type() == CRow::kType && !item->isHidden())
             devices.push_back(static_cast<const CRow*>(item)->m_device);
     }
     return devices;

@@ -26,7 +26,14 @@ public:
     // direction is ignored and the header shows no indicator). Rows move at once.
     void SetOrder(int column, bool descending);
 
-    // The devices of the rows as shown, top to bottom, with their bytes as they came.
+    // Shows only the rows whose IP, MAC, type or build contains text, in any case; an empty text
+    // shows every row. Rows added later are filtered alike; a hidden row loses its selection.
+    void SetFilter(const QString& text);
+    const QString& Filter() const { return m_strFilter; }
+    int ShownCount() const;
+
+    // The devices of the rows as shown (those the filter lets through), top to bottom, with their
+    // bytes as they came.
     std::vector<COrvalink> DevicesShown() const;
 
     // Typing in the list: jumps to the first row whose IP begins with what was typed (keys
@@ -45,11 +52,14 @@ private:
     int CompareKeys(const CRow& a, const CRow& b) const;
     bool Before(const CRow& a, const CRow& b) const;
     void ShowIndicator();
+    bool Matches(const QTreeWidgetItem& row) const;
+    void ApplyFilter(QTreeWidgetItem& row);
 
     int m_nColumn;
     bool m_bDescending = false;
     std::uint64_t m_nArrivals = 0;
     QCollator m_collator;
+    QString m_strFilter;
     QString m_strTyped;
     QElapsedTimer m_typedTime;
 };

@@ -1,10 +1,15 @@
 #include "app/OLDiscoveryDlg.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QStatusBar>
+#include <QTime>
 #include <QTimerEvent>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -19,6 +24,7 @@
 #include "log/DeviceText.h"
 #include "log/Log.h"
 #include "platform/Privileges.h"
+#include "platform/qt/Desktop.h"
 #include "res/Resource.h"
 #include "res/StringTable.h"
 #include "settings/DialogTemplate.h"
@@ -88,8 +94,9 @@ private:
     QPointer<COLDiscoveryDlg> m_pDialog;
 };
 
+// The window can grow, so its size is kept with its position.
 COLDiscoveryDlg::COLDiscoveryDlg(CPrefs* prefs, CScanThread* scanner, QWidget* parent)
-    : CDialogPersistent(IDD_MAIN, parent, 0), m_pPrefs(prefs), m_pScanThread(scanner) {
+    : CDialogPersistent(IDD_MAIN, parent, 1), m_pPrefs(prefs), m_pScanThread(scanner) {
     // The placements are kept in the profile the preferences are.
     SetProfile(prefs ? prefs->Store() : nullptr);
     // The icons live in a static library. Q_INIT_RESOURCE must be used outside any namespace.
@@ -105,10 +112,10 @@ COLDiscoveryDlg::~COLDiscoveryDlg() {
 }
 
 void COLDiscoveryDlg::CreateControls() {
-    // A minimise box beside the close box. The pixel column widths were chosen for text of the
-    // template's font.
-    const DialogUnits dlu =
-        SetTemplateFrame(*this, kDialogWidthDlu, kDialogHeightDlu, Qt::WindowMinimizeButtonHint);
+    // Minimise and maximise boxes beside the close box. The pixel column widths were chosen for
+    // text of the template's font.
+    const DialogUnits dlu = SetTemplateFrame(*this, kDialogWidthDlu, kDialogHeightDlu,
+                                             Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint);
     const int clientWidth = dlu.X(kDialogWidthDlu);
 
     for (const ControlTemplate& item : kMainControls) {
@@ -154,7 +161,12 @@ void COLDiscoveryDlg::CreateControls() {
             continue;  // none in this template
         }
         PlaceControl(*control, item, dlu);
+        const bool list = item.id == IDC_DEVICE_LIST, below = item.y > 17 + 210;
+        m_anchored.push_back({control, control->geometry(), false, below, list || item.id == IDC_HINT, list});
     }
+    m_listDevices->setAccessibleName(Text(LoadString(IDS_LIST_TITLE)));
+    for (QPushButton* button : {m_btnRefresh, m_btnSettings})
+        button->setAccessibleName(button->text().remove(QLatin1Char('&')));
 
     connect(m_btnRefresh, &QPushButton::clicked, this, [this] { OnRefresh(); });
     connect(m_btnSettings, &QPushButton::clicked, this, [this] { OnSettings(); });
@@ -169,8 +181,11 @@ void COLDiscoveryDlg::CreateControls() {
     m_pSysMenu->addAction(Text(LoadString(IDS_SYSMENU_CLOSE)), this, [this] { OnSysCommand(SC_CLOSE); });
     m_pSaveItem = m_pSysMenu->addAction(Text(LoadString(IDS_SAVE_LIST)), this, [this] { OnSaveList(); });
     m_pSaveItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
-    // The shortcut works while the menu is closed only as an action of the window itself.
+    m_pFindItem = m_pSysMenu->addAction(Text(LoadString(IDS_FIND)), this, [this] { OnFind(); });
+    m_pFindItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    // The shortcuts work while the menu is closed only as actions of the window itself.
     addAction(m_pSaveItem);
+    addAction(m_pFindItem);
     m_btnSysMenu = new QToolButton(this);
     m_btnSysMenu->setObjectName(QStringLiteral("SystemMenuButton"));
     m_btnSysMenu->setIcon(m_hIcon);
@@ -184,6 +199,145 @@ void COLDiscoveryDlg::CreateControls() {
     m_btnSysMenu->setMenu(m_pSysMenu);
     const int side = std::min(dlu.Y(17) - 2, 24);
     m_btnSysMenu->setGeometry(clientWidth - dlu.X(7) - side, (dlu.Y(17) - side) / 2, side, side);
+    m_anchored.push_back({m_btnSysMenu, m_btnSysMenu->geometry(), true, false, false, false});
+
+    // The filter opens in the title's row, left of the window menu, so the list stays in place.
+    m_editFilter = new QLineEdit(this);
+    m_editFilter->setObjectName(QStringLiteral("Filter"));
+    m_editFilter->setAccessibleName(Text(LoadString(IDS_FILTER_NAME)));
+    m_editFilter->setPlaceholderText(Text(LoadString(IDS_FILTER_HINT)));
+    m_editFilter->setClearButtonEnabled(true);
+    const int filterHeight = std::min(dlu.Y(17) - 2, m_editFilter->sizeHint().height());
+    const int filterWidth = dlu.X(150);
+    m_editFilter->setGeometry(m_btnSysMenu->x() - dlu.X(4) - filterWidth, (dlu.Y(17) - filterHeight) / 2,
+                              filterWidth, filterHeight);
+    m_editFilter->hide();
+    m_editFilter->installEventFilter(this);
+    connect(m_editFilter, &QLineEdit::textChanged, this, [this](const QString& text) {
+        m_listDevices->SetFilter(text);
+        UpdateStatus();
+    });
+    m_anchored.push_back({m_editFilter, m_editFilter->geometry(), true, false, false, false});
+
+    CreateStatusLine();
+    // The status line is the one addition: the window grows by its height, and may grow further.
+    m_templateSize = QSize(clientWidth, dlu.Y(kDialogHeightDlu));
+    const QSize start(clientWidth, m_templateSize.height() + m_statusBar->height());
+    setMinimumSize(start);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    resize(start);
+    LayoutControls();
+}
+
+void COLDiscoveryDlg::CreateStatusLine() {
+    m_statusBar = new QStatusBar(this);
+    m_statusBar->setObjectName(QStringLiteral("StatusLine"));
+    m_statusBar->setAccessibleName(Text(LoadString(IDS_STATUS_NAME)));
+    m_statusBar->setSizeGripEnabled(true);
+    auto label = [this](const char* name) {
+        auto* text = new QLabel(m_statusBar);
+        text->setObjectName(QString::fromLatin1(name));
+        text->setTextFormat(Qt::PlainText);
+        return text;
+    };
+    m_staticCount = label("DeviceCount");
+    m_staticLastScan = label("LastScan");
+    m_busy = new QProgressBar(m_statusBar);
+    m_busy->setRange(0, 0);  // no steps known: the bar only shows that something runs
+    m_busy->setTextVisible(false);
+    m_busy->setMaximumSize(60, 12);
+    m_staticScanning = label("Scanning");
+    m_staticFailure = label("ActionFailure");
+    m_statusBar->addWidget(m_staticCount);
+    m_statusBar->addWidget(m_staticLastScan);
+    m_statusBar->addWidget(m_busy);
+    m_statusBar->addWidget(m_staticScanning);
+    m_statusBar->addWidget(m_staticFailure, 1);
+    // One height whatever it shows, so the controls above never move when a scan starts.
+    m_statusBar->setFixedHeight(m_statusBar->sizeHint().height());
+    UpdateStatus();
+}
+
+void COLDiscoveryDlg::LayoutControls() {
+    if (!m_statusBar)
+        return;
+    const int statusHeight = m_statusBar->height();
+    const int dx = std::max(0, width() - m_templateSize.width());
+    const int dy = std::max(0, height() - statusHeight - m_templateSize.height());
+    for (const Anchored& item : m_anchored) {
+        item.control->setGeometry(
+            item.placed.x() + (item.moveX ? dx : 0), item.placed.y() + (item.moveY ? dy : 0),
+            item.placed.width() + (item.growX ? dx : 0), item.placed.height() + (item.growY ? dy : 0));
+    }
+    m_statusBar->setGeometry(0, height() - statusHeight, width(), statusHeight);
+}
+
+void COLDiscoveryDlg::resizeEvent(QResizeEvent* event) {
+    CDialogPersistent::resizeEvent(event);
+    LayoutControls();
+}
+
+void COLDiscoveryDlg::UpdateStatus() {
+    const int listed = m_listDevices->topLevelItemCount();
+    if (!m_listDevices->Filter().isEmpty()) {
+        m_staticCount->setText(Text(FormatString2(
+            IDS_FILTERED_COUNT, std::to_string(m_listDevices->ShownCount()), std::to_string(listed))));
+    } else {
+        m_staticCount->setText(Text(listed == 1 ? LoadString(IDS_ONE_DEVICE)
+                                                : FormatString1(IDS_DEVICE_COUNT, std::to_string(listed))));
+    }
+    m_staticLastScan->setVisible(!m_staticLastScan->text().isEmpty());
+    const bool scanning = m_nScansRunning > 0;
+    m_staticScanning->setText(scanning ? Text(LoadString(IDS_SCANNING)) : QString());
+    m_staticScanning->setVisible(scanning);
+    m_busy->setVisible(scanning);
+}
+
+QString COLDiscoveryDlg::StatusText(int part) const {
+    switch (part) {
+    case STATUS_COUNT:
+        return m_staticCount->text();
+    case STATUS_LAST_SCAN:
+        return m_staticLastScan->text();
+    case STATUS_SCANNING:
+        return m_staticScanning->text();
+    default:
+        return m_staticFailure->text();
+    }
+}
+
+void COLDiscoveryDlg::OnFind() {
+    m_editFilter->show();
+    m_editFilter->setFocus(Qt::ShortcutFocusReason);
+    m_editFilter->selectAll();
+}
+
+bool COLDiscoveryDlg::IsFilterOpen() const {
+    return m_editFilter->isVisible();
+}
+
+void COLDiscoveryDlg::CloseFilter() {
+    m_editFilter->clear();
+    m_editFilter->hide();
+    m_listDevices->setFocus();
+}
+
+void COLDiscoveryDlg::BeginAction() {
+    ++m_nAction;
+    m_staticFailure->clear();
+}
+
+void COLDiscoveryDlg::OnActionEnd(unsigned action, const std::string& program, const ProgramEnd& end) {
+    if (!end.Failed() || action != m_nAction)
+        return;
+    std::string text;
+    if (end.kind == ProgramEnd::Kind::NotStarted) {
+        text = FormatString2(IDS_START_FAILED, program, end.reason);
+    } else {
+        const unsigned why = end.kind == ProgramEnd::Kind::Signalled ? IDS_EXIT_SIGNAL : IDS_EXIT_STATUS;
+        text = FormatString2(IDS_PROGRAM_FAILED, program, FormatString1(why, std::to_string(end.value)));
+    }
+    m_staticFailure->setText(Text(text));
 }
 
 IScanListener* COLDiscoveryDlg::GetScanListener() const {
@@ -283,9 +437,13 @@ void COLDiscoveryDlg::OnRefresh() {
     m_btnRefresh->setEnabled(false);
     m_nRowCount = 0;
     m_listDevices->RemoveAllDevices();
+    m_staticFailure->clear();
     // Without a worker nothing is queued and no scan end will come to enable the button.
     if (!m_pScanThread->RequestScan())
         m_btnRefresh->setEnabled(true);
+    else
+        ++m_nScansRunning;
+    UpdateStatus();
 }
 
 void COLDiscoveryDlg::OnSettings() {
@@ -325,10 +483,15 @@ void COLDiscoveryDlg::OnAddDevice(const COrvalink& device) {
     // At its place in the chosen order; until the user chooses one, the IP column's text order.
     m_listDevices->AddDevice(device);
     ++m_nRowCount;
+    UpdateStatus();
 }
 
 void COLDiscoveryDlg::OnScanDone() {
     m_btnRefresh->setEnabled(true);
+    m_nScansRunning = std::max(0, m_nScansRunning - 1);
+    m_staticLastScan->setText(Text(FormatString1(
+        IDS_LAST_SCAN, QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString())));
+    UpdateStatus();
 }
 
 void COLDiscoveryDlg::OnSysCommand(unsigned command) {

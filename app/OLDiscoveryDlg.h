@@ -3,12 +3,15 @@
 // system menu.
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/DeviceList.h"
 #include "settings/DialogPersistent.h"
 
 #include <QIcon>
 #include <QPoint>
+#include <QRect>
+#include <QSize>
 
 class COrvalink;
 class CPrefs;
@@ -17,9 +20,13 @@ class CScanThread;
 class IScanListener;
 class QAction;
 class QLabel;
+class QLineEdit;
 class QMenu;
+class QProgressBar;
 class QPushButton;
+class QStatusBar;
 class QToolButton;
+struct ProgramEnd;
 
 // Window commands of the system menu (the low four bits are the system's own).
 constexpr unsigned SC_MINIMIZE = 0xF020;
@@ -78,6 +85,15 @@ public:
     void OnLocate();
     // Ctrl+C in the list: the selected row's IP, as "Copy IP to clipboard" copies it.
     void OnCopySelectedIP();
+    // "Find..." and Ctrl+F: opens the filter field (or gives it the keyboard again).
+    void OnFind();
+    // Escape in the filter field: empties and closes it, and every row shows again.
+    void CloseFilter();
+    bool IsFilterOpen() const;
+    // The status line's texts as shown: the count, the last scan, "Scanning..." (empty when no
+    // scan runs) and the last action's failure (empty when none).
+    QString StatusText(int part) const;
+    enum { STATUS_COUNT, STATUS_LAST_SCAN, STATUS_SCANNING, STATUS_FAILURE };
     // "Save list..." and Ctrl+S: asks for a file and saves the rows there.
     void OnSaveList();
     // The rows as shown, in the order shown, written to path in one step. False, after a
@@ -114,9 +130,20 @@ protected:
     void OnDestroy() override;
     void timerEvent(QTimerEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void CreateControls();
+    void CreateStatusLine();
+    // Puts the controls where a window of this size has them: the list takes the room beyond
+    // the template's size, the buttons and the hint stay below it, the window menu and the
+    // filter in the top-right corner.
+    void LayoutControls();
+    void UpdateStatus();
+    // Every action starts with an empty failure; a failure reported later shows only while no
+    // newer action has begun.
+    void BeginAction();
+    void OnActionEnd(unsigned action, const std::string& program, const ProgramEnd& end);
     // The scan worker's results reach the dialog only while it is open.
     void StopScanResults();
 
@@ -128,4 +155,22 @@ private:
     QMenu* m_pSysMenu = nullptr;
     QAction* m_pAboutItem = nullptr;  // appended once, however often the dialog opens
     QAction* m_pSaveItem = nullptr;
+    QAction* m_pFindItem = nullptr;
+    QLineEdit* m_editFilter = nullptr;
+    QStatusBar* m_statusBar = nullptr;
+    QLabel* m_staticCount = nullptr;
+    QLabel* m_staticLastScan = nullptr;
+    QLabel* m_staticScanning = nullptr;
+    QProgressBar* m_busy = nullptr;
+    QLabel* m_staticFailure = nullptr;
+    // Controls that follow the window's size: where the template puts them, and which edges move.
+    struct Anchored {
+        QWidget* control;
+        QRect placed;
+        bool moveX, moveY, growX, growY;
+    };
+    std::vector<Anchored> m_anchored;
+    QSize m_templateSize;
+    int m_nScansRunning = 0;
+    unsigned m_nAction = 0;
 };

@@ -5,6 +5,7 @@
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QTreeWidget>
 
@@ -133,6 +134,7 @@ void COLDiscoveryDlg::OnLocate() {
                        FormatString1(IDS_LOCATE_REFUSED, refusal), MessageIcon::Warning);
         return;
     }
+    BeginAction();
     m_pScanThread->RequestLocate(ip);
 }
 
@@ -148,7 +150,11 @@ std::string COLDiscoveryDlg::GetRowIP(int row) const {
 
 void COLDiscoveryDlg::OpenWebBrowser(const std::string& ip) {
     LogWrite(LOG_INFO, "Invoking web browser for IP %s", ip.c_str());
-    OpenUrl("http://" + ip + "/");
+    BeginAction();
+    OpenUrl("http://" + ip + "/", this,
+            [this, action = m_nAction](const std::string& program, const ProgramEnd& end) {
+                OnActionEnd(action, program, end);
+            });
 }
 
 void COLDiscoveryDlg::OpenTelnet(const std::string& ip) {
@@ -158,16 +164,34 @@ void COLDiscoveryDlg::OpenTelnet(const std::string& ip) {
         program = m_pPrefs->GetTelnetPath();
         args = m_pPrefs->GetTelnetArgs();
     }
+    BeginAction();
     // Telnet and its kind have no window of their own here: they run in a terminal.
-    StartInTerminal(MakeTelnetCommandLine(program, args, ip));
+    StartInTerminalWatched(MakeTelnetCommandLine(program, args, ip), this,
+                           [this, action = m_nAction](const std::string& started, const ProgramEnd& end) {
+                               OnActionEnd(action, started, end);
+                           });
 }
 
 void COLDiscoveryDlg::CopyIPToClipboard(const std::string& ip) {
+    BeginAction();
     SetClipboardText(ip);
     LogWrite(LOG_INFO, "Copied IP %s to clipboard", ip.c_str());
 }
 
 bool COLDiscoveryDlg::eventFilter(QObject* watched, QEvent* event) {
+    // Escape closes the filter, not the window; Enter takes the keyboard back to the shown rows
+    // rather than pressing Refresh.
+    if (watched == m_editFilter && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Escape) {
+            CloseFilter();
+            return true;
+        }
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            m_listDevices->setFocus();
+            return true;
+        }
+    }
     if (!m_listDevices || (watched != m_listDevices && watched != m_listDevices->viewport()))
         return CDialogPersistent::eventFilter(watched, event);
     NMITEMACTIVATE notification;
@@ -201,12 +225,14 @@ bool COLDiscoveryDlg::eventFilter(QObject* watched, QEvent* event) {
             notification.iItem =
                 m_listDevices->indexOfTopLevelItem(m_listDevices->itemAt(notification.ptAction));
         } else {
-            // From the keyboard: the selected row, the menu beside its first column.
+            // From the keyboard: the selected row, else the one with the keyboard focus (a filter
+            // can take the selection away), the menu beside its first column.
             QList<QTreeWidgetItem*> selected = m_listDevices->selectedItems();
-            if (!selected.isEmpty()) {
-                m_listDevices->scrollToItem(selected.front());
-                const QRect rect = m_listDevices->visualItemRect(selected.front());
-                notification.iItem = m_listDevices->indexOfTopLevelItem(selected.front());
+            QTreeWidgetItem* row = selected.isEmpty() ? m_listDevices->currentItem() : selected.front();
+            if (row && !row->isHidden()) {
+                m_listDevices->scrollToItem(row);
+                const QRect rect = m_listDevices->visualItemRect(row);
+                notification.iItem = m_listDevices->indexOfTopLevelItem(row);
                 notification.ptAction = QPoint(rect.left() + rect.height(), rect.bottom());
             }
         }

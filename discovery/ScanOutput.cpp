@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <map>
 #include <set>
+#include <string_view>
 
 #include "log/DeviceText.h"
 
@@ -51,6 +52,9 @@ bool CsvNeedsQuotes(const std::string& text) {
 
 std::string CsvField(const std::string& bytes) {
     std::string text = EscapeLayoutControls(DeviceTextUtf8(bytes));
+    // A spreadsheet takes a cell that begins like this for a formula; the apostrophe makes it text.
+    if (!text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos)
+        text.insert(0, 1, '\'');
     if (!CsvNeedsQuotes(text))
         return text;
     std::string out = "\"";

@@ -11,6 +11,8 @@ void SortDevices(std::vector<COrvalink>& devices);
 // record per device, every line ending in CRLF. Device text is shown the way the other outputs
 // show it (DeviceTextUtf8) and kept as it is: a field holding a comma, a quote, a control
 // character or an outer space is quoted, inner quotes doubled, so a CSV reader gets the text back.
+// A field that begins with =, +, -, @, a tab or a carriage return gets a leading apostrophe, so
+// that a spreadsheet shows it as text rather than running it as a formula.
 std::string FormatCsv(const std::vector<COrvalink>& devices);
 // Both outputs are UTF-8: a field that is valid UTF-8 is shown as such, any other field byte by
 // byte as Latin-1 (DeviceTextUtf8), the same way the program's list shows it.

@@ -98,6 +98,8 @@ void CScanWorker::ReportScanDone() {
 
 void CScanWorker::Scan() {
     m_bRequestFailed = false;
+    std::vector<std::uint8_t> buffers(kReadBatch * kReceiveBuffer);
+    DiscardQueued(buffers.data());
     if (const std::error_code error =
             m_sockets->SendBroadcast(m_socket, kDiscoverRequest, sizeof kDiscoverRequest, m_interfaces)) {
         m_bRequestFailed = true;
@@ -110,7 +112,6 @@ void CScanWorker::Scan() {
     scan.subnets = m_sockets->LocalSubnets();
     scan.deadline = m_sockets->Now() + m_scanLimit;
     scan.lastProbe = scan.batchStart = m_sockets->Now();
-    std::vector<std::uint8_t> buffers(kReadBatch * kReceiveBuffer);
     while (AwaitReplies(scan)) {
         const long before = scan.count;
         if (const std::error_code error = ReadReplies(scan, buffers.data())) {
@@ -143,6 +144,17 @@ bool CScanWorker::StoppedShort(const Collection& scan) {
     if (!scan.limitReached)
         return false;
     return (scan.count > 0 && m_sockets->Now() - scan.lastReply < m_quietWait) || m_sockets->HasPending(m_socket);
+}
+
+void CScanWorker::DiscardQueued(std::uint8_t* buffer) {
+    const auto until = m_sockets->Now() + kDiscardLimit;
+    std::size_t discarded = 0;
+    ReceivedPacket info;
+    while (m_sockets->HasPending(m_socket) && m_sockets->Now() < until &&
+           !m_sockets->Receive(m_socket, buffer, kReceiveBuffer, info))
+        ++discarded;
+    if (discarded > 0)
+        LogWrite(LOG_DEBUG, "Discarded %zu packet(s) that arrived between scans", discarded);
 }
 
 bool CScanWorker::AwaitReplies(Collection& scan) {

@@ -36,6 +36,9 @@ public:
     static constexpr std::chrono::milliseconds kBatchAge{100};
     // Least time left for the answers once the collection has ended.
     static constexpr std::chrono::milliseconds kProbeGrace{250};
+    // Longest time spent emptying the socket before a scan, so that a flood cannot hold back
+    // the request.
+    static constexpr std::chrono::milliseconds kDiscardLimit{100};
 
     explicit CScanWorker(std::shared_ptr<ISocketLayer> sockets) : m_sockets(std::move(sockets)) {}
 
@@ -88,6 +91,9 @@ private:
     };
     // False, with a Debug line, for a reply whose source names no one device.
     static bool FromOneHost(const Collection& scan, std::uint32_t source);
+    // Reads and drops what arrived since the last scan: a late answer to an earlier request
+    // would otherwise be listed by this scan, even for a device that has gone meanwhile.
+    void DiscardQueued(std::uint8_t* buffer);
     // The wait policy: true when a packet can be read; false, with its reason logged, when the
     // collection ends (the quiet wait passed, the overall bound reached, the wait failed).
     bool AwaitReplies(Collection& scan);

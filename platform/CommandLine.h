@@ -22,6 +22,30 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 // quotes, with a quote and the backslashes before it escaped.
 std::string QuoteWord(const std::string& word);
 
+// How a started program fared while it was watched.
+struct ProgramEnd {
+    enum class Kind { Running, Exited, Signalled, NotStarted };
+    Kind kind = Kind::Running;  // Running: still running when the watch ended
+    int value = 0;              // exit status, signal number, or errno for NotStarted
+    std::string reason;         // NotStarted: why ("not found", strerror text, ...)
+    bool Failed() const { return kind != Kind::Running && !(kind == Kind::Exited && value == 0); }
+};
+
+// A started program's watcher: the descriptor its one report arrives on, and its process.
+struct ProgramWatch {
+    int reportFd = -1;
+    int watcherPid = -1;
+};
+
+// Starts argv as StartDetached does, through a watcher process that stays for at most watchMs
+// to learn whether the program ended (and how) and then writes one report to reportFd. False
+// with the reason when nothing could be started (program not found, no process).
+bool StartWatched(const std::vector<std::string>& argv, int watchMs, ProgramWatch* watch,
+                  std::string* reason);
+// Reads the watcher's report (waiting for it when it has not come yet), closes the descriptor
+// and reaps the watcher.
+ProgramEnd FinishWatch(ProgramWatch& watch);
+
 // Starts argv (argv[0] looked up on PATH when it has no slash) detached, without a shell,
 // without capabilities (unless this process runs as root: see WarnStartedAsRoot), in the
 // program's working directory; does not wait for it.
@@ -45,3 +69,9 @@ bool StartCommandLine(const std::string& commandLine, std::string* reason = null
 // up first, so a missing one is reported rather than flashed in a terminal. On failure writes
 // the same Warning line as StartCommandLine ("no terminal" among the reasons).
 bool StartInTerminal(const std::string& commandLine, std::string* reason = nullptr);
+// The argument vector StartInTerminal runs for the command line: false with the reason (and the
+// same Warning line) when there is none.
+bool TerminalArgv(const std::string& commandLine, std::vector<std::string>* argv, std::string* reason);
+// Writes the Warning line of a program that could not be started, or that ended in failure
+// while watched: Could not start (<reason>): "<command line>".
+void LogStartFailure(const std::string& commandLine, const std::string& reason);

@@ -73,3 +73,18 @@ constexpr unsigned IDS_JSON_FILES = 128;
 constexpr unsigned IDS_SAVE_FAILED = 129;
 // Locate refused for a row whose address names no one device (%1 the address and its kind).
 constexpr unsigned IDS_LOCATE_REFUSED = 149;
+// The main window's status line: the device count, the last scan's end, a running scan and
+// the reason an action failed (%1 the program, %2 why); the filter and its window-menu item.
+constexpr unsigned IDS_DEVICE_COUNT = 130;
+constexpr unsigned IDS_ONE_DEVICE = 131;
+constexpr unsigned IDS_FILTERED_COUNT = 132;
+constexpr unsigned IDS_LAST_SCAN = 133;
+constexpr unsigned IDS_SCANNING = 134;
+constexpr unsigned IDS_START_FAILED = 135;
+constexpr unsigned IDS_PROGRAM_FAILED = 136;
+constexpr unsigned IDS_EXIT_STATUS = 137;
+constexpr unsigned IDS_EXIT_SIGNAL = 138;
+constexpr unsigned IDS_FIND = 139;
+constexpr unsigned IDS_FILTER_NAME = 140;
+constexpr unsigned IDS_FILTER_HINT = 141;
+constexpr unsigned IDS_STATUS_NAME = 142;

@@ -56,6 +56,19 @@ constexpr StringEntry kStrings[] = {
     {IDS_JSON_FILES, "JSON files (*.json)"},
     {IDS_SAVE_FAILED, "The list could not be saved to %1:\n%2"},
     {IDS_LOCATE_REFUSED, "No locate request was sent: %1.\nLocate asks one device to make itself known."},
+    {IDS_DEVICE_COUNT, "%1 devices"},
+    {IDS_ONE_DEVICE, "1 device"},
+    {IDS_FILTERED_COUNT, "%1 of %2 devices"},
+    {IDS_LAST_SCAN, "Last scan %1"},
+    {IDS_SCANNING, "Scanning\u2026"},
+    {IDS_START_FAILED, "Could not start %1: %2"},
+    {IDS_PROGRAM_FAILED, "%1 failed: %2"},
+    {IDS_EXIT_STATUS, "exit status %1"},
+    {IDS_EXIT_SIGNAL, "ended by signal %1"},
+    {IDS_FIND, "&Find..."},
+    {IDS_FILTER_NAME, "Filter"},
+    {IDS_FILTER_HINT, "Filter by IP, MAC, type or build"},
+    {IDS_STATUS_NAME, "Status"},
 };
 
 }  // namespace

@@ -7,8 +7,9 @@
 # Runs the program under a plain window manager (twm, when installed, only so the pictures show
 # caption bars), waits for its main window and the end of the first scan and saves the window
 # as the picture; then, driven with xdotool as a person would, saves beside it the context menu
-# of the third row (context-menu.png), the Settings dialog (settings.png) and the About box
-# opened from the window menu (about.png), and ends the program.
+# of the third row (context-menu.png), the list narrowed by the filter (filter.png), the Settings
+# dialog (settings.png) and the About box opened from the window menu (about.png), and ends the
+# program.
 #
 # Windows are found among the program's own (its process id on the window, the title), never by
 # title alone: the screen also holds the window manager's frames. Every wait has a bound. A step
@@ -153,12 +154,13 @@ picture() {
     [ -s "$png" ] || { fail "the picture $(basename "$png") could not be made"; return 1; }
 }
 
-# scan_ended <id>: the Refresh button (bottom left) is enabled again, which the program does when
-# a scan has ended: its label is black then, grey while the scan runs.
+# scan_ended <id>: the Refresh button (bottom left, above the status line's 30 pixels) is enabled
+# again, which the program does when a scan has ended: its label is black then, grey while the
+# scan runs.
 scan_ended() {
     local dark
     geometry "$1" || return 1
-    dark=$(import -window "$1" png:- 2>/dev/null | convert png:- -crop "$((W / 7))x55+0+$((H - 55))" +repage \
+    dark=$(import -window "$1" png:- 2>/dev/null | convert png:- -crop "$((W / 7))x55+0+$((H - 85))" +repage \
         -colorspace gray -threshold 30% -negate -format '%[fx:round(mean*w*h)]' info: 2>/dev/null) || return 1
     [ "${dark:-0}" -gt 0 ]
 }
@@ -267,6 +269,15 @@ context_menu() {
     wait_gone "$menu" 3 || fail "the context menu did not close on Escape"
 }
 
+# filter.png: Ctrl+F and a few letters, as a person narrows the list; Escape closes the filter.
+filter_picture() {
+    point_at "$main" "$rest_x" "$rest_y" || return 1
+    xdotool key ctrl+f
+    xdotool type --delay 50 "ol-2"
+    picture "$main" "$dir/filter.png"
+    xdotool key Escape
+}
+
 settings_dialog() {
     local settings
     point_at "$main" "$rest_x" "$rest_y" || return 1
@@ -306,6 +317,7 @@ about_box() {
 }
 
 context_menu
+filter_picture
 settings_dialog
 about_box
 exit 0

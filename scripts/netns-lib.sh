@@ -67,9 +67,34 @@ _netns_link() {
     ip link add "$2" netns "$NETNS_PREFIX-$1" type veth peer name "$4" netns "$NETNS_PREFIX-$3"
 }
 
+# What earlier runs left that were killed before their EXIT trap could run (a test at its time
+# limit gets SIGKILL): their namespaces, the processes still in them and their temporary folders.
+# Names carry the creating shell's process id; only those whose creator no longer runs are taken.
+_netns_remove_orphans() {
+    local ns creator pid dir
+    for ns in $(ip netns list 2>/dev/null | awk '{print $1}'); do
+        creator=${ns#oldt-}
+        creator=${creator%%-*}
+        case $ns in oldt-*) ;; *) continue ;; esac
+        case $creator in '' | *[!0-9]*) continue ;; esac
+        [ -e "/proc/$creator" ] && continue
+        for pid in $(ip netns pids "$ns" 2>/dev/null); do
+            kill -KILL "$pid" 2>/dev/null || true
+        done
+        ip netns del "$ns" 2>/dev/null || true
+    done
+    for dir in /tmp/oldnetns.*.*; do
+        creator=${dir#/tmp/oldnetns.}
+        creator=${creator%%.*}
+        case $creator in '' | *[!0-9]*) continue ;; esac
+        [ -d "$dir" ] && [ ! -e "/proc/$creator" ] && rm -rf "$dir"
+    done
+}
+
 netns_setup() {
     [ "$(id -u)" -eq 0 ] || netns_skip "network namespaces need root"
     command -v ip >/dev/null 2>&1 || netns_skip "ip (iproute2) is not installed"
+    _netns_remove_orphans
     NETNS_PREFIX="oldt-$$-${RANDOM}${RANDOM}"
     trap netns_teardown EXIT
     trap 'exit 130' INT
@@ -81,7 +106,7 @@ netns_setup() {
     NETNS_MADE+=("$NETNS_PREFIX-host")
     netns_exec host ip link set lo up
     netns_exec host sysctl -q -w net.ipv6.conf.all.disable_ipv6=1 >/dev/null 2>&1 || true
-    NETNS_TMP=$(mktemp -d /tmp/oldnetns.XXXXXX)
+    NETNS_TMP=$(mktemp -d "/tmp/oldnetns.$$.XXXXXX")
 
     # The first namespace proved that namespaces can be made; a later step that fails (a
     # missing veth or bridge module, a kernel limit, another run's load) still says nothing

@@ -3,9 +3,12 @@
 #include "platform/qt/WinApp.h"
 
 #include <QEvent>
+#include <QGuiApplication>
 #include <QPointer>
 #include <QRect>
+#include <QScreen>
 #include <QTimer>
+#include <QWindow>
 
 #include <cstdio>
 #include <string>
@@ -110,20 +113,28 @@ void CDialogPersistent::OnOK() {
     EndDialog(IDOK);
 }
 
+QMargins CDialogPersistent::FrameMargins() const {
+    const QWindow* window = windowHandle();
+    if (window && window->handle() && isVisible())
+        return window->frameMargins();
+    const QRect frame = frameGeometry();
+    const QRect client = geometry();
+    return QMargins(client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
+                    frame.bottom() - client.bottom());
+}
+
 bool CDialogPersistent::GetWindowPlacement(WINDOWPLACEMENT* wp) const {
     if (!wp || !testAttribute(Qt::WA_WState_Created))
         return false;
-    const QRect frame = frameGeometry();
-    const QRect client = geometry();
+    const QMargins margins = FrameMargins();
+    const QRect frame = geometry().marginsAdded(margins);
     QRect normal = frame;
     const Qt::WindowStates state = windowState();
     if (state & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) {
         // The rectangle the window returns to, grown by the frame it has now.
         QRect restored = normalGeometry();
-        if (restored.isValid()) {
-            normal = restored.adjusted(frame.left() - client.left(), frame.top() - client.top(),
-                                       frame.right() - client.right(), frame.bottom() - client.bottom());
-        }
+        if (restored.isValid())
+            normal = restored.marginsAdded(margins);
     }
     wp->length = kPlacementLength;
     wp->flags = 0;
@@ -175,7 +186,23 @@ void CDialogPersistent::RestorePlacement() {
     m_bPendingMove = false;
     if (m_wp.flags == kNoPlacement)
         return;
-    const QPoint pos(m_wp.left, m_wp.top);
+    QPoint pos(m_wp.left, m_wp.top);
+    QSize frameSize(m_wp.right - m_wp.left, m_wp.bottom - m_wp.top);
+    // A size that can grow can outgrow a smaller screen: such a window is brought within it.
+    const QScreen* screen = QGuiApplication::screenAt(pos + QPoint(1, 1));
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (m_nResizable == 1 && screen) {
+        const QRect room = screen->availableGeometry();
+        if (frameSize.width() > room.width()) {
+            frameSize.setWidth(room.width());
+            pos.setX(room.left());
+        }
+        if (frameSize.height() > room.height()) {
+            frameSize.setHeight(room.height());
+            pos.setY(room.top());
+        }
+    }
     // Before creation a top-level position counts the frame in. A window created earlier
     // places its client area, which is right only once its frame is known.
     move(pos);
@@ -186,11 +213,10 @@ void CDialogPersistent::RestorePlacement() {
     if (m_nResizable != 1)
         return;
     // A saved rectangle without area would leave an unusable window: keep the template's size.
-    const QSize frameSize(m_wp.right - m_wp.left, m_wp.bottom - m_wp.top);
     if (frameSize.width() <= 0 || frameSize.height() <= 0)
         return;
     if (testAttribute(Qt::WA_WState_Created) && FrameKnown()) {
-        resize(frameSize - (frameGeometry().size() - geometry().size()));
+        resize(frameSize.shrunkBy(FrameMargins()));
     } else {
         // The frame is measured once the window is on the screen.
         resize(frameSize);
@@ -206,7 +232,7 @@ void CDialogPersistent::ApplyPendingPlacement() {
         move(m_pendingFramePos);
     }
     if (m_pendingFrameSize.isValid()) {
-        const QSize client = m_pendingFrameSize - (frameGeometry().size() - geometry().size());
+        const QSize client = m_pendingFrameSize.shrunkBy(FrameMargins());
         m_pendingFrameSize = QSize();
         resize(client);
     }

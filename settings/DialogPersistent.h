@@ -2,6 +2,7 @@
 // Base of every dialog: reopens where the user last left it (section "DlgPos_<id>" of the
 // profile) and carries the dialog framework's shape: DoModal, OnInitDialog, DoDataExchange.
 #include <QDialog>
+#include <QMargins>
 #include <QPoint>
 #include <QSize>
 
@@ -78,8 +79,12 @@ protected:
     bool event(QEvent* e) override;
 
 private:
+    // The frame around the client area as the window system reports it now. QWidget's own frame
+    // is the one it saw at the last move or resize, which can be from before the window manager
+    // framed the window: a window that then stood still would save its client origin.
+    QMargins FrameMargins() const;
     // A window manager reports the frame only after the first show; what needed it waits.
-    bool FrameKnown() const { return frameGeometry().size() != geometry().size(); }
+    bool FrameKnown() const { return !FrameMargins().isNull(); }
     void ApplyPendingPlacement();
     void CheckPendingLater(int checksLeft);
 

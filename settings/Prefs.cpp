@@ -31,6 +31,7 @@ void CPrefs::Load() {
     m_nDoubleClick = ActionFromName(profile.GetString(kSection, "DoubleClick", "Browser"));
     m_bAutoRefresh = profile.GetInt(kSection, "AutoRefresh", 1) != 0 ? 1 : 0;
     m_nSortColumn = SortColumnFromName(profile.GetString(kSection, "SortColumn", ""));
+    m_bSortInFile = m_nSortColumn != SORT_NONE;
     m_bSortDescending = SameName(profile.GetString(kSection, "SortOrder", "Ascending"), "descending");
 }
 
@@ -46,6 +47,9 @@ void CPrefs::Save() {
     if (m_nSortColumn != SORT_NONE) {
         profile.WriteString(kSection, "SortColumn", SortColumnToName(m_nSortColumn).c_str());
         profile.WriteString(kSection, "SortOrder", m_bSortDescending ? "Descending" : "Ascending");
+    } else if (m_bSortInFile) {
+        // Back to the first order: an empty column names none (a name not known stays).
+        profile.WriteString(kSection, "SortColumn", "");
     }
     profile.Commit();
 }

@@ -54,4 +54,5 @@ private:
     int m_bAutoRefresh;
     int m_nSortColumn = SORT_NONE;
     bool m_bSortDescending = false;
+    bool m_bSortInFile = false;  // the file names a known sort column
 };

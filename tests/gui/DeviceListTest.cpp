@@ -125,7 +125,8 @@ TEST_F(DeviceListTest, HeaderClicksOrderTheRowsAndRowsArrivingLaterLandInPlace) 
         {"no choice: IP text, repeated answers in arrival order", ips, {}, {1, 3, 0, 4, 5, 2}},
         {"IP numeric", ips, {0}, {2, 0, 4, 1, 3, 5}},
         {"IP numeric reversed; equal keys still in arrival order", ips, {0, 0}, {5, 3, 1, 0, 4, 2}},
-        {"a third click ascends again", ips, {0, 0, 0}, {2, 0, 4, 1, 3, 5}},
+        {"a third click returns to the IP text order", ips, {0, 0, 0}, {1, 3, 0, 4, 5, 2}},
+        {"and a fourth sorts again", ips, {0, 0, 0, 0}, {2, 0, 4, 1, 3, 5}},
         {"MAC by bytes, n/a after every address", macs, {1}, {5, 3, 2, 0, 1, 4}},
         {"MAC reversed, n/a first", macs, {1, 1}, {1, 4, 0, 2, 3, 5}},
         {"type in natural order", builds, {2}, {4, 1, 3, 5, 0, 2}},
@@ -150,21 +151,23 @@ TEST_F(DeviceListTest, HeaderClicksOrderTheRowsAndRowsArrivingLaterLandInPlace) 
             }
             EXPECT_EQ(Shown(dlg), expected);
 
-            QHeaderView* header = dlg.m_listDevices->header();
-            EXPECT_EQ(header->isSortIndicatorShown(), !c.clicks.empty());
-            // A click on the sorted column turns it round; on another, that one ascends.
+            // A click on the sorted column turns it round, the next one ends the sort; a click on
+            // another column makes that one ascend.
             int column = SORT_NONE;
             bool descending = false;
             for (int section : c.clicks) {
+                const bool third = section == column && descending;
                 descending = section == column && !descending;
-                column = section;
+                column = third ? SORT_NONE : section;
             }
-            if (!c.clicks.empty()) {
-                EXPECT_EQ(header->sortIndicatorSection(), c.clicks.back());
+            QHeaderView* header = dlg.m_listDevices->header();
+            EXPECT_EQ(header->isSortIndicatorShown(), column != SORT_NONE);
+            if (column != SORT_NONE) {
+                EXPECT_EQ(header->sortIndicatorSection(), column);
                 EXPECT_EQ(header->sortIndicatorOrder(),
                           descending ? Qt::DescendingOrder : Qt::AscendingOrder);
             }
-            EXPECT_EQ(prefs.GetSortColumn(), c.clicks.empty() ? SORT_NONE : c.clicks.back());
+            EXPECT_EQ(prefs.GetSortColumn(), column);
             EXPECT_EQ(prefs.GetSortDescending(), descending);
         });
     }
@@ -216,8 +219,9 @@ TEST_F(DeviceListTest, TheChosenOrderHoldsOverRefreshAndTheNextStart) {
     const std::string profile = testsupport::ReadFileBytes(m_dir.ProfileFile("OLDiscovery"));
     EXPECT_NE(profile.find("SortColumn=IP\nSortOrder=Descending\n"), std::string::npos) << profile;
 
+    // The third click's return to the first order is kept as well.
     EXPECT_EQ(run([&](COLDiscoveryDlg& dlg) { ClickHeader(dlg, 0); }), Seen(reversed, "0 down"));
-    EXPECT_EQ(run([](COLDiscoveryDlg&) {}), Seen(numeric, "0 up"));
+    EXPECT_EQ(run([](COLDiscoveryDlg&) {}), Seen(text, "none"));
 }
 
 TEST_F(DeviceListTest, SavedCsvAndJsonReadBackByPythonAreTheRowsShown) {
@@ -269,13 +273,14 @@ TEST_F(DeviceListTest, SavedCsvAndJsonReadBackByPythonAreTheRowsShown) {
                 ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
                 QTest::keyClick(dlg.m_listDevices, Qt::Key_S, Qt::ControlModifier);
             } else {
-                // Above the About item, after Minimize and Close.
+                // Above Find and the About item, after Minimize and Close.
                 const QList<QAction*> menu = dlg.GetSystemMenu()->actions();
-                ASSERT_EQ(menu.size(), 5);
-                EXPECT_TRUE(menu[3]->isSeparator());
+                ASSERT_EQ(menu.size(), 6);
+                EXPECT_TRUE(menu[4]->isSeparator());
                 EXPECT_EQ(menu[2]->text(), QStringLiteral("Save list..."));
                 EXPECT_EQ(menu[2]->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));
-                EXPECT_EQ(menu[4]->text().toStdString(), LoadString(IDS_ABOUTBOX));
+                EXPECT_EQ(menu[3]->shortcut(), QKeySequence(QStringLiteral("Ctrl+F")));
+                EXPECT_EQ(menu[5]->text().toStdString(), LoadString(IDS_ABOUTBOX));
                 menu[2]->trigger();
             }
             EXPECT_EQ(seen, (std::vector<std::string>{"Save List", "CSV files (*.csv);JSON files (*.json)"}));

@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QPointer>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 
@@ -227,6 +228,12 @@ TEST_F(DialogPersistentTest, OnlyAResizableDialogGetsItsSavedSize) {
     ProbeDialog empty(102, 1);
     EXPECT_EQ(OpenedFrame(empty, &client).topLeft(), QPoint(40, 50));
     EXPECT_EQ(client, QSize(300, 200));
+
+    // Wider than the screen (saved on a larger one): brought within it.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    StoreFrame(102, QRect(300, 40, screen.width() + 400, 330));
+    ProbeDialog wide(102, 1);
+    EXPECT_EQ(OpenedFrame(wide), QRect(screen.left(), 40, screen.width(), 330));
 }
 
 TEST_F(DialogPersistentTest, WindowCreatedBeforeOpeningIsPlacedByItsFrame) {

@@ -137,18 +137,63 @@ TEST(HyperLinkTest, ErrorTextsCarryThePrefixAndTheCode) {
     EXPECT_EQ(shown, CHyperLink::OpenErrorText(26) + "|" + std::to_string(QMessageBox::Warning));
 }
 
-TEST(HyperLinkTest, AClickOpensTheBareHostNameAsAWebAddressAndTurnsTheLinkVisited) {
-    apptest::UrlRecorder recorder;
-    QDesktopServices::setUrlHandler(QStringLiteral("http"), &recorder, "Open");
-    LinkDialog page(QStringLiteral("www.quarrin-velto.example"));
-    CHyperLink link;
-    ASSERT_TRUE(link.SubclassDlgItem(kLinkId, &page.dialog));
-    EXPECT_EQ(link.CurrentColor(), RGB(0, 0, 238));
-    QTest::mouseClick(&link, Qt::LeftButton);
-    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
-    EXPECT_EQ(recorder.urls, std::vector<std::string>{"http://www.quarrin-velto.example"});
-    EXPECT_TRUE(link.WasVisited());
-    EXPECT_EQ(link.CurrentColor(), RGB(85, 26, 139));
+// Without xdg-open Qt's own opener takes the address, where the recorder sits. Like a button,
+// the link opens only when the press and the release are both on it.
+TEST(HyperLinkTest, APressAndReleaseOnTheLinkOpensTheBareHostNameAndTurnsItVisited) {
+    const struct {
+        const char* what;
+        std::vector<QPoint> moves;  // after pressing at (2, 2); the last one is the release
+        std::size_t opened;
+    } cases[] = {
+        {"click", {{2, 2}}, 1},
+        {"dragged off and released outside", {{2, 2}, {-30, 60}, {-30, 60}}, 0},
+        {"dragged off and back", {{-30, 60}, {3, 3}}, 1},
+    };
+    for (const auto& c : cases) {
+        testsupport::TempDir noPrograms;
+        ScopedEnv path("PATH", noPrograms.path().c_str());
+        apptest::UrlRecorder recorder;
+        QDesktopServices::setUrlHandler(QStringLiteral("http"), &recorder, "Open");
+        LinkDialog page(QStringLiteral("www.quarrin-velto.example"));
+        CHyperLink link;
+        ASSERT_TRUE(link.SubclassDlgItem(kLinkId, &page.dialog));
+        EXPECT_EQ(link.CurrentColor(), RGB(0, 0, 238));
+        QTest::mousePress(&link, Qt::LeftButton, {}, QPoint(2, 2));
+        for (std::size_t i = 0; i + 1 < c.moves.size(); ++i)
+            QTest::mouseMove(&link, c.moves[i]);
+        QTest::mouseRelease(&link, Qt::LeftButton, {}, c.moves.back());
+        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+        EXPECT_EQ(recorder.urls.size(), c.opened) << c.what;
+        if (!c.opened)
+            continue;
+        EXPECT_EQ(recorder.urls.front(), "http://www.quarrin-velto.example") << c.what;
+        EXPECT_TRUE(WaitUntil([&] { return link.WasVisited(); }, 5s)) << c.what;
+        EXPECT_EQ(link.CurrentColor(), RGB(85, 26, 139)) << c.what;
+    }
+}
+
+// xdg-open exits 3 when no handler is there and 4 when the one it ran failed: the link beeps,
+// says why and stays unvisited; the registered browser (none here) is tried first.
+TEST(HyperLinkTest, AnOpenerThatExitsWithAFailureShowsTheErrorBox) {
+    for (int status : {0, 3, 4}) {
+        testsupport::TempDir bin;
+        WriteFile(bin.path() / "xdg-open", "#!/bin/sh\nexit " + std::to_string(status) + "\n");
+        ScopedEnv path("PATH", bin.path().c_str());
+        LinkDialog page(QStringLiteral("www.quarrin-velto.example"));
+        CHyperLink link;
+        ASSERT_TRUE(link.SubclassDlgItem(kLinkId, &page.dialog));
+        std::vector<std::string> boxes;
+        ModalScript answer([&](QWidget* box) {
+            if (auto* message = qobject_cast<QMessageBox*>(box))
+                boxes.push_back(message->text().toStdString());
+        });
+        QTest::mouseClick(&link, Qt::LeftButton);
+        EXPECT_TRUE(WaitUntil([&] { return link.WasVisited() || !boxes.empty(); }, 10s)) << status;
+        EXPECT_EQ(link.WasVisited(), status == 0) << status;
+        EXPECT_EQ(boxes, status == 0 ? std::vector<std::string>{}
+                                     : std::vector<std::string>{CHyperLink::OpenErrorText(31)})
+            << status;
+    }
 }
 
 TEST(HyperLinkTest, HoverColourMinusOneIsThePalettesHighlight) {

@@ -249,8 +249,13 @@ TEST_F(DialogTest, CaptionColumnsButtonsAndGeometry) {
         EXPECT_EQ(refresh->text(), QStringLiteral("&Refresh"));
         EXPECT_EQ(settings->text(), QStringLiteral("&Settings..."));
 
-        // Not resizable; the template's proportions hold.
-        EXPECT_EQ(dlg.minimumSize(), dlg.maximumSize());
+        // The status line is the one addition, below the template's area; the window starts at
+        // its smallest size.
+        const auto* status = dlg.findChild<QWidget*>(QStringLiteral("StatusLine"));
+        ASSERT_TRUE(status);
+        EXPECT_EQ(dlg.minimumSize(), dlg.size());
+        EXPECT_EQ(status->geometry().bottom(), dlg.height() - 1);
+        const int templateHeight = dlg.height() - status->height();
         QWidget* hint = dlg.GetDlgItem(IDC_HINT);
         QWidget* title = dlg.GetDlgItem(IDC_LIST_TITLE);
         EXPECT_EQ(title->x(), list->x());
@@ -261,9 +266,17 @@ TEST_F(DialogTest, CaptionColumnsButtonsAndGeometry) {
         EXPECT_LT(settings->geometry().right(), hint->x());
         EXPECT_EQ(hint->geometry().right(), list->geometry().right());
         EXPECT_LT(list->geometry().right(), dlg.width());
-        EXPECT_LT(hint->geometry().bottom(), dlg.height());
+        EXPECT_LT(hint->geometry().bottom(), templateHeight);
         EXPECT_NEAR(double(list->width()) / dlg.width(), 449.0 / 463, 0.01);
-        EXPECT_NEAR(double(list->height()) / dlg.height(), 210.0 / 266, 0.01);
+        EXPECT_NEAR(double(list->height()) / templateHeight, 210.0 / 266, 0.01);
+
+        // Larger: the list takes the room, the buttons and the hint stay below it.
+        const QRect listAt = list->geometry(), refreshAt = refresh->geometry(), hintAt = hint->geometry();
+        dlg.resize(dlg.size() + QSize(120, 90));
+        ASSERT_TRUE(apptest::WaitUntil([&] { return list->geometry() == listAt.adjusted(0, 0, 120, 90); }));
+        EXPECT_EQ(refresh->geometry(), refreshAt.translated(0, 90));
+        EXPECT_EQ(hint->geometry(), hintAt.translated(0, 90).adjusted(0, 0, 120, 0));
+        EXPECT_EQ(status->geometry().bottom(), dlg.height() - 1);
     });
 }
 

@@ -12,6 +12,7 @@
 
 #include "AppTestSupport.h"
 #include "ProfileValues.h"
+#include "StandIn.h"
 #include "about/VeltoAboutDlg.h"
 #include "app/OLDiscoveryDlg.h"
 #include "platform/qt/WinApp.h"
@@ -130,10 +131,13 @@ TEST(VeltoAboutDlgTest, WithoutAVersionBlockThePresetsShow) {
     EXPECT_EQ(partial.m_staticTitle->text(), "Orvalink Discovery Tool") << "the product name stands in";
 }
 
-// The desktop's opener replaced by a recorder for the life of the object.
+// The desktop's opener replaced by a recorder for the life of the object (no xdg-open on PATH:
+// Qt's own opener, which the recorder hooks, takes the address).
 struct RecordedOpener {
     RecordedOpener() { QDesktopServices::setUrlHandler(QStringLiteral("http"), &opened, "Open"); }
     ~RecordedOpener() { QDesktopServices::unsetUrlHandler(QStringLiteral("http")); }
+    testsupport::TempDir noPrograms;
+    ScopedEnv path{"PATH", noPrograms.path().c_str()};
     apptest::UrlRecorder opened;
 };
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The README's picture command, `scripts/demo --screenshot`, several times in a row (it drives the
 # program with xdotool under Xvfb and twm, in its own throw-away namespace network): every run
-# must end with status 0, make all four pictures, and print no X error and no "demo: " line (a
+# must end with status 0, make all five pictures, and print no X error and no "demo: " line (a
 # step that failed or a window that did not appear).
 # usage: demo-screenshots.sh <build dir> [runs, default 3]
 # Exit 0 pass, 1 fail, 77 skipped (no namespaces here).
@@ -33,7 +33,7 @@ for run in $(seq 1 "$runs"); do
     while IFS= read -r line; do
         problems+=("$line")
     done < <(grep -aE "$problem_lines" "$log")
-    for picture in main-window context-menu settings about; do
+    for picture in main-window context-menu filter settings about; do
         file="$tmp/$run/$picture.png"
         if [ ! -s "$file" ]; then
             problems+=("$picture.png was not made")
@@ -48,7 +48,7 @@ for run in $(seq 1 "$runs"); do
         echo "  its output:"
         sed 's/^/    /' "$log"
     else
-        echo "run $run of $runs: four pictures, no X error, no failed step"
+        echo "run $run of $runs: five pictures, no X error, no failed step"
     fi
 done
 exit "$failed"

@@ -421,6 +421,39 @@ case_plugin_folders() {
     [ ! -e "$elsewhere.loaded" ] || fail "the program with the capability followed the qt.conf beside it"
 }
 
+# namespaces_of <pid>: the test namespaces whose names say that process made them.
+namespaces_of() {
+    ip netns list | awk '{print $1}' | grep "^oldt-$1-" | sort
+}
+
+case_killed_run_leftovers() {
+    # Another run, killed as a test at its time limit is: its EXIT trap never runs, so its
+    # namespaces and its simulator stay. The next run removes them, and nothing of a live run.
+    local lib="$here/../../scripts/netns-lib.sh" fifo="$NETNS_TMP/killed.ready" line="" killed sim ours ns pid
+    mkfifo "$fifo"
+    bash -c 'source "$1"; netns_setup; netns_add_devices 10.77.1.1 1 || exit 1; echo ready >"$2"; exec sleep 600' \
+        _ "$lib" "$fifo" &
+    killed=$!
+    read -r -t 30 line <>"$fifo" || true
+    if [ "$line" != ready ]; then
+        fail "the run to be killed did not set up its network"
+    else
+        sim=$(ip netns pids "$(namespaces_of "$killed" | grep -- '-dev$')")
+        kill -KILL "$killed"
+        wait "$killed" 2>/dev/null
+        ours=$(namespaces_of $$)
+        bash -c 'source "$1"; netns_setup' _ "$lib" || fail "the next run could not set up its network"
+        expect_eq "namespaces of the killed run after the next run" "" "$(namespaces_of "$killed")"
+        case $(ps -o stat= -p "$sim") in '' | Z*) ;; *) fail "the killed run's simulator still runs" ;; esac
+        expect_eq "this run's namespaces after the next run" "$ours" "$(namespaces_of $$)"
+    fi
+    kill -KILL "$killed" 2>/dev/null
+    for ns in $(namespaces_of "$killed"); do
+        for pid in $(ip netns pids "$ns"); do kill -KILL "$pid"; done
+        ip netns del "$ns"
+    done
+}
+
 show_last_log() {
     echo "--- last scan log" >&2
     cat "${log:-/dev/null}" >&2 2>/dev/null

@@ -404,6 +404,18 @@ case_watch_restart() {
     expect_eq "restarted watch: exit status and events" "0 " "$rc $(cat "$events")"
 }
 
+case_watch_late_reply() {
+    # The device answers after each scan's quiet time: the answer arrives between scans, belongs
+    # to none of them, and the next scan must not list it.
+    netns_add_devices 10.77.1.1 1 --type "OL-Late" --build 5 --delay 700 || exit 1
+    start_watch 1 --wait 200
+    wait_until 20 at_least "$watch_log" "Starting scan" 4 || fail "the watch did not scan: $(cat "$NETNS_TMP/watch.err")"
+    stop_watch TERM
+    expect_eq "events of a device that always answers too late" "" "$(cat "$events")"
+    grep -qE "Discarded [0-9]+ packet\(s\) that arrived between scans" "$watch_log" ||
+        fail "no line for the answer dropped between scans"
+}
+
 show_last_stderr() {
     echo "--- stderr of the last scan" >&2
     cat "$NETNS_TMP/err" "$NETNS_TMP/watch.err" >&2 2>/dev/null

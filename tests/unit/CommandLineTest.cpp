@@ -2,8 +2,10 @@
 // the terminal the desktop offers.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 
@@ -191,6 +193,37 @@ TEST(CommandLineTest, AProgramStartedAsRootIsWarnedAboutOnce) {
             std::exit(started && warnings == (root ? 1u : 0u) && named == root ? 0 : 1);
         },
         testing::ExitedWithCode(0), "");
+}
+
+// The watcher says how the program ended within its watch, that it still ran at the end, or
+// why exec refused it (a script without "#!").
+TEST(CommandLineTest, AWatchedProgramsEndIsReported) {
+    testsupport::TempDir dir;
+    const std::string script = dir.file("no-interpreter");
+    std::ofstream(script) << "exit 0\n";
+    chmod(script.c_str(), 0755);
+    using Kind = ProgramEnd::Kind;
+    const struct {
+        Words argv;
+        int watchMs;
+        Kind kind;
+        int value;
+    } cases[] = {
+        {{"/bin/sh", "-c", "exit 0"}, 5000, Kind::Exited, 0},
+        {{"/bin/sh", "-c", "exit 4"}, 5000, Kind::Exited, 4},
+        {{"/bin/sh", "-c", "kill -9 $$"}, 5000, Kind::Signalled, 9},
+        {{"/bin/sh", "-c", "sleep 3"}, 200, Kind::Running, 0},
+        {{script}, 5000, Kind::NotStarted, ENOEXEC},
+    };
+    for (const auto& c : cases) {
+        ProgramWatch watch;
+        std::string reason;
+        ASSERT_TRUE(StartWatched(c.argv, c.watchMs, &watch, &reason)) << reason;
+        const ProgramEnd end = FinishWatch(watch);
+        EXPECT_EQ(end.kind, c.kind) << c.argv.back();
+        EXPECT_EQ(end.value, c.value) << c.argv.back();
+        EXPECT_EQ(end.Failed(), c.kind != Kind::Running && c.value != 0) << c.argv.back();
+    }
 }
 
 TEST(CommandLineTest, AQuotedWordSplitsBackToItself) {

@@ -29,6 +29,14 @@ TEST(ScanOutputCsv, FieldsAreQuotedExactlyWhereAReaderNeedsIt) {
          "a\xE2\x80\xA8"
          "b\xE2\x80\xAE",
          "a\\u2028b\\u202E"},
+        // A spreadsheet would run these as formulas: an apostrophe makes them text.
+        {"formula", "=HYPERLINK(\"http://x/\")", "\"'=HYPERLINK(\"\"http://x/\"\")\""},
+        {"plus, minus, at", "+1", "'+1"},
+        {"minus", "-2+3", "'-2+3"},
+        {"at", "@SUM(A1)", "'@SUM(A1)"},
+        {"tab first", "\t=1", "\"'\t=1\""},
+        {"carriage return first", "\r=1", "\"'\r=1\""},
+        {"only the first character counts", "OL=+-@", "OL=+-@"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(FormatCsv({MakeDevice("10.0.0.1", "n/a", c.type, "1.0")}),

@@ -786,6 +786,19 @@ TEST_F(ScanThreadTest, TwoScansInARowEachEndAfterTheirDevices) {
     EXPECT_EQ(m_log.CountOf("Found 2 Orvalink(s)"), 2u);
 }
 
+TEST_F(ScanThreadTest, AnswersArrivingBetweenScansAreDroppedNotListedByTheNext) {
+    auto thread = Started();
+    ScanAndWait(*thread);
+    // After the first scan's end: a device answering it late, and an unrelated echo reply.
+    m_net->QueuePacket(MakeReply("10.0.0.8"));
+    m_net->QueuePacket(MakeIcmp("10.0.0.50", 0));
+    m_net->SetRepliesOnBroadcast({MakeReply("10.0.0.1", "", 10ms)});
+    ScanAndWait(*thread, 2);
+    ASSERT_TRUE(thread->Stop());
+    EXPECT_EQ(TakeDevices(), (std::vector<Device>{{"10.0.0.1", "n/a", "n/a", "n/a"}}));
+    EXPECT_EQ(m_log.CountOf("Discarded 2 packet(s) that arrived between scans"), 1u);
+}
+
 TEST_F(ScanThreadTest, StopDuringScanTakesEffectAfterTheScan) {
     auto thread = Started();
     m_net->HoldWaits(true);

@@ -12,7 +12,7 @@
 #include "res/StringTable.h"
 
 TEST(StringTableTest, EveryUsedIdHasAText) {
-    for (unsigned id = 101; id <= IDS_SAVE_FAILED; ++id) {
+    for (unsigned id = 101; id <= IDS_STATUS_NAME; ++id) {
         if (id == 105)
             continue;  // not used by the program
         EXPECT_FALSE(LoadString(id).empty()) << id;
@@ -27,7 +27,7 @@ namespace {
 // Every id the program loads a text for.
 std::vector<unsigned> UsedIds() {
     std::vector<unsigned> ids;
-    for (unsigned id = 101; id <= IDS_SAVE_FAILED; ++id)
+    for (unsigned id = 101; id <= IDS_STATUS_NAME; ++id)
         if (id != 105)
             ids.push_back(id);
     return ids;
@@ -46,8 +46,9 @@ TEST(StringTableTest, PlaceholdersMatchTheFormatterTheProgramUses) {
     // Texts filled by FormatString1 hold "%1" once, by FormatString2 "%1" and "%2" once each;
     // every other text is shown as it is and must hold none.
     const std::map<unsigned, std::pair<size_t, size_t>> filled = {
-        {IDS_NEED_ADMIN, {1, 0}},
-        {IDS_SAVE_FAILED, {1, 1}},
+        {IDS_NEED_ADMIN, {1, 0}},     {IDS_SAVE_FAILED, {1, 1}}, {IDS_DEVICE_COUNT, {1, 0}},
+        {IDS_FILTERED_COUNT, {1, 1}}, {IDS_LAST_SCAN, {1, 0}},   {IDS_START_FAILED, {1, 1}},
+        {IDS_PROGRAM_FAILED, {1, 1}}, {IDS_EXIT_STATUS, {1, 0}}, {IDS_EXIT_SIGNAL, {1, 0}},
     };
     for (unsigned id : UsedIds()) {
         const std::string text = LoadString(id);

@@ -189,10 +189,10 @@ public:
         : m_o(options),
           m_ifindexes(std::move(ifindexes)),
           m_watch(static_cast<unsigned>(options.goneAfter), !options.stateFile.empty()),
-          // A person watching a terminal sees each device as it comes; a file or pipe gets the
-          // sorted list unless asked otherwise.
-          m_streaming(options.stream || (::isatty(STDOUT_FILENO) && !options.prometheus && options.output.empty() &&
-                                         !options.watch && !options.haveLocate)) {}
+          // A person watching a terminal sees each device's line as it comes; a file or pipe gets
+          // the sorted list, and JSON keeps its one array, unless asked otherwise.
+          m_streaming(options.stream || (::isatty(STDOUT_FILENO) && !options.json && !options.prometheus &&
+                                         options.output.empty() && !options.watch && !options.haveLocate)) {}
 
     int Run(const char* argv0);
 

@@ -78,6 +78,9 @@ public:
     void OnScanDone() override {
         Post([](COLDiscoveryDlg& dialog) { dialog.OnScanDone(); });
     }
+    void OnScanTruncated(long) override {
+        Post([](COLDiscoveryDlg& dialog) { dialog.OnScanTruncated(); });
+    }
 
 private:
     template <typename Call>
@@ -489,9 +492,14 @@ void COLDiscoveryDlg::OnAddDevice(const COrvalink& device) {
 void COLDiscoveryDlg::OnScanDone() {
     m_btnRefresh->setEnabled(true);
     m_nScansRunning = std::max(0, m_nScansRunning - 1);
-    m_staticLastScan->setText(Text(FormatString1(
-        IDS_LAST_SCAN, QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString())));
+    m_staticLastScan->setText(Text(FormatString1(m_bScanTruncated ? IDS_LAST_SCAN_INCOMPLETE : IDS_LAST_SCAN,
+                                                 QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString())));
+    m_bScanTruncated = false;
     UpdateStatus();
+}
+
+void COLDiscoveryDlg::OnScanTruncated() {
+    m_bScanTruncated = true;
 }
 
 void COLDiscoveryDlg::OnSysCommand(unsigned command) {

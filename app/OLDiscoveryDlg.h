@@ -70,6 +70,8 @@ public:
     // The scan worker's results, on the UI thread.
     void OnAddDevice(const COrvalink& device);
     void OnScanDone();
+    // The scan that is ending stopped at its time limit with answers still arriving.
+    void OnScanTruncated();
     // Commands of the system menu; IDM_ABOUTBOX opens the About box.
     virtual void OnSysCommand(unsigned command);
     void UpdateHint();
@@ -172,5 +174,6 @@ private:
     std::vector<Anchored> m_anchored;
     QSize m_templateSize;
     int m_nScansRunning = 0;
+    bool m_bScanTruncated = false;  // said with the scan's end in the status line
     unsigned m_nAction = 0;
 };

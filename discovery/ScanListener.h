@@ -5,6 +5,8 @@
 
 // What a listener can rely on, per scan:
 // - one OnDeviceFound per accepted reply, in the order the replies were accepted;
+// - OnScanTruncated, just before OnScanDone, when the scan stopped at its time limit while
+//   answers were still arriving (the list may be incomplete);
 // - then exactly one OnScanDone, also for a scan whose request could not be sent;
 // - no call after CScanThread::SetListener has replaced or detached it (SetListener waits for a
 //   call in progress), so a listener may be destroyed once it is detached.
@@ -14,4 +16,6 @@ public:
     virtual ~IScanListener() = default;
     virtual void OnDeviceFound(const COrvalink& device) = 0;
     virtual void OnScanDone() = 0;
+    // listed: the devices the scan reported. Not every listener shows it, hence the default.
+    virtual void OnScanTruncated(long listed) { static_cast<void>(listed); }
 };

@@ -84,14 +84,25 @@ std::string FormatTable(const std::vector<COrvalink>& devices) {
     return out;
 }
 
+namespace {
+
+std::string JsonObject(const COrvalink& d) {
+    return "{\"ip\": " + JsonText(d.m_strIP) + ", \"mac\": " + JsonText(d.m_strMAC) +
+           ", \"type\": " + JsonText(d.m_strType) + ", \"build\": " + JsonText(d.m_strBuild) +
+           ", \"interface\": " + JsonText(d.m_strInterface) + "}";
+}
+
+}  // namespace
+
+std::string FormatJsonLine(const COrvalink& device) {
+    return JsonObject(device) + "\n";
+}
+
 std::string FormatJson(const std::vector<COrvalink>& devices) {
     std::string out = "[";
     for (std::size_t i = 0; i < devices.size(); ++i) {
-        const COrvalink& d = devices[i];
         out += i ? ",\n  " : "\n  ";
-        out += "{\"ip\": " + JsonText(d.m_strIP) + ", \"mac\": " + JsonText(d.m_strMAC) +
-               ", \"type\": " + JsonText(d.m_strType) + ", \"build\": " + JsonText(d.m_strBuild) +
-               ", \"interface\": " + JsonText(d.m_strInterface) + "}";
+        out += JsonObject(devices[i]);
     }
     out += devices.empty() ? "]\n" : "\n]\n";
     return out;
@@ -159,6 +170,10 @@ std::string FormatPrometheus(const std::vector<COrvalink>& devices, const ScanSu
     std::snprintf(number, sizeof number, "%.3f", scan.timestampSeconds);
     perScan("orvalink_scan_timestamp_seconds", "When the scan ended, in seconds since the Unix epoch.",
             number);
+    perScan("orvalink_scan_truncated",
+            "Whether the scan stopped at its time limit with answers still arriving (1): the list may be "
+            "incomplete.",
+            scan.truncated ? "1" : "0");
     return out;
 }
 

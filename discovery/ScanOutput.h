@@ -23,6 +23,8 @@ std::string FormatTable(const std::vector<COrvalink>& devices);
 // A JSON array of {"ip","mac","type","build","interface"} objects; control characters as JSON
 // escapes.
 std::string FormatJson(const std::vector<COrvalink>& devices);
+// One device as a JSON object of FormatJson on a line of its own (JSON lines, for streaming).
+std::string FormatJsonLine(const COrvalink& device);
 // What the Prometheus output says about the scan itself.
 struct ScanSummary {
     bool success = false;         // the scan ran (no device series without it)
@@ -30,11 +32,13 @@ struct ScanSummary {
     double timestampSeconds = 0;  // the scan's end, seconds since the Unix epoch
     // Interfaces the scan was restricted to: each gets a device count, 0 when none answered.
     std::vector<std::string> interfaces;
+    bool truncated = false;  // stopped at its time limit with answers still arriving
 };
 // Prometheus text exposition format 0.0.4, with # HELP and # TYPE lines:
 // orvalink_device_info{interface,ip,mac,type,build} 1 per device (a device that answered more
 // than once is one series), orvalink_devices{interface}, orvalink_scan_success,
-// orvalink_scan_duration_seconds and orvalink_scan_timestamp_seconds (these three once per
+// orvalink_scan_duration_seconds, orvalink_scan_timestamp_seconds and orvalink_scan_truncated
+// (these four once per
 // interface of scan.interfaces, with its interface label; unlabelled when there are none, so
 // that the files of several scans can stand side by side in one folder). Label values are the
 // device texts as DeviceTextUtf8 gives them with backslash, double quote and line feed escaped.

@@ -84,6 +84,12 @@ void CScanWorker::ReportAddOrvalink(const COrvalink& record) {
     }
 }
 
+void CScanWorker::ReportScanTruncated(long listed) {
+    std::lock_guard lock(m_listenerLock);
+    if (m_pListener)
+        m_pListener->OnScanTruncated(listed);
+}
+
 void CScanWorker::ReportScanDone() {
     std::lock_guard lock(m_listenerLock);
     if (m_pListener)
@@ -92,8 +98,8 @@ void CScanWorker::ReportScanDone() {
 
 void CScanWorker::Scan() {
     m_bRequestFailed = false;
-    std::uint8_t buffer[kReceiveBuffer];
-    DiscardQueued(buffer);
+    std::vector<std::uint8_t> buffers(kReadBatch * kReceiveBuffer);
+    DiscardQueued(buffers.data());
     if (const std::error_code error =
             m_sockets->SendBroadcast(m_socket, kDiscoverRequest, sizeof kDiscoverRequest, m_interfaces)) {
         m_bRequestFailed = true;
@@ -104,18 +110,21 @@ void CScanWorker::Scan() {
     // Every reply read in this scan is reported in it; nothing is kept for the next one.
     Collection scan;
     scan.subnets = m_sockets->LocalSubnets();
-    scan.deadline = m_sockets->Now() + kScanLimit;
+    scan.deadline = m_sockets->Now() + m_scanLimit;
     scan.lastProbe = scan.batchStart = m_sockets->Now();
     while (AwaitReplies(scan)) {
-        if (const std::error_code error = ReadReplies(scan, buffer)) {
+        const long before = scan.count;
+        if (const std::error_code error = ReadReplies(scan, buffers.data())) {
             SettleBatch(scan);
             LogWrite(LOG_ERROR, "revfrom() failed (error code %d)", error.value());
             break;
         }
-        if (scan.batch.size() >= kBatchMax ||
+        // The scan's first answer is shown at once; the others wait for a lull or a full batch.
+        if ((before == 0 && scan.count > 0) || scan.batch.size() >= kBatchMax ||
             (!scan.batch.empty() && m_sockets->Now() - scan.batchStart >= kBatchAge))
             SettleBatch(scan);
     }
+    const bool truncated = StoppedShort(scan);
     SettleBatch(scan);
     ResolveWaiting(scan);
 
@@ -123,7 +132,18 @@ void CScanWorker::Scan() {
         LogWrite(LOG_INFO, "Found %ld Orvalink(s)", scan.count);
     else
         LogWrite(LOG_INFO, "Found no Orvalinks");
+    if (truncated) {
+        LogWrite(LOG_WARNING, "scan stopped at its %d s limit with answers still arriving; %ld devices listed",
+                 static_cast<int>(m_scanLimit.count()), scan.count);
+        ReportScanTruncated(scan.count);
+    }
     ReportScanDone();
+}
+
+bool CScanWorker::StoppedShort(const Collection& scan) {
+    if (!scan.limitReached)
+        return false;
+    return (scan.count > 0 && m_sockets->Now() - scan.lastReply < m_quietWait) || m_sockets->HasPending(m_socket);
 }
 
 void CScanWorker::DiscardQueued(std::uint8_t* buffer) {
@@ -141,6 +161,7 @@ bool CScanWorker::AwaitReplies(Collection& scan) {
     const auto now = m_sockets->Now();
     if (now >= scan.deadline) {
         LogWrite(LOG_DEBUG, "Scan time limit reached");
+        scan.limitReached = true;
         return false;
     }
     auto timeout = m_quietWait;
@@ -164,36 +185,50 @@ bool CScanWorker::AwaitReplies(Collection& scan) {
     } else {
         ready = m_sockets->WaitReadable(m_socket, timeout, error);
     }
-    if (!ready)
-        LogWrite(LOG_DEBUG, limited && !error ? "Scan time limit reached"
+    if (!ready) {
+        scan.limitReached = limited && !error;
+        LogWrite(LOG_DEBUG, scan.limitReached ? "Scan time limit reached"
                                               : "select() timed out without getting a response");
+    }
     return ready;
 }
 
-std::error_code CScanWorker::ReadReplies(Collection& scan, std::uint8_t* buffer) {
+std::error_code CScanWorker::ReadReplies(Collection& scan, std::uint8_t* buffers) {
     // Everything that has arrived is read before any lookup, so a burst of replies never waits
-    // in the socket's queue behind the resolution.
+    // in the socket's queue behind the resolution; the scan's first reply is the exception.
+    ReceivedPacket packets[kReadBatch];
+    const bool first = scan.count == 0;
     do {
-        ReceivedPacket info;
-        if (const std::error_code error = m_sockets->Receive(m_socket, buffer, kReceiveBuffer, info))
+        std::size_t received = 0;
+        const std::error_code error =
+            m_sockets->ReceiveMany(m_socket, buffers, kReceiveBuffer, packets, kReadBatch, received);
+        for (std::size_t i = 0; i < received; ++i)
+            TakeReply(scan, buffers + i * kReceiveBuffer, packets[i]);
+        if (error)
             return error;
-        if (!IsDiscoverReply(buffer, info))
-            continue;
-        // An answer to another scanner's request on an interface this scan leaves out.
-        if (!m_interfaces.empty() &&
-            std::find(m_interfaces.begin(), m_interfaces.end(), info.ifindex) == m_interfaces.end())
-            continue;
-        if (!FromOneHost(scan, info.sourceAddr))
-            continue;
-        ++scan.count;
-        if (scan.batch.empty())
-            scan.batchStart = m_sockets->Now();
-        const std::size_t extraAt = ReplyHeaderLength(buffer) + kReplyIcmpMinimum;
-        std::size_t n = std::min(info.length - extraAt, kExtraDataMax);
-        scan.batch.push_back(Reply{info.sourceAddr, info.ifindex,
-                                   std::string(reinterpret_cast<const char*>(buffer) + extraAt, n)});
+        if (first && scan.count > 0)
+            break;
     } while (m_sockets->HasPending(m_socket) && m_sockets->Now() < scan.deadline);
     return {};
+}
+
+void CScanWorker::TakeReply(Collection& scan, const std::uint8_t* packet, const ReceivedPacket& info) {
+    if (!IsDiscoverReply(packet, info))
+        return;
+    // An answer to another scanner's request on an interface this scan leaves out.
+    if (!m_interfaces.empty() &&
+        std::find(m_interfaces.begin(), m_interfaces.end(), info.ifindex) == m_interfaces.end())
+        return;
+    if (!FromOneHost(scan, info.sourceAddr))
+        return;
+    ++scan.count;
+    scan.lastReply = m_sockets->Now();
+    if (scan.batch.empty())
+        scan.batchStart = scan.lastReply;
+    const std::size_t extraAt = ReplyHeaderLength(packet) + kReplyIcmpMinimum;
+    std::size_t n = std::min(info.length - extraAt, kExtraDataMax);
+    scan.batch.push_back(
+        Reply{info.sourceAddr, info.ifindex, std::string(reinterpret_cast<const char*>(packet) + extraAt, n)});
 }
 
 bool CScanWorker::FromOneHost(const Collection& scan, std::uint32_t source) {

@@ -21,6 +21,8 @@ public:
     // The collection never runs longer than this after the request went out, however busy the
     // network is, so that a stop command waiting behind a scan is always reached.
     static constexpr std::chrono::seconds kScanLimit{5};
+    // Datagrams taken from the socket in one receive call.
+    static constexpr std::size_t kReadBatch = 64;
     static constexpr std::size_t kReceiveBuffer = 2048;
     static constexpr std::size_t kReplyMinimum = 36;
     static constexpr std::size_t kExtraDataMax = 256;
@@ -52,6 +54,8 @@ public:
     // after the last packet that ends the collection.
     void SetInterfaces(std::vector<int> ifindexes) { m_interfaces = std::move(ifindexes); }
     void SetQuietWait(std::chrono::microseconds wait) { m_quietWait = wait; }
+    // Only while no scan runs: the overall bound of the collection (kScanLimit by default).
+    void SetScanLimit(std::chrono::seconds limit) { m_scanLimit = limit; }
 
     // True when the last discover or locate request was not sent; written by the worker before
     // the scan's OnScanDone or at the end of the locate (after CScanThread::Stop for a thread).
@@ -68,10 +72,13 @@ private:
     // The reporting step of each found device and of each scan's end.
     void ReportAddOrvalink(const COrvalink& record);
     void ReportScanDone();
+    void ReportScanTruncated(long listed);
     // The replies of one scan on their way to being reported.
     struct Collection {
         std::chrono::steady_clock::time_point deadline;  // the overall bound of the collection
         long count = 0;
+        std::chrono::steady_clock::time_point lastReply;  // when the last accepted reply was read
+        bool limitReached = false;
         std::vector<Reply> batch;    // read, not looked up yet
         std::vector<Reply> waiting;  // looked up, waiting for a probe's answer
         std::vector<HardwareRequest> waitingRequests;
@@ -91,7 +98,12 @@ private:
     // collection ends (the quiet wait passed, the overall bound reached, the wait failed).
     bool AwaitReplies(Collection& scan);
     // Reads every packet that has arrived into the batch.
-    std::error_code ReadReplies(Collection& scan, std::uint8_t* buffer);
+    std::error_code ReadReplies(Collection& scan, std::uint8_t* buffers);
+    // Takes one received datagram into the batch when it is an accepted reply.
+    void TakeReply(Collection& scan, const std::uint8_t* packet, const ReceivedPacket& info);
+    // True when the limit ended a scan whose answers had not stopped: one came within the quiet
+    // wait before the end, or datagrams were left unread.
+    bool StoppedShort(const Collection& scan);
     // Resolves the hardware addresses of the batch from the neighbour table and reports each one
     // it settles; the others wait, and their probes go out.
     void SettleBatch(Collection& scan);
@@ -107,6 +119,7 @@ private:
     std::atomic<bool> m_bRequestFailed{false};
     std::vector<int> m_interfaces;
     std::chrono::microseconds m_quietWait = kQuietWait;
+    std::chrono::seconds m_scanLimit = kScanLimit;
 };
 
 // Bytes of a discover reply's ICMP part before its extra data.

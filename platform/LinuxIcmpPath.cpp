@@ -4,10 +4,12 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "platform/LinuxSocketLayer.h"
 
@@ -155,4 +157,54 @@ std::error_code CLinuxSocketLayer::Receive(const IcmpSocket& sock, void* buffer,
 bool CLinuxSocketLayer::HasPending(const IcmpSocket& sock) {
     pollfd pfd{sock.Descriptor(), POLLIN, 0};
     return ::poll(&pfd, 1, 0) > 0 && (pfd.revents & POLLIN);
+}
+
+std::error_code CLinuxSocketLayer::ReceiveMany(const IcmpSocket& sock, std::uint8_t* buffers,
+                                               std::size_t capacity, ReceivedPacket* packets,
+                                               std::size_t count, std::size_t& received) {
+    // One system call for a whole run of datagrams: at tens of thousands of replies a second,
+    // one call each would leave the socket's queue to overflow.
+    constexpr std::size_t kControl = CMSG_SPACE(sizeof(in_pktinfo)) + 64;
+    std::vector<mmsghdr> messages(count);
+    std::vector<iovec> iovs(count);
+    std::vector<sockaddr_in> sources(count);
+    std::vector<std::array<std::uint8_t, kControl>> controls(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        iovs[i] = iovec{buffers + i * capacity, capacity};
+        msghdr& msg = messages[i].msg_hdr;
+        msg = msghdr{};
+        msg.msg_name = &sources[i];
+        msg.msg_namelen = sizeof sources[i];
+        msg.msg_iov = &iovs[i];
+        msg.msg_iovlen = 1;
+        msg.msg_control = controls[i].data();
+        msg.msg_controllen = kControl;
+    }
+    received = 0;
+    int n;
+    do {
+        // MSG_TRUNC makes a raw socket report each datagram's real length.
+        n = ::recvmmsg(sock.Descriptor(), messages.data(), static_cast<unsigned>(count), MSG_DONTWAIT | MSG_TRUNC,
+                       nullptr);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0)
+        return errno == EAGAIN || errno == EWOULDBLOCK ? std::error_code() : Errno(errno);
+    for (int k = 0; k < n; ++k) {
+        const msghdr& msg = messages[k].msg_hdr;
+        const std::size_t length = messages[k].msg_len;
+        ReceivedPacket& packet = packets[k];
+        packet = ReceivedPacket{};
+        packet.truncated = (msg.msg_flags & MSG_TRUNC) != 0 || length > capacity;
+        packet.length = length < capacity ? length : capacity;
+        packet.sourceAddr = sources[k].sin_addr.s_addr;
+        for (cmsghdr* cmsg = CMSG_FIRSTHDR(&msg); cmsg; cmsg = CMSG_NXTHDR(const_cast<msghdr*>(&msg), cmsg)) {
+            if (cmsg->cmsg_level == IPPROTO_IP && cmsg->cmsg_type == IP_PKTINFO) {
+                in_pktinfo info;
+                std::memcpy(&info, CMSG_DATA(cmsg), sizeof info);
+                packet.ifindex = info.ipi_ifindex;
+            }
+        }
+    }
+    received = static_cast<std::size_t>(n);
+    return {};
 }

@@ -27,6 +27,8 @@ public:
     std::error_code Receive(const IcmpSocket& sock, void* buffer, std::size_t capacity,
                             ReceivedPacket& packet) override;
     bool HasPending(const IcmpSocket& sock) override;
+    std::error_code ReceiveMany(const IcmpSocket& sock, std::uint8_t* buffers, std::size_t capacity,
+                                ReceivedPacket* packets, std::size_t count, std::size_t& received) override;
     void LookupHardwareAddresses(std::vector<HardwareRequest>& requests) override;
     void SendProbes(const std::vector<HardwareRequest>& requests) override;
     void ProbeHardwareAddresses(std::vector<HardwareRequest>& requests,

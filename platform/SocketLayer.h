@@ -70,6 +70,17 @@ public:
                                     ReceivedPacket& packet) = 0;
     // True when a datagram can be read at once without waiting.
     virtual bool HasPending(const IcmpSocket& sock) = 0;
+    // Up to count datagrams that are there now, the i-th in buffers + i * capacity and described
+    // by packets[i]; received says how many. An error met after some datagrams comes with them.
+    virtual std::error_code ReceiveMany(const IcmpSocket& sock, std::uint8_t* buffers, std::size_t capacity,
+                                        ReceivedPacket* packets, std::size_t count, std::size_t& received) {
+        received = 0;
+        do {
+            if (const std::error_code error = Receive(sock, buffers + received * capacity, capacity, packets[received]))
+                return error;
+        } while (++received < count && HasPending(sock));
+        return {};
+    }
     // Resolution in two steps, both for many addresses at once. The lookup sends nothing: every
     // Pending request becomes Resolved from the neighbour table, Failed when its address is not
     // on a local subnet (behind a router, no route, one of ours), or stays Pending for a probe.

@@ -73,6 +73,9 @@ constexpr unsigned IDS_JSON_FILES = 128;
 constexpr unsigned IDS_SAVE_FAILED = 129;
 // Locate refused for a row whose address names no one device (%1 the address and its kind).
 constexpr unsigned IDS_LOCATE_REFUSED = 149;
+// The last scan's end in the status line when its time limit stopped it with answers still
+// arriving (%1 the time).
+constexpr unsigned IDS_LAST_SCAN_INCOMPLETE = 160;
 // The main window's status line: the device count, the last scan's end, a running scan and
 // the reason an action failed (%1 the program, %2 why); the filter and its window-menu item.
 constexpr unsigned IDS_DEVICE_COUNT = 130;

@@ -112,6 +112,22 @@ TEST_F(DialogTest, OpeningStartsTheWorkerAndRefreshWaitsForTheScanEnd) {
     });
 }
 
+TEST_F(DialogTest, StatusLineSaysWhenTheLimitStoppedTheScanShort) {
+    UseScanThread();
+    m_sockets->SetFlood(400ms, MakeReply("10.0.0.7"));  // answers past the 5 s limit
+    COLDiscoveryDlg dlg(&m_prefs);
+    Run(dlg, [&] {
+        ASSERT_TRUE(WaitUntil([&] { return dlg.m_btnRefresh->isEnabled(); }));
+        EXPECT_NE(dlg.StatusText(COLDiscoveryDlg::STATUS_LAST_SCAN).toStdString().find("may be incomplete"),
+                  std::string::npos);
+        m_sockets->StopFlood();
+        dlg.m_btnRefresh->click();
+        ASSERT_TRUE(WaitUntil([&] { return Scans() == 2u && dlg.m_btnRefresh->isEnabled(); }));
+        EXPECT_EQ(dlg.StatusText(COLDiscoveryDlg::STATUS_LAST_SCAN).toStdString().find("may be incomplete"),
+                  std::string::npos);
+    });
+}
+
 TEST_F(DialogTest, RowsStandInTextOrderOfTheIpAndRepeatedAnswersGiveTwoRows) {
     UseScanThread();
     std::vector<testsupport::FakePacket> replies;

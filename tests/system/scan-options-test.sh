@@ -108,6 +108,9 @@ case_bad_input() {
 --output|--output needs an argument
 -i|-i needs an argument
 -w 1 -x|unknown argument: -x
+--max-time 0|--max-time needs a whole number of seconds from 1 to 60: 0
+--max-time 61|--max-time needs a whole number of seconds from 1 to 60: 61
+--stream --watch|--stream writes to standard output
 CASES
 }
 
@@ -122,6 +125,7 @@ case_prometheus_output() {
     promtool check metrics <"$file" || fail "promtool rejects the output: $(cat "$file")"
     expect_eq "device series" 3 "$(grep -c '^orvalink_device_info{.*type="OL \\"2000\\"",build="1.2\\\\3"} 1$' "$file")"
     grep -q '^orvalink_scan_success{interface="lan0"} 1$' "$file" || fail "no success series"
+    grep -q '^orvalink_scan_truncated{interface="lan0"} 0$' "$file" || fail "no truncation series"
     expect_eq "only the file in its folder" "orvalink-lan0.prom" "$(ls -A "$NETNS_TMP/out")"
     # A scan whose request cannot leave still writes its failure for an alert to see.
     netns_host ip link set lan0 down
@@ -280,6 +284,40 @@ case_watch_signal() {
         stop_watch "$sig"
         expect_eq "SIG$sig between scans: exit status" 0 "$rc"
     done
+}
+
+case_streaming() {
+    # The later addresses answer first: arrival order is not the sorted order.
+    netns_add_devices 10.77.1.1 5 --type "OL-Late" --delay 150 || exit 1
+    netns_add_devices 10.77.1.50 5 --type "OL-Early" || exit 1
+    run_scan --wait 400
+    local sorted=$out
+    run_scan --stream --wait 400 --log "$NETNS_TMP/stream.log"
+    expect_eq "streamed lines, sorted, are the sorted list" "$sorted" "$(sort -t. -k4,4n <<<"$out")"
+    expect_eq "streamed in arrival order" "$(sed -n 's/.*Info     IP: //p' "$NETNS_TMP/stream.log" | tr -d '\r')" "$(cut -f1 <<<"$out")"
+    [ "$(head -c 10 <<<"$out")" = "10.77.1.50" ] || fail "the early answers do not come first: $out"
+    # A terminal streams by itself; --json --stream writes one object per line.
+    out=$(netns_host script -qec "$OLDISCOVERY_SCAN --wait 400" /dev/null | tr -d '\r')
+    expect_eq "a terminal streams" "$(cut -f1 <<<"$sorted" | sort -t. -k4,4n | tail -5 | head -1)" "$(head -n1 <<<"$out" | cut -f1)"
+    run_scan --stream --json --wait 400
+    expect_eq "JSON lines" "$(cut -f1 <<<"$sorted")" "$(python3 -c 'import json,sys; [print(json.loads(l)["ip"]) for l in sys.stdin]' <<<"$out" | sort -t. -k4,4n)"
+}
+
+case_time_limit() {
+    # Devices that answer again every 50 ms keep answers arriving past a 1-second limit.
+    netns_add_devices 10.77.1.1 3 --type "OL-Busy" --repeat 50 || exit 1
+    local file="$NETNS_TMP/busy.prom"
+    run_scan --max-time 1 --prometheus --output "$file"
+    expect_eq "truncated: exit status" 7 "$rc"
+    case "$err" in
+    "oldiscovery-scan: scan stopped at its 1 s limit with answers still arriving; "*" devices listed"*) ;;
+    *) fail "truncated: message: $err" ;;
+    esac
+    grep -q '^orvalink_scan_truncated{interface="lan0"} 1$' "$file" || fail "no truncation mark: $(cat "$file")"
+    expect_eq "truncated: devices still listed" 3 "$(grep -c '^orvalink_device_info{' "$file")"
+    run_scan --max-time 2
+    expect_eq "truncated table: exit status" 7 "$rc"
+    expect_eq "truncated table: the devices" "10.77.1.1 10.77.1.2 10.77.1.3" "$(cut -f1 <<<"$out" | uniq | xargs)"
 }
 
 # The --state file: kept across scans, device_up 0 for a silent known device, --known and

@@ -170,7 +170,12 @@ TEST(ScanOutput, PrometheusOneSeriesPerDeviceAndCountsPerInterface) {
         "# HELP orvalink_scan_timestamp_seconds When the scan ended, in seconds since the Unix epoch.\n"
         "# TYPE orvalink_scan_timestamp_seconds gauge\n"
         "orvalink_scan_timestamp_seconds{interface=\"eth0\"} 1796645123.400\n"
-        "orvalink_scan_timestamp_seconds{interface=\"eth9\"} 1796645123.400\n");
+        "orvalink_scan_timestamp_seconds{interface=\"eth9\"} 1796645123.400\n"
+        "# HELP orvalink_scan_truncated Whether the scan stopped at its time limit with answers still "
+        "arriving (1): the list may be incomplete.\n"
+        "# TYPE orvalink_scan_truncated gauge\n"
+        "orvalink_scan_truncated{interface=\"eth0\"} 0\n"
+        "orvalink_scan_truncated{interface=\"eth9\"} 0\n");
 }
 
 TEST(ScanOutput, PrometheusFailedScanSaysSoWithoutDeviceSeries) {
@@ -187,7 +192,7 @@ TEST(ScanOutput, PrometheusHostileTextsStayInTheirLabels) {
     std::vector<std::string> lines;
     for (std::size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1)
         lines.push_back(out.substr(at, end - at));
-    // Five devices (the one that answered twice once), one count, three scan series.
+    // Five devices (the one that answered twice once), one count, four scan series.
     std::size_t samples = 0, deviceSeries = 0;
     for (const std::string& line : lines) {
         if (line.rfind('#', 0) == 0)
@@ -197,7 +202,7 @@ TEST(ScanOutput, PrometheusHostileTextsStayInTheirLabels) {
             ++deviceSeries;
     }
     EXPECT_EQ(deviceSeries, 5u);
-    EXPECT_EQ(samples, 5u + 2u + 3u);  // the fifth device's interface is "n/a": two counts
+    EXPECT_EQ(samples, 5u + 2u + 4u);  // the fifth device's interface is "n/a": two counts
 }
 
 TEST(ScanOutput, ParsersAcceptEveryFormatOfHostileTexts) {
@@ -252,40 +257,49 @@ TEST(ScanOutput, PrometheusScanSeriesPerInterfaceScanned) {
         const char* what;
         std::vector<std::string> interfaces;
         bool success;
+        bool truncated;
         std::vector<std::string> expected;
     };
     const Case cases[] = {
         {"all interfaces: one unlabelled series each",
          {},
          true,
+         false,
          {"orvalink_scan_success 1", "orvalink_scan_duration_seconds 1.031",
-          "orvalink_scan_timestamp_seconds 1796645123.400"}},
+          "orvalink_scan_timestamp_seconds 1796645123.400", "orvalink_scan_truncated 0"}},
         {"one interface",
          {"eth0"},
          true,
+         true,
          {"orvalink_scan_success{interface=\"eth0\"} 1",
           "orvalink_scan_duration_seconds{interface=\"eth0\"} 1.031",
-          "orvalink_scan_timestamp_seconds{interface=\"eth0\"} 1796645123.400"}},
+          "orvalink_scan_timestamp_seconds{interface=\"eth0\"} 1796645123.400",
+          "orvalink_scan_truncated{interface=\"eth0\"} 1"}},
         {"failed, interfaces named twice and unsorted",
          {"eth1", "eth0", "eth1"},
+         false,
          false,
          {"orvalink_scan_success{interface=\"eth0\"} 0", "orvalink_scan_success{interface=\"eth1\"} 0",
           "orvalink_scan_duration_seconds{interface=\"eth0\"} 1.031",
           "orvalink_scan_duration_seconds{interface=\"eth1\"} 1.031",
           "orvalink_scan_timestamp_seconds{interface=\"eth0\"} 1796645123.400",
-          "orvalink_scan_timestamp_seconds{interface=\"eth1\"} 1796645123.400"}},
+          "orvalink_scan_timestamp_seconds{interface=\"eth1\"} 1796645123.400",
+          "orvalink_scan_truncated{interface=\"eth0\"} 0", "orvalink_scan_truncated{interface=\"eth1\"} 0"}},
         {"a name with a quote and a backslash",
          {"a\"b\\c"},
          true,
+         false,
          {"orvalink_scan_success{interface=\"a\\\"b\\\\c\"} 1",
           "orvalink_scan_duration_seconds{interface=\"a\\\"b\\\\c\"} 1.031",
-          "orvalink_scan_timestamp_seconds{interface=\"a\\\"b\\\\c\"} 1796645123.400"}},
+          "orvalink_scan_timestamp_seconds{interface=\"a\\\"b\\\\c\"} 1796645123.400",
+          "orvalink_scan_truncated{interface=\"a\\\"b\\\\c\"} 0"}},
     };
     for (const Case& c : cases) {
         const ScanSummary scan{.success = c.success,
                                .durationSeconds = 1.031,
                                .timestampSeconds = 1796645123.4,
-                               .interfaces = c.interfaces};
+                               .interfaces = c.interfaces,
+                               .truncated = c.truncated};
         EXPECT_EQ(Samples(FormatPrometheus({MakeDevice("10.77.1.2", "02:00:0A:4D:01:02", "OL-2000", "1.2.3")},
                                            scan),
                           "orvalink_scan_"),

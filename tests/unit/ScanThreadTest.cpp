@@ -56,6 +56,10 @@ public:
         }
         m_cv.notify_all();
     }
+    void OnScanTruncated(long listed) override {
+        std::lock_guard lock(m_mutex);
+        m_sequence += "T" + std::to_string(listed);
+    }
     // True once count scan ends not yet taken have arrived (within the bound).
     bool WaitForScanEnds(std::size_t count, std::chrono::milliseconds bound) {
         std::unique_lock lock(m_mutex);
@@ -462,6 +466,44 @@ TEST_F(ScanThreadTest, EndlessTrafficCannotKeepTheScanPastFiveSeconds) {
     EXPECT_EQ(TakeSequence(), "AD");
 }
 
+TEST_F(ScanThreadTest, ScanLimitSaysWhenAnswersWereStillArriving) {
+    struct Case {
+        const char* what;
+        std::chrono::seconds limit;
+        FakePacket flood;
+        const char* sequenceEnd;  // after the devices
+        const char* warning;      // "" for none
+    };
+    const Case cases[] = {
+        {"answers past the limit", 5s, MakeReply("10.0.0.7"), "T13D",
+         "scan stopped at its 5 s limit with answers still arriving; 13 devices listed"},
+        {"a limit of its own", 2s, MakeReply("10.0.0.7"), "T6D",
+         "scan stopped at its 2 s limit with answers still arriving; 6 devices listed"},
+        {"only other traffic at the end", 3s, MakeIcmp("10.0.0.50", 0), "D", ""},
+    };
+    for (const Case& c : cases) {
+        m_net->SetFlood(400ms, c.flood);
+        m_net->QueuePacket(MakeReply("10.0.0.21", "", 100ms));
+        auto thread = Started();
+        thread->SetScanLimit(c.limit);
+        const auto start = m_net->Elapsed();
+        const std::size_t linesBefore = m_log.Lines().size();
+        ScanAndWait(*thread);
+        m_net->StopFlood();
+        ASSERT_TRUE(thread->Stop());
+        EXPECT_LE(m_net->Elapsed() - start, c.limit + 1s) << c.what;
+        const std::string sequence = TakeSequence();
+        EXPECT_EQ(sequence.substr(sequence.find_first_not_of('A')), c.sequenceEnd) << c.what;
+        // The Warning comes right after the summary line.
+        const std::vector<LogLine> lines = m_log.Lines();
+        std::string warning;
+        for (std::size_t i = linesBefore; i < lines.size(); ++i)
+            if (lines[i].level == "Warning" && lines[i - 1].text.rfind("Found ", 0) == 0)
+                warning = lines[i].text;
+        EXPECT_EQ(warning, c.warning) << c.what;
+    }
+}
+
 TEST_F(ScanThreadTest, OversizePacketIsIgnoredAndTheCollectionGoesOn) {
     m_net->QueuePacket(MakeReply("10.0.0.30", std::string(3000, 'x'), 900ms));  // cut by 2048
     FakePacket flagged = MakeReply("10.0.0.31", "type:T\n", 1800ms);
@@ -551,17 +593,17 @@ TEST_F(ScanThreadTest, BurstIsReadAheadBeforeAnyAddressIsResolved) {
                                                        static_cast<std::uint8_t>(i)});
         m_net->QueuePacket(MakeReply(ips.back().c_str(), "type:OL\n", 5ms));
     }
-    std::size_t queuedAtFirstResolution = 99999;
-    bool first = true;
-    m_net->SetResolveHook([&](std::uint32_t) {
-        if (first)
-            queuedAtFirstResolution = m_net->Queued();
-        first = false;
+    // Queued packets at the first lookup of the first reply and of a later one.
+    std::vector<std::size_t> queuedAt;
+    m_net->SetResolveHook([&](std::uint32_t addr) {
+        if (addr == Ipv4(ips[0].c_str()) || addr == Ipv4(ips[CScanWorker::kReadBatch].c_str()))
+            queuedAt.push_back(m_net->Queued());
     });
     ASSERT_NO_FATAL_FAILURE(ScanOnce());
     m_net->SetResolveHook(nullptr);
 
-    EXPECT_EQ(queuedAtFirstResolution, 0u);
+    // The first replies read are settled at once, to be shown at once; the rest read ahead.
+    EXPECT_EQ(queuedAt, (std::vector<std::size_t>{kDevices - CScanWorker::kReadBatch, 0u}));
     std::vector<Device> devices = TakeDevices();
     ASSERT_EQ(devices.size(), static_cast<std::size_t>(kDevices));
     for (int i = 0; i < kDevices; ++i)
@@ -622,8 +664,10 @@ TEST_F(ScanThreadTest, UnresolvedRepliersShareOneSecondAndEveryReplyIsReported) 
         EXPECT_EQ(m_net->Probes().back().addrs.size(), 8u);
         std::vector<FakeSocketLayer::ProbeSent> sent = m_net->ProbesSent();
         ASSERT_EQ(sent.size(), 7 * scan);
-        // Together, in the first lull of 20 ms after the replies.
-        EXPECT_EQ(sent[7 * scan - 7].at - start, 50ms);
+        // The first replies' at once, the others together in the first lull of 20 ms after them.
+        EXPECT_EQ(sent[7 * scan - 7].at - start, 5ms);
+        EXPECT_EQ(sent[7 * scan - 3].at - start, 5ms);
+        EXPECT_EQ(sent[7 * scan - 2].at - start, 50ms);
         EXPECT_EQ(sent[7 * scan - 1].at - start, 50ms);
     }
     ASSERT_TRUE(thread->Stop());

@@ -46,6 +46,10 @@ std::string Describe(const ScanOptions& o) {
         d += " watch=" + std::to_string(o.watchSeconds) + " gone=" + std::to_string(o.goneAfter);
     if (o.waitMs)
         d += " wait=" + std::to_string(o.waitMs);
+    if (o.maxTimeSeconds)
+        d += " max-time=" + std::to_string(o.maxTimeSeconds);
+    if (o.stream)
+        d += " stream";
     for (const std::string& i : o.interfaces)
         d += " if=" + i;
     if (!o.output.empty())
@@ -87,6 +91,8 @@ std::string Describe(const sim::Options& o) {
         d += " ip-options=" + sim::FormatHex(o.ipOptions);
     if (o.zeroSource)
         d += " zero-source";
+    if (o.repeatMs)
+        d += " repeat=" + std::to_string(o.repeatMs);
     if (o.gateway)
         d += " gateway=" + sim::FormatIp(o.gateway);
     for (const std::string* path : {&o.recordPath, &o.readyPath, &o.reportPath})
@@ -134,6 +140,13 @@ TEST(ScanOptions, EachFormReadsAsItAlwaysDid) {
         {{"-V", "--bogus"}, "version"},
         {{"--json", "--prometheus", "--version"}, "version"},
         {{"--wait", "1", "-V"}, "--wait needs a whole number of milliseconds from 100 to 5000: 1"},
+        {{"--max-time", "60", "--stream", "--json"}, "json max-time=60 stream"},
+        {{"--max-time=1"}, "table max-time=1"},
+        {{"--max-time", "0"}, "--max-time needs a whole number of seconds from 1 to 60: 0"},
+        {{"--max-time", "61"}, "--max-time needs a whole number of seconds from 1 to 60: 61"},
+        {{"--stream", "--output", "f"},
+         "--stream writes to standard output and excludes --prometheus, --output and --watch"},
+        {{"--locate", "10.77.1.1", "--max-time", "9"}, "--locate takes no other option than --log"},
         // Help ends the reading; a problem before it still counts.
         {{"--help"}, "help"},
         {{"--json", "-h", "--bogus"}, "help"},
@@ -207,6 +220,7 @@ TEST(SimOptions, EachFormReadsAsItAlwaysDid) {
          one + " arp-first delay=0 copies=1 prefix=32 ip-options=01 01 01 01 zero-source gateway=10.0.0.254 "
                "- r p"},
         {with({"--extra-hex", "0a4a"}), one + "0A 4A arp-first delay=0 copies=1 prefix=24"},
+        {with({"--no-extra", "--repeat", "100"}), one + " arp-first delay=0 copies=1 prefix=24 repeat=100"},
         {{"--relay-from", "a", "--relay-to", "b", "--ready", "f"}, "relay a b"},
         {{"--device", "10.0.0.1", "-h", "--bogus"}, "help"},
         {{"--bogus", "--help"}, "unknown argument: --bogus"},

@@ -9,13 +9,14 @@
 #include "res/VersionBlock.h"
 
 const char kScanUsage[] =
-    "usage: oldiscovery-scan [-i IF]... [-j|--prometheus] [-o FILE] [-w [SECONDS]] [--gone-after N]\n"
-    "                        [--wait MS] [--log FILE] [--state FILE]\n"
+    "usage: oldiscovery-scan [-i IF]... [-j|--prometheus] [-o FILE] [--stream] [-w [SECONDS]]\n"
+    "                        [--gone-after N] [--wait MS] [--max-time SECONDS] [--log FILE]\n"
+    "                        [--state FILE]\n"
     "       oldiscovery-scan --state FILE [--forget IP|MAC]... [--known [-j]]\n"
     "       oldiscovery-scan --locate IP [--log FILE]\n"
     "       oldiscovery-scan -h|--help|-V|--version\n"
     "Finds Orvalink devices on the local network (one ICMP discovery run, about one second\n"
-    "after the last answer, at most a few seconds) and prints one line per device:\n"
+    "after the last answer, at most 5 seconds) and prints one line per device, sorted by address:\n"
     "IP address, MAC address, device type and build, separated by tabs (\"n/a\" where a device\n"
     "gave nothing; control characters in a field are written as \\t, \\n, \\r, \\\\ or \\xHH).\n"
     "Type and build are the bytes a device sent: printed as UTF-8 where they are valid UTF-8,\n"
@@ -25,10 +26,15 @@ const char kScanUsage[] =
     "                 with IPv4)\n"
     "  -j, --json     print a JSON array of {\"ip\", \"mac\", \"type\", \"build\", \"interface\"}\n"
     "                 instead (\"interface\": where the reply came in)\n"
+    "  --stream       print each device's line as soon as it is known, in the order the answers\n"
+    "                 came, instead of the sorted list at the end (with --json: one JSON object\n"
+    "                 per line); the default for the table when standard output is a terminal\n"
+    "                 (not with --json, --prometheus, --output or --watch)\n"
     "  --prometheus   print the scan in Prometheus's text format 0.0.4: orvalink_device_info,\n"
     "                 orvalink_devices, orvalink_scan_success, orvalink_scan_duration_seconds,\n"
-    "                 orvalink_scan_timestamp_seconds (per interface); also when the scan fails\n"
-    "                 (exit 1, 5 or 6; into --output FILE also 2, an interface down or gone),\n"
+    "                 orvalink_scan_timestamp_seconds, orvalink_scan_truncated (per interface);\n"
+    "                 also when the scan fails (exit 1, 5 or 6; into --output FILE also 2, an\n"
+    "                 interface down or gone),\n"
     "                 then with orvalink_scan_success 0 and no device series\n"
     "  -o, --output FILE  write the output to FILE instead of standard output, in one step\n"
     "                 (a temporary file beside it, renamed; mode 0644): never half a file\n"
@@ -40,6 +46,8 @@ const char kScanUsage[] =
     "                 rewritten after every scan\n"
     "  --gone-after N with --watch: a device is \"gone\" after N scans in a row without it (default 3)\n"
     "  --wait MS      end a scan after MS milliseconds without an answer, 100 to 5000 (default 1000)\n"
+    "  --max-time SECONDS  stop a scan SECONDS after its request however many answers are still\n"
+    "                 arriving, 1 to 60 (default 5); raise it for segments of many thousands\n"
     "  --locate IP    ask the device at IP to make itself known, then exit (one device: not a\n"
     "                 broadcast, network or multicast address; no other option but --log)\n"
     "  --log FILE     write the engine's diagnostic lines, all levels, to FILE\n"
@@ -65,7 +73,9 @@ const char kScanUsage[] =
     "  4  the --log file could not be opened or written\n"
     "  5  the discover or locate request could not be sent (no interface, no route, dropped)\n"
     "  6  the --state file was refused (a symbolic link, another user's, damaged, of a newer\n"
-    "     version) or could not be written; it is left as it was\n";
+    "     version) or could not be written; it is left as it was\n"
+    "  7  the scan stopped at its time limit while answers were still arriving: the devices\n"
+    "     listed were written, but the list may be incomplete (see --max-time)\n";
 
 int ScanUsage(const std::string& problem, std::FILE* stream) {
     std::fprintf(stream, "oldiscovery-scan: %s\nTry 'oldiscovery-scan --help'.\n", problem.c_str());
@@ -142,6 +152,9 @@ const LongOption<Reading> kOptions[] = {
     {"gone-after", required_argument, GoneAfter},
     {"wait", required_argument,
      [](Reading& r, const char* a) { Number(r, a, "--wait", "milliseconds", 100, 5000, r.o.waitMs); }},
+    {"max-time", required_argument,
+     [](Reading& r, const char* a) { Number(r, a, "--max-time", "seconds", 1, 60, r.o.maxTimeSeconds); }},
+    {"stream", no_argument, [](Reading& r, const char*) { r.o.stream = true; }},
     {"locate", required_argument, Locate},
     {"log", required_argument, [](Reading& r, const char* a) { r.o.logFile = a; }},
     {"state", required_argument,
@@ -163,18 +176,20 @@ std::string Conflict(const ScanOptions& o) {
         if (o.json)
             return "--json and --locate exclude each other";
         if (o.prometheus || !o.output.empty() || o.watch || o.haveGoneAfter || o.waitMs ||
-            !o.interfaces.empty() || !o.stateFile.empty())
+            !o.interfaces.empty() || !o.stateFile.empty() || o.maxTimeSeconds || o.stream)
             return "--locate takes no other option than --log";
     }
     if ((!o.forget.empty() || o.known) && o.stateFile.empty())
         return o.known ? "--known needs --state FILE" : "--forget needs --state FILE";
     if ((!o.forget.empty() || o.known) && (o.prometheus || !o.output.empty() || o.watch || o.waitMs ||
-                                          !o.interfaces.empty() || !o.logFile.empty()))
+                                          !o.interfaces.empty() || !o.logFile.empty() || o.maxTimeSeconds || o.stream))
         return "--forget and --known take no scan option (only --json with --known)";
     if (!o.forget.empty() && o.json && !o.known)
         return "--json needs --known with --forget";
     if (o.json && o.prometheus)
         return "--json and --prometheus exclude each other";
+    if (o.stream && (o.prometheus || o.watch || !o.output.empty()))
+        return "--stream writes to standard output and excludes --prometheus, --output and --watch";
     if (o.haveGoneAfter && !o.watch)
         return "--gone-after needs --watch";
     if (o.watch && o.prometheus && o.output.empty())

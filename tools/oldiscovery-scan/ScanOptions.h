@@ -11,6 +11,7 @@ constexpr int kExitOutput = 3;
 constexpr int kExitLog = 4;
 constexpr int kExitNotSent = 5;
 constexpr int kExitState = 6;
+constexpr int kExitTruncated = 7;
 
 extern const char kScanUsage[];
 
@@ -23,6 +24,8 @@ struct ScanOptions {
     long goneAfter = 3;
     bool haveGoneAfter = false;
     long waitMs = 0;  // 0: the engine's own
+    long maxTimeSeconds = 0;  // 0: the engine's own
+    bool stream = false;
     std::string locate, logFile;
     bool haveLocate = false;
     std::vector<std::string> interfaces;

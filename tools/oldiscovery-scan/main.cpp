@@ -12,6 +12,7 @@
 #include <cerrno>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -77,39 +78,75 @@ Written WriteOutput(std::string_view text, int signalFd = -1) {
 }
 
 // Collects the devices of one scan and signals its end on an eventfd, so the main thread can
-// wait for it and for a signal at once.
+// wait for it and for a signal at once; when streaming, each device is signalled on another.
 class CScanCollector : public IScanListener {
 public:
-    CScanCollector() : m_done(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    CScanCollector()
+        : m_done(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), m_found(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
     void OnDeviceFound(const COrvalink& device) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_devices.push_back(device);
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_devices.push_back(device);
+        }
+        if (m_streaming)
+            Signal(m_found);
     }
 
-    void OnScanDone() override {
-        const std::uint64_t one = 1;
-        while (::write(m_done.get(), &one, sizeof one) < 0 && errno == EINTR) {
-        }
+    void OnScanTruncated(long listed) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_truncated = true;
+        m_listed = listed;
     }
+
+    void OnScanDone() override { Signal(m_done); }
 
     int DoneFd() const { return m_done.get(); }
-    bool Valid() const { return static_cast<bool>(m_done); }
+    int FoundFd() const { return m_found.get(); }
+    bool Valid() const { return m_done && m_found; }
+    // Before the scan: devices are signalled as they come.
+    void StreamDevices() { m_streaming = true; }
 
-    // Takes the devices of the scan that ended and makes room for the next one.
-    void TakeScan(std::vector<COrvalink>& devices) {
-        std::uint64_t count;
-        while (::read(m_done.get(), &count, sizeof count) < 0 && errno == EINTR) {
-        }
+    // Takes the devices of the scan that ended and makes room for the next one; truncated with
+    // the count the engine listed when the scan stopped at its limit, else -1.
+    void TakeScan(std::vector<COrvalink>& devices, long& truncated) {
+        Drain(m_done);
         std::lock_guard<std::mutex> lock(m_mutex);
         devices.swap(m_devices);
         m_devices.clear();
+        m_streamed = 0;
+        truncated = m_truncated ? m_listed : -1;
+        m_truncated = false;
+    }
+    // The devices found since the last call, in the order they came.
+    std::vector<COrvalink> TakeNew() {
+        Drain(m_found);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::vector<COrvalink> fresh(m_devices.begin() + static_cast<long>(m_streamed), m_devices.end());
+        m_streamed = m_devices.size();
+        return fresh;
     }
 
 private:
+    static void Signal(const UniqueFd& fd) {
+        const std::uint64_t one = 1;
+        while (::write(fd.get(), &one, sizeof one) < 0 && errno == EINTR) {
+        }
+    }
+    static void Drain(const UniqueFd& fd) {
+        std::uint64_t count;
+        while (::read(fd.get(), &count, sizeof count) < 0 && errno == EINTR) {
+        }
+    }
+
     std::mutex m_mutex;
     std::vector<COrvalink> m_devices;
+    std::size_t m_streamed = 0;  // devices of m_devices already taken by TakeNew
+    bool m_truncated = false;
+    long m_listed = 0;
+    std::atomic<bool> m_streaming{false};
     UniqueFd m_done;
+    UniqueFd m_found;
 };
 
 using Clock = std::chrono::steady_clock;
@@ -151,7 +188,11 @@ public:
     CScanTool(const ScanOptions& options, std::vector<int> ifindexes)
         : m_o(options),
           m_ifindexes(std::move(ifindexes)),
-          m_watch(static_cast<unsigned>(options.goneAfter), !options.stateFile.empty()) {}
+          m_watch(static_cast<unsigned>(options.goneAfter), !options.stateFile.empty()),
+          // A person watching a terminal sees each device's line as it comes; a file or pipe gets
+          // the sorted list, and JSON keeps its one array, unless asked otherwise.
+          m_streaming(options.stream || (::isatty(STDOUT_FILENO) && !options.json && !options.prometheus &&
+                                         options.output.empty() && !options.watch && !options.haveLocate)) {}
 
     int Run(const char* argv0);
 
@@ -162,7 +203,8 @@ private:
         if (!m_o.prometheus)
             return m_o.json ? FormatJson(devices) : FormatTable(devices);
         const std::vector<std::string> interfaces = ScannedInterfaces(devices);
-        std::string text = FormatPrometheus(devices, {success, seconds, EpochSeconds(end), interfaces});
+        std::string text = FormatPrometheus(
+            devices, {success, seconds, EpochSeconds(end), interfaces, success && m_lastTruncated >= 0});
         if (success && !m_o.stateFile.empty())
             text += FormatKnownPrometheus(m_watch.Known(), EpochSeconds(end), interfaces);
         return text;
@@ -195,12 +237,18 @@ private:
         return status;
     }
     // What ended a wait.
-    enum class Wake { ScanEnd, Signal, Deadline, Failed };
+    enum class Wake { ScanEnd, Signal, Deadline, Failed, Found };
     // Waits until deadline for a signal (when there is a signal fd) and, with scanEnd, for the
-    // scan's end; a signal counts before the scan's end.
+    // scan's end and (when streaming) a device found; a signal counts before the scan's end.
     Wake WaitUntil(Clock::time_point deadline, bool scanEnd) const;
-    // One scan's devices and how long it took; 0 or kExitNoScan with a message.
-    int ScanOnce(CScanThread& scanner, std::vector<COrvalink>& devices, double& seconds);
+    // One scan's devices, how long it took and, when it stopped at its limit with answers still
+    // arriving, how many the engine listed (else -1); 0, kExitOutput (streaming) or kExitNoScan
+    // with a message.
+    int ScanOnce(CScanThread& scanner, std::vector<COrvalink>& devices, double& seconds, long& truncated);
+    // Writes the lines of the devices found since the last call; false when they did not get out.
+    bool StreamNew();
+    // The limit's message on stderr.
+    void SayTruncated(long listed) const;
     int Watch(CScanThread& scanner);
     // Ends the program at once, a scan perhaps under way: the worker is not waited for.
     [[noreturn]] void QuitNow(CScanThread& scanner);
@@ -213,6 +261,8 @@ private:
     CScanCollector m_collector;
     UniqueFd m_signals;
     CDeviceWatch m_watch;
+    bool m_streaming;
+    long m_lastTruncated = -1;  // the last scan's devices when its limit stopped it short, else -1
 };
 
 std::vector<std::string> CScanTool::ScannedInterfaces(const std::vector<COrvalink>& devices) const {
@@ -253,13 +303,16 @@ CScanTool::Wake CScanTool::WaitUntil(Clock::time_point deadline, bool scanEnd) c
         if (left <= 0)
             return Wake::Deadline;
         // poll passes over a negative descriptor: what is not waited for is -1.
-        pollfd fds[2] = {{scanEnd ? m_collector.DoneFd() : -1, POLLIN, 0},
-                         {m_signals ? m_signals.get() : -1, POLLIN, 0}};
-        const int ready = ::poll(fds, 2, static_cast<int>(left));
+        pollfd fds[3] = {{scanEnd ? m_collector.DoneFd() : -1, POLLIN, 0},
+                         {m_signals ? m_signals.get() : -1, POLLIN, 0},
+                         {scanEnd && m_streaming ? m_collector.FoundFd() : -1, POLLIN, 0}};
+        const int ready = ::poll(fds, 3, static_cast<int>(left));
         if (ready < 0 && errno != EINTR)
             return Wake::Failed;
         if (ready > 0 && fds[1].revents)
             return Wake::Signal;
+        if (ready > 0 && fds[2].revents)
+            return Wake::Found;
         if (ready > 0 && fds[0].revents)
             return Wake::ScanEnd;
     }
@@ -273,24 +326,49 @@ void CScanTool::QuitNow(CScanThread& scanner) {
     std::_Exit(0);
 }
 
-int CScanTool::ScanOnce(CScanThread& scanner, std::vector<COrvalink>& devices, double& seconds) {
+bool CScanTool::StreamNew() {
+    std::string lines;
+    for (const COrvalink& device : m_collector.TakeNew())
+        lines += m_o.json ? FormatJsonLine(device) : FormatTable({device});
+    return lines.empty() || WriteOutput(lines) == Written::All;
+}
+
+void CScanTool::SayTruncated(long listed) const {
+    std::fprintf(stderr,
+                 "oldiscovery-scan: scan stopped at its %ld s limit with answers still arriving; %ld devices "
+                 "listed (--max-time raises the limit)\n",
+                 m_o.maxTimeSeconds ? m_o.maxTimeSeconds : static_cast<long>(CScanWorker::kScanLimit.count()),
+                 listed);
+}
+
+int CScanTool::ScanOnce(CScanThread& scanner, std::vector<COrvalink>& devices, double& seconds, long& truncated) {
     const auto start = Clock::now();
     if (m_o.interfaces.empty())
         m_requestInterfaces = BroadcastInterfaceNames();
+    if (m_streaming)
+        m_collector.StreamDevices();
     if (!scanner.RequestScan()) {
         std::fprintf(stderr, "oldiscovery-scan: the scan could not be started\n");
         return kExitNoScan;
     }
-    // The engine ends every scan by itself within a few seconds; this bound only guards against
-    // a worker that died. A signal (when there is a signal fd) ends the program at once.
-    const Wake wake = WaitUntil(Clock::now() + std::chrono::seconds(60), true);
+    // The engine ends every scan by itself shortly after its time limit; this bound only guards
+    // against a worker that died. A signal (when there is a signal fd) ends the program at once.
+    const auto bound = Clock::now() + std::chrono::seconds(m_o.maxTimeSeconds + 60);
+    Wake wake;
+    while ((wake = WaitUntil(bound, true)) == Wake::Found)
+        if (!StreamNew())
+            return kExitOutput;
     if (wake == Wake::Signal)
         QuitNow(scanner);
     if (wake != Wake::ScanEnd) {
         std::fprintf(stderr, "oldiscovery-scan: the scan did not end\n");
         return kExitNoScan;
     }
-    m_collector.TakeScan(devices);
+    // The last devices, reported after the last wake-up.
+    if (m_streaming && !StreamNew())
+        return kExitOutput;
+    m_collector.TakeScan(devices, truncated);
+    m_lastTruncated = truncated;
     seconds = std::chrono::duration<double>(Clock::now() - start).count();
     return 0;
 }
@@ -302,9 +380,12 @@ int CScanTool::Watch(CScanThread& scanner) {
     for (bool first = true;; first = false) {
         const auto start = Clock::now();
         double seconds;
-        if (const int status = ScanOnce(scanner, devices, seconds))
+        long truncated;
+        if (const int status = ScanOnce(scanner, devices, seconds, truncated))
             return status;
         const WallTime end = ScanEndTime();
+        if (truncated >= 0)
+            SayTruncated(truncated);
         const bool sent = !scanner.RequestFailed();
         if (!sent && !failing)
             std::fprintf(stderr, "oldiscovery-scan: the discover request could not be sent%s\n", SeeLog());
@@ -405,9 +486,12 @@ int CScanTool::Run(const char* argv0) {
     scanner.SetInterfaces(m_ifindexes);
     if (m_o.waitMs)
         scanner.SetQuietWait(std::chrono::milliseconds(m_o.waitMs));
+    if (m_o.maxTimeSeconds)
+        scanner.SetScanLimit(std::chrono::seconds(m_o.maxTimeSeconds));
     int status = 0;
     std::vector<COrvalink> devices;
     double seconds = 0;
+    long truncated = -1;
 
     bool started = scanner.Start();
     // Capabilities belong to each thread: the worker dropped its own after opening the socket,
@@ -421,7 +505,7 @@ int CScanTool::Run(const char* argv0) {
     } else if (m_o.watch) {
         status = Watch(scanner);
     } else {
-        status = ScanOnce(scanner, devices, seconds);
+        status = ScanOnce(scanner, devices, seconds, truncated);
     }
     if (!scanner.Stop() && status == 0) {
         std::fprintf(stderr, "oldiscovery-scan: the scan worker did not stop\n");
@@ -443,8 +527,13 @@ int CScanTool::Run(const char* argv0) {
                     status = kExitState;
             }
             SortDevices(devices);
-            if (!Emit(Format(devices, true, seconds, end)))
+            if (!m_streaming && !Emit(Format(devices, true, seconds, end)))
                 status = kExitOutput;
+            // The list as far as it goes is out; that it may be incomplete is said after it.
+            if (status == 0 && truncated >= 0) {
+                SayTruncated(truncated);
+                status = kExitTruncated;
+            }
         } else if (status == kExitNoScan || status == kExitNotSent) {
             Failed(status);
         }

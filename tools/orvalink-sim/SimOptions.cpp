@@ -24,6 +24,8 @@ const char kUsage[] =
     "  --no-extra             no extra data at all (a 36-byte reply)\n"
     "  --unmarked             answer with a standard, unmarked router advertisement\n"
     "  --delay MS             wait MS milliseconds before answering\n"
+    "  --repeat MS            send every answer again every MS milliseconds, without end: a\n"
+    "                         segment whose answers keep arriving\n"
     "  --duplicate            answer every discover request twice\n"
     "  --copies N             answer every discover request N times\n"
     "  --no-arp-first         answer without asking for the requester's address first\n"
@@ -162,6 +164,8 @@ const LongOption<Reading> kOptions[] = {
     {"zero-source", no_argument, [](Reading& r, const char*) { r.o.zeroSource = true; }},
     {"delay", required_argument,
      [](Reading& r, const char* a) { Count(r, a, 0, 600000, "delay", r.o.delayMs); }},
+    {"repeat", required_argument,
+     [](Reading& r, const char* a) { Count(r, a, 1, 600000, "repeat", r.o.repeatMs); }},
     {"duplicate", no_argument, [](Reading& r, const char*) { r.o.copies = 2; }},
     {"copies", required_argument,
      [](Reading& r, const char* a) { Count(r, a, 1, 100, "copies", r.o.copies); }},

@@ -22,6 +22,7 @@ struct Options {
     bool arpFirst = true;
     bool answerArp = true;
     int delayMs = 0;
+    int repeatMs = 0;  // 0: each answer once
     int copies = 1;
     int prefixLength = 24;
     Bytes ipOptions;

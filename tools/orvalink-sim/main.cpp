@@ -169,7 +169,9 @@ int RunDevices(const Options& o) {
         byIp[d.ip] = &d;
     const std::uint32_t mask = o.prefixLength >= 32 ? 0xFFFFFFFFu : ~(0xFFFFFFFFu >> o.prefixLength);
 
-    std::multimap<Clock::time_point, Bytes> pending;  // frames due at a time, in order queued
+    // Frames due at a time, in order queued; those marked true are answers sent again every
+    // --repeat milliseconds.
+    std::multimap<Clock::time_point, std::pair<Bytes, bool>> pending;
     long sentReplies = 0;                             // frames sent since the last report
     WriteTo(o.readyPath, "w", "ready\n");
     static std::uint8_t buffer[65536];
@@ -215,7 +217,7 @@ int RunDevices(const Options& o) {
                     // then already has a neighbour entry for the device.
                     bool onLink = (packet->srcIp & mask) == (d.ip & mask);
                     std::uint32_t hop = onLink || !o.gateway ? packet->srcIp : o.gateway;
-                    pending.emplace(now, BuildArpFrame(1, d.mac, d.ip, Mac{}, hop));
+                    pending.emplace(now, std::pair{BuildArpFrame(1, d.mac, d.ip, Mac{}, hop), false});
                 }
                 Bytes reply = BuildAdvertisement(d.ip, o.marked, o.extra);
                 Bytes frame = o.zeroSource
@@ -224,7 +226,7 @@ int RunDevices(const Options& o) {
                 if (!o.ipOptions.empty())
                     frame = WithIpOptions(frame, o.ipOptions);
                 for (int c = 0; c < o.copies; ++c)
-                    pending.emplace(now + std::chrono::milliseconds(o.delayMs), frame);
+                    pending.emplace(now + std::chrono::milliseconds(o.delayMs), std::pair{frame, o.repeatMs > 0});
             }
         }
         auto now = Clock::now();
@@ -233,7 +235,9 @@ int RunDevices(const Options& o) {
         // keep any one of them from answering an ARP request, as separate devices would not.
         int burst = 0;
         while (!pending.empty() && pending.begin()->first <= now && burst++ < kSendBurst) {
-            SendFrame(link, pending.begin()->second);
+            SendFrame(link, pending.begin()->second.first);
+            if (pending.begin()->second.second)
+                pending.emplace(now + std::chrono::milliseconds(o.repeatMs), std::move(pending.begin()->second));
             pending.erase(pending.begin());
             sentSome = true;
             ++sentReplies;

@@ -2,7 +2,8 @@
 # The README's picture command, `scripts/demo --screenshot`, several times in a row (it drives the
 # program with xdotool under Xvfb and twm, in its own throw-away namespace network): every run
 # must end with status 0, make all five pictures, and print no X error and no "demo: " line (a
-# step that failed or a window that did not appear).
+# step that failed or a window that did not appear). The first run names no file: its pictures go
+# under the build folder, and no run may change what git sees in the source tree.
 # usage: demo-screenshots.sh <build dir> [runs, default 3]
 # Exit 0 pass, 1 fail, 77 skipped (no namespaces here).
 set -u
@@ -20,9 +21,18 @@ trap 'rm -rf "$tmp"' EXIT
 # parser's complaint about a negative coordinate.
 problem_lines='X Error|failed request|Bad(Window|Match|Drawable|Access|Value)|XCB error|^demo: |did not appear|unrecognized option'
 failed=0
+git_status() { git -C "$here" status --porcelain --untracked-files=all 2>&1; }
+status_before=$(git_status)
 for run in $(seq 1 "$runs"); do
     log="$tmp/run$run.log"
-    OLD_BUILD_DIR="$build" "$here/scripts/demo" --no-build --screenshot "$tmp/$run/main-window.png" >"$log" 2>&1
+    if [ "$run" -eq 1 ]; then
+        pictures=$build/screenshots
+        rm -rf "$pictures"
+        OLD_BUILD_DIR="$build" "$here/scripts/demo" --no-build --screenshot >"$log" 2>&1
+    else
+        pictures=$tmp/$run
+        OLD_BUILD_DIR="$build" "$here/scripts/demo" --no-build --screenshot "$pictures/main-window.png" >"$log" 2>&1
+    fi
     status=$?
     if [ "$status" -eq 77 ]; then
         cat "$log"
@@ -34,7 +44,7 @@ for run in $(seq 1 "$runs"); do
         problems+=("$line")
     done < <(grep -aE "$problem_lines" "$log")
     for picture in main-window context-menu filter settings about; do
-        file="$tmp/$run/$picture.png"
+        file="$pictures/$picture.png"
         if [ ! -s "$file" ]; then
             problems+=("$picture.png was not made")
         elif ! identify "$file" >/dev/null 2>&1; then
@@ -51,4 +61,12 @@ for run in $(seq 1 "$runs"); do
         echo "run $run of $runs: five pictures, no X error, no failed step"
     fi
 done
+status_after=$(git_status)
+if [ "$status_after" != "$status_before" ]; then
+    failed=1
+    echo "the demo changed the source tree; git status before:"
+    printf '%s\n' "$status_before"
+    echo "and after:"
+    printf '%s\n' "$status_after"
+fi
 exit "$failed"

@@ -83,6 +83,8 @@ case_bad_input() {
         *) fail "message of $args: $(head -n1 <<<"$err")" ;;
         esac
         [ -z "$out" ] || fail "output despite the error: $args"
+        # One problem line and where the help is: a unit restarted every minute must not fill the journal.
+        expect_eq "lines after the message of: $args" "Try 'oldiscovery-scan --help'." "$(sed -n '2,$p' <<<"$err")"
     done <<'CASES'
 --interface nosuch0|unknown interface: nosuch0
 --interface lan0 --interface nosuch0|unknown interface: nosuch0
@@ -104,6 +106,8 @@ case_bad_input() {
 --locate 10.77.1.1 --watch|--locate takes no other option than --log
 --locate 10.77.1.1 --interface lan0|--locate takes no other option than --log
 --output|--output needs an argument
+-i|-i needs an argument
+-w 1 -x|unknown argument: -x
 --max-time 0|--max-time needs a whole number of seconds from 1 to 60: 0
 --max-time 61|--max-time needs a whole number of seconds from 1 to 60: 61
 --stream --watch|--stream writes to standard output

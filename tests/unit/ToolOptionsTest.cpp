@@ -39,6 +39,8 @@ std::pair<std::string, int> Written(F usage) {
 }
 
 std::string Describe(const ScanOptions& o) {
+    if (o.version)
+        return "version";
     std::string d = o.json ? "json" : o.prometheus ? "prometheus" : "table";
     if (o.watch)
         d += " watch=" + std::to_string(o.watchSeconds) + " gone=" + std::to_string(o.goneAfter);
@@ -123,6 +125,21 @@ TEST(ScanOptions, EachFormReadsAsItAlwaysDid) {
         {{"--watch=86400", "--wait=250", "--interface=lan0"}, "table watch=86400 gone=3 wait=250 if=lan0"},
         {{"--locate", "10.77.1.2", "--log", "--json"}, "table locate=10.77.1.2 log=--json"},
         {{"--watch", "--prometheus", "--output", "f"}, "prometheus watch=10 gone=3 output=f"},
+        // The short forms, one letter a word; -w takes a next word as seconds unless it is an option.
+        {{"-j", "-i", "lan0", "-ilan1", "-o", "f"}, "json if=lan0 if=lan1 output=f"},
+        {{"-w", "-j", "-of"}, "json watch=10 gone=3 output=f"},
+        {{"-w", "7"}, "table watch=7 gone=3"},
+        {{"-w5", "--gone-after", "2"}, "table watch=5 gone=2"},
+        {{"--watch", "-h"}, "help"},
+        {{"-jw"}, "unknown argument: -jw"},
+        {{"-Vx"}, "unknown argument: -Vx"},
+        {{"-x"}, "unknown argument: -x"},
+        {{"-i"}, "-i needs an argument"},
+        {{"-w", "-5"}, watchRange + "-5"},
+        // --version answers alone, like --help.
+        {{"-V", "--bogus"}, "version"},
+        {{"--json", "--prometheus", "--version"}, "version"},
+        {{"--wait", "1", "-V"}, "--wait needs a whole number of milliseconds from 100 to 5000: 1"},
         {{"--max-time", "60", "--stream", "--json"}, "json max-time=60 stream"},
         {{"--max-time=1"}, "table max-time=1"},
         {{"--max-time", "0"}, "--max-time needs a whole number of seconds from 1 to 60: 0"},
@@ -144,7 +161,6 @@ TEST(ScanOptions, EachFormReadsAsItAlwaysDid) {
         {{"--json=1"}, "unknown argument: --json=1"},
         {{"--interface"}, "--interface needs an argument"},
         {{"--watch", "0"}, watchRange + "0"},
-        {{"--watch", "-h"}, watchRange + "-h"},
         {{"--watch", "1.5"}, watchRange + "1.5"},
         {{"--watch=", "--json"}, watchRange},
         {{"--watch", "1", "--gone-after", "0"},
@@ -174,7 +190,8 @@ TEST(ScanOptions, EachFormReadsAsItAlwaysDid) {
         EXPECT_EQ(Scan(c.words), c.expected);
     auto [text, status] = Written([](std::FILE* f) { return ScanUsage("unknown argument: -x", f); });
     EXPECT_EQ(status, 2);
-    EXPECT_EQ(text, std::string("oldiscovery-scan: unknown argument: -x\n") + kScanUsage);
+    EXPECT_EQ(text, "oldiscovery-scan: unknown argument: -x\nTry 'oldiscovery-scan --help'.\n");
+    EXPECT_EQ(ScanVersion(), "oldiscovery-scan " OLD_PROJECT_VERSION "\n");
 }
 
 TEST(SimOptions, EachFormReadsAsItAlwaysDid) {

@@ -1,26 +1,30 @@
 #include "ScanOptions.h"
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
 #include "discovery/ScanOutput.h"
 #include "platform/LongOptions.h"
+#include "res/VersionBlock.h"
 
 const char kScanUsage[] =
-    "usage: oldiscovery-scan [--interface IF]... [--json|--prometheus] [--output FILE] [--stream]\n"
-    "                        [--watch [SECONDS]] [--gone-after N] [--wait MS] [--max-time SECONDS]\n"
-    "                        [--log FILE] [--state FILE]\n"
-    "       oldiscovery-scan --state FILE [--forget IP|MAC]... [--known [--json]]\n"
+    "usage: oldiscovery-scan [-i IF]... [-j|--prometheus] [-o FILE] [--stream] [-w [SECONDS]]\n"
+    "                        [--gone-after N] [--wait MS] [--max-time SECONDS] [--log FILE]\n"
+    "                        [--state FILE]\n"
+    "       oldiscovery-scan --state FILE [--forget IP|MAC]... [--known [-j]]\n"
     "       oldiscovery-scan --locate IP [--log FILE]\n"
+    "       oldiscovery-scan -h|--help|-V|--version\n"
     "Finds Orvalink devices on the local network (one ICMP discovery run, about one second\n"
     "after the last answer, at most 5 seconds) and prints one line per device, sorted by address:\n"
     "IP address, MAC address, device type and build, separated by tabs (\"n/a\" where a device\n"
     "gave nothing; control characters in a field are written as \\t, \\n, \\r, \\\\ or \\xHH).\n"
     "Type and build are the bytes a device sent: printed as UTF-8 where they are valid UTF-8,\n"
     "otherwise each byte as its Latin-1 character, the same in both forms and in the program's list.\n"
-    "  --interface IF send the request only out of IF and take only the replies that come in on\n"
-    "                 it; may be given more than once (default: every interface with IPv4)\n"
-    "  --json         print a JSON array of {\"ip\", \"mac\", \"type\", \"build\", \"interface\"}\n"
+    "  -i, --interface IF  send the request only out of IF and take only the replies that\n"
+    "                 come in on it; may be given more than once (default: every interface\n"
+    "                 with IPv4)\n"
+    "  -j, --json     print a JSON array of {\"ip\", \"mac\", \"type\", \"build\", \"interface\"}\n"
     "                 instead (\"interface\": where the reply came in)\n"
     "  --stream       print each device's line as soon as it is known, in the order the answers\n"
     "                 came, instead of the sorted list at the end (with --json: one JSON object\n"
@@ -32,13 +36,14 @@ const char kScanUsage[] =
     "                 also when the scan fails (exit 1, 5 or 6; into --output FILE also 2, an\n"
     "                 interface down or gone),\n"
     "                 then with orvalink_scan_success 0 and no device series\n"
-    "  --output FILE  write the output to FILE instead of standard output, in one step (a\n"
-    "                 temporary file beside it, renamed; mode 0644): never half a file\n"
-    "  --watch [SECONDS]  scan every SECONDS (default 10) until SIGTERM or SIGINT, and print a\n"
-    "                 JSON line per change: {\"time\", \"event\", \"interface\", \"ip\", \"mac\", \"type\",\n"
-    "                 \"build\"}, event \"appeared\", \"gone\" or \"changed\" (with \"old\": {\"mac\",\n"
-    "                 \"type\", \"build\"}); with --output, FILE holds the latest scan in the chosen\n"
-    "                 format (--prometheus needs --output), rewritten after every scan\n"
+    "  -o, --output FILE  write the output to FILE instead of standard output, in one step\n"
+    "                 (a temporary file beside it, renamed; mode 0644): never half a file\n"
+    "  -w, --watch [SECONDS]  scan every SECONDS (default 10) until SIGTERM or SIGINT, and\n"
+    "                 print a JSON line per change: {\"time\", \"event\", \"interface\", \"ip\",\n"
+    "                 \"mac\", \"type\", \"build\"}, event \"appeared\", \"gone\" or \"changed\"\n"
+    "                 (with \"old\": {\"mac\", \"type\", \"build\"}); with --output, FILE holds the\n"
+    "                 latest scan in the chosen format (--prometheus needs --output),\n"
+    "                 rewritten after every scan\n"
     "  --gone-after N with --watch: a device is \"gone\" after N scans in a row without it (default 3)\n"
     "  --wait MS      end a scan after MS milliseconds without an answer, 100 to 5000 (default 1000)\n"
     "  --max-time SECONDS  stop a scan SECONDS after its request however many answers are still\n"
@@ -54,7 +59,8 @@ const char kScanUsage[] =
     "                 announces only what changed since FILE was written\n"
     "  --forget IP|MAC  with --state: remove the devices with that address from FILE (no scan)\n"
     "  --known        with --state: print the known devices as a scan would (no scan)\n"
-    "  --help         this text\n"
+    "  -h, --help     this text\n"
+    "  -V, --version  the program's name and version\n"
     "Needs raw ICMP sockets: run as root, or give the program the cap_net_raw capability\n"
     "(sudo setcap cap_net_raw+p \"$(command -v oldiscovery-scan)\").\n"
     "Exit status:\n"
@@ -72,8 +78,14 @@ const char kScanUsage[] =
     "     listed were written, but the list may be incomplete (see --max-time)\n";
 
 int ScanUsage(const std::string& problem, std::FILE* stream) {
-    std::fprintf(stream, "oldiscovery-scan: %s\n%s", problem.c_str(), kScanUsage);
+    std::fprintf(stream, "oldiscovery-scan: %s\nTry 'oldiscovery-scan --help'.\n", problem.c_str());
     return kExitUsage;
+}
+
+std::string ScanVersion() {
+    const unsigned short* v = ProgramVersionBlock()->productVersion;
+    return "oldiscovery-scan " + std::to_string(v[0]) + "." + std::to_string(v[1]) + "." +
+           std::to_string(v[2]) + "." + std::to_string(v[3]) + "\n";
 }
 
 namespace {
@@ -95,8 +107,10 @@ void Number(Reading& r, const char* text, const char* option, const char* units,
 
 void Watch(Reading& r, const char* seconds) {
     r.o.watch = true;
-    // The number is optional: a next word that is no option is taken as it.
-    if (!seconds && optind < r.argc && std::strncmp(r.argv[optind], "--", 2) != 0)
+    // The number is optional: a next word that is no option is taken as it ("-5" is a number,
+    // if a wrong one; "-j" an option).
+    const char* next = optind < r.argc ? r.argv[optind] : nullptr;
+    if (!seconds && next && (next[0] != '-' || std::isdigit(static_cast<unsigned char>(next[1])) || !next[1]))
         seconds = r.argv[optind++];
     if (seconds)
         Number(r, seconds, "--watch", "seconds", 1, 86400, r.o.watchSeconds);
@@ -130,11 +144,11 @@ void Locate(Reading& r, const char* ip) {
 }
 
 const LongOption<Reading> kOptions[] = {
-    {"interface", required_argument, [](Reading& r, const char* a) { r.o.interfaces.push_back(a); }},
-    {"json", no_argument, [](Reading& r, const char*) { r.o.json = true; }},
+    {"interface", required_argument, [](Reading& r, const char* a) { r.o.interfaces.push_back(a); }, 'i'},
+    {"json", no_argument, [](Reading& r, const char*) { r.o.json = true; }, 'j'},
     {"prometheus", no_argument, [](Reading& r, const char*) { r.o.prometheus = true; }},
-    {"output", required_argument, Output},
-    {"watch", optional_argument, Watch},
+    {"output", required_argument, Output, 'o'},
+    {"watch", optional_argument, Watch, 'w'},
     {"gone-after", required_argument, GoneAfter},
     {"wait", required_argument,
      [](Reading& r, const char* a) { Number(r, a, "--wait", "milliseconds", 100, 5000, r.o.waitMs); }},
@@ -151,6 +165,7 @@ const LongOption<Reading> kOptions[] = {
      }},
     {"forget", required_argument, Forget},
     {"known", no_argument, [](Reading& r, const char*) { r.o.known = true; }},
+    {"version", no_argument, [](Reading& r, const char*) { r.o.version = r.finished = true; }, 'V'},
 };
 
 // The checks of options against each other, once all are read.
@@ -187,5 +202,5 @@ std::string Conflict(const ScanOptions& o) {
 std::string ParseScanOptions(int argc, char** argv, ScanOptions& o, bool& help) {
     Reading reading(o, argc, argv);
     const std::string problem = ReadLongOptions(kOptions, reading, help);
-    return problem.empty() && !help ? Conflict(o) : problem;
+    return problem.empty() && !help && !o.version ? Conflict(o) : problem;
 }

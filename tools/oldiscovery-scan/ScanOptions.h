@@ -32,12 +32,18 @@ struct ScanOptions {
     std::string stateFile;            // --state: the known devices, kept across runs
     std::vector<std::string> forget;  // IP or MAC addresses to remove from it
     bool known = false;               // print the known devices instead of scanning
+    bool version = false;             // -V/--version: print ScanVersion() and nothing else
 };
 
 // Reads the command line into options: "" or the problem for the usage message. --help or -h sets
-// help and ends the reading; a problem before it still counts. Only the exact option names are
+// help, --version or -V sets options.version; either ends the reading, and a problem before it
+// still counts. Only the exact option names are
 // taken (no abbreviations); "--option=value" works as "--option value".
 std::string ParseScanOptions(int argc, char** argv, ScanOptions& options, bool& help);
 
-// Writes "oldiscovery-scan: problem" and the usage text to stream; returns the usage status.
+// Writes "oldiscovery-scan: problem" and where to find the usage text to stream (one problem, two
+// lines: a unit restarted with a bad argument does not fill the journal); returns the usage status.
 int ScanUsage(const std::string& problem, std::FILE* stream = stderr);
+
+// "oldiscovery-scan <version>\n", from the program's version block.
+std::string ScanVersion();

@@ -560,6 +560,8 @@ int main(int argc, char** argv) {
     std::string problem = ParseScanOptions(argc, argv, options, help);
     if (help)
         return WriteOutput(kScanUsage) == Written::All ? 0 : kExitOutput;
+    if (options.version)
+        return WriteOutput(ScanVersion()) == Written::All ? 0 : kExitOutput;
     if (!problem.empty())
         return ScanUsage(problem);
     if (!options.forget.empty() || options.known)

@@ -162,6 +162,15 @@ double EpochSeconds(WallTime time) {
     return std::chrono::duration<double>(std::chrono::system_clock::time_point(time).time_since_epoch()).count();
 }
 
+// Replaces the --output file with text; false, said on stderr, when it could not be.
+bool WriteOutputFile(const std::string& path, std::string_view text) {
+    std::string reason;
+    if (WriteFileAtomically(path, text, 0644, &reason))
+        return true;
+    std::fprintf(stderr, "oldiscovery-scan: cannot write %s: %s\n", path.c_str(), reason.c_str());
+    return false;
+}
+
 // The Prometheus text of a scan that could not run on these interfaces.
 std::string FailedScanText(const std::vector<std::string>& interfaces) {
     return FormatPrometheus({}, {false, 0, EpochSeconds(ScanEndTime()), interfaces});
@@ -220,13 +229,7 @@ private:
     bool Emit(const std::string& text) const {
         if (m_o.output.empty())
             return WriteOutput(text) == Written::All;
-        std::string reason;
-        if (!WriteFileAtomically(m_o.output, text, 0644, &reason)) {
-            std::fprintf(stderr, "oldiscovery-scan: cannot write %s: %s\n", m_o.output.c_str(),
-                         reason.c_str());
-            return false;
-        }
-        return true;
+        return WriteOutputFile(m_o.output, text);
     }
     // Said after a failure the engine's lines explain, when they go nowhere.
     const char* SeeLog() const { return m_o.logFile.empty() ? " (see --log)" : ""; }
@@ -573,12 +576,8 @@ int main(int argc, char** argv) {
         problem = InterfaceProblem(name, &index);
         if (!problem.empty()) {
             // An interface that is down or gone is a scan that failed, for the alerts to see.
-            if (options.prometheus && !options.output.empty()) {
-                std::string reason;
-                if (!WriteFileAtomically(options.output, FailedScanText(options.interfaces), 0644, &reason))
-                    std::fprintf(stderr, "oldiscovery-scan: cannot write %s: %s\n", options.output.c_str(),
-                                 reason.c_str());
-            }
+            if (options.prometheus && !options.output.empty())
+                WriteOutputFile(options.output, FailedScanText(options.interfaces));
             return ScanUsage(problem);
         }
         if (std::find(ifindexes.begin(), ifindexes.end(), index) == ifindexes.end())

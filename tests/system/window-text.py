@@ -27,7 +27,7 @@ def describe(node, lines, depth=0):
         columns = Atspi.Table.get_n_columns(node)
         for i in range(min(node.get_child_count(), columns + 1)):
             child = node.get_child_at_index(i)
-            if child is not None and child.get_role_name() == "column header":
+            if child is not None and child.get_role_name() == "table column header":
                 describe(child, lines, depth + 1)
         for r in range(Atspi.Table.get_n_rows(node)):
             cells = [Atspi.Table.get_accessible_at(node, r, c) for c in range(Atspi.Table.get_n_columns(node))]

@@ -127,9 +127,8 @@ TEST_F(StartupTest, MissingRightsShowString102AfterTheVersionCheck) {
     EXPECT_EQ(m_probe->m_calls, (std::vector<std::string>{"version", "rights"}));
     std::string log = testsupport::ReadFileBytes(m_dir.File("debug.log"));
     // One line: the refusal's line break is written as its escape.
-    std::string logged = refusal;
-    logged.replace(logged.find('\n'), 1, "\\n");
-    EXPECT_NE(log.find(logged + "\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(std::string(refusal).replace(refusal.find('\n'), 1, "\\n") + "\r\n"), std::string::npos)
+        << log;
     EXPECT_EQ(CountOf(log, "\n"), 1) << log;
     EXPECT_FALSE(std::filesystem::exists(m_dir.ProfileFile("OLDiscovery")));
 }

@@ -69,9 +69,10 @@ QCollator NaturalCollator() {
 }  // namespace
 
 class CDeviceList::CRow : public QTreeWidgetItem {
-    // A control character a device sent is shown as its escape, not hidden by the list.
+    // A control character a device sent is shown as its escape, not hidden by the list; a
+    // backslash it sent as \\, so "\r" typed on the device does not pass for a carriage return.
     static QString Shown(const std::string& bytes) {
-        return Text(EscapeDeviceText(bytes, ControlEscape::Display));
+        return Text(EscapeDeviceText(bytes, ControlEscape::Text));
     }
 
 public:

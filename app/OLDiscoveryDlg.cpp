@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
@@ -140,7 +141,8 @@ void COLDiscoveryDlg::CreateControls() {
             list->setUniformRowHeights(true);
             list->setSelectionMode(QAbstractItemView::SingleSelection);
             list->setWordWrap(false);
-            list->header()->setStretchLastSection(false);
+            // The last column takes the room the others leave, so the header reaches the edge.
+            list->header()->setStretchLastSection(true);
             list->header()->setSectionsMovable(false);
             list->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
             // Clicks on the rows come as the list's notifications (eventFilter).
@@ -171,7 +173,12 @@ void COLDiscoveryDlg::CreateControls() {
     for (QPushButton* button : {m_btnRefresh, m_btnSettings})
         button->setAccessibleName(button->text().remove(QLatin1Char('&')));
 
-    connect(m_btnRefresh, &QPushButton::clicked, this, [this] { OnRefresh(); });
+    // A refresh the person asks for is an action of theirs: it ends what the last one said. The
+    // automatic refresh keeps it, so a failure stays until someone has seen it and acted.
+    connect(m_btnRefresh, &QPushButton::clicked, this, [this] {
+        m_staticFailure->clear();
+        OnRefresh();
+    });
     connect(m_btnSettings, &QPushButton::clicked, this, [this] { OnSettings(); });
     connect(m_listDevices, &CDeviceList::OrderChosen, this,
             [this](int column, bool descending) { OnOrderChosen(column, descending); });
@@ -258,6 +265,11 @@ void COLDiscoveryDlg::CreateStatusLine() {
     m_statusBar->addWidget(m_staticFailure, 1);
     // One height whatever it shows, so the controls above never move when a scan starts.
     m_statusBar->setFixedHeight(m_statusBar->sizeHint().height());
+    // Its text starts at the margin the list and the buttons keep; the size grip stays in the
+    // window's corner.
+    m_statusBar->resize(m_listDevices->width(), m_statusBar->height());
+    m_statusBar->layout()->activate();
+    m_statusBar->setContentsMargins(std::max(0, m_listDevices->x() - m_staticCount->x()), 0, 0, 0);
     UpdateStatus();
 }
 
@@ -440,7 +452,6 @@ void COLDiscoveryDlg::OnRefresh() {
     m_btnRefresh->setEnabled(false);
     m_nRowCount = 0;
     m_listDevices->RemoveAllDevices();
-    m_staticFailure->clear();
     // Without a worker nothing is queued and no scan end will come to enable the button.
     if (!m_pScanThread->RequestScan())
         m_btnRefresh->setEnabled(true);

@@ -23,9 +23,9 @@ int LayoutControlAt(const std::string& text, std::size_t i);
 std::string EscapeLayoutControls(const std::string& text);
 
 // How an escaped control character is written: "\xHH" in lines of text (log lines, the
-// tab-separated output), "\u00HH" in a JSON string, where the double quote is escaped as well;
-// in the window like a line of text, but a backslash is shown as it is.
-enum class ControlEscape { Text, Json, Display };
+// tab-separated output, the window's list), "\u00HH" in a JSON string, where the double quote is
+// escaped as well.
+enum class ControlEscape { Text, Json };
 
 // DeviceTextUtf8(bytes) with a tab, line break and backslash written as \t, \n, \r, \\ and
 // every other control character (C0, DEL, C1) as its code in the form's escape, and the layout

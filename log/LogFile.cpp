@@ -79,8 +79,12 @@ void CLogFile::Open(const char* fileName) {
     // Another user's file (root started in someone's folder, or a file planted for it) is
     // neither written nor cut short.
     struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        m_ops.Close(fd);
+        return;
+    }
     // A block device would take the lines over its first sectors.
-    if (::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode)) {
+    if (!S_ISREG(st.st_mode)) {
         m_ops.Close(fd);
         Refuse(fileName, "it is not a regular file");
         return;
@@ -129,19 +133,32 @@ namespace {
 
 // True when the bytes begin like a line of this log: its time stamp "YYYY-MM-DDTHH:MM:SS ", or,
 // when the clock could not be read, a blank and a level name.
-bool StartsLikeLogLine(const char* head, size_t length) {
-    static constexpr char kStamp[] = "dddd-dd-ddTdd:dd:dd ";
-    const std::string_view text(head, length);
+bool StartsLikeLogLine(std::string_view text) {
+    static constexpr std::string_view kStamp = "dddd-dd-ddTdd:dd:dd ";
     for (std::string_view level : {" Error ", " Warning ", " Info ", " Debug "})
         if (text.starts_with(level))
             return true;
-    if (length < sizeof kStamp - 1)
+    if (text.size() < kStamp.size())
         return false;
-    for (size_t i = 0; i + 1 < sizeof kStamp; ++i)
-        if (kStamp[i] == 'd' ? (head[i] < '0' || head[i] > '9') : head[i] != kStamp[i])
+    for (size_t i = 0; i < kStamp.size(); ++i)
+        if (kStamp[i] == 'd' ? (text[i] < '0' || text[i] > '9') : text[i] != kStamp[i])
             return false;
     return true;
 }
+
+// Where the first line of this log that follows a line feed begins, or npos. Lines before it may
+// be a fragment: the tail of a line cut by an earlier shrink, or of an entry that older builds
+// broke with a bare line feed.
+size_t FirstLineAfterBreak(std::string_view text) {
+    for (size_t at = text.find('\n'); at != text.npos; at = text.find('\n', at + 1))
+        if (StartsLikeLogLine(text.substr(at + 1)))
+            return at + 1;
+    return text.npos;
+}
+
+// A line of this log, its CR LF included, is at most 255 bytes: a fragment at the head of a file
+// this log wrote ends within them, and the next line's time stamp follows.
+constexpr size_t kHeadBytes = 320;
 
 }  // namespace
 
@@ -151,11 +168,12 @@ bool CLogFile::Shrink() {
     if (length < 0 || length <= static_cast<off_t>(maxSize))
         return true;
     // Only a file this log wrote is cut: anything else named by mistake keeps every byte.
-    char head[32];
+    char head[kHeadBytes];
     const ssize_t headLength = TEMP_FAILURE_RETRY(m_ops.ReadAt(m_fd, head, sizeof head, 0));
     if (headLength < 0)
         return true;  // nothing changed yet: keep the file as it is
-    if (!StartsLikeLogLine(head, static_cast<size_t>(headLength)))
+    const std::string_view headText(head, static_cast<size_t>(headLength));
+    if (!StartsLikeLogLine(headText) && FirstLineAfterBreak(headText) == headText.npos)
         return false;
     size_t half = maxSize / 2;
     std::unique_ptr<char[]> buf(new (std::nothrow) char[half ? half : 1]);
@@ -172,11 +190,13 @@ bool CLogFile::Shrink() {
             break;
         got += static_cast<size_t>(n);
     }
-    // The kept part starts with a whole line, so the file still starts like this log.
-    size_t skip = 0;
-    while (skip < got && buf[skip] != '\n')
-        ++skip;
-    skip = skip < got ? skip + 1 : 0;
+    // The kept part starts with a whole line of this log, so the file still starts like it.
+    const std::string_view kept(buf.get(), got);
+    size_t skip = FirstLineAfterBreak(kept);
+    if (skip == kept.npos) {
+        skip = kept.find('\n');
+        skip = skip == kept.npos ? 0 : skip + 1;
+    }
     if (m_ops.Truncate(m_fd, 0) != 0)
         return true;
     WriteAll(buf.get() + skip, got - skip, 0);  // a failure here is discarded; the line is still written

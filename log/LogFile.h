@@ -49,13 +49,15 @@ public:
     void SetMaxSize(uint32_t bytes);
     uint32_t GetMaxSize() const { return m_nMaxSize.load(std::memory_order_relaxed); }
     // Shrinks when over the limit, then appends the text; a file error closes the file, and so
-    // does a file over the limit that does not start like this log (said once on stderr). True
-    // when the whole text reached the file.
+    // does a file over the limit that is not this log's (said once on stderr): one that neither
+    // starts like this log nor has a line of it after a first, cut one. True when the whole text
+    // reached the file.
     bool WriteLine(const char* text);
 
 private:
     void Refuse(const char* fileName, const std::string& reason);
-    // Keeps the newer half of a file over the limit; false for a file that is not this log's.
+    // Keeps the newer half of a file over the limit from its first whole line on; false for a
+    // file that is not this log's.
     bool Shrink();
     // Writes all of [buf, buf+count) at offset; false on a file error.
     bool WriteAll(const char* buf, size_t count, off_t offset);

@@ -6,6 +6,33 @@
 
 #include "log/Log.h"
 
+namespace {
+
+// Copies the message into out, at most room characters, with each control character written as
+// device text in a log line writes it (\t, \n, \r, \xHH): a message that holds a line break
+// (a window text, a reason from the system) stays one line. A backslash is kept as it is, since
+// outside text reaches a message already escaped. An escape that does not fit whole is cut with
+// the rest. Returns the characters written.
+int CopyEscaped(const char* message, char* out, int room) {
+    int used = 0;
+    for (; *message; ++message) {
+        const unsigned char c = static_cast<unsigned char>(*message);
+        char escape[8] = {static_cast<char>(c)};
+        int length = 1;
+        if (c == '\t' || c == '\n' || c == '\r')
+            length = snprintf(escape, sizeof escape, "\\%c", c == '\t' ? 't' : c == '\n' ? 'n' : 'r');
+        else if (c < 0x20 || c == 0x7F)
+            length = snprintf(escape, sizeof escape, "\\x%02X", c);
+        if (used + length > room)
+            break;
+        std::copy_n(escape, length, out + used);
+        used += length;
+    }
+    return used;
+}
+
+}  // namespace
+
 CLog::CLog(const char* fileName, CLogFileOps& ops) : m_strFileName(fileName ? fileName : ""), m_file(ops) {}
 
 void CLog::SetLevel(int level) {
@@ -56,8 +83,11 @@ void CLog::Write(int level, const char* format, va_list args) {
 
     int room = MAX_LINE_TEXT - head;
     int message = 0;
-    if (format && room > 0)  // a longer message is cut without a marker
-        message = std::clamp(vsnprintf(line + head, static_cast<size_t>(room) + 1, format, args), 0, room);
+    if (format && room > 0) {  // a longer message is cut without a marker
+        char text[MAX_LINE_TEXT + 1];
+        if (vsnprintf(text, static_cast<size_t>(room) + 1, format, args) >= 0)
+            message = CopyEscaped(text, line + head, room);
+    }
     int end = head + message;
     line[end] = '\r';
     line[end + 1] = '\n';

@@ -1,5 +1,6 @@
 #pragma once
-// The log's front end: filters by level, counts open attempts, formats one line per message.
+// The log's front end: filters by level, counts open attempts, formats one line per message
+// (its control characters escaped, so a message never breaks the line).
 #include <atomic>
 #include <cstdarg>
 #include <string>

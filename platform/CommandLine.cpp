@@ -321,6 +321,17 @@ void LogStartFailure(const std::string& commandLine, const std::string& reason) 
     LogWrite(LOG_WARNING, "Could not start (%s): \"%s\"", reason.c_str(), LogEscape(commandLine).c_str());
 }
 
+void LogProgramFailure(const std::string& commandLine, const ProgramEnd& end) {
+    if (end.kind == ProgramEnd::Kind::NotStarted) {
+        LogStartFailure(commandLine, end.reason);
+        return;
+    }
+    // A terminal or an opener that ran and gave up (no display, no handler) did start.
+    LogWrite(LOG_WARNING, "Started, then %s %d: \"%s\"",
+             end.kind == ProgramEnd::Kind::Signalled ? "ended by signal" : "exited with status", end.value,
+             LogEscape(commandLine).c_str());
+}
+
 bool TerminalArgv(const std::string& commandLine, std::vector<std::string>* argv, std::string* reason) {
     std::vector<std::string> command = SplitCommandLine(commandLine);
     if (command.empty())

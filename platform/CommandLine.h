@@ -72,6 +72,10 @@ bool StartInTerminal(const std::string& commandLine, std::string* reason = nullp
 // The argument vector StartInTerminal runs for the command line: false with the reason (and the
 // same Warning line) when there is none.
 bool TerminalArgv(const std::string& commandLine, std::vector<std::string>* argv, std::string* reason);
-// Writes the Warning line of a program that could not be started, or that ended in failure
-// while watched: Could not start (<reason>): "<command line>".
+// Writes the Warning line of a program that could not be started:
+// Could not start (<reason>): "<command line>".
 void LogStartFailure(const std::string& commandLine, const std::string& reason);
+// Writes the Warning line of a watched program that failed: LogStartFailure's when it never ran;
+// one that ran and ended in failure within the watch gets
+// Started, then exited with status <N>: "<command line>" (or "ended by signal <N>").
+void LogProgramFailure(const std::string& commandLine, const ProgramEnd& end);

@@ -15,11 +15,6 @@
 
 namespace {
 
-std::string ExitText(const ProgramEnd& end) {
-    return end.kind == ProgramEnd::Kind::Signalled ? "signal " + std::to_string(end.value)
-                                                   : "exit status " + std::to_string(end.value);
-}
-
 // Calls done from the event loop, as a watch's report would come.
 void ReportLater(QObject* context, const std::string& program, ProgramEnd end, ProgramOutcome done) {
     QMetaObject::invokeMethod(
@@ -48,8 +43,7 @@ private:
         m_notifier.setEnabled(false);
         const ProgramEnd end = FinishWatch(m_watch);
         if (end.Failed())
-            LogStartFailure(m_strCommandLine,
-                            end.kind == ProgramEnd::Kind::NotStarted ? end.reason : ExitText(end));
+            LogProgramFailure(m_strCommandLine, end);
         if (m_pContext)
             m_done(m_strProgram, end);
         deleteLater();

@@ -20,7 +20,7 @@ using ProgramOutcome = std::function<void(const std::string& program, const Prog
 
 // Starts argv and reports through done once its watch is over; a program that cannot be started
 // at all is reported as well, from the event loop, never before this returns. A failure gets the
-// Warning line of LogStartFailure with commandLine. done is dropped when context goes first.
+// Warning line of LogProgramFailure with commandLine. done is dropped when context goes first.
 void StartProgram(const std::vector<std::string>& argv, const std::string& commandLine, QObject* context,
                   ProgramOutcome done);
 

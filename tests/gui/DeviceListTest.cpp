@@ -311,7 +311,7 @@ TEST_F(DeviceListTest, SavedCsvAndJsonReadBackByPythonAreTheRowsShown) {
                 // The window shows control characters as their escapes, the files hold them.
                 for (const QJsonValue& field : row.toArray())
                     read.back().push_back(
-                        EscapeDeviceText(field.toString().toStdString(), ControlEscape::Display));
+                        EscapeDeviceText(field.toString().toStdString(), ControlEscape::Text));
             }
             EXPECT_EQ(read, shown) << (format == 0 ? "csv" : "json");
         }

@@ -31,8 +31,7 @@ public:
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
-    // Every line so far. A line is "<19-char time>  <level padded to 9><message>\r\n"; a message
-    // may itself hold a line feed, so lines are split at CR LF only.
+    // Every line so far. A line is "<19-char time>  <level padded to 9><message>\r\n".
     std::vector<LogLine> Lines() const {
         std::string bytes = testsupport::ReadFileBytes(m_path);
         std::vector<LogLine> lines;

@@ -2,8 +2,10 @@
 # The main window as a person uses it, under Xvfb in a throw-away test network, driven with
 # xdotool and read from the screen through the accessibility bus (window-text.py): the status
 # line's count and scan time, the filter and what Save list writes while it is open, Escape in
-# the filter, a formula-like device type saved as text, a missing telnet program and a failing
-# opener named in the status line, and a resize that moves the buttons and survives a restart.
+# the filter, a formula-like device type saved as text, a typed backslash shown apart from a
+# control character, a missing telnet program and a failing opener named in the status line and
+# still named after an automatic refresh, the status line at the list's margin, and a resize that
+# moves the buttons, widens the last column and survives a restart.
 # usage: main-window-test.sh   (ORVALINK_SIM and OLDISCOVERY name the programs)
 # Exit 0 pass, 1 fail, 77 skipped (no namespaces here).
 set -u
@@ -46,21 +48,25 @@ if [ "${1:-}" = --inside ]; then
     refresh_y() { screen '^push button\|Refresh\|' 5 | awk -F'|' '$1 == "push button" && $2 == "Refresh" {split($3, e, ","); print e[2]}'; }
 
     start
-    expect_screen "the count of all rows" '^label\|7 devices\|'
+    expect_screen "the count of all rows" '^label\|8 devices\|'
+    expect_screen "a typed backslash shown apart from a carriage return" \
+        '^row\|10\.77\.1\.31\t[^\t]*\ttyped \\\\r, sent \\r\t'
+    screen '^label\|8 devices\|' 5 | awk -F'|' '$1 == "tree" {split($3, e, ","); x = e[1]}
+        $2 == "8 devices" {split($3, e, ","); exit e[1] != x}' || fail "the status line is off the list's margin"
     keys ctrl+f
     xdotool type --delay 30 "ol-2"
-    expect_screen "the filter narrows the rows" '^label\|2 of 7 devices\|'
+    expect_screen "the filter narrows the rows" '^label\|2 of 8 devices\|'
     save_as shown.csv
     expect_eq "the rows shown are saved" $'ip,mac,type,build\r\n10.77.1.1,02:00:0A:4D:01:01,OL-2000,1.2.3\r\n10.77.1.2,02:00:0A:4D:01:02,OL-2100 PoE,2.0.14\r' \
         "$(cat "$work/shown.csv")"
     keys ctrl+f ctrl+a
     xdotool type --delay 30 "hyperlink"
-    expect_screen "one formula-like row" '^label\|1 of 7 devices\|'
+    expect_screen "one formula-like row" '^label\|1 of 8 devices\|'
     save_as formula.csv
     expect_eq "a formula-like type is saved as text" $'10.77.1.30,02:00:0A:4D:01:1E,"\'=HYPERLINK(""http://x/"")",1.0\r' \
         "$(tail -n 1 "$work/formula.csv")"
     keys ctrl+f Escape
-    expect_screen "Escape in the filter shows every row again" '^label\|7 devices\|'
+    expect_screen "Escape in the filter shows every row again" '^label\|8 devices\|'
     kill -0 "$pid" 2>/dev/null || fail "Escape in the filter closed the window"
 
     # context_item <downs>: the first row's context menu (Shift+F10); Down that often, Enter.
@@ -80,10 +86,23 @@ if [ "${1:-}" = --inside ]; then
     expect_screen "the window grew" "^dialog\|Orvalink Discovery Tool.*\|[0-9-]+,[0-9-]+,1000,700$"
     y_after=$(refresh_y)
     expect_eq "Refresh moved down by the growth" "$((y_before + 700 - ${before#*x}))" "$y_after"
+    # The last column takes the width the list gained, to the list's frame.
+    screen '^table column header\|Build\|' 5 | awk -F'|' '$1 == "tree" {split($3, e, ","); r = e[1] + e[3]}
+        $2 == "Build" {split($3, e, ","); gap = r - e[1] - e[3]} END {exit !(r && gap >= 0 && gap <= 4)}' ||
+        fail "the last column does not reach the list's edge"
     keys Escape
     timeout 10 tail --pid="$pid" -f /dev/null || fail "Escape did not close the window"
+    # Automatic refresh on: a failure stays said through the next scans until the person acts.
+    sed -i 's/^AutoRefresh=0/AutoRefresh=1/' "$work/config/Quarrin-Velto Networks/OLDiscovery.conf"
     start
     expect_eq "the size survived a restart" 1000x700 "$(geometry)"
+    context_item 1  # Webbrowser
+    expect_screen "a failing opener named with automatic refresh on" '^label\|xdg-open failed: exit status 4\|'
+    last_scan() { screen '^label\|Last scan' 5 | grep -o 'Last scan [0-9:]*'; }
+    first=$(last_scan) deadline=$((SECONDS + 30))
+    while [ "$(last_scan)" = "$first" ] && [ "$SECONDS" -lt "$deadline" ]; do sleep 0.5; done
+    [ "$(last_scan)" != "$first" ] || fail "no automatic refresh within 30 s"
+    expect_screen "the failure still said after an automatic refresh" '^label\|xdg-open failed: exit status 4\|' 2
     kill "$pid"
     exit $((failures > 0))
 fi
@@ -96,6 +115,7 @@ source "$here/demo-network.sh"
 netns_setup
 demo_network_add_devices || exit 1
 netns_add_devices 10.77.1.30 1 --type '=HYPERLINK("http://x/")' --build "1.0" || exit 1
+netns_add_devices 10.77.1.31 1 --type $'typed \\r, sent \r' --build "1.0" || exit 1
 work=$NETNS_TMP/window
 settings="$work/config/Quarrin-Velto Networks/OLDiscovery.conf"
 mkdir -p "$(dirname "$settings")" "$work/bin" "$work/runtime"

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Reads a running OLDiscovery's window through the accessibility bus, as a screen reader sees it:
-one line per object, "role|name|x,y,w,h" (screen coordinates), table cells as rows of their
-table. Waits until a line matches the regular expression or the time is up, then prints them.
+one line per object, "role|name|x,y,w,h" (screen coordinates), a table's column headers, and its
+cells as rows of their table. Waits until a line matches the regular expression or the time is
+up, then prints them.
 usage: window-text.py <regex> <seconds>     Exit 0 when a line matched, 1 otherwise."""
 import re
 import sys
@@ -23,6 +24,11 @@ def describe(node, lines, depth=0):
         extents = ""
     lines.append(f"{node.get_role_name()}|{node.get_name()}|{extents}")
     if "Table" in node.get_interfaces():
+        columns = Atspi.Table.get_n_columns(node)
+        for i in range(min(node.get_child_count(), columns + 1)):
+            child = node.get_child_at_index(i)
+            if child is not None and child.get_role_name() == "table column header":
+                describe(child, lines, depth + 1)
         for r in range(Atspi.Table.get_n_rows(node)):
             cells = [Atspi.Table.get_accessible_at(node, r, c) for c in range(Atspi.Table.get_n_columns(node))]
             lines.append("row|" + "\t".join(cell.get_name() if cell else "" for cell in cells) + "|")

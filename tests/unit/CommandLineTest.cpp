@@ -208,14 +208,16 @@ TEST(CommandLineTest, AWatchedProgramsEndIsReported) {
         int watchMs;
         Kind kind;
         int value;
+        const char* logged;  // the failure's Warning, before the command line
     } cases[] = {
-        {{"/bin/sh", "-c", "exit 0"}, 5000, Kind::Exited, 0},
-        {{"/bin/sh", "-c", "exit 4"}, 5000, Kind::Exited, 4},
-        {{"/bin/sh", "-c", "kill -9 $$"}, 5000, Kind::Signalled, 9},
-        {{"/bin/sh", "-c", "sleep 3"}, 200, Kind::Running, 0},
-        {{script}, 5000, Kind::NotStarted, ENOEXEC},
+        {{"/bin/sh", "-c", "exit 0"}, 5000, Kind::Exited, 0, nullptr},
+        {{"/bin/sh", "-c", "exit 4"}, 5000, Kind::Exited, 4, "Started, then exited with status 4: "},
+        {{"/bin/sh", "-c", "kill -9 $$"}, 5000, Kind::Signalled, 9, "Started, then ended by signal 9: "},
+        {{"/bin/sh", "-c", "sleep 3"}, 200, Kind::Running, 0, nullptr},
+        {{script}, 5000, Kind::NotStarted, ENOEXEC, "Could not start (Exec format error): "},
     };
     for (const auto& c : cases) {
+        LogCapture log;
         ProgramWatch watch;
         std::string reason;
         ASSERT_TRUE(StartWatched(c.argv, c.watchMs, &watch, &reason)) << reason;
@@ -223,6 +225,10 @@ TEST(CommandLineTest, AWatchedProgramsEndIsReported) {
         EXPECT_EQ(end.kind, c.kind) << c.argv.back();
         EXPECT_EQ(end.value, c.value) << c.argv.back();
         EXPECT_EQ(end.Failed(), c.kind != Kind::Running && c.value != 0) << c.argv.back();
+        if (end.Failed()) {
+            LogProgramFailure("shown", end);
+            EXPECT_TRUE(log.Contains(c.logged + std::string("\"shown\""))) << c.argv.back();
+        }
     }
 }
 

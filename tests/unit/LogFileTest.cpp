@@ -248,3 +248,41 @@ TEST(LogFileTest, LinkOrOtherUsersFileIsNeitherWrittenNorCutAndSaidOnceOnStderr)
         EXPECT_EQ(ReadFileBytes(log), before);
     }
 }
+
+// An entry as older builds wrote a two-line window text, a bare line feed inside; its length
+// varies, so the cuts of repeated shrinks fall on every part of it.
+static std::string BrokenEntry(int n) {
+    return "2006-07-28T15:32:23  Error    needs the right" + std::string(n % 61, '.') + "\nRun it as root\r\n";
+}
+
+TEST(LogFileTest, AFileOfThisLogStaysInUseWhateverItsHeadAndAnyOtherIsRefused) {
+    std::string lines;
+    for (int n = 0; lines.size() < 3000; ++n)
+        lines += BrokenEntry(n);
+    const struct {
+        const char* what;
+        std::string content;
+        int writes;  // 0: refused
+    } cases[] = {
+        {"repeated shrinks of entries with a bare line feed", "", 400},
+        {"a line's tail, as a shrink leaves it", "the right once\r\n" + lines, 1},
+        {"cut between CR and LF", "\n" + lines, 1},
+        {"an entry's tail holding a bare line feed", "right.\nRun it as root\r\n" + lines, 1},
+        {"another file", Pattern(4000), 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        std::string path = dir.file("debug.log");
+        WriteBytes(path, c.content);
+        CLogFile file;
+        file.Open(path.c_str());
+        file.SetMaxSize(2000);
+        testing::internal::CaptureStderr();
+        for (int n = 0; n < std::max(c.writes, 1); ++n) {
+            ASSERT_EQ(file.WriteLine(BrokenEntry(n).c_str()), c.writes > 0) << "write " << n;
+            EXPECT_EQ(ReadFileBytes(path).starts_with("2006-07-28T15:32:23  Error"), c.writes > 0) << n;
+        }
+        EXPECT_EQ(testing::internal::GetCapturedStderr().empty(), c.writes > 0);
+    }
+}

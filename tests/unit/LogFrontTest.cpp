@@ -287,3 +287,16 @@ TEST(LogFrontTest, RacingThreadsNeverCountMoreThanSixteenAttempts) {
         t.join();
     EXPECT_EQ(log.GetOpenAttempts(), 16);
 }
+
+TEST(LogFrontTest, ControlCharactersInAMessageAreEscapedSoItStaysOneLine) {
+    TempDir dir;
+    std::string path = dir.file("debug.log");
+    CLog log(path.c_str());
+    Write(log, LOG_ERROR, "the right.\nRun it\r\t\x1B[2J\x7F c:\\dir");
+    // An escape that would pass the line's end is left out whole.
+    Write(log, LOG_ERROR, "%s\n", std::string(222, 'm').c_str());
+    std::vector<std::string> lines = SplitLines(ReadFileBytes(path));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].substr(30), "the right.\\nRun it\\r\\t\\x1B[2J\\x7F c:\\dir");
+    EXPECT_EQ(lines[1].substr(30), std::string(222, 'm'));
+}

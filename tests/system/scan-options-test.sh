@@ -71,25 +71,32 @@ case_bad_input() {
     netns_host ip addr add 10.80.0.1/24 dev vdown
     netns_host ip link set vnoip up
     local args expected
-    # Each: arguments | a text the one-line message holds. All are usage errors (2) caught
-    # before any scan.
-    while IFS='|' read -r args expected; do
+    # Each: arguments | a text the one-line message holds | the exit status when not 2. All are
+    # caught before any scan; usage errors (2) point at the help, an interface that is down or
+    # has no address is a failed scan (8) and does not.
+    local status
+    while IFS='|' read -r args expected status; do
         [ -n "$args" ] || continue
         # shellcheck disable=SC2086
         run_scan $args
-        expect_eq "exit status of: $args" 2 "$rc"
+        expect_eq "exit status of: $args" "${status:-2}" "$rc"
         case "$(head -n1 <<<"$err")" in
         "oldiscovery-scan: "*"$expected"*) ;;
         *) fail "message of $args: $(head -n1 <<<"$err")" ;;
         esac
         [ -z "$out" ] || fail "output despite the error: $args"
         # One problem line and where the help is: a unit restarted every minute must not fill the journal.
-        expect_eq "lines after the message of: $args" "Try 'oldiscovery-scan --help'." "$(sed -n '2,$p' <<<"$err")"
+        expect_eq "lines after the message of: $args" "$([ -n "$status" ] || echo "Try 'oldiscovery-scan --help'.")" \
+            "$(sed -n '2,$p' <<<"$err")"
     done <<'CASES'
 --interface nosuch0|unknown interface: nosuch0
 --interface lan0 --interface nosuch0|unknown interface: nosuch0
---interface vdown|interface vdown is down
---interface vnoip|interface vnoip has no IPv4 address
+--interface vdown|interface vdown is down; no scan|8
+--interface vnoip|interface vnoip has no IPv4 address; no scan|8
+--wait 2000 --max-time 2|--wait 2000 needs a --max-time above it (now 2 s)
+--wait 5000|--wait 5000 needs a --max-time above it (now 5 s)
+--forget 10.0.0.1,10.0.0.2 --state s|--forget needs an IPv4 or MAC address: 10.0.0.1,10.0.0.2
+--retire-after 7|--retire-after and --max-known need --state FILE and a scan
 --interface lo|interface lo takes no broadcast
 --interface|--interface needs an argument
 --watch 0|--watch needs a whole number of seconds from 1 to 86400: 0

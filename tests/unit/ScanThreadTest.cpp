@@ -480,6 +480,7 @@ TEST_F(ScanThreadTest, ScanLimitSaysWhenAnswersWereStillArriving) {
         {"a limit of its own", 2s, MakeReply("10.0.0.7"), "T6D",
          "scan stopped at its 2 s limit with answers still arriving; 6 devices listed"},
         {"only other traffic at the end", 3s, MakeIcmp("10.0.0.50", 0), "D", ""},
+        {"other traffic arriving as the limit strikes", 2s, MakeIcmp("10.0.0.50", 0), "D", ""},
     };
     for (const Case& c : cases) {
         m_net->SetFlood(400ms, c.flood);

@@ -74,6 +74,12 @@ case_parent_link() {
     expect_eq "through another user's link" 3 "$rc"
     grep -qF "$shared/sub is a symbolic link of another user (uid 65534)" <<<"$err" || fail "message: $err"
     [ ! -e "$secret/out.prom" ] || fail "written into the root-only folder"
+    # The log and the state file take the same walk.
+    run_scan --wait 200 --log "$shared/sub/scan.log"
+    expect_eq "--log through another user's link" "4 oldiscovery-scan: cannot use the log file $shared/sub/scan.log: $shared/sub is a symbolic link of another user (uid 65534)" "$rc $err"
+    run_scan --wait 200 --state "$shared/sub/known"
+    expect_eq "--state through another user's link" 6 "$rc"
+    [ -z "$(ls -A "$secret")" ] || fail "written into the root-only folder: $(ls -A "$secret")"
     run_scan --wait 200 --output "$shared/out.prom" --prometheus
     grep -qF "its folder belongs to another user (uid 65534)" <<<"$err" || fail "another user's folder: $err"
     # A folder every user may write, unless it has the sticky bit as /tmp has.

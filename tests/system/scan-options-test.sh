@@ -324,7 +324,10 @@ case_time_limit() {
     expect_eq "truncated: devices still listed" 3 "$(grep -c '^orvalink_device_info{' "$file")"
     run_scan --max-time 2
     expect_eq "truncated table: exit status" 7 "$rc"
-    expect_eq "truncated table: the devices" "10.77.1.1 10.77.1.2 10.77.1.3" "$(cut -f1 <<<"$out" | uniq | xargs)"
+    expect_eq "truncated table: each device once" "10.77.1.1 10.77.1.2 10.77.1.3" "$(cut -f1 <<<"$out" | xargs)"
+    case "$err" in *"; 3 devices listed"*) ;; *) fail "count of a cut scan: $err" ;; esac
+    run_scan --stream --json --max-time 2
+    expect_eq "streamed: each device once" 3 "$(grep -c . <<<"$out")"
 }
 
 # The --state file: kept across scans, device_up 0 for a silent known device, --known and
@@ -345,10 +348,14 @@ case_state_file() {
         "$prom" || fail "the silent device is not 0: $(cat "$prom")"
     promtool check metrics <"$prom" || fail "promtool rejects the output: $(cat "$prom")"
     run_scan --state "$state" --known
-    expect_eq "--known" "10.77.1.1	02:00:0A:4D:01:01	OL-2000	1.2.3
-10.77.1.2	02:00:0A:4D:01:02	OL-2000	1.2.3" "$out"
+    expect_eq "--known: the scan's columns, up or missing, missed scans" "10.77.1.1	02:00:0A:4D:01:01	OL-2000	1.2.3	up	0
+10.77.1.2	02:00:0A:4D:01:02	OL-2000	1.2.3	missing	1" "$(cut -f1-5,7 <<<"$out")"
+    run_scan --state "$state" --known --json
+    expect_eq "--known --json" "up 0 missing 1" \
+        "$(python3 -c 'import json,sys; print(*[str(d["state"]) + " " + str(d["missed"]) for d in json.load(sys.stdin)])' <<<"$out")"
     run_scan --state "$state" --forget 02:00:0a:4d:01:02 --known
-    expect_eq "--forget by MAC" "0 10.77.1.1	02:00:0A:4D:01:01	OL-2000	1.2.3" "$rc $out"
+    expect_eq "--forget by MAC says what went" "0 forgot lan0 10.77.1.2 02:00:0A:4D:01:02
+10.77.1.1	02:00:0A:4D:01:01	OL-2000	1.2.3	up" "$rc $(cut -f1-5 <<<"$out")"
     run_scan --state "$state" --forget 10.77.1.2
     expect_eq "--forget of an unknown address" "2 oldiscovery-scan: no known device has the address 10.77.1.2 in $state" "$rc $err"
     run_scan --state "$NETNS_TMP/missing.state" --known
@@ -388,12 +395,48 @@ INNER
     expect_eq "full disk: status, old state whole, no temporary file" "status 6
 state whole
 filler
-lan0.state" "$out"
+lan0.state
+lan0.state.lock" "$out"
     case "$(cat "$NETNS_TMP/err")" in
     "oldiscovery-scan: cannot write the state file $dir/lan0.state: "*) ;;
     *) fail "full disk: message: $(cat "$NETNS_TMP/err")" ;;
     esac
     grep -q '^orvalink_device_up{interface="lan0",ip="10.77.1.1".*} 1$' "$prom" || fail "full disk: no scan written: $(cat "$prom")"
+}
+
+# One known-devices file shared by writers: a --forget during a watch stays forgotten, another
+# interface's scans do not make this one's devices miss, devices silent too long retire and a
+# cap keeps the most recent, each said on stderr.
+case_state_shared() {
+    netns_add_devices 10.77.1.1 1 --type "OL-2000" --build "1" || exit 1
+    netns_add_devices 10.77.1.2 1 --type "OL-2000" --build "1" || exit 1
+    second_segment
+    local state="$NETNS_TMP/shared.state"
+    run_scan --interface lan0 --wait 200 --state "$state"
+    kill "${NETNS_PIDS[1]}"
+    wait "${NETNS_PIDS[1]}" 2>/dev/null
+    start_watch 1 --interface lan0 --interface lan1 --wait 200 --state "$state"
+    wait_until 20 grep -q '"missed": 2' "$state" || fail "the silent device misses no scans: $(cat "$state")"
+    run_scan --state "$state" --forget 10.77.1.2,02:00:0A:4D:01:02
+    expect_eq "--forget IP,MAC during a watch" "0 forgot lan0 10.77.1.2 02:00:0A:4D:01:02" "$rc $out"
+    local scans
+    scans=$(count_lines "$watch_log" "Starting scan")
+    wait_until 20 eval '[ "$(count_lines "$watch_log" "Starting scan")" -ge $((scans + 2)) ]' || fail "no more scans"
+    stop_watch TERM
+    grep -q '10.77.1.2' "$state" && fail "the forgotten device is back: $(cat "$state")"
+    # lan1's scans alone: lan0's answering device misses none of them.
+    run_scan --interface lan1 --wait 200 --state "$state"
+    run_scan --interface lan1 --wait 200 --state "$state"
+    run_scan --state "$state" --known
+    expect_eq "lan0's device after lan1's scans" "10.77.1.1	up	0" "$(grep '^10.77.1.1' <<<"$out" | cut -f1,5,7)"
+    # A device silent since 2001 retires; a cap of one per interface keeps one of the two that
+    # answered.
+    python3 -c 'import json,sys; f=json.load(open(sys.argv[1])); f["devices"].append(dict(f["devices"][0], interface="lan1", ip="10.79.9.9", mac="02:00:00:00:09:09", first_seen=1e9, last_seen=1e9)); json.dump(f,open(sys.argv[1],"w"))' "$state"
+    run_scan --interface lan1 --wait 200 --state "$state" --max-known 1
+    expect_eq "retired and capped" "0 oldiscovery-scan: retired after --retire-after 30 days of silence: lan1 10.79.9.9 02:00:00:00:09:09
+oldiscovery-scan: Warning: not kept, over --max-known 1 on its interface: lan1 10.79.1.2 02:00:0A:4F:01:02" "$rc $err"
+    run_scan --state "$state" --known
+    expect_eq "what is left" "10.77.1.1 10.79.1.1" "$(cut -f1 <<<"$out" | xargs)"
 }
 
 # A watch restarted with its state announces nothing for the known devices that still answer;

@@ -166,6 +166,13 @@ case_unicode_controls() {
     run_scan --log "$NETNS_TMP/scan.log"
     expect_eq "escaped in the table" '10.77.1.1	02:00:0A:4D:01:01	A\u2028B\u202EC	1' "$out"
     grep -qF 'Device: A\u2028B\u202EC' "$NETNS_TMP/scan.log" || fail "not escaped in the log"
+    # type: ESC [2J U+009B DEL CR, build: 1; Prometheus labels show both as the table does.
+    netns_add_devices 10.77.1.2 1 --extra-hex 747970653a1b5b324ac29b7f0d0a6275696c643a310a || exit 1
+    run_scan --prometheus
+    grep -qF 'type="A\\u2028B\\u202EC",build="1"} 1' <<<"$out" || fail "layout controls in a label: $out"
+    grep -qF 'type="\\x1B[2J\\x9B\\x7F\\r",build="1"} 1' <<<"$out" || fail "controls in a label: $out"
+    LC_ALL=C grep -q $'[\x01-\x09\x0b-\x1f\x7f]\|\xc2[\x80-\x9f]\|\xe2\x80[\xa8-\xae]' <<<"$out" && fail "raw control bytes left"
+    promtool check metrics <<<"$out" || fail "promtool rejects the labels"
 }
 
 case_full_disk_watch() {

@@ -22,6 +22,8 @@ bool LoadKnownDevices(const std::string& path, CKnownDevices& known, bool mustEx
         problem = known.Parse(text);
     else if (problem.empty() && mustExist)
         problem = "it does not exist";
+    else if (problem.empty())
+        known.Devices().clear();  // removed meanwhile: a watch starts afresh, as a new one would
     if (problem.empty())
         return true;
     // Never started afresh over it: what the file knows would be lost without a word.

@@ -8,7 +8,8 @@
 #include "platform/UniqueFd.h"
 #include "ScanOptions.h"
 
-// Reads the file into known (a missing file is an empty inventory, unless mustExist); false
+// Reads the file into known, replacing what it held (a missing file is an empty inventory,
+// unless mustExist); false
 // after one line on standard error when it is refused or cannot be read.
 bool LoadKnownDevices(const std::string& path, CKnownDevices& known, bool mustExist = false);
 // Replaces the file in one step; false with reason when it could not be written (then the file

@@ -200,15 +200,16 @@ bool InterfaceIsDown(const std::string& problem) {
     return problem.ends_with(" is down") || problem.ends_with(" has no IPv4 address");
 }
 
-// Why the folder of a file this program writes must not be used, "" when it may: walked as for
-// --output and --state, so a link another user made on the way is refused for every file alike.
+// Why the folder of a file this program writes must not be used, "" when it may or when it
+// cannot be had at all (the file's own open then says so): walked as for --output and --state,
+// so a link another user made on the way is refused for every file alike.
 std::string FolderRefusal(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     std::string reason;
     const UniqueFd folder = OpenFolderSafely(slash == std::string::npos ? "." : path.substr(0, slash + 1), &reason);
     struct stat st {};
     if (!folder || ::fstat(folder.get(), &st) != 0)
-        return reason.empty() ? std::strerror(errno) : reason;
+        return reason.find("symbolic link") != std::string::npos ? reason : "";
     if (st.st_uid != 0 && st.st_uid != ::geteuid())
         return "its folder belongs to another user (uid " + std::to_string(st.st_uid) + ")";
     if ((st.st_mode & S_IWOTH) && !(st.st_mode & S_ISVTX))

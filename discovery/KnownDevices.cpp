@@ -80,8 +80,9 @@ std::vector<KnownDevice> CKnownDevices::Forget(const std::string& address) {
     std::vector<KnownDevice> gone;
     std::erase_if(m_devices, [&](const auto& entry) {
         const KnownDevice& d = entry.second;
-        const bool named = comma == std::string::npos ? SameAddress(d.ip, address) || SameAddress(d.mac, address)
-                                                      : SameAddress(d.ip, ip) && SameAddress(d.mac, mac);
+        const bool named = comma == std::string::npos
+                               ? SameAddress(d.ip, address) || SameAddress(d.mac, address)
+                               : SameAddress(d.ip, ip) && SameAddress(d.mac, mac);
         if (named)
             gone.push_back(d);
         return named;
@@ -110,8 +111,9 @@ std::vector<KnownDevice> CKnownDevices::Cap(std::size_t perInterface) {
         if (list.size() <= perInterface)
             continue;
         // The longest silent go first; of devices seen at one time, the later key.
-        std::stable_sort(list.begin(), list.end(),
-                         [](const KnownDevice* a, const KnownDevice* b) { return a->lastSeen > b->lastSeen; });
+        std::stable_sort(list.begin(), list.end(), [](const KnownDevice* a, const KnownDevice* b) {
+            return a->lastSeen > b->lastSeen;
+        });
         for (std::size_t i = list.size(); i-- > perInterface;)
             gone.push_back(*list[i]);
     }
@@ -123,8 +125,9 @@ std::vector<KnownDevice> CKnownDevices::Cap(std::size_t perInterface) {
 namespace {
 
 std::string Rfc3339Seconds(double seconds) {
-    return Rfc3339(std::chrono::system_clock::time_point(
-        std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::duration<double>(seconds))));
+    return Rfc3339(
+        std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::duration<double>(seconds))));
 }
 
 // The inventory as a scan's devices sorted the way a scan is, each with its entry.
@@ -153,7 +156,8 @@ std::string FormatKnownTable(const CKnownDevices& known) {
     for (const auto& [device, d] : SortedKnown(known)) {
         std::string line = FormatTable({device});
         line.pop_back();
-        out += line + "\t" + State(*d) + "\t" + Rfc3339Seconds(d->lastSeen) + "\t" + std::to_string(d->missed) + "\n";
+        out += line + "\t" + State(*d) + "\t" + Rfc3339Seconds(d->lastSeen) + "\t" +
+               std::to_string(d->missed) + "\n";
     }
     return out;
 }

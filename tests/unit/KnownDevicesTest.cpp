@@ -124,8 +124,8 @@ TEST(KnownDevices, ForgettingRetiringAndCappingRemoveOnlyWhatTheyName) {
         {"an IP takes every MAC on it", [](CKnownDevices& k) { return k.Forget("10.0.0.1"); }, "09-1 "},
         {"IP,MAC takes one of them", [](CKnownDevices& k) { return k.Forget("10.0.0.1,02:00:00:00:00:02"); },
          "01-1 09-1 "},
-        {"IP,MAC of two devices takes none", [](CKnownDevices& k) { return k.Forget("10.0.0.1,02:00:00:00:00:09"); },
-         "01-1 02 09-1 "},
+        {"IP,MAC of two devices takes none",
+         [](CKnownDevices& k) { return k.Forget("10.0.0.1,02:00:00:00:00:09"); }, "01-1 02 09-1 "},
         {"retired: last seen before the bound", [](CKnownDevices& k) { return k.Retire(150); }, "02 "},
         {"retired only on the scanned interfaces", [](CKnownDevices& k) { return k.Retire(150, {"eth0"}); },
          "02 09-1 "},
@@ -158,12 +158,14 @@ TEST(KnownDevices, TheListSaysUpOrMissingWhenLastSeenAndTheMissedScans) {
     EXPECT_EQ(FormatKnownTable(known),
               "10.0.0.1\t02:00:00:00:00:01\tOL-2000\t1.0\tup\t2026-12-07T12:06:23.500Z\t0\n"
               "10.0.1.9\t02:00:00:00:00:09\tOL-2000\t1.0\tmissing\t2026-12-07T12:05:23.500Z\t1\n");
-    EXPECT_EQ(FormatKnownJson(known),
-              "[\n  {\"ip\": \"10.0.0.1\", \"mac\": \"02:00:00:00:00:01\", \"type\": \"OL-2000\", \"build\": \"1.0\", "
-              "\"interface\": \"eth0\", \"state\": \"up\", \"last_seen\": \"2026-12-07T12:06:23.500Z\", \"missed\": 0},\n"
-              "  {\"ip\": \"10.0.1.9\", \"mac\": \"02:00:00:00:00:09\", \"type\": \"OL-2000\", \"build\": \"1.0\", "
-              "\"interface\": \"eth1\", \"state\": \"missing\", \"last_seen\": \"2026-12-07T12:05:23.500Z\", "
-              "\"missed\": 1}\n]\n");
+    EXPECT_EQ(
+        FormatKnownJson(known),
+        "[\n  {\"ip\": \"10.0.0.1\", \"mac\": \"02:00:00:00:00:01\", \"type\": \"OL-2000\", \"build\": \"1.0\", "
+        "\"interface\": \"eth0\", \"state\": \"up\", \"last_seen\": \"2026-12-07T12:06:23.500Z\", "
+        "\"missed\": 0},\n"
+        "  {\"ip\": \"10.0.1.9\", \"mac\": \"02:00:00:00:00:09\", \"type\": \"OL-2000\", \"build\": \"1.0\", "
+        "\"interface\": \"eth1\", \"state\": \"missing\", \"last_seen\": \"2026-12-07T12:05:23.500Z\", "
+        "\"missed\": 1}\n]\n");
 }
 
 }  // namespace

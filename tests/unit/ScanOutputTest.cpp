@@ -130,7 +130,7 @@ TEST(ScanOutput, PrometheusLabelValuesEscapeAfterTheTextConvention) {
         {"escape sequence reaches no terminal", "\x1B[2J", "\\\\x1B[2J"},
         {"DEL", "a\x7F", "a\\\\x7F"},
         {"C1 control CSI", "a\xC2\x9B", "a\\\\x9B"},
-        {"right-to-left override", "a\xE2\x80\xAE" "b", "a\\\\u202Eb"},
+        {"right-to-left override", "a\xE2\x80\xAEz", "a\\\\u202Ez"},
         {"invalid UTF-8 is read as Latin-1", "\xFF\"", "\xC3\xBF\\\""},
         {"valid UTF-8 stays", "\xE2\x82\xAC", "\xE2\x82\xAC"},
         {"a Latin-1 backslash-like byte is no escape", "\xDC\\", "\xC3\x9C\\\\"},

@@ -131,7 +131,8 @@ TEST(ScanOptions, EachFormReadsAsItAlwaysDid) {
         // Not below the limit, any answer at all would count as one still arriving.
         {{"--wait", "5000"}, "--wait 5000 needs a --max-time above it (now 5 s)"},
         {{"--wait", "2000", "--max-time", "2"}, "--wait 2000 needs a --max-time above it (now 2 s)"},
-        {{"--forget", "10.0.0.1,02:00:00:00:00:01", "--state", "s"}, "table state=s forget=10.0.0.1,02:00:00:00:00:01"},
+        {{"--forget", "10.0.0.1,02:00:00:00:00:01", "--state", "s"},
+         "table state=s forget=10.0.0.1,02:00:00:00:00:01"},
         {{"--state", "s", "--retire-after", "7", "--max-known", "5"}, "table state=s retire=7 max-known=5"},
         {{"--watch=86400", "--wait=250", "--interface=lan0"}, "table watch=86400 gone=3 wait=250 if=lan0"},
         {{"--locate", "10.77.1.2", "--log", "--json"}, "table locate=10.77.1.2 log=--json"},
@@ -192,8 +193,10 @@ TEST(ScanOptions, EachFormReadsAsItAlwaysDid) {
         {{"--forget", "10.0.0.1"}, "--forget needs --state FILE"},
         {{"--known"}, "--known needs --state FILE"},
         {{"--state", "s", "--forget", "10.0.0"}, "--forget needs an IPv4 or MAC address: 10.0.0"},
-        {{"--state", "s", "--forget", "02:00:00:00:00"}, "--forget needs an IPv4 or MAC address: 02:00:00:00:00"},
-        {{"--state", "s", "--known", "--watch"}, "--forget and --known take no scan option (only --json with --known)"},
+        {{"--state", "s", "--forget", "02:00:00:00:00"},
+         "--forget needs an IPv4 or MAC address: 02:00:00:00:00"},
+        {{"--state", "s", "--known", "--watch"},
+         "--forget and --known take no scan option (only --json with --known)"},
         {{"--state", "s", "--forget", "10.0.0.1", "--prometheus"},
          "--forget and --known take no scan option (only --json with --known)"},
     };

@@ -42,7 +42,8 @@ UniqueFd LockKnownDevices(const std::string& path, std::string& reason) {
     UniqueFd folder = OpenFolderSafely(slash == std::string::npos ? "." : path.substr(0, slash + 1), &reason);
     if (!folder)
         return {};
-    UniqueFd lock(::openat(folder.get(), name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+    UniqueFd lock(
+        ::openat(folder.get(), name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
     struct stat st {};
     if (!lock || ::fstat(lock.get(), &st) != 0) {
         reason = name + ": " + (errno == ELOOP ? "a symbolic link" : std::strerror(errno));
@@ -91,8 +92,8 @@ int Forget(const ScanOptions& o, std::string& lines) {
     for (const std::string& address : o.forget) {
         const std::vector<KnownDevice> gone = known.Forget(address);
         if (gone.empty()) {
-            std::fprintf(stderr, "oldiscovery-scan: no known device has the address %s in %s\n", address.c_str(),
-                         o.stateFile.c_str());
+            std::fprintf(stderr, "oldiscovery-scan: no known device has the address %s in %s\n",
+                         address.c_str(), o.stateFile.c_str());
             return kExitUsage;
         }
         std::set<std::string> macs;
@@ -100,9 +101,10 @@ int Forget(const ScanOptions& o, std::string& lines) {
             macs.insert(d.mac);
         // An address conflict: the device that keeps answering comes back as a new one.
         if (IsDottedQuad(address) && macs.size() > 1)
-            warnings.push_back("oldiscovery-scan: Warning: " + address + " was the address of " +
-                               std::to_string(macs.size()) +
-                               " devices (different MACs), all forgotten; --forget MAC or IP,MAC names one\n");
+            warnings.push_back(
+                "oldiscovery-scan: Warning: " + address + " was the address of " +
+                std::to_string(macs.size()) +
+                " devices (different MACs), all forgotten; --forget MAC or IP,MAC names one\n");
         lines += FormatRemoved("forgot", gone);
     }
     if (!SaveKnownDevices(o.stateFile, known, reason)) {

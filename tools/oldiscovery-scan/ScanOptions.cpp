@@ -225,10 +225,11 @@ std::string Conflict(const ScanOptions& o) {
         return "--retire-after and --max-known need --state FILE and a scan";
     // The limit must leave room for the quiet wait, or any answer at all would count as one
     // still arriving when the limit ends the scan.
-    const long limit = o.maxTimeSeconds ? o.maxTimeSeconds : static_cast<long>(CScanWorker::kScanLimit.count());
+    const long limit =
+        o.maxTimeSeconds ? o.maxTimeSeconds : static_cast<long>(CScanWorker::kScanLimit.count());
     if (o.waitMs && o.waitMs >= 1000 * limit)
-        return "--wait " + std::to_string(o.waitMs) + " needs a --max-time above it (now " + std::to_string(limit) +
-               " s)";
+        return "--wait " + std::to_string(o.waitMs) + " needs a --max-time above it (now " +
+               std::to_string(limit) + " s)";
     if (o.watch && o.prometheus && o.output.empty())
         return "--watch --prometheus needs --output FILE (standard output carries the events)";
     return {};

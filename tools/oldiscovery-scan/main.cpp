@@ -92,8 +92,8 @@ public:
         bool fresh = false;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            auto [at, added] =
-                m_index.try_emplace({device.m_strInterface, device.m_strIP, device.m_strMAC}, m_devices.size());
+            auto [at, added] = m_index.try_emplace({device.m_strInterface, device.m_strIP, device.m_strMAC},
+                                                   m_devices.size());
             if (added) {
                 m_devices.push_back(device);
                 fresh = true;
@@ -206,7 +206,8 @@ bool InterfaceIsDown(const std::string& problem) {
 std::string FolderRefusal(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     std::string reason;
-    const UniqueFd folder = OpenFolderSafely(slash == std::string::npos ? "." : path.substr(0, slash + 1), &reason);
+    const UniqueFd folder =
+        OpenFolderSafely(slash == std::string::npos ? "." : path.substr(0, slash + 1), &reason);
     struct stat st {};
     if (!folder || ::fstat(folder.get(), &st) != 0)
         return reason.find("symbolic link") != std::string::npos ? reason : "";
@@ -344,10 +345,10 @@ bool CScanTool::Record(const std::vector<COrvalink>& devices, WallTime end, std:
     std::string removed;
     if (lock && reason.empty()) {
         CKnownDevices& known = m_watch.Known();
-        removed = FormatRemoved("oldiscovery-scan: retired after --retire-after " + std::to_string(m_o.retireDays) +
-                                    " days of silence:",
-                                known.Retire(EpochSeconds(end) - 86400.0 * static_cast<double>(m_o.retireDays),
-                                             interfaces));
+        removed = FormatRemoved(
+            "oldiscovery-scan: retired after --retire-after " + std::to_string(m_o.retireDays) +
+                " days of silence:",
+            known.Retire(EpochSeconds(end) - 86400.0 * static_cast<double>(m_o.retireDays), interfaces));
         removed += FormatRemoved("oldiscovery-scan: Warning: not kept, over --max-known " +
                                      std::to_string(m_o.maxKnown) + " on its interface:",
                                  known.Cap(static_cast<std::size_t>(m_o.maxKnown)));
@@ -460,7 +461,8 @@ int CScanTool::Watch(CScanThread& scanner) {
         // A request that did not go out says nothing about the devices: no one misses a scan.
         if (sent) {
             std::vector<WatchEvent> changes;
-            Record(devices, end, changes);  // a watch goes on without its file, and tries again after the next scan
+            Record(devices, end,
+                   changes);  // a watch goes on without its file, and tries again after the next scan
             std::string events;
             for (const WatchEvent& event : changes)
                 events += (m_journal ? JournalPriority(event.kind) : "") + FormatWatchEvent(event);

@@ -143,14 +143,6 @@ TEST(KnownDevices, ForgettingRetiringAndCappingRemoveOnlyWhatTheyName) {
     }
 }
 
-TEST(KnownDevices, OnlyTheScannedInterfacesDevicesMissAScan) {
-    CKnownDevices known;
-    known.Record({A, B}, 100);
-    known.Record({A}, 160, {"eth0"});
-    known.Record({}, 220, {"eth1"});
-    EXPECT_EQ(Macs(known), "01 09-1 ");
-}
-
 TEST(KnownDevices, TheListSaysUpOrMissingWhenLastSeenAndTheMissedScans) {
     CKnownDevices known;
     known.Record({A, B}, 1796645123.5);
@@ -158,14 +150,6 @@ TEST(KnownDevices, TheListSaysUpOrMissingWhenLastSeenAndTheMissedScans) {
     EXPECT_EQ(FormatKnownTable(known),
               "10.0.0.1\t02:00:00:00:00:01\tOL-2000\t1.0\tup\t2026-12-07T12:06:23.500Z\t0\n"
               "10.0.1.9\t02:00:00:00:00:09\tOL-2000\t1.0\tmissing\t2026-12-07T12:05:23.500Z\t1\n");
-    EXPECT_EQ(
-        FormatKnownJson(known),
-        "[\n  {\"ip\": \"10.0.0.1\", \"mac\": \"02:00:00:00:00:01\", \"type\": \"OL-2000\", \"build\": \"1.0\", "
-        "\"interface\": \"eth0\", \"state\": \"up\", \"last_seen\": \"2026-12-07T12:06:23.500Z\", "
-        "\"missed\": 0},\n"
-        "  {\"ip\": \"10.0.1.9\", \"mac\": \"02:00:00:00:00:09\", \"type\": \"OL-2000\", \"build\": \"1.0\", "
-        "\"interface\": \"eth1\", \"state\": \"missing\", \"last_seen\": \"2026-12-07T12:05:23.500Z\", "
-        "\"missed\": 1}\n]\n");
 }
 
 }  // namespace

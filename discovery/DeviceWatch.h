@@ -31,8 +31,10 @@ public:
     // its interface, IP address and MAC address: two MACs on one address are two devices. Type
     // and build are what can change about it. Of a device that answered more than once in the
     // scan, the first answer counts.
+    // Only devices on the scanned interfaces (all, when interfaces is empty) miss the scan.
     std::vector<WatchEvent> Update(const std::vector<COrvalink>& devices,
-                                   std::chrono::system_clock::time_point time);
+                                   std::chrono::system_clock::time_point time,
+                                   const std::vector<std::string>& interfaces = {});
 
     // Devices currently known (seen, not yet forgotten).
     std::size_t KnownCount() const { return m_known.Devices().size(); }

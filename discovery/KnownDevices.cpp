@@ -8,6 +8,7 @@
 #include <cstring>
 #include <set>
 
+#include "discovery/DeviceWatch.h"
 #include "discovery/ScanOutput.h"
 #include "log/DeviceText.h"
 
@@ -25,7 +26,12 @@ COrvalink AsDevice(const KnownDevice& known) {
     return d;
 }
 
-std::vector<CKnownDevices::Answer> CKnownDevices::Record(const std::vector<COrvalink>& devices, double time) {
+bool OnScannedInterface(const std::vector<std::string>& interfaces, const std::string& name) {
+    return interfaces.empty() || std::find(interfaces.begin(), interfaces.end(), name) != interfaces.end();
+}
+
+std::vector<CKnownDevices::Answer> CKnownDevices::Record(const std::vector<COrvalink>& devices, double time,
+                                                         const std::vector<std::string>& interfaces) {
     std::vector<Answer> answers;
     std::set<Key> answered;
     for (const COrvalink& d : devices) {
@@ -44,8 +50,9 @@ std::vector<CKnownDevices::Answer> CKnownDevices::Record(const std::vector<COrva
         known.lastSeen = time;
         known.missed = 0;
     }
+    // A device on a segment this scan did not ask said nothing by its silence.
     for (auto& [key, known] : m_devices)
-        if (!answered.count(key))
+        if (!answered.count(key) && OnScannedInterface(interfaces, known.interface))
             ++known.missed;
     return answers;
 }
@@ -66,10 +73,106 @@ std::string Seconds(double seconds) {
 
 }  // namespace
 
-std::size_t CKnownDevices::Forget(const std::string& address) {
-    return std::erase_if(m_devices, [&](const auto& entry) {
-        return SameAddress(entry.second.ip, address) || SameAddress(entry.second.mac, address);
+std::vector<KnownDevice> CKnownDevices::Forget(const std::string& address) {
+    const std::size_t comma = address.find(',');
+    const std::string ip = comma == std::string::npos ? address : address.substr(0, comma);
+    const std::string mac = comma == std::string::npos ? address : address.substr(comma + 1);
+    std::vector<KnownDevice> gone;
+    std::erase_if(m_devices, [&](const auto& entry) {
+        const KnownDevice& d = entry.second;
+        const bool named = comma == std::string::npos
+                               ? SameAddress(d.ip, address) || SameAddress(d.mac, address)
+                               : SameAddress(d.ip, ip) && SameAddress(d.mac, mac);
+        if (named)
+            gone.push_back(d);
+        return named;
     });
+    return gone;
+}
+
+std::vector<KnownDevice> CKnownDevices::Retire(double oldest, const std::vector<std::string>& interfaces) {
+    std::vector<KnownDevice> gone;
+    std::erase_if(m_devices, [&](const auto& entry) {
+        const KnownDevice& d = entry.second;
+        const bool retired = d.lastSeen < oldest && OnScannedInterface(interfaces, d.interface);
+        if (retired)
+            gone.push_back(d);
+        return retired;
+    });
+    return gone;
+}
+
+std::vector<KnownDevice> CKnownDevices::Cap(std::size_t perInterface) {
+    std::map<std::string, std::vector<const KnownDevice*>> byInterface;
+    for (const auto& [key, d] : m_devices)
+        byInterface[d.interface].push_back(&d);
+    std::vector<KnownDevice> gone;
+    for (auto& [name, list] : byInterface) {
+        if (list.size() <= perInterface)
+            continue;
+        // The longest silent go first; of devices seen at one time, the later key.
+        std::stable_sort(list.begin(), list.end(), [](const KnownDevice* a, const KnownDevice* b) {
+            return a->lastSeen > b->lastSeen;
+        });
+        for (std::size_t i = list.size(); i-- > perInterface;)
+            gone.push_back(*list[i]);
+    }
+    for (const KnownDevice& d : gone)
+        m_devices.erase({d.interface, d.ip, d.mac});
+    return gone;
+}
+
+namespace {
+
+std::string Rfc3339Seconds(double seconds) {
+    return Rfc3339(
+        std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::duration<double>(seconds))));
+}
+
+// The inventory as a scan's devices sorted the way a scan is, each with its entry.
+std::vector<std::pair<COrvalink, const KnownDevice*>> SortedKnown(const CKnownDevices& known) {
+    std::vector<COrvalink> devices;
+    std::map<CKnownDevices::Key, const KnownDevice*> entries;
+    for (const auto& [key, d] : known.Devices()) {
+        devices.push_back(AsDevice(d));
+        entries.emplace(key, &d);
+    }
+    SortDevices(devices);
+    std::vector<std::pair<COrvalink, const KnownDevice*>> out;
+    for (const COrvalink& d : devices)
+        out.emplace_back(d, entries.at(KnownKey(d)));
+    return out;
+}
+
+const char* State(const KnownDevice& d) {
+    return d.missed == 0 ? "up" : "missing";
+}
+
+}  // namespace
+
+std::string FormatKnownTable(const CKnownDevices& known) {
+    std::string out;
+    for (const auto& [device, d] : SortedKnown(known)) {
+        std::string line = FormatTable({device});
+        line.pop_back();
+        out += line + "\t" + State(*d) + "\t" + Rfc3339Seconds(d->lastSeen) + "\t" +
+               std::to_string(d->missed) + "\n";
+    }
+    return out;
+}
+
+std::string FormatKnownJson(const CKnownDevices& known) {
+    std::string out = "[";
+    const char* separator = "\n  ";
+    for (const auto& [device, d] : SortedKnown(known)) {
+        std::string object = FormatJsonLine(device);
+        object.resize(object.size() - 2);  // the closing brace and the line feed
+        out += separator + object + ", \"state\": \"" + State(*d) + "\", \"last_seen\": \"" +
+               Rfc3339Seconds(d->lastSeen) + "\", \"missed\": " + std::to_string(d->missed) + "}";
+        separator = ",\n  ";
+    }
+    return out + (known.Devices().empty() ? "]\n" : "\n]\n");
 }
 
 std::string CKnownDevices::Serialize() const {

@@ -109,13 +109,16 @@ std::string FormatJson(const std::vector<COrvalink>& devices) {
 }
 
 std::string PrometheusLabelValue(const std::string& bytes) {
-    const std::string text = DeviceTextUtf8(bytes);
+    // Controls are escaped the way the window shows them, so neither a terminal that prints a
+    // scrape nor a reader of the series gets an escape sequence, a line break or reversed text;
+    // a backslash stays one, as the series have always named it.
+    const std::string text = EscapeDeviceText(bytes, ControlEscape::Display);
     std::string out;
     out.reserve(text.size());
     for (char c : text) {
-        if (c == '\\' || c == '"' || c == '\n')
+        if (c == '\\' || c == '"')
             out += '\\';
-        out += c == '\n' ? 'n' : c;
+        out += c;
     }
     return out;
 }

@@ -41,9 +41,11 @@ struct ScanSummary {
 // (these four once per
 // interface of scan.interfaces, with its interface label; unlabelled when there are none, so
 // that the files of several scans can stand side by side in one folder). Label values are the
-// device texts as DeviceTextUtf8 gives them with backslash, double quote and line feed escaped.
+// device texts as PrometheusLabelValue gives them.
 std::string FormatPrometheus(const std::vector<COrvalink>& devices, const ScanSummary& scan);
-// A label value in the Prometheus text format: DeviceTextUtf8, then \, \" and \n escaped.
+// A label value in the Prometheus text format: EscapeDeviceText's display form (controls, DEL,
+// C1 and the layout controls as \xHH, \t, \n, \r, \uHHHH; a backslash as it is), then \ and \"
+// escaped for the format.
 std::string PrometheusLabelValue(const std::string& bytes);
 // One device text as a JSON string, quotes included, the way FormatJson writes it.
 std::string JsonText(const std::string& bytes);

@@ -124,7 +124,7 @@ void CScanWorker::Scan() {
             (!scan.batch.empty() && m_sockets->Now() - scan.batchStart >= kBatchAge))
             SettleBatch(scan);
     }
-    const bool truncated = StoppedShort(scan);
+    const bool truncated = StoppedShort(scan, buffers.data());
     SettleBatch(scan);
     ResolveWaiting(scan);
 
@@ -140,10 +140,26 @@ void CScanWorker::Scan() {
     ReportScanDone();
 }
 
-bool CScanWorker::StoppedShort(const Collection& scan) {
+bool CScanWorker::StoppedShort(Collection& scan, std::uint8_t* buffers) {
     if (!scan.limitReached)
         return false;
-    return (scan.count > 0 && m_sockets->Now() - scan.lastReply < m_quietWait) || m_sockets->HasPending(m_socket);
+    // Without the limit the scan would have waited on for more answers.
+    const bool answerWithinWait = scan.count > 0 && m_sockets->Now() - scan.lastReply < m_quietWait;
+    // What waits in the socket is read and listed; only device answers among it count as still
+    // arriving, not other ICMP on the segment (pings, errors, another host's traffic).
+    const long before = scan.count;
+    const auto until = m_sockets->Now() + kDiscardLimit;
+    ReceivedPacket packets[kReadBatch];
+    while (m_sockets->HasPending(m_socket) && m_sockets->Now() < until) {
+        std::size_t received = 0;
+        const std::error_code error =
+            m_sockets->ReceiveMany(m_socket, buffers, kReceiveBuffer, packets, kReadBatch, received);
+        for (std::size_t i = 0; i < received; ++i)
+            TakeReply(scan, buffers + i * kReceiveBuffer, packets[i]);
+        if (error || received == 0)
+            break;
+    }
+    return answerWithinWait || scan.count > before;
 }
 
 void CScanWorker::DiscardQueued(std::uint8_t* buffer) {

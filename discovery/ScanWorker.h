@@ -101,9 +101,10 @@ private:
     std::error_code ReadReplies(Collection& scan, std::uint8_t* buffers);
     // Takes one received datagram into the batch when it is an accepted reply.
     void TakeReply(Collection& scan, const std::uint8_t* packet, const ReceivedPacket& info);
-    // True when the limit ended a scan whose answers had not stopped: one came within the quiet
-    // wait before the end, or datagrams were left unread.
-    bool StoppedShort(const Collection& scan);
+    // True when the limit ended a scan whose answers had not stopped: a device's answer came
+    // within the quiet wait before the end, or one was still waiting in the socket (then read
+    // into the scan, with buffers as ReadReplies uses them).
+    bool StoppedShort(Collection& scan, std::uint8_t* buffers);
     // Resolves the hardware addresses of the batch from the neighbour table and reports each one
     // it settles; the others wait, and their probes go out.
     void SettleBatch(Collection& scan);

@@ -74,6 +74,12 @@ case_parent_link() {
     expect_eq "through another user's link" 3 "$rc"
     grep -qF "$shared/sub is a symbolic link of another user (uid 65534)" <<<"$err" || fail "message: $err"
     [ ! -e "$secret/out.prom" ] || fail "written into the root-only folder"
+    # The log and the state file take the same walk.
+    run_scan --wait 200 --log "$shared/sub/scan.log"
+    expect_eq "--log through another user's link" "4 oldiscovery-scan: cannot use the log file $shared/sub/scan.log: $shared/sub is a symbolic link of another user (uid 65534)" "$rc $err"
+    run_scan --wait 200 --state "$shared/sub/known"
+    expect_eq "--state through another user's link" 6 "$rc"
+    [ -z "$(ls -A "$secret")" ] || fail "written into the root-only folder: $(ls -A "$secret")"
     run_scan --wait 200 --output "$shared/out.prom" --prometheus
     grep -qF "its folder belongs to another user (uid 65534)" <<<"$err" || fail "another user's folder: $err"
     # A folder every user may write, unless it has the sticky bit as /tmp has.
@@ -160,6 +166,13 @@ case_unicode_controls() {
     run_scan --log "$NETNS_TMP/scan.log"
     expect_eq "escaped in the table" '10.77.1.1	02:00:0A:4D:01:01	A\u2028B\u202EC	1' "$out"
     grep -qF 'Device: A\u2028B\u202EC' "$NETNS_TMP/scan.log" || fail "not escaped in the log"
+    # type: ESC [2J U+009B DEL CR, build: 1; Prometheus labels show both as the table does.
+    netns_add_devices 10.77.1.2 1 --extra-hex 747970653a1b5b324ac29b7f0d0a6275696c643a310a || exit 1
+    run_scan --prometheus
+    grep -qF 'type="A\\u2028B\\u202EC",build="1"} 1' <<<"$out" || fail "layout controls in a label: $out"
+    grep -qF 'type="\\x1B[2J\\x9B\\x7F\\r",build="1"} 1' <<<"$out" || fail "controls in a label: $out"
+    LC_ALL=C grep -q $'[\x01-\x09\x0b-\x1f\x7f]\|\xc2[\x80-\x9f]\|\xe2\x80[\xa8-\xae]' <<<"$out" && fail "raw control bytes left"
+    promtool check metrics <<<"$out" || fail "promtool rejects the labels"
 }
 
 case_full_disk_watch() {

@@ -71,25 +71,32 @@ case_bad_input() {
     netns_host ip addr add 10.80.0.1/24 dev vdown
     netns_host ip link set vnoip up
     local args expected
-    # Each: arguments | a text the one-line message holds. All are usage errors (2) caught
-    # before any scan.
-    while IFS='|' read -r args expected; do
+    # Each: arguments | a text the one-line message holds | the exit status when not 2. All are
+    # caught before any scan; usage errors (2) point at the help, an interface that is down or
+    # has no address is a failed scan (8) and does not.
+    local status
+    while IFS='|' read -r args expected status; do
         [ -n "$args" ] || continue
         # shellcheck disable=SC2086
         run_scan $args
-        expect_eq "exit status of: $args" 2 "$rc"
+        expect_eq "exit status of: $args" "${status:-2}" "$rc"
         case "$(head -n1 <<<"$err")" in
         "oldiscovery-scan: "*"$expected"*) ;;
         *) fail "message of $args: $(head -n1 <<<"$err")" ;;
         esac
         [ -z "$out" ] || fail "output despite the error: $args"
         # One problem line and where the help is: a unit restarted every minute must not fill the journal.
-        expect_eq "lines after the message of: $args" "Try 'oldiscovery-scan --help'." "$(sed -n '2,$p' <<<"$err")"
+        expect_eq "lines after the message of: $args" "$([ -n "$status" ] || echo "Try 'oldiscovery-scan --help'.")" \
+            "$(sed -n '2,$p' <<<"$err")"
     done <<'CASES'
 --interface nosuch0|unknown interface: nosuch0
 --interface lan0 --interface nosuch0|unknown interface: nosuch0
---interface vdown|interface vdown is down
---interface vnoip|interface vnoip has no IPv4 address
+--interface vdown|interface vdown is down; no scan|8
+--interface vnoip|interface vnoip has no IPv4 address; no scan|8
+--wait 2000 --max-time 2|--wait 2000 needs a --max-time above it (now 2 s)
+--wait 5000|--wait 5000 needs a --max-time above it (now 5 s)
+--forget 10.0.0.1,10.0.0.2 --state s|--forget needs an IPv4 or MAC address: 10.0.0.1,10.0.0.2
+--retire-after 7|--retire-after and --max-known need --state FILE and a scan
 --interface lo|interface lo takes no broadcast
 --interface|--interface needs an argument
 --watch 0|--watch needs a whole number of seconds from 1 to 86400: 0
@@ -270,9 +277,9 @@ case_watch_signal() {
     netns_add_devices 10.77.1.1 2 || exit 1
     local sig
     for sig in TERM INT; do
-        # With a five-second quiet time every scan lasts at least five seconds: the signal
-        # reaches it mid-scan.
-        start_watch 1 --wait 5000
+        # With a five-second quiet time (below a six-second limit) every scan lasts at least
+        # five seconds: the signal reaches it mid-scan.
+        start_watch 1 --wait 5000 --max-time 6
         wait_until 15 at_least "$watch_log" "Starting scan" 1 || fail "the watch did not start: $(cat "$NETNS_TMP/watch.err")"
         wait_until 15 at_least "$watch_log" "IP: 10.77.1.2" 1 || fail "no device in the first scan"
         stop_watch "$sig"
@@ -317,7 +324,10 @@ case_time_limit() {
     expect_eq "truncated: devices still listed" 3 "$(grep -c '^orvalink_device_info{' "$file")"
     run_scan --max-time 2
     expect_eq "truncated table: exit status" 7 "$rc"
-    expect_eq "truncated table: the devices" "10.77.1.1 10.77.1.2 10.77.1.3" "$(cut -f1 <<<"$out" | uniq | xargs)"
+    expect_eq "truncated table: each device once" "10.77.1.1 10.77.1.2 10.77.1.3" "$(cut -f1 <<<"$out" | xargs)"
+    case "$err" in *"; 3 devices listed"*) ;; *) fail "count of a cut scan: $err" ;; esac
+    run_scan --stream --json --max-time 2
+    expect_eq "streamed: each device once" 3 "$(grep -c . <<<"$out")"
 }
 
 # The --state file: kept across scans, device_up 0 for a silent known device, --known and
@@ -338,10 +348,14 @@ case_state_file() {
         "$prom" || fail "the silent device is not 0: $(cat "$prom")"
     promtool check metrics <"$prom" || fail "promtool rejects the output: $(cat "$prom")"
     run_scan --state "$state" --known
-    expect_eq "--known" "10.77.1.1	02:00:0A:4D:01:01	OL-2000	1.2.3
-10.77.1.2	02:00:0A:4D:01:02	OL-2000	1.2.3" "$out"
+    expect_eq "--known: the scan's columns, up or missing, missed scans" "10.77.1.1	02:00:0A:4D:01:01	OL-2000	1.2.3	up	0
+10.77.1.2	02:00:0A:4D:01:02	OL-2000	1.2.3	missing	1" "$(cut -f1-5,7 <<<"$out")"
+    run_scan --state "$state" --known --json
+    expect_eq "--known --json" "up 0 missing 1" \
+        "$(python3 -c 'import json,sys; print(*[str(d["state"]) + " " + str(d["missed"]) for d in json.load(sys.stdin)])' <<<"$out")"
     run_scan --state "$state" --forget 02:00:0a:4d:01:02 --known
-    expect_eq "--forget by MAC" "0 10.77.1.1	02:00:0A:4D:01:01	OL-2000	1.2.3" "$rc $out"
+    expect_eq "--forget by MAC says what went" "0 forgot lan0 10.77.1.2 02:00:0A:4D:01:02
+10.77.1.1	02:00:0A:4D:01:01	OL-2000	1.2.3	up" "$rc $(cut -f1-5 <<<"$out")"
     run_scan --state "$state" --forget 10.77.1.2
     expect_eq "--forget of an unknown address" "2 oldiscovery-scan: no known device has the address 10.77.1.2 in $state" "$rc $err"
     run_scan --state "$NETNS_TMP/missing.state" --known
@@ -381,12 +395,48 @@ INNER
     expect_eq "full disk: status, old state whole, no temporary file" "status 6
 state whole
 filler
-lan0.state" "$out"
+lan0.state
+lan0.state.lock" "$out"
     case "$(cat "$NETNS_TMP/err")" in
     "oldiscovery-scan: cannot write the state file $dir/lan0.state: "*) ;;
     *) fail "full disk: message: $(cat "$NETNS_TMP/err")" ;;
     esac
     grep -q '^orvalink_device_up{interface="lan0",ip="10.77.1.1".*} 1$' "$prom" || fail "full disk: no scan written: $(cat "$prom")"
+}
+
+# One known-devices file shared by writers: a --forget during a watch stays forgotten, another
+# interface's scans do not make this one's devices miss, devices silent too long retire and a
+# cap keeps the most recent, each said on stderr.
+case_state_shared() {
+    netns_add_devices 10.77.1.1 1 --type "OL-2000" --build "1" || exit 1
+    netns_add_devices 10.77.1.2 1 --type "OL-2000" --build "1" || exit 1
+    second_segment
+    local state="$NETNS_TMP/shared.state"
+    run_scan --interface lan0 --wait 200 --state "$state"
+    kill "${NETNS_PIDS[1]}"
+    wait "${NETNS_PIDS[1]}" 2>/dev/null
+    start_watch 1 --interface lan0 --interface lan1 --wait 200 --state "$state"
+    wait_until 20 grep -q '"missed": 2' "$state" || fail "the silent device misses no scans: $(cat "$state")"
+    run_scan --state "$state" --forget 10.77.1.2,02:00:0A:4D:01:02
+    expect_eq "--forget IP,MAC during a watch" "0 forgot lan0 10.77.1.2 02:00:0A:4D:01:02" "$rc $out"
+    local scans
+    scans=$(count_lines "$watch_log" "Starting scan")
+    wait_until 20 eval '[ "$(count_lines "$watch_log" "Starting scan")" -ge $((scans + 2)) ]' || fail "no more scans"
+    stop_watch TERM
+    grep -q '10.77.1.2' "$state" && fail "the forgotten device is back: $(cat "$state")"
+    # lan1's scans alone: lan0's answering device misses none of them.
+    run_scan --interface lan1 --wait 200 --state "$state"
+    run_scan --interface lan1 --wait 200 --state "$state"
+    run_scan --state "$state" --known
+    expect_eq "lan0's device after lan1's scans" "10.77.1.1	up	0" "$(grep '^10.77.1.1' <<<"$out" | cut -f1,5,7)"
+    # A device silent since 2001 retires; a cap of one per interface keeps one of the two that
+    # answered.
+    python3 -c 'import json,sys; f=json.load(open(sys.argv[1])); f["devices"].append(dict(f["devices"][0], interface="lan1", ip="10.79.9.9", mac="02:00:00:00:09:09", first_seen=1e9, last_seen=1e9)); json.dump(f,open(sys.argv[1],"w"))' "$state"
+    run_scan --interface lan1 --wait 200 --state "$state" --max-known 1
+    expect_eq "retired and capped" "0 oldiscovery-scan: retired after --retire-after 30 days of silence: lan1 10.79.9.9 02:00:00:00:09:09
+oldiscovery-scan: Warning: not kept, over --max-known 1 on its interface: lan1 10.79.1.2 02:00:0A:4F:01:02" "$rc $err"
+    run_scan --state "$state" --known
+    expect_eq "what is left" "10.77.1.1 10.79.1.1" "$(cut -f1 <<<"$out" | xargs)"
 }
 
 # A watch restarted with its state announces nothing for the known devices that still answer;

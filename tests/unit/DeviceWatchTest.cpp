@@ -54,6 +54,7 @@ std::string Short(const WatchEvent& e) {
 struct Scan {
     std::vector<COrvalink> devices;
     std::vector<std::string> events;  // expected, in order
+    std::vector<std::string> interfaces = {};  // scanned; none: all
 };
 struct Case {
     const char* what;
@@ -66,6 +67,11 @@ TEST(DeviceWatch, EventsOverARunOfScans) {
         {"first scan: every device appears; the same scan again says nothing",
          3,
          {{{A, B}, {"appeared 10.0.0.1 eth0", "appeared 10.0.0.2 eth0"}}, {{A, B}, {}}, {{B, A}, {}}}},
+        {"only the scanned interface's devices miss a scan",
+         1,
+         {{{A, A_ON_ETH1}, {"appeared 10.0.0.1 eth0", "appeared 10.0.0.1 eth1"}},
+          {{A}, {}, {"eth0"}},
+          {{}, {"gone 10.0.0.1 eth1"}, {"eth1"}}}},
         {"gone only after N missed scans in a row",
          3,
          {{{A, B}, {"appeared 10.0.0.1 eth0", "appeared 10.0.0.2 eth0"}},
@@ -123,7 +129,7 @@ TEST(DeviceWatch, EventsOverARunOfScans) {
         for (std::size_t i = 0; i < c.scans.size(); ++i) {
             clock += 10s;
             std::vector<std::string> got;
-            for (const WatchEvent& e : watch.Update(c.scans[i].devices, clock)) {
+            for (const WatchEvent& e : watch.Update(c.scans[i].devices, clock, c.scans[i].interfaces)) {
                 EXPECT_EQ(e.time, clock) << c.what;
                 got.push_back(Short(e));
             }

@@ -2,6 +2,7 @@
 // or newer file refused without touching what is known, forgetting, and its Prometheus series.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -97,11 +98,58 @@ TEST(KnownDevices, ForgetsByIpOrMacAndReportsTheSeriesOfTheScannedInterfaces) {
               "# TYPE orvalink_device_last_seen_timestamp_seconds gauge\n"
               "orvalink_device_last_seen_timestamp_seconds{interface=\"eth0\",ip=\"10.0.0.1\",mac=\"02:00:00:00:00:01\"} 100.000\n"
               "orvalink_device_last_seen_timestamp_seconds{interface=\"eth0\",ip=\"10.0.0.1\",mac=\"02:00:00:00:00:02\"} 160.000\n");
-    EXPECT_EQ(known.Forget("02:00:00:00:00:0a"), 0u);
-    EXPECT_EQ(known.Forget("02:00:00:00:00:01"), 1u);
-    EXPECT_EQ(known.Forget("10.0.0.3"), 1u);
+    EXPECT_EQ(known.Forget("02:00:00:00:00:0a").size(), 0u);
+    EXPECT_EQ(known.Forget("02:00:00:00:00:01").size(), 1u);
+    EXPECT_EQ(known.Forget("10.0.0.3").size(), 1u);
     ASSERT_EQ(known.Devices().size(), 1u);
     EXPECT_EQ(known.Devices().begin()->second.mac, "02:00:00:00:00:02");
+}
+
+// The MACs of the devices left.
+std::string Macs(const CKnownDevices& known) {
+    std::string macs;
+    for (const auto& [key, d] : known.Devices())
+        macs += d.mac.substr(15) + (d.missed ? "-" + std::to_string(d.missed) : "") + " ";
+    return macs;
+}
+
+const COrvalink B = testsupport::MakeDevice("10.0.1.9", "02:00:00:00:00:09", "OL-2000", "1.0", "eth1");
+
+TEST(KnownDevices, ForgettingRetiringAndCappingRemoveOnlyWhatTheyName) {
+    const struct {
+        const char* what;
+        std::function<std::vector<KnownDevice>(CKnownDevices&)> change;
+        std::string left;  // MACs' last bytes, "-N" for N scans missed
+    } cases[] = {
+        {"an IP takes every MAC on it", [](CKnownDevices& k) { return k.Forget("10.0.0.1"); }, "09-1 "},
+        {"IP,MAC takes one of them", [](CKnownDevices& k) { return k.Forget("10.0.0.1,02:00:00:00:00:02"); },
+         "01-1 09-1 "},
+        {"IP,MAC of two devices takes none",
+         [](CKnownDevices& k) { return k.Forget("10.0.0.1,02:00:00:00:00:09"); }, "01-1 02 09-1 "},
+        {"retired: last seen before the bound", [](CKnownDevices& k) { return k.Retire(150); }, "02 "},
+        {"retired only on the scanned interfaces", [](CKnownDevices& k) { return k.Retire(150, {"eth0"}); },
+         "02 09-1 "},
+        {"capped: the longest silent go", [](CKnownDevices& k) { return k.Cap(1); }, "02 09-1 "},
+        {"a cap not reached keeps all", [](CKnownDevices& k) { return k.Cap(2); }, "01-1 02 09-1 "},
+    };
+    for (const auto& c : cases) {
+        CKnownDevices known;
+        known.Record({A, B}, 100);
+        known.Record({A2}, 160);
+        const std::size_t before = known.Devices().size();
+        const std::vector<KnownDevice> gone = c.change(known);
+        EXPECT_EQ(Macs(known), c.left) << c.what;
+        EXPECT_EQ(gone.size() + known.Devices().size(), before) << c.what;
+    }
+}
+
+TEST(KnownDevices, TheListSaysUpOrMissingWhenLastSeenAndTheMissedScans) {
+    CKnownDevices known;
+    known.Record({A, B}, 1796645123.5);
+    known.Record({A}, 1796645183.5);
+    EXPECT_EQ(FormatKnownTable(known),
+              "10.0.0.1\t02:00:00:00:00:01\tOL-2000\t1.0\tup\t2026-12-07T12:06:23.500Z\t0\n"
+              "10.0.1.9\t02:00:00:00:00:09\tOL-2000\t1.0\tmissing\t2026-12-07T12:05:23.500Z\t1\n");
 }
 
 }  // namespace

@@ -473,6 +473,7 @@ TEST_F(ScanThreadTest, ScanLimitSaysWhenAnswersWereStillArriving) {
         FakePacket flood;
         const char* sequenceEnd;  // after the devices
         const char* warning;      // "" for none
+        std::chrono::milliseconds lookup{};  // fake time each hardware lookup takes
     };
     const Case cases[] = {
         {"answers past the limit", 5s, MakeReply("10.0.0.7"), "T13D",
@@ -480,9 +481,12 @@ TEST_F(ScanThreadTest, ScanLimitSaysWhenAnswersWereStillArriving) {
         {"a limit of its own", 2s, MakeReply("10.0.0.7"), "T6D",
          "scan stopped at its 2 s limit with answers still arriving; 6 devices listed"},
         {"only other traffic at the end", 3s, MakeIcmp("10.0.0.50", 0), "D", ""},
+        // A slow lookup of the only device passes the limit while pings queue up unread.
+        {"only other traffic waiting at the limit", 2s, MakeIcmp("10.0.0.50", 0), "D", "", 2500ms},
     };
     for (const Case& c : cases) {
         m_net->SetFlood(400ms, c.flood);
+        m_net->SetResolveCost(c.lookup);
         m_net->QueuePacket(MakeReply("10.0.0.21", "", 100ms));
         auto thread = Started();
         thread->SetScanLimit(c.limit);

@@ -58,6 +58,12 @@ std::string Describe(const ScanOptions& o) {
         d += " locate=" + o.locate;
     if (!o.logFile.empty())
         d += " log=" + o.logFile;
+    if (!o.stateFile.empty())
+        d += " state=" + o.stateFile;
+    for (const std::string& a : o.forget)
+        d += " forget=" + a;
+    if (o.haveRetire || o.haveMaxKnown)
+        d += " retire=" + std::to_string(o.retireDays) + " max-known=" + std::to_string(o.maxKnown);
     return d;
 }
 
@@ -121,7 +127,13 @@ TEST(ScanOptions, EachFormReadsAsItAlwaysDid) {
         {{"--watch", "5", "--gone-after", "2"}, "table watch=5 gone=2"},
         {{"--watch", "--json"}, "json watch=10 gone=3"},  // a next option is no number of seconds
         {{"--gone-after", "1000000", "--watch", "1"}, "table watch=1 gone=1000000"},
-        {{"--wait", "0005000"}, "table wait=5000"},
+        {{"--wait", "0005000", "--max-time", "6"}, "table wait=5000 max-time=6"},
+        // Not below the limit, any answer at all would count as one still arriving.
+        {{"--wait", "5000"}, "--wait 5000 needs a --max-time above it (now 5 s)"},
+        {{"--wait", "2000", "--max-time", "2"}, "--wait 2000 needs a --max-time above it (now 2 s)"},
+        {{"--forget", "10.0.0.1,02:00:00:00:00:01", "--state", "s"},
+         "table state=s forget=10.0.0.1,02:00:00:00:00:01"},
+        {{"--state", "s", "--retire-after", "7", "--max-known", "5"}, "table state=s retire=7 max-known=5"},
         {{"--watch=86400", "--wait=250", "--interface=lan0"}, "table watch=86400 gone=3 wait=250 if=lan0"},
         {{"--locate", "10.77.1.2", "--log", "--json"}, "table locate=10.77.1.2 log=--json"},
         {{"--watch", "--prometheus", "--output", "f"}, "prometheus watch=10 gone=3 output=f"},
@@ -181,8 +193,10 @@ TEST(ScanOptions, EachFormReadsAsItAlwaysDid) {
         {{"--forget", "10.0.0.1"}, "--forget needs --state FILE"},
         {{"--known"}, "--known needs --state FILE"},
         {{"--state", "s", "--forget", "10.0.0"}, "--forget needs an IPv4 or MAC address: 10.0.0"},
-        {{"--state", "s", "--forget", "02:00:00:00:00"}, "--forget needs an IPv4 or MAC address: 02:00:00:00:00"},
-        {{"--state", "s", "--known", "--watch"}, "--forget and --known take no scan option (only --json with --known)"},
+        {{"--state", "s", "--forget", "02:00:00:00:00"},
+         "--forget needs an IPv4 or MAC address: 02:00:00:00:00"},
+        {{"--state", "s", "--known", "--watch"},
+         "--forget and --known take no scan option (only --json with --known)"},
         {{"--state", "s", "--forget", "10.0.0.1", "--prometheus"},
          "--forget and --known take no scan option (only --json with --known)"},
     };

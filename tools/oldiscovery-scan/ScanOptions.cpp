@@ -5,14 +5,15 @@
 #include <cstring>
 
 #include "discovery/ScanOutput.h"
+#include "discovery/ScanWorker.h"
 #include "platform/LongOptions.h"
 #include "res/VersionBlock.h"
 
 const char kScanUsage[] =
     "usage: oldiscovery-scan [-i IF]... [-j|--prometheus] [-o FILE] [--stream] [-w [SECONDS]]\n"
     "                        [--gone-after N] [--wait MS] [--max-time SECONDS] [--log FILE]\n"
-    "                        [--state FILE]\n"
-    "       oldiscovery-scan --state FILE [--forget IP|MAC]... [--known [-j]]\n"
+    "                        [--state FILE [--retire-after DAYS] [--max-known N]]\n"
+    "       oldiscovery-scan --state FILE [--forget MAC|IP|IP,MAC]... [--known [-j]]\n"
     "       oldiscovery-scan --locate IP [--log FILE]\n"
     "       oldiscovery-scan -h|--help|-V|--version\n"
     "Finds Orvalink devices on the local network (one ICMP discovery run, about one second\n"
@@ -33,8 +34,8 @@ const char kScanUsage[] =
     "  --prometheus   print the scan in Prometheus's text format 0.0.4: orvalink_device_info,\n"
     "                 orvalink_devices, orvalink_scan_success, orvalink_scan_duration_seconds,\n"
     "                 orvalink_scan_timestamp_seconds, orvalink_scan_truncated (per interface);\n"
-    "                 also when the scan fails (exit 1, 5 or 6; into --output FILE also 2, an\n"
-    "                 interface down or gone),\n"
+    "                 also when the scan fails (exit 1, 5, 6 or 8; into --output FILE also 2,\n"
+    "                 an interface gone),\n"
     "                 then with orvalink_scan_success 0 and no device series\n"
     "  -o, --output FILE  write the output to FILE instead of standard output, in one step\n"
     "                 (a temporary file beside it, renamed; mode 0644): never half a file\n"
@@ -45,7 +46,8 @@ const char kScanUsage[] =
     "                 latest scan in the chosen format (--prometheus needs --output),\n"
     "                 rewritten after every scan\n"
     "  --gone-after N with --watch: a device is \"gone\" after N scans in a row without it (default 3)\n"
-    "  --wait MS      end a scan after MS milliseconds without an answer, 100 to 5000 (default 1000)\n"
+    "  --wait MS      end a scan after MS milliseconds without an answer, 100 to 5000 (default 1000),\n"
+    "                 below --max-time\n"
     "  --max-time SECONDS  stop a scan SECONDS after its request however many answers are still\n"
     "                 arriving, 1 to 60 (default 5); raise it for segments of many thousands\n"
     "  --locate IP    ask the device at IP to make itself known, then exit (one device: not a\n"
@@ -56,9 +58,17 @@ const char kScanUsage[] =
     "                 after every scan that ran; with --prometheus also orvalink_device_up (1\n"
     "                 answered, 0 known but silent), orvalink_device_first_seen_timestamp_seconds\n"
     "                 and orvalink_device_last_seen_timestamp_seconds; with --watch, a restart\n"
-    "                 announces only what changed since FILE was written\n"
-    "  --forget IP|MAC  with --state: remove the devices with that address from FILE (no scan)\n"
-    "  --known        with --state: print the known devices as a scan would (no scan)\n"
+    "                 announces only what changed since FILE was written; only the devices of\n"
+    "                 the scanned interfaces miss a scan; every writer holds FILE.lock\n"
+    "  --retire-after DAYS  with --state: drop a known device silent for more than DAYS days\n"
+    "                 (1 to 36500, default 30), said on standard error\n"
+    "  --max-known N  with --state: keep at most N devices per interface (default 10000), the\n"
+    "                 most recently seen; a Warning names each one not kept\n"
+    "  --forget MAC|IP|IP,MAC  with --state: remove the devices with that MAC, that IP (every\n"
+    "                 MAC on it), or that IP and MAC from FILE (no scan); prints \"forgot IF IP MAC\"\n"
+    "                 per device removed\n"
+    "  --known        with --state: print the known devices as a scan would, each with \"up\" or\n"
+    "                 \"missing\", when last seen and the scans missed in a row (no scan)\n"
     "  -h, --help     this text\n"
     "  -V, --version  the program's name and version\n"
     "Needs raw ICMP sockets: run as root, or give the program the cap_net_raw capability\n"
@@ -67,7 +77,7 @@ const char kScanUsage[] =
     "  0  the run took place (no device found is an empty list, still 0); --watch: ended by\n"
     "     SIGTERM or SIGINT\n"
     "  1  no scan: no right to raw sockets, the socket or the engine failed\n"
-    "  2  bad command line (also an unknown interface, or one that is down or has no IPv4)\n"
+    "  2  bad command line (also an unknown interface, or one that takes no broadcast)\n"
     "  3  the output could not be written (for example a full device, a missing or read-only\n"
     "     folder); an --output FILE is then left as it was\n"
     "  4  the --log file could not be opened or written\n"
@@ -75,7 +85,8 @@ const char kScanUsage[] =
     "  6  the --state file was refused (a symbolic link, another user's, damaged, of a newer\n"
     "     version) or could not be written; it is left as it was\n"
     "  7  the scan stopped at its time limit while answers were still arriving: the devices\n"
-    "     listed were written, but the list may be incomplete (see --max-time)\n";
+    "     listed were written, but the list may be incomplete (see --max-time)\n"
+    "  8  no scan: an interface named by --interface is down or has no IPv4 address\n";
 
 int ScanUsage(const std::string& problem, std::FILE* stream) {
     std::fprintf(stream, "oldiscovery-scan: %s\nTry 'oldiscovery-scan --help'.\n", problem.c_str());
@@ -128,13 +139,21 @@ void Output(Reading& r, const char* file) {
         r.o.output = file;
 }
 
-void Forget(Reading& r, const char* address) {
+bool IsMac(const std::string& text) {
     unsigned bytes[6];
     char end;
-    if (!IsDottedQuad(address) &&
-        std::sscanf(address, "%2x:%2x:%2x:%2x:%2x:%2x%c", &bytes[0], &bytes[1], &bytes[2], &bytes[3], &bytes[4],
-                    &bytes[5], &end) != 6)
-        r.problem = std::string("--forget needs an IPv4 or MAC address: ") + address;
+    return std::sscanf(text.c_str(), "%2x:%2x:%2x:%2x:%2x:%2x%c", &bytes[0], &bytes[1], &bytes[2], &bytes[3],
+                       &bytes[4], &bytes[5], &end) == 6;
+}
+
+void Forget(Reading& r, const char* address) {
+    const std::string text = address;
+    const std::size_t comma = text.find(',');
+    const bool valid = comma == std::string::npos
+                           ? IsDottedQuad(text) || IsMac(text)
+                           : IsDottedQuad(text.substr(0, comma)) && IsMac(text.substr(comma + 1));
+    if (!valid)
+        r.problem = "--forget needs an IPv4 or MAC address: " + text;
     r.o.forget.push_back(address);
 }
 
@@ -165,6 +184,16 @@ const LongOption<Reading> kOptions[] = {
      }},
     {"forget", required_argument, Forget},
     {"known", no_argument, [](Reading& r, const char*) { r.o.known = true; }},
+    {"retire-after", required_argument,
+     [](Reading& r, const char* a) {
+         r.o.haveRetire = true;
+         Number(r, a, "--retire-after", "days", 1, 36500, r.o.retireDays);
+     }},
+    {"max-known", required_argument,
+     [](Reading& r, const char* a) {
+         r.o.haveMaxKnown = true;
+         Number(r, a, "--max-known", "devices", 1, 1000000, r.o.maxKnown);
+     }},
     {"version", no_argument, [](Reading& r, const char*) { r.o.version = r.finished = true; }, 'V'},
 };
 
@@ -192,6 +221,15 @@ std::string Conflict(const ScanOptions& o) {
         return "--stream writes to standard output and excludes --prometheus, --output and --watch";
     if (o.haveGoneAfter && !o.watch)
         return "--gone-after needs --watch";
+    if ((o.haveRetire || o.haveMaxKnown) && (o.stateFile.empty() || !o.forget.empty() || o.known))
+        return "--retire-after and --max-known need --state FILE and a scan";
+    // The limit must leave room for the quiet wait, or any answer at all would count as one
+    // still arriving when the limit ends the scan.
+    const long limit =
+        o.maxTimeSeconds ? o.maxTimeSeconds : static_cast<long>(CScanWorker::kScanLimit.count());
+    if (o.waitMs && o.waitMs >= 1000 * limit)
+        return "--wait " + std::to_string(o.waitMs) + " needs a --max-time above it (now " +
+               std::to_string(limit) + " s)";
     if (o.watch && o.prometheus && o.output.empty())
         return "--watch --prometheus needs --output FILE (standard output carries the events)";
     return {};

@@ -12,6 +12,7 @@ constexpr int kExitLog = 4;
 constexpr int kExitNotSent = 5;
 constexpr int kExitState = 6;
 constexpr int kExitTruncated = 7;
+constexpr int kExitInterfaceDown = 8;
 
 extern const char kScanUsage[];
 
@@ -32,6 +33,9 @@ struct ScanOptions {
     std::string stateFile;            // --state: the known devices, kept across runs
     std::vector<std::string> forget;  // IP or MAC addresses to remove from it
     bool known = false;               // print the known devices instead of scanning
+    long retireDays = 30;             // --retire-after: known devices silent longer are dropped
+    long maxKnown = 10000;            // --max-known: known devices kept per interface
+    bool haveRetire = false, haveMaxKnown = false;
     bool version = false;             // -V/--version: print ScanVersion() and nothing else
 };
 

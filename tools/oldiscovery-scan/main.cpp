@@ -19,9 +19,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "discovery/DeviceWatch.h"
@@ -79,24 +81,38 @@ Written WriteOutput(std::string_view text, int signalFd = -1) {
 
 // Collects the devices of one scan and signals its end on an eventfd, so the main thread can
 // wait for it and for a signal at once; when streaming, each device is signalled on another.
+// A device (interface, IP, MAC) is one entry per scan with its last answer, however often it
+// answers (another scanner's requests on the segment, a device that repeats itself).
 class CScanCollector : public IScanListener {
 public:
     CScanCollector()
         : m_done(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), m_found(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
     void OnDeviceFound(const COrvalink& device) override {
+        bool fresh = false;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_devices.push_back(device);
+            auto [at, added] = m_index.try_emplace({device.m_strInterface, device.m_strIP, device.m_strMAC},
+                                                   m_devices.size());
+            if (added) {
+                m_devices.push_back(device);
+                fresh = true;
+            } else {
+                COrvalink& kept = m_devices[at->second];
+                // A repeat is shown again only when it says something new.
+                fresh = kept.m_strType != device.m_strType || kept.m_strBuild != device.m_strBuild;
+                kept = device;
+            }
+            if (fresh && m_streaming)
+                m_fresh.push_back(device);
         }
-        if (m_streaming)
+        if (fresh && m_streaming)
             Signal(m_found);
     }
 
-    void OnScanTruncated(long listed) override {
+    void OnScanTruncated(long) override {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_truncated = true;
-        m_listed = listed;
     }
 
     void OnScanDone() override { Signal(m_done); }
@@ -108,22 +124,24 @@ public:
     void StreamDevices() { m_streaming = true; }
 
     // Takes the devices of the scan that ended and makes room for the next one; truncated with
-    // the count the engine listed when the scan stopped at its limit, else -1.
+    // the devices listed when the scan stopped at its limit, else -1.
     void TakeScan(std::vector<COrvalink>& devices, long& truncated) {
         Drain(m_done);
         std::lock_guard<std::mutex> lock(m_mutex);
         devices.swap(m_devices);
         m_devices.clear();
-        m_streamed = 0;
-        truncated = m_truncated ? m_listed : -1;
+        m_index.clear();
+        m_fresh.clear();
+        truncated = m_truncated ? static_cast<long>(devices.size()) : -1;
         m_truncated = false;
     }
-    // The devices found since the last call, in the order they came.
+    // The lines to show since the last call: new devices and repeats that changed, in the order
+    // they came.
     std::vector<COrvalink> TakeNew() {
         Drain(m_found);
         std::lock_guard<std::mutex> lock(m_mutex);
-        std::vector<COrvalink> fresh(m_devices.begin() + static_cast<long>(m_streamed), m_devices.end());
-        m_streamed = m_devices.size();
+        std::vector<COrvalink> fresh;
+        fresh.swap(m_fresh);
         return fresh;
     }
 
@@ -140,10 +158,10 @@ private:
     }
 
     std::mutex m_mutex;
-    std::vector<COrvalink> m_devices;
-    std::size_t m_streamed = 0;  // devices of m_devices already taken by TakeNew
+    std::vector<COrvalink> m_devices;  // one per device, in the order they first answered
+    std::map<std::tuple<std::string, std::string, std::string>, std::size_t> m_index;  // into m_devices
+    std::vector<COrvalink> m_fresh;  // streaming: lines not yet taken by TakeNew
     bool m_truncated = false;
-    long m_listed = 0;
     std::atomic<bool> m_streaming{false};
     UniqueFd m_done;
     UniqueFd m_found;
@@ -174,6 +192,30 @@ bool WriteOutputFile(const std::string& path, std::string_view text) {
 // The Prometheus text of a scan that could not run on these interfaces.
 std::string FailedScanText(const std::vector<std::string>& interfaces) {
     return FormatPrometheus({}, {false, 0, EpochSeconds(ScanEndTime()), interfaces});
+}
+
+// True for InterfaceProblem's words about an interface that exists but cannot carry the request
+// now (down, or without an IPv4 address).
+bool InterfaceIsDown(const std::string& problem) {
+    return problem.ends_with(" is down") || problem.ends_with(" has no IPv4 address");
+}
+
+// Why the folder of a file this program writes must not be used, "" when it may or when it
+// cannot be had at all (the file's own open then says so): walked as for --output and --state,
+// so a link another user made on the way is refused for every file alike.
+std::string FolderRefusal(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    std::string reason;
+    const UniqueFd folder =
+        OpenFolderSafely(slash == std::string::npos ? "." : path.substr(0, slash + 1), &reason);
+    struct stat st {};
+    if (!folder || ::fstat(folder.get(), &st) != 0)
+        return reason.find("symbolic link") != std::string::npos ? reason : "";
+    if (st.st_uid != 0 && st.st_uid != ::geteuid())
+        return "its folder belongs to another user (uid " + std::to_string(st.st_uid) + ")";
+    if ((st.st_mode & S_IWOTH) && !(st.st_mode & S_ISVTX))
+        return "its folder can be written by every user";
+    return {};
 }
 
 // True when standard output is the journal (systemd names its stream in JOURNAL_STREAM as
@@ -222,9 +264,12 @@ private:
     // without a choice went out on (and those replies came in on), so that every file of a
     // host says which segment it is about.
     std::vector<std::string> ScannedInterfaces(const std::vector<COrvalink>& devices) const;
-    // With --state: rewrites its file after a scan that ran; false when it could not be written,
+    // A scan that ran, recorded: its watch events into events and, with --state, into the file
+    // under its lock, read again first so that what another writer did meanwhile (a --forget,
+    // another interface's scan) stays; there, too, devices silent too long retire and each
+    // interface keeps its most recent --max-known. False when the file could not be written,
     // said once per streak of such scans.
-    bool SaveState();
+    bool Record(const std::vector<COrvalink>& devices, WallTime end, std::vector<WatchEvent>& events);
     // Writes text to --output (atomically) or standard output; false with a message.
     bool Emit(const std::string& text) const {
         if (m_o.output.empty())
@@ -285,13 +330,33 @@ std::vector<std::string> CScanTool::ScannedInterfaces(const std::vector<COrvalin
     return names;
 }
 
-bool CScanTool::SaveState() {
-    if (m_o.stateFile.empty())
+bool CScanTool::Record(const std::vector<COrvalink>& devices, WallTime end, std::vector<WatchEvent>& events) {
+    const std::vector<std::string> interfaces = ScannedInterfaces(devices);
+    if (m_o.stateFile.empty()) {
+        events = m_watch.Update(devices, end, interfaces);
         return true;
+    }
     std::string reason;
-    if (SaveKnownDevices(m_o.stateFile, m_watch.Known(), reason)) {
-        m_stateFailing = false;
-        return true;
+    const UniqueFd lock = LockKnownDevices(m_o.stateFile, reason);
+    // Without the lock the scan still counts for the watch; the file waits for a later scan.
+    if (lock && !LoadKnownDevices(m_o.stateFile, m_watch.Known()))
+        reason = "refused when read again";
+    events = m_watch.Update(devices, end, interfaces);
+    std::string removed;
+    if (lock && reason.empty()) {
+        CKnownDevices& known = m_watch.Known();
+        removed = FormatRemoved(
+            "oldiscovery-scan: retired after --retire-after " + std::to_string(m_o.retireDays) +
+                " days of silence:",
+            known.Retire(EpochSeconds(end) - 86400.0 * static_cast<double>(m_o.retireDays), interfaces));
+        removed += FormatRemoved("oldiscovery-scan: Warning: not kept, over --max-known " +
+                                     std::to_string(m_o.maxKnown) + " on its interface:",
+                                 known.Cap(static_cast<std::size_t>(m_o.maxKnown)));
+        if (SaveKnownDevices(m_o.stateFile, known, reason)) {
+            std::fputs(removed.c_str(), stderr);
+            m_stateFailing = false;
+            return true;
+        }
     }
     if (!m_stateFailing)
         std::fprintf(stderr, "oldiscovery-scan: cannot write the state file %s: %s\n", m_o.stateFile.c_str(),
@@ -395,14 +460,16 @@ int CScanTool::Watch(CScanThread& scanner) {
         failing = !sent;
         // A request that did not go out says nothing about the devices: no one misses a scan.
         if (sent) {
+            std::vector<WatchEvent> changes;
+            Record(devices, end,
+                   changes);  // a watch goes on without its file, and tries again after the next scan
             std::string events;
-            for (const WatchEvent& event : m_watch.Update(devices, end))
+            for (const WatchEvent& event : changes)
                 events += (m_journal ? JournalPriority(event.kind) : "") + FormatWatchEvent(event);
             // The scan has ended: the worker is idle, and a signal ends the program at once.
             if (const Written written = events.empty() ? Written::All : WriteOutput(events, m_signals.get());
                 written != Written::All)
                 return written == Written::Signal ? 0 : kExitOutput;
-            SaveState();  // a watch goes on without it, and tries again after the next scan
         }
         if (!m_o.output.empty()) {
             SortDevices(devices);
@@ -472,6 +539,11 @@ int CScanTool::Run(const char* argv0) {
         return Failed(kExitNoScan);
     }
     if (!m_o.logFile.empty()) {
+        if (const std::string refusal = FolderRefusal(m_o.logFile); !refusal.empty()) {
+            std::fprintf(stderr, "oldiscovery-scan: cannot use the log file %s: %s\n", m_o.logFile.c_str(),
+                         refusal.c_str());
+            return kExitLog;
+        }
         LogOpen(m_o.logFile.c_str());
         LogSetLevel(LOG_DEBUG);
         // The first line opens the file: a log that cannot be had is known before the scan.
@@ -524,11 +596,9 @@ int CScanTool::Run(const char* argv0) {
     if (!m_o.haveLocate) {
         if (status == 0 && !m_o.watch) {
             const WallTime end = ScanEndTime();
-            if (!m_o.stateFile.empty()) {
-                m_watch.Update(devices, end);
-                if (!SaveState())
-                    status = kExitState;
-            }
+            std::vector<WatchEvent> events;
+            if (!m_o.stateFile.empty() && !Record(devices, end, events))
+                status = kExitState;
             SortDevices(devices);
             if (!m_streaming && !Emit(Format(devices, true, seconds, end)))
                 status = kExitOutput;
@@ -576,8 +646,17 @@ int main(int argc, char** argv) {
         problem = InterfaceProblem(name, &index);
         if (!problem.empty()) {
             // An interface that is down or gone is a scan that failed, for the alerts to see.
+            const bool down = InterfaceIsDown(problem);
             if (options.prometheus && !options.output.empty())
                 WriteOutputFile(options.output, FailedScanText(options.interfaces));
+            else if (options.prometheus && down)
+                WriteOutput(FailedScanText(options.interfaces));
+            // Down or without an address is the network's state, not a wrong command line: a
+            // timer's scan says it every time without pointing at the help.
+            if (down) {
+                std::fprintf(stderr, "oldiscovery-scan: %s; no scan\n", problem.c_str());
+                return kExitInterfaceDown;
+            }
             return ScanUsage(problem);
         }
         if (std::find(ifindexes.begin(), ifindexes.end(), index) == ifindexes.end())

@@ -109,10 +109,10 @@ std::string FormatJson(const std::vector<COrvalink>& devices) {
 }
 
 std::string PrometheusLabelValue(const std::string& bytes) {
-    // Controls are escaped the way the window shows them, so neither a terminal that prints a
+    // Controls are escaped as in a line of text, so neither a terminal that prints a
     // scrape nor a reader of the series gets an escape sequence, a line break or reversed text;
     // a backslash stays one, as the series have always named it.
-    const std::string text = EscapeDeviceText(bytes, ControlEscape::Display);
+    const std::string text = EscapeDeviceText(bytes, ControlEscape::Label);
     std::string out;
     out.reserve(text.size());
     for (char c : text) {

@@ -114,7 +114,7 @@ std::string EscapeDeviceText(const std::string& bytes, ControlEscape form) {
         if (const int layout = LayoutControlAt(text, i); layout >= 0) {
             AppendCode(out, "\\u%04X", static_cast<unsigned>(layout));
             i += 2;
-        } else if (named != kNamed.npos) {
+        } else if (named != kNamed.npos && !(c == '\\' && form == ControlEscape::Label)) {
             out += '\\';
             out += kLetters[named];
         } else if (c == '"' && json) {

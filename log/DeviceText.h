@@ -24,8 +24,9 @@ std::string EscapeLayoutControls(const std::string& text);
 
 // How an escaped control character is written: "\xHH" in lines of text (log lines, the
 // tab-separated output, the window's list), "\u00HH" in a JSON string, where the double quote is
-// escaped as well.
-enum class ControlEscape { Text, Json };
+// escaped as well; in a metric's label value like a line of text, but a backslash is kept as it
+// is, so a device's series keeps the name it has always had.
+enum class ControlEscape { Text, Json, Label };
 
 // DeviceTextUtf8(bytes) with a tab, line break and backslash written as \t, \n, \r, \\ and
 // every other control character (C0, DEL, C1) as its code in the form's escape, and the layout

@@ -294,13 +294,13 @@ federated site unreachable | link mon ip link set b0 down | fired SiteUnreachabl
 federated site back | link mon ip link set b0 up | resolved SiteUnreachable b
 forget during a scan | forget_during_scan b $C2 | resolved DeviceGone b 10.79.1.9 $C2
 device back after the outage | start_device b 10.79.1.2 2.0.1 | resolved DeviceGone b 10.79.1.2 $B2
-build change | stop_device a 10.77.1.1; start_device a 10.77.1.1 1.2.4 | fired BuildChanged a 10.77.1.1 $A1
 device of site a silent | stop_device a 10.77.1.2 | fired DeviceGone a 10.77.1.2 $A2
-interface down while a device is gone | link host ip link set lan0 down | fired ScanFailing a lan0
-interface up | link host ip link set lan0 up | resolved ScanFailing a lan0
+build change | stop_device a 10.77.1.1; start_device a 10.77.1.1 1.2.4 | fired BuildChanged a 10.77.1.1 $A1
 node exporter stopped | stop_exporter a | fired ScannerDown a
 node exporter back | start_exporter a | resolved ScannerDown a
 build change an hour old | : | resolved BuildChanged a 10.77.1.1 $A1
+interface down while a device is gone | link host ip link set lan0 down | fired ScanFailing a lan0
+interface up | link host ip link set lan0 up | resolved ScanFailing a lan0
 site dark | stop_device a 10.77.1.1; stop_device a 10.77.1.3; stop_device a 10.77.1.7 | fired SegmentDark a lan0
 site back | start_device a 10.77.1.1 1.2.4; start_device a 10.77.1.3 1.2.3; start_device a 10.77.1.7 1.2.3 | resolved SegmentDark a lan0
 interface retired | retire a | resolved DeviceGone a 10.77.1.2 $A2

@@ -34,6 +34,8 @@ why_not() {
     "sudo systemctl "* | "journalctl "*)
         echo "needs systemd as the machine's init; SystemdUnits and MonitoringEndToEnd run the units" ;;
     "sudo sysctl "*) echo "changes the machine's kernel settings" ;;
+    "printf 'orvalink_interface_retired"*)
+        echo "writes the node exporter's folder of this machine; MonitoringEndToEnd retires an interface so" ;;
     OLDiscovery* | /opt/*) echo "the window: the demo and the package test start it" ;;
     *) return 2 ;;
     esac

@@ -60,7 +60,8 @@ for file in /usr/bin/OLDiscovery /usr/bin/oldiscovery-scan \
     /usr/share/doc/oldiscovery/copyright /usr/share/doc/oldiscovery/changelog.Debian.gz \
     /usr/lib/systemd/system/oldiscovery-scan@.service /usr/lib/systemd/system/oldiscovery-scan@.timer \
     /usr/lib/systemd/system/oldiscovery-watch@.service /usr/share/doc/oldiscovery/examples/oldiscovery-rules.yml \
-    /usr/share/doc/oldiscovery/examples/alertmanager-example.yml; do
+    /usr/share/doc/oldiscovery/examples/alertmanager-example.yml \
+    /usr/share/doc/oldiscovery/examples/prometheus-example.yml; do
     [ -f "$root$file" ] || fail "not installed: $file"
 done
 for size in 16 32 48 128; do

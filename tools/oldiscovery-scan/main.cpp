@@ -39,6 +39,7 @@
 #include "platform/UniqueFd.h"
 #include "res/Resource.h"
 #include "res/StringTable.h"
+#include "ExpectedDevices.h"
 #include "KnownState.h"
 #include "ScanOptions.h"
 
@@ -99,6 +100,11 @@ public:
         m_listed = listed;
     }
 
+    void OnAnswersLost(long lost) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_lost = lost;
+    }
+
     void OnScanDone() override { Signal(m_done); }
 
     int DoneFd() const { return m_done.get(); }
@@ -117,6 +123,11 @@ public:
         m_streamed = 0;
         truncated = m_truncated ? m_listed : -1;
         m_truncated = false;
+    }
+    // The packets the last scan lost to a full receive queue (0: none), once.
+    long TakeLost() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return std::exchange(m_lost, 0);
     }
     // The devices found since the last call, in the order they came.
     std::vector<COrvalink> TakeNew() {
@@ -144,6 +155,7 @@ private:
     std::size_t m_streamed = 0;  // devices of m_devices already taken by TakeNew
     bool m_truncated = false;
     long m_listed = 0;
+    long m_lost = 0;
     std::atomic<bool> m_streaming{false};
     UniqueFd m_done;
     UniqueFd m_found;
@@ -266,6 +278,7 @@ private:
     CDeviceWatch m_watch;
     bool m_streaming;
     long m_lastTruncated = -1;  // the last scan's devices when its limit stopped it short, else -1
+    long m_lastLost = 0;        // the packets the last scan lost to a full receive queue
 };
 
 std::vector<std::string> CScanTool::ScannedInterfaces(const std::vector<COrvalink>& devices) const {
@@ -337,6 +350,13 @@ bool CScanTool::StreamNew() {
 }
 
 void CScanTool::SayTruncated(long listed) const {
+    if (m_lastLost > 0) {
+        std::fprintf(stderr,
+                     "oldiscovery-scan: scan lost %ld packets to a full receive queue; %ld devices listed (see "
+                     "net.core.rmem_max in docs/performance.md)\n",
+                     m_lastLost, listed);
+        return;
+    }
     std::fprintf(stderr,
                  "oldiscovery-scan: scan stopped at its %ld s limit with answers still arriving; %ld devices "
                  "listed (--max-time raises the limit)\n",
@@ -350,6 +370,8 @@ int CScanTool::ScanOnce(CScanThread& scanner, std::vector<COrvalink>& devices, d
         m_requestInterfaces = BroadcastInterfaceNames();
     if (m_streaming)
         m_collector.StreamDevices();
+    if (!m_o.stateFile.empty())
+        scanner.SetExpectedDevices(ExpectedDevices(m_watch.Known(), m_o.interfaces));
     if (!scanner.RequestScan()) {
         std::fprintf(stderr, "oldiscovery-scan: the scan could not be started\n");
         return kExitNoScan;
@@ -372,6 +394,7 @@ int CScanTool::ScanOnce(CScanThread& scanner, std::vector<COrvalink>& devices, d
         return kExitOutput;
     m_collector.TakeScan(devices, truncated);
     m_lastTruncated = truncated;
+    m_lastLost = m_collector.TakeLost();
     seconds = std::chrono::duration<double>(Clock::now() - start).count();
     return 0;
 }
@@ -491,6 +514,7 @@ int CScanTool::Run(const char* argv0) {
         scanner.SetQuietWait(std::chrono::milliseconds(m_o.waitMs));
     if (m_o.maxTimeSeconds)
         scanner.SetScanLimit(std::chrono::seconds(m_o.maxTimeSeconds));
+    scanner.SetAdaptiveEnd(m_o.adaptiveEnd);
     int status = 0;
     std::vector<COrvalink> devices;
     double seconds = 0;

@@ -524,8 +524,8 @@ TEST_F(ScanThreadTest, AdaptiveAndKnownDevicesEndsKeepEveryDeviceTheyMust) {
         {"known, a new one in the grace", true, {at("10.0.0.21"), at("10.0.0.22")}, 45ms, false, 3, 75ms},
         {"known, one missing: no grace", true, {at("10.0.0.21"), at("10.0.0.99")}, 220ms, false, 3, 1020ms},
         {"known on another interface: missing", false, {at("10.0.0.21"), at("10.0.0.22", 5)}, 0ms, false, 2, 1020001us},
-        {"adaptive under the limit", true, {}, 0ms, true, 0, 2s},
-        {"known under the limit", false, {at("10.0.0.21"), at("10.0.0.22")}, 0ms, true, 0, 2s},
+        {"adaptive under the limit", true, {}, 0ms, true, 2, 2s},
+        {"known under the limit", false, {at("10.0.0.21"), at("10.0.0.22")}, 0ms, true, 2, 2s},
     };
     for (const Case& c : cases) {
         m_net = std::make_shared<FakeSocketLayer>();
@@ -544,12 +544,7 @@ TEST_F(ScanThreadTest, AdaptiveAndKnownDevicesEndsKeepEveryDeviceTheyMust) {
         ScanAndWait(*thread);
         m_net->StopFlood();
         ASSERT_TRUE(thread->Stop());
-        std::vector<Device> devices = TakeDevices();
-        if (c.flood) {
-            EXPECT_EQ(m_net->Elapsed(), c.elapsed) << c.what;
-            continue;
-        }
-        EXPECT_EQ(devices.size(), c.devices) << c.what;
+        EXPECT_EQ(TakeDevices().size(), c.flood ? c.devices + 100 : c.devices) << c.what;
         EXPECT_EQ(m_net->Elapsed(), c.elapsed) << c.what;
     }
 }
@@ -579,15 +574,10 @@ TEST_F(ScanThreadTest, AnswersLostToAFullQueueMarkTheScanIncomplete) {
         replies[0].drops = c.stamps[0];
         replies[1].drops = c.stamps[1];
         m_net->SetRepliesOnBroadcast(replies);
-        const std::size_t linesBefore = m_log.Lines().size();
+        const std::size_t warned = m_log.CountOf(c.warning);
         ASSERT_NO_FATAL_FAILURE(ScanOnce());
         EXPECT_EQ(TakeSequence(), c.sequence) << c.what;
-        std::string warning;
-        const std::vector<LogLine> lines = m_log.Lines();
-        for (std::size_t i = linesBefore; i < lines.size(); ++i)
-            if (lines[i].level == "Warning")
-                warning = lines[i].text;
-        EXPECT_EQ(warning, c.warning) << c.what;
+        EXPECT_TRUE(!*c.warning || m_log.CountOf(c.warning) == warned + 1) << c.what;
     }
 }
 

@@ -39,9 +39,11 @@ source "$here/scripts/netns-lib.sh"
 timed() {
     netns_host bash -c '
         start=$EPOCHREALTIME
-        found=$("$@" 2>/dev/null | grep -cE "(^|[^0-9.])10\.77\.([1-9]|[1-9][0-9])\.[0-9]+")
-        status=${PIPESTATUS[0]}
-        awk -v s="$start" -v e="$EPOCHREALTIME" -v f="$found" -v r="$status" "BEGIN {printf \"%.1f %d %d\n\", (e - s) * 1000, f, r}"' \
+        out=$("$@" 2>/dev/null)
+        status=$?
+        end=$EPOCHREALTIME
+        found=$(grep -cE "(^|[^0-9.])10\.77\.([1-9]|[1-9][0-9])\.[0-9]+" <<<"$out")
+        awk -v s="$start" -v e="$end" -v f="$found" -v r="$status" "BEGIN {printf \"%.1f %d %d\n\", (e - s) * 1000, f, r}"' \
         timed "$@"
 }
 

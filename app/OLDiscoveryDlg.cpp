@@ -82,6 +82,9 @@ public:
     void OnScanTruncated(long) override {
         Post([](COLDiscoveryDlg& dialog) { dialog.OnScanTruncated(); });
     }
+    void OnAnswersLost(long) override {
+        Post([](COLDiscoveryDlg& dialog) { dialog.OnAnswersLost(); });
+    }
 
 private:
     template <typename Call>
@@ -503,14 +506,19 @@ void COLDiscoveryDlg::OnAddDevice(const COrvalink& device) {
 void COLDiscoveryDlg::OnScanDone() {
     m_btnRefresh->setEnabled(true);
     m_nScansRunning = std::max(0, m_nScansRunning - 1);
-    m_staticLastScan->setText(Text(FormatString1(m_bScanTruncated ? IDS_LAST_SCAN_INCOMPLETE : IDS_LAST_SCAN,
-                                                 QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString())));
-    m_bScanTruncated = false;
+    const unsigned said = m_bAnswersLost ? IDS_LAST_SCAN_LOST : m_bScanTruncated ? IDS_LAST_SCAN_INCOMPLETE : IDS_LAST_SCAN;
+    m_staticLastScan->setText(
+        Text(FormatString1(said, QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString())));
+    m_bScanTruncated = m_bAnswersLost = false;
     UpdateStatus();
 }
 
 void COLDiscoveryDlg::OnScanTruncated() {
     m_bScanTruncated = true;
+}
+
+void COLDiscoveryDlg::OnAnswersLost() {
+    m_bAnswersLost = true;
 }
 
 void COLDiscoveryDlg::OnSysCommand(unsigned command) {

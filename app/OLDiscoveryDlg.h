@@ -72,6 +72,8 @@ public:
     void OnScanDone();
     // The scan that is ending stopped at its time limit with answers still arriving.
     void OnScanTruncated();
+    // The same scan lost answers to a full receive queue.
+    void OnAnswersLost();
     // Commands of the system menu; IDM_ABOUTBOX opens the About box.
     virtual void OnSysCommand(unsigned command);
     void UpdateHint();
@@ -175,5 +177,6 @@ private:
     QSize m_templateSize;
     int m_nScansRunning = 0;
     bool m_bScanTruncated = false;  // said with the scan's end in the status line
+    bool m_bAnswersLost = false;    // the same, for answers the full receive queue dropped
     unsigned m_nAction = 0;
 };

@@ -90,6 +90,12 @@ void CScanWorker::ReportScanTruncated(long listed) {
         m_pListener->OnScanTruncated(listed);
 }
 
+void CScanWorker::ReportAnswersLost(long lost) {
+    std::lock_guard lock(m_listenerLock);
+    if (m_pListener)
+        m_pListener->OnAnswersLost(lost);
+}
+
 void CScanWorker::ReportScanDone() {
     std::lock_guard lock(m_listenerLock);
     if (m_pListener)
@@ -100,6 +106,7 @@ void CScanWorker::Scan() {
     m_bRequestFailed = false;
     std::vector<std::uint8_t> buffers(kReadBatch * kReceiveBuffer);
     DiscardQueued(buffers.data());
+    const long dropsBefore = m_sockets->ReceiveDrops(m_socket);
     if (const std::error_code error =
             m_sockets->SendBroadcast(m_socket, kDiscoverRequest, sizeof kDiscoverRequest, m_interfaces)) {
         m_bRequestFailed = true;
@@ -111,7 +118,10 @@ void CScanWorker::Scan() {
     Collection scan;
     scan.subnets = m_sockets->LocalSubnets();
     scan.deadline = m_sockets->Now() + m_scanLimit;
-    scan.lastProbe = scan.batchStart = m_sockets->Now();
+    scan.lastProbe = scan.batchStart = scan.requestSent = m_sockets->Now();
+    scan.dropsBefore = dropsBefore;
+    scan.answered.assign(m_expected.size(), false);
+    scan.expectedLeft = m_expected.size();
     while (AwaitReplies(scan)) {
         const long before = scan.count;
         if (const std::error_code error = ReadReplies(scan, buffers.data())) {
@@ -124,7 +134,9 @@ void CScanWorker::Scan() {
             (!scan.batch.empty() && m_sockets->Now() - scan.batchStart >= kBatchAge))
             SettleBatch(scan);
     }
-    const bool truncated = StoppedShort(scan, buffers.data());
+    const bool stoppedShort = StoppedShort(scan, buffers.data());
+    const long lost = LostAnswers(scan);
+    const bool truncated = stoppedShort || lost > 0;
     SettleBatch(scan);
     ResolveWaiting(scan);
 
@@ -132,11 +144,15 @@ void CScanWorker::Scan() {
         LogWrite(LOG_INFO, "Found %ld Orvalink(s)", scan.count);
     else
         LogWrite(LOG_INFO, "Found no Orvalinks");
-    if (truncated) {
+    if (stoppedShort)
         LogWrite(LOG_WARNING, "scan stopped at its %d s limit with answers still arriving; %ld devices listed",
                  static_cast<int>(m_scanLimit.count()), scan.count);
-        ReportScanTruncated(scan.count);
+    if (lost > 0) {
+        LogWrite(LOG_WARNING, "scan lost %ld packets to a full receive queue; %ld devices listed", lost, scan.count);
+        ReportAnswersLost(lost);
     }
+    if (truncated)
+        ReportScanTruncated(scan.count);
     ReportScanDone();
 }
 
@@ -180,7 +196,7 @@ bool CScanWorker::AwaitReplies(Collection& scan) {
         scan.limitReached = true;
         return false;
     }
-    auto timeout = m_quietWait;
+    auto timeout = QuietWait(scan);
     const auto left = std::chrono::ceil<std::chrono::microseconds>(scan.deadline - now);
     const bool limited = left < timeout;
     if (limited)
@@ -229,6 +245,7 @@ std::error_code CScanWorker::ReadReplies(Collection& scan, std::uint8_t* buffers
 }
 
 void CScanWorker::TakeReply(Collection& scan, const std::uint8_t* packet, const ReceivedPacket& info) {
+    NoteDrops(scan, info);
     if (!IsDiscoverReply(packet, info))
         return;
     // An answer to another scanner's request on an interface this scan leaves out.
@@ -238,6 +255,7 @@ void CScanWorker::TakeReply(Collection& scan, const std::uint8_t* packet, const 
     if (!FromOneHost(scan, info.sourceAddr))
         return;
     ++scan.count;
+    NoteAnswer(scan, info);
     scan.lastReply = m_sockets->Now();
     if (scan.batch.empty())
         scan.batchStart = scan.lastReply;

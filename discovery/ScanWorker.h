@@ -40,6 +40,21 @@ public:
     // the request.
     static constexpr std::chrono::milliseconds kDiscardLimit{100};
 
+    // The adaptive end: no packet for kGapFactor times the longest wait for an answer so far (the
+    // first one's counted from the request) ends the collection; never sooner than kAdaptiveFloor,
+    // never later than the quiet wait.
+    static constexpr int kGapFactor = 4;
+    static constexpr std::chrono::milliseconds kAdaptiveFloor{250};
+    // Time left for devices not expected once every expected one has answered.
+    static constexpr std::chrono::milliseconds kKnownGrace{30};
+
+    // A device a scan expects an answer from: its address (network byte order) and the interface
+    // it answers on (0: any).
+    struct ExpectedDevice {
+        std::uint32_t addr = 0;
+        int ifindex = 0;
+    };
+
     explicit CScanWorker(std::shared_ptr<ISocketLayer> sockets) : m_sockets(std::move(sockets)) {}
 
     bool OpenRawSocket();
@@ -56,6 +71,12 @@ public:
     void SetQuietWait(std::chrono::microseconds wait) { m_quietWait = wait; }
     // Only while no scan runs: the overall bound of the collection (kScanLimit by default).
     void SetScanLimit(std::chrono::seconds limit) { m_scanLimit = limit; }
+    // Only while no scan runs: the quiet time follows the answers (see QuietWait) instead of
+    // being the fixed quiet wait.
+    void SetAdaptiveEnd(bool adaptive) { m_adaptiveEnd = adaptive; }
+    // Only while no scan runs: the devices expected to answer (none by default). Once all of
+    // them have, kKnownGrace without a packet ends the collection.
+    void SetExpectedDevices(std::vector<ExpectedDevice> devices);
 
     // True when the last discover or locate request was not sent; written by the worker before
     // the scan's OnScanDone or at the end of the locate (after CScanThread::Stop for a thread).
@@ -73,6 +94,7 @@ private:
     void ReportAddOrvalink(const COrvalink& record);
     void ReportScanDone();
     void ReportScanTruncated(long listed);
+    void ReportAnswersLost(long lost);
     // The replies of one scan on their way to being reported.
     struct Collection {
         std::chrono::steady_clock::time_point deadline;  // the overall bound of the collection
@@ -88,6 +110,15 @@ private:
         std::map<int, std::string> interfaceNames;
         // This host's subnets as the scan started, for the source check.
         std::vector<iftable::LocalSubnet> subnets;
+        // The end that follows the answers: the longest wait for one so far.
+        std::chrono::steady_clock::time_point requestSent;
+        std::chrono::steady_clock::duration longestGap{0};
+        // Expected devices that have not answered yet, by their place in m_expected.
+        std::vector<bool> answered;
+        std::size_t expectedLeft = 0;
+        // The socket's count of datagrams dropped to a full queue: before the request, and the
+        // first and the last one a datagram of this scan carried (-1: not known).
+        long dropsBefore = -1, dropsFirst = -1, dropsLast = -1;
     };
     // False, with a Debug line, for a reply whose source names no one device.
     static bool FromOneHost(const Collection& scan, std::uint32_t source);
@@ -105,6 +136,15 @@ private:
     // within the quiet wait before the end, or one was still waiting in the socket (then read
     // into the scan, with buffers as ReadReplies uses them).
     bool StoppedShort(Collection& scan, std::uint8_t* buffers);
+    // The quiet time that ends the collection now: the fixed quiet wait, or shorter as the
+    // adaptive end and the expected devices allow.
+    std::chrono::microseconds QuietWait(const Collection& scan) const;
+    // Takes note of an accepted reply for the end: its gap, an expected device answering.
+    void NoteAnswer(Collection& scan, const ReceivedPacket& info);
+    // Takes note of the drop count a datagram carries.
+    static void NoteDrops(Collection& scan, const ReceivedPacket& info);
+    // Answers of this scan the kernel dropped from the full receive queue; 0 when none or not known.
+    long LostAnswers(const Collection& scan);
     // Resolves the hardware addresses of the batch from the neighbour table and reports each one
     // it settles; the others wait, and their probes go out.
     void SettleBatch(Collection& scan);
@@ -121,6 +161,8 @@ private:
     std::vector<int> m_interfaces;
     std::chrono::microseconds m_quietWait = kQuietWait;
     std::chrono::seconds m_scanLimit = kScanLimit;
+    bool m_adaptiveEnd = false;
+    std::vector<ExpectedDevice> m_expected;
 };
 
 // Bytes of a discover reply's ICMP part before its extra data.

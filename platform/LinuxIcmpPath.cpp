@@ -1,5 +1,6 @@
 // The raw ICMP socket's own traffic: sending through the kernel, checked against its discard
 // counter, and receiving with the arrival interface.
+#include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -38,6 +39,22 @@ long IpOutDiscards() {
     }
     std::fclose(snmp);
     return result;
+}
+
+// What the kernel says about a received datagram beside its bytes: the arrival interface, and the
+// socket's drop count as the datagram was queued.
+void ReadControl(msghdr& msg, ReceivedPacket& packet) {
+    for (cmsghdr* cmsg = CMSG_FIRSTHDR(&msg); cmsg; cmsg = CMSG_NXTHDR(&msg, cmsg)) {
+        if (cmsg->cmsg_level == IPPROTO_IP && cmsg->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info;
+            std::memcpy(&info, CMSG_DATA(cmsg), sizeof info);
+            packet.ifindex = info.ipi_ifindex;
+        } else if (cmsg->cmsg_level == SOL_SOCKET && cmsg->cmsg_type == SO_RXQ_OVFL) {
+            std::uint32_t drops;
+            std::memcpy(&drops, CMSG_DATA(cmsg), sizeof drops);
+            packet.drops = static_cast<long>(drops);
+        }
+    }
 }
 
 }  // namespace
@@ -144,13 +161,7 @@ std::error_code CLinuxSocketLayer::Receive(const IcmpSocket& sock, void* buffer,
     packet.truncated = (msg.msg_flags & MSG_TRUNC) != 0 || static_cast<std::size_t>(n) > capacity;
     packet.length = static_cast<std::size_t>(n) < capacity ? static_cast<std::size_t>(n) : capacity;
     packet.sourceAddr = src.sin_addr.s_addr;
-    for (cmsghdr* cmsg = CMSG_FIRSTHDR(&msg); cmsg; cmsg = CMSG_NXTHDR(&msg, cmsg)) {
-        if (cmsg->cmsg_level == IPPROTO_IP && cmsg->cmsg_type == IP_PKTINFO) {
-            in_pktinfo info;
-            std::memcpy(&info, CMSG_DATA(cmsg), sizeof info);
-            packet.ifindex = info.ipi_ifindex;
-        }
-    }
+    ReadControl(msg, packet);
     return {};
 }
 
@@ -190,21 +201,25 @@ std::error_code CLinuxSocketLayer::ReceiveMany(const IcmpSocket& sock, std::uint
     if (n < 0)
         return errno == EAGAIN || errno == EWOULDBLOCK ? std::error_code() : Errno(errno);
     for (int k = 0; k < n; ++k) {
-        const msghdr& msg = messages[k].msg_hdr;
+        msghdr& msg = messages[k].msg_hdr;
         const std::size_t length = messages[k].msg_len;
         ReceivedPacket& packet = packets[k];
         packet = ReceivedPacket{};
         packet.truncated = (msg.msg_flags & MSG_TRUNC) != 0 || length > capacity;
         packet.length = length < capacity ? length : capacity;
         packet.sourceAddr = sources[k].sin_addr.s_addr;
-        for (cmsghdr* cmsg = CMSG_FIRSTHDR(&msg); cmsg; cmsg = CMSG_NXTHDR(const_cast<msghdr*>(&msg), cmsg)) {
-            if (cmsg->cmsg_level == IPPROTO_IP && cmsg->cmsg_type == IP_PKTINFO) {
-                in_pktinfo info;
-                std::memcpy(&info, CMSG_DATA(cmsg), sizeof info);
-                packet.ifindex = info.ipi_ifindex;
-            }
-        }
+        ReadControl(msg, packet);
     }
     received = static_cast<std::size_t>(n);
     return {};
+}
+
+long CLinuxSocketLayer::ReceiveDrops(const IcmpSocket& sock) {
+    // The same counter SO_RXQ_OVFL stamps on each datagram, read without one.
+    std::uint32_t meminfo[SK_MEMINFO_VARS] = {};
+    socklen_t length = sizeof meminfo;
+    if (::getsockopt(sock.Descriptor(), SOL_SOCKET, SO_MEMINFO, meminfo, &length) != 0 ||
+        length <= SK_MEMINFO_DROPS * sizeof meminfo[0])
+        return -1;
+    return static_cast<long>(meminfo[SK_MEMINFO_DROPS]);
 }

@@ -11,7 +11,11 @@
 #include <netpacket/packet.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <optional>
 
@@ -72,11 +76,33 @@ UniqueFd OpenArpAnswerSocket(int receiveBuffer) {
     return fd;
 }
 
+// Receive buffer for a burst of replies from every address of this host's segments: room for
+// kReplyRoom bytes each (the kernel doubles what is asked for its own overhead), at least
+// kReceiveBuffer, at most kReceiveBufferMax. OLDISCOVERY_TEST_RCVBUF can only make it smaller:
+// a test's way to a queue that overflows; it is not read when the program runs with raised rights.
+int ReceiveBufferSize() {
+    std::uint64_t addresses = 0;
+    for (const iftable::LocalSubnet& subnet : iftable::LocalSubnets()) {
+        if ((ntohl(subnet.address) >> 24) == 127)
+            continue;  // loopback's /8 holds no devices
+        addresses += std::uint64_t{~ntohl(subnet.mask)} + 1;
+    }
+    std::uint64_t size = addresses * CLinuxSocketLayer::kReplyRoom;
+    size = std::clamp<std::uint64_t>(size, CLinuxSocketLayer::kReceiveBuffer, CLinuxSocketLayer::kReceiveBufferMax);
+    if (const char* test = ::secure_getenv("OLDISCOVERY_TEST_RCVBUF")) {
+        unsigned long smaller = 0;
+        if (std::from_chars(test, test + std::strlen(test), smaller).ec == std::errc{} && smaller > 0)
+            size = std::min<std::uint64_t>(size, smaller);
+    }
+    return static_cast<int>(size);
+}
+
 // The layer's sockets as opened together.
 struct RawSockets {
     UniqueFd icmp;
     UniqueFd link;          // empty when it could not be had, or was not asked for
     std::error_code error;  // why icmp is empty
+    int bufferAsked = 0;    // the receive buffer asked for icmp
 };
 
 // Raises CAP_NET_RAW, opens the raw socket (and, withLink, the link socket), drops every capability.
@@ -90,16 +116,20 @@ RawSockets OpenRawSockets(bool withLink) {
         return opened;
     }
     // The default queue holds only a few hundred small packets; a burst of replies needs more.
-    // SO_RCVBUFFORCE passes net.core.rmem_max but needs CAP_NET_ADMIN, so fall back.
-    int size = CLinuxSocketLayer::kReceiveBuffer;
+    // SO_RCVBUFFORCE passes net.core.rmem_max but needs CAP_NET_ADMIN, so fall back to what
+    // net.core.rmem_max allows.
+    int size = opened.bufferAsked = ReceiveBufferSize();
     if (::setsockopt(opened.icmp.get(), SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
         ::setsockopt(opened.icmp.get(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     int on = 1;
     ::setsockopt(opened.icmp.get(), IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+    // Each datagram carries the count of those the full queue dropped: a scan that lost answers
+    // can say so.
+    ::setsockopt(opened.icmp.get(), SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
     // ARP probes and whole frames need a packet socket, which only the privilege we are about to
     // drop allows.
     if (withLink)
-        opened.link = OpenArpAnswerSocket(size);
+        opened.link = OpenArpAnswerSocket(CLinuxSocketLayer::kReceiveBuffer);
     DropCapabilities();
     return opened;
 }
@@ -121,14 +151,13 @@ PreparedSockets& Prepared() {
 // replies then overflows sooner, which is worth a line. An Info line: with only cap_net_raw, as
 // installed, this is the usual case, and a Warning would leave a debug.log behind every start.
 // The kernel reports twice the usable size.
-void CheckReceiveBuffer(int sock) {
+void CheckReceiveBuffer(int sock, int asked) {
     int granted = 0;
     socklen_t length = sizeof granted;
     if (::getsockopt(sock, SOL_SOCKET, SO_RCVBUF, &granted, &length) != 0)
         return;
-    if (granted / 2 < CLinuxSocketLayer::kReceiveBuffer)
-        LogWrite(LOG_INFO, "Receive buffer of the raw socket is %d bytes, %d asked for", granted / 2,
-                 CLinuxSocketLayer::kReceiveBuffer);
+    if (granted / 2 < asked)
+        LogWrite(LOG_INFO, "Receive buffer of the raw socket is %d bytes, %d asked for", granted / 2, asked);
 }
 
 // The sockets PrepareRawSockets opened, or the failure to open them, once; false when there are
@@ -187,7 +216,7 @@ IcmpSocket CLinuxSocketLayer::OpenRawIcmp() {
     // A process that could not give up its rights does not go on to use them.
     if (CapabilityDropError())
         throw std::system_error(std::make_error_code(std::errc::operation_not_permitted), "socket");
-    CheckReceiveBuffer(opened.icmp.get());
+    CheckReceiveBuffer(opened.icmp.get(), opened.bufferAsked);
     return IcmpSocket(std::move(opened.icmp));
 }
 

@@ -35,6 +35,7 @@ public:
                                 std::chrono::steady_clock::time_point deadline) override;
     std::chrono::steady_clock::time_point Now() override;
     std::vector<iftable::LocalSubnet> LocalSubnets() override { return iftable::LocalSubnets(); }
+    long ReceiveDrops(const IcmpSocket& sock) override;
 
     // One address, lookup then probe (SendARP semantics): 0 with the address bytes in mac and
     // their count in *length (in: buffer size), non-zero when it cannot be resolved.
@@ -52,8 +53,11 @@ public:
     static constexpr std::chrono::milliseconds kProbeRetry{100};
     // TTL of the requests sent as whole frames, the kernel's default.
     static constexpr std::uint8_t kTtl = 64;
-    // Receive buffer asked for on the raw socket: room for a burst of well over 1000 replies.
+    // Receive buffer asked for on the raw socket: room for a burst of well over 1000 replies;
+    // more for larger segments, kReplyRoom per address, up to kReceiveBufferMax.
     static constexpr int kReceiveBuffer = 8 * 1024 * 1024;
+    static constexpr int kReplyRoom = 1024;
+    static constexpr int kReceiveBufferMax = 64 * 1024 * 1024;
 
 private:
     static std::error_code Errno(int error) { return std::error_code(error, std::generic_category()); }

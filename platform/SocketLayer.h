@@ -17,6 +17,7 @@ struct ReceivedPacket {
     bool truncated = false;        // the datagram was longer than the buffer (MSG_TRUNC)
     std::uint32_t sourceAddr = 0;  // IPv4 source address, network byte order
     int ifindex = 0;               // interface the packet arrived on (IP_PKTINFO), 0 if unknown
+    long drops = -1;               // the socket's drop count as it was queued (SO_RXQ_OVFL), -1 if unknown
 };
 
 // One address to resolve to its hardware address, as part of a batch.
@@ -95,6 +96,12 @@ public:
                                         std::chrono::steady_clock::time_point deadline) = 0;
     // Monotonic clock, so tests can run the collection bounds on fake time.
     virtual std::chrono::steady_clock::time_point Now() = 0;
+    // How many datagrams the kernel has dropped so far because the socket's receive queue was
+    // full (a 32-bit counter that wraps); -1 when not known.
+    virtual long ReceiveDrops(const IcmpSocket& sock) {
+        static_cast<void>(sock);
+        return -1;
+    }
     // The connected IPv4 subnets of this host's interfaces (none known by default).
     virtual std::vector<iftable::LocalSubnet> LocalSubnets() { return {}; }
 };

@@ -76,6 +76,8 @@ constexpr unsigned IDS_LOCATE_REFUSED = 149;
 // The last scan's end in the status line when its time limit stopped it with answers still
 // arriving (%1 the time).
 constexpr unsigned IDS_LAST_SCAN_INCOMPLETE = 160;
+// The same when the kernel dropped answers from the scan's full receive queue (%1 the time).
+constexpr unsigned IDS_LAST_SCAN_LOST = 161;
 // The main window's status line: the device count, the last scan's end, a running scan and
 // the reason an action failed (%1 the program, %2 why); the filter and its window-menu item.
 constexpr unsigned IDS_DEVICE_COUNT = 130;

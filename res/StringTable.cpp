@@ -61,6 +61,7 @@ constexpr StringEntry kStrings[] = {
     {IDS_FILTERED_COUNT, "%1 of %2 devices"},
     {IDS_LAST_SCAN, "Last scan %1"},
     {IDS_LAST_SCAN_INCOMPLETE, "Last scan %1 stopped at its time limit: the list may be incomplete"},
+    {IDS_LAST_SCAN_LOST, "Last scan %1 lost answers to a full receive queue: the list may be incomplete"},
     {IDS_SCANNING, "Scanning\u2026"},
     {IDS_START_FAILED, "Could not start %1: %2"},
     {IDS_PROGRAM_FAILED, "%1 failed: %2"},

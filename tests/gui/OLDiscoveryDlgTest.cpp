@@ -128,6 +128,21 @@ TEST_F(DialogTest, StatusLineSaysWhenTheLimitStoppedTheScanShort) {
     });
 }
 
+TEST_F(DialogTest, StatusLineSaysWhenAnswersWereLostToAFullQueue) {
+    UseScanThread();
+    // The second reply carries a drop count three higher than the first: three datagrams lost.
+    std::vector<testsupport::FakePacket> replies{MakeReply("10.0.0.7"), MakeReply("10.0.0.8")};
+    replies[0].drops = 1;
+    replies[1].drops = 4;
+    m_sockets->SetRepliesOnBroadcast(replies);
+    COLDiscoveryDlg dlg(&m_prefs);
+    Run(dlg, [&] {
+        ASSERT_TRUE(WaitUntil([&] { return dlg.m_btnRefresh->isEnabled(); }));
+        EXPECT_NE(dlg.StatusText(COLDiscoveryDlg::STATUS_LAST_SCAN).toStdString().find("lost answers"),
+                  std::string::npos);
+    });
+}
+
 TEST_F(DialogTest, RowsStandInTextOrderOfTheIpAndRepeatedAnswersGiveTwoRows) {
     UseScanThread();
     std::vector<testsupport::FakePacket> replies;

@@ -300,6 +300,16 @@ bool FakeSocketLayer::WaitReadable(const IcmpSocket& sock, std::chrono::microsec
     return false;
 }
 
+void FakeSocketLayer::SetReceiveDrops(long drops) {
+    std::lock_guard lock(m_mutex);
+    m_drops = drops;
+}
+
+long FakeSocketLayer::ReceiveDrops(const IcmpSocket&) {
+    std::lock_guard lock(m_mutex);
+    return m_drops;
+}
+
 std::error_code FakeSocketLayer::Receive(const IcmpSocket& sock, void* buffer, std::size_t capacity,
                                          ReceivedPacket& packet) {
     std::lock_guard lock(m_mutex);
@@ -324,6 +334,7 @@ std::error_code FakeSocketLayer::Receive(const IcmpSocket& sock, void* buffer, s
     packet.truncated = p.truncated || p.bytes.size() > capacity;
     packet.sourceAddr = p.source;
     packet.ifindex = p.ifindex;
+    packet.drops = p.drops;
     return {};
 }
 

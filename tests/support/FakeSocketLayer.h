@@ -29,6 +29,7 @@ struct FakePacket {
     std::chrono::microseconds delay{0};  // arrival after the moment it is queued (or the broadcast)
     bool receiveError = false;           // Receive fails with errorCode instead of delivering
     int errorCode = 0;
+    long drops = -1;  // the socket's drop count it carries (SO_RXQ_OVFL)
 };
 
 // A discover reply from source: IPv4 header, ICMP type 9, the family marker, then extra bytes.
@@ -81,6 +82,8 @@ public:
     void SetProbeAnswer(const char* addr, std::vector<std::uint8_t> mac, std::chrono::microseconds delay);
     // addr is on the local subnet, not in the table, and never answers a probe.
     void SetUnanswering(const char* addr);
+    // What ReceiveDrops says from now on (-1: not known, as by default).
+    void SetReceiveDrops(long drops);
     // Fake time each lookup call takes.
     void SetResolveCost(std::chrono::microseconds cost);
     // Called inside each lookup call with no lock held, e.g. to let more packets arrive.
@@ -130,6 +133,7 @@ public:
     void SendProbes(const std::vector<HardwareRequest>& requests) override;
     void ProbeHardwareAddresses(std::vector<HardwareRequest>& requests, Clock::time_point deadline) override;
     Clock::time_point Now() override;
+    long ReceiveDrops(const IcmpSocket& sock) override;
 
 private:
     // Earliest arrival time of anything receivable; false when nothing is scripted.
@@ -155,6 +159,7 @@ private:
     std::map<std::uint32_t, ProbeAnswer> m_onLink;
     std::chrono::microseconds m_resolveCost{0};
     std::function<void(std::uint32_t)> m_resolveHook;
+    long m_drops = -1;
 
     int m_nFailOpen = 0;
     int m_nFailBroadcastOption = 0;

@@ -330,6 +330,59 @@ case_time_limit() {
     expect_eq "streamed: each device once" 3 "$(grep -c . <<<"$out")"
 }
 
+# The scan's own duration from a --prometheus file, in whole milliseconds.
+duration_ms() {
+    sed -n 's/^orvalink_scan_duration_seconds{interface="lan0"} //p' "$1" | awk '{ printf "%d", $1 * 1000 }'
+}
+
+case_adaptive_end() {
+    # One device answers 150 ms after the others: the end that follows the answers still waits for it.
+    netns_add_devices 10.77.1.1 5 --type "OL-Fast" || exit 1
+    netns_add_devices 10.77.1.50 1 --type "OL-Slow" --delay 150 || exit 1
+    run_scan --adaptive-end
+    expect_eq "adaptive end: status and devices" "0 10.77.1.1 10.77.1.2 10.77.1.3 10.77.1.4 10.77.1.5 10.77.1.50" \
+        "$rc $(cut -f1 <<<"$out" | xargs)"
+    # Answers that never stop keep it to its limit.
+    netns_add_devices 10.77.2.1 2 --repeat 50 || exit 1
+    run_scan --adaptive-end --max-time 1
+    expect_eq "adaptive end under --max-time: exit status" 7 "$rc"
+}
+
+case_known_end() {
+    netns_add_devices 10.77.1.1 2 || exit 1
+    netns_add_devices 10.77.1.3 1 || exit 1
+    local state="$NETNS_TMP/known.state" prom="$NETNS_TMP/known.prom" ms
+    run_scan --state "$state"
+    expect_eq "first scan learns the devices" 0 "$rc"
+    # Far below the one-second quiet wait, far above the grace: no timing, a choice of end.
+    run_scan --state "$state" --prometheus --output "$prom"
+    ms=$(duration_ms "$prom")
+    expect_eq "all known answered: status and devices up" "0 3" "$rc $(grep -c '^orvalink_device_up{.*} 1$' "$prom")"
+    [ "$ms" -lt 500 ] || fail "every known device answered, yet the scan took $ms ms"
+    kill "${NETNS_PIDS[1]}"
+    wait "${NETNS_PIDS[1]}" 2>/dev/null
+    run_scan --state "$state" --prometheus --output "$prom"
+    ms=$(duration_ms "$prom")
+    expect_eq "one missing: status and the silent one" "0 1" "$rc $(grep -c '^orvalink_device_up{.*ip="10.77.1.3".*} 0$' "$prom")"
+    [ "$ms" -ge 1000 ] || fail "a known device missing, yet the scan ended after $ms ms"
+    netns_add_devices 10.77.2.1 1 --repeat 50 || exit 1
+    run_scan --state "$state" --max-time 1
+    expect_eq "known devices under --max-time: exit status" 7 "$rc"
+}
+
+case_queue_overflow() {
+    # Replies sent at once into a receive queue of a few kilobytes: most are dropped by the kernel.
+    netns_add_devices 10.77.1.1 400 --no-arp-first || exit 1
+    local prom="$NETNS_TMP/overflow.prom"
+    OLDISCOVERY_TEST_RCVBUF=4096 run_scan --prometheus --output "$prom"
+    expect_eq "overflowed queue: exit status" 7 "$rc"
+    [[ $err == "oldiscovery-scan: scan lost "*" packets to a full receive queue; "*" devices listed"* ]] ||
+        fail "overflowed queue: message: $err"
+    grep -q '^orvalink_scan_truncated{interface="lan0"} 1$' "$prom" || fail "no truncation mark: $(cat "$prom")"
+    run_scan --prometheus --output "$prom"
+    expect_eq "the program's own buffer: status and devices" "0 400" "$rc $(grep -c '^orvalink_device_info{' "$prom")"
+}
+
 # The --state file: kept across scans, device_up 0 for a silent known device, --known and
 # --forget; a link, another user's file and a damaged file refused (exit 6, the file as it was, the
 # scan's failure written); a full disk leaves the old state whole.

@@ -508,6 +508,83 @@ TEST_F(ScanThreadTest, ScanLimitSaysWhenAnswersWereStillArriving) {
     }
 }
 
+TEST_F(ScanThreadTest, AdaptiveAndKnownDevicesEndsKeepEveryDeviceTheyMust) {
+    // Answers from .21 at 10 ms and .22 at 20 ms on interface 1; perhaps one from .23 later.
+    struct Case {
+        const char* what;
+        bool adaptive;
+        std::vector<CScanWorker::ExpectedDevice> expected;
+        std::chrono::milliseconds slowAt;  // 0: no .23
+        bool flood;                        // .24 answers every 20 ms without end; a 2 s limit
+        std::size_t devices;
+        std::chrono::microseconds elapsed;
+    };
+    const auto at = [](const char* ip, int ifindex = 0) { return CScanWorker::ExpectedDevice{Ipv4(ip), ifindex}; };
+    const Case cases[] = {
+        {"adaptive: the floor after fast answers", true, {}, 0ms, false, 2, 270ms},
+        {"adaptive: a device 200 ms after the others is listed", true, {}, 220ms, false, 3, 1020ms},
+        {"adaptive: one later than the floor is not", true, {}, 280ms, false, 2, 270ms},
+        {"known, all answered: a short grace", false, {at("10.0.0.21"), at("10.0.0.22", 1)}, 0ms, false, 2, 50ms},
+        {"known, a new one in the grace", true, {at("10.0.0.21"), at("10.0.0.22")}, 45ms, false, 3, 75ms},
+        {"known, one missing: no grace", true, {at("10.0.0.21"), at("10.0.0.99")}, 220ms, false, 3, 1020ms},
+        {"known on another interface: missing", false, {at("10.0.0.21"), at("10.0.0.22", 5)}, 0ms, false, 2, 1020001us},
+        {"adaptive under the limit", true, {}, 0ms, true, 2, 2s},
+        {"known under the limit", false, {at("10.0.0.21"), at("10.0.0.22")}, 0ms, true, 2, 2s},
+    };
+    for (const Case& c : cases) {
+        m_net = std::make_shared<FakeSocketLayer>();
+        std::vector<FakePacket> replies{MakeReply("10.0.0.21", "", 10ms), MakeReply("10.0.0.22", "", 20ms)};
+        if (c.slowAt > 0ms)
+            replies.push_back(MakeReply("10.0.0.23", "", c.slowAt));
+        m_net->SetRepliesOnBroadcast(replies);
+        if (c.flood)
+            m_net->SetFlood(20ms, MakeReply("10.0.0.24"));
+        auto thread = std::make_unique<CScanThread>(m_net, 5000ms, 10000ms);
+        thread->SetListener(&m_listener);
+        thread->SetAdaptiveEnd(c.adaptive);
+        thread->SetExpectedDevices(c.expected);
+        thread->SetScanLimit(2s);
+        ASSERT_TRUE(thread->Start());
+        ScanAndWait(*thread);
+        m_net->StopFlood();
+        ASSERT_TRUE(thread->Stop());
+        EXPECT_EQ(TakeDevices().size(), c.flood ? c.devices + 100 : c.devices) << c.what;
+        EXPECT_EQ(m_net->Elapsed(), c.elapsed) << c.what;
+    }
+}
+
+TEST_F(ScanThreadTest, AnswersLostToAFullQueueMarkTheScanIncomplete) {
+    struct Case {
+        const char* what;
+        long before, during;  // the socket's drop count before the scan and once answers came
+        long stamps[2];       // the counts the two replies carry
+        const char* sequence;
+        const char* warning;
+    };
+    const Case cases[] = {
+        {"drops before the scan are not its own", 5, 5, {-1, -1}, "AAD", ""},
+        {"drops during the scan", 5, 9, {-1, -1}, "AAT2D",
+         "scan lost 4 packets to a full receive queue; 2 devices listed"},
+        {"the datagrams' counts where the socket says nothing", -1, -1, {3, 7}, "AAT2D",
+         "scan lost 4 packets to a full receive queue; 2 devices listed"},
+        {"a counter that wraps", 4294967295, 2, {-1, -1}, "AAT2D",
+         "scan lost 3 packets to a full receive queue; 2 devices listed"},
+    };
+    for (const Case& c : cases) {
+        m_net = std::make_shared<FakeSocketLayer>();
+        m_net->SetReceiveDrops(c.before);
+        m_net->SetResolveHook([this, &c](std::uint32_t) { m_net->SetReceiveDrops(c.during); });
+        std::vector<FakePacket> replies{MakeReply("10.0.0.21", "", 10ms), MakeReply("10.0.0.22", "", 20ms)};
+        replies[0].drops = c.stamps[0];
+        replies[1].drops = c.stamps[1];
+        m_net->SetRepliesOnBroadcast(replies);
+        const std::size_t warned = m_log.CountOf(c.warning);
+        ASSERT_NO_FATAL_FAILURE(ScanOnce());
+        EXPECT_EQ(TakeSequence(), c.sequence) << c.what;
+        EXPECT_TRUE(!*c.warning || m_log.CountOf(c.warning) == warned + 1) << c.what;
+    }
+}
+
 TEST_F(ScanThreadTest, OversizePacketIsIgnoredAndTheCollectionGoesOn) {
     m_net->QueuePacket(MakeReply("10.0.0.30", std::string(3000, 'x'), 900ms));  // cut by 2048
     FakePacket flagged = MakeReply("10.0.0.31", "type:T\n", 1800ms);

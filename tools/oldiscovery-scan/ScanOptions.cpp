@@ -13,6 +13,7 @@ const char kScanUsage[] =
     "usage: oldiscovery-scan [-i IF]... [-j|--prometheus] [-o FILE] [--stream] [-w [SECONDS]]\n"
     "                        [--gone-after N] [--wait MS] [--max-time SECONDS] [--log FILE]\n"
     "                        [--state FILE [--retire-after DAYS] [--max-known N]]\n"
+    "                        [--adaptive-end]\n"
     "       oldiscovery-scan --state FILE [--forget MAC|IP|IP,MAC]... [--known [-j]]\n"
     "       oldiscovery-scan --locate IP [--log FILE]\n"
     "       oldiscovery-scan -h|--help|-V|--version\n"
@@ -50,6 +51,9 @@ const char kScanUsage[] =
     "                 below --max-time\n"
     "  --max-time SECONDS  stop a scan SECONDS after its request however many answers are still\n"
     "                 arriving, 1 to 60 (default 5); raise it for segments of many thousands\n"
+    "  --adaptive-end end a scan once no answer has come for 4 times the longest wait for one\n"
+    "                 so far (the first one's from the request), at least 250 ms, at most --wait;\n"
+    "                 a device answering later than that after the one before it is missed\n"
     "  --locate IP    ask the device at IP to make itself known, then exit (one device: not a\n"
     "                 broadcast, network or multicast address; no other option but --log)\n"
     "  --log FILE     write the engine's diagnostic lines, all levels, to FILE\n"
@@ -59,7 +63,9 @@ const char kScanUsage[] =
     "                 answered, 0 known but silent), orvalink_device_first_seen_timestamp_seconds\n"
     "                 and orvalink_device_last_seen_timestamp_seconds; with --watch, a restart\n"
     "                 announces only what changed since FILE was written; only the devices of\n"
-    "                 the scanned interfaces miss a scan; every writer holds FILE.lock\n"
+    "                 the scanned interfaces miss a scan; every writer holds FILE.lock; once every\n"
+    "                 known device of the scanned interfaces has answered, a scan ends 30 ms\n"
+    "                 after the last answer (one still missing keeps the scan to its usual end)\n"
     "  --retire-after DAYS  with --state: drop a known device silent for more than DAYS days\n"
     "                 (1 to 36500, default 30), said on standard error\n"
     "  --max-known N  with --state: keep at most N devices per interface (default 10000), the\n"
@@ -84,8 +90,9 @@ const char kScanUsage[] =
     "  5  the discover or locate request could not be sent (no interface, no route, dropped)\n"
     "  6  the --state file was refused (a symbolic link, another user's, damaged, of a newer\n"
     "     version) or could not be written; it is left as it was\n"
-    "  7  the scan stopped at its time limit while answers were still arriving: the devices\n"
-    "     listed were written, but the list may be incomplete (see --max-time)\n"
+    "  7  the scan stopped at its time limit while answers were still arriving, or the\n"
+    "     receive queue overflowed and answers were lost: the devices listed were written,\n"
+    "     but the list may be incomplete (see --max-time)\n"
     "  8  no scan: an interface named by --interface is down or has no IPv4 address\n";
 
 int ScanUsage(const std::string& problem, std::FILE* stream) {
@@ -174,6 +181,7 @@ const LongOption<Reading> kOptions[] = {
     {"max-time", required_argument,
      [](Reading& r, const char* a) { Number(r, a, "--max-time", "seconds", 1, 60, r.o.maxTimeSeconds); }},
     {"stream", no_argument, [](Reading& r, const char*) { r.o.stream = true; }},
+    {"adaptive-end", no_argument, [](Reading& r, const char*) { r.o.adaptiveEnd = true; }},
     {"locate", required_argument, Locate},
     {"log", required_argument, [](Reading& r, const char* a) { r.o.logFile = a; }},
     {"state", required_argument,
@@ -205,13 +213,14 @@ std::string Conflict(const ScanOptions& o) {
         if (o.json)
             return "--json and --locate exclude each other";
         if (o.prometheus || !o.output.empty() || o.watch || o.haveGoneAfter || o.waitMs ||
-            !o.interfaces.empty() || !o.stateFile.empty() || o.maxTimeSeconds || o.stream)
+            !o.interfaces.empty() || !o.stateFile.empty() || o.maxTimeSeconds || o.stream || o.adaptiveEnd)
             return "--locate takes no other option than --log";
     }
     if ((!o.forget.empty() || o.known) && o.stateFile.empty())
         return o.known ? "--known needs --state FILE" : "--forget needs --state FILE";
     if ((!o.forget.empty() || o.known) && (o.prometheus || !o.output.empty() || o.watch || o.waitMs ||
-                                          !o.interfaces.empty() || !o.logFile.empty() || o.maxTimeSeconds || o.stream))
+                                          !o.interfaces.empty() || !o.logFile.empty() || o.maxTimeSeconds || o.stream ||
+                                          o.adaptiveEnd))
         return "--forget and --known take no scan option (only --json with --known)";
     if (!o.forget.empty() && o.json && !o.known)
         return "--json needs --known with --forget";

@@ -26,6 +26,7 @@ struct ScanOptions {
     bool haveGoneAfter = false;
     long waitMs = 0;  // 0: the engine's own
     long maxTimeSeconds = 0;  // 0: the engine's own
+    bool adaptiveEnd = false;  // --adaptive-end: the quiet time follows the answers
     bool stream = false;
     std::string locate, logFile;
     bool haveLocate = false;

@@ -41,6 +41,7 @@
 #include "platform/UniqueFd.h"
 #include "res/Resource.h"
 #include "res/StringTable.h"
+#include "ExpectedDevices.h"
 #include "KnownState.h"
 #include "ScanOptions.h"
 
@@ -115,6 +116,11 @@ public:
         m_truncated = true;
     }
 
+    void OnAnswersLost(long lost) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_lost = lost;
+    }
+
     void OnScanDone() override { Signal(m_done); }
 
     int DoneFd() const { return m_done.get(); }
@@ -134,6 +140,11 @@ public:
         m_fresh.clear();
         truncated = m_truncated ? static_cast<long>(devices.size()) : -1;
         m_truncated = false;
+    }
+    // The packets the last scan lost to a full receive queue (0: none), once.
+    long TakeLost() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return std::exchange(m_lost, 0);
     }
     // The lines to show since the last call: new devices and repeats that changed, in the order
     // they came.
@@ -162,6 +173,7 @@ private:
     std::map<std::tuple<std::string, std::string, std::string>, std::size_t> m_index;  // into m_devices
     std::vector<COrvalink> m_fresh;  // streaming: lines not yet taken by TakeNew
     bool m_truncated = false;
+    long m_lost = 0;
     std::atomic<bool> m_streaming{false};
     UniqueFd m_done;
     UniqueFd m_found;
@@ -311,6 +323,7 @@ private:
     CDeviceWatch m_watch;
     bool m_streaming;
     long m_lastTruncated = -1;  // the last scan's devices when its limit stopped it short, else -1
+    long m_lastLost = 0;        // the packets the last scan lost to a full receive queue
 };
 
 std::vector<std::string> CScanTool::ScannedInterfaces(const std::vector<COrvalink>& devices) const {
@@ -402,6 +415,13 @@ bool CScanTool::StreamNew() {
 }
 
 void CScanTool::SayTruncated(long listed) const {
+    if (m_lastLost > 0) {
+        std::fprintf(stderr,
+                     "oldiscovery-scan: scan lost %ld packets to a full receive queue; %ld devices listed (see "
+                     "net.core.rmem_max in docs/performance.md)\n",
+                     m_lastLost, listed);
+        return;
+    }
     std::fprintf(stderr,
                  "oldiscovery-scan: scan stopped at its %ld s limit with answers still arriving; %ld devices "
                  "listed (--max-time raises the limit)\n",
@@ -415,6 +435,8 @@ int CScanTool::ScanOnce(CScanThread& scanner, std::vector<COrvalink>& devices, d
         m_requestInterfaces = BroadcastInterfaceNames();
     if (m_streaming)
         m_collector.StreamDevices();
+    if (!m_o.stateFile.empty())
+        scanner.SetExpectedDevices(ExpectedDevices(m_watch.Known(), m_o.interfaces));
     if (!scanner.RequestScan()) {
         std::fprintf(stderr, "oldiscovery-scan: the scan could not be started\n");
         return kExitNoScan;
@@ -437,6 +459,7 @@ int CScanTool::ScanOnce(CScanThread& scanner, std::vector<COrvalink>& devices, d
         return kExitOutput;
     m_collector.TakeScan(devices, truncated);
     m_lastTruncated = truncated;
+    m_lastLost = m_collector.TakeLost();
     seconds = std::chrono::duration<double>(Clock::now() - start).count();
     return 0;
 }
@@ -563,6 +586,7 @@ int CScanTool::Run(const char* argv0) {
         scanner.SetQuietWait(std::chrono::milliseconds(m_o.waitMs));
     if (m_o.maxTimeSeconds)
         scanner.SetScanLimit(std::chrono::seconds(m_o.maxTimeSeconds));
+    scanner.SetAdaptiveEnd(m_o.adaptiveEnd);
     int status = 0;
     std::vector<COrvalink> devices;
     double seconds = 0;

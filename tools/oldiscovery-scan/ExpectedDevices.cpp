@@ -4,6 +4,7 @@
 #include <net/if.h>
 
 #include <algorithm>
+#include <tuple>
 
 std::vector<CScanWorker::ExpectedDevice> ExpectedDevices(const CKnownDevices& known,
                                                          const std::vector<std::string>& interfaces) {
@@ -16,5 +17,14 @@ std::vector<CScanWorker::ExpectedDevice> ExpectedDevices(const CKnownDevices& kn
             continue;
         expected.push_back({addr.s_addr, static_cast<int>(if_nametoindex(device.interface.c_str()))});
     }
+    // An answer names its IP address, not its MAC: with two devices known on one address (a
+    // conflict) one answer cannot tell that both are there, so the scan keeps its full end.
+    std::sort(expected.begin(), expected.end(), [](const auto& a, const auto& b) {
+        return std::tie(a.addr, a.ifindex) < std::tie(b.addr, b.ifindex);
+    });
+    if (std::adjacent_find(expected.begin(), expected.end(), [](const auto& a, const auto& b) {
+            return a.addr == b.addr && a.ifindex == b.ifindex;
+        }) != expected.end())
+        return {};
     return expected;
 }

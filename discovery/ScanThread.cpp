@@ -124,7 +124,7 @@ void CScanWorker::Scan() {
     scan.expectedLeft = m_expected.size();
     while (AwaitReplies(scan)) {
         const long before = scan.count;
-        if (const std::error_code error = ReadReplies(scan, buffers.data())) {
+        if (const std::error_code error = ReadReplies(scan, buffers.data(), scan.deadline)) {
             SettleBatch(scan);
             LogWrite(LOG_ERROR, "revfrom() failed (error code %d)", error.value());
             break;
@@ -165,15 +165,7 @@ bool CScanWorker::StoppedShort(Collection& scan, std::uint8_t* buffers) {
     // arriving, not other ICMP on the segment (pings, errors, another host's traffic).
     const long before = scan.count;
     const auto until = m_sockets->Now() + kDiscardLimit;
-    ReceivedPacket packets[kReadBatch];
-    while (m_sockets->HasPending(m_socket) && m_sockets->Now() < until) {
-        std::size_t received = 0;
-        const std::error_code error =
-            m_sockets->ReceiveMany(m_socket, buffers, kReceiveBuffer, packets, kReadBatch, received);
-        for (std::size_t i = 0; i < received; ++i)
-            TakeReply(scan, buffers + i * kReceiveBuffer, packets[i]);
-        if (error || received == 0)
-            break;
+    while (m_sockets->HasPending(m_socket) && m_sockets->Now() < until && !ReadReplies(scan, buffers, until)) {
     }
     return answerWithinWait || scan.count > before;
 }
@@ -225,7 +217,8 @@ bool CScanWorker::AwaitReplies(Collection& scan) {
     return ready;
 }
 
-std::error_code CScanWorker::ReadReplies(Collection& scan, std::uint8_t* buffers) {
+std::error_code CScanWorker::ReadReplies(Collection& scan, std::uint8_t* buffers,
+                                         std::chrono::steady_clock::time_point until) {
     // Everything that has arrived is read before any lookup, so a burst of replies never waits
     // in the socket's queue behind the resolution; the scan's first reply is the exception.
     ReceivedPacket packets[kReadBatch];
@@ -240,7 +233,7 @@ std::error_code CScanWorker::ReadReplies(Collection& scan, std::uint8_t* buffers
             return error;
         if (first && scan.count > 0)
             break;
-    } while (m_sockets->HasPending(m_socket) && m_sockets->Now() < scan.deadline);
+    } while (m_sockets->HasPending(m_socket) && m_sockets->Now() < until);
     return {};
 }
 

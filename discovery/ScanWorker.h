@@ -128,8 +128,8 @@ private:
     // The wait policy: true when a packet can be read; false, with its reason logged, when the
     // collection ends (the quiet wait passed, the overall bound reached, the wait failed).
     bool AwaitReplies(Collection& scan);
-    // Reads every packet that has arrived into the batch.
-    std::error_code ReadReplies(Collection& scan, std::uint8_t* buffers);
+    // Reads every packet that has arrived, until until, into the batch.
+    std::error_code ReadReplies(Collection& scan, std::uint8_t* buffers, std::chrono::steady_clock::time_point until);
     // Takes one received datagram into the batch when it is an accepted reply.
     void TakeReply(Collection& scan, const std::uint8_t* packet, const ReceivedPacket& info);
     // True when the limit ended a scan whose answers had not stopped: a device's answer came

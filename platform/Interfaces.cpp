@@ -7,7 +7,9 @@
 
 #include <algorithm>
 
-std::string InterfaceProblem(const std::string& name, int* ifindex) {
+std::string InterfaceProblem(const std::string& name, int* ifindex, bool* notReady) {
+    if (notReady)
+        *notReady = false;
     const unsigned index = name.empty() || name.size() >= IF_NAMESIZE ? 0 : if_nametoindex(name.c_str());
     if (index == 0)
         return "unknown interface: " + name;
@@ -26,9 +28,12 @@ std::string InterfaceProblem(const std::string& name, int* ifindex) {
     ::freeifaddrs(list);
     if (!found)
         return "unknown interface: " + name;
-    if (!(flags & IFF_UP))
+    const bool down = !(flags & IFF_UP), noBroadcast = (flags & IFF_LOOPBACK) || !(flags & IFF_BROADCAST);
+    if (notReady)
+        *notReady = down || (!noBroadcast && !hasIpv4);
+    if (down)
         return "interface " + name + " is down";
-    if ((flags & IFF_LOOPBACK) || !(flags & IFF_BROADCAST))
+    if (noBroadcast)
         return "interface " + name + " takes no broadcast";
     if (!hasIpv4)
         return "interface " + name + " has no IPv4 address";

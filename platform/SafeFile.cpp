@@ -147,10 +147,6 @@ UniqueFd OpenFolderSafely(const std::string& path, std::string* reason) {
     return folder;
 }
 
-namespace {
-
-// The folder of path, walked as OpenFolderSafely does, and the file's name in it; an empty
-// descriptor with the reason when either cannot be had.
 UniqueFd OpenParentSafely(const std::string& path, std::string& name, std::string* reason) {
     const std::size_t slash = path.rfind('/');
     name = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -161,7 +157,17 @@ UniqueFd OpenParentSafely(const std::string& path, std::string& name, std::strin
     return OpenFolderSafely(slash == std::string::npos ? "." : path.substr(0, slash + 1), reason);
 }
 
-}  // namespace
+std::string FolderWriteRefusal(int folder) {
+    struct stat st {};
+    if (::fstat(folder, &st) != 0)
+        return std::strerror(errno);
+    // Whoever may rename entries of the folder decides what a reader finds there.
+    if (st.st_uid != 0 && st.st_uid != ::geteuid())
+        return "its folder belongs to another user (uid " + std::to_string(st.st_uid) + ")";
+    if ((st.st_mode & S_IWOTH) && !(st.st_mode & S_ISVTX))
+        return "its folder can be written by every user";
+    return {};
+}
 
 bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode, std::string* reason,
                          SafeFileOps& ops) {
@@ -169,14 +175,9 @@ bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t 
     UniqueFd folder = OpenParentSafely(path, name, reason);
     if (!folder)
         return false;
+    if (std::string refusal = FolderWriteRefusal(folder.get()); !refusal.empty())
+        return Fail(reason, refusal);
     struct stat st {};
-    if (::fstat(folder.get(), &st) != 0)
-        return Fail(reason, std::strerror(errno));
-    // Whoever may rename entries of the folder decides what a reader finds there.
-    if (st.st_uid != 0 && st.st_uid != ::geteuid())
-        return Fail(reason, "its folder belongs to another user (uid " + std::to_string(st.st_uid) + ")");
-    if ((st.st_mode & S_IWOTH) && !(st.st_mode & S_ISVTX))
-        return Fail(reason, "its folder can be written by every user");
     if (::fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         if (std::string refusal = ExistingFileRefusal(st); !refusal.empty())
             return Fail(reason, refusal);

@@ -26,6 +26,12 @@ public:
 // and the effective user made (a link root made, such as /var/run, is the system's own); empty,
 // with the reason in *reason, when it cannot be had.
 UniqueFd OpenFolderSafely(const std::string& path, std::string* reason);
+// The folder of path, walked as OpenFolderSafely does, and the file's name in it; an empty
+// descriptor with the reason when either cannot be had.
+UniqueFd OpenParentSafely(const std::string& path, std::string& name, std::string* reason);
+// Why a file may not be written into the open folder: it belongs to another user (not root), or
+// every user may write it without the sticky bit; "" when it may.
+std::string FolderWriteRefusal(int folder);
 
 // Replaces path with data in one step: a temporary file of a random name beside it (created
 // exclusively, never through a link), written, flushed to disk, given mode, then renamed over

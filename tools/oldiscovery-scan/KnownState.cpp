@@ -37,11 +37,11 @@ bool SaveKnownDevices(const std::string& path, const CKnownDevices& known, std::
 }
 
 UniqueFd LockKnownDevices(const std::string& path, std::string& reason) {
-    const std::size_t slash = path.rfind('/');
-    const std::string name = (slash == std::string::npos ? path : path.substr(slash + 1)) + ".lock";
-    UniqueFd folder = OpenFolderSafely(slash == std::string::npos ? "." : path.substr(0, slash + 1), &reason);
+    std::string name;
+    UniqueFd folder = OpenParentSafely(path, name, &reason);
     if (!folder)
         return {};
+    name += ".lock";
     UniqueFd lock(
         ::openat(folder.get(), name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
     struct stat st {};

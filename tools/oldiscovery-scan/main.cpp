@@ -206,28 +206,15 @@ std::string FailedScanText(const std::vector<std::string>& interfaces) {
     return FormatPrometheus({}, {false, 0, EpochSeconds(ScanEndTime()), interfaces});
 }
 
-// True for InterfaceProblem's words about an interface that exists but cannot carry the request
-// now (down, or without an IPv4 address).
-bool InterfaceIsDown(const std::string& problem) {
-    return problem.ends_with(" is down") || problem.ends_with(" has no IPv4 address");
-}
-
 // Why the folder of a file this program writes must not be used, "" when it may or when it
 // cannot be had at all (the file's own open then says so): walked as for --output and --state,
 // so a link another user made on the way is refused for every file alike.
 std::string FolderRefusal(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    std::string reason;
-    const UniqueFd folder =
-        OpenFolderSafely(slash == std::string::npos ? "." : path.substr(0, slash + 1), &reason);
-    struct stat st {};
-    if (!folder || ::fstat(folder.get(), &st) != 0)
+    std::string name, reason;
+    const UniqueFd folder = OpenParentSafely(path, name, &reason);
+    if (!folder)
         return reason.find("symbolic link") != std::string::npos ? reason : "";
-    if (st.st_uid != 0 && st.st_uid != ::geteuid())
-        return "its folder belongs to another user (uid " + std::to_string(st.st_uid) + ")";
-    if ((st.st_mode & S_IWOTH) && !(st.st_mode & S_ISVTX))
-        return "its folder can be written by every user";
-    return {};
+    return FolderWriteRefusal(folder.get());
 }
 
 // True when standard output is the journal (systemd names its stream in JOURNAL_STREAM as
@@ -667,10 +654,10 @@ int main(int argc, char** argv) {
     std::vector<int> ifindexes;
     for (const std::string& name : options.interfaces) {
         int index = 0;
-        problem = InterfaceProblem(name, &index);
+        bool down = false;
+        problem = InterfaceProblem(name, &index, &down);
         if (!problem.empty()) {
             // An interface that is down or gone is a scan that failed, for the alerts to see.
-            const bool down = InterfaceIsDown(problem);
             if (options.prometheus && !options.output.empty())
                 WriteOutputFile(options.output, FailedScanText(options.interfaces));
             else if (options.prometheus && down)

@@ -23,8 +23,8 @@ while [ $# -gt 0 ]; do
         *) echo "bench/first-line.sh: unknown argument $1" >&2; exit 2 ;;
     esac
 done
-export ORVALINK_SIM="$build/tools/orvalink-sim/orvalink-sim"
-scanner="$build/tools/oldiscovery-scan/oldiscovery-scan"
+export ORVALINK_SIM="$build/sim/orvalink-sim"
+scanner="$build/cli/oldiscovery-scan"
 [ -x "$ORVALINK_SIM" ] && [ -x "$scanner" ] || { echo "bench/first-line.sh: build first" >&2; exit 2; }
 command -v arp-scan >/dev/null 2>&1 ||
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends arp-scan >/dev/null ||

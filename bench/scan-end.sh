@@ -24,8 +24,8 @@ while [ $# -gt 0 ]; do
         *) echo "bench/scan-end.sh: unknown argument $1" >&2; exit 2 ;;
     esac
 done
-export ORVALINK_SIM="$build/tools/orvalink-sim/orvalink-sim"
-scanner="$build/tools/oldiscovery-scan/oldiscovery-scan"
+export ORVALINK_SIM="$build/sim/orvalink-sim"
+scanner="$build/cli/oldiscovery-scan"
 [ -x "$ORVALINK_SIM" ] && [ -x "$scanner" ] || { echo "bench/scan-end.sh: build first" >&2; exit 2; }
 for tool in nmap arp-scan; do
     command -v "$tool" >/dev/null 2>&1 ||

@@ -25,8 +25,8 @@ while [ $# -gt 0 ]; do
         *) echo "watch-bench: unknown argument $1" >&2; exit 2 ;;
     esac
 done
-ORVALINK_SIM="$build/tools/orvalink-sim/orvalink-sim"
-scanner="$build/tools/oldiscovery-scan/oldiscovery-scan"
+ORVALINK_SIM="$build/sim/orvalink-sim"
+scanner="$build/cli/oldiscovery-scan"
 [ -x "$ORVALINK_SIM" ] && [ -x "$scanner" ] || { echo "watch-bench: build first (missing $scanner or orvalink-sim)" >&2; exit 2; }
 export ORVALINK_SIM
 source "$here/scripts/netns-lib.sh"

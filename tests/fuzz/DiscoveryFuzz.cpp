@@ -11,14 +11,14 @@
 #include <memory>
 #include <string>
 
-#include "discovery/KnownDevices.h"
-#include "discovery/Orvalink.h"
-#include "discovery/ScanListener.h"
-#include "discovery/ScanThread.h"
+#include "engine/KnownDevices.h"
+#include "engine/Orvalink.h"
+#include "engine/ScanListener.h"
+#include "engine/ScanThread.h"
 #include "log/Log.h"
 #include "log/LogText.h"
-#include "platform/Netlink.h"
-#include "platform/SocketLayer.h"
+#include "net/Netlink.h"
+#include "net/SocketLayer.h"
 
 namespace {
 

@@ -20,11 +20,11 @@
 #include "AppTestSupport.h"
 #include "FakeSocketLayer.h"
 #include "StandIn.h"
-#include "app/OLDiscoveryDlg.h"
-#include "discovery/Orvalink.h"
-#include "discovery/ScanThread.h"
+#include "gui/app/OLDiscoveryDlg.h"
+#include "engine/Orvalink.h"
+#include "engine/ScanThread.h"
 #include "res/Resource.h"
-#include "settings/Prefs.h"
+#include "gui/settings/Prefs.h"
 #include "LogCapture.h"
 
 using namespace std::chrono_literals;

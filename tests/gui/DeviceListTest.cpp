@@ -23,13 +23,13 @@
 #include "AppTestSupport.h"
 #include "DeviceRecord.h"
 #include "FakeSocketLayer.h"
-#include "app/OLDiscoveryApp.h"
-#include "app/OLDiscoveryDlg.h"
-#include "discovery/ScanListener.h"
+#include "gui/app/OLDiscoveryApp.h"
+#include "gui/app/OLDiscoveryDlg.h"
+#include "engine/ScanListener.h"
 #include "log/DeviceText.h"
 #include "res/Resource.h"
 #include "res/StringTable.h"
-#include "settings/Prefs.h"
+#include "gui/settings/Prefs.h"
 #include "LogCapture.h"
 
 using apptest::ModalScript;

@@ -1,7 +1,7 @@
-#include "settings/DialogPersistent.h"
+#include "gui/settings/DialogPersistent.h"
 
-#include "platform/UniqueFd.h"
-#include "platform/qt/WinApp.h"
+#include "base/UniqueFd.h"
+#include "gui/framework/WinApp.h"
 #include "GuiWait.h"
 #include "ProfileSandbox.h"
 #include "ProfileValues.h"

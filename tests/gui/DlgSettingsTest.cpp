@@ -13,11 +13,11 @@
 #include <fstream>
 
 #include "AppTestSupport.h"
-#include "app/OLDiscoveryApp.h"
-#include "app/OLDiscoveryDlg.h"
+#include "gui/app/OLDiscoveryApp.h"
+#include "gui/app/OLDiscoveryDlg.h"
 #include "res/Resource.h"
 #include "res/StringTable.h"
-#include "settings/DlgSettings.h"
+#include "gui/settings/DlgSettings.h"
 
 using apptest::ModalScript;
 

@@ -14,7 +14,7 @@
 
 #include "AppTestSupport.h"
 #include "StandIn.h"
-#include "about/HyperLink.h"
+#include "gui/about/HyperLink.h"
 
 using namespace std::chrono_literals;
 using apptest::ModalScript;

@@ -17,12 +17,12 @@
 
 #include "AppTestSupport.h"
 #include "FakeSocketLayer.h"
-#include "app/OLDiscoveryApp.h"
-#include "app/OLDiscoveryDlg.h"
-#include "discovery/ScanThread.h"
+#include "gui/app/OLDiscoveryApp.h"
+#include "gui/app/OLDiscoveryDlg.h"
+#include "engine/ScanThread.h"
 #include "res/Resource.h"
 #include "res/StringTable.h"
-#include "settings/DlgSettings.h"
+#include "gui/settings/DlgSettings.h"
 
 using apptest::FakeProbe;
 using apptest::ModalScript;

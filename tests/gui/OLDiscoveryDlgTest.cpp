@@ -16,12 +16,12 @@
 #include "AppTestSupport.h"
 #include "DeviceRecord.h"
 #include "FakeSocketLayer.h"
-#include "app/OLDiscoveryDlg.h"
-#include "discovery/ScanListener.h"
-#include "discovery/ScanThread.h"
+#include "gui/app/OLDiscoveryDlg.h"
+#include "engine/ScanListener.h"
+#include "engine/ScanThread.h"
 #include "res/Resource.h"
 #include "res/StringTable.h"
-#include "settings/Prefs.h"
+#include "gui/settings/Prefs.h"
 
 using namespace std::chrono_literals;
 using apptest::ModalScript;

@@ -1,6 +1,6 @@
-#include "settings/Prefs.h"
+#include "gui/settings/Prefs.h"
 
-#include "platform/qt/WinApp.h"
+#include "gui/framework/WinApp.h"
 #include "ProfileSandbox.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,10 @@
 // The settings file's bytes for a table of preference and placement values, compared with the
 // files the program wrote for the same values and starting files before its profile was
 // batched (tests/settings/profile-bytes/<case>.conf).
-#include "settings/DialogPersistent.h"
-#include "settings/Prefs.h"
+#include "gui/settings/DialogPersistent.h"
+#include "gui/settings/Prefs.h"
 
-#include "platform/qt/WinApp.h"
+#include "gui/framework/WinApp.h"
 #include "ProfileSandbox.h"
 
 #include <gtest/gtest.h>

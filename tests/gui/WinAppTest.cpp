@@ -1,4 +1,4 @@
-#include "platform/qt/WinApp.h"
+#include "gui/framework/WinApp.h"
 
 #include "ProfileSandbox.h"
 #include "ProfileValues.h"

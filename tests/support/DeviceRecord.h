@@ -3,7 +3,7 @@
 #include <string>
 #include <utility>
 
-#include "discovery/Orvalink.h"
+#include "engine/Orvalink.h"
 
 namespace testsupport {
 

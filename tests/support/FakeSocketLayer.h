@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/SocketLayer.h"
-#include "platform/UniqueFd.h"
+#include "net/SocketLayer.h"
+#include "base/UniqueFd.h"
 
 namespace testsupport {
 

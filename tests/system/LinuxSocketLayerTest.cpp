@@ -27,11 +27,11 @@
 #include <thread>
 #include <vector>
 
-#include "platform/LinuxSocketLayer.h"
-#include "platform/Netlink.h"
-#include "platform/Privileges.h"
-#include "platform/UniqueCaps.h"
-#include "platform/UniqueFd.h"
+#include "net/LinuxSocketLayer.h"
+#include "net/Netlink.h"
+#include "net/Privileges.h"
+#include "net/UniqueCaps.h"
+#include "base/UniqueFd.h"
 
 namespace {
 

@@ -19,8 +19,8 @@
 #include <sstream>
 
 #include "AppTestSupport.h"
-#include "app/OLDiscoveryApp.h"
-#include "app/OLDiscoveryDlg.h"
+#include "gui/app/OLDiscoveryApp.h"
+#include "gui/app/OLDiscoveryDlg.h"
 
 using apptest::ModalScript;
 using apptest::ScopedWorkDir;

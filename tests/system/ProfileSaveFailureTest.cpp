@@ -1,7 +1,7 @@
 // Saves that cannot succeed (read-only file, read-only file system, full file system) are said
 // on the log's channel and stderr, and the old file stays whole. Root ignores file modes, so the
 // folders are real mounts in the test's own mount namespace, gone when the process ends.
-#include "platform/qt/WinApp.h"
+#include "gui/framework/WinApp.h"
 
 #include "ProfileSandbox.h"
 #include "ProfileValues.h"

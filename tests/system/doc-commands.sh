@@ -56,7 +56,7 @@ commands=$(cd "$project" && awk '
 
 bin=$(mktemp -d /tmp/old-doc-bin.XXXXXX)
 trap 'rm -rf "$bin"' EXIT
-ln -s "$build/tools/oldiscovery-scan/oldiscovery-scan" "$bin/oldiscovery-scan"
+ln -s "$build/cli/oldiscovery-scan" "$bin/oldiscovery-scan"
 ln -s "$build/OLDiscovery" "$bin/OLDiscovery"
 netns_setup
 trap 'rm -rf "$bin"; netns_teardown' EXIT

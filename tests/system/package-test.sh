@@ -86,7 +86,7 @@ hardened "$work/deb-files/usr/bin/oldiscovery-scan"
 # C start files have none; the project's own objects must.
 if [ "$(uname -m)" = x86_64 ]; then
     for object in "$build/CMakeFiles/OLDiscovery.dir/main.cpp.o" \
-        "$build/tools/oldiscovery-scan/CMakeFiles/oldiscovery-scan.dir/main.cpp.o"; do
+        "$build/cli/CMakeFiles/oldiscovery-scan.dir/main.cpp.o"; do
         readelf -nW "$object" | grep -q 'x86 feature: IBT, SHSTK' || fail "no CET marks in $object"
     done
 fi

@@ -10,7 +10,7 @@
 #include <fstream>
 
 #include "StandIn.h"
-#include "platform/CommandLine.h"
+#include "desktop/CommandLine.h"
 #include "LogCapture.h"
 
 using namespace std::chrono_literals;

@@ -14,8 +14,8 @@
 #include <thread>
 
 #include "StandIn.h"
-#include "platform/CommandLine.h"
-#include "platform/DesktopEntry.h"
+#include "desktop/CommandLine.h"
+#include "desktop/DesktopEntry.h"
 
 using namespace std::chrono_literals;
 using Words = std::vector<std::string>;

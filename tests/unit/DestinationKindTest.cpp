@@ -4,7 +4,7 @@
 #include <arpa/inet.h>
 #include <linux/rtnetlink.h>
 
-#include "platform/DestinationKind.h"
+#include "net/DestinationKind.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "DeviceRecord.h"
-#include "discovery/DeviceWatch.h"
+#include "engine/DeviceWatch.h"
 
 using namespace std::chrono_literals;
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "DeviceRecord.h"
-#include "discovery/KnownDevices.h"
+#include "engine/KnownDevices.h"
 
 namespace {
 

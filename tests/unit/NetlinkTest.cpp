@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 #include <vector>
 
-#include "platform/Netlink.h"
+#include "net/Netlink.h"
 
 using namespace netlink;
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "discovery/Orvalink.h"
+#include "engine/Orvalink.h"
 
 namespace {
 

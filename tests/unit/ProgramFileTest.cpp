@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/ProgramFile.h"
+#include "base/ProgramFile.h"
 
 namespace {
 

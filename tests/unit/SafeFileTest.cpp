@@ -12,7 +12,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/SafeFile.h"
+#include "base/SafeFile.h"
 
 namespace fs = std::filesystem;
 

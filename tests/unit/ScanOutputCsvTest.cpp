@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "DeviceRecord.h"
-#include "discovery/ScanOutput.h"
+#include "formats/ScanOutput.h"
 
 using testsupport::MakeDevice;
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "DeviceRecord.h"
-#include "discovery/DeviceWatch.h"
-#include "discovery/ScanOutput.h"
+#include "engine/DeviceWatch.h"
+#include "formats/ScanOutput.h"
 
 using testsupport::MakeDevice;
 

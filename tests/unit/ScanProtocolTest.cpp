@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
-#include "discovery/ScanThread.h"
-#include "discovery/ScanWorker.h"
+#include "engine/ScanThread.h"
+#include "engine/ScanWorker.h"
 
 namespace {
 

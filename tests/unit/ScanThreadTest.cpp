@@ -16,9 +16,9 @@
 
 #include "FakeSocketLayer.h"
 #include "LogCapture.h"
-#include "discovery/Orvalink.h"
-#include "discovery/ScanListener.h"
-#include "discovery/ScanThread.h"
+#include "engine/Orvalink.h"
+#include "engine/ScanListener.h"
+#include "engine/ScanThread.h"
 
 using namespace std::chrono_literals;
 using testsupport::FakePacket;

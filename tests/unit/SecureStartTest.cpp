@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/SecureStart.h"
+#include "gui/app/SecureStart.h"
 
 extern char** environ;
 

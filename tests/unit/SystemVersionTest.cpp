@@ -1,7 +1,7 @@
 // Reading the kernel release text.
 #include <gtest/gtest.h>
 
-#include "platform/SystemVersion.h"
+#include "base/SystemVersion.h"
 
 TEST(SystemVersionTest, ReleaseTexts) {
     struct Case {

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/UniqueFd.h"
+#include "base/UniqueFd.h"
 
 static bool IsOpen(int fd) {
     return ::fcntl(fd, F_GETFD) != -1;

@@ -1,4 +1,4 @@
-#include "version/VersionInfo.h"
+#include "gui/version/VersionInfo.h"
 
 #include "res/VersionBlock.h"
 

@@ -10,7 +10,7 @@
 #include <QTimer>
 #include <QUrl>
 
-#include "app/SystemProbe.h"
+#include "gui/app/SystemProbe.h"
 #include "GuiWait.h"
 #include "TestSupport.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 // One profile value read, or written and saved, on its own: a CProfileLoad or a CProfileSave
 // for each, as a test checks the file after every single change.
-#include "platform/qt/WinApp.h"
+#include "gui/framework/WinApp.h"
 
 #include <string>
 

@@ -1,0 +1,253 @@
+#include "base/SafeFile.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+
+namespace {
+
+bool Fail(std::string* reason, std::string text) {
+    if (reason)
+        *reason = std::move(text);
+    return false;
+}
+
+std::string OwnerRefusal(const struct stat& st) {
+    if (st.st_uid != ::geteuid())
+        return "it belongs to another user (uid " + std::to_string(st.st_uid) + ")";
+    return {};
+}
+
+// Why an existing file must not be replaced, or "".
+std::string ExistingFileRefusal(const struct stat& st) {
+    if (S_ISLNK(st.st_mode))
+        return "it is a symbolic link";
+    if (S_ISDIR(st.st_mode))
+        return std::strerror(EISDIR);
+    // Replacing a device or a FIFO would turn it into a plain file (as root, /dev/null too).
+    if (!S_ISREG(st.st_mode))
+        return "it is not a regular file";
+    return OwnerRefusal(st);
+}
+
+void SplitInto(const std::string& path, std::deque<std::string>& parts) {
+    std::deque<std::string> found;
+    for (std::size_t at = 0; at <= path.size();) {
+        std::size_t slash = path.find('/', at);
+        if (slash == std::string::npos)
+            slash = path.size();
+        if (slash > at)
+            found.push_back(path.substr(at, slash - at));
+        at = slash + 1;
+    }
+    parts.insert(parts.begin(), found.begin(), found.end());
+}
+
+bool WriteAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t n = TEMP_FAILURE_RETRY(::write(fd, data.data(), data.size()));
+        if (n <= 0)
+            return false;
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// "<name>.<random>.tmp" within NAME_MAX: not guessable by another user who could plant it first,
+// and not ending like the real name (the node exporter reads *.prom).
+std::string TemporaryName(const std::string& name) {
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    unsigned char random[8] = {};
+    if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random))
+        for (unsigned char& byte : random)
+            byte = static_cast<unsigned char>(std::rand());
+    std::string suffix = ".";
+    for (unsigned char byte : random)
+        suffix += kLetters[byte % (sizeof kLetters - 1)];
+    suffix += ".tmp";
+    return name.substr(0, NAME_MAX - suffix.size()) + suffix;
+}
+
+}  // namespace
+
+std::string WriteRefusal(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        return {};  // nothing there yet, or the write itself will name the problem
+    if (S_ISLNK(st.st_mode))
+        return "it is a symbolic link";
+    return OwnerRefusal(st);
+}
+
+int SafeFileOps::Fsync(int fd) {
+    return ::fsync(fd);
+}
+
+int SafeFileOps::Rename(int folder, const char* from, const char* to) {
+    return ::renameat(folder, from, folder, to);
+}
+
+SafeFileOps& SafeFileOps::System() {
+    static SafeFileOps ops;
+    return ops;
+}
+
+UniqueFd OpenFolderSafely(const std::string& path, std::string* reason) {
+    std::deque<std::string> parts;
+    SplitInto(path, parts);
+    UniqueFd folder(::open(path.starts_with('/') ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    std::string walked = path.starts_with('/') ? "" : ".";
+    int links = 0;
+    while (folder && !parts.empty()) {
+        const std::string part = std::move(parts.front());
+        parts.pop_front();
+        if (part == ".")
+            continue;
+        if (UniqueFd next(
+                ::openat(folder.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            next) {
+            folder = std::move(next);
+            walked += "/" + part;
+            continue;
+        }
+        struct stat st {};
+        if ((errno != ELOOP && errno != ENOTDIR) ||
+            ::fstatat(folder.get(), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(st.st_mode)) {
+            Fail(reason, std::strerror(errno));
+            return {};
+        }
+        // A user who owns a folder on the way could point a link of theirs anywhere, also into
+        // folders only root may write.
+        if (st.st_uid != 0 && st.st_uid != ::geteuid()) {
+            Fail(reason, walked + "/" + part + " is a symbolic link of another user (uid " +
+                             std::to_string(st.st_uid) + ")");
+            return {};
+        }
+        char target[PATH_MAX];
+        const ssize_t length = ::readlinkat(folder.get(), part.c_str(), target, sizeof target - 1);
+        if (length <= 0 || ++links > 40) {
+            Fail(reason, std::strerror(length <= 0 ? errno : ELOOP));
+            return {};
+        }
+        target[length] = '\0';
+        if (target[0] == '/')
+            folder.reset(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        SplitInto(target, parts);
+        walked += "/" + part;
+    }
+    if (!folder)
+        Fail(reason, std::strerror(errno));
+    return folder;
+}
+
+UniqueFd OpenParentSafely(const std::string& path, std::string& name, std::string* reason) {
+    const std::size_t slash = path.rfind('/');
+    name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (name.empty() || name == "." || name == "..") {
+        Fail(reason, "it is a folder");
+        return {};
+    }
+    return OpenFolderSafely(slash == std::string::npos ? "." : path.substr(0, slash + 1), reason);
+}
+
+std::string FolderWriteRefusal(int folder) {
+    struct stat st {};
+    if (::fstat(folder, &st) != 0)
+        return std::strerror(errno);
+    // Whoever may rename entries of the folder decides what a reader finds there.
+    if (st.st_uid != 0 && st.st_uid != ::geteuid())
+        return "its folder belongs to another user (uid " + std::to_string(st.st_uid) + ")";
+    if ((st.st_mode & S_IWOTH) && !(st.st_mode & S_ISVTX))
+        return "its folder can be written by every user";
+    return {};
+}
+
+bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode, std::string* reason,
+                         SafeFileOps& ops) {
+    std::string name;
+    UniqueFd folder = OpenParentSafely(path, name, reason);
+    if (!folder)
+        return false;
+    if (std::string refusal = FolderWriteRefusal(folder.get()); !refusal.empty())
+        return Fail(reason, refusal);
+    struct stat st {};
+    if (::fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (std::string refusal = ExistingFileRefusal(st); !refusal.empty())
+            return Fail(reason, refusal);
+    } else if (errno != ENOENT) {
+        return Fail(reason, std::strerror(errno));
+    }
+
+    std::string temp;
+    UniqueFd fd;
+    for (int attempt = 0; !fd && attempt < 100; ++attempt) {
+        temp = TemporaryName(name);
+        fd.reset(
+            ::openat(folder.get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!fd && errno != EEXIST)
+            break;
+    }
+    if (!fd)
+        return Fail(reason, std::strerror(errno));
+    auto abandon = [&](int error) {
+        fd.reset();
+        ::unlinkat(folder.get(), temp.c_str(), 0);
+        return Fail(reason, std::strerror(error));
+    };
+    // fchmod, not the open mode: the umask must not decide what readers of the folder may see.
+    // The data reach the disk before the name does, or a crash could leave an empty file.
+    if (!WriteAll(fd.get(), data) || ::fchmod(fd.get(), mode) != 0 || ops.Fsync(fd.get()) != 0)
+        return abandon(errno);
+    if (::close(fd.release()) != 0)
+        return abandon(errno);
+    if (ops.Rename(folder.get(), temp.c_str(), name.c_str()) != 0)
+        return abandon(errno);
+    // The rename itself survives a crash only once the folder is on disk too.
+    ops.Fsync(folder.get());
+    return true;
+}
+
+std::string ReadOwnFile(const std::string& path, std::string& data, bool* exists) {
+    std::string name, refusal;
+    UniqueFd folder = OpenParentSafely(path, name, &refusal);
+    if (!folder) {
+        // A folder that is not there holds no file either.
+        const bool missing = refusal == std::strerror(ENOENT);
+        if (exists)
+            *exists = !missing;
+        return missing ? std::string() : refusal;
+    }
+    // Not even for reading through a link: a link here is someone else's choice of file.
+    UniqueFd fd(::openat(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (exists)
+        *exists = fd || errno != ENOENT;
+    if (!fd) {
+        if (errno == ENOENT)
+            return {};
+        return errno == ELOOP ? "it is a symbolic link" : std::strerror(errno);
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0)
+        return std::strerror(errno);
+    if (!S_ISREG(st.st_mode))
+        return "it is not a regular file";
+    if (st.st_uid != ::geteuid())
+        return "it belongs to another user (uid " + std::to_string(st.st_uid) + ")";
+    data.clear();
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = TEMP_FAILURE_RETRY(::read(fd.get(), buffer, sizeof buffer));
+        if (n < 0)
+            return std::strerror(errno);
+        if (n == 0)
+            return {};
+        data.append(buffer, static_cast<std::size_t>(n));
+    }
+}

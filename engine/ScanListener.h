@@ -1,0 +1,24 @@
+#pragma once
+// Where the scan worker's results go. The calls come on the worker's thread; a listener that
+// shows them elsewhere hands them over itself (the main dialog queues them to its own thread).
+#include "engine/Orvalink.h"
+
+// What a listener can rely on, per scan:
+// - one OnDeviceFound per accepted reply, in the order the replies were accepted;
+// - OnScanTruncated, just before OnScanDone, when the scan stopped at its time limit while
+//   answers were still arriving, or lost answers to a full receive queue (the list may be
+//   incomplete); OnAnswersLost before it in the second case;
+// - then exactly one OnScanDone, also for a scan whose request could not be sent;
+// - no call after CScanThread::SetListener has replaced or detached it (SetListener waits for a
+//   call in progress), so a listener may be destroyed once it is detached.
+// A listener must not call SetListener from inside its own calls.
+class IScanListener {
+public:
+    virtual ~IScanListener() = default;
+    virtual void OnDeviceFound(const COrvalink& device) = 0;
+    virtual void OnScanDone() = 0;
+    // listed: the devices the scan reported. Not every listener shows it, hence the default.
+    virtual void OnScanTruncated(long listed) { static_cast<void>(listed); }
+    // lost: the datagrams the kernel dropped during the scan because the queue was full.
+    virtual void OnAnswersLost(long lost) { static_cast<void>(lost); }
+};

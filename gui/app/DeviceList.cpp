@@ -1,0 +1,247 @@
+#include "gui/app/DeviceList.h"
+
+#include <arpa/inet.h>
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QLocale>
+
+#include <algorithm>
+#include <charconv>
+#include <optional>
+
+#include "log/DeviceText.h"
+#include "gui/settings/DialogTemplate.h"
+#include "gui/settings/Prefs.h"
+
+namespace {
+
+std::optional<std::uint32_t> NumericIp(const std::string& ip) {
+    in_addr addr{};
+    if (inet_pton(AF_INET, ip.c_str(), &addr) != 1)
+        return std::nullopt;
+    return ntohl(addr.s_addr);
+}
+
+// "02:00:0A:4D:01:0A" as its bytes; anything else ("n/a" for a device behind a router) has none.
+std::optional<std::vector<unsigned char>> MacBytes(const std::string& mac) {
+    std::vector<unsigned char> bytes;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = std::min(mac.find(':', start), mac.size());
+        unsigned char value = 0;
+        const auto [stop, error] = std::from_chars(mac.data() + start, mac.data() + end, value, 16);
+        if (end - start > 2 || error != std::errc() || stop != mac.data() + end)
+            return std::nullopt;
+        bytes.push_back(value);
+        if (end == mac.size())
+            return bytes;
+        start = end + 1;
+    }
+}
+
+template <typename T>
+int Compare(const T& a, const T& b) {
+    return a < b ? -1 : b < a ? 1 : 0;
+}
+
+// Keys that could not be read go after every key that could, in their text order.
+template <typename T>
+int CompareKnownFirst(const std::optional<T>& a, const std::optional<T>& b, const std::string& textA,
+                      const std::string& textB) {
+    if (a && b)
+        return Compare(*a, *b);
+    if (a || b)
+        return a ? -1 : 1;
+    return Compare(textA, textB);
+}
+
+// Natural order: digits as numbers, so build 1.10 comes after 1.9. Collation in the C locale is
+// plain code-unit order whatever the numeric mode, so there the neutral (root) rules are used.
+QCollator NaturalCollator() {
+    QLocale locale;
+    if (locale.language() == QLocale::C)
+        locale = QLocale(QLocale::English, QLocale::UnitedStates);
+    QCollator collator(locale);
+    collator.setNumericMode(true);
+    return collator;
+}
+
+}  // namespace
+
+class CDeviceList::CRow : public QTreeWidgetItem {
+    // A control character a device sent is shown as its escape, not hidden by the list; a
+    // backslash it sent as \\, so "\r" typed on the device does not pass for a carriage return.
+    static QString Shown(const std::string& bytes) {
+        return Text(EscapeDeviceText(bytes, ControlEscape::Text));
+    }
+
+public:
+    static constexpr int kType = QTreeWidgetItem::UserType + 1;
+
+    CRow(const COrvalink& device, std::uint64_t arrival)
+        : QTreeWidgetItem(QStringList{Text(device.m_strIP), Text(device.m_strMAC), Shown(device.m_strType),
+                                      Shown(device.m_strBuild)},
+                          kType),
+          m_device(device),
+          m_nArrival(arrival),
+          m_ip(NumericIp(device.m_strIP)),
+          m_mac(MacBytes(device.m_strMAC)) {}
+
+    const COrvalink m_device;
+    const std::uint64_t m_nArrival;
+    const std::optional<std::uint32_t> m_ip;
+    const std::optional<std::vector<unsigned char>> m_mac;
+};
+
+CDeviceList::CDeviceList(QWidget* parent)
+    : QTreeWidget(parent), m_nColumn(SORT_NONE), m_collator(NaturalCollator()) {
+    setSortingEnabled(false);  // rows are placed by AddDevice and SetOrder
+    header()->setSectionsClickable(true);
+    header()->setSortIndicatorShown(false);
+    connect(header(), &QHeaderView::sectionClicked, this, [this](int section) { OnHeaderClicked(section); });
+}
+
+int CDeviceList::CompareKeys(const CRow& a, const CRow& b) const {
+    const COrvalink& x = a.m_device;
+    const COrvalink& y = b.m_device;
+    switch (m_nColumn) {
+    case SORT_IP:
+        return CompareKnownFirst(a.m_ip, b.m_ip, x.m_strIP, y.m_strIP);
+    case SORT_MAC:
+        return CompareKnownFirst(a.m_mac, b.m_mac, x.m_strMAC, y.m_strMAC);
+    case SORT_TYPE:
+    case SORT_BUILD:
+        return m_collator.compare(a.text(m_nColumn), b.text(m_nColumn));
+    default:
+        // The first order: the IP column's text, character by character.
+        return Compare(x.m_strIP, y.m_strIP);
+    }
+}
+
+bool CDeviceList::Before(const CRow& a, const CRow& b) const {
+    int order = CompareKeys(a, b);
+    if (m_bDescending && m_nColumn != SORT_NONE)
+        order = -order;
+    // Equal keys keep their arrival order, in either direction.
+    return order != 0 ? order < 0 : a.m_nArrival < b.m_nArrival;
+}
+
+void CDeviceList::AddDevice(const COrvalink& device) {
+    auto* row = new CRow(device, m_nArrivals++);
+    int low = 0, high = topLevelItemCount();
+    while (low < high) {
+        const int mid = (low + high) / 2;
+        if (Before(*row, *static_cast<const CRow*>(topLevelItem(mid))))
+            high = mid;
+        else
+            low = mid + 1;
+    }
+    insertTopLevelItem(low, row);
+    ApplyFilter(*row);
+}
+
+void CDeviceList::RemoveAllDevices() {
+    clear();
+    m_nArrivals = 0;
+}
+
+void CDeviceList::SetOrder(int column, bool descending) {
+    if (column < SORT_NONE || column > SORT_BUILD)
+        column = SORT_NONE;
+    m_nColumn = column;
+    m_bDescending = column != SORT_NONE && descending;
+    ShowIndicator();
+
+    QTreeWidgetItem* current = currentItem();
+    QList<QTreeWidgetItem*> rows = invisibleRootItem()->takeChildren();
+    std::stable_sort(rows.begin(), rows.end(), [this](QTreeWidgetItem* a, QTreeWidgetItem* b) {
+        return Before(*static_cast<const CRow*>(a), *static_cast<const CRow*>(b));
+    });
+    addTopLevelItems(rows);
+    for (QTreeWidgetItem* row : rows)
+        ApplyFilter(*row);
+    // The row the user was on stays selected and in sight.
+    if (current) {
+        setCurrentItem(current, 0);
+        scrollToItem(current);
+    }
+}
+
+void CDeviceList::ShowIndicator() {
+    if (m_nColumn != SORT_NONE)
+        header()->setSortIndicator(m_nColumn, m_bDescending ? Qt::DescendingOrder : Qt::AscendingOrder);
+    header()->setSortIndicatorShown(m_nColumn != SORT_NONE);
+}
+
+void CDeviceList::OnHeaderClicked(int section) {
+    // The header has already moved its indicator by its own rules; ours replaces it. A third
+    // click on the column returns to the first order.
+    if (section == m_nColumn && m_bDescending)
+        SetOrder(SORT_NONE, false);
+    else
+        SetOrder(section, section == m_nColumn);
+    emit OrderChosen(m_nColumn, m_bDescending);
+}
+
+bool CDeviceList::Matches(const QTreeWidgetItem& row) const {
+    if (m_strFilter.isEmpty())
+        return true;
+    for (int column = 0; column < columnCount(); ++column) {
+        if (row.text(column).contains(m_strFilter, Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+void CDeviceList::ApplyFilter(QTreeWidgetItem& row) {
+    const bool hide = !Matches(row);
+    if (hide)
+        row.setSelected(false);
+    row.setHidden(hide);
+}
+
+void CDeviceList::SetFilter(const QString& text) {
+    m_strFilter = text;
+    for (int i = 0; i < topLevelItemCount(); ++i)
+        ApplyFilter(*topLevelItem(i));
+    // The keyboard stays on a row that is shown.
+    if (currentItem() && currentItem()->isHidden())
+        setCurrentItem(nullptr);
+}
+
+int CDeviceList::ShownCount() const {
+    int shown = 0;
+    for (int i = 0; i < topLevelItemCount(); ++i)
+        shown += topLevelItem(i)->isHidden() ? 0 : 1;
+    return shown;
+}
+
+std::vector<COrvalink> CDeviceList::DevicesShown() const {
+    std::vector<COrvalink> devices;
+    devices.reserve(static_cast<std::size_t>(topLevelItemCount()));
+    for (int i = 0; i < topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = topLevelItem(i);
+        if (item->type() == CRow::kType && !item->isHidden())
+            devices.push_back(static_cast<const CRow*>(item)->m_device);
+    }
+    return devices;
+}
+
+void CDeviceList::keyboardSearch(const QString& search) {
+    // An empty search, or a pause longer than the input interval, starts a new one.
+    if (search.isEmpty() || !m_typedTime.isValid() ||
+        m_typedTime.elapsed() > QApplication::keyboardInputInterval())
+        m_strTyped.clear();
+    m_typedTime.restart();
+    m_strTyped += search;
+    if (m_strTyped.isEmpty())
+        return;
+    for (int i = 0; i < topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = topLevelItem(i);
+        if (row->text(0).startsWith(m_strTyped)) {
+            setCurrentItem(row, 0);
+            scrollToItem(row);
+            return;
+        }
+    }
+}

@@ -1,0 +1,548 @@
+#include "gui/app/OLDiscoveryDlg.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTime>
+#include <QTimerEvent>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <vector>
+
+#include "gui/about/VeltoAboutDlg.h"
+#include "engine/Orvalink.h"
+#include "engine/ScanListener.h"
+#include "engine/ScanThread.h"
+#include "log/DeviceText.h"
+#include "log/Log.h"
+#include "net/Privileges.h"
+#include "desktop/Desktop.h"
+#include "res/Resource.h"
+#include "res/StringTable.h"
+#include "gui/settings/DialogTemplate.h"
+#include "gui/settings/DlgSettings.h"
+#include "gui/settings/Prefs.h"
+#include "gui/version/VersionInfo.h"
+
+namespace {
+
+constexpr unsigned TIMER_TICK_PERIOD_MS = 1000;
+constexpr unsigned AUTO_REFRESH_TICKS = 10;
+
+// Template IDD_MAIN: 463 x 266 dialog units; controls in tab order.
+constexpr int kDialogWidthDlu = 463;
+constexpr int kDialogHeightDlu = 266;
+constexpr ControlTemplate kMainControls[] = {
+    {IDC_LIST_TITLE, ControlKind::Label, "<Available Orvalinks>", 7, 7, 145, 8},
+    {IDC_DEVICE_LIST, ControlKind::ListView, "", 7, 17, 449, 210},
+    {IDC_REFRESH, ControlKind::DefPushButton, "&Refresh", 7, 232, 61, 14},
+    {IDC_HINT, ControlKind::Label,
+     "Double click an entry to get to the Web interface.\nRight click on an entry to see "
+     "additional connection options.",
+     179, 234, 277, 25},
+    {IDC_SETTINGS, ControlKind::PushButton, "&Settings...", 74, 232, 61, 14},
+};
+
+struct ColumnTemplate {
+    unsigned headingId;
+    int width;  // pixels
+};
+
+constexpr ColumnTemplate kDeviceColumns[] = {
+    {IDS_COLUMN_IP, 100},
+    {IDS_COLUMN_MAC, 120},
+    {IDS_COLUMN_TYPE, 150},
+    {IDS_COLUMN_BUILD, 300},
+};
+
+}  // namespace
+
+// Hands the scan worker's results to the dialog's thread as queued calls that carry the records
+// by value. It lives while the dialog is open; calls still queued when it goes are dropped with
+// it, as Qt drops the events of a deleted object.
+class CScanResults : public QObject, public IScanListener {
+public:
+    explicit CScanResults(COLDiscoveryDlg* dialog) : m_pDialog(dialog) {}
+
+    void OnDeviceFound(const COrvalink& device) override {
+        Post([device](COLDiscoveryDlg& dialog) { dialog.OnAddDevice(device); });
+    }
+    void OnScanDone() override {
+        Post([](COLDiscoveryDlg& dialog) { dialog.OnScanDone(); });
+    }
+    void OnScanTruncated(long) override {
+        Post([](COLDiscoveryDlg& dialog) { dialog.OnScanTruncated(); });
+    }
+    void OnAnswersLost(long) override {
+        Post([](COLDiscoveryDlg& dialog) { dialog.OnAnswersLost(); });
+    }
+
+private:
+    template <typename Call>
+    void Post(Call call) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, call] {
+                if (m_pDialog)
+                    call(*m_pDialog);
+            },
+            Qt::QueuedConnection);
+    }
+
+    QPointer<COLDiscoveryDlg> m_pDialog;
+};
+
+// The window can grow, so its size is kept with its position.
+COLDiscoveryDlg::COLDiscoveryDlg(CPrefs* prefs, CScanThread* scanner, QWidget* parent)
+    : CDialogPersistent(IDD_MAIN, parent, 1), m_pPrefs(prefs), m_pScanThread(scanner) {
+    // The placements are kept in the profile the preferences are.
+    SetProfile(prefs ? prefs->Store() : nullptr);
+    // The icons live in a static library. Q_INIT_RESOURCE must be used outside any namespace.
+    Q_INIT_RESOURCE(Program);
+    m_hIcon.addFile(QStringLiteral(":/res/program-16.png"), QSize(16, 16));
+    m_hIcon.addFile(QStringLiteral(":/res/program-32.png"), QSize(32, 32));
+    m_hIcon.addFile(QStringLiteral(":/res/program-48.png"), QSize(48, 48));
+    CreateControls();
+}
+
+COLDiscoveryDlg::~COLDiscoveryDlg() {
+    StopScanResults();
+}
+
+void COLDiscoveryDlg::CreateControls() {
+    // Minimise and maximise boxes beside the close box. The pixel column widths were chosen for
+    // text of the template's font.
+    const DialogUnits dlu = SetTemplateFrame(*this, kDialogWidthDlu, kDialogHeightDlu,
+                                             Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint);
+    const int clientWidth = dlu.X(kDialogWidthDlu);
+
+    for (const ControlTemplate& item : kMainControls) {
+        QWidget* control = nullptr;
+        switch (item.kind) {
+        case ControlKind::Label: {
+            auto* label = new QLabel(Text(item.text), this);
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            label->setWordWrap(item.id == IDC_HINT);
+            label->setTextFormat(Qt::PlainText);
+            (item.id == IDC_LIST_TITLE ? m_staticTitle : m_staticHint) = label;
+            control = label;
+            break;
+        }
+        case ControlKind::ListView: {
+            auto* list = new CDeviceList(this);
+            list->setRootIsDecorated(false);
+            list->setItemsExpandable(false);
+            list->setUniformRowHeights(true);
+            list->setSelectionMode(QAbstractItemView::SingleSelection);
+            list->setWordWrap(false);
+            // The last column takes the room the others leave, so the header reaches the edge.
+            list->header()->setStretchLastSection(true);
+            list->header()->setSectionsMovable(false);
+            list->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+            // Clicks on the rows come as the list's notifications (eventFilter).
+            list->installEventFilter(this);
+            list->viewport()->installEventFilter(this);
+            m_listDevices = list;
+            control = list;
+            break;
+        }
+        case ControlKind::DefPushButton:
+        case ControlKind::PushButton: {
+            auto* button = new QPushButton(Text(item.text), this);
+            button->setDefault(item.kind == ControlKind::DefPushButton);
+            (item.id == IDC_REFRESH ? m_btnRefresh : m_btnSettings) = button;
+            control = button;
+            break;
+        }
+        case ControlKind::Edit:
+        case ControlKind::Radio:
+        case ControlKind::CheckBox:
+            continue;  // none in this template
+        }
+        PlaceControl(*control, item, dlu);
+        const bool list = item.id == IDC_DEVICE_LIST, below = item.y > 17 + 210;
+        m_anchored.push_back({control, control->geometry(), false, below, list || item.id == IDC_HINT, list});
+    }
+    m_listDevices->setAccessibleName(Text(LoadString(IDS_LIST_TITLE)));
+    for (QPushButton* button : {m_btnRefresh, m_btnSettings})
+        button->setAccessibleName(button->text().remove(QLatin1Char('&')));
+
+    // A refresh the person asks for is an action of theirs: it ends what the last one said. The
+    // automatic refresh keeps it, so a failure stays until someone has seen it and acted.
+    connect(m_btnRefresh, &QPushButton::clicked, this, [this] {
+        m_staticFailure->clear();
+        OnRefresh();
+    });
+    connect(m_btnSettings, &QPushButton::clicked, this, [this] { OnSettings(); });
+    connect(m_listDevices, &CDeviceList::OrderChosen, this,
+            [this](int column, bool descending) { OnOrderChosen(column, descending); });
+
+    // Window managers do not let a program add to their window menu, so the dialog carries its
+    // own: the program icon in the top-right corner, above the list.
+    m_pSysMenu = new QMenu(this);
+    m_pSysMenu->addAction(Text(LoadString(IDS_SYSMENU_MINIMIZE)), this,
+                          [this] { OnSysCommand(SC_MINIMIZE); });
+    m_pSysMenu->addAction(Text(LoadString(IDS_SYSMENU_CLOSE)), this, [this] { OnSysCommand(SC_CLOSE); });
+    m_pSaveItem = m_pSysMenu->addAction(Text(LoadString(IDS_SAVE_LIST)), this, [this] { OnSaveList(); });
+    m_pSaveItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    m_pFindItem = m_pSysMenu->addAction(Text(LoadString(IDS_FIND)), this, [this] { OnFind(); });
+    m_pFindItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    // The shortcuts work while the menu is closed only as actions of the window itself.
+    addAction(m_pSaveItem);
+    addAction(m_pFindItem);
+    m_btnSysMenu = new QToolButton(this);
+    m_btnSysMenu->setObjectName(QStringLiteral("SystemMenuButton"));
+    m_btnSysMenu->setIcon(m_hIcon);
+    m_btnSysMenu->setIconSize(QSize(16, 16));
+    m_btnSysMenu->setAutoRaise(true);
+    m_btnSysMenu->setFocusPolicy(Qt::NoFocus);
+    m_btnSysMenu->setToolTip(Text(LoadString(IDS_SYSMENU_TIP)));
+    m_btnSysMenu->setAccessibleName(m_btnSysMenu->toolTip());
+    m_btnSysMenu->setPopupMode(QToolButton::InstantPopup);
+    m_btnSysMenu->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
+    m_btnSysMenu->setMenu(m_pSysMenu);
+    const int side = std::min(dlu.Y(17) - 2, 24);
+    m_btnSysMenu->setGeometry(clientWidth - dlu.X(7) - side, (dlu.Y(17) - side) / 2, side, side);
+    m_anchored.push_back({m_btnSysMenu, m_btnSysMenu->geometry(), true, false, false, false});
+
+    // The filter opens in the title's row, left of the window menu, so the list stays in place.
+    m_editFilter = new QLineEdit(this);
+    m_editFilter->setObjectName(QStringLiteral("Filter"));
+    m_editFilter->setAccessibleName(Text(LoadString(IDS_FILTER_NAME)));
+    m_editFilter->setPlaceholderText(Text(LoadString(IDS_FILTER_HINT)));
+    m_editFilter->setClearButtonEnabled(true);
+    const int filterHeight = std::min(dlu.Y(17) - 2, m_editFilter->sizeHint().height());
+    const int filterWidth = dlu.X(150);
+    m_editFilter->setGeometry(m_btnSysMenu->x() - dlu.X(4) - filterWidth, (dlu.Y(17) - filterHeight) / 2,
+                              filterWidth, filterHeight);
+    m_editFilter->hide();
+    m_editFilter->installEventFilter(this);
+    connect(m_editFilter, &QLineEdit::textChanged, this, [this](const QString& text) {
+        m_listDevices->SetFilter(text);
+        UpdateStatus();
+    });
+    m_anchored.push_back({m_editFilter, m_editFilter->geometry(), true, false, false, false});
+
+    CreateStatusLine();
+    // The status line is the one addition: the window grows by its height, and may grow further.
+    m_templateSize = QSize(clientWidth, dlu.Y(kDialogHeightDlu));
+    const QSize start(clientWidth, m_templateSize.height() + m_statusBar->height());
+    setMinimumSize(start);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    resize(start);
+    LayoutControls();
+}
+
+void COLDiscoveryDlg::CreateStatusLine() {
+    m_statusBar = new QStatusBar(this);
+    m_statusBar->setObjectName(QStringLiteral("StatusLine"));
+    m_statusBar->setAccessibleName(Text(LoadString(IDS_STATUS_NAME)));
+    m_statusBar->setSizeGripEnabled(true);
+    auto label = [this](const char* name) {
+        auto* text = new QLabel(m_statusBar);
+        text->setObjectName(QString::fromLatin1(name));
+        text->setTextFormat(Qt::PlainText);
+        return text;
+    };
+    m_staticCount = label("DeviceCount");
+    m_staticLastScan = label("LastScan");
+    m_busy = new QProgressBar(m_statusBar);
+    m_busy->setRange(0, 0);  // no steps known: the bar only shows that something runs
+    m_busy->setTextVisible(false);
+    m_busy->setMaximumSize(60, 12);
+    m_staticScanning = label("Scanning");
+    m_staticFailure = label("ActionFailure");
+    m_statusBar->addWidget(m_staticCount);
+    m_statusBar->addWidget(m_staticLastScan);
+    m_statusBar->addWidget(m_busy);
+    m_statusBar->addWidget(m_staticScanning);
+    m_statusBar->addWidget(m_staticFailure, 1);
+    // One height whatever it shows, so the controls above never move when a scan starts.
+    m_statusBar->setFixedHeight(m_statusBar->sizeHint().height());
+    // Its text starts at the margin the list and the buttons keep; the size grip stays in the
+    // window's corner.
+    m_statusBar->resize(m_listDevices->width(), m_statusBar->height());
+    m_statusBar->layout()->activate();
+    m_statusBar->setContentsMargins(std::max(0, m_listDevices->x() - m_staticCount->x()), 0, 0, 0);
+    UpdateStatus();
+}
+
+void COLDiscoveryDlg::LayoutControls() {
+    if (!m_statusBar)
+        return;
+    const int statusHeight = m_statusBar->height();
+    const int dx = std::max(0, width() - m_templateSize.width());
+    const int dy = std::max(0, height() - statusHeight - m_templateSize.height());
+    for (const Anchored& item : m_anchored) {
+        item.control->setGeometry(
+            item.placed.x() + (item.moveX ? dx : 0), item.placed.y() + (item.moveY ? dy : 0),
+            item.placed.width() + (item.growX ? dx : 0), item.placed.height() + (item.growY ? dy : 0));
+    }
+    m_statusBar->setGeometry(0, height() - statusHeight, width(), statusHeight);
+}
+
+void COLDiscoveryDlg::resizeEvent(QResizeEvent* event) {
+    CDialogPersistent::resizeEvent(event);
+    LayoutControls();
+}
+
+void COLDiscoveryDlg::UpdateStatus() {
+    const int listed = m_listDevices->topLevelItemCount();
+    if (!m_listDevices->Filter().isEmpty()) {
+        m_staticCount->setText(Text(FormatString2(
+            IDS_FILTERED_COUNT, std::to_string(m_listDevices->ShownCount()), std::to_string(listed))));
+    } else {
+        m_staticCount->setText(Text(listed == 1 ? LoadString(IDS_ONE_DEVICE)
+                                                : FormatString1(IDS_DEVICE_COUNT, std::to_string(listed))));
+    }
+    m_staticLastScan->setVisible(!m_staticLastScan->text().isEmpty());
+    const bool scanning = m_nScansRunning > 0;
+    m_staticScanning->setText(scanning ? Text(LoadString(IDS_SCANNING)) : QString());
+    m_staticScanning->setVisible(scanning);
+    m_busy->setVisible(scanning);
+}
+
+QString COLDiscoveryDlg::StatusText(int part) const {
+    switch (part) {
+    case STATUS_COUNT:
+        return m_staticCount->text();
+    case STATUS_LAST_SCAN:
+        return m_staticLastScan->text();
+    case STATUS_SCANNING:
+        return m_staticScanning->text();
+    default:
+        return m_staticFailure->text();
+    }
+}
+
+void COLDiscoveryDlg::OnFind() {
+    m_editFilter->show();
+    m_editFilter->setFocus(Qt::ShortcutFocusReason);
+    m_editFilter->selectAll();
+}
+
+bool COLDiscoveryDlg::IsFilterOpen() const {
+    return m_editFilter->isVisible();
+}
+
+void COLDiscoveryDlg::CloseFilter() {
+    m_editFilter->clear();
+    m_editFilter->hide();
+    m_listDevices->setFocus();
+}
+
+void COLDiscoveryDlg::BeginAction() {
+    ++m_nAction;
+    m_staticFailure->clear();
+}
+
+void COLDiscoveryDlg::OnActionEnd(unsigned action, const std::string& program, const ProgramEnd& end) {
+    if (!end.Failed() || action != m_nAction)
+        return;
+    std::string text;
+    if (end.kind == ProgramEnd::Kind::NotStarted) {
+        text = FormatString2(IDS_START_FAILED, program, end.reason);
+    } else {
+        const unsigned why = end.kind == ProgramEnd::Kind::Signalled ? IDS_EXIT_SIGNAL : IDS_EXIT_STATUS;
+        text = FormatString2(IDS_PROGRAM_FAILED, program, FormatString1(why, std::to_string(end.value)));
+    }
+    m_staticFailure->setText(Text(text));
+}
+
+IScanListener* COLDiscoveryDlg::GetScanListener() const {
+    return m_pScanResults.get();
+}
+
+void COLDiscoveryDlg::StopScanResults() {
+    if (!m_pScanResults)
+        return;
+    // Waits for a result being handed over; none comes after this.
+    if (m_pScanThread)
+        m_pScanThread->SetListener(nullptr);
+    m_pScanResults.reset();
+}
+
+bool COLDiscoveryDlg::OnInitDialog() {
+    CDialogPersistent::OnInitDialog();
+
+    std::string about = LoadString(IDS_ABOUTBOX);
+    if (m_pSysMenu && !m_pAboutItem && !about.empty()) {
+        m_pSysMenu->addSeparator();
+        m_pAboutItem = m_pSysMenu->addAction(Text(about), this, [this] { OnSysCommand(IDM_ABOUTBOX); });
+    }
+
+    setWindowIcon(m_hIcon);
+
+    LoadVersionText();
+    setWindowTitle(Text(LoadString(IDS_APP_TITLE) + " (V" + m_strVersion + ")"));
+
+    m_strListTitle = LoadString(IDS_LIST_TITLE);
+
+    // Each opening of the dialog takes results through a listener of its own.
+    m_pScanResults = std::make_unique<CScanResults>(this);
+    if (m_pScanThread) {
+        m_pScanThread->SetListener(m_pScanResults.get());
+        m_pScanThread->Start();
+    }
+    // Capabilities are per thread on Linux: the worker dropped its own once its socket was
+    // open; the UI thread has no use for them either.
+    DropCapabilities();
+
+    m_listDevices->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_listDevices->setAllColumnsShowFocus(true);
+    QStringList headings;
+    for (const ColumnTemplate& column : kDeviceColumns)
+        headings << Text(LoadString(column.headingId));
+    m_listDevices->setHeaderLabels(headings);
+    for (int i = 0; i < static_cast<int>(std::size(kDeviceColumns)); ++i)
+        m_listDevices->header()->resizeSection(i, kDeviceColumns[i].width);
+    if (m_pPrefs)
+        m_listDevices->SetOrder(m_pPrefs->GetSortColumn(), m_pPrefs->GetSortDescending());
+
+    UpdateHint();
+    OnRefresh();
+    m_nTimerId = static_cast<unsigned>(startTimer(static_cast<int>(TIMER_TICK_PERIOD_MS)));
+    m_listDevices->setFocus();
+    return true;
+}
+
+void COLDiscoveryDlg::DoDataExchange(bool saveAndValidate) {
+    CDialogPersistent::DoDataExchange(saveAndValidate);
+    if (saveAndValidate) {
+        m_strHint = m_staticHint->text().toStdString();
+        m_strListTitle = m_staticTitle->text().toStdString();
+    } else {
+        m_staticHint->setText(Text(m_strHint));
+        m_staticTitle->setText(Text(m_strListTitle));
+    }
+}
+
+void COLDiscoveryDlg::OnDestroy() {
+    if (m_nTimerId != 0) {
+        killTimer(static_cast<int>(m_nTimerId));
+        m_nTimerId = 0;
+    }
+    StopScanResults();
+    CDialogPersistent::OnDestroy();
+}
+
+void COLDiscoveryDlg::UpdateHint() {
+    const int action = m_pPrefs ? m_pPrefs->GetDoubleClickAction() : ACTION_BROWSER;
+    m_strHint = LoadString(action == ACTION_TELNET   ? IDS_HINT_TELNET
+                           : action == ACTION_COPYIP ? IDS_HINT_COPYIP
+                                                     : IDS_HINT_BROWSER);
+    UpdateData(false);
+}
+
+void COLDiscoveryDlg::LoadVersionText() {
+    m_strVersion = "0.99";
+    std::string build;  // the caption shows none
+    ParseFileVersion(CVersionInfo().GetFileVersion(), m_strVersion, build);
+}
+
+void COLDiscoveryDlg::OnRefresh() {
+    if (!m_pScanThread)
+        return;
+    m_btnRefresh->setEnabled(false);
+    m_nRowCount = 0;
+    m_listDevices->RemoveAllDevices();
+    // Without a worker nothing is queued and no scan end will come to enable the button.
+    if (!m_pScanThread->RequestScan())
+        m_btnRefresh->setEnabled(true);
+    else
+        ++m_nScansRunning;
+    UpdateStatus();
+}
+
+void COLDiscoveryDlg::OnSettings() {
+    if (!m_pPrefs)
+        return;
+    CDlgSettings dlg(nullptr);
+    dlg.SetProfile(Profile());
+    dlg.m_strTelnetPath = m_pPrefs->GetTelnetPath();
+    dlg.m_strTelnetArgs = m_pPrefs->GetTelnetArgs();
+    dlg.m_nDoubleClick = m_pPrefs->GetDoubleClickAction();
+    dlg.m_bAutoRefresh = m_pPrefs->GetAutoRefresh() ? 1 : 0;
+    if (dlg.DoModal() != IDOK)
+        return;
+    m_pPrefs->SetTelnetPath(dlg.m_strTelnetPath);
+    m_pPrefs->SetTelnetArgs(dlg.m_strTelnetArgs);
+    m_pPrefs->SetDoubleClickAction(dlg.m_nDoubleClick);
+    m_pPrefs->SetAutoRefresh(dlg.m_bAutoRefresh != 0);
+    UpdateHint();
+}
+
+void COLDiscoveryDlg::OnOrderChosen(int column, bool descending) {
+    if (!m_pPrefs)
+        return;
+    m_pPrefs->SetSortColumn(column);
+    m_pPrefs->SetSortDescending(descending);
+}
+
+void COLDiscoveryDlg::OnTimer(unsigned) {
+    ++m_nTicks;
+    if (m_nTicks % AUTO_REFRESH_TICKS == 0 && m_pPrefs && m_pPrefs->GetAutoRefresh()) {
+        LogWrite(LOG_DEBUG, "Auto Refresh");
+        OnRefresh();
+    }
+}
+
+void COLDiscoveryDlg::OnAddDevice(const COrvalink& device) {
+    // At its place in the chosen order; until the user chooses one, the IP column's text order.
+    m_listDevices->AddDevice(device);
+    ++m_nRowCount;
+    UpdateStatus();
+}
+
+void COLDiscoveryDlg::OnScanDone() {
+    m_btnRefresh->setEnabled(true);
+    m_nScansRunning = std::max(0, m_nScansRunning - 1);
+    const unsigned said = m_bAnswersLost ? IDS_LAST_SCAN_LOST : m_bScanTruncated ? IDS_LAST_SCAN_INCOMPLETE : IDS_LAST_SCAN;
+    m_staticLastScan->setText(
+        Text(FormatString1(said, QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString())));
+    m_bScanTruncated = m_bAnswersLost = false;
+    UpdateStatus();
+}
+
+void COLDiscoveryDlg::OnScanTruncated() {
+    m_bScanTruncated = true;
+}
+
+void COLDiscoveryDlg::OnAnswersLost() {
+    m_bAnswersLost = true;
+}
+
+void COLDiscoveryDlg::OnSysCommand(unsigned command) {
+    switch (command & 0xFFF0) {
+    case IDM_ABOUTBOX: {
+        CVeltoAboutDlg about(nullptr);
+        about.SetProfile(Profile());
+        about.DoModal();
+        break;
+    }
+    case SC_MINIMIZE:
+        showMinimized();
+        break;
+    case SC_CLOSE:
+        close();
+        break;
+    default:
+        break;
+    }
+}
+
+void COLDiscoveryDlg::timerEvent(QTimerEvent* event) {
+    if (m_nTimerId != 0 && event->timerId() == static_cast<int>(m_nTimerId))
+        OnTimer(m_nTimerId);
+    else
+        CDialogPersistent::timerEvent(event);
+}

@@ -1,0 +1,204 @@
+#include "gui/framework/ProfileWriter.h"
+
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "base/SafeFile.h"
+#include "base/UniqueFd.h"
+
+namespace {
+
+// Bytes that are no UTF-8 pass through QSettings as these private-use characters (U+F700 plus
+// the byte) and are put back afterwards, so a value nobody edited keeps its bytes. A file that
+// already holds one of these characters is taken as it is (such bytes then read as U+FFFD).
+constexpr unsigned kEscapeBase = 0xF700;
+
+// The length of the UTF-8 sequence at text[at], or 0 when it is not one.
+std::size_t Utf8Length(const std::string& text, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    std::size_t length = lead < 0x80                    ? 1
+                         : lead >= 0xC2 && lead <= 0xDF ? 2
+                         : lead >= 0xE0 && lead <= 0xEF ? 3
+                         : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                        : 0;
+    if (length == 0 || at + length > text.size())
+        return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80)
+            return 0;
+    }
+    // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8 either.
+    const unsigned char second = byte(at + 1);
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second >= 0xA0) ||
+        (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second >= 0x90))
+        return 0;
+    return length;
+}
+
+bool IsEscape(const std::string& text, std::size_t at) {
+    // U+F700..U+F7FF: EF 9C 80 .. EF 9F BF.
+    return at + 3 <= text.size() && static_cast<unsigned char>(text[at]) == 0xEF &&
+           static_cast<unsigned char>(text[at + 1]) >= 0x9C &&
+           static_cast<unsigned char>(text[at + 1]) <= 0x9F &&
+           (static_cast<unsigned char>(text[at + 2]) & 0xC0) == 0x80;
+}
+
+// False when the text cannot be escaped without mixing its own characters with the escapes.
+bool EscapeForeignBytes(const std::string& text, std::string* out) {
+    out->clear();
+    for (std::size_t at = 0; at < text.size();) {
+        if (IsEscape(text, at))
+            return false;
+        std::size_t length = Utf8Length(text, at);
+        if (length > 0) {
+            out->append(text, at, length);
+            at += length;
+            continue;
+        }
+        const unsigned code = kEscapeBase + static_cast<unsigned char>(text[at++]);
+        out->push_back(static_cast<char>(0xE0 | (code >> 12)));
+        out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    }
+    return true;
+}
+
+std::string UnescapeForeignBytes(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        if (IsEscape(text, at)) {
+            const unsigned code = ((static_cast<unsigned char>(text[at + 1]) & 0x3Fu) << 6) |
+                                  (static_cast<unsigned char>(text[at + 2]) & 0x3Fu);
+            out.push_back(static_cast<char>(code & 0xFF));
+            at += 3;
+        } else {
+            out.push_back(text[at++]);
+        }
+    }
+    return out;
+}
+
+bool Fail(std::string* reason, std::string text) {
+    if (reason)
+        *reason = std::move(text);
+    return false;
+}
+
+bool ReadWhole(int fd, std::string* out) {
+    char buf[8192];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        out->append(buf, static_cast<std::size_t>(n));
+    }
+}
+
+long long Milliseconds(const timespec& t) {
+    return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+}  // namespace
+
+mode_t NewFileMode() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("Umask:", 0) == 0)
+            return 0666 & ~static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+    }
+    return 0644;
+}
+
+bool SaveProfileFile(const std::string& path, const std::vector<ProfileEdit>& edits, std::string* reason) {
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    std::error_code ec;
+    if (!folder.empty() && !std::filesystem::exists(std::filesystem::symlink_status(folder, ec))) {
+        std::filesystem::create_directories(folder, ec);
+        if (ec)
+            return Fail(reason, "its folder cannot be made: " + ec.message());
+    }
+    if (std::string refusal = WriteRefusal(folder.string()); !folder.empty() && !refusal.empty())
+        return Fail(reason,
+                    "its folder " + folder.string() + refusal.substr(2));  // "it is ..." -> "... is ..."
+    if (std::string refusal = WriteRefusal(path); !refusal.empty())
+        return Fail(reason, refusal);
+
+    std::string old;
+    mode_t mode = NewFileMode();
+    struct stat before {};
+    bool existed = false;
+    if (UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)); fd) {
+        if (::fstat(fd.get(), &before) != 0 || !S_ISREG(before.st_mode))
+            return Fail(reason, "it is not a regular file");
+        // The owner made it read-only: that is the owner's word, also for root, who could write it.
+        if ((before.st_mode & S_IWUSR) == 0)
+            return Fail(reason, "it is read-only");
+        if (!ReadWhole(fd.get(), &old))
+            return Fail(reason, std::strerror(errno));
+        mode = before.st_mode & 07777;
+        existed = true;
+    } else if (errno != ENOENT) {
+        return Fail(reason, std::strerror(errno));
+    }
+
+    // QSettings works on a private copy; only the finished text reaches the real folder.
+    QTemporaryDir scratch;
+    if (!scratch.isValid())
+        return Fail(reason, "no temporary folder: " + scratch.errorString().toStdString());
+    const QString copyPath = scratch.filePath(QStringLiteral("profile.conf"));
+    std::string escaped;
+    const bool escapedBytes = EscapeForeignBytes(old, &escaped);
+    {
+        std::ofstream copy(copyPath.toStdString(), std::ios::binary | std::ios::trunc);
+        copy << (escapedBytes ? escaped : old);
+        if (!copy.flush())
+            return Fail(reason, "the temporary copy cannot be written");
+    }
+    {
+        QSettings settings(copyPath, QSettings::NativeFormat);
+        for (const ProfileEdit& edit : edits) {
+            if (edit.value)
+                settings.setValue(edit.key, *edit.value);
+            else
+                settings.remove(edit.key);
+        }
+        settings.sync();
+        if (settings.status() != QSettings::NoError)
+            return Fail(reason, "the settings cannot be formatted");
+    }
+    std::ifstream result(copyPath.toStdString(), std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(result)), std::istreambuf_iterator<char>());
+    if (escapedBytes)
+        text = UnescapeForeignBytes(text);
+
+    if (!WriteFileAtomically(path, text, mode, reason))
+        return false;
+    // QSettings takes a file whose size and time (in milliseconds) it has seen as unchanged, so
+    // the new file must not carry the old one's time.
+    struct stat after {};
+    if (existed && ::lstat(path.c_str(), &after) == 0 && after.st_size == before.st_size &&
+        Milliseconds(after.st_mtim) <= Milliseconds(before.st_mtim)) {
+        const long long next = Milliseconds(before.st_mtim) + 1;
+        const timespec times[2] = {
+            {0, UTIME_OMIT}, {static_cast<time_t>(next / 1000), static_cast<long>(next % 1000 * 1000000)}};
+        ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    }
+    return true;
+}

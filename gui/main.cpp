@@ -1,0 +1,43 @@
+// OLDiscovery: finds Orvalink devices on the local network. Arguments are ignored.
+#include <QApplication>
+
+#include <cstdio>
+
+#include "gui/app/OLDiscoveryApp.h"
+#include "gui/app/QtPlugins.h"
+#include "gui/app/SecureStart.h"
+#include "net/LinuxSocketLayer.h"
+
+int main(int argc, char* argv[]) {
+    // While this is the only thread: open the raw sockets and give up every capability, so that
+    // no thread started later (the toolkit's included) holds one.
+    if (const std::error_code error = PrepareRawSockets()) {
+        // As ping does: a program that cannot give up its privilege does not run with it.
+        std::fprintf(stderr, "OLDiscovery: cannot drop capabilities: %s\n", error.message().c_str());
+        return 1;
+    }
+    // Started with file capabilities: nothing the caller's environment names, and nothing from a
+    // folder the user may write, may load into us.
+    const bool secure = IsSecureExecution();
+    if (secure) {
+        KeepOnlySessionEnvironment();
+        if (!KeepQtPluginsInInstalledFolder()) {
+            std::fprintf(stderr, "OLDiscovery: cannot keep Qt plugins to Qt's own folder\n");
+            return 1;
+        }
+    } else {
+        LeaveQtPluginsAsUsual();
+    }
+    // The toolkit's own options are arguments too; only the program name goes on.
+    int toolkitArgc = argc > 0 ? 1 : 0;
+    QApplication application(toolkitArgc, argv);
+    if (secure && !QtPluginsOnlyFromInstalledFolder()) {
+        std::fprintf(stderr, "OLDiscovery: Qt looked for plugins outside its own folder\n");
+        return 1;
+    }
+    // Wayland desktops match the window to its menu entry and icon by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("example.quarrin_velto.OLDiscovery"));
+    COLDiscoveryApp program;
+    program.InitInstance();
+    return program.ExitCode();
+}

@@ -1,0 +1,71 @@
+#include "net/InterfaceTable.h"
+
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <net/if_arp.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+#include <cstring>
+
+#include "base/UniqueFd.h"
+
+namespace iftable {
+
+bool HardwareAddress(int ifindex, std::uint8_t mac[6]) {
+    ifreq req{};
+    if (!if_indextoname(static_cast<unsigned>(ifindex), req.ifr_name))
+        return false;
+    UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!fd)
+        return false;
+    bool ok = ::ioctl(fd.get(), SIOCGIFHWADDR, &req) == 0 && req.ifr_hwaddr.sa_family == ARPHRD_ETHER;
+    if (ok)
+        std::memcpy(mac, req.ifr_hwaddr.sa_data, 6);
+    return ok;
+}
+
+std::vector<LocalSubnet> LocalSubnets() {
+    std::vector<LocalSubnet> subnets;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return subnets;
+    for (ifaddrs* ifa = list; ifa; ifa = ifa->ifa_next) {
+        if (!ifa->ifa_addr || ifa->ifa_addr->sa_family != AF_INET || !ifa->ifa_netmask)
+            continue;
+        subnets.push_back(LocalSubnet{static_cast<int>(if_nametoindex(ifa->ifa_name)),
+                                      reinterpret_cast<sockaddr_in*>(ifa->ifa_addr)->sin_addr.s_addr,
+                                      reinterpret_cast<sockaddr_in*>(ifa->ifa_netmask)->sin_addr.s_addr});
+    }
+    ::freeifaddrs(list);
+    return subnets;
+}
+
+bool OnSubnet(const std::vector<LocalSubnet>& subnets, int ifindex, std::uint32_t addr) {
+    bool inside = false;
+    for (const LocalSubnet& subnet : subnets) {
+        if (subnet.ifindex != ifindex)
+            continue;
+        if (subnet.address == addr)
+            return false;
+        if (subnet.mask != 0xFFFFFFFFu && (subnet.address & subnet.mask) == (addr & subnet.mask))
+            inside = true;
+    }
+    return inside;
+}
+
+const LocalSubnet* SubnetOf(const std::vector<LocalSubnet>& subnets, int arrival, std::uint32_t addr) {
+    const LocalSubnet* found = nullptr;
+    for (const LocalSubnet& subnet : subnets) {
+        if (subnet.address == addr)
+            return nullptr;
+        if (subnet.mask == 0xFFFFFFFFu || (subnet.address & subnet.mask) != (addr & subnet.mask))
+            continue;
+        if (!found || (subnet.ifindex == arrival && found->ifindex != arrival))
+            found = &subnet;
+    }
+    return found;
+}
+
+}  // namespace iftable

@@ -1,0 +1,111 @@
+#pragma once
+// Raw ICMP sockets, broadcast per interface and hardware-address resolution on Linux. Its parts:
+// the sockets' opening with the packet socket's filter (LinuxSocketLayer.cpp), the requests as
+// frames (LinuxFrameSender.cpp), the kernel's path with its discard counter and the receiver
+// (LinuxIcmpPath.cpp), the ARP resolver (LinuxArpResolver.cpp); InterfaceTable.h beside them.
+#include <array>
+#include <cstdint>
+#include <unordered_map>
+#include <mutex>
+#include <system_error>
+#include <vector>
+
+#include "net/Netlink.h"
+#include "net/SocketLayer.h"
+#include "base/UniqueFd.h"
+
+class CLinuxSocketLayer : public ISocketLayer {
+public:
+    IcmpSocket OpenRawIcmp() override;
+    void EnableBroadcast(const IcmpSocket& sock) override;
+    std::error_code SendBroadcast(const IcmpSocket& sock, const void* data, std::size_t length,
+                                  const std::vector<int>& ifindexes) override;
+    std::error_code SendTo(const IcmpSocket& sock, std::uint32_t addr, const void* data,
+                           std::size_t length) override;
+    bool WaitReadable(const IcmpSocket& sock, std::chrono::microseconds timeout,
+                      std::error_code& error) override;
+    std::error_code Receive(const IcmpSocket& sock, void* buffer, std::size_t capacity,
+                            ReceivedPacket& packet) override;
+    bool HasPending(const IcmpSocket& sock) override;
+    std::error_code ReceiveMany(const IcmpSocket& sock, std::uint8_t* buffers, std::size_t capacity,
+                                ReceivedPacket* packets, std::size_t count, std::size_t& received) override;
+    void LookupHardwareAddresses(std::vector<HardwareRequest>& requests) override;
+    void SendProbes(const std::vector<HardwareRequest>& requests) override;
+    void ProbeHardwareAddresses(std::vector<HardwareRequest>& requests,
+                                std::chrono::steady_clock::time_point deadline) override;
+    std::chrono::steady_clock::time_point Now() override;
+    std::vector<iftable::LocalSubnet> LocalSubnets() override { return iftable::LocalSubnets(); }
+    long ReceiveDrops(const IcmpSocket& sock) override;
+
+    // One address, lookup then probe (SendARP semantics): 0 with the address bytes in mac and
+    // their count in *length (in: buffer size), non-zero when it cannot be resolved.
+    int ResolveHardwareAddress(std::uint32_t addr, int ifindex, std::uint8_t* mac, unsigned* length);
+
+    // Hands the link-layer packet socket over to the caller (empty when there is none).
+    UniqueFd ReleaseLinkSocket();
+
+    // Longest wait for an ARP answer.
+    static constexpr std::chrono::milliseconds kArpWait{1000};
+    // How long a hardware address learned by a probe is used without asking again; like the
+    // kernel's own reachable time, since the kernel's table may have had no room for it.
+    static constexpr std::chrono::seconds kLearnedLifetime{30};
+    // A probe without an answer after this long is taken as lost and sent again.
+    static constexpr std::chrono::milliseconds kProbeRetry{100};
+    // TTL of the requests sent as whole frames, the kernel's default.
+    static constexpr std::uint8_t kTtl = 64;
+    // Receive buffer asked for on the raw socket: room for a burst of well over 1000 replies;
+    // more for larger segments, kReplyRoom per address, up to kReceiveBufferMax.
+    static constexpr int kReceiveBuffer = 8 * 1024 * 1024;
+    static constexpr int kReplyRoom = 1024;
+    static constexpr int kReceiveBufferMax = 64 * 1024 * 1024;
+
+private:
+    static std::error_code Errno(int error) { return std::error_code(error, std::generic_category()); }
+    // Sends one IPv4 packet as an Ethernet frame on the link socket.
+    std::error_code SendFrame(int ifindex, const std::uint8_t destination[6],
+                              const std::vector<std::uint8_t>& packet);
+    // The kernel's own way: sendmsg on the raw socket, from source out of ifindex when they are
+    // not 0. A datagram the kernel takes but then drops (no neighbour entry could be made for
+    // it) is seen in the IP discard counter and reported as ENOBUFS.
+    std::error_code SendThroughKernel(const IcmpSocket& sock, std::uint32_t addr, int ifindex,
+                                      std::uint32_t source, const void* data, std::size_t length);
+
+    struct LearnedAddress {
+        int ifindex = 0;
+        std::array<std::uint8_t, 6> mac{};
+        std::chrono::steady_clock::time_point until;
+    };
+
+    // An address probed and not answered yet, with what asking it again takes.
+    struct AskedAddress {
+        int ifindex = 0;
+        std::uint32_t source = 0;
+        std::array<std::uint8_t, 6> ownMac{};
+        std::chrono::steady_clock::time_point sentAt;
+    };
+    // With m_linkMutex held: reads every ARP frame waiting on the link socket; answers to asked
+    // addresses go to m_learned and their addresses to answered.
+    void GatherAnswers(std::vector<std::uint32_t>* answered);
+    void SendProbe(std::uint32_t addr, const AskedAddress& asked);
+
+    netlink::CRouteSocket m_route;
+    std::mutex m_learnedMutex;  // guards m_learned only
+    std::unordered_map<std::uint32_t, LearnedAddress> m_learned;
+    std::mutex m_linkMutex;
+    // AF_PACKET (ARP), made while CAP_NET_RAW was raised; empty without. It carries the ARP probes
+    // and the requests as whole frames, which need no neighbour entry.
+    UniqueFd m_linkSocket;
+    std::unordered_map<std::uint32_t, AskedAddress> m_asked;  // guarded by m_linkMutex
+    unsigned m_probesSent = 0;
+};
+
+// Opens the raw ICMP socket and the ARP packet socket while the process is still a single thread,
+// then drops every capability. Capabilities belong to threads on Linux, and every thread started
+// afterwards (the toolkit starts some of its own) inherits its creator's: done first thing in
+// main, no thread of the program ever holds a privilege. The first OpenRawIcmp takes the sockets
+// (or, when opening failed, throws that failure with its errno). The error when the capabilities
+// could not be given up: the caller must end the program.
+std::error_code PrepareRawSockets();
+// Whether raw sockets can be had: after PrepareRawSockets, whether it opened the raw socket (root
+// without CAP_NET_RAW, as in a container, cannot); before it, whether the right is permitted.
+bool RawSocketAvailable();

@@ -1,0 +1,110 @@
+#pragma once
+// The socket layer the discovery engine talks to: raw ICMP on IPv4 plus hardware-address
+// resolution. The system implementation is Linux raw sockets and rtnetlink; tests inject fakes.
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "net/InterfaceTable.h"
+#include "base/UniqueFd.h"
+
+struct ReceivedPacket {
+    std::size_t length = 0;        // bytes stored in the buffer
+    bool truncated = false;        // the datagram was longer than the buffer (MSG_TRUNC)
+    std::uint32_t sourceAddr = 0;  // IPv4 source address, network byte order
+    int ifindex = 0;               // interface the packet arrived on (IP_PKTINFO), 0 if unknown
+    long drops = -1;               // the socket's drop count as it was queued (SO_RXQ_OVFL), -1 if unknown
+};
+
+// One address to resolve to its hardware address, as part of a batch.
+enum class HardwareState { Pending, Resolved, Failed };
+struct HardwareRequest {
+    std::uint32_t addr = 0;  // IPv4 address, network byte order
+    int ifindex = 0;         // interface the reply arrived on, 0 if unknown
+    std::uint8_t mac[8];     // the caller fills it (0xFF); the address bytes go here
+    unsigned length = 0;     // in: room for address bytes; out: bytes written when Resolved
+    HardwareState state = HardwareState::Pending;
+    // Where a probe for it goes; set by LookupHardwareAddresses for requests left Pending.
+    int probeIfindex = 0;
+    std::uint32_t probeSource = 0;
+};
+
+// A raw ICMP socket of the layer, closed when it goes; empty when moved from.
+class IcmpSocket {
+public:
+    IcmpSocket() = default;
+    explicit IcmpSocket(UniqueFd fd) : m_fd(std::move(fd)) {}
+
+    int Descriptor() const { return m_fd.get(); }
+    explicit operator bool() const { return m_fd.valid(); }
+
+private:
+    UniqueFd m_fd;
+};
+
+class ISocketLayer {
+public:
+    virtual ~ISocketLayer() = default;
+
+    // Raw ICMP socket; std::system_error with the errno when it cannot be had.
+    virtual IcmpSocket OpenRawIcmp() = 0;
+    // std::system_error with the errno when the socket refuses.
+    virtual void EnableBroadcast(const IcmpSocket& sock) = 0;
+    // Sends to 255.255.255.255 out of every interface that is up, not loopback, broadcast-capable
+    // and has an IPv4 address, without needing a neighbour entry; when ifindexes is not empty,
+    // only out of those of them it names. No error when at least one copy left; a copy the kernel
+    // took but dropped counts as not sent.
+    virtual std::error_code SendBroadcast(const IcmpSocket& sock, const void* data, std::size_t length,
+                                          const std::vector<int>& ifindexes) = 0;
+    // Sends to one IPv4 address (network byte order), port 0.
+    virtual std::error_code SendTo(const IcmpSocket& sock, std::uint32_t addr, const void* data,
+                                   std::size_t length) = 0;
+    // True when readable; false when timed out, or with error set when the wait failed.
+    virtual bool WaitReadable(const IcmpSocket& sock, std::chrono::microseconds timeout,
+                              std::error_code& error) = 0;
+    // One datagram (the whole IPv4 packet).
+    virtual std::error_code Receive(const IcmpSocket& sock, void* buffer, std::size_t capacity,
+                                    ReceivedPacket& packet) = 0;
+    // True when a datagram can be read at once without waiting.
+    virtual bool HasPending(const IcmpSocket& sock) = 0;
+    // Up to count datagrams that are there now, the i-th in buffers + i * capacity and described
+    // by packets[i]; received says how many. An error met after some datagrams comes with them.
+    virtual std::error_code ReceiveMany(const IcmpSocket& sock, std::uint8_t* buffers, std::size_t capacity,
+                                        ReceivedPacket* packets, std::size_t count, std::size_t& received) {
+        received = 0;
+        do {
+            if (const std::error_code error = Receive(sock, buffers + received * capacity, capacity, packets[received]))
+                return error;
+        } while (++received < count && HasPending(sock));
+        return {};
+    }
+    // Resolution in two steps, both for many addresses at once. The lookup sends nothing: every
+    // Pending request becomes Resolved from the neighbour table, Failed when its address is not
+    // on a local subnet (behind a router, no route, one of ours), or stays Pending for a probe.
+    virtual void LookupHardwareAddresses(std::vector<HardwareRequest>& requests) = 0;
+    // Sends an ARP probe for every Pending request at once and returns without waiting; the
+    // answers are gathered while the layer waits for ICMP packets (WaitReadable).
+    virtual void SendProbes(const std::vector<HardwareRequest>& requests) = 0;
+    // Settles every Pending request: from the answers gathered so far, else by probing (again)
+    // and collecting the answers together until all have come or the deadline. What stays
+    // unanswered becomes Failed.
+    virtual void ProbeHardwareAddresses(std::vector<HardwareRequest>& requests,
+                                        std::chrono::steady_clock::time_point deadline) = 0;
+    // Monotonic clock, so tests can run the collection bounds on fake time.
+    virtual std::chrono::steady_clock::time_point Now() = 0;
+    // How many datagrams the kernel has dropped so far because the socket's receive queue was
+    // full (a 32-bit counter that wraps); -1 when not known.
+    virtual long ReceiveDrops(const IcmpSocket& sock) {
+        static_cast<void>(sock);
+        return -1;
+    }
+    // The connected IPv4 subnets of this host's interfaces (none known by default).
+    virtual std::vector<iftable::LocalSubnet> LocalSubnets() { return {}; }
+};
+
+// The Linux implementation.
+std::shared_ptr<ISocketLayer> CreateSystemSocketLayer();

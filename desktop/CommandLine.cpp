@@ -143,8 +143,8 @@ ProgramEnd StartedProgram::TakeEnd() {
     if (!m_pidfd)
         return {};
     siginfo_t info{};
-    if (TEMP_FAILURE_RETRY(waitid(kIdPidfd, static_cast<id_t>(m_pidfd.get()), &info, WEXITED | WNOHANG)) != 0 ||
-        info.si_pid == 0)
+    const id_t pidfd = static_cast<id_t>(m_pidfd.get());
+    if (TEMP_FAILURE_RETRY(waitid(kIdPidfd, pidfd, &info, WEXITED | WNOHANG)) != 0 || info.si_pid == 0)
         return {};
     m_pidfd.reset();
     m_pid = -1;
@@ -156,8 +156,8 @@ ProgramEnd StartedProgram::TakeEnd() {
 ProgramEnd StartedProgram::WaitEnd(std::chrono::milliseconds bound) {
     const auto deadline = std::chrono::steady_clock::now() + bound;
     for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         pollfd ended{m_pidfd.get(), POLLIN, 0};
         if (!m_pidfd || left.count() <= 0 || poll(&ended, 1, static_cast<int>(left.count())) >= 0 ||
             errno != EINTR)
@@ -187,13 +187,15 @@ Result<StartedProgram> SpawnProgram(const std::vector<std::string>& argv) {
     sigfillset(&all);
     posix_spawnattr_setsigmask(&setup.attributes, &none);
     posix_spawnattr_setsigdefault(&setup.attributes, &all);
-    posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setflags(&setup.attributes,
+                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     // Capabilities were dropped at start; ambient ones would still pass through exec. They
     // belong to the thread, which the started program is copied from.
     prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
     pid_t pid = -1;
     // The C library reports exec's own failure here and has then reaped the child.
-    if (const int error = posix_spawn(&pid, file->c_str(), &setup.actions, &setup.attributes, args.data(), environ))
+    if (const int error =
+            posix_spawn(&pid, file->c_str(), &setup.actions, &setup.attributes, args.data(), environ))
         return ErrnoFailure(error);
     UniqueFd pidfd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
     if (!pidfd) {

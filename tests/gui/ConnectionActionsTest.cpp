@@ -169,9 +169,8 @@ TEST(ProgramWatchTest, EachEndIsToldOnceAndTheProgramReaped) {
         ASSERT_TRUE(apptest::WaitUntil([&] { return !told.empty(); })) << c.argv.back();
         EXPECT_EQ(told[0].kind, c.kind) << c.argv.back();
         EXPECT_EQ(told[0].value, c.value) << c.argv.back();
-        const bool warned = std::ranges::any_of(log.Texts(), [](const std::string& text) {
-            return text.find("\"shown\"") != std::string::npos;
-        });
+        const bool warned = std::ranges::any_of(
+            log.Texts(), [](const std::string& text) { return text.find("\"shown\"") != std::string::npos; });
         EXPECT_EQ(warned, c.logged != nullptr) << c.argv.back();
         if (c.logged) {
             EXPECT_TRUE(log.Contains(c.logged)) << c.argv.back();

@@ -24,6 +24,10 @@ public:
         case Errc::NotKnownDevicesFile: return "not a known-devices file of oldiscovery-scan";
         case Errc::NewerFormat: return "written by a newer oldiscovery-scan";
         case Errc::DamagedFile: return "damaged";
+        case Errc::ProgramNotFound: return "not found";
+        case Errc::NotExecutable: return "not executable";
+        case Errc::NoTerminal: return "no terminal";
+        case Errc::NoExecKey: return "no Exec key";
         }
         return "unknown reason " + std::to_string(value);
     }

@@ -29,6 +29,10 @@ enum class Errc {
     NotKnownDevicesFile,     // a file that is not the known-devices inventory
     NewerFormat,             // written by a newer program; subject: the format version
     DamagedFile,             // subject: what is wrong, where
+    ProgramNotFound,         // no such program where it was looked up
+    NotExecutable,           // the program's file cannot be run
+    NoTerminal,              // no terminal to run a console program in
+    NoExecKey,               // a desktop entry that says nothing about starting a program
 };
 
 const std::error_category& ProjectCategory();

@@ -2,22 +2,20 @@
 
 #include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/time.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
-#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
-#include <time.h>
+#include <spawn.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 
 #include "log/Log.h"
 #include "log/LogText.h"
-#include "base/UniqueFd.h"
 
 extern char** environ;
 
@@ -26,6 +24,9 @@ namespace {
 // The terminals tried when $TERMINAL names none that can be found, in this order.
 constexpr const char* kTerminals[] = {"x-terminal-emulator", "gnome-terminal", "konsole", "xfce4-terminal",
                                       "xterm"};
+
+// waitid's id type for a pidfd (Linux 5.4); the C library may not name it yet.
+constexpr idtype_t kIdPidfd = static_cast<idtype_t>(3);
 
 std::string BaseName(const std::string& path) {
     std::size_t slash = path.rfind('/');
@@ -40,8 +41,8 @@ bool IsExecutableFile(const std::string& path, bool* exists) {
     return S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
-// The file execve would run for this name, or empty with the reason it cannot be run.
-std::string ResolveProgram(const std::string& name, std::string* reason) {
+// The file execve would run for this name, or why it cannot be run.
+Result<std::string> ResolveProgram(const std::string& name) {
     bool exists = false;
     if (name.find('/') != std::string::npos) {
         if (IsExecutableFile(name, &exists))
@@ -56,120 +57,34 @@ std::string ResolveProgram(const std::string& name, std::string* reason) {
                 return candidate;
         }
     }
-    *reason = exists ? "not executable" : "not found";
-    return {};
+    return Failure(exists ? Errc::NotExecutable : Errc::ProgramNotFound);
 }
 
-// The watcher's one report, written in one piece (shorter than PIPE_BUF).
-struct WatchReport {
-    int kind;
-    int value;
+Failure ErrnoFailure(int error) {
+    return Failure(std::error_code(error, std::generic_category()));
+}
+
+// posix_spawn's attributes, freed however the start ends.
+struct SpawnSetup {
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    SpawnSetup() {
+        posix_spawn_file_actions_init(&actions);
+        posix_spawnattr_init(&attributes);
+    }
+    ~SpawnSetup() {
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    SpawnSetup(const SpawnSetup&) = delete;
+    SpawnSetup& operator=(const SpawnSetup&) = delete;
 };
 
-// The watcher and the program before its exec run between fork and exec of a threaded
-// process: async-signal-safe calls only.
-void Report(int fd, ProgramEnd::Kind kind, int value) {
-    const WatchReport report{static_cast<int>(kind), value};
-    (void)!write(fd, &report, sizeof report);
-}
-
-void OnWatchAlarm(int) {}
-
-bool WatchTimeLeft(const timespec& deadline) {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec < deadline.tv_sec || (now.tv_sec == deadline.tv_sec && now.tv_nsec < deadline.tv_nsec);
-}
-
-// Starts the program, waits up to watchMs for it to end and reports how it went. It leaves
-// without waiting longer: the program then goes to init, which reaps it.
-[[noreturn]] void RunWatcher(const char* file, char* const* argv, int reportFd, int watchMs) {
-    setsid();  // away from this program's session, so closing it does not end the program
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    struct sigaction dfl {};
-    dfl.sa_handler = SIG_DFL;
-    for (int sig = 1; sig < NSIG; ++sig)
-        sigaction(sig, &dfl, nullptr);
-    // Raw sockets and log files stay with this program: the watcher keeps only its report.
-    if (reportFd > 3)
-        close_range(3, static_cast<unsigned>(reportFd) - 1, 0);
-    close_range(static_cast<unsigned>(reportFd) + 1, ~0U, 0);
-    int execPipe[2];
-    if (pipe2(execPipe, O_CLOEXEC) != 0) {
-        Report(reportFd, ProgramEnd::Kind::NotStarted, errno);
-        _exit(0);
-    }
-    const pid_t program = fork();
-    if (program == 0) {
-        // Capabilities were dropped at start; ambient ones would still pass through exec.
-        prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
-        execve(file, argv, environ);
-        const int err = errno;
-        (void)!write(execPipe[1], &err, sizeof err);
-        _exit(127);
-    }
-    const int forkErr = errno;
-    close(execPipe[1]);
-    if (program < 0) {
-        Report(reportFd, ProgramEnd::Kind::NotStarted, forkErr);
-        _exit(0);
-    }
-    // The pipe closes on a successful exec; an errno arrives only when exec failed.
-    int execErr = 0;
-    if (TEMP_FAILURE_RETRY(read(execPipe[0], &execErr, sizeof execErr)) ==
-        static_cast<ssize_t>(sizeof execErr)) {
-        TEMP_FAILURE_RETRY(waitpid(program, nullptr, 0));
-        Report(reportFd, ProgramEnd::Kind::NotStarted, execErr);
-        _exit(0);
-    }
-    int status = 0;
-    pid_t ended = 0;
-    if (watchMs > 0) {
-        timespec deadline{};
-        clock_gettime(CLOCK_MONOTONIC, &deadline);
-        deadline.tv_sec += watchMs / 1000;
-        deadline.tv_nsec += (watchMs % 1000) * 1000000L;
-        if (deadline.tv_nsec >= 1000000000L) {
-            deadline.tv_nsec -= 1000000000L;
-            ++deadline.tv_sec;
-        }
-        // No SA_RESTART: each tick ends the wait, which then looks at the time. The ticks
-        // repeat, so one that comes before the wait has begun loses nothing.
-        struct sigaction tick {};
-        tick.sa_handler = OnWatchAlarm;
-        sigaction(SIGALRM, &tick, nullptr);
-        const itimerval ticks{{0, 50000}, {0, 50000}};
-        setitimer(ITIMER_REAL, &ticks, nullptr);
-        while ((ended = waitpid(program, &status, 0)) < 0 && errno == EINTR && WatchTimeLeft(deadline)) {
-        }
-    } else {
-        ended = waitpid(program, &status, WNOHANG);
-    }
-    if (ended != program)
-        Report(reportFd, ProgramEnd::Kind::Running, 0);
-    else if (WIFSIGNALED(status))
-        Report(reportFd, ProgramEnd::Kind::Signalled, WTERMSIG(status));
-    else
-        Report(reportFd, ProgramEnd::Kind::Exited, WEXITSTATUS(status));
-    _exit(0);
-}
-
-bool Fail(std::string* reason, std::string text) {
-    if (reason)
-        *reason = std::move(text);
-    return false;
-}
-
-bool LogFailure(const std::string& commandLine, const std::string& why, std::string* reason) {
-    LogStartFailure(commandLine, why);
-    return Fail(reason, why);
-}
-
-bool StartLogged(const std::string& commandLine, const std::vector<std::string>& argv, std::string* reason) {
-    std::string why;
-    return StartDetached(argv, &why) || LogFailure(commandLine, why, reason);
+Result<StartedProgram> StartLogged(const std::string& commandLine, const std::vector<std::string>& argv) {
+    Result<StartedProgram> started = SpawnProgram(argv);
+    if (!started)
+        LogStartFailure(commandLine, started.Error());
+    return started;
 }
 
 // Root's programs get every capability back at exec, whatever this process gave up.
@@ -224,62 +139,74 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
     return words;
 }
 
-bool StartWatched(const std::vector<std::string>& argv, int watchMs, ProgramWatch* watch,
-                  std::string* reason) {
-    if (argv.empty())
-        return Fail(reason, "empty command line");
-    std::string why;
-    std::string file = ResolveProgram(argv[0], &why);
-    if (file.empty())
-        return Fail(reason, why);
+ProgramEnd StartedProgram::TakeEnd() {
+    if (!m_pidfd)
+        return {};
+    siginfo_t info{};
+    const id_t pidfd = static_cast<id_t>(m_pidfd.get());
+    if (TEMP_FAILURE_RETRY(waitid(kIdPidfd, pidfd, &info, WEXITED | WNOHANG)) != 0 || info.si_pid == 0)
+        return {};
+    m_pidfd.reset();
+    m_pid = -1;
+    if (info.si_code == CLD_EXITED)
+        return {ProgramEnd::Kind::Exited, info.si_status, {}};
+    return {ProgramEnd::Kind::Signalled, info.si_status, {}};
+}
 
-    // Everything the watcher needs is built before fork: it may not allocate afterwards.
+ProgramEnd StartedProgram::WaitEnd(std::chrono::milliseconds bound) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd ended{m_pidfd.get(), POLLIN, 0};
+        if (!m_pidfd || left.count() <= 0 || poll(&ended, 1, static_cast<int>(left.count())) >= 0 ||
+            errno != EINTR)
+            return TakeEnd();
+    }
+}
+
+Result<StartedProgram> SpawnProgram(const std::vector<std::string>& argv) {
+    if (argv.empty())
+        return Failure(Errc::EmptyCommandLine);
+    const Result<std::string> file = ResolveProgram(argv[0]);
+    if (!file)
+        return file.Error();
     std::vector<char*> args;
     for (const std::string& arg : argv)
         args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
 
-    int pipeEnds[2];
-    if (pipe2(pipeEnds, O_CLOEXEC) != 0)
-        return Fail(reason, std::strerror(errno));
-    UniqueFd reportIn(pipeEnds[0]), reportOut(pipeEnds[1]);
-    const pid_t watcher = fork();
-    if (watcher == 0)
-        RunWatcher(file.c_str(), args.data(), reportOut.get(), watchMs);
-    const int forkErr = errno;
-    reportOut.reset();
-    if (watcher < 0)
-        return Fail(reason, std::strerror(forkErr));
-    watch->reportFd = reportIn.release();
-    watch->watcherPid = watcher;
-    WarnStartedAsRoot(argv[0]);
-    return true;
-}
-
-ProgramEnd FinishWatch(ProgramWatch& watch) {
-    WatchReport report{};
-    const ssize_t got = TEMP_FAILURE_RETRY(read(watch.reportFd, &report, sizeof report));
-    close(watch.reportFd);
-    TEMP_FAILURE_RETRY(waitpid(watch.watcherPid, nullptr, 0));
-    watch = ProgramWatch();
-    ProgramEnd end;
-    if (got != static_cast<ssize_t>(sizeof report)) {
-        end.kind = ProgramEnd::Kind::Running;  // the watcher was ended before it knew more
-        return end;
+    SpawnSetup setup;
+    // Raw sockets and log files stay with this program: the started one keeps only the
+    // standard streams.
+    posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3);
+    // Its own session, so closing this program's terminal or session does not end it; and the
+    // signal handling a freshly started program expects, whatever this one has set up.
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&setup.attributes, &none);
+    posix_spawnattr_setsigdefault(&setup.attributes, &all);
+    posix_spawnattr_setflags(&setup.attributes,
+                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    // Capabilities were dropped at start; ambient ones would still pass through exec. They
+    // belong to the thread, which the started program is copied from.
+    prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
+    pid_t pid = -1;
+    // The C library reports exec's own failure here and has then reaped the child.
+    if (const int error =
+            posix_spawn(&pid, file->c_str(), &setup.actions, &setup.attributes, args.data(), environ))
+        return ErrnoFailure(error);
+    UniqueFd pidfd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+    if (!pidfd) {
+        // A program that could not be watched could not be reaped either: it is ended at once.
+        const int error = errno;
+        kill(pid, SIGKILL);
+        TEMP_FAILURE_RETRY(waitpid(pid, nullptr, 0));
+        return ErrnoFailure(error);
     }
-    end.kind = static_cast<ProgramEnd::Kind>(report.kind);
-    end.value = report.value;
-    if (end.kind == ProgramEnd::Kind::NotStarted)
-        end.reason = std::strerror(report.value);
-    return end;
-}
-
-bool StartDetached(const std::vector<std::string>& argv, std::string* reason) {
-    ProgramWatch watch;
-    if (!StartWatched(argv, 0, &watch, reason))
-        return false;
-    const ProgramEnd end = FinishWatch(watch);
-    return end.kind != ProgramEnd::Kind::NotStarted || Fail(reason, end.reason);
+    WarnStartedAsRoot(argv[0]);
+    return StartedProgram(pid, std::move(pidfd));
 }
 
 bool WarnStartedAsRoot(const std::string& program) {
@@ -312,18 +239,19 @@ std::string QuoteWord(const std::string& word) {
     return quoted + "\"";
 }
 
-bool StartCommandLine(const std::string& commandLine, std::string* reason) {
-    return StartLogged(commandLine, SplitCommandLine(commandLine), reason);
+Result<StartedProgram> StartCommandLine(const std::string& commandLine) {
+    return StartLogged(commandLine, SplitCommandLine(commandLine));
 }
 
-void LogStartFailure(const std::string& commandLine, const std::string& reason) {
+void LogStartFailure(const std::string& commandLine, const Failure& reason) {
     // The reason comes first: a long command line is cut at the end of the log line.
-    LogWrite(LOG_WARNING, "Could not start (%s): \"%s\"", reason.c_str(), LogEscape(commandLine).c_str());
+    LogWrite(LOG_WARNING, "Could not start (%s): \"%s\"", reason.code.message().c_str(),
+             LogEscape(commandLine).c_str());
 }
 
 void LogProgramFailure(const std::string& commandLine, const ProgramEnd& end) {
     if (end.kind == ProgramEnd::Kind::NotStarted) {
-        LogStartFailure(commandLine, end.reason);
+        LogStartFailure(commandLine, end.failure);
         return;
     }
     // A terminal or an opener that ran and gave up (no display, no handler) did start.
@@ -332,10 +260,14 @@ void LogProgramFailure(const std::string& commandLine, const ProgramEnd& end) {
              LogEscape(commandLine).c_str());
 }
 
-bool TerminalArgv(const std::string& commandLine, std::vector<std::string>* argv, std::string* reason) {
+Result<std::vector<std::string>> TerminalArgv(const std::string& commandLine) {
+    auto fail = [&commandLine](Failure why) {
+        LogStartFailure(commandLine, why);
+        return why;
+    };
     std::vector<std::string> command = SplitCommandLine(commandLine);
     if (command.empty())
-        return LogFailure(commandLine, "empty command line", reason);
+        return fail(Errc::EmptyCommandLine);
 
     std::vector<std::string> candidates;
     if (const char* own = std::getenv("TERMINAL"); own && *own)
@@ -345,30 +277,28 @@ bool TerminalArgv(const std::string& commandLine, std::vector<std::string>* argv
     // A terminal named as the program opens its own window.
     const std::string program = BaseName(command[0]);
     if (std::ranges::any_of(candidates,
-                            [&](const std::string& terminal) { return program == BaseName(terminal); })) {
-        *argv = std::move(command);
-        return true;
-    }
+                            [&](const std::string& terminal) { return program == BaseName(terminal); }))
+        return command;
     // A terminal would open, say nothing useful and close at once: the program is checked here.
-    std::string why;
-    if (ResolveProgram(command[0], &why).empty())
-        return LogFailure(commandLine, why, reason);
+    if (const Result<std::string> file = ResolveProgram(command[0]); !file)
+        return fail(file.Error());
 
     for (const std::string& terminal : candidates) {
-        std::string ignored;
-        if (ResolveProgram(terminal, &ignored).empty())
+        if (!ResolveProgram(terminal))
             continue;
         const std::string name = BaseName(terminal);
         // gnome-terminal ends its options with "--"; xfce4-terminal's -e takes one string.
         const char* runOption = name == "gnome-terminal" ? "--" : name == "xfce4-terminal" ? "-x" : "-e";
-        *argv = {terminal, runOption};
-        argv->insert(argv->end(), command.begin(), command.end());
-        return true;
+        std::vector<std::string> argv{terminal, runOption};
+        argv.insert(argv.end(), command.begin(), command.end());
+        return argv;
     }
-    return LogFailure(commandLine, "no terminal", reason);
+    return fail(Errc::NoTerminal);
 }
 
-bool StartInTerminal(const std::string& commandLine, std::string* reason) {
-    std::vector<std::string> argv;
-    return TerminalArgv(commandLine, &argv, reason) && StartLogged(commandLine, argv, reason);
+Result<StartedProgram> StartInTerminal(const std::string& commandLine) {
+    Result<std::vector<std::string>> argv = TerminalArgv(commandLine);
+    if (!argv)
+        return argv.Error();
+    return StartLogged(commandLine, *argv);
 }

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QUrl>
 
 #include <utility>
@@ -22,54 +23,74 @@ void ReportLater(QObject* context, const std::string& program, ProgramEnd end, P
         Qt::QueuedConnection);
 }
 
-// One started program's watch: the watcher's report arrives on a descriptor. It belongs to the
-// application, so the watcher is reaped even when the one who asked has gone.
+// One started program, kept by the application until it has ended and been reaped, so the one
+// who asked may go first. While the watch lasts, its end is reported; after that it is only reaped.
 class CProgramWatch : public QObject {
 public:
-    CProgramWatch(ProgramWatch watch, std::string program, std::string commandLine, QObject* context,
-                  ProgramOutcome done)
+    CProgramWatch(StartedProgram program, std::string name, std::string commandLine, QObject* context,
+                  ProgramOutcome done, int watchMs)
         : QObject(QCoreApplication::instance()),
-          m_watch(watch),
-          m_strProgram(std::move(program)),
+          m_program(std::move(program)),
+          m_strProgram(std::move(name)),
           m_strCommandLine(std::move(commandLine)),
           m_pContext(context),
           m_done(std::move(done)),
-          m_notifier(watch.reportFd, QSocketNotifier::Read, this) {
-        connect(&m_notifier, &QSocketNotifier::activated, this, [this] { OnReport(); });
+          m_notifier(m_program.EndFd(), QSocketNotifier::Read, this) {
+        connect(&m_notifier, &QSocketNotifier::activated, this, [this] { OnEnded(); });
+        if (m_done) {
+            m_watch.setSingleShot(true);
+            connect(&m_watch, &QTimer::timeout, this, [this] { Report(ProgramEnd()); });
+            m_watch.start(watchMs);
+        }
     }
 
 private:
-    void OnReport() {
+    void OnEnded() {
+        const ProgramEnd end = m_program.TakeEnd();
+        if (end.kind == ProgramEnd::Kind::Running)
+            return;
         m_notifier.setEnabled(false);
-        const ProgramEnd end = FinishWatch(m_watch);
+        if (m_watch.isActive())
+            Report(end);
+        deleteLater();
+    }
+    void Report(const ProgramEnd& end) {
+        m_watch.stop();
         if (end.Failed())
             LogProgramFailure(m_strCommandLine, end);
         if (m_pContext)
-            m_done(m_strProgram, end);
-        deleteLater();
+            std::exchange(m_done, nullptr)(m_strProgram, end);
     }
 
-    ProgramWatch m_watch;
+    StartedProgram m_program;
     std::string m_strProgram;
     std::string m_strCommandLine;
     QPointer<QObject> m_pContext;
     ProgramOutcome m_done;
     QSocketNotifier m_notifier;
+    QTimer m_watch;
 };
 
 }  // namespace
 
 void StartProgram(const std::vector<std::string>& argv, const std::string& commandLine, QObject* context,
-                  ProgramOutcome done) {
+                  ProgramOutcome done, int watchMs) {
     const std::string program = argv.empty() ? std::string() : argv.front();
-    ProgramWatch watch;
-    std::string reason;
-    if (!StartWatched(argv, kProgramWatchMs, &watch, &reason)) {
-        LogStartFailure(commandLine, reason);
-        ReportLater(context, program, {ProgramEnd::Kind::NotStarted, 0, reason}, std::move(done));
+    Result<StartedProgram> started = SpawnProgram(argv);
+    if (!started) {
+        LogStartFailure(commandLine, started.Error());
+        ReportLater(context, program, {ProgramEnd::Kind::NotStarted, 0, started.Error()}, std::move(done));
         return;
     }
-    new CProgramWatch(watch, program, commandLine, context, std::move(done));
+    new CProgramWatch(std::move(*started), program, commandLine, context, std::move(done), watchMs);
+}
+
+Failure LaunchCommandLine(const std::string& commandLine) {
+    Result<StartedProgram> started = StartCommandLine(commandLine);
+    if (!started)
+        return started.Error();
+    new CProgramWatch(std::move(*started), {}, commandLine, nullptr, nullptr, 0);
+    return {};
 }
 
 void OpenWithDesktop(const QUrl& url, QObject* context, ProgramOutcome done) {
@@ -81,7 +102,7 @@ void OpenWithDesktop(const QUrl& url, QObject* context, ProgramOutcome done) {
     }
     ProgramEnd end;
     if (!QDesktopServices::openUrl(url)) {
-        end = {ProgramEnd::Kind::NotStarted, 0, "not found"};
+        end = {ProgramEnd::Kind::NotStarted, 0, Failure(Errc::ProgramNotFound)};
         LogWrite(LOG_WARNING, "Could not open \"%s\": no program to open it", url.toEncoded().constData());
     } else {
         WarnStartedAsRoot(opener);
@@ -94,16 +115,15 @@ void OpenUrl(const std::string& address, QObject* context, ProgramOutcome done) 
 }
 
 void StartInTerminalWatched(const std::string& commandLine, QObject* context, ProgramOutcome done) {
-    std::vector<std::string> argv;
-    std::string reason;
-    if (TerminalArgv(commandLine, &argv, &reason)) {
-        StartProgram(argv, commandLine, context, std::move(done));
+    const Result<std::vector<std::string>> argv = TerminalArgv(commandLine);
+    if (argv) {
+        StartProgram(*argv, commandLine, context, std::move(done));
         return;
     }
     // The program the user named, not the terminal it would have run in.
     const std::vector<std::string> words = SplitCommandLine(commandLine);
     ReportLater(context, words.empty() ? std::string() : words.front(),
-                {ProgramEnd::Kind::NotStarted, 0, reason}, std::move(done));
+                {ProgramEnd::Kind::NotStarted, 0, argv.Error()}, std::move(done));
 }
 
 void SetClipboardText(const std::string& text) {

@@ -18,11 +18,18 @@ constexpr int kProgramWatchMs = 5000;
 // first word of its command line) and how it ended, or that it still ran when the watch ended.
 using ProgramOutcome = std::function<void(const std::string& program, const ProgramEnd& end)>;
 
-// Starts argv and reports through done once its watch is over; a program that cannot be started
-// at all is reported as well, from the event loop, never before this returns. A failure gets the
-// Warning line of LogProgramFailure with commandLine. done is dropped when context goes first.
+// Starts argv and reports through done once the program has ended or the watch (watchMs) is
+// over, whichever comes first; a program that cannot be started at all is reported as well, from
+// the event loop, never before this returns. A failure gets the Warning line of
+// LogProgramFailure with commandLine. done is dropped when context goes first. The program is
+// watched through its pidfd on this thread's event loop and reaped whenever it ends, during the
+// watch or long after.
 void StartProgram(const std::vector<std::string>& argv, const std::string& commandLine, QObject* context,
-                  ProgramOutcome done);
+                  ProgramOutcome done, int watchMs = kProgramWatchMs);
+
+// Starts a command line as StartCommandLine does, unwatched: the application keeps the program
+// and reaps it whenever it ends. Why it did not start, after the Warning line.
+Failure LaunchCommandLine(const std::string& commandLine);
 
 // Hands the URL to the desktop's opener, xdg-open (which honours $BROWSER), and reports as
 // StartProgram does: an opener that exits with a failure has not opened it. Without xdg-open

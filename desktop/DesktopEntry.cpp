@@ -127,9 +127,12 @@ int LocaleFit(std::string_view suffix, const Locale& locale) {
     return suffix == locale.lang ? 2 : 0;
 }
 
-// Reads the main group from fd line by line, at most kMaxDesktopEntryBytes; false beyond that
-// and without an Exec key.
-bool ReadMainGroup(int fd, DesktopEntry* entry) {
+Failure TooLarge() {
+    return Failure(std::make_error_code(std::errc::file_too_large));
+}
+
+// Reads the main group from fd line by line, at most kMaxDesktopEntryBytes.
+Failure ReadMainGroup(int fd, DesktopEntry* entry) {
     const Locale locale = MessageLocale();
     int nameFit = 0;
     bool inMainGroup = false, haveExec = false;
@@ -171,19 +174,19 @@ bool ReadMainGroup(int fd, DesktopEntry* entry) {
     for (;;) {
         const ssize_t got = TEMP_FAILURE_RETRY(::read(fd, chunk, sizeof chunk));
         if (got < 0)
-            return false;
+            return LastErrno();
         if (got == 0) {
             takeLine(line);  // the last line may have no line end
-            return haveExec;
+            return haveExec ? Failure() : Failure(Errc::NoExecKey);
         }
         total += static_cast<size_t>(got);
         if (total > kMaxDesktopEntryBytes)
-            return false;
+            return TooLarge();
         std::string_view rest(chunk, static_cast<size_t>(got));
         for (size_t end; (end = rest.find('\n')) != std::string_view::npos; rest.remove_prefix(end + 1)) {
             line.append(rest.substr(0, end));
             if (!takeLine(line))
-                return haveExec;
+                return haveExec ? Failure() : Failure(Errc::NoExecKey);
             line.clear();
         }
         line.append(rest);
@@ -280,21 +283,19 @@ std::string FindDesktopEntry(const std::string& desktopId) {
     return {};
 }
 
-bool ReadDesktopEntry(const std::string& path, DesktopEntry* entry) {
+Result<DesktopEntry> ReadDesktopEntry(const std::string& path) {
     UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
     struct stat info;
     if (!file || ::fstat(file.get(), &info) != 0)
-        return false;
+        return LastErrno();
     // A file that says it is too large is refused unread; the read stops at the bound anyway.
     if (S_ISREG(info.st_mode) && static_cast<unsigned long long>(info.st_size) > kMaxDesktopEntryBytes)
-        return false;
+        return TooLarge();
     DesktopEntry read;
     read.location = path;
-    if (!ReadMainGroup(file.get(), &read))
-        return false;
-    if (entry)
-        *entry = std::move(read);
-    return true;
+    if (Failure failure = ReadMainGroup(file.get(), &read))
+        return failure;
+    return read;
 }
 
 std::string CutAtFieldCode(const DesktopEntry& entry) {

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string>
 
+#include "base/Error.h"
+
 // The desktop entry that `xdg-mime query default <mimeType>` names ("firefox-esr.desktop").
 // Empty when xdg-mime is missing, fails, names none, or has not answered within the bound.
 // xdg-mime runs in a process group of its own, which is ended when the answer is in or the
@@ -31,9 +33,9 @@ struct DesktopEntry {
 // A handler's desktop entry is a few kilobytes; a larger file is not read to its end.
 constexpr std::size_t kMaxDesktopEntryBytes = 1024 * 1024;
 
-// Reads the entry at path. False when the file cannot be read, holds more than
-// kMaxDesktopEntryBytes, or has no Exec key.
-bool ReadDesktopEntry(const std::string& path, DesktopEntry* entry);
+// Reads the entry at path. The Failure when the file cannot be read (errno), holds more than
+// kMaxDesktopEntryBytes (EFBIG), or has no Exec key (NoExecKey).
+Result<DesktopEntry> ReadDesktopEntry(const std::string& path);
 
 // The entry's command template cut where its first file or URL field code starts: a quoted one
 // ("%u") loses its quotes too, else the first bare %u, %U, %f, %F or %1. In what is kept, %i

@@ -55,14 +55,14 @@ QColor ColorFromRef(COLORREF color) {
     return QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
 }
 
-// The command starter says why in words; the box speaks in result codes.
-int CodeForStartFailure(const std::string& reason) {
-    auto says = [&reason](const char* words) { return reason.find(words) != std::string::npos; };
-    if (says("not found") || says("No such file"))
+// The box speaks in result codes.
+int CodeForStartFailure(const Failure& failure) {
+    const std::error_code& code = failure.code;
+    if (failure == Errc::ProgramNotFound || code == std::errc::no_such_file_or_directory)
         return CHyperLink::OPEN_FILE_NOT_FOUND;
-    if (says("not executable") || says("Permission denied"))
+    if (failure == Errc::NotExecutable || code == std::errc::permission_denied)
         return CHyperLink::OPEN_ACCESS_DENIED;
-    if (says("Exec format"))
+    if (code == std::errc::executable_format_error)
         return CHyperLink::OPEN_BAD_FORMAT;
     return CHyperLink::OPEN_OUT_OF_RESOURCES;
 }
@@ -74,8 +74,13 @@ bool RegisteredHandler(const char* type, DesktopEntry* handler) {
     if (id.empty() || id.size() >= kValueBufferSize)
         return false;
     std::string path = FindDesktopEntry(id);
-    return !path.empty() && ReadDesktopEntry(path, handler) && !handler->exec.empty() &&
-           handler->exec.size() < kValueBufferSize;
+    if (path.empty())
+        return false;
+    Result<DesktopEntry> entry = ReadDesktopEntry(path);
+    if (!entry)
+        return false;
+    *handler = std::move(*entry);
+    return !handler->exec.empty() && handler->exec.size() < kValueBufferSize;
 }
 
 }  // namespace
@@ -347,10 +352,9 @@ int CHyperLink::OpenWithRegisteredBrowser(const std::string& url, int openerResu
     const std::string command = CutAtFieldCode(handler) + " " + url;
     if (command.size() >= kCommandBufferSize)
         return OPEN_NOT_ENOUGH_MEMORY;
-    std::string reason;
-    if (StartCommandLine(command, &reason))
-        return OPEN_STARTED;
-    return CodeForStartFailure(reason);
+    if (const Failure failure = LaunchCommandLine(command))
+        return CodeForStartFailure(failure);
+    return OPEN_STARTED;
 }
 
 std::string CHyperLink::OpenErrorText(int code) {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "desktop/CommandLine.h"
+#include "res/FailureText.h"
 #include "res/Resource.h"
 #include "res/StringTable.h"
 #include "gui/settings/DialogTemplate.h"
@@ -88,7 +89,7 @@ void COLDiscoveryDlg::OnActionEnd(unsigned action, const std::string& program, c
         return;
     std::string text;
     if (end.kind == ProgramEnd::Kind::NotStarted) {
-        text = FormatString2(IDS_START_FAILED, program, end.reason);
+        text = FormatString2(IDS_START_FAILED, program, FailureText(end.failure));
     } else {
         const unsigned why = end.kind == ProgramEnd::Kind::Signalled ? IDS_EXIT_SIGNAL : IDS_EXIT_STATUS;
         text = FormatString2(IDS_PROGRAM_FAILED, program, FormatString1(why, std::to_string(end.value)));

@@ -3,6 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
 
 #include <QAction>
 #include <QClipboard>
@@ -20,6 +26,7 @@
 #include "AppTestSupport.h"
 #include "FakeSocketLayer.h"
 #include "StandIn.h"
+#include "desktop/Desktop.h"
 #include "gui/app/OLDiscoveryDlg.h"
 #include "engine/Orvalink.h"
 #include "engine/ScanThread.h"
@@ -126,6 +133,59 @@ TEST(TelnetCommandLineTest, BuiltFromTheTwoPreferencesWithoutQuoting) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(MakeTelnetCommandLine(c.program, c.args, "10.0.0.5"), c.expected) << c.args;
+}
+
+// The window's programs are watched on its event loop: the end within the watch, or that one still
+// ran when the watch ended, is told once; a program is reaped whenever it ends.
+TEST(ProgramWatchTest, EachEndIsToldOnceAndTheProgramReaped) {
+    testsupport::TempDir dir;
+    const std::string script = dir.file("no-interpreter");  // exec refuses a script without "#!"
+    std::ofstream(script) << "exit 0\n";
+    chmod(script.c_str(), 0755);
+    const std::string pidFile = dir.file("pid");
+    using Kind = ProgramEnd::Kind;
+    const struct {
+        Words argv;
+        Kind kind;
+        int value;
+        const char* logged;  // the Warning line, nullptr for none
+    } cases[] = {
+        {{script}, Kind::NotStarted, 0, "Could not start (Exec format error): \"shown\""},
+        {{"/bin/sh", "-c", "exit 4"}, Kind::Exited, 4, "Started, then exited with status 4: \"shown\""},
+        {{"/bin/sh", "-c", "kill -9 $$"}, Kind::Signalled, 9, "Started, then ended by signal 9: \"shown\""},
+        {{"/bin/sh", "-c", "echo $$ >\"$0\"; exec /bin/sleep 600", pidFile}, Kind::Running, 0, nullptr},
+    };
+    for (const auto& c : cases) {
+        LogCapture log;
+        QObject context;
+        std::vector<ProgramEnd> told;
+        StartProgram(
+            c.argv, "shown", &context,
+            [&](const std::string& program, const ProgramEnd& end) {
+                EXPECT_EQ(program, c.argv.front());
+                told.push_back(end);
+            },
+            300);
+        ASSERT_TRUE(apptest::WaitUntil([&] { return !told.empty(); })) << c.argv.back();
+        EXPECT_EQ(told[0].kind, c.kind) << c.argv.back();
+        EXPECT_EQ(told[0].value, c.value) << c.argv.back();
+        const bool warned = std::ranges::any_of(
+            log.Texts(), [](const std::string& text) { return text.find("\"shown\"") != std::string::npos; });
+        EXPECT_EQ(warned, c.logged != nullptr) << c.argv.back();
+        if (c.logged) {
+            EXPECT_TRUE(log.Contains(c.logged)) << c.argv.back();
+        }
+        if (c.kind == Kind::Running) {
+            // Ended long after its watch, it still leaves no zombie behind.
+            pid_t pid = 0;
+            ASSERT_TRUE(apptest::WaitUntil([&] { return (std::ifstream(pidFile) >> pid) && pid > 0; }));
+            const std::string proc = "/proc/" + std::to_string(pid);
+            ASSERT_TRUE(std::filesystem::exists(proc));
+            kill(pid, SIGKILL);
+            EXPECT_TRUE(apptest::WaitUntil([&] { return !std::filesystem::exists(proc); })) << "not reaped";
+        }
+        EXPECT_EQ(told.size(), 1u) << c.argv.back();
+    }
 }
 
 TEST_F(ActionsTest, DoubleClickRunsThePreferredActionOnTheRowHit) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -73,9 +74,10 @@ TEST(CommandLineTest, StartsInTheTerminalTheDesktopOffers) {
             programs.Add(console);
         ScopedEnv path("PATH", programs.Dir().c_str());
         ScopedEnv terminal("TERMINAL", c.terminal);
-        std::string reason;
-        ASSERT_TRUE(StartInTerminal(c.commandLine, &reason)) << c.commandLine << ": " << reason;
+        Result<StartedProgram> started = StartInTerminal(c.commandLine);
+        ASSERT_TRUE(started) << c.commandLine << ": " << started.Error().code.message();
         EXPECT_EQ(programs.WaitForRun(10s), c.expected) << c.commandLine;
+        started->WaitEnd(10s);
     }
 }
 
@@ -101,11 +103,10 @@ TEST(CommandLineTest, WhatCannotStartIsLoggedWithItsReason) {
         {true, "telnet 10.0.0.5", "no terminal"},
     };
     for (const auto& c : cases) {
-        std::string reason;
-        bool started =
-            c.inTerminal ? StartInTerminal(c.commandLine, &reason) : StartCommandLine(c.commandLine, &reason);
+        const Result<StartedProgram> started =
+            c.inTerminal ? StartInTerminal(c.commandLine) : StartCommandLine(c.commandLine);
         EXPECT_FALSE(started) << c.commandLine;
-        EXPECT_EQ(reason, c.reason) << c.commandLine;
+        EXPECT_EQ(started.Error().code.message(), c.reason) << c.commandLine;
         EXPECT_TRUE(
             log.Contains("Could not start (" + std::string(c.reason) + "): \"" + c.commandLine + "\""))
             << c.commandLine;
@@ -119,8 +120,10 @@ TEST(CommandLineTest, WhatCannotStartIsLoggedWithItsReason) {
         return count;
     };
     const std::size_t before = failures();
-    ASSERT_TRUE(StartCommandLine("browser \"http://10.0.0.5/\" --new-window"));
+    Result<StartedProgram> browser = StartCommandLine("browser \"http://10.0.0.5/\" --new-window");
+    ASSERT_TRUE(browser);
     EXPECT_EQ(programs.WaitForRun(10s), (Words{"browser", "http://10.0.0.5/", "--new-window"}));
+    browser->WaitEnd(10s);
     EXPECT_EQ(failures(), before);
 }
 
@@ -140,9 +143,9 @@ TEST(CommandLineTest, AConsoleProgramThatCannotRunOpensNoTerminal) {
         {"plain 10.0.0.5", "not executable"},
     };
     for (const auto& c : cases) {
-        std::string reason;
-        EXPECT_FALSE(StartInTerminal(c.commandLine, &reason)) << c.commandLine;
-        EXPECT_EQ(reason, c.reason) << c.commandLine;
+        const Result<StartedProgram> started = StartInTerminal(c.commandLine);
+        EXPECT_FALSE(started) << c.commandLine;
+        EXPECT_EQ(started.Error().code.message(), c.reason) << c.commandLine;
         EXPECT_TRUE(
             log.Contains("Could not start (" + std::string(c.reason) + "): \"" + c.commandLine + "\""))
             << c.commandLine;
@@ -195,9 +198,9 @@ TEST(CommandLineTest, AProgramStartedAsRootIsWarnedAboutOnce) {
         testing::ExitedWithCode(0), "");
 }
 
-// The watcher says how the program ended within its watch, that it still ran at the end, or
+// A started program's end as its pidfd tells it: within the wait, still running at its end, or
 // why exec refused it (a script without "#!").
-TEST(CommandLineTest, AWatchedProgramsEndIsReported) {
+TEST(CommandLineTest, AStartedProgramsEndIsReported) {
     testsupport::TempDir dir;
     const std::string script = dir.file("no-interpreter");
     std::ofstream(script) << "exit 0\n";
@@ -205,29 +208,34 @@ TEST(CommandLineTest, AWatchedProgramsEndIsReported) {
     using Kind = ProgramEnd::Kind;
     const struct {
         Words argv;
-        int watchMs;
+        std::chrono::milliseconds wait;
         Kind kind;
         int value;
         const char* logged;  // the failure's Warning, before the command line
     } cases[] = {
-        {{"/bin/sh", "-c", "exit 0"}, 5000, Kind::Exited, 0, nullptr},
-        {{"/bin/sh", "-c", "exit 4"}, 5000, Kind::Exited, 4, "Started, then exited with status 4: "},
-        {{"/bin/sh", "-c", "kill -9 $$"}, 5000, Kind::Signalled, 9, "Started, then ended by signal 9: "},
-        {{"/bin/sh", "-c", "sleep 3"}, 200, Kind::Running, 0, nullptr},
-        {{script}, 5000, Kind::NotStarted, ENOEXEC, "Could not start (Exec format error): "},
+        {{"/bin/sh", "-c", "exit 0"}, 5000ms, Kind::Exited, 0, nullptr},
+        {{"/bin/sh", "-c", "exit 4"}, 5000ms, Kind::Exited, 4, "Started, then exited with status 4: "},
+        {{"/bin/sh", "-c", "kill -9 $$"}, 5000ms, Kind::Signalled, 9, "Started, then ended by signal 9: "},
+        {{"/bin/sh", "-c", "sleep 3"}, 200ms, Kind::Running, 0, nullptr},
+        {{script}, 5000ms, Kind::NotStarted, 0, "Could not start (Exec format error): "},
     };
     for (const auto& c : cases) {
         LogCapture log;
-        ProgramWatch watch;
-        std::string reason;
-        ASSERT_TRUE(StartWatched(c.argv, c.watchMs, &watch, &reason)) << reason;
-        const ProgramEnd end = FinishWatch(watch);
+        Result<StartedProgram> started = SpawnProgram(c.argv);
+        ProgramEnd end{Kind::NotStarted, 0, started.Error()};
+        if (started)
+            end = started->WaitEnd(c.wait);
         EXPECT_EQ(end.kind, c.kind) << c.argv.back();
         EXPECT_EQ(end.value, c.value) << c.argv.back();
-        EXPECT_EQ(end.Failed(), c.kind != Kind::Running && c.value != 0) << c.argv.back();
+        EXPECT_EQ(end.Failed(), c.logged != nullptr) << c.argv.back();
         if (end.Failed()) {
             LogProgramFailure("shown", end);
             EXPECT_TRUE(log.Contains(c.logged + std::string("\"shown\""))) << c.argv.back();
+        }
+        if (end.kind == Kind::Running)
+            kill(started->Pid(), SIGKILL);
+        if (started && started->EndFd() >= 0) {
+            EXPECT_EQ(started->WaitEnd(10s).kind, Kind::Signalled) << "reaped after the wait";
         }
     }
 }

@@ -81,12 +81,12 @@ TEST(DesktopEntryTest, TheNameIsTheOneOfTheUsersLanguage) {
         ScopedEnv lcAll("LC_ALL", c.lcAll);
         ScopedEnv lcMessages("LC_MESSAGES", nullptr);
         ScopedEnv lang("LANG", c.lang);
-        DesktopEntry entry;
-        ASSERT_TRUE(ReadDesktopEntry(path, &entry));
-        EXPECT_EQ(entry.name, c.name) << (c.lang ? c.lang : "no LANG");
-        EXPECT_EQ(entry.exec, "browser -x %u");
-        EXPECT_EQ(entry.icon, "b");
-        EXPECT_EQ(entry.location, path);
+        const Result<DesktopEntry> entry = ReadDesktopEntry(path);
+        ASSERT_TRUE(entry);
+        EXPECT_EQ(entry->name, c.name) << (c.lang ? c.lang : "no LANG");
+        EXPECT_EQ(entry->exec, "browser -x %u");
+        EXPECT_EQ(entry->icon, "b");
+        EXPECT_EQ(entry->location, path);
     }
 }
 
@@ -96,13 +96,13 @@ TEST(DesktopEntryTest, AFileTooLargeForAnEntryIsNotReadToItsEnd) {
     // Just within the bound it is an entry.
     const std::string fits = dir.file("fits.desktop");
     WriteFile(fits, head + "Comment=" + std::string(kMaxDesktopEntryBytes - head.size() - 9, 'c') + "\n");
-    EXPECT_TRUE(ReadDesktopEntry(fits, nullptr));
+    EXPECT_TRUE(ReadDesktopEntry(fits));
 
     // 900 MB, nearly all of it a hole: refused without being read.
     const std::string sparse = dir.file("sparse.desktop");
     WriteFile(sparse, head);
     std::filesystem::resize_file(sparse, 900ull * 1024 * 1024);
-    EXPECT_FALSE(ReadDesktopEntry(sparse, nullptr));
+    EXPECT_FALSE(ReadDesktopEntry(sparse));
 
     // An endless entry (a FIFO fed by a writer with 64 MiB to give) is given up within the bound.
     struct sigaction ignore {
@@ -129,7 +129,7 @@ TEST(DesktopEntryTest, AFileTooLargeForAnEntryIsNotReadToItsEnd) {
             }
             close(fd);
         });
-        EXPECT_FALSE(ReadDesktopEntry(fifo, nullptr)) << line.size();
+        EXPECT_FALSE(ReadDesktopEntry(fifo)) << line.size();
         writer.join();
         EXPECT_LT(written.load(), kOffered) << "the reader went on to the end";
     }

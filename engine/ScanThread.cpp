@@ -48,16 +48,14 @@ bool CScanWorker::OpenRawSocket() {
         LogWrite(LOG_ERROR, "Windows socket initialization failed!");
         return false;
     }
-    try {
-        m_socket = m_sockets->OpenRawIcmp();
-    } catch (const std::system_error& error) {
-        LogWrite(LOG_ERROR, "socket() failed (error code %d)", error.code().value());
+    Result<IcmpSocket> opened = m_sockets->OpenRawIcmp();
+    if (!opened) {
+        LogWrite(LOG_ERROR, "socket() failed (error code %d)", opened.Error().code.value());
         return false;
     }
-    try {
-        m_sockets->EnableBroadcast(m_socket);
-    } catch (const std::system_error& error) {
-        LogWrite(LOG_ERROR, "setsockopt() failed (error code %d)", error.code().value());
+    m_socket = std::move(*opened);
+    if (const Failure failure = m_sockets->EnableBroadcast(m_socket)) {
+        LogWrite(LOG_ERROR, "setsockopt() failed (error code %d)", failure.code.value());
         return false;
     }
     return true;

@@ -541,7 +541,8 @@ int CScanTool::Run(const char* argv0) {
     // the socket opened decides, not who we are: root without CAP_NET_RAW cannot scan either.
     RawSockets opened = OpenRawSockets();
     if (opened.dropFailure) {
-        std::fprintf(stderr, "oldiscovery-scan: cannot drop capabilities: %s\n", FailureText(opened.dropFailure).c_str());
+        std::fprintf(stderr, "oldiscovery-scan: cannot drop capabilities: %s\n",
+                     FailureText(opened.dropFailure).c_str());
         return Failed(kExitNoScan);
     }
     auto sockets = std::make_shared<CLinuxSocketLayer>(std::move(opened));

@@ -22,7 +22,8 @@ public:
 
     // The worker opens its socket through sockets: the system's, made from what main opened, or a
     // test's.
-    explicit CScanThread(std::shared_ptr<ISocketLayer> sockets, std::chrono::milliseconds startTimeout = kStartTimeout,
+    explicit CScanThread(std::shared_ptr<ISocketLayer> sockets,
+                         std::chrono::milliseconds startTimeout = kStartTimeout,
                          std::chrono::milliseconds stopTimeout = kStopTimeout);
     // A worker still running is told to end and waited for; a scan under way ends first.
     virtual ~CScanThread();

@@ -17,7 +17,8 @@ int main(int argc, char* argv[]) {
     RawSockets opened = OpenRawSockets();
     if (opened.dropFailure) {
         // As ping does: a program that cannot give up its privilege does not run with it.
-        std::fprintf(stderr, "OLDiscovery: cannot drop capabilities: %s\n", FailureText(opened.dropFailure).c_str());
+        std::fprintf(stderr, "OLDiscovery: cannot drop capabilities: %s\n",
+                     FailureText(opened.dropFailure).c_str());
         return 1;
     }
     auto sockets = std::make_shared<CLinuxSocketLayer>(std::move(opened));

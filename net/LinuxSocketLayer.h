@@ -17,10 +17,10 @@
 // The sockets opened while the right to was there (OpenRawSockets), owned until a layer takes them.
 struct RawSockets {
     UniqueFd icmp;
-    UniqueFd link;          // the ARP packet socket; empty when it could not be had
-    Failure icmpFailure;    // why icmp is empty
-    int bufferAsked = 0;    // the receive buffer asked for icmp
-    Failure dropFailure;    // the capabilities could not be given up: the caller must end
+    UniqueFd link;        // the ARP packet socket; empty when it could not be had
+    Failure icmpFailure;  // why icmp is empty
+    int bufferAsked = 0;  // the receive buffer asked for icmp
+    Failure dropFailure;  // the capabilities could not be given up: the caller must end
 };
 
 // Opens the raw ICMP socket and the ARP packet socket while the process is still a single thread,

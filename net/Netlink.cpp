@@ -191,7 +191,8 @@ Result<bool> ParseNeighDump(ByteView data, std::uint32_t seq, std::vector<NeighI
             int err = 0;
             if (payload.size() >= sizeof err)
                 std::memcpy(&err, payload.data(), sizeof err);
-            failure = Failure(std::error_code(err < 0 && err != INT_MIN ? -err : EPROTO, std::generic_category()));
+            failure =
+                Failure(std::error_code(err < 0 && err != INT_MIN ? -err : EPROTO, std::generic_category()));
             return true;
         }
         if (hdr.nlmsg_type == RTM_NEWNEIGH && payload.size() >= sizeof(ndmsg)) {
@@ -330,8 +331,9 @@ Failure CRouteSocket::Exchange(Build build, Take take, int maxDatagrams) {
 
 Result<RouteInfo> CRouteSocket::GetRoute(std::uint32_t dst) {
     RouteInfo route;
-    if (Failure failure = Exchange([&](std::uint32_t seq) { return BuildGetRouteRequest(seq, dst); },
-                                   [&](ByteView data, std::uint32_t seq) { return ParseRouteReply(data, seq, route); }))
+    if (Failure failure =
+            Exchange([&](std::uint32_t seq) { return BuildGetRouteRequest(seq, dst); },
+                     [&](ByteView data, std::uint32_t seq) { return ParseRouteReply(data, seq, route); }))
         return failure;
     return route;
 }
@@ -347,8 +349,8 @@ Result<NeighInfo> CRouteSocket::GetNeigh(std::uint32_t dst, int ifindex) {
 
 Failure CRouteSocket::DumpNeigh(std::vector<NeighInfo>& entries) {
     return Exchange(
-        BuildDumpNeighRequest, [&](ByteView data, std::uint32_t seq) { return ParseNeighDump(data, seq, entries); },
-        INT_MAX);
+        BuildDumpNeighRequest,
+        [&](ByteView data, std::uint32_t seq) { return ParseNeighDump(data, seq, entries); }, INT_MAX);
 }
 
 }  // namespace netlink

@@ -25,9 +25,7 @@ constexpr unsigned kMinKernelMinor = 10;
 
 COLDiscoveryApp::COLDiscoveryApp(std::shared_ptr<ISystemProbe> probe, std::shared_ptr<ISocketLayer> sockets,
                                  const char* appName)
-    : CWinApp(appName),
-      m_pProbe(std::move(probe)),
-      m_pSockets(std::move(sockets)) {}
+    : CWinApp(appName), m_pProbe(std::move(probe)), m_pSockets(std::move(sockets)) {}
 
 COLDiscoveryApp::~COLDiscoveryApp() {
     StopScanThread();

@@ -169,7 +169,8 @@ void FuzzNetlink(const std::uint8_t* data, std::size_t size) {
         }
     } else if (data[0] & 1) {
         static_cast<void>(netlink::ParseRouteReply({data + 1, size - 1}, 7, route));
-    } else if (const Result<bool> parsed = netlink::ParseNeighReply({data + 1, size - 1}, 7, neigh); parsed && *parsed) {
+    } else if (const Result<bool> parsed = netlink::ParseNeighReply({data + 1, size - 1}, 7, neigh);
+               parsed && *parsed) {
         if (neigh.lladdrLength > sizeof neigh.lladdr)
             std::abort();
     }

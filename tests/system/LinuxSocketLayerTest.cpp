@@ -86,8 +86,8 @@ RawSockets OpenOnOwnThread() {
     RawSockets opened;
     std::thread([&] { opened = OpenRawSockets(); }).join();
     if (opened.icmpFailure || opened.dropFailure)
-        ADD_FAILURE() << "opening the raw socket: " << opened.icmpFailure.code.message() << ", dropping: "
-                      << opened.dropFailure.code.message();
+        ADD_FAILURE() << "opening the raw socket: " << opened.icmpFailure.code.message()
+                      << ", dropping: " << opened.dropFailure.code.message();
     return opened;
 }
 
@@ -285,7 +285,8 @@ TEST(LinuxSocketLayer, PreparedSocketsLeaveNoThreadPrivileged) {
             type != SOCK_RAW)
             ::_exit(13);
         // Taken once, as a worker started again after a stop finds it.
-        if (worker.OpenRawIcmp().Error().code != std::errc::operation_not_permitted || !worker.RawIcmpOpened())
+        if (worker.OpenRawIcmp().Error().code != std::errc::operation_not_permitted ||
+            !worker.RawIcmpOpened())
             ::_exit(14);
         ::_exit(0);
     }

@@ -39,6 +39,7 @@
 #include "base/SafeFile.h"
 #include "net/SocketLayer.h"
 #include "base/UniqueFd.h"
+#include "res/FailureText.h"
 #include "res/Resource.h"
 #include "res/StringTable.h"
 #include "ExpectedDevices.h"
@@ -538,11 +539,14 @@ int CScanTool::Run(const char* argv0) {
 
     // While this is the only thread: open the raw sockets and give up every capability. Whether
     // the socket opened decides, not who we are: root without CAP_NET_RAW cannot scan either.
-    if (const std::error_code error = PrepareRawSockets()) {
-        std::fprintf(stderr, "oldiscovery-scan: cannot drop capabilities: %s\n", error.message().c_str());
+    RawSockets opened = OpenRawSockets();
+    if (opened.dropFailure) {
+        std::fprintf(stderr, "oldiscovery-scan: cannot drop capabilities: %s\n",
+                     FailureText(opened.dropFailure).c_str());
         return Failed(kExitNoScan);
     }
-    if (!RawSocketAvailable()) {
+    auto sockets = std::make_shared<CLinuxSocketLayer>(std::move(opened));
+    if (!sockets->RawIcmpOpened()) {
         std::string program = GetProgramFilePath();
         std::fprintf(stderr, "oldiscovery-scan: %s\n",
                      FormatString1(IDS_NEED_ADMIN, ShellQuoted(program.empty() ? argv0 : program)).c_str());
@@ -566,7 +570,7 @@ int CScanTool::Run(const char* argv0) {
         }
     }
 
-    CScanThread scanner(CreateSystemSocketLayer());
+    CScanThread scanner(sockets);
     scanner.SetListener(&m_collector);
     scanner.SetInterfaces(m_ifindexes);
     if (m_o.waitMs)
@@ -654,9 +658,9 @@ int main(int argc, char** argv) {
     std::vector<int> ifindexes;
     for (const std::string& name : options.interfaces) {
         int index = 0;
-        bool down = false;
-        problem = InterfaceProblem(name, &index, &down);
-        if (!problem.empty()) {
+        if (const Failure failure = InterfaceProblem(name, &index)) {
+            problem = FailureText(failure);
+            const bool down = InterfaceNotReady(failure);
             // An interface that is down or gone is a scan that failed, for the alerts to see.
             if (options.prometheus && !options.output.empty())
                 WriteOutputFile(options.output, FailedScanText(options.interfaces));

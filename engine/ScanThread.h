@@ -20,8 +20,9 @@ public:
     static constexpr std::chrono::milliseconds kStartTimeout{5000};
     static constexpr std::chrono::milliseconds kStopTimeout{10000};
 
-    // Uses the given socket layer (tests, tools), by default the system's.
-    explicit CScanThread(std::shared_ptr<ISocketLayer> sockets = CreateSystemSocketLayer(),
+    // The worker opens its socket through sockets: the system's, made from what main opened, or a
+    // test's.
+    explicit CScanThread(std::shared_ptr<ISocketLayer> sockets,
                          std::chrono::milliseconds startTimeout = kStartTimeout,
                          std::chrono::milliseconds stopTimeout = kStopTimeout);
     // A worker still running is told to end and waited for; a scan under way ends first.

@@ -2,20 +2,26 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <memory>
 
 #include "gui/app/OLDiscoveryApp.h"
 #include "gui/app/QtPlugins.h"
 #include "gui/app/SecureStart.h"
+#include "gui/app/SystemProbe.h"
 #include "net/LinuxSocketLayer.h"
+#include "res/FailureText.h"
 
 int main(int argc, char* argv[]) {
     // While this is the only thread: open the raw sockets and give up every capability, so that
     // no thread started later (the toolkit's included) holds one.
-    if (const std::error_code error = PrepareRawSockets()) {
+    RawSockets opened = OpenRawSockets();
+    if (opened.dropFailure) {
         // As ping does: a program that cannot give up its privilege does not run with it.
-        std::fprintf(stderr, "OLDiscovery: cannot drop capabilities: %s\n", error.message().c_str());
+        std::fprintf(stderr, "OLDiscovery: cannot drop capabilities: %s\n",
+                     FailureText(opened.dropFailure).c_str());
         return 1;
     }
+    auto sockets = std::make_shared<CLinuxSocketLayer>(std::move(opened));
     // Started with file capabilities: nothing the caller's environment names, and nothing from a
     // folder the user may write, may load into us.
     const bool secure = IsSecureExecution();
@@ -37,7 +43,7 @@ int main(int argc, char* argv[]) {
     }
     // Wayland desktops match the window to its menu entry and icon by this name.
     QGuiApplication::setDesktopFileName(QStringLiteral("example.quarrin_velto.OLDiscovery"));
-    COLDiscoveryApp program;
+    COLDiscoveryApp program(CreateSystemProbe(sockets->RawIcmpOpened()), sockets);
     program.InitInstance();
     return program.ExitCode();
 }

@@ -44,10 +44,8 @@ DestinationKind ClassifyDestination(std::uint32_t addr, const netlink::RouteInfo
 
 DestinationKind DestinationKindOf(std::uint32_t addr) {
     netlink::CRouteSocket routes;
-    netlink::RouteInfo route;
-    int error = 0;
-    const bool routed = routes.GetRoute(addr, route, error);
-    return ClassifyDestination(addr, routed ? &route : nullptr, iftable::LocalSubnets());
+    const Result<netlink::RouteInfo> route = routes.GetRoute(addr);
+    return ClassifyDestination(addr, route ? &*route : nullptr, iftable::LocalSubnets());
 }
 
 const char* DestinationKindName(DestinationKind kind) {

@@ -7,15 +7,13 @@
 
 #include <algorithm>
 
-std::string InterfaceProblem(const std::string& name, int* ifindex, bool* notReady) {
-    if (notReady)
-        *notReady = false;
+Failure InterfaceProblem(const std::string& name, int* ifindex) {
     const unsigned index = name.empty() || name.size() >= IF_NAMESIZE ? 0 : if_nametoindex(name.c_str());
     if (index == 0)
-        return "unknown interface: " + name;
+        return Failure(Errc::UnknownInterface, name);
     ifaddrs* list = nullptr;
     if (::getifaddrs(&list) != 0)
-        return "cannot read the addresses of interface " + name;
+        return Failure(Errc::InterfaceUnreadable, name);
     bool found = false, hasIpv4 = false;
     unsigned flags = 0;
     for (ifaddrs* ifa = list; ifa; ifa = ifa->ifa_next) {
@@ -27,19 +25,20 @@ std::string InterfaceProblem(const std::string& name, int* ifindex, bool* notRea
     }
     ::freeifaddrs(list);
     if (!found)
-        return "unknown interface: " + name;
-    const bool down = !(flags & IFF_UP), noBroadcast = (flags & IFF_LOOPBACK) || !(flags & IFF_BROADCAST);
-    if (notReady)
-        *notReady = down || (!noBroadcast && !hasIpv4);
-    if (down)
-        return "interface " + name + " is down";
-    if (noBroadcast)
-        return "interface " + name + " takes no broadcast";
+        return Failure(Errc::UnknownInterface, name);
+    if (!(flags & IFF_UP))
+        return Failure(Errc::InterfaceDown, name);
+    if ((flags & IFF_LOOPBACK) || !(flags & IFF_BROADCAST))
+        return Failure(Errc::NoBroadcast, name);
     if (!hasIpv4)
-        return "interface " + name + " has no IPv4 address";
+        return Failure(Errc::NoIpv4Address, name);
     if (ifindex)
         *ifindex = static_cast<int>(index);
     return {};
+}
+
+bool InterfaceNotReady(const Failure& problem) {
+    return problem == Errc::InterfaceDown || problem == Errc::NoIpv4Address;
 }
 
 std::vector<std::string> BroadcastInterfaceNames() {

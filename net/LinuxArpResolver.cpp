@@ -30,8 +30,7 @@ void Resolve(HardwareRequest& request, const std::uint8_t* lladdr, unsigned llad
 void CLinuxSocketLayer::LookupHardwareAddresses(std::vector<HardwareRequest>& requests) {
     // One dump of the table answers every address at once; a failed dump means asking one by one.
     std::vector<netlink::NeighInfo> entries;
-    int error = 0;
-    bool dumped = m_route.DumpNeigh(entries, error);
+    const bool dumped = !m_route.DumpNeigh(entries);
     std::unordered_multimap<std::uint32_t, const netlink::NeighInfo*> table;
     for (const netlink::NeighInfo& entry : entries)
         if (netlink::NeighStateUsable(entry.state) && entry.lladdrLength > 0)
@@ -77,19 +76,20 @@ void CLinuxSocketLayer::LookupHardwareAddresses(std::vector<HardwareRequest>& re
             request.probeSource = subnet->address;
             continue;
         }
-        netlink::RouteInfo route;
-        if (!m_route.GetRoute(request.addr, route, error) || route.viaGateway || route.type != RTN_UNICAST ||
-            route.oif <= 0) {
+        const Result<netlink::RouteInfo> found = m_route.GetRoute(request.addr);
+        if (!found || found->viaGateway || found->type != RTN_UNICAST || found->oif <= 0) {
             request.state = HardwareState::Failed;
             continue;
         }
+        const netlink::RouteInfo& route = *found;
         if (dumped ? fromTable(request, [&](int ifindex) { return ifindex == route.oif; }) : false)
             continue;
-        netlink::NeighInfo neigh;
-        if (!dumped && m_route.GetNeigh(request.addr, route.oif, neigh, error) &&
-            netlink::NeighStateUsable(neigh.state)) {
-            Resolve(request, neigh.lladdr, neigh.lladdrLength);
-            continue;
+        if (!dumped) {
+            const Result<netlink::NeighInfo> neigh = m_route.GetNeigh(request.addr, route.oif);
+            if (neigh && netlink::NeighStateUsable(neigh->state)) {
+                Resolve(request, neigh->lladdr, neigh->lladdrLength);
+                continue;
+            }
         }
         request.probeIfindex = route.oif;
         request.probeSource = route.prefsrc;
@@ -241,8 +241,8 @@ void CLinuxSocketLayer::ProbeHardwareAddresses(std::vector<HardwareRequest>& req
     }
 }
 
-int CLinuxSocketLayer::ResolveHardwareAddress(std::uint32_t addr, int ifindex, std::uint8_t* mac,
-                                              unsigned* length) {
+Failure CLinuxSocketLayer::ResolveHardwareAddress(std::uint32_t addr, int ifindex, std::uint8_t* mac,
+                                                  unsigned* length) {
     std::vector<HardwareRequest> one(1);
     one[0].addr = addr;
     one[0].ifindex = ifindex;
@@ -251,8 +251,8 @@ int CLinuxSocketLayer::ResolveHardwareAddress(std::uint32_t addr, int ifindex, s
     LookupHardwareAddresses(one);
     ProbeHardwareAddresses(one, Now() + kArpWait);
     if (one[0].state != HardwareState::Resolved)
-        return EHOSTUNREACH;
+        return Failure(Errno(EHOSTUNREACH));
     std::memcpy(mac, one[0].mac, one[0].length);
     *length = one[0].length;
-    return 0;
+    return {};
 }

@@ -71,19 +71,19 @@ std::error_code CLinuxSocketLayer::SendBroadcast(const IcmpSocket& sock, const v
 
 std::error_code CLinuxSocketLayer::SendTo(const IcmpSocket& sock, std::uint32_t addr, const void* data,
                                           std::size_t length) {
-    netlink::RouteInfo route;
-    int error = 0;
     std::uint8_t ownMac[6];
-    if (m_linkSocket && m_route.GetRoute(addr, route, error) && route.type == RTN_UNICAST && route.oif > 0 &&
-        route.prefsrc != 0 && iftable::HardwareAddress(route.oif, ownMac)) {
+    const Result<netlink::RouteInfo> route =
+        m_linkSocket ? m_route.GetRoute(addr) : Result<netlink::RouteInfo>(Errno(ENOTSOCK));
+    if (route && route->type == RTN_UNICAST && route->oif > 0 && route->prefsrc != 0 &&
+        iftable::HardwareAddress(route->oif, ownMac)) {
         // The next hop's hardware address from the table, or asked for; never a new table entry.
         std::uint8_t hop[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
         unsigned hopLength = sizeof hop;
-        if (ResolveHardwareAddress(route.gateway ? route.gateway : addr, route.oif, hop, &hopLength) != 0 ||
+        if (ResolveHardwareAddress(route->gateway ? route->gateway : addr, route->oif, hop, &hopLength) ||
             hopLength != 6)
             return Errno(EHOSTUNREACH);
-        return SendFrame(route.oif, hop,
-                         netlink::BuildIcmpPacket(route.prefsrc, addr, NextPacketId(), kTtl,
+        return SendFrame(route->oif, hop,
+                         netlink::BuildIcmpPacket(route->prefsrc, addr, NextPacketId(), kTtl,
                                                   {static_cast<const std::uint8_t*>(data), length}));
     }
     // Loopback, our own addresses and interfaces without Ethernet framing.

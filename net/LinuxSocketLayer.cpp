@@ -17,7 +17,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
-#include <optional>
 
 #include "log/Log.h"
 #include "net/Privileges.h"
@@ -97,22 +96,28 @@ int ReceiveBufferSize() {
     return static_cast<int>(size);
 }
 
-// The layer's sockets as opened together.
-struct RawSockets {
-    UniqueFd icmp;
-    UniqueFd link;          // empty when it could not be had, or was not asked for
-    std::error_code error;  // why icmp is empty
-    int bufferAsked = 0;    // the receive buffer asked for icmp
-};
+// The kernel may grant less than asked (net.core.rmem_max without CAP_NET_ADMIN); a burst of
+// replies then overflows sooner, which is worth a line. An Info line: with only cap_net_raw, as
+// installed, this is the usual case, and a Warning would leave a debug.log behind every start.
+// The kernel reports twice the usable size.
+void CheckReceiveBuffer(int sock, int asked) {
+    int granted = 0;
+    socklen_t length = sizeof granted;
+    if (::getsockopt(sock, SOL_SOCKET, SO_RCVBUF, &granted, &length) != 0)
+        return;
+    if (granted / 2 < asked)
+        LogWrite(LOG_INFO, "Receive buffer of the raw socket is %d bytes, %d asked for", granted / 2, asked);
+}
 
-// Raises CAP_NET_RAW, opens the raw socket (and, withLink, the link socket), drops every capability.
-RawSockets OpenRawSockets(bool withLink) {
+}  // namespace
+
+RawSockets OpenRawSockets() {
     RawSockets opened;
     RaiseNetRaw();  // when it cannot be raised, socket() below reports EPERM
     opened.icmp.reset(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
     if (!opened.icmp) {
-        opened.error.assign(errno, std::generic_category());
-        DropCapabilities();
+        opened.icmpFailure = LastErrno();
+        opened.dropFailure = DropCapabilities();
         return opened;
     }
     // The default queue holds only a few hundred small packets; a burst of replies needs more.
@@ -128,104 +133,49 @@ RawSockets OpenRawSockets(bool withLink) {
     ::setsockopt(opened.icmp.get(), SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
     // ARP probes and whole frames need a packet socket, which only the privilege we are about to
     // drop allows.
-    if (withLink)
-        opened.link = OpenArpAnswerSocket(CLinuxSocketLayer::kReceiveBuffer);
-    DropCapabilities();
+    opened.link = OpenArpAnswerSocket(CLinuxSocketLayer::kReceiveBuffer);
+    opened.dropFailure = DropCapabilities();
     return opened;
 }
 
-// Sockets opened by PrepareRawSockets, waiting for the worker's OpenRawIcmp.
-struct PreparedSockets {
-    std::mutex mutex;
-    bool prepared = false;
-    bool icmpOpened = false;            // stays true after the socket has been taken
-    std::optional<RawSockets> waiting;  // until the first OpenRawIcmp takes them
-};
-
-PreparedSockets& Prepared() {
-    static auto* prepared = new PreparedSockets;  // never destroyed: a late worker may still ask
-    return *prepared;
-}
-
-// The kernel may grant less than asked (net.core.rmem_max without CAP_NET_ADMIN); a burst of
-// replies then overflows sooner, which is worth a line. An Info line: with only cap_net_raw, as
-// installed, this is the usual case, and a Warning would leave a debug.log behind every start.
-// The kernel reports twice the usable size.
-void CheckReceiveBuffer(int sock, int asked) {
-    int granted = 0;
-    socklen_t length = sizeof granted;
-    if (::getsockopt(sock, SOL_SOCKET, SO_RCVBUF, &granted, &length) != 0)
-        return;
-    if (granted / 2 < asked)
-        LogWrite(LOG_INFO, "Receive buffer of the raw socket is %d bytes, %d asked for", granted / 2, asked);
-}
-
-// The sockets PrepareRawSockets opened, or the failure to open them, once; false when there are
-// none to take (nothing prepared, or already taken).
-bool TakePreparedSockets(RawSockets& sockets) {
-    PreparedSockets& prepared = Prepared();
-    std::lock_guard<std::mutex> lock(prepared.mutex);
-    if (!prepared.waiting)
-        return false;
-    sockets = std::move(*prepared.waiting);
-    prepared.waiting.reset();
-    return true;
-}
-
-}  // namespace
-
-std::shared_ptr<ISocketLayer> CreateSystemSocketLayer() {
-    return std::make_shared<CLinuxSocketLayer>();
-}
-
-std::error_code PrepareRawSockets() {
-    PreparedSockets& prepared = Prepared();
-    std::lock_guard<std::mutex> lock(prepared.mutex);
-    if (!prepared.prepared) {
-        prepared.prepared = true;
-        prepared.waiting = OpenRawSockets(true);
-        prepared.icmpOpened = prepared.waiting->icmp.valid();
-    }
-    return CapabilityDropError();
-}
-
-bool RawSocketAvailable() {
-    PreparedSockets& prepared = Prepared();
-    std::lock_guard<std::mutex> lock(prepared.mutex);
-    return prepared.prepared ? prepared.icmpOpened : HasNetRawPermitted();
-}
+CLinuxSocketLayer::CLinuxSocketLayer(RawSockets sockets)
+    : m_icmp(std::move(sockets.icmp)),
+      m_icmpFailure(std::move(sockets.icmpFailure)),
+      m_bufferAsked(sockets.bufferAsked),
+      m_icmpOpened(m_icmp.valid()),
+      m_dropFailure(std::move(sockets.dropFailure)),
+      m_linkSocket(std::move(sockets.link)) {}
 
 UniqueFd CLinuxSocketLayer::ReleaseLinkSocket() {
     std::lock_guard<std::mutex> lock(m_linkMutex);
     return std::move(m_linkSocket);
 }
 
-IcmpSocket CLinuxSocketLayer::OpenRawIcmp() {
-    RawSockets opened;
-    if (!TakePreparedSockets(opened)) {
-        std::lock_guard<std::mutex> lock(m_linkMutex);
-        opened = OpenRawSockets(!m_linkSocket);
-    }
+Result<IcmpSocket> CLinuxSocketLayer::OpenRawIcmp() {
+    UniqueFd icmp;
+    Failure failure;
     {
-        std::lock_guard<std::mutex> lock(m_linkMutex);
-        if (!m_linkSocket)
-            m_linkSocket = std::move(opened.link);
+        std::lock_guard<std::mutex> lock(m_icmpMutex);
+        icmp = std::move(m_icmp);
+        failure = m_icmpFailure;
+        // Handed over once: the rights to make another one are gone with the opening.
+        m_icmpFailure = Failure(Errno(EPERM));
     }
-    if (!opened.icmp)
-        throw std::system_error(opened.error, "socket");
+    if (!icmp)
+        return failure ? failure : Failure(Errno(EPERM));
     // A process that could not give up its rights does not go on to use them.
-    if (CapabilityDropError())
-        throw std::system_error(std::make_error_code(std::errc::operation_not_permitted), "socket");
-    CheckReceiveBuffer(opened.icmp.get(), opened.bufferAsked);
-    return IcmpSocket(std::move(opened.icmp));
+    if (m_dropFailure)
+        return Failure(Errno(EPERM));
+    CheckReceiveBuffer(icmp.get(), m_bufferAsked);
+    return IcmpSocket(std::move(icmp));
 }
 
-void CLinuxSocketLayer::EnableBroadcast(const IcmpSocket& sock) {
+Failure CLinuxSocketLayer::EnableBroadcast(const IcmpSocket& sock) {
     int on = 1;
     if (::setsockopt(sock.Descriptor(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0)
-        throw std::system_error(errno, std::generic_category(), "setsockopt");
+        return LastErrno();
+    return {};
 }
-
 std::chrono::steady_clock::time_point CLinuxSocketLayer::Now() {
     return std::chrono::steady_clock::now();
 }

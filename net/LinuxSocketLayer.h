@@ -14,10 +14,34 @@
 #include "net/SocketLayer.h"
 #include "base/UniqueFd.h"
 
+// The sockets opened while the right to was there (OpenRawSockets), owned until a layer takes them.
+struct RawSockets {
+    UniqueFd icmp;
+    UniqueFd link;        // the ARP packet socket; empty when it could not be had
+    Failure icmpFailure;  // why icmp is empty
+    int bufferAsked = 0;  // the receive buffer asked for icmp
+    Failure dropFailure;  // the capabilities could not be given up: the caller must end
+};
+
+// Opens the raw ICMP socket and the ARP packet socket while the process is still a single thread,
+// then drops every capability. Capabilities belong to threads on Linux, and every thread started
+// afterwards (the toolkit starts some of its own) inherits its creator's: done first thing in
+// main, no thread of the program ever holds a privilege. Root without CAP_NET_RAW, as in a
+// container, cannot open them either.
+[[nodiscard]] RawSockets OpenRawSockets();
+
 class CLinuxSocketLayer : public ISocketLayer {
 public:
-    IcmpSocket OpenRawIcmp() override;
-    void EnableBroadcast(const IcmpSocket& sock) override;
+    // Takes the sockets main opened; the first OpenRawIcmp hands the raw socket over (or the
+    // failure to open it). A layer given none has none to hand over.
+    explicit CLinuxSocketLayer(RawSockets sockets);
+
+    // Whether the raw ICMP socket was opened, whether OpenRawIcmp has taken it since or not.
+    bool RawIcmpOpened() const { return m_icmpOpened; }
+
+    // Once; later calls fail with EPERM: with the capabilities given up, no other can be made.
+    Result<IcmpSocket> OpenRawIcmp() override;
+    Failure EnableBroadcast(const IcmpSocket& sock) override;
     std::error_code SendBroadcast(const IcmpSocket& sock, const void* data, std::size_t length,
                                   const std::vector<int>& ifindexes) override;
     std::error_code SendTo(const IcmpSocket& sock, std::uint32_t addr, const void* data,
@@ -37,9 +61,9 @@ public:
     std::vector<iftable::LocalSubnet> LocalSubnets() override { return iftable::LocalSubnets(); }
     long ReceiveDrops(const IcmpSocket& sock) override;
 
-    // One address, lookup then probe (SendARP semantics): 0 with the address bytes in mac and
-    // their count in *length (in: buffer size), non-zero when it cannot be resolved.
-    int ResolveHardwareAddress(std::uint32_t addr, int ifindex, std::uint8_t* mac, unsigned* length);
+    // One address, lookup then probe (SendARP semantics): the address bytes in mac and their count
+    // in *length (in: buffer size); EHOSTUNREACH when it cannot be resolved.
+    Failure ResolveHardwareAddress(std::uint32_t addr, int ifindex, std::uint8_t* mac, unsigned* length);
 
     // Hands the link-layer packet socket over to the caller (empty when there is none).
     UniqueFd ReleaseLinkSocket();
@@ -88,6 +112,14 @@ private:
     void GatherAnswers(std::vector<std::uint32_t>* answered);
     void SendProbe(std::uint32_t addr, const AskedAddress& asked);
 
+    // The raw socket main opened, until OpenRawIcmp hands it over, or why there is none.
+    std::mutex m_icmpMutex;
+    UniqueFd m_icmp;
+    Failure m_icmpFailure;
+    const int m_bufferAsked;
+    const bool m_icmpOpened;
+    const Failure m_dropFailure;
+
     netlink::CRouteSocket m_route;
     std::mutex m_learnedMutex;  // guards m_learned only
     std::unordered_map<std::uint32_t, LearnedAddress> m_learned;
@@ -98,14 +130,3 @@ private:
     std::unordered_map<std::uint32_t, AskedAddress> m_asked;  // guarded by m_linkMutex
     unsigned m_probesSent = 0;
 };
-
-// Opens the raw ICMP socket and the ARP packet socket while the process is still a single thread,
-// then drops every capability. Capabilities belong to threads on Linux, and every thread started
-// afterwards (the toolkit starts some of its own) inherits its creator's: done first thing in
-// main, no thread of the program ever holds a privilege. The first OpenRawIcmp takes the sockets
-// (or, when opening failed, throws that failure with its errno). The error when the capabilities
-// could not be given up: the caller must end the program.
-std::error_code PrepareRawSockets();
-// Whether raw sockets can be had: after PrepareRawSockets, whether it opened the raw socket (root
-// without CAP_NET_RAW, as in a container, cannot); before it, whether the right is permitted.
-bool RawSocketAvailable();

@@ -77,12 +77,19 @@ bool ForEach(ByteView data, Visit visit) {
     return false;
 }
 
-// Finds the message answering seq and hands it to onMessage; a short or malformed buffer gives
-// NotFound.
+// The kernel's errno from an NLMSG_ERROR payload's code.
+Failure KernelError(int err) {
+    // INT_MIN has no positive counterpart; no kernel sends it, a malformed answer might.
+    return Failure(std::error_code(err == INT_MIN ? EPROTO : (err < 0 ? -err : (err == 0 ? ENOENT : err)),
+                                   std::generic_category()));
+}
+
+// Finds the message answering seq and hands it to onMessage; a short or malformed buffer has
+// none (false).
 template <typename OnMessage>
-ParseResult WalkReply(ByteView data, std::uint32_t seq, unsigned short wantType, std::size_t bodySize,
-                      int& errorCode, OnMessage onMessage) {
-    ParseResult result = ParseResult::NotFound;
+Result<bool> WalkReply(ByteView data, std::uint32_t seq, unsigned short wantType, std::size_t bodySize,
+                       OnMessage onMessage) {
+    Result<bool> result = false;
     ForEach<nlmsghdr>(data, [&](const nlmsghdr& hdr, ByteView payload) {
         if (hdr.nlmsg_seq != seq)
             return false;
@@ -91,15 +98,13 @@ ParseResult WalkReply(ByteView data, std::uint32_t seq, unsigned short wantType,
                 return true;
             int err;
             std::memcpy(&err, payload.data(), sizeof err);
-            // INT_MIN has no positive counterpart; no kernel sends it, a malformed answer might.
-            errorCode = err == INT_MIN ? EPROTO : (err < 0 ? -err : (err == 0 ? ENOENT : err));
-            result = ParseResult::Error;
+            result = KernelError(err);
             return true;
         }
         if (hdr.nlmsg_type != wantType || payload.size() < bodySize)
             return false;
         onMessage(payload.first(bodySize), After(payload, NLMSG_ALIGN(bodySize)));
-        result = ParseResult::Ok;
+        result = true;
         return true;
     });
     return result;
@@ -114,8 +119,8 @@ std::vector<std::uint8_t> BuildGetRouteRequest(std::uint32_t seq, std::uint32_t 
     return Request(RTM_GETROUTE, NLM_F_REQUEST, seq, body, RTA_DST, dst);
 }
 
-ParseResult ParseRouteReply(ByteView data, std::uint32_t seq, RouteInfo& route, int& errorCode) {
-    return WalkReply(data, seq, RTM_NEWROUTE, sizeof(rtmsg), errorCode, [&](ByteView body, ByteView attrs) {
+Result<bool> ParseRouteReply(ByteView data, std::uint32_t seq, RouteInfo& route) {
+    return WalkReply(data, seq, RTM_NEWROUTE, sizeof(rtmsg), [&](ByteView body, ByteView attrs) {
         rtmsg rtm;
         std::memcpy(&rtm, body.data(), sizeof rtm);
         route = RouteInfo{};
@@ -164,8 +169,8 @@ void ReadNeigh(ByteView body, ByteView attrs, NeighInfo& neigh) {
 
 }  // namespace
 
-ParseResult ParseNeighReply(ByteView data, std::uint32_t seq, NeighInfo& neigh, int& errorCode) {
-    return WalkReply(data, seq, RTM_NEWNEIGH, sizeof(ndmsg), errorCode,
+Result<bool> ParseNeighReply(ByteView data, std::uint32_t seq, NeighInfo& neigh) {
+    return WalkReply(data, seq, RTM_NEWNEIGH, sizeof(ndmsg),
                      [&](ByteView body, ByteView attrs) { ReadNeigh(body, attrs, neigh); });
 }
 
@@ -175,8 +180,9 @@ std::vector<std::uint8_t> BuildDumpNeighRequest(std::uint32_t seq) {
     return Request(RTM_GETNEIGH, NLM_F_REQUEST | NLM_F_DUMP, seq, body);
 }
 
-bool ParseNeighDump(ByteView data, std::uint32_t seq, std::vector<NeighInfo>& entries, int& errorCode) {
-    return ForEach<nlmsghdr>(data, [&](const nlmsghdr& hdr, ByteView payload) {
+Result<bool> ParseNeighDump(ByteView data, std::uint32_t seq, std::vector<NeighInfo>& entries) {
+    Failure failure;
+    const bool ended = ForEach<nlmsghdr>(data, [&](const nlmsghdr& hdr, ByteView payload) {
         if (hdr.nlmsg_seq != seq)
             return false;
         if (hdr.nlmsg_type == NLMSG_DONE)
@@ -185,7 +191,8 @@ bool ParseNeighDump(ByteView data, std::uint32_t seq, std::vector<NeighInfo>& en
             int err = 0;
             if (payload.size() >= sizeof err)
                 std::memcpy(&err, payload.data(), sizeof err);
-            errorCode = err < 0 && err != INT_MIN ? -err : EPROTO;
+            failure =
+                Failure(std::error_code(err < 0 && err != INT_MIN ? -err : EPROTO, std::generic_category()));
             return true;
         }
         if (hdr.nlmsg_type == RTM_NEWNEIGH && payload.size() >= sizeof(ndmsg)) {
@@ -195,6 +202,9 @@ bool ParseNeighDump(ByteView data, std::uint32_t seq, std::vector<NeighInfo>& en
         }
         return false;
     });
+    if (failure)
+        return failure;
+    return ended;
 }
 
 bool NeighStateUsable(std::uint16_t state) {
@@ -265,86 +275,82 @@ std::vector<std::uint8_t> BuildIcmpPacket(std::uint32_t source, std::uint32_t de
     return packet;
 }
 
-bool CRouteSocket::EnsureOpen(int& errorCode) {
+Failure CRouteSocket::EnsureOpen() {
     if (m_fd)
-        return true;
+        return {};
     UniqueFd fd(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
-    if (!fd) {
-        errorCode = errno;
-        return false;
-    }
+    if (!fd)
+        return LastErrno();
     int on = 1;
     // The kernel then rejects a malformed request instead of guessing what it meant.
     ::setsockopt(fd.get(), SOL_NETLINK, NETLINK_GET_STRICT_CHK, &on, sizeof on);
     sockaddr_nl local{};
     local.nl_family = AF_NETLINK;
-    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-        errorCode = errno;
-        return false;
-    }
+    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+        return LastErrno();
     m_fd = std::move(fd);
-    return true;
+    return {};
 }
 
 template <typename Build, typename Take>
-bool CRouteSocket::Exchange(Build build, int& errorCode, Take take, int maxDatagrams) {
+Failure CRouteSocket::Exchange(Build build, Take take, int maxDatagrams) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!EnsureOpen(errorCode))
-        return false;
+    if (Failure failure = EnsureOpen())
+        return failure;
     const std::uint32_t seq = ++m_seq;
     const std::vector<std::uint8_t> request = build(seq);
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
     if (::sendto(m_fd.get(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&kernel),
-                 sizeof kernel) < 0) {
-        errorCode = errno;
-        return false;
-    }
+                 sizeof kernel) < 0)
+        return LastErrno();
     // A dump of tens of thousands of entries comes in many datagrams.
     m_buffer.resize(65536);
     // Answers to earlier requests that timed out may still be queued: skip them by sequence.
     for (int datagram = 0; datagram < maxDatagrams; ++datagram) {
         pollfd pfd{m_fd.get(), POLLIN, 0};
         int ready = ::poll(&pfd, 1, 1000);
-        if (ready <= 0) {
-            errorCode = ready == 0 ? ETIMEDOUT : errno;
-            return false;
-        }
+        if (ready == 0)
+            return Failure(std::error_code(ETIMEDOUT, std::generic_category()));
+        if (ready < 0)
+            return LastErrno();
         ssize_t n = ::recv(m_fd.get(), m_buffer.data(), m_buffer.size(), 0);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            errorCode = errno;
-            return false;
+            return LastErrno();
         }
-        ParseResult result = take(ByteView(m_buffer).first(static_cast<std::size_t>(n)), seq);
-        if (result != ParseResult::NotFound)
-            return result == ParseResult::Ok;
+        const Result<bool> answered = take(ByteView(m_buffer).first(static_cast<std::size_t>(n)), seq);
+        if (!answered)
+            return answered.Error();
+        if (*answered)
+            return {};
     }
-    errorCode = EPROTO;
-    return false;
+    return Failure(std::error_code(EPROTO, std::generic_category()));
 }
 
-bool CRouteSocket::GetRoute(std::uint32_t dst, RouteInfo& route, int& errorCode) {
+Result<RouteInfo> CRouteSocket::GetRoute(std::uint32_t dst) {
+    RouteInfo route;
+    if (Failure failure =
+            Exchange([&](std::uint32_t seq) { return BuildGetRouteRequest(seq, dst); },
+                     [&](ByteView data, std::uint32_t seq) { return ParseRouteReply(data, seq, route); }))
+        return failure;
+    return route;
+}
+
+Result<NeighInfo> CRouteSocket::GetNeigh(std::uint32_t dst, int ifindex) {
+    NeighInfo neigh;
+    if (Failure failure =
+            Exchange([&](std::uint32_t seq) { return BuildGetNeighRequest(seq, dst, ifindex); },
+                     [&](ByteView data, std::uint32_t seq) { return ParseNeighReply(data, seq, neigh); }))
+        return failure;
+    return neigh;
+}
+
+Failure CRouteSocket::DumpNeigh(std::vector<NeighInfo>& entries) {
     return Exchange(
-        [&](std::uint32_t seq) { return BuildGetRouteRequest(seq, dst); }, errorCode,
-        [&](ByteView data, std::uint32_t seq) { return ParseRouteReply(data, seq, route, errorCode); });
-}
-
-bool CRouteSocket::GetNeigh(std::uint32_t dst, int ifindex, NeighInfo& neigh, int& errorCode) {
-    return Exchange(
-        [&](std::uint32_t seq) { return BuildGetNeighRequest(seq, dst, ifindex); }, errorCode,
-        [&](ByteView data, std::uint32_t seq) { return ParseNeighReply(data, seq, neigh, errorCode); });
-}
-
-bool CRouteSocket::DumpNeigh(std::vector<NeighInfo>& entries, int& errorCode) {
-    errorCode = 0;
-    auto take = [&](ByteView data, std::uint32_t seq) {
-        if (!ParseNeighDump(data, seq, entries, errorCode))
-            return ParseResult::NotFound;
-        return errorCode == 0 ? ParseResult::Ok : ParseResult::Error;
-    };
-    return Exchange(BuildDumpNeighRequest, errorCode, take, INT_MAX);
+        BuildDumpNeighRequest,
+        [&](ByteView data, std::uint32_t seq) { return ParseNeighDump(data, seq, entries); }, INT_MAX);
 }
 
 }  // namespace netlink

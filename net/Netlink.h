@@ -7,6 +7,7 @@
 #include <span>
 #include <vector>
 
+#include "base/Error.h"
 #include "base/UniqueFd.h"
 
 namespace netlink {
@@ -31,25 +32,22 @@ struct NeighInfo {
     unsigned lladdrLength = 0;
 };
 
-enum class ParseResult {
-    Ok,        // the answer was found and parsed
-    Error,     // the kernel answered with an error (errorCode is the positive errno)
-    NotFound,  // no message in the buffer belongs to this request
-};
-
 // RTM_GETROUTE for one IPv4 destination (network byte order).
 std::vector<std::uint8_t> BuildGetRouteRequest(std::uint32_t seq, std::uint32_t dst);
-ParseResult ParseRouteReply(ByteView data, std::uint32_t seq, RouteInfo& route, int& errorCode);
+// True when the answer was found and parsed into route, false when no message of data belongs to
+// this request; the kernel's error (its errno) when it answered with one.
+Result<bool> ParseRouteReply(ByteView data, std::uint32_t seq, RouteInfo& route);
 
 // RTM_GETNEIGH for one IPv4 address on one interface (not a dump).
 std::vector<std::uint8_t> BuildGetNeighRequest(std::uint32_t seq, std::uint32_t dst, int ifindex);
-ParseResult ParseNeighReply(ByteView data, std::uint32_t seq, NeighInfo& neigh, int& errorCode);
+// As ParseRouteReply, into neigh.
+Result<bool> ParseNeighReply(ByteView data, std::uint32_t seq, NeighInfo& neigh);
 
 // RTM_GETNEIGH dump of the whole IPv4 neighbour table.
 std::vector<std::uint8_t> BuildDumpNeighRequest(std::uint32_t seq);
-// Appends the entries of one datagram of a dump answering seq; true once its end (NLMSG_DONE) or
-// an error (errorCode set) has been seen.
-bool ParseNeighDump(ByteView data, std::uint32_t seq, std::vector<NeighInfo>& entries, int& errorCode);
+// Appends the entries of one datagram of a dump answering seq; true once its end (NLMSG_DONE) has
+// been seen, the kernel's error when it ended with one.
+Result<bool> ParseNeighDump(ByteView data, std::uint32_t seq, std::vector<NeighInfo>& entries);
 
 // States whose link-layer address can be used as it stands.
 bool NeighStateUsable(std::uint16_t state);
@@ -79,20 +77,21 @@ public:
     CRouteSocket(const CRouteSocket&) = delete;
     CRouteSocket& operator=(const CRouteSocket&) = delete;
 
-    // Route for dst; false when there is none (errno-style code in errorCode).
-    bool GetRoute(std::uint32_t dst, RouteInfo& route, int& errorCode);
-    // Neighbour entry for dst on ifindex; false when there is none.
-    bool GetNeigh(std::uint32_t dst, int ifindex, NeighInfo& neigh, int& errorCode);
-    // Every IPv4 neighbour entry; false when the dump failed.
-    bool DumpNeigh(std::vector<NeighInfo>& entries, int& errorCode);
+    // Route for dst; the errno when there is none.
+    Result<RouteInfo> GetRoute(std::uint32_t dst);
+    // Neighbour entry for dst on ifindex; the errno when there is none.
+    Result<NeighInfo> GetNeigh(std::uint32_t dst, int ifindex);
+    // Appends every IPv4 neighbour entry to entries; the errno when the dump failed, with the
+    // entries read before it.
+    Failure DumpNeigh(std::vector<NeighInfo>& entries);
 
 private:
     // Sends the request build(seq) makes and hands each datagram that comes back to take, which
-    // says whether the answer is complete (Ok), failed (Error) or still to come (NotFound); after
+    // says whether the answer is complete (true), still to come (false) or failed; after
     // maxDatagrams without an answer, EPROTO.
     template <typename Build, typename Take>
-    bool Exchange(Build build, int& errorCode, Take take, int maxDatagrams = 16);
-    bool EnsureOpen(int& errorCode);
+    Failure Exchange(Build build, Take take, int maxDatagrams = 16);
+    Failure EnsureOpen();
 
     std::mutex m_mutex;
     UniqueFd m_fd;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "net/InterfaceTable.h"
+#include "base/Error.h"
 #include "base/UniqueFd.h"
 
 struct ReceivedPacket {
@@ -50,10 +51,10 @@ class ISocketLayer {
 public:
     virtual ~ISocketLayer() = default;
 
-    // Raw ICMP socket; std::system_error with the errno when it cannot be had.
-    virtual IcmpSocket OpenRawIcmp() = 0;
-    // std::system_error with the errno when the socket refuses.
-    virtual void EnableBroadcast(const IcmpSocket& sock) = 0;
+    // Raw ICMP socket; the errno when it cannot be had.
+    virtual Result<IcmpSocket> OpenRawIcmp() = 0;
+    // The errno when the socket refuses.
+    virtual Failure EnableBroadcast(const IcmpSocket& sock) = 0;
     // Sends to 255.255.255.255 out of every interface that is up, not loopback, broadcast-capable
     // and has an IPv4 address, without needing a neighbour entry; when ifindexes is not empty,
     // only out of those of them it names. No error when at least one copy left; a copy the kernel
@@ -105,6 +106,3 @@ public:
     // The connected IPv4 subnets of this host's interfaces (none known by default).
     virtual std::vector<iftable::LocalSubnet> LocalSubnets() { return {}; }
 };
-
-// The Linux implementation.
-std::shared_ptr<ISocketLayer> CreateSystemSocketLayer();

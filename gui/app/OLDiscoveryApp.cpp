@@ -25,9 +25,7 @@ constexpr unsigned kMinKernelMinor = 10;
 
 COLDiscoveryApp::COLDiscoveryApp(std::shared_ptr<ISystemProbe> probe, std::shared_ptr<ISocketLayer> sockets,
                                  const char* appName)
-    : CWinApp(appName),
-      m_pProbe(probe ? std::move(probe) : CreateSystemProbe()),
-      m_pSockets(std::move(sockets)) {}
+    : CWinApp(appName), m_pProbe(std::move(probe)), m_pSockets(std::move(sockets)) {}
 
 COLDiscoveryApp::~COLDiscoveryApp() {
     StopScanThread();
@@ -92,8 +90,7 @@ bool COLDiscoveryApp::CheckAdminRights() {
 }
 
 bool COLDiscoveryApp::CreateScanThread() {
-    m_pScanThread =
-        m_pSockets ? new (std::nothrow) CScanThread(m_pSockets) : new (std::nothrow) CScanThread();
+    m_pScanThread = new (std::nothrow) CScanThread(m_pSockets);
     if (!m_pScanThread) {
         LogWrite(LOG_ERROR, "Can't create worker thread object");
         return false;

@@ -12,10 +12,11 @@ class CScanThread;
 
 class COLDiscoveryApp : public CWinApp {
 public:
-    // probe null: the running system; sockets null: the system socket layer; appName null: the
-    // program file's base name.
-    explicit COLDiscoveryApp(std::shared_ptr<ISystemProbe> probe = nullptr,
-                             std::shared_ptr<ISocketLayer> sockets = nullptr, const char* appName = nullptr);
+    // probe: what the start-up checks ask (CreateSystemProbe for the running system); sockets: the
+    // layer the scan thread opens its socket through, the system's made from what main opened
+    // (null: none, the scan thread cannot start); appName null: the program file's base name.
+    COLDiscoveryApp(std::shared_ptr<ISystemProbe> probe, std::shared_ptr<ISocketLayer> sockets,
+                    const char* appName = nullptr);
     ~COLDiscoveryApp() override;
 
     // The whole run: checks, main dialog, save, stop. Always false.

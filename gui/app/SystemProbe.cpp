@@ -1,20 +1,23 @@
 #include "gui/app/SystemProbe.h"
 
-#include "net/LinuxSocketLayer.h"
 #include "base/SystemVersion.h"
 
 namespace {
 
 class CSystemProbe : public ISystemProbe {
 public:
+    explicit CSystemProbe(bool rawIcmpOpened) : m_rawIcmpOpened(rawIcmpOpened) {}
     bool GetSystemVersion(unsigned* major, unsigned* minor) override {
         return GetKernelVersion(major, minor);
     }
-    bool HasRawSocketRights() override { return RawSocketAvailable(); }
+    bool HasRawSocketRights() override { return m_rawIcmpOpened; }
+
+private:
+    const bool m_rawIcmpOpened;
 };
 
 }  // namespace
 
-std::shared_ptr<ISystemProbe> CreateSystemProbe() {
-    return std::make_shared<CSystemProbe>();
+std::shared_ptr<ISystemProbe> CreateSystemProbe(bool rawIcmpOpened) {
+    return std::make_shared<CSystemProbe>(rawIcmpOpened);
 }

@@ -73,8 +73,8 @@ public:
         : m_packet(packet, packet + length), m_source(source), m_mac(std::move(mac)), m_bResolves(resolves) {}
 
     // No descriptor: the engine only hands the socket back to the layer.
-    IcmpSocket OpenRawIcmp() override { return IcmpSocket(); }
-    void EnableBroadcast(const IcmpSocket&) override {}
+    Result<IcmpSocket> OpenRawIcmp() override { return IcmpSocket(); }
+    Failure EnableBroadcast(const IcmpSocket&) override { return {}; }
     std::error_code SendBroadcast(const IcmpSocket&, const void*, std::size_t,
                                   const std::vector<int>&) override {
         return {};
@@ -160,17 +160,17 @@ void FuzzNetlink(const std::uint8_t* data, std::size_t size) {
         return;
     netlink::RouteInfo route;
     netlink::NeighInfo neigh;
-    int error = 0;
     if ((data[0] & 3) == 2) {
         std::vector<netlink::NeighInfo> entries;
-        netlink::ParseNeighDump({data + 1, size - 1}, 7, entries, error);
+        static_cast<void>(netlink::ParseNeighDump({data + 1, size - 1}, 7, entries));
         for (const netlink::NeighInfo& entry : entries) {
             if (entry.lladdrLength > sizeof entry.lladdr)
                 std::abort();
         }
     } else if (data[0] & 1) {
-        netlink::ParseRouteReply({data + 1, size - 1}, 7, route, error);
-    } else if (netlink::ParseNeighReply({data + 1, size - 1}, 7, neigh, error) == netlink::ParseResult::Ok) {
+        static_cast<void>(netlink::ParseRouteReply({data + 1, size - 1}, 7, route));
+    } else if (const Result<bool> parsed = netlink::ParseNeighReply({data + 1, size - 1}, 7, neigh);
+               parsed && *parsed) {
         if (neigh.lladdrLength > sizeof neigh.lladdr)
             std::abort();
     }

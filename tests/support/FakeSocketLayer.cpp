@@ -218,23 +218,24 @@ std::size_t FakeSocketLayer::Queued() {
     return m_queue.size();
 }
 
-IcmpSocket FakeSocketLayer::OpenRawIcmp() {
+Result<IcmpSocket> FakeSocketLayer::OpenRawIcmp() {
     std::lock_guard lock(m_mutex);
     if (m_nFailOpen)
-        throw std::system_error(m_nFailOpen, std::generic_category(), "socket");
+        return Failure(std::error_code(m_nFailOpen, std::generic_category()));
     // A real descriptor, so that the socket closes as the layer's do and the fake sees it.
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0)
-        throw std::system_error(errno, std::generic_category(), "pipe2");
+        return LastErrno();
     m_socketPeers.emplace_back(ends[0]);
     ++m_nOpened;
     return IcmpSocket(UniqueFd(ends[1]));
 }
 
-void FakeSocketLayer::EnableBroadcast(const IcmpSocket&) {
+Failure FakeSocketLayer::EnableBroadcast(const IcmpSocket&) {
     std::lock_guard lock(m_mutex);
     if (m_nFailBroadcastOption)
-        throw std::system_error(m_nFailBroadcastOption, std::generic_category(), "setsockopt");
+        return Failure(std::error_code(m_nFailBroadcastOption, std::generic_category()));
+    return {};
 }
 
 std::error_code FakeSocketLayer::SendBroadcast(const IcmpSocket& sock, const void* data, std::size_t length,

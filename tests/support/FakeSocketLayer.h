@@ -118,8 +118,8 @@ public:
     std::size_t Queued();
 
     // ---- ISocketLayer ----
-    IcmpSocket OpenRawIcmp() override;
-    void EnableBroadcast(const IcmpSocket& sock) override;
+    Result<IcmpSocket> OpenRawIcmp() override;
+    Failure EnableBroadcast(const IcmpSocket& sock) override;
     std::error_code SendBroadcast(const IcmpSocket& sock, const void* data, std::size_t length,
                                   const std::vector<int>& ifindexes) override;
     std::error_code SendTo(const IcmpSocket& sock, std::uint32_t addr, const void* data,

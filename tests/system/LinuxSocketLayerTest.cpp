@@ -80,18 +80,25 @@ std::uint32_t Ip(const char* text) {
     return inet_addr(text);
 }
 
-// The layer drops every capability of the thread that opens the socket; open on a thread of its
-// own so the test's main thread keeps its rights for the next test.
-IcmpSocket OpenOnOwnThread(CLinuxSocketLayer& layer) {
-    IcmpSocket sock;
-    std::thread([&] {
-        try {
-            sock = layer.OpenRawIcmp();
-        } catch (const std::system_error& error) {
-            ADD_FAILURE() << "opening the raw socket: " << error.what();
-        }
-    }).join();
-    return sock;
+// The program opens its sockets at the top of main and gives up every capability there; here on a
+// thread of its own, so that the test's main thread keeps its rights for the next test.
+RawSockets OpenOnOwnThread() {
+    RawSockets opened;
+    std::thread([&] { opened = OpenRawSockets(); }).join();
+    if (opened.icmpFailure || opened.dropFailure)
+        ADD_FAILURE() << "opening the raw socket: " << opened.icmpFailure.code.message()
+                      << ", dropping: " << opened.dropFailure.code.message();
+    return opened;
+}
+
+// The raw socket the layer hands over.
+IcmpSocket TakeIcmp(CLinuxSocketLayer& layer) {
+    Result<IcmpSocket> sock = layer.OpenRawIcmp();
+    if (!sock) {
+        ADD_FAILURE() << "taking the raw socket: " << sock.Error().code.message();
+        return IcmpSocket();
+    }
+    return std::move(*sock);
 }
 
 std::vector<std::uint8_t> EchoRequest(std::size_t payload) {
@@ -177,8 +184,8 @@ private:
 
 TEST(LinuxSocketLayer, OversizeDatagramIsFlaggedWithLengthCapped) {
     REQUIRE_NAMESPACE();
-    CLinuxSocketLayer layer;
-    IcmpSocket sock = OpenOnOwnThread(layer);
+    CLinuxSocketLayer layer(OpenOnOwnThread());
+    IcmpSocket sock = TakeIcmp(layer);
     ASSERT_TRUE(sock);
     EXPECT_FALSE(layer.HasPending(sock));
     std::error_code waitError;
@@ -219,10 +226,10 @@ TEST(LinuxSocketLayer, SocketAtDescriptorZeroIsASocket) {
     // A program started with standard input closed: descriptor 0 is the lowest free one.
     int saved = ::fcntl(0, F_DUPFD_CLOEXEC, 3);
     ::close(0);
-    CLinuxSocketLayer layer;
+    CLinuxSocketLayer layer(OpenOnOwnThread());
     bool opened = false, closeOnExec = false, closedWithIt = false;
     {
-        IcmpSocket sock = OpenOnOwnThread(layer);
+        IcmpSocket sock = TakeIcmp(layer);
         opened = static_cast<bool>(sock);
         closeOnExec = sock && (::fcntl(sock.Descriptor(), F_GETFD) & FD_CLOEXEC) != 0;
         std::error_code waitError;
@@ -250,8 +257,8 @@ TEST(LinuxSocketLayer, PreparedSocketsLeaveNoThreadPrivileged) {
     pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        // Given up without an error, and the same answer when asked again.
-        if (PrepareRawSockets() || PrepareRawSockets())
+        RawSockets opened = OpenRawSockets();
+        if (opened.dropFailure)
             ::_exit(9);
         if (ThreadHoldsAnyCapability())
             ::_exit(10);
@@ -259,30 +266,28 @@ TEST(LinuxSocketLayer, PreparedSocketsLeaveNoThreadPrivileged) {
         std::thread([&] { laterThreadHolds = ThreadHoldsAnyCapability(); }).join();
         if (laterThreadHolds)
             ::_exit(11);
-        if (!HasNetRawPermitted())
+        // Opening again in the same process: no privilege is left to make another, and giving up
+        // none is no error.
+        RawSockets again = OpenRawSockets();
+        if (again.dropFailure || again.icmp || again.icmpFailure.code != std::errc::operation_not_permitted)
+            ::_exit(14);
+        CLinuxSocketLayer worker(std::move(opened));
+        if (!worker.RawIcmpOpened())
             ::_exit(12);
         IcmpSocket sock;
-        CLinuxSocketLayer worker;
         std::thread([&] {
-            try {
-                sock = worker.OpenRawIcmp();
-            } catch (const std::system_error&) {
-            }
+            if (Result<IcmpSocket> taken = worker.OpenRawIcmp())
+                sock = std::move(*taken);
         }).join();
         int type = 0;
         socklen_t typeLength = sizeof type;
         if (!sock || ::getsockopt(sock.Descriptor(), SOL_SOCKET, SO_TYPE, &type, &typeLength) != 0 ||
             type != SOCK_RAW)
             ::_exit(13);
-        // Taken once: a second open has no privilege left to make another.
-        CLinuxSocketLayer second;
-        try {
-            second.OpenRawIcmp();
+        // Taken once, as a worker started again after a stop finds it.
+        if (worker.OpenRawIcmp().Error().code != std::errc::operation_not_permitted ||
+            !worker.RawIcmpOpened())
             ::_exit(14);
-        } catch (const std::system_error& error) {
-            if (error.code() != std::errc::operation_not_permitted)
-                ::_exit(14);
-        }
         ::_exit(0);
     }
     int status = 0;
@@ -290,7 +295,7 @@ TEST(LinuxSocketLayer, PreparedSocketsLeaveNoThreadPrivileged) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0)
         << "9: drop reported failed, 10: main thread privileged, 11: later thread privileged, "
-           "12: right forgotten, 13: no prepared socket, 14: second open";
+           "12: opening forgotten, 13: no opened socket, 14: second open";
 }
 
 // The next IPv4 frame seen on v1 within the bound: its destination hardware address and the
@@ -321,10 +326,10 @@ int OpenWireIpSocket() {
 
 TEST(LinuxSocketLayer, RequestsLeaveAsWholeFramesWithTheKernelsHeader) {
     REQUIRE_NAMESPACE();
-    CLinuxSocketLayer layer;
-    IcmpSocket sock = OpenOnOwnThread(layer);
+    CLinuxSocketLayer layer(OpenOnOwnThread());
+    IcmpSocket sock = TakeIcmp(layer);
     ASSERT_TRUE(sock);
-    ASSERT_NO_THROW(layer.EnableBroadcast(sock));
+    ASSERT_FALSE(layer.EnableBroadcast(sock));
     int wire = OpenWireIpSocket();
     ASSERT_GE(wire, 0);
     const std::uint8_t discover[8] = {0x0A, 0x4A, 0xF6, 0xAE, 0xFE, 0xE4, 0x00, 0x22};
@@ -364,10 +369,10 @@ TEST(LinuxSocketLayer, RequestsLeaveAsWholeFramesWithTheKernelsHeader) {
 
 TEST(LinuxSocketLayer, BroadcastFailsWithErrnoWhenNoInterfaceQualifies) {
     REQUIRE_NAMESPACE();
-    CLinuxSocketLayer layer;
-    IcmpSocket sock = OpenOnOwnThread(layer);
+    CLinuxSocketLayer layer(OpenOnOwnThread());
+    IcmpSocket sock = TakeIcmp(layer);
     ASSERT_TRUE(sock);
-    ASSERT_NO_THROW(layer.EnableBroadcast(sock));
+    ASSERT_FALSE(layer.EnableBroadcast(sock));
     const std::uint8_t discover[8] = {0x0A, 0x4A, 0xF6, 0xAE, 0xFE, 0xE4, 0x00, 0x22};
     // Limited to loopback, which never qualifies: v0 up is not used.
     EXPECT_EQ(layer.SendBroadcast(sock, discover, sizeof discover, {static_cast<int>(if_nametoindex("lo"))}),
@@ -384,47 +389,47 @@ TEST(LinuxSocketLayer, BroadcastFailsWithErrnoWhenNoInterfaceQualifies) {
 
 TEST(LinuxSocketLayer, ResolvesFromTheNeighbourTable) {
     REQUIRE_NAMESPACE();
-    CLinuxSocketLayer layer;
+    CLinuxSocketLayer layer{RawSockets{}};
     std::uint8_t mac[8];
     std::memset(mac, 0xFF, sizeof mac);
     unsigned length = 6;
-    ASSERT_EQ(layer.ResolveHardwareAddress(Ip("10.9.0.7"), 0, mac, &length), 0);
+    ASSERT_FALSE(layer.ResolveHardwareAddress(Ip("10.9.0.7"), 0, mac, &length));
     ASSERT_EQ(length, 6u);
     const std::uint8_t seven[6] = {0x02, 0, 0, 0, 0, 0x07};
     EXPECT_EQ(std::memcmp(mac, seven, 6), 0);
     EXPECT_EQ(mac[6], 0xFF);  // the rest of the caller's buffer is untouched
 
     length = 6;
-    ASSERT_EQ(layer.ResolveHardwareAddress(Ip("10.9.0.8"), 0, mac, &length), 0);  // STALE
+    ASSERT_FALSE(layer.ResolveHardwareAddress(Ip("10.9.0.8"), 0, mac, &length));  // STALE
     EXPECT_EQ(mac[5], 0x08);
 
     // A smaller buffer gets only what fits.
     std::memset(mac, 0xFF, sizeof mac);
     length = 4;
-    ASSERT_EQ(layer.ResolveHardwareAddress(Ip("10.9.0.7"), 0, mac, &length), 0);
+    ASSERT_FALSE(layer.ResolveHardwareAddress(Ip("10.9.0.7"), 0, mac, &length));
     EXPECT_EQ(length, 4u);
     EXPECT_EQ(mac[4], 0xFF);
 }
 
 TEST(LinuxSocketLayer, OffLinkAddressesFailAtOnce) {
     REQUIRE_NAMESPACE();
-    CLinuxSocketLayer layer;
-    IcmpSocket sock = OpenOnOwnThread(layer);  // the ARP socket exists: a failure here is not for want of it
+    CLinuxSocketLayer layer(OpenOnOwnThread());
+    IcmpSocket sock = TakeIcmp(layer);  // the ARP socket exists: a failure here is not for want of it
     ASSERT_TRUE(sock);
     WireEnd wire;
     std::uint8_t mac[8];
     unsigned length = 6;
-    EXPECT_NE(layer.ResolveHardwareAddress(Ip("10.50.0.5"), 0, mac, &length), 0);   // via a gateway
-    EXPECT_NE(layer.ResolveHardwareAddress(Ip("172.16.3.4"), 0, mac, &length), 0);  // no route at all
-    EXPECT_NE(layer.ResolveHardwareAddress(Ip("10.9.0.1"), 0, mac, &length), 0);    // our own address
+    EXPECT_TRUE(layer.ResolveHardwareAddress(Ip("10.50.0.5"), 0, mac, &length));   // via a gateway
+    EXPECT_TRUE(layer.ResolveHardwareAddress(Ip("172.16.3.4"), 0, mac, &length));  // no route at all
+    EXPECT_TRUE(layer.ResolveHardwareAddress(Ip("10.9.0.1"), 0, mac, &length));    // our own address
     // None of them asked the wire.
     EXPECT_TRUE(wire.NextArpRequest(0).empty());
 }
 
 TEST(LinuxSocketLayer, UnknownNeighbourIsAskedForByArp) {
     REQUIRE_NAMESPACE();
-    CLinuxSocketLayer layer;
-    IcmpSocket sock = OpenOnOwnThread(layer);
+    CLinuxSocketLayer layer(OpenOnOwnThread());
+    IcmpSocket sock = TakeIcmp(layer);
     ASSERT_TRUE(sock);
     WireEnd wire;
     const std::uint8_t device[6] = {0x02, 0x00, 0x0A, 0x09, 0x00, 0x21};
@@ -440,7 +445,7 @@ TEST(LinuxSocketLayer, UnknownNeighbourIsAskedForByArp) {
     });
     std::uint8_t mac[8];
     unsigned length = 6;
-    int result = layer.ResolveHardwareAddress(Ip("10.9.0.33"), 0, mac, &length);
+    const Failure result = layer.ResolveHardwareAddress(Ip("10.9.0.33"), 0, mac, &length);
     responder.join();
     ASSERT_TRUE(asked);
     // Who has 10.9.0.33? Tell 10.9.0.1.
@@ -448,13 +453,13 @@ TEST(LinuxSocketLayer, UnknownNeighbourIsAskedForByArp) {
     EXPECT_EQ(request[27], 33);
     EXPECT_EQ(request[14], 10);
     EXPECT_EQ(request[17], 1);
-    ASSERT_EQ(result, 0);
+    ASSERT_FALSE(result) << result.code.message();
     EXPECT_EQ(length, 6u);
     EXPECT_EQ(std::memcmp(mac, device, 6), 0);
 
     // A FAILED entry does not count; the probe runs, and with nobody answering it fails.
     length = 6;
-    EXPECT_NE(layer.ResolveHardwareAddress(Ip("10.9.0.9"), 0, mac, &length), 0);
+    EXPECT_TRUE(layer.ResolveHardwareAddress(Ip("10.9.0.9"), 0, mac, &length));
 }
 
 std::array<std::uint8_t, 6> HardwareAddress(const char* name) {
@@ -495,8 +500,8 @@ std::vector<std::uint8_t> Frame(const std::array<std::uint8_t, 6>& to, std::uint
 
 TEST(LinuxSocketLayer, PacketSocketTakesOnlyArpAnswersToUsAndCannotBeWidened) {
     REQUIRE_NAMESPACE();
-    CLinuxSocketLayer layer;
-    IcmpSocket sock = OpenOnOwnThread(layer);
+    CLinuxSocketLayer layer(OpenOnOwnThread());
+    IcmpSocket sock = TakeIcmp(layer);
     ASSERT_TRUE(sock);
     UniqueFd link = layer.ReleaseLinkSocket();
     ASSERT_TRUE(link);
@@ -583,7 +588,7 @@ TEST(LinuxSocketLayer, PacketSocketTakesOnlyArpAnswersToUsAndCannotBeWidened) {
 TEST(LinuxSocketLayer, SocketErrorsKeepTheirCode) {
     REQUIRE_NAMESPACE();
     // Every call on a socket that is not open reports the kernel's own code, each its own.
-    CLinuxSocketLayer layer;
+    CLinuxSocketLayer layer{RawSockets{}};
     const IcmpSocket none;
     std::uint8_t byte = 0;
     ReceivedPacket packet;
@@ -599,10 +604,5 @@ TEST(LinuxSocketLayer, SocketErrorsKeepTheirCode) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.error, std::errc::bad_file_descriptor) << c.call << ": " << c.error.message();
-    try {
-        layer.EnableBroadcast(none);
-        ADD_FAILURE() << "EnableBroadcast on no socket";
-    } catch (const std::system_error& error) {
-        EXPECT_EQ(error.code(), std::errc::bad_file_descriptor);
-    }
+    EXPECT_EQ(layer.EnableBroadcast(none).code, std::errc::bad_file_descriptor);
 }

@@ -16,11 +16,14 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <sstream>
 
 #include "AppTestSupport.h"
 #include "gui/app/OLDiscoveryApp.h"
 #include "gui/app/OLDiscoveryDlg.h"
+#include "gui/app/SystemProbe.h"
+#include "net/LinuxSocketLayer.h"
 
 using apptest::ModalScript;
 using apptest::ScopedWorkDir;
@@ -80,8 +83,12 @@ TEST(OLDiscoveryEndToEndTest, TheFirstScanAndARefreshListEveryDeviceAndLocateRea
     std::vector<std::string> seen;
     bool uiThreadHoldsNetRaw = true;
     {
-        // The running system and its raw sockets, as the program has them.
-        COLDiscoveryApp app(nullptr, nullptr, "OLDiscovery");
+        // The running system and its raw sockets, opened and the capabilities given up as the
+        // program's main does.
+        RawSockets opened = OpenRawSockets();
+        ASSERT_FALSE(opened.dropFailure) << opened.dropFailure.code.message();
+        auto sockets = std::make_shared<CLinuxSocketLayer>(std::move(opened));
+        COLDiscoveryApp app(CreateSystemProbe(sockets->RawIcmpOpened()), sockets, "OLDiscovery");
         ModalScript script([&](QWidget* w) {
             auto* dlg = qobject_cast<COLDiscoveryDlg*>(w);
             if (!dlg)

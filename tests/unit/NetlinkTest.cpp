@@ -5,6 +5,7 @@
 #include <linux/rtnetlink.h>
 
 #include <cstring>
+#include <string>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -16,6 +17,14 @@ namespace {
 
 std::uint32_t Ip(const char* text) {
     return inet_addr(text);
+}
+
+// What a parse said: "answered", "more" (nothing of the request, or the dump goes on) or the
+// kernel's errno.
+std::string Said(const Result<bool>& parsed) {
+    if (!parsed)
+        return "errno " + std::to_string(parsed.Error().code.value());
+    return *parsed ? "answered" : "more";
 }
 
 // A kernel-style answer: header, body, attributes, each aligned.
@@ -104,44 +113,40 @@ TEST(NetlinkRoute, RequestNamesOneIpv4Destination) {
 
 TEST(NetlinkRoute, ReplyTellsOnLinkFromGateway) {
     RouteInfo route;
-    int error = 0;
     auto onLink = RouteReply(5, 3, "10.1.0.1", nullptr);
-    ASSERT_EQ(ParseRouteReply(onLink, 5, route, error), ParseResult::Ok);
+    ASSERT_EQ(Said(ParseRouteReply(onLink, 5, route)), "answered");
     EXPECT_FALSE(route.viaGateway);
     EXPECT_EQ(route.oif, 3);
     EXPECT_EQ(route.prefsrc, Ip("10.1.0.1"));
     EXPECT_EQ(route.type, RTN_UNICAST);
 
     auto routed = RouteReply(6, 2, "10.1.0.1", "10.1.0.254");
-    ASSERT_EQ(ParseRouteReply(routed, 6, route, error), ParseResult::Ok);
+    ASSERT_EQ(Said(ParseRouteReply(routed, 6, route)), "answered");
     EXPECT_TRUE(route.viaGateway);
 }
 
 TEST(NetlinkRoute, ErrorsAndForeignAnswers) {
     RouteInfo route;
-    int error = 0;
     auto unreachable = ErrorReply(9, ENETUNREACH);
-    EXPECT_EQ(ParseRouteReply(unreachable, 9, route, error), ParseResult::Error);
-    EXPECT_EQ(error, ENETUNREACH);
+    EXPECT_EQ(Said(ParseRouteReply(unreachable, 9, route)), "errno " + std::to_string(ENETUNREACH));
 
     // An answer to an older request is skipped; ours behind it in the same buffer is found.
     auto stale = RouteReply(8, 4, nullptr, nullptr);
     auto ours = RouteReply(9, 7, nullptr, nullptr);
     std::vector<std::uint8_t> both = stale;
     both.insert(both.end(), ours.begin(), ours.end());
-    ASSERT_EQ(ParseRouteReply(both, 9, route, error), ParseResult::Ok);
+    ASSERT_EQ(Said(ParseRouteReply(both, 9, route)), "answered");
     EXPECT_EQ(route.oif, 7);
-    EXPECT_EQ(ParseRouteReply(stale, 9, route, error), ParseResult::NotFound);
+    EXPECT_EQ(Said(ParseRouteReply(stale, 9, route)), "more");
 }
 
 TEST(NetlinkRoute, MalformedBuffersAreRejectedWithoutOverreading) {
     RouteInfo route;
-    int error = 0;
     auto reply = RouteReply(3, 4, "10.0.0.1", nullptr);
     // Every cut of the buffer: a message claiming more than is there is not parsed.
     for (std::size_t cut = 0; cut < reply.size(); ++cut) {
         std::vector<std::uint8_t> part(reply.begin(), reply.begin() + cut);
-        EXPECT_NE(ParseRouteReply(part, 3, route, error), ParseResult::Ok) << cut;
+        EXPECT_NE(Said(ParseRouteReply(part, 3, route)), "answered") << cut;
     }
     // An attribute whose length runs past its message is ignored.
     auto bad = reply;
@@ -149,7 +154,7 @@ TEST(NetlinkRoute, MalformedBuffersAreRejectedWithoutOverreading) {
     unsigned short huge = 0xFFF0;
     std::memcpy(bad.data() + firstAttr, &huge, sizeof huge);
     route = RouteInfo{};
-    EXPECT_EQ(ParseRouteReply(bad, 3, route, error), ParseResult::Ok);
+    EXPECT_EQ(Said(ParseRouteReply(bad, 3, route)), "answered");
     EXPECT_EQ(route.oif, 0);
 }
 
@@ -173,8 +178,7 @@ TEST(NetlinkNeigh, RequestAndReply) {
     auto reply =
         Reply(RTM_NEWNEIGH, 11, &body, sizeof body).Attr(NDA_DST, &dst, 4).Attr(NDA_LLADDR, mac, 6).Bytes();
     NeighInfo neigh;
-    int error = 0;
-    ASSERT_EQ(ParseNeighReply(reply, 11, neigh, error), ParseResult::Ok);
+    ASSERT_EQ(Said(ParseNeighReply(reply, 11, neigh)), "answered");
     EXPECT_EQ(neigh.state, NUD_STALE);
     ASSERT_EQ(neigh.lladdrLength, 6u);
     EXPECT_EQ(std::memcmp(neigh.lladdr, mac, 6), 0);
@@ -184,12 +188,11 @@ TEST(NetlinkNeigh, RequestAndReply) {
     std::memset(longAddr, 0xAA, sizeof longAddr);
     auto longReply =
         Reply(RTM_NEWNEIGH, 12, &body, sizeof body).Attr(NDA_LLADDR, longAddr, sizeof longAddr).Bytes();
-    ASSERT_EQ(ParseNeighReply(longReply, 12, neigh, error), ParseResult::Ok);
+    ASSERT_EQ(Said(ParseNeighReply(longReply, 12, neigh)), "answered");
     EXPECT_EQ(neigh.lladdrLength, sizeof neigh.lladdr);
 
     auto missing = ErrorReply(13, ENOENT);
-    EXPECT_EQ(ParseNeighReply(missing, 13, neigh, error), ParseResult::Error);
-    EXPECT_EQ(error, ENOENT);
+    EXPECT_EQ(Said(ParseNeighReply(missing, 13, neigh)), "errno " + std::to_string(ENOENT));
 }
 
 TEST(NetlinkNeigh, DumpCollectsEveryEntryUntilItsEnd) {
@@ -217,10 +220,8 @@ TEST(NetlinkNeigh, DumpCollectsEveryEntryUntilItsEnd) {
     part.insert(part.end(), stale.begin(), stale.end());
     part.insert(part.end(), two.begin(), two.end());
     std::vector<NeighInfo> entries;
-    int error = 0;
-    EXPECT_FALSE(ParseNeighDump(part, 21, entries, error));
-    EXPECT_TRUE(ParseNeighDump(end, 21, entries, error));
-    EXPECT_EQ(error, 0);
+    EXPECT_EQ(Said(ParseNeighDump(part, 21, entries)), "more");
+    EXPECT_EQ(Said(ParseNeighDump(end, 21, entries)), "answered");
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].dst, first);
     EXPECT_EQ(entries[0].ifindex, 3);
@@ -230,9 +231,8 @@ TEST(NetlinkNeigh, DumpCollectsEveryEntryUntilItsEnd) {
 
     // An error ends it with its code; a cut header ends the walk without an end.
     auto failed = ErrorReply(21, EPERM);
-    EXPECT_TRUE(ParseNeighDump(failed, 21, entries, error));
-    EXPECT_EQ(error, EPERM);
-    EXPECT_FALSE(ParseNeighDump(ByteView(end).first(end.size() - 1), 21, entries, error));
+    EXPECT_EQ(Said(ParseNeighDump(failed, 21, entries)), "errno " + std::to_string(EPERM));
+    EXPECT_EQ(Said(ParseNeighDump(ByteView(end).first(end.size() - 1), 21, entries)), "more");
 }
 
 TEST(Ipv4, PacketHeaderAsTheKernelWritesIt) {

@@ -1,0 +1,289 @@
+// One discover scan on the worker: the request, the collection of the replies within its bounds,
+// their hardware addresses and the reports of the devices found.
+#include <arpa/inet.h>
+#include <net/if.h>
+#include <netinet/in.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/Orvalink.h"
+#include "engine/ScanThread.h"
+#include "log/Log.h"
+#include "log/LogText.h"
+#include "net/DestinationKind.h"
+
+namespace {
+
+// Router solicitation, family code 0x4A, checksum, family marker.
+constexpr std::uint8_t kDiscoverRequest[8] = {0x0A, 0x4A, 0xF6, 0xAE, 0xFE, 0xE4, 0x00, 0x22};
+constexpr unsigned kHardwareAddressMax = 6;
+
+std::string FormatIP(std::uint32_t networkOrder) {
+    char text[INET_ADDRSTRLEN];
+    return inet_ntop(AF_INET, &networkOrder, text, sizeof text);
+}
+
+std::string FormatMAC(const std::uint8_t* mac, unsigned length) {
+    std::string text;
+    char part[4];
+    for (unsigned i = 0; i < length; ++i) {
+        std::snprintf(part, sizeof part, i + 1 < length ? "%02X:" : "%02X", mac[i]);
+        text += part;
+    }
+    return text;
+}
+
+}  // namespace
+
+void CScanWorker::Scan() {
+    m_bRequestFailed = false;
+    std::vector<std::uint8_t> buffers(kReadBatch * kReceiveBuffer);
+    DiscardQueued(buffers.data());
+    const long dropsBefore = m_sockets->ReceiveDrops(m_socket);
+    if (const std::error_code error =
+            m_sockets->SendBroadcast(m_socket, kDiscoverRequest, sizeof kDiscoverRequest, m_interfaces)) {
+        m_bRequestFailed = true;
+        LogWrite(LOG_ERROR, "Failed to send discover request (error code %d)", error.value());
+        ReportScanDone();
+        return;
+    }
+    // Every reply read in this scan is reported in it; nothing is kept for the next one.
+    Collection scan;
+    scan.subnets = m_sockets->LocalSubnets();
+    scan.deadline = m_sockets->Now() + m_scanLimit;
+    scan.lastProbe = scan.batchStart = scan.requestSent = m_sockets->Now();
+    scan.dropsBefore = dropsBefore;
+    scan.answered.assign(m_expected.size(), false);
+    scan.expectedLeft = m_expected.size();
+    while (AwaitReplies(scan)) {
+        const long before = scan.count;
+        if (const std::error_code error = ReadReplies(scan, buffers.data(), scan.deadline)) {
+            SettleBatch(scan);
+            LogWrite(LOG_ERROR, "revfrom() failed (error code %d)", error.value());
+            break;
+        }
+        // The scan's first answer is shown at once; the others wait for a lull or a full batch.
+        if ((before == 0 && scan.count > 0) || scan.batch.size() >= kBatchMax ||
+            (!scan.batch.empty() && m_sockets->Now() - scan.batchStart >= kBatchAge))
+            SettleBatch(scan);
+    }
+    const bool stoppedShort = StoppedShort(scan, buffers.data());
+    const long lost = LostAnswers(scan);
+    const bool truncated = stoppedShort || lost > 0;
+    SettleBatch(scan);
+    ResolveWaiting(scan);
+
+    if (scan.count > 0)
+        LogWrite(LOG_INFO, "Found %ld Orvalink(s)", scan.count);
+    else
+        LogWrite(LOG_INFO, "Found no Orvalinks");
+    if (stoppedShort)
+        LogWrite(LOG_WARNING, "scan stopped at its %d s limit with answers still arriving; %ld devices listed",
+                 static_cast<int>(m_scanLimit.count()), scan.count);
+    if (lost > 0) {
+        LogWrite(LOG_WARNING, "scan lost %ld packets to a full receive queue; %ld devices listed", lost, scan.count);
+        ReportAnswersLost(lost);
+    }
+    if (truncated)
+        ReportScanTruncated(scan.count);
+    ReportScanDone();
+}
+
+bool CScanWorker::StoppedShort(Collection& scan, std::uint8_t* buffers) {
+    if (!scan.limitReached)
+        return false;
+    // Without the limit the scan would have waited on for more answers.
+    const bool answerWithinWait = scan.count > 0 && m_sockets->Now() - scan.lastReply < m_quietWait;
+    // What waits in the socket is read and listed; only device answers among it count as still
+    // arriving, not other ICMP on the segment (pings, errors, another host's traffic).
+    const long before = scan.count;
+    const auto until = m_sockets->Now() + kDiscardLimit;
+    while (m_sockets->HasPending(m_socket) && m_sockets->Now() < until && !ReadReplies(scan, buffers, until)) {
+    }
+    return answerWithinWait || scan.count > before;
+}
+
+void CScanWorker::DiscardQueued(std::uint8_t* buffer) {
+    const auto until = m_sockets->Now() + kDiscardLimit;
+    std::size_t discarded = 0;
+    ReceivedPacket info;
+    while (m_sockets->HasPending(m_socket) && m_sockets->Now() < until &&
+           !m_sockets->Receive(m_socket, buffer, kReceiveBuffer, info))
+        ++discarded;
+    if (discarded > 0)
+        LogWrite(LOG_DEBUG, "Discarded %zu packet(s) that arrived between scans", discarded);
+}
+
+bool CScanWorker::AwaitReplies(Collection& scan) {
+    const auto now = m_sockets->Now();
+    if (now >= scan.deadline) {
+        LogWrite(LOG_DEBUG, "Scan time limit reached");
+        scan.limitReached = true;
+        return false;
+    }
+    auto timeout = QuietWait(scan);
+    const auto left = std::chrono::ceil<std::chrono::microseconds>(scan.deadline - now);
+    const bool limited = left < timeout;
+    if (limited)
+        timeout = left;
+    std::error_code error;
+    bool ready;
+    // Lookups and probes wait for a lull in the replies: during a burst they would only compete
+    // with the replies still coming.
+    if (!scan.batch.empty() && timeout > kLull) {
+        ready = m_sockets->WaitReadable(m_socket, kLull, error);
+        if (!ready && !error) {
+            // The quiet wait still ends its second after the last packet, however long the
+            // lookup took; what arrived meanwhile is read at once.
+            SettleBatch(scan);
+            auto rest = std::chrono::ceil<std::chrono::microseconds>(now + timeout - m_sockets->Now());
+            ready = m_sockets->WaitReadable(m_socket, std::max(rest, std::chrono::microseconds(0)), error);
+        }
+    } else {
+        ready = m_sockets->WaitReadable(m_socket, timeout, error);
+    }
+    if (!ready) {
+        scan.limitReached = limited && !error;
+        LogWrite(LOG_DEBUG, scan.limitReached ? "Scan time limit reached"
+                                              : "select() timed out without getting a response");
+    }
+    return ready;
+}
+
+std::error_code CScanWorker::ReadReplies(Collection& scan, std::uint8_t* buffers,
+                                         std::chrono::steady_clock::time_point until) {
+    // Everything that has arrived is read before any lookup, so a burst of replies never waits
+    // in the socket's queue behind the resolution; the scan's first reply is the exception.
+    ReceivedPacket packets[kReadBatch];
+    const bool first = scan.count == 0;
+    do {
+        std::size_t received = 0;
+        const std::error_code error =
+            m_sockets->ReceiveMany(m_socket, buffers, kReceiveBuffer, packets, kReadBatch, received);
+        for (std::size_t i = 0; i < received; ++i)
+            TakeReply(scan, buffers + i * kReceiveBuffer, packets[i]);
+        if (error)
+            return error;
+        if (first && scan.count > 0)
+            break;
+    } while (m_sockets->HasPending(m_socket) && m_sockets->Now() < until);
+    return {};
+}
+
+void CScanWorker::TakeReply(Collection& scan, const std::uint8_t* packet, const ReceivedPacket& info) {
+    NoteDrops(scan, info);
+    if (!IsDiscoverReply(packet, info))
+        return;
+    // An answer to another scanner's request on an interface this scan leaves out.
+    if (!m_interfaces.empty() &&
+        std::find(m_interfaces.begin(), m_interfaces.end(), info.ifindex) == m_interfaces.end())
+        return;
+    if (!FromOneHost(scan, info.sourceAddr))
+        return;
+    ++scan.count;
+    NoteAnswer(scan, info);
+    scan.lastReply = m_sockets->Now();
+    if (scan.batch.empty())
+        scan.batchStart = scan.lastReply;
+    const std::size_t extraAt = ReplyHeaderLength(packet) + kReplyIcmpMinimum;
+    std::size_t n = std::min(info.length - extraAt, kExtraDataMax);
+    scan.batch.push_back(
+        Reply{info.sourceAddr, info.ifindex, std::string(reinterpret_cast<const char*>(packet) + extraAt, n)});
+}
+
+bool CScanWorker::FromOneHost(const Collection& scan, std::uint32_t source) {
+    // A row for a subnet's broadcast address would make Locate blink every device on it.
+    const DestinationKind kind = SourceKind(source, scan.subnets);
+    if (kind == DestinationKind::OneHost)
+        return true;
+    LogWrite(LOG_DEBUG, "Reply from %s dropped: not one device's address (%s)", FormatIP(source).c_str(),
+             DestinationKindName(kind));
+    return false;
+}
+
+void CScanWorker::SettleBatch(Collection& scan) {
+    if (scan.batch.empty())
+        return;
+    std::vector<HardwareRequest> requests(scan.batch.size());
+    for (std::size_t i = 0; i < scan.batch.size(); ++i) {
+        requests[i].addr = scan.batch[i].source;
+        requests[i].ifindex = scan.batch[i].ifindex;
+        std::memset(requests[i].mac, 0xFF, sizeof requests[i].mac);
+        requests[i].length = kHardwareAddressMax;
+    }
+    m_sockets->LookupHardwareAddresses(requests);
+    std::vector<HardwareRequest> unasked;
+    for (std::size_t i = 0; i < scan.batch.size(); ++i) {
+        if (requests[i].state == HardwareState::Pending) {
+            scan.waiting.push_back(std::move(scan.batch[i]));
+            scan.waitingRequests.push_back(requests[i]);
+            unasked.push_back(requests[i]);
+        } else {
+            ReportReply(scan, scan.batch[i], requests[i]);
+        }
+    }
+    scan.batch.clear();
+    if (!unasked.empty()) {
+        m_sockets->SendProbes(unasked);
+        scan.lastProbe = m_sockets->Now();
+    }
+}
+
+void CScanWorker::ResolveWaiting(Collection& scan) {
+    if (scan.waiting.empty())
+        return;
+    // Most probes went out a while ago and have been answered meanwhile; what is left gets one
+    // second from its probe, at least a short grace, never more than a second.
+    const auto now = m_sockets->Now();
+    const auto deadline =
+        std::clamp(scan.lastProbe + kResolveBudget, now + kProbeGrace, now + kResolveBudget);
+    m_sockets->ProbeHardwareAddresses(scan.waitingRequests, deadline);
+    for (std::size_t i = 0; i < scan.waiting.size(); ++i)
+        ReportReply(scan, scan.waiting[i], scan.waitingRequests[i]);
+}
+
+void CScanWorker::ReportReply(Collection& scan, const Reply& reply, const HardwareRequest& request) {
+    COrvalink record;
+    record.m_strIP = FormatIP(reply.source);
+    record.m_strMAC = "n/a";
+    record.m_strType = "n/a";
+    record.m_strBuild = "n/a";
+    LogWrite(LOG_INFO, "IP: %s", record.m_strIP.c_str());
+
+    if (reply.extra.empty()) {
+        LogWrite(LOG_DEBUG, "No extra data received");
+    } else {
+        std::string text(reply.extra.c_str());  // up to the first NUL
+        LogWrite(LOG_DEBUG, "Got %d bytes extra data (%s)", static_cast<int>(reply.extra.size()),
+                 LogEscape(text).c_str());
+        std::string value = ExtractValue(text, "build:");
+        if (!value.empty()) {
+            record.m_strBuild = value;
+            LogWrite(LOG_INFO, "Build: %s  ", LogEscape(value).c_str());
+        }
+        value = ExtractValue(text, "type:");
+        if (!value.empty()) {
+            record.m_strType = value;
+            LogWrite(LOG_INFO, "Device: %s  ", LogEscape(value).c_str());
+        }
+    }
+
+    if (request.state != HardwareState::Resolved) {
+        LogWrite(LOG_INFO, "Wrong Subnet");
+    } else {
+        unsigned length = std::min(request.length, kHardwareAddressMax);
+        // A resolution without address bytes shows like a failed one.
+        if (length > 0)
+            record.m_strMAC = FormatMAC(request.mac, length);
+        LogWrite(LOG_INFO, "MAC: %s", record.m_strMAC.c_str());
+    }
+
+    auto [known, added] = scan.interfaceNames.try_emplace(reply.ifindex, "n/a");
+    char name[IF_NAMESIZE];
+    if (added && reply.ifindex > 0 && if_indextoname(static_cast<unsigned>(reply.ifindex), name))
+        known->second = name;
+    record.m_strInterface = known->second;
+    ReportAddOrvalink(record);
+}

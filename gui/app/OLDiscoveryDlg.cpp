@@ -22,7 +22,6 @@
 #include "engine/ScanThread.h"
 #include "log/DeviceText.h"
 #include "log/Log.h"
-#include "net/Privileges.h"
 #include "res/Resource.h"
 #include "res/StringTable.h"
 #include "gui/settings/DialogTemplate.h"
@@ -309,9 +308,6 @@ bool COLDiscoveryDlg::OnInitDialog() {
         m_pScanThread->SetListener(m_pScanResults.get());
         m_pScanThread->Start();
     }
-    // Capabilities are per thread on Linux: the worker dropped its own once its socket was
-    // open; the UI thread has no use for them either.
-    DropCapabilities();
 
     m_listDevices->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_listDevices->setAllColumnsShowFocus(true);

@@ -133,8 +133,8 @@ bool CWinApp::ProfileUsable() {
 
 bool CWinApp::SaveProfile(const QSettings& profile, const std::vector<ProfileEdit>& edits) {
     const std::string path = profile.fileName().toStdString();
-    std::string reason;
-    if (SaveProfileFile(path, edits, &reason)) {
+    const std::string reason = SaveProfileFile(path, edits);
+    if (reason.empty()) {
         m_strSaveWarning.clear();
         return true;
     }

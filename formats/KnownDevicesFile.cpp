@@ -17,8 +17,9 @@
 #include "formats/ScanOutput.h"
 
 std::string KnownDevicesText(const CKnownDevices& known) {
-    std::string out = "{\"format\": \"oldiscovery-known-devices\", \"version\": " +
-                      std::to_string(kKnownDevicesVersion) + ", \"devices\": [";
+    std::string out =
+        "{\"format\": \"oldiscovery-known-devices\", \"version\": " + std::to_string(kKnownDevicesVersion) +
+        ", \"devices\": [";
     const char* separator = "\n";
     for (const auto& [key, d] : known.Devices()) {
         out += separator;
@@ -26,7 +27,8 @@ std::string KnownDevicesText(const CKnownDevices& known) {
         out += "{\"interface\": " + JsonText(d.interface) + ", \"ip\": " + JsonText(d.ip) +
                ", \"mac\": " + JsonText(d.mac) + ", \"type\": " + JsonText(d.type) +
                ", \"build\": " + JsonText(d.build) + ", \"first_seen\": " + SecondsText(d.firstSeen) +
-               ", \"last_seen\": " + SecondsText(d.lastSeen) + ", \"missed\": " + std::to_string(d.missed) + "}";
+               ", \"last_seen\": " + SecondsText(d.lastSeen) + ", \"missed\": " + std::to_string(d.missed) +
+               "}";
     }
     return out + "\n]}\n";
 }
@@ -90,7 +92,8 @@ bool IsNumberChar(char c) {
 
 // Takes from the parser's events what the inventory needs: the root's "format", "version" and
 // "devices" and each device's members, the first of each name. Refuses values nested more than
-// eight deep, and numbers the way the reader has always read them.
+// eight deep, and numbers the way the reader has always read them. The parser's events, not a
+// parsed json value: that would keep the last of two keys and lose how a number was written.
 class CFileReader {
 public:
     explicit CFileReader(const std::string& text) : m_text(text) {}
@@ -148,7 +151,8 @@ private:
         return false;
     }
     std::string InLine(std::size_t end) const {
-        return " in line " + std::to_string(1 + std::count(m_text.begin(), m_text.begin() + static_cast<long>(end), '\n'));
+        return " in line " +
+               std::to_string(1 + std::count(m_text.begin(), m_text.begin() + static_cast<long>(end), '\n'));
     }
     // Where the value read last goes.
     void Take(const Value& value, bool container, bool object) {
@@ -208,7 +212,8 @@ private:
             --start;
         Value value{Value::Kind::Number, m_text.substr(start, end - start)};
         // Every time is written back as read: one that reads as no double is refused.
-        const auto read = std::from_chars(value.text.data(), value.text.data() + value.text.size(), value.number);
+        const auto read =
+            std::from_chars(value.text.data(), value.text.data() + value.text.size(), value.number);
         if (read.ec != std::errc() || !std::isfinite(value.number))
             return Refuse("a bad number", end);
         return Scalar(value);
@@ -247,7 +252,8 @@ bool CFileReader::parse_error(std::size_t position, const std::string&, const Js
     }
     auto is = [&](const char* start) { return detail.starts_with(start); };
     const bool atEnd = position > m_text.size();  // the parser read past the last character
-    bool lastInLine = false;  // a line feed read last counts: it ended a string, not the value
+    bool lastInLine = false;   // a line feed read last counts: it ended a string, not the value
+    bool shortDigits = false;  // \u without four hex digits
     const char* what;
     const bool atValue = error.id == 406 || (context == "value" && !m_done) || context.empty();
     if (atValue && m_depth > 8)  // a value that deep is refused before it is read
@@ -271,20 +277,23 @@ bool CFileReader::parse_error(std::size_t position, const std::string&, const Js
     else if (is("invalid string: ill-formed UTF-8"))
         what = "a string that is not UTF-8", m_notUtf8 = true;
     else if (is("invalid string: "))
-        what = "a bad escape in a string", lastInLine = !is("invalid string: surrogate");
+        what = "a bad escape in a string", lastInLine = !is("invalid string: surrogate"),
+        shortDigits = is("invalid string: '\\u' must be followed");
     else if (is("unexpected end of input") || message.find("empty input") != std::string::npos)
         what = atEnd ? "an unexpected end" : "a bad number";  // else a NUL byte, no end
-    else if (is("invalid literal") && std::string_view("tfn").find(m_text[WordStart(position)]) != std::string_view::npos)
+    else if (is("invalid literal") &&
+             std::string_view("tfn").find(m_text[WordStart(position)]) != std::string_view::npos)
         what = "an unknown word";
     else
         what = "a bad number";
     std::size_t end = std::min(position, m_text.size());
     if (!atEnd && !lastInLine && end > 0 && m_text[end - 1] == '\n')
         --end;
-    if (std::strcmp(what, "a bad escape in a string") == 0 && is("invalid string: '\\u' must be followed")) {
+    if (shortDigits) {
         // Four characters are taken for the digits, whatever they are, when there are four.
         std::size_t digits = end - (atEnd ? 0 : 1);
-        for (int k = 0; k < 3 && digits > 0 && std::isxdigit(static_cast<unsigned char>(m_text[digits - 1])); ++k)
+        for (int k = 0; k < 3 && digits > 0 && std::isxdigit(static_cast<unsigned char>(m_text[digits - 1]));
+             ++k)
             --digits;
         end = digits + 4 <= m_text.size() ? digits + 4 : digits;
     }
@@ -330,7 +339,8 @@ Failure ReadKnownDevices(const std::string& text, CKnownDevices& known) {
             return Failure(Errc::DamagedFile, file.Problem());
         // A string is judged as UTF-8 once it is whole: a fault further on in it comes first.
         std::string ascii = text;
-        std::replace_if(ascii.begin(), ascii.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }, 'z');
+        std::replace_if(
+            ascii.begin(), ascii.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }, 'z');
         CFileReader again(ascii);
         const bool faultInString = !again.Run() && again.Strings() <= file.Strings();
         return Failure(Errc::DamagedFile, faultInString ? again.Problem() : file.Problem());

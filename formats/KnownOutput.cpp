@@ -84,9 +84,11 @@ std::string FormatKnownPrometheus(const CKnownDevices& known, double scanTime,
         double KnownDevice::*time;
     } times[] = {
         {"orvalink_device_first_seen_timestamp_seconds",
-         "When a known Orvalink device first answered, in seconds since the Unix epoch.", &KnownDevice::firstSeen},
+         "When a known Orvalink device first answered, in seconds since the Unix epoch.",
+         &KnownDevice::firstSeen},
         {"orvalink_device_last_seen_timestamp_seconds",
-         "When a known Orvalink device last answered, in seconds since the Unix epoch.", &KnownDevice::lastSeen},
+         "When a known Orvalink device last answered, in seconds since the Unix epoch.",
+         &KnownDevice::lastSeen},
     };
     for (const auto& t : times) {
         out += std::string("# HELP ") + t.name + " " + t.help + "\n# TYPE " + t.name + " gauge\n";

@@ -130,7 +130,7 @@ std::string SaveProfileFile(const std::string& path, const std::vector<ProfileEd
             return "its folder cannot be made: " + ec.message();
     }
     if (const Failure refusal = WriteRefusal(folder.string()); !folder.empty() && refusal)
-        return "its folder " + folder.string() + FailureText(refusal).substr(2);  // "it is ..." -> "... is ..."
+        return "its folder " + folder.string() + FailureText(refusal).substr(2);  // "it is" -> " is"
     if (const Failure refusal = WriteRefusal(path))
         return FailureText(refusal);
 

@@ -126,8 +126,8 @@ TEST(SafeFile, DataReachTheDiskBeforeTheRenameAndAFailedSyncKeepsTheOldFile) {
         const Failure failed = WriteFileAtomically(dir.path / "out.prom", "new\n", 0644, ops);
         EXPECT_EQ(ops.calls, c.calls);
         EXPECT_EQ(ReadAll(dir.path / "out.prom"), c.content);
-        EXPECT_EQ(failed.code,
-                  c.failFileSync ? std::error_code(c.failFileSync, std::generic_category()) : std::error_code());
+        EXPECT_EQ(failed.code, c.failFileSync ? std::error_code(c.failFileSync, std::generic_category())
+                                              : std::error_code());
         EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
     }
 }

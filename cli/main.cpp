@@ -548,9 +548,9 @@ int CScanTool::Run(const char* argv0) {
         return Failed(kExitNoScan);
     }
     if (!RawSocketAvailable()) {
-        std::string program = GetProgramFilePath();
+        const Result<std::string> program = GetProgramFilePath();
         std::fprintf(stderr, "oldiscovery-scan: %s\n",
-                     FormatString1(IDS_NEED_ADMIN, ShellQuoted(program.empty() ? argv0 : program)).c_str());
+                     FormatString1(IDS_NEED_ADMIN, ShellQuoted(program ? *program : argv0)).c_str());
         return Failed(kExitNoScan);
     }
     if (!m_o.logFile.empty()) {

@@ -20,7 +20,8 @@
 namespace {
 
 std::string ProgramBaseName() {
-    const std::string path = GetProgramFilePath();
+    const Result<std::string> program = GetProgramFilePath();
+    const std::string path = program ? *program : std::string();
     std::string name = path.substr(path.find_last_of('/') + 1);
     std::string::size_type dot = name.find_last_of('.');
     if (dot != std::string::npos && dot > 0)

@@ -3,14 +3,16 @@
 #include <filesystem>
 #include <string_view>
 
-std::string GetProgramFilePath() {
-    std::error_code error;  // an unreadable link gives an empty path
+Result<std::string> GetProgramFilePath() {
+    std::error_code error;
     std::string path = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error)
+        return Failure(std::error_code(error.value(), std::generic_category()));
     // The kernel marks a replaced or removed program file this way.
     const std::string_view deleted = " (deleted)";
     if (path.size() > deleted.size() && path.ends_with(deleted))
         path.resize(path.size() - deleted.size());
-    return path;
+    return Result<std::string>(std::move(path));
 }
 
 std::string ShellQuoted(const std::string& text) {

@@ -13,27 +13,25 @@
 
 namespace {
 
-bool Fail(std::string* reason, std::string text) {
-    if (reason)
-        *reason = std::move(text);
-    return false;
+Failure Errno(int error) {
+    return Failure(std::error_code(error, std::generic_category()));
 }
 
-std::string OwnerRefusal(const struct stat& st) {
+Failure OwnerRefusal(const struct stat& st) {
     if (st.st_uid != ::geteuid())
-        return "it belongs to another user (uid " + std::to_string(st.st_uid) + ")";
+        return Failure(Errc::OwnedByOtherUser, {}, static_cast<long>(st.st_uid));
     return {};
 }
 
-// Why an existing file must not be replaced, or "".
-std::string ExistingFileRefusal(const struct stat& st) {
+// Why an existing file must not be replaced; empty when it may.
+Failure ExistingFileRefusal(const struct stat& st) {
     if (S_ISLNK(st.st_mode))
-        return "it is a symbolic link";
+        return Errc::SymbolicLink;
     if (S_ISDIR(st.st_mode))
-        return std::strerror(EISDIR);
+        return Errno(EISDIR);
     // Replacing a device or a FIFO would turn it into a plain file (as root, /dev/null too).
     if (!S_ISREG(st.st_mode))
-        return "it is not a regular file";
+        return Errc::NotRegularFile;
     return OwnerRefusal(st);
 }
 
@@ -77,12 +75,12 @@ std::string TemporaryName(const std::string& name) {
 
 }  // namespace
 
-std::string WriteRefusal(const std::string& path) {
+Failure WriteRefusal(const std::string& path) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0)
         return {};  // nothing there yet, or the write itself will name the problem
     if (S_ISLNK(st.st_mode))
-        return "it is a symbolic link";
+        return Errc::SymbolicLink;
     return OwnerRefusal(st);
 }
 
@@ -99,7 +97,7 @@ SafeFileOps& SafeFileOps::System() {
     return ops;
 }
 
-UniqueFd OpenFolderSafely(const std::string& path, std::string* reason) {
+Result<UniqueFd> OpenFolderSafely(const std::string& path) {
     std::deque<std::string> parts;
     SplitInto(path, parts);
     UniqueFd folder(::open(path.starts_with('/') ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -119,23 +117,16 @@ UniqueFd OpenFolderSafely(const std::string& path, std::string* reason) {
         }
         struct stat st {};
         if ((errno != ELOOP && errno != ENOTDIR) ||
-            ::fstatat(folder.get(), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(st.st_mode)) {
-            Fail(reason, std::strerror(errno));
-            return {};
-        }
+            ::fstatat(folder.get(), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(st.st_mode))
+            return LastErrno();
         // A user who owns a folder on the way could point a link of theirs anywhere, also into
         // folders only root may write.
-        if (st.st_uid != 0 && st.st_uid != ::geteuid()) {
-            Fail(reason, walked + "/" + part + " is a symbolic link of another user (uid " +
-                             std::to_string(st.st_uid) + ")");
-            return {};
-        }
+        if (st.st_uid != 0 && st.st_uid != ::geteuid())
+            return Failure(Errc::LinkOfOtherUser, walked + "/" + part, static_cast<long>(st.st_uid));
         char target[PATH_MAX];
         const ssize_t length = ::readlinkat(folder.get(), part.c_str(), target, sizeof target - 1);
-        if (length <= 0 || ++links > 40) {
-            Fail(reason, std::strerror(length <= 0 ? errno : ELOOP));
-            return {};
-        }
+        if (length <= 0 || ++links > 40)
+            return Errno(length <= 0 ? errno : ELOOP);
         target[length] = '\0';
         if (target[0] == '/')
             folder.reset(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -143,46 +134,44 @@ UniqueFd OpenFolderSafely(const std::string& path, std::string* reason) {
         walked += "/" + part;
     }
     if (!folder)
-        Fail(reason, std::strerror(errno));
+        return LastErrno();
     return folder;
 }
 
-UniqueFd OpenParentSafely(const std::string& path, std::string& name, std::string* reason) {
+Result<UniqueFd> OpenParentSafely(const std::string& path, std::string& name) {
     const std::size_t slash = path.rfind('/');
     name = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (name.empty() || name == "." || name == "..") {
-        Fail(reason, "it is a folder");
-        return {};
-    }
-    return OpenFolderSafely(slash == std::string::npos ? "." : path.substr(0, slash + 1), reason);
+    if (name.empty() || name == "." || name == "..")
+        return Errc::IsFolder;
+    return OpenFolderSafely(slash == std::string::npos ? "." : path.substr(0, slash + 1));
 }
 
-std::string FolderWriteRefusal(int folder) {
+Failure FolderWriteRefusal(int folder) {
     struct stat st {};
     if (::fstat(folder, &st) != 0)
-        return std::strerror(errno);
+        return LastErrno();
     // Whoever may rename entries of the folder decides what a reader finds there.
     if (st.st_uid != 0 && st.st_uid != ::geteuid())
-        return "its folder belongs to another user (uid " + std::to_string(st.st_uid) + ")";
+        return Failure(Errc::FolderOwnedByOtherUser, {}, static_cast<long>(st.st_uid));
     if ((st.st_mode & S_IWOTH) && !(st.st_mode & S_ISVTX))
-        return "its folder can be written by every user";
+        return Errc::FolderWritableByAll;
     return {};
 }
 
-bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode, std::string* reason,
-                         SafeFileOps& ops) {
+Failure WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode, SafeFileOps& ops) {
     std::string name;
-    UniqueFd folder = OpenParentSafely(path, name, reason);
-    if (!folder)
-        return false;
-    if (std::string refusal = FolderWriteRefusal(folder.get()); !refusal.empty())
-        return Fail(reason, refusal);
+    Result<UniqueFd> opened = OpenParentSafely(path, name);
+    if (!opened)
+        return opened.Error();
+    const UniqueFd folder = std::move(*opened);
+    if (Failure refusal = FolderWriteRefusal(folder.get()))
+        return refusal;
     struct stat st {};
     if (::fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        if (std::string refusal = ExistingFileRefusal(st); !refusal.empty())
-            return Fail(reason, refusal);
+        if (Failure refusal = ExistingFileRefusal(st))
+            return refusal;
     } else if (errno != ENOENT) {
-        return Fail(reason, std::strerror(errno));
+        return LastErrno();
     }
 
     std::string temp;
@@ -195,11 +184,11 @@ bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t 
             break;
     }
     if (!fd)
-        return Fail(reason, std::strerror(errno));
+        return LastErrno();
     auto abandon = [&](int error) {
         fd.reset();
         ::unlinkat(folder.get(), temp.c_str(), 0);
-        return Fail(reason, std::strerror(error));
+        return Errno(error);
     };
     // fchmod, not the open mode: the umask must not decide what readers of the folder may see.
     // The data reach the disk before the name does, or a crash could leave an empty file.
@@ -211,43 +200,42 @@ bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t 
         return abandon(errno);
     // The rename itself survives a crash only once the folder is on disk too.
     ops.Fsync(folder.get());
-    return true;
+    return {};
 }
 
-std::string ReadOwnFile(const std::string& path, std::string& data, bool* exists) {
-    std::string name, refusal;
-    UniqueFd folder = OpenParentSafely(path, name, &refusal);
-    if (!folder) {
+Result<std::optional<std::string>> ReadOwnFile(const std::string& path) {
+    using Contents = std::optional<std::string>;
+    std::string name;
+    Result<UniqueFd> opened = OpenParentSafely(path, name);
+    if (!opened) {
         // A folder that is not there holds no file either.
-        const bool missing = refusal == std::strerror(ENOENT);
-        if (exists)
-            *exists = !missing;
-        return missing ? std::string() : refusal;
+        if (opened.Error().code == std::errc::no_such_file_or_directory)
+            return Contents();
+        return opened.Error();
     }
+    const UniqueFd folder = std::move(*opened);
     // Not even for reading through a link: a link here is someone else's choice of file.
     UniqueFd fd(::openat(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (exists)
-        *exists = fd || errno != ENOENT;
     if (!fd) {
         if (errno == ENOENT)
-            return {};
-        return errno == ELOOP ? "it is a symbolic link" : std::strerror(errno);
+            return Contents();
+        return errno == ELOOP ? Failure(Errc::SymbolicLink) : LastErrno();
     }
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0)
-        return std::strerror(errno);
+        return LastErrno();
     if (!S_ISREG(st.st_mode))
-        return "it is not a regular file";
-    if (st.st_uid != ::geteuid())
-        return "it belongs to another user (uid " + std::to_string(st.st_uid) + ")";
-    data.clear();
+        return Failure(Errc::NotRegularFile);
+    if (Failure refusal = OwnerRefusal(st))
+        return refusal;
+    std::string data;
     char buffer[65536];
     for (;;) {
         const ssize_t n = TEMP_FAILURE_RETRY(::read(fd.get(), buffer, sizeof buffer));
         if (n < 0)
-            return std::strerror(errno);
+            return LastErrno();
         if (n == 0)
-            return {};
+            return Contents(std::move(data));
         data.append(buffer, static_cast<std::size_t>(n));
     }
 }

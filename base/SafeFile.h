@@ -3,14 +3,17 @@
 // a file that belongs to another user, never half a file.
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "base/Error.h"
 #include "base/UniqueFd.h"
 
-// Why path must not be written by this process, or "" when it may: it is a symbolic link, or
-// it exists and the effective user does not own it. A path that does not exist yet may be.
-std::string WriteRefusal(const std::string& path);
+// Why path must not be written by this process, empty when it may: it is a symbolic link
+// (Errc::SymbolicLink), or it exists and the effective user does not own it
+// (Errc::OwnedByOtherUser). A path that does not exist yet may be.
+Failure WriteRefusal(const std::string& path);
 
 // The calls of an atomic write whose order and failures decide what survives a crash; a test
 // puts its own in place to see them or make them fail.
@@ -23,27 +26,26 @@ public:
 };
 
 // The folder path names, opened without following a symbolic link that a user other than root
-// and the effective user made (a link root made, such as /var/run, is the system's own); empty,
-// with the reason in *reason, when it cannot be had.
-UniqueFd OpenFolderSafely(const std::string& path, std::string* reason);
-// The folder of path, walked as OpenFolderSafely does, and the file's name in it; an empty
-// descriptor with the reason when either cannot be had.
-UniqueFd OpenParentSafely(const std::string& path, std::string& name, std::string* reason);
-// Why a file may not be written into the open folder: it belongs to another user (not root), or
-// every user may write it without the sticky bit; "" when it may.
-std::string FolderWriteRefusal(int folder);
+// and the effective user made (a link root made, such as /var/run, is the system's own;
+// Errc::LinkOfOtherUser names the other's link).
+Result<UniqueFd> OpenFolderSafely(const std::string& path);
+// The folder of path, walked as OpenFolderSafely does, and the file's name in it (a path that
+// names no file in a folder: Errc::IsFolder).
+Result<UniqueFd> OpenParentSafely(const std::string& path, std::string& name);
+// Why a file may not be written into the open folder: it belongs to another user, not root
+// (Errc::FolderOwnedByOtherUser), or every user may write it without the sticky bit
+// (Errc::FolderWritableByAll); empty when it may.
+Failure FolderWriteRefusal(int folder);
 
 // Replaces path with data in one step: a temporary file of a random name beside it (created
 // exclusively, never through a link), written, flushed to disk, given mode, then renamed over
 // path, all through a descriptor of the folder. A reader sees the old file or the new one, never
 // a part. Refused: a path that is not a regular file (a device, a FIFO), a folder that another
 // user owns or that every user may write without the sticky bit. On failure path is left as it
-// was, the temporary file is removed, and the result is false with the reason in *reason (when
-// given).
-bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode = 0644,
-                         std::string* reason = nullptr, SafeFileOps& ops = SafeFileOps::System());
+// was, the temporary file is removed, and the Failure says why.
+Failure WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode = 0644,
+                            SafeFileOps& ops = SafeFileOps::System());
 
-// Reads path whole into data when it is a regular file of the effective user, opened without
-// following a symbolic link: "" then, or why it is refused or could not be read. A path that does
-// not exist is no error: *exists (when given) tells.
-std::string ReadOwnFile(const std::string& path, std::string& data, bool* exists = nullptr);
+// The whole of path when it is a regular file of the effective user, opened without following a
+// symbolic link; nothing when it does not exist (nor its folder), which is no error.
+Result<std::optional<std::string>> ReadOwnFile(const std::string& path);

@@ -7,23 +7,30 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <set>
 #include <vector>
 
+#include "base/SafeFile.h"
+#include "formats/KnownDevicesFile.h"
+#include "formats/KnownOutput.h"
 #include "formats/ScanOutput.h"
 #include "log/DeviceText.h"
-#include "base/SafeFile.h"
+#include "res/FailureText.h"
 
 bool LoadKnownDevices(const std::string& path, CKnownDevices& known, bool mustExist) {
-    std::string text;
-    bool exists = false;
-    std::string problem = ReadOwnFile(path, text, &exists);
-    if (problem.empty() && exists)
-        problem = known.Parse(text);
-    else if (problem.empty() && mustExist)
-        problem = "it does not exist";
-    else if (problem.empty())
-        known.Devices().clear();  // removed meanwhile: a watch starts afresh, as a new one would
+    std::string problem;
+    const Result<std::optional<std::string>> text = ReadOwnFile(path);
+    if (!text) {
+        problem = FailureText(text.Error());
+    } else if (!*text) {
+        if (mustExist)
+            problem = "it does not exist";
+        else
+            known.Devices().clear();  // removed meanwhile: a watch starts afresh, as a new one would
+    } else if (const Failure refused = ReadKnownDevices(**text, known)) {
+        problem = FailureText(refused);
+    }
     if (problem.empty())
         return true;
     // Never started afresh over it: what the file knows would be lost without a word.
@@ -33,17 +40,22 @@ bool LoadKnownDevices(const std::string& path, CKnownDevices& known, bool mustEx
 
 bool SaveKnownDevices(const std::string& path, const CKnownDevices& known, std::string& reason) {
     // Only its user reads it: it lists the network's devices.
-    return WriteFileAtomically(path, known.Serialize(), 0600, &reason);
+    const Failure failed = WriteFileAtomically(path, KnownDevicesText(known), 0600);
+    if (failed)
+        reason = FailureText(failed);
+    return !failed;
 }
 
 UniqueFd LockKnownDevices(const std::string& path, std::string& reason) {
     std::string name;
-    UniqueFd folder = OpenParentSafely(path, name, &reason);
-    if (!folder)
+    Result<UniqueFd> folder = OpenParentSafely(path, name);
+    if (!folder) {
+        reason = FailureText(folder.Error());
         return {};
+    }
     name += ".lock";
     UniqueFd lock(
-        ::openat(folder.get(), name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+        ::openat(folder->get(), name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
     struct stat st {};
     if (!lock || ::fstat(lock.get(), &st) != 0) {
         reason = name + ": " + (errno == ELOOP ? "a symbolic link" : std::strerror(errno));

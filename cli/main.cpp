@@ -27,7 +27,9 @@
 #include <vector>
 
 #include "engine/DeviceWatch.h"
+#include "formats/KnownOutput.h"
 #include "formats/ScanOutput.h"
+#include "formats/WatchOutput.h"
 #include "engine/ScanListener.h"
 #include "engine/ScanThread.h"
 #include "log/Log.h"
@@ -195,10 +197,10 @@ double EpochSeconds(WallTime time) {
 
 // Replaces the --output file with text; false, said on stderr, when it could not be.
 bool WriteOutputFile(const std::string& path, std::string_view text) {
-    std::string reason;
-    if (WriteFileAtomically(path, text, 0644, &reason))
+    const Failure failed = WriteFileAtomically(path, text, 0644);
+    if (!failed)
         return true;
-    std::fprintf(stderr, "oldiscovery-scan: cannot write %s: %s\n", path.c_str(), reason.c_str());
+    std::fprintf(stderr, "oldiscovery-scan: cannot write %s: %s\n", path.c_str(), FailureText(failed).c_str());
     return false;
 }
 
@@ -211,11 +213,12 @@ std::string FailedScanText(const std::vector<std::string>& interfaces) {
 // cannot be had at all (the file's own open then says so): walked as for --output and --state,
 // so a link another user made on the way is refused for every file alike.
 std::string FolderRefusal(const std::string& path) {
-    std::string name, reason;
-    const UniqueFd folder = OpenParentSafely(path, name, &reason);
-    if (!folder)
-        return reason.find("symbolic link") != std::string::npos ? reason : "";
-    return FolderWriteRefusal(folder.get());
+    std::string name;
+    const Result<UniqueFd> folder = OpenParentSafely(path, name);
+    const Failure failure = folder ? FolderWriteRefusal(folder->get()) : folder.Error();
+    const bool refused = folder || failure == Errc::LinkOfOtherUser ||
+                         failure.code == std::errc::too_many_symbolic_link_levels;
+    return failure && refused ? FailureText(failure) : "";
 }
 
 // True when standard output is the journal (systemd names its stream in JOURNAL_STREAM as
@@ -484,9 +487,10 @@ int CScanTool::Watch(CScanThread& scanner) {
         }
         if (!m_o.output.empty()) {
             SortDevices(devices);
-            std::string reason;
-            const bool wrote = WriteFileAtomically(
-                m_o.output, Format(sent ? devices : std::vector<COrvalink>{}, sent, seconds, end), 0644, &reason);
+            const Failure failed = WriteFileAtomically(
+                m_o.output, Format(sent ? devices : std::vector<COrvalink>{}, sent, seconds, end), 0644);
+            const bool wrote = !failed;
+            const std::string reason = failed ? FailureText(failed) : "";
             // A file that cannot be written at all ends the watch at once; later, a full disk or
             // another passing fault keeps the last file until a scan writes it again.
             if (!wrote && first) {
@@ -547,9 +551,9 @@ int CScanTool::Run(const char* argv0) {
     }
     auto sockets = std::make_shared<CLinuxSocketLayer>(std::move(opened));
     if (!sockets->RawIcmpOpened()) {
-        std::string program = GetProgramFilePath();
+        const Result<std::string> program = GetProgramFilePath();
         std::fprintf(stderr, "oldiscovery-scan: %s\n",
-                     FormatString1(IDS_NEED_ADMIN, ShellQuoted(program.empty() ? argv0 : program)).c_str());
+                     FormatString1(IDS_NEED_ADMIN, ShellQuoted(program ? *program : argv0)).c_str());
         return Failed(kExitNoScan);
     }
     if (!m_o.logFile.empty()) {

@@ -48,9 +48,3 @@ private:
     bool m_keepGone;
     CKnownDevices m_known;
 };
-
-// One event as a line of JSON: {"time", "event", "interface", "ip", "mac", "type", "build"} and,
-// for "changed", "old": {"mac", "type", "build"}. time is RFC 3339 in UTC with milliseconds.
-std::string FormatWatchEvent(const WatchEvent& event);
-// RFC 3339 in UTC with milliseconds, e.g. 2026-12-08T16:01:16.123Z.
-std::string Rfc3339(std::chrono::system_clock::time_point time);

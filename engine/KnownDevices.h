@@ -4,15 +4,7 @@
 // seen and when it was first and last seen. A device that stops answering stays in it (so it can
 // be reported as silent while it stays away) until it is forgotten or retired: silent longer
 // than a set time, or beyond a set number of devices per interface.
-//
-// The file is one JSON object, one device per line:
-//   {"format": "oldiscovery-known-devices", "version": 1, "devices": [
-//   {"interface": "eth0", "ip": "10.0.0.1", "mac": "02:00:0A:00:00:01", "type": "OL-2000",
-//    "build": "1.2.3", "first_seen": 1796645123.456, "last_seen": 1796645183.456, "missed": 0}
-//   ]}
-// Texts are the device texts as every output shows them (UTF-8, see DeviceTextUtf8), times are
-// seconds since the Unix epoch, "missed" counts the working scans in a row without the device.
-// A reader refuses a file of a higher version; unknown keys of a device are passed over.
+// Its file is formats/KnownDevicesFile.h.
 #include <map>
 #include <string>
 #include <tuple>
@@ -29,7 +21,6 @@ struct KnownDevice {
 
 class CKnownDevices {
 public:
-    static constexpr int kVersion = 1;
     using Key = std::tuple<std::string, std::string, std::string>;  // interface, IP, MAC
 
     // What one scan said about a device that answered: new, or as it was before this scan.
@@ -57,11 +48,6 @@ public:
     std::map<Key, KnownDevice>& Devices() { return m_devices; }
     const std::map<Key, KnownDevice>& Devices() const { return m_devices; }
 
-    std::string Serialize() const;
-    // Replaces the inventory with the file's text; "" or why the text is refused (then the
-    // inventory is left as it was).
-    std::string Parse(const std::string& text);
-
 private:
     std::map<Key, KnownDevice> m_devices;
 };
@@ -72,16 +58,3 @@ CKnownDevices::Key KnownKey(const COrvalink& device);
 COrvalink AsDevice(const KnownDevice& known);
 // True when interfaces (the scanned ones) is empty or holds name.
 bool OnScannedInterface(const std::vector<std::string>& interfaces, const std::string& name);
-
-// The inventory for a reader, sorted by IP: the table of a scan (IP, MAC, type, build) with
-// three more columns, "up" or "missing" (no answer to the latest scan), when last seen (RFC 3339,
-// UTC) and the scans missed in a row; or the JSON array of a scan whose objects add "state",
-// "last_seen" and "missed".
-std::string FormatKnownTable(const CKnownDevices& known);
-std::string FormatKnownJson(const CKnownDevices& known);
-
-// The Prometheus series of the inventory's devices on the given interfaces, for a working scan
-// that ended at scanTime: orvalink_device_up (1 answered this scan, 0 did not),
-// orvalink_device_first_seen_timestamp_seconds and orvalink_device_last_seen_timestamp_seconds.
-std::string FormatKnownPrometheus(const CKnownDevices& known, double scanTime,
-                                  const std::vector<std::string>& interfaces);

@@ -125,7 +125,6 @@ std::string PrometheusLabelValue(const std::string& bytes) {
 
 std::string FormatPrometheus(const std::vector<COrvalink>& devices, const ScanSummary& scan) {
     std::string out;
-    char number[64];
     if (scan.success) {
         // The label sets, escaped and without repeats: a repeated series makes the whole
         // exposition invalid.
@@ -168,16 +167,20 @@ std::string FormatPrometheus(const std::vector<COrvalink>& devices, const ScanSu
             out += name + labels + " " + value + "\n";
     };
     perScan("orvalink_scan_success", "Whether the scan could run (1) or not (0).", scan.success ? "1" : "0");
-    std::snprintf(number, sizeof number, "%.3f", scan.durationSeconds);
-    perScan("orvalink_scan_duration_seconds", "How long the scan took.", number);
-    std::snprintf(number, sizeof number, "%.3f", scan.timestampSeconds);
+    perScan("orvalink_scan_duration_seconds", "How long the scan took.", SecondsText(scan.durationSeconds));
     perScan("orvalink_scan_timestamp_seconds", "When the scan ended, in seconds since the Unix epoch.",
-            number);
+            SecondsText(scan.timestampSeconds));
     perScan("orvalink_scan_truncated",
             "Whether the scan stopped at its time limit with answers still arriving (1): the list may be "
             "incomplete.",
             scan.truncated ? "1" : "0");
     return out;
+}
+
+std::string SecondsText(double seconds) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f", seconds);
+    return text;
 }
 
 bool IsDottedQuad(const std::string& text) {

@@ -55,9 +55,8 @@ bool COLDiscoveryApp::InitInstance() {
     if (!CheckWindowsVersion()) {
         ReportStartupFailure(LoadString(IDS_NEED_LINUX));
     } else if (!CheckAdminRights()) {
-        std::string program = GetProgramFilePath();
-        ReportStartupFailure(
-            FormatString1(IDS_NEED_ADMIN, ShellQuoted(program.empty() ? AppName() : program)));
+        const Result<std::string> program = GetProgramFilePath();
+        ReportStartupFailure(FormatString1(IDS_NEED_ADMIN, ShellQuoted(program ? *program : AppName())));
     } else if (!CreateScanThread()) {
         ReportStartupFailure(LoadString(IDS_NO_SCAN_THREAD));
     } else {

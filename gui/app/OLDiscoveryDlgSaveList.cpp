@@ -16,6 +16,7 @@
 #include "gui/framework/MessageBox.h"
 #include "gui/framework/ProfileWriter.h"
 #include "gui/framework/WinApp.h"
+#include "res/FailureText.h"
 #include "res/Resource.h"
 #include "res/StringTable.h"
 #include "gui/settings/DialogTemplate.h"
@@ -67,8 +68,8 @@ void COLDiscoveryDlg::OnSaveList() {
 bool COLDiscoveryDlg::SaveList(const std::string& path, ListFormat format) {
     const std::vector<COrvalink> devices = m_listDevices->DevicesShown();
     const std::string data = format == ListFormat::Json ? FormatJson(devices) : FormatCsv(devices);
-    std::string reason;
-    if (!WriteFileAtomically(path, data, ModeForSavedFile(path), &reason)) {
+    if (const Failure failed = WriteFileAtomically(path, data, ModeForSavedFile(path))) {
+        const std::string reason = FailureText(failed);
         LogWrite(LOG_WARNING, "Could not save the list to %s: %s", path.c_str(), reason.c_str());
         ShowMessageBox(Profile() ? Profile()->AppName() : std::string(),
                        FormatString2(IDS_SAVE_FAILED, path, reason), MessageIcon::Warning);

@@ -15,6 +15,7 @@
 
 #include "base/SafeFile.h"
 #include "base/UniqueFd.h"
+#include "res/FailureText.h"
 
 namespace {
 
@@ -90,12 +91,6 @@ std::string UnescapeForeignBytes(const std::string& text) {
     return out;
 }
 
-bool Fail(std::string* reason, std::string text) {
-    if (reason)
-        *reason = std::move(text);
-    return false;
-}
-
 bool ReadWhole(int fd, std::string* out) {
     char buf[8192];
     for (;;) {
@@ -126,19 +121,18 @@ mode_t NewFileMode() {
     return 0644;
 }
 
-bool SaveProfileFile(const std::string& path, const std::vector<ProfileEdit>& edits, std::string* reason) {
+std::string SaveProfileFile(const std::string& path, const std::vector<ProfileEdit>& edits) {
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
     std::error_code ec;
     if (!folder.empty() && !std::filesystem::exists(std::filesystem::symlink_status(folder, ec))) {
         std::filesystem::create_directories(folder, ec);
         if (ec)
-            return Fail(reason, "its folder cannot be made: " + ec.message());
+            return "its folder cannot be made: " + ec.message();
     }
-    if (std::string refusal = WriteRefusal(folder.string()); !folder.empty() && !refusal.empty())
-        return Fail(reason,
-                    "its folder " + folder.string() + refusal.substr(2));  // "it is ..." -> "... is ..."
-    if (std::string refusal = WriteRefusal(path); !refusal.empty())
-        return Fail(reason, refusal);
+    if (const Failure refusal = WriteRefusal(folder.string()); !folder.empty() && refusal)
+        return "its folder " + folder.string() + FailureText(refusal).substr(2);  // "it is" -> " is"
+    if (const Failure refusal = WriteRefusal(path))
+        return FailureText(refusal);
 
     std::string old;
     mode_t mode = NewFileMode();
@@ -146,22 +140,22 @@ bool SaveProfileFile(const std::string& path, const std::vector<ProfileEdit>& ed
     bool existed = false;
     if (UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)); fd) {
         if (::fstat(fd.get(), &before) != 0 || !S_ISREG(before.st_mode))
-            return Fail(reason, "it is not a regular file");
+            return "it is not a regular file";
         // The owner made it read-only: that is the owner's word, also for root, who could write it.
         if ((before.st_mode & S_IWUSR) == 0)
-            return Fail(reason, "it is read-only");
+            return "it is read-only";
         if (!ReadWhole(fd.get(), &old))
-            return Fail(reason, std::strerror(errno));
+            return std::strerror(errno);
         mode = before.st_mode & 07777;
         existed = true;
     } else if (errno != ENOENT) {
-        return Fail(reason, std::strerror(errno));
+        return std::strerror(errno);
     }
 
     // QSettings works on a private copy; only the finished text reaches the real folder.
     QTemporaryDir scratch;
     if (!scratch.isValid())
-        return Fail(reason, "no temporary folder: " + scratch.errorString().toStdString());
+        return "no temporary folder: " + scratch.errorString().toStdString();
     const QString copyPath = scratch.filePath(QStringLiteral("profile.conf"));
     std::string escaped;
     const bool escapedBytes = EscapeForeignBytes(old, &escaped);
@@ -169,7 +163,7 @@ bool SaveProfileFile(const std::string& path, const std::vector<ProfileEdit>& ed
         std::ofstream copy(copyPath.toStdString(), std::ios::binary | std::ios::trunc);
         copy << (escapedBytes ? escaped : old);
         if (!copy.flush())
-            return Fail(reason, "the temporary copy cannot be written");
+            return "the temporary copy cannot be written";
     }
     {
         QSettings settings(copyPath, QSettings::NativeFormat);
@@ -181,15 +175,15 @@ bool SaveProfileFile(const std::string& path, const std::vector<ProfileEdit>& ed
         }
         settings.sync();
         if (settings.status() != QSettings::NoError)
-            return Fail(reason, "the settings cannot be formatted");
+            return "the settings cannot be formatted";
     }
     std::ifstream result(copyPath.toStdString(), std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(result)), std::istreambuf_iterator<char>());
     if (escapedBytes)
         text = UnescapeForeignBytes(text);
 
-    if (!WriteFileAtomically(path, text, mode, reason))
-        return false;
+    if (const Failure failed = WriteFileAtomically(path, text, mode))
+        return FailureText(failed);
     // QSettings takes a file whose size and time (in milliseconds) it has seen as unchanged, so
     // the new file must not carry the old one's time.
     struct stat after {};
@@ -200,5 +194,5 @@ bool SaveProfileFile(const std::string& path, const std::vector<ProfileEdit>& ed
             {0, UTIME_OMIT}, {static_cast<time_t>(next / 1000), static_cast<long>(next % 1000 * 1000000)}};
         ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
     }
-    return true;
+    return {};
 }

@@ -21,6 +21,6 @@ struct ProfileEdit {
 // Applies the edits to the INI file at path and stores the result: the bytes QSettings would
 // have written there, except that bytes of the old file that are no UTF-8 stay as they were.
 // Refused when the file or its folder is a symbolic link or belongs to another user, and when
-// the file is read-only. A missing folder is created. On failure the file is left as it was
-// and *reason says why.
-bool SaveProfileFile(const std::string& path, const std::vector<ProfileEdit>& edits, std::string* reason);
+// the file is read-only. A missing folder is created. "" when saved; else the file is left as
+// it was and the text says why.
+std::string SaveProfileFile(const std::string& path, const std::vector<ProfileEdit>& edits);

@@ -20,7 +20,8 @@
 namespace {
 
 std::string ProgramBaseName() {
-    const std::string path = GetProgramFilePath();
+    const Result<std::string> program = GetProgramFilePath();
+    const std::string path = program ? *program : std::string();
     std::string name = path.substr(path.find_last_of('/') + 1);
     std::string::size_type dot = name.find_last_of('.');
     if (dot != std::string::npos && dot > 0)
@@ -133,8 +134,8 @@ bool CWinApp::ProfileUsable() {
 
 bool CWinApp::SaveProfile(const QSettings& profile, const std::vector<ProfileEdit>& edits) {
     const std::string path = profile.fileName().toStdString();
-    std::string reason;
-    if (SaveProfileFile(path, edits, &reason)) {
+    const std::string reason = SaveProfileFile(path, edits);
+    if (reason.empty()) {
         m_strSaveWarning.clear();
         return true;
     }

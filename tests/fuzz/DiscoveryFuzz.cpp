@@ -11,7 +11,8 @@
 #include <memory>
 #include <string>
 
-#include "engine/KnownDevices.h"
+#include "formats/KnownDevicesFile.h"
+#include "res/FailureText.h"
 #include "engine/Orvalink.h"
 #include "engine/ScanListener.h"
 #include "engine/ScanThread.h"
@@ -188,13 +189,13 @@ void FuzzArp(const std::uint8_t* data, std::size_t size) {
 // A file that is taken is written back the same way, and what is written is taken again.
 void FuzzKnownDevices(const std::uint8_t* data, std::size_t size) {
     CKnownDevices known;
-    if (!known.Parse(std::string(reinterpret_cast<const char*>(data), size)).empty())
+    if (ReadKnownDevices(std::string(reinterpret_cast<const char*>(data), size), known))
         return;
-    const std::string written = known.Serialize();
+    const std::string written = KnownDevicesText(known);
     CKnownDevices again;
-    const std::string problem = again.Parse(written);
-    Require(problem.empty(), "the written known-devices file is refused", problem);
-    Require(again.Serialize() == written, "the known-devices file does not read back", written);
+    const Failure problem = ReadKnownDevices(written, again);
+    Require(!problem, "the written known-devices file is refused", FailureText(problem));
+    Require(KnownDevicesText(again) == written, "the known-devices file does not read back", written);
 }
 
 }  // namespace

@@ -8,6 +8,9 @@
 
 #include "DeviceRecord.h"
 #include "engine/KnownDevices.h"
+#include "formats/KnownDevicesFile.h"
+#include "formats/KnownOutput.h"
+#include "res/FailureText.h"
 
 namespace {
 
@@ -16,13 +19,19 @@ const COrvalink A2 = testsupport::MakeDevice("10.0.0.1", "02:00:00:00:00:02", "O
 // Latin-1 and control bytes, a quote and a backslash: kept as every output shows them.
 const COrvalink ODD = testsupport::MakeDevice("10.0.0.3", "n/a", "t\xE9st \"x\"\\", "b\x01\n", "eth1");
 
+// The file's text read into known: "" or the text a person reads for its refusal.
+std::string Read(const std::string& text, CKnownDevices& known) {
+    const Failure refused = ReadKnownDevices(text, known);
+    return refused ? FailureText(refused) : "";
+}
+
 TEST(KnownDevices, TheFileReadsBackAsWrittenAndKeepsTheSeenTimes) {
     CKnownDevices known;
     known.Record({A, ODD, A}, 1000.5);
     known.Record({A2, ODD}, 1060.25);
     CKnownDevices again;
-    ASSERT_EQ(again.Parse(known.Serialize()), "");
-    EXPECT_EQ(again.Serialize(), known.Serialize());
+    ASSERT_EQ(Read(KnownDevicesText(known), again), "");
+    EXPECT_EQ(KnownDevicesText(again), KnownDevicesText(known));
     ASSERT_EQ(again.Devices().size(), 3u);
     const KnownDevice& a = again.Devices().at({"eth0", "10.0.0.1", "02:00:00:00:00:01"});
     EXPECT_EQ(a.firstSeen, 1000.5);
@@ -62,16 +71,28 @@ TEST(KnownDevices, RefusesDamagedForeignAndNewerFilesAndKeepsWhatItKnows) {
          "damaged: a device without a whole number \"missed\" (device 1)"},
         {head + R"({"interface": "e", "ip": "i", "mac": "m", "type": "t", "build": "b", "first_seen": 1, "last_seen": 1e63, "missed": 1}]})",
          "damaged: a device with a time out of range \"last_seen\" (device 1)"},
+        // Where the JSON parser alone would read otherwise: a byte order mark, a NUL byte taken for
+        // the end, a number that reads as no double, a version as written, the first of two keys,
+        // a string's faults before its UTF-8.
+        {"\xEF\xBB\xBF" + head + dev + "]}", "damaged: a bad number in line 1"},
+        {head + dev + "]}\n" + std::string(1, '\0') + "x", "damaged: text after the end in line 2"},
+        {head + R"({"interface": "e", "ip": "i", "mac": "m", "type": "t", "build": "b", "first_seen": 1, "last_seen": 1e-400, "missed": 1}]})",
+         "damaged: a bad number in line 1"},
+        {R"({"format": "oldiscovery-known-devices", "version": 1.0, "devices": []})",
+         "damaged: unknown format version 1.0"},
+        {R"({"format": "x", "format": "oldiscovery-known-devices", "version": 1, "devices": []})",
+         "not a known-devices file of oldiscovery-scan"},
+        {head + "{\"interface\": \"e\xFF\x01\"}]}", "damaged: a control character in a string in line 1"},
     };
     for (const auto& c : cases) {
         CKnownDevices known;
         known.Record({A}, 5);
-        EXPECT_EQ(known.Parse(c.text), c.problem) << c.text;
+        EXPECT_EQ(Read(c.text, known), c.problem) << c.text;
         EXPECT_EQ(known.Devices().size(), 1u) << c.text;
     }
     // Unknown keys of a device are passed over; escapes are read.
     CKnownDevices known;
-    ASSERT_EQ(known.Parse(head + R"({"interface": "eth0", "ip": "10.0.0.9", "mac": "m", "type": "\u00e9\ud83d\ude00\t", "build": "b", "first_seen": 1e3, "last_seen": 2.5, "missed": 7, "note": [null, true]}]})"), "");
+    ASSERT_EQ(Read(head + R"({"interface": "eth0", "ip": "10.0.0.9", "mac": "m", "type": "\u00e9\ud83d\ude00\t", "build": "b", "first_seen": 1e3, "last_seen": 2.5, "missed": 7, "note": [null, true]}]})", known), "");
     EXPECT_EQ(known.Devices().begin()->second.type, "\xC3\xA9\xF0\x9F\x98\x80\t");
     EXPECT_EQ(known.Devices().begin()->second.firstSeen, 1000);
 }

@@ -47,8 +47,9 @@ TEST(ProgramFileTest, QuotedPathsSurviveTheShell) {
 }
 
 TEST(ProgramFileTest, TheRunningProgramIsFound) {
-    const std::string path = GetProgramFilePath();
-    ASSERT_FALSE(path.empty());
+    const Result<std::string> program = GetProgramFilePath();
+    ASSERT_TRUE(program);
+    const std::string& path = *program;
     EXPECT_EQ(path.front(), '/');
     EXPECT_EQ(path.substr(path.rfind('/') + 1), "ProgramFileTest");
 }

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include <cerrno>
-#include <cstring>
 
 #include "base/SafeFile.h"
 
@@ -39,8 +38,8 @@ TEST(SafeFile, ReplacesWholeWithModeAndLeavesNoTemporaryFile) {
     fs::path target = dir.path / "orvalink.prom";
     std::ofstream(target) << "old\n";
     ::umask(077);
-    std::string reason;
-    ASSERT_TRUE(WriteFileAtomically(target, "new\n", 0644, &reason)) << reason;
+    const Failure failed = WriteFileAtomically(target, "new\n", 0644);
+    ASSERT_FALSE(failed) << failed.code.message();
     ::umask(022);
     EXPECT_EQ(ReadAll(target), "new\n");
     struct stat st {};
@@ -53,7 +52,7 @@ TEST(SafeFile, RefusedOrFailedWritesLeaveTheOldFileAndNoTemporaryFile) {
     struct Case {
         const char* name;
         void (*prepare)(const fs::path& dir, const fs::path& target);
-        const char* reasonPart;
+        Errc reason;
     };
     const Case cases[] = {
         {"symbolic link",
@@ -61,13 +60,13 @@ TEST(SafeFile, RefusedOrFailedWritesLeaveTheOldFileAndNoTemporaryFile) {
              std::ofstream(dir / "elsewhere") << "old\n";
              fs::create_symlink(dir / "elsewhere", target);
          },
-         "symbolic link"},
+         Errc::SymbolicLink},
         {"other owner",
          [](const fs::path&, const fs::path& target) {
              std::ofstream(target) << "old\n";
              ASSERT_EQ(::chown(target.c_str(), 65534, 65534), 0);
          },
-         "another user"},
+         Errc::OwnedByOtherUser},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -76,13 +75,10 @@ TEST(SafeFile, RefusedOrFailedWritesLeaveTheOldFileAndNoTemporaryFile) {
         TempFolder dir;
         fs::path target = dir.path / "out.prom";
         c.prepare(dir.path, target);
-        std::string reason;
-        bool written = WriteFileAtomically(target, "new\n", 0644, &reason);
-        EXPECT_FALSE(written);
-        EXPECT_NE(reason.find(c.reasonPart), std::string::npos) << reason;
+        EXPECT_TRUE(WriteFileAtomically(target, "new\n", 0644) == c.reason);
         EXPECT_EQ(ReadAll(fs::is_symlink(target) ? dir.path / "elsewhere" : target), "old\n");
-        std::string data;  // nor read: a state file there would be someone else's choice
-        EXPECT_NE(ReadOwnFile(target, data).find(c.reasonPart), std::string::npos);
+        // Nor read: a state file there would be someone else's choice.
+        EXPECT_TRUE(ReadOwnFile(target).Error() == c.reason);
         for (auto& entry : fs::directory_iterator(dir.path))
             EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << entry.path();
     }
@@ -127,12 +123,11 @@ TEST(SafeFile, DataReachTheDiskBeforeTheRenameAndAFailedSyncKeepsTheOldFile) {
         std::ofstream(dir.path / "out.prom") << "old\n";
         RecordingOps ops;
         ops.failFileSync = c.failFileSync;
-        std::string reason;
-        EXPECT_EQ(WriteFileAtomically(dir.path / "out.prom", "new\n", 0644, &reason, ops),
-                  c.failFileSync == 0);
+        const Failure failed = WriteFileAtomically(dir.path / "out.prom", "new\n", 0644, ops);
         EXPECT_EQ(ops.calls, c.calls);
         EXPECT_EQ(ReadAll(dir.path / "out.prom"), c.content);
-        EXPECT_EQ(reason, c.failFileSync ? std::strerror(c.failFileSync) : "");
+        EXPECT_EQ(failed.code, c.failFileSync ? std::error_code(c.failFileSync, std::generic_category())
+                                              : std::error_code());
         EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
     }
 }

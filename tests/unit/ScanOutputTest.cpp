@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "DeviceRecord.h"
-#include "engine/DeviceWatch.h"
 #include "formats/ScanOutput.h"
+#include "formats/WatchOutput.h"
 
 using testsupport::MakeDevice;
 

@@ -1,0 +1,99 @@
+#include "formats/KnownOutput.h"
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <utility>
+
+#include "formats/ScanOutput.h"
+#include "formats/WatchOutput.h"
+
+namespace {
+
+std::string Rfc3339Seconds(double seconds) {
+    return Rfc3339(
+        std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::duration<double>(seconds))));
+}
+
+// The inventory as a scan's devices sorted the way a scan is, each with its entry.
+std::vector<std::pair<COrvalink, const KnownDevice*>> SortedKnown(const CKnownDevices& known) {
+    std::vector<COrvalink> devices;
+    std::map<CKnownDevices::Key, const KnownDevice*> entries;
+    for (const auto& [key, d] : known.Devices()) {
+        devices.push_back(AsDevice(d));
+        entries.emplace(key, &d);
+    }
+    SortDevices(devices);
+    std::vector<std::pair<COrvalink, const KnownDevice*>> out;
+    for (const COrvalink& d : devices)
+        out.emplace_back(d, entries.at(KnownKey(d)));
+    return out;
+}
+
+const char* State(const KnownDevice& d) {
+    return d.missed == 0 ? "up" : "missing";
+}
+
+}  // namespace
+
+std::string FormatKnownTable(const CKnownDevices& known) {
+    std::string out;
+    for (const auto& [device, d] : SortedKnown(known)) {
+        std::string line = FormatTable({device});
+        line.pop_back();
+        out += line + "\t" + State(*d) + "\t" + Rfc3339Seconds(d->lastSeen) + "\t" +
+               std::to_string(d->missed) + "\n";
+    }
+    return out;
+}
+
+std::string FormatKnownJson(const CKnownDevices& known) {
+    std::string out = "[";
+    const char* separator = "\n  ";
+    for (const auto& [device, d] : SortedKnown(known)) {
+        std::string object = FormatJsonLine(device);
+        object.resize(object.size() - 2);  // the closing brace and the line feed
+        out += separator + object + ", \"state\": \"" + State(*d) + "\", \"last_seen\": \"" +
+               Rfc3339Seconds(d->lastSeen) + "\", \"missed\": " + std::to_string(d->missed) + "}";
+        separator = ",\n  ";
+    }
+    return out + (known.Devices().empty() ? "]\n" : "\n]\n");
+}
+
+std::string FormatKnownPrometheus(const CKnownDevices& known, double scanTime,
+                                  const std::vector<std::string>& interfaces) {
+    std::vector<const KnownDevice*> shown;
+    for (const auto& [key, d] : known.Devices())
+        if (std::find(interfaces.begin(), interfaces.end(), d.interface) != interfaces.end())
+            shown.push_back(&d);
+    auto key = [](const KnownDevice& d) {
+        return "interface=\"" + PrometheusLabelValue(d.interface) + "\",ip=\"" + PrometheusLabelValue(d.ip) +
+               "\",mac=\"" + PrometheusLabelValue(d.mac) + "\"";
+    };
+    std::string out =
+        "# HELP orvalink_device_up Whether a known Orvalink device answered the scan (1) or not (0), with "
+        "its type and build as last seen.\n"
+        "# TYPE orvalink_device_up gauge\n";
+    for (const KnownDevice* d : shown)
+        out += "orvalink_device_up{" + key(*d) + ",type=\"" + PrometheusLabelValue(d->type) + "\",build=\"" +
+               PrometheusLabelValue(d->build) + "\"} " + (d->lastSeen == scanTime ? "1" : "0") + "\n";
+    const struct {
+        const char* name;
+        const char* help;
+        double KnownDevice::*time;
+    } times[] = {
+        {"orvalink_device_first_seen_timestamp_seconds",
+         "When a known Orvalink device first answered, in seconds since the Unix epoch.",
+         &KnownDevice::firstSeen},
+        {"orvalink_device_last_seen_timestamp_seconds",
+         "When a known Orvalink device last answered, in seconds since the Unix epoch.",
+         &KnownDevice::lastSeen},
+    };
+    for (const auto& t : times) {
+        out += std::string("# HELP ") + t.name + " " + t.help + "\n# TYPE " + t.name + " gauge\n";
+        for (const KnownDevice* d : shown)
+            out += std::string(t.name) + "{" + key(*d) + "} " + SecondsText(d->*t.time) + "\n";
+    }
+    return out;
+}

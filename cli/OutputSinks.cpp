@@ -52,8 +52,9 @@ bool OutputIsJournal() {
     const char* stream = std::getenv("JOURNAL_STREAM");
     struct stat st {};
     unsigned long long device = 0, inode = 0;
-    return stream && std::sscanf(stream, "%llu:%llu", &device, &inode) == 2 && ::fstat(STDOUT_FILENO, &st) == 0 &&
-           static_cast<unsigned long long>(st.st_dev) == device && static_cast<unsigned long long>(st.st_ino) == inode;
+    return stream && std::sscanf(stream, "%llu:%llu", &device, &inode) == 2 &&
+           ::fstat(STDOUT_FILENO, &st) == 0 && static_cast<unsigned long long>(st.st_dev) == device &&
+           static_cast<unsigned long long>(st.st_ino) == inode;
 }
 
 namespace {

@@ -12,5 +12,6 @@ inline WallTime ScanEndTime() {
 }
 // As the watch counts it, from the clock's own units.
 inline double EpochSeconds(WallTime time) {
-    return std::chrono::duration<double>(std::chrono::system_clock::time_point(time).time_since_epoch()).count();
+    return std::chrono::duration<double>(std::chrono::system_clock::time_point(time).time_since_epoch())
+        .count();
 }

@@ -26,7 +26,8 @@ int CScanLog::Open(const char* what) {
     if (m_path.empty())
         return 0;
     if (const std::string refusal = FolderRefusal(m_path); !refusal.empty()) {
-        std::fprintf(stderr, "oldiscovery-scan: cannot use the log file %s: %s\n", m_path.c_str(), refusal.c_str());
+        std::fprintf(stderr, "oldiscovery-scan: cannot use the log file %s: %s\n", m_path.c_str(),
+                     refusal.c_str());
         return kExitLog;
     }
     LogOpen(m_path.c_str());

@@ -92,22 +92,25 @@ bool CScanSession::StreamNew() {
 
 void CScanSession::SayTruncated(long listed) const {
     if (m_lastLost > 0) {
-        std::fprintf(stderr,
-                     "oldiscovery-scan: scan lost %ld packets to a full receive queue; %ld devices listed (see "
-                     "net.core.rmem_max in docs/performance.md)\n",
-                     m_lastLost, listed);
+        std::fprintf(
+            stderr,
+            "oldiscovery-scan: scan lost %ld packets to a full receive queue; %ld devices listed (see "
+            "net.core.rmem_max in docs/performance.md)\n",
+            m_lastLost, listed);
         return;
     }
     std::fprintf(stderr,
                  "oldiscovery-scan: scan stopped at its %ld s limit with answers still arriving; %ld devices "
                  "listed (--max-time raises the limit)\n",
-                 m_maxTimeSeconds ? m_maxTimeSeconds : static_cast<long>(CScanWorker::kScanLimit.count()), listed);
+                 m_maxTimeSeconds ? m_maxTimeSeconds : static_cast<long>(CScanWorker::kScanLimit.count()),
+                 listed);
 }
 
 std::vector<std::string> CScanSession::ScannedInterfaces(const std::vector<COrvalink>& devices) const {
     if (!m_interfaces.empty())
         return m_interfaces;
-    std::vector<std::string> names = m_requestInterfaces.empty() ? BroadcastInterfaceNames() : m_requestInterfaces;
+    std::vector<std::string> names =
+        m_requestInterfaces.empty() ? BroadcastInterfaceNames() : m_requestInterfaces;
     auto add = [&names](const std::string& name) {
         if (name != "n/a" && std::find(names.begin(), names.end(), name) == names.end())
             names.push_back(name);
@@ -126,8 +129,8 @@ std::string CScanSession::Format(const std::vector<COrvalink>& devices, bool suc
     if (!m_prometheus)
         return m_json ? FormatJson(devices) : FormatTable(devices);
     const std::vector<std::string> interfaces = ScannedInterfaces(devices);
-    std::string text =
-        FormatPrometheus(devices, {success, seconds, EpochSeconds(end), interfaces, success && m_lastTruncated >= 0});
+    std::string text = FormatPrometheus(
+        devices, {success, seconds, EpochSeconds(end), interfaces, success && m_lastTruncated >= 0});
     if (success && m_store.HasFile())
         text += FormatKnownPrometheus(m_store.Known(), EpochSeconds(end), interfaces);
     return text;

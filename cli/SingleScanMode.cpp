@@ -26,7 +26,8 @@ int CSingleScanMode::Finish(int status, const CScanThread& scanner) {
     if (m_store.HasFile() && !m_session.Record(m_scan.devices, end, events))
         status = kExitState;
     SortDevices(m_scan.devices);
-    if (!m_session.Streaming() && !m_session.Emit(m_session.Format(m_scan.devices, true, m_scan.seconds, end)))
+    if (!m_session.Streaming() &&
+        !m_session.Emit(m_session.Format(m_scan.devices, true, m_scan.seconds, end)))
         status = kExitOutput;
     // The list as far as it goes is out; that it may be incomplete is said after it.
     if (status == 0 && m_scan.truncated >= 0) {

@@ -25,8 +25,8 @@ public:
     // (a --forget, another interface's scan) stays; there, too, devices silent too long retire
     // and each interface keeps its most recent --max-known. False when the file could not be
     // written, said once per streak of such scans.
-    bool Record(const std::vector<COrvalink>& devices, WallTime end, const std::vector<std::string>& interfaces,
-                std::vector<WatchEvent>& events);
+    bool Record(const std::vector<COrvalink>& devices, WallTime end,
+                const std::vector<std::string>& interfaces, std::vector<WatchEvent>& events);
 
 private:
     std::string m_path;

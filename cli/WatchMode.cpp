@@ -31,7 +31,8 @@ int CWatchMode::Run(CScanThread& scanner) {
             m_session.SayTruncated(scan.truncated);
         const bool sent = !scanner.RequestFailed();
         if (!sent && !m_failing)
-            std::fprintf(stderr, "oldiscovery-scan: the discover request could not be sent%s\n", m_log.SeeLog());
+            std::fprintf(stderr, "oldiscovery-scan: the discover request could not be sent%s\n",
+                         m_log.SeeLog());
         m_failing = !sent;
         // A request that did not go out says nothing about the devices: no one misses a scan.
         if (sent) {
@@ -40,7 +41,8 @@ int CWatchMode::Run(CScanThread& scanner) {
             m_session.Record(scan.devices, end, changes);
             const std::string events = WatchEventLines(changes, m_journal);
             // The scan has ended: the worker is idle, and a signal ends the program at once.
-            if (const Written written = events.empty() ? Written::All : WriteOutput(events, m_wait.SignalFd());
+            if (const Written written =
+                    events.empty() ? Written::All : WriteOutput(events, m_wait.SignalFd());
                 written != Written::All)
                 return written == Written::Signal ? 0 : kExitOutput;
         }
@@ -61,8 +63,8 @@ int CWatchMode::WriteListFile(ScanResult& scan, bool sent, WallTime end, bool fi
     SortDevices(scan.devices);
     std::string reason;
     const bool wrote = WriteFileAtomically(
-        m_output, m_session.Format(sent ? scan.devices : std::vector<COrvalink>{}, sent, scan.seconds, end), 0644,
-        &reason);
+        m_output, m_session.Format(sent ? scan.devices : std::vector<COrvalink>{}, sent, scan.seconds, end),
+        0644, &reason);
     // A file that cannot be written at all ends the watch at once; later, a full disk or
     // another passing fault keeps the last file until a scan writes it again.
     if (!wrote && first) {

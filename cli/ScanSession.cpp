@@ -1,0 +1,150 @@
+#include "ScanSession.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/KnownDevices.h"
+#include "formats/KnownOutput.h"
+#include "formats/ScanOutput.h"
+#include "net/Interfaces.h"
+#include "ExpectedDevices.h"
+#include "OutputSinks.h"
+
+CScanSession::CScanSession(const ScanOptions& options, CStateStore& store, const CScanWait& wait,
+                           const CScanLog& log)
+    : m_interfaces(options.interfaces),
+      m_json(options.json),
+      m_prometheus(options.prometheus),
+      m_output(options.output),
+      m_waitMs(options.waitMs),
+      m_maxTimeSeconds(options.maxTimeSeconds),
+      m_adaptiveEnd(options.adaptiveEnd),
+      // A person watching a terminal sees each device's line as it comes; a file or pipe gets
+      // the sorted list, and JSON keeps its one array, unless asked otherwise.
+      m_streaming(options.stream || (::isatty(STDOUT_FILENO) && !options.json && !options.prometheus &&
+                                     options.output.empty() && !options.watch && !options.haveLocate)),
+      m_store(store),
+      m_wait(wait),
+      m_log(log) {}
+
+int CScanSession::Ready() const {
+    if (m_collector.Valid())
+        return 0;
+    std::fprintf(stderr, "oldiscovery-scan: cannot wait for the scan: %s\n", std::strerror(errno));
+    return kExitNoScan;
+}
+
+void CScanSession::Attach(CScanThread& scanner, std::vector<int> ifindexes) {
+    scanner.SetListener(&m_collector);
+    scanner.SetInterfaces(std::move(ifindexes));
+    if (m_waitMs)
+        scanner.SetQuietWait(std::chrono::milliseconds(m_waitMs));
+    if (m_maxTimeSeconds)
+        scanner.SetScanLimit(std::chrono::seconds(m_maxTimeSeconds));
+    scanner.SetAdaptiveEnd(m_adaptiveEnd);
+}
+
+int CScanSession::ScanOnce(CScanThread& scanner, ScanResult& result) {
+    const auto start = Clock::now();
+    if (m_interfaces.empty())
+        m_requestInterfaces = BroadcastInterfaceNames();
+    if (m_streaming)
+        m_collector.StreamDevices();
+    if (m_store.HasFile())
+        scanner.SetExpectedDevices(ExpectedDevices(m_store.Known(), m_interfaces));
+    if (!scanner.RequestScan()) {
+        std::fprintf(stderr, "oldiscovery-scan: the scan could not be started\n");
+        return kExitNoScan;
+    }
+    // The engine ends every scan by itself shortly after its time limit; this bound only guards
+    // against a worker that died. A signal (when there is a signal fd) ends the program at once.
+    const auto bound = Clock::now() + std::chrono::seconds(m_maxTimeSeconds + 60);
+    const int foundFd = m_streaming ? m_collector.FoundFd() : -1;
+    Wake wake;
+    while ((wake = m_wait.WaitUntil(bound, m_collector.DoneFd(), foundFd)) == Wake::Found)
+        if (!StreamNew())
+            return kExitOutput;
+    if (wake == Wake::Signal)
+        QuitNow(scanner, m_log.Wanted());
+    if (wake != Wake::ScanEnd) {
+        std::fprintf(stderr, "oldiscovery-scan: the scan did not end\n");
+        return kExitNoScan;
+    }
+    // The last devices, reported after the last wake-up.
+    if (m_streaming && !StreamNew())
+        return kExitOutput;
+    m_collector.TakeScan(result.devices, result.truncated);
+    m_lastTruncated = result.truncated;
+    m_lastLost = m_collector.TakeLost();
+    result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return 0;
+}
+
+bool CScanSession::StreamNew() {
+    std::string lines;
+    for (const COrvalink& device : m_collector.TakeNew())
+        lines += m_json ? FormatJsonLine(device) : FormatTable({device});
+    return lines.empty() || WriteOutput(lines) == Written::All;
+}
+
+void CScanSession::SayTruncated(long listed) const {
+    if (m_lastLost > 0) {
+        std::fprintf(
+            stderr,
+            "oldiscovery-scan: scan lost %ld packets to a full receive queue; %ld devices listed (see "
+            "net.core.rmem_max in docs/performance.md)\n",
+            m_lastLost, listed);
+        return;
+    }
+    std::fprintf(stderr,
+                 "oldiscovery-scan: scan stopped at its %ld s limit with answers still arriving; %ld devices "
+                 "listed (--max-time raises the limit)\n",
+                 m_maxTimeSeconds ? m_maxTimeSeconds : static_cast<long>(CScanWorker::kScanLimit.count()),
+                 listed);
+}
+
+std::vector<std::string> CScanSession::ScannedInterfaces(const std::vector<COrvalink>& devices) const {
+    if (!m_interfaces.empty())
+        return m_interfaces;
+    std::vector<std::string> names =
+        m_requestInterfaces.empty() ? BroadcastInterfaceNames() : m_requestInterfaces;
+    auto add = [&names](const std::string& name) {
+        if (name != "n/a" && std::find(names.begin(), names.end(), name) == names.end())
+            names.push_back(name);
+    };
+    // No interface to send on at all: the segments the known devices were seen on are what failed.
+    if (names.empty())
+        for (const auto& [key, known] : m_store.Known().Devices())
+            add(known.interface);
+    for (const COrvalink& d : devices)
+        add(d.m_strInterface);
+    return names;
+}
+
+std::string CScanSession::Format(const std::vector<COrvalink>& devices, bool success, double seconds,
+                                 WallTime end) const {
+    if (!m_prometheus)
+        return m_json ? FormatJson(devices) : FormatTable(devices);
+    const std::vector<std::string> interfaces = ScannedInterfaces(devices);
+    std::string text = FormatPrometheus(
+        devices, {success, seconds, EpochSeconds(end), interfaces, success && m_lastTruncated >= 0});
+    if (success && m_store.HasFile())
+        text += FormatKnownPrometheus(m_store.Known(), EpochSeconds(end), interfaces);
+    return text;
+}
+
+bool CScanSession::Emit(const std::string& text) const {
+    if (m_output.empty())
+        return WriteOutput(text) == Written::All;
+    return WriteOutputFile(m_output, text);
+}
+
+int CScanSession::Failed(int status) const {
+    if (m_prometheus)
+        Emit(Format({}, false, 0));
+    return status;
+}

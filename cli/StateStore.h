@@ -1,0 +1,37 @@
+#pragma once
+// What the scans saw, remembered: the watch over the devices and, with --state, its file.
+#include <string>
+#include <vector>
+
+#include "engine/DeviceWatch.h"
+#include "engine/Orvalink.h"
+#include "ScanClock.h"
+#include "ScanOptions.h"
+
+class CStateStore {
+public:
+    // Reads --state, --gone-after, --retire-after and --max-known.
+    explicit CStateStore(const ScanOptions& options);
+
+    // Whether a --state file keeps the devices across runs.
+    bool HasFile() const { return !m_path.empty(); }
+    // Reads the file, when there is one; false after its message.
+    bool Load();
+    CKnownDevices& Known() { return m_watch.Known(); }
+    const CKnownDevices& Known() const { return m_watch.Known(); }
+
+    // A scan that ran on interfaces, recorded: its watch events into events and, with a file,
+    // into the file under its lock, read again first so that what another writer did meanwhile
+    // (a --forget, another interface's scan) stays; there, too, devices silent too long retire
+    // and each interface keeps its most recent --max-known. False when the file could not be
+    // written, said once per streak of such scans.
+    bool Record(const std::vector<COrvalink>& devices, WallTime end,
+                const std::vector<std::string>& interfaces, std::vector<WatchEvent>& events);
+
+private:
+    std::string m_path;
+    long m_retireDays;
+    long m_maxKnown;
+    CDeviceWatch m_watch;
+    bool m_failing = false;
+};

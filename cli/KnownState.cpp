@@ -8,13 +8,10 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
-#include <set>
 #include <vector>
 
 #include "base/SafeFile.h"
 #include "formats/KnownDevicesFile.h"
-#include "formats/KnownOutput.h"
-#include "formats/ScanOutput.h"
 #include "log/DeviceText.h"
 #include "res/FailureText.h"
 
@@ -82,75 +79,4 @@ std::string FormatRemoved(const std::string& what, const std::vector<KnownDevice
         out += what + " " + EscapeDeviceText(d.interface) + " " + EscapeDeviceText(d.ip) + " " +
                EscapeDeviceText(d.mac) + "\n";
     return out;
-}
-
-namespace {
-
-// Removes what the addresses name from the file under its lock; the lines of what went, or the
-// exit status with a message.
-int Forget(const ScanOptions& o, std::string& lines) {
-    std::string reason;
-    const UniqueFd lock = LockKnownDevices(o.stateFile, reason);
-    if (!lock) {
-        std::fprintf(stderr, "oldiscovery-scan: cannot lock the state file %s: %s\n", o.stateFile.c_str(),
-                     reason.c_str());
-        return kExitState;
-    }
-    // Read under the lock: what a scan wrote a moment ago is what is changed.
-    CKnownDevices known;
-    if (!LoadKnownDevices(o.stateFile, known, true))
-        return kExitState;
-    std::vector<std::string> warnings;
-    for (const std::string& address : o.forget) {
-        const std::vector<KnownDevice> gone = known.Forget(address);
-        if (gone.empty()) {
-            std::fprintf(stderr, "oldiscovery-scan: no known device has the address %s in %s\n",
-                         address.c_str(), o.stateFile.c_str());
-            return kExitUsage;
-        }
-        std::set<std::string> macs;
-        for (const KnownDevice& d : gone)
-            macs.insert(d.mac);
-        // An address conflict: the device that keeps answering comes back as a new one.
-        if (IsDottedQuad(address) && macs.size() > 1)
-            warnings.push_back(
-                "oldiscovery-scan: Warning: " + address + " was the address of " +
-                std::to_string(macs.size()) +
-                " devices (different MACs), all forgotten; --forget MAC or IP,MAC names one\n");
-        lines += FormatRemoved("forgot", gone);
-    }
-    if (!SaveKnownDevices(o.stateFile, known, reason)) {
-        std::fprintf(stderr, "oldiscovery-scan: cannot write the state file %s: %s\n", o.stateFile.c_str(),
-                     reason.c_str());
-        return kExitState;
-    }
-    for (const std::string& warning : warnings)
-        std::fputs(warning.c_str(), stderr);
-    return 0;
-}
-
-}  // namespace
-
-int RunKnownDevicesCommand(const ScanOptions& o) {
-    std::string text;
-    if (!o.forget.empty())
-        if (const int status = Forget(o, text))
-            return status;
-    // The JSON list stays one document; what was forgotten is said beside it.
-    if (o.known && o.json) {
-        std::fputs(text.c_str(), stderr);
-        text.clear();
-    }
-    if (o.known) {
-        CKnownDevices known;
-        // Listing a file that is not there is a wrong name, not an empty list.
-        if (!LoadKnownDevices(o.stateFile, known, true))
-            return kExitState;
-        text += o.json ? FormatKnownJson(known) : FormatKnownTable(known);
-    }
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
-        std::perror("oldiscovery-scan: cannot write the output");
-        return kExitOutput;
-    }
-    return 0;
 }

@@ -1,12 +1,10 @@
 #pragma once
 // oldiscovery-scan's --state file: reading and writing the known devices with their one-line
-// errors, the lock every writer holds across its read and write, and the commands that only
-// work on the file (--forget, --known).
+// errors, and the lock every writer holds across its read and write.
 #include <string>
 
 #include "engine/KnownDevices.h"
 #include "base/UniqueFd.h"
-#include "ScanOptions.h"
 
 // Reads the file into known, replacing what it held (a missing file is an empty inventory,
 // unless mustExist); false
@@ -22,5 +20,3 @@ bool SaveKnownDevices(const std::string& path, const CKnownDevices& known, std::
 UniqueFd LockKnownDevices(const std::string& path, std::string& reason);
 // The devices as lines "what IF IP MAC" (device text escaped), for what a writer removed.
 std::string FormatRemoved(const std::string& what, const std::vector<KnownDevice>& devices);
-// --forget and --known: the exit status.
-int RunKnownDevicesCommand(const ScanOptions& options);

@@ -13,7 +13,7 @@
 #include "res/Resource.h"
 #include "res/StringTable.h"
 #include "InterfaceChoice.h"
-#include "KnownState.h"
+#include "KnownDevicesCommand.h"
 #include "LocateMode.h"
 #include "OutputSinks.h"
 #include "ScanLog.h"
@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
     if (!problem.empty())
         return ScanUsage(problem);
     if (!options.forget.empty() || options.known)
-        return RunKnownDevicesCommand(options);
+        return CKnownDevicesCommand(options).Run();
     // Before the scan: a typing error in an interface name costs no scan and sends nothing.
     std::vector<int> ifindexes;
     if (const int status = ChosenInterfaces(options, ifindexes))

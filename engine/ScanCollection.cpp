@@ -128,28 +128,28 @@ bool CScanWorker::AwaitReplies(Collection& scan) {
     const bool limited = left < timeout;
     if (limited)
         timeout = left;
-    std::error_code error;
-    bool ready;
+    Result<bool> ready = false;
     // Lookups and probes wait for a lull in the replies: during a burst they would only compete
     // with the replies still coming.
     if (!scan.batch.empty() && timeout > kLull) {
-        ready = m_sockets->WaitReadable(m_socket, kLull, error);
-        if (!ready && !error) {
+        ready = m_sockets->WaitReadable(m_socket, kLull);
+        if (ready && !*ready) {
             // The quiet wait still ends its second after the last packet, however long the
             // lookup took; what arrived meanwhile is read at once.
             SettleBatch(scan);
             auto rest = std::chrono::ceil<std::chrono::microseconds>(now + timeout - m_sockets->Now());
-            ready = m_sockets->WaitReadable(m_socket, std::max(rest, std::chrono::microseconds(0)), error);
+            ready = m_sockets->WaitReadable(m_socket, std::max(rest, std::chrono::microseconds(0)));
         }
     } else {
-        ready = m_sockets->WaitReadable(m_socket, timeout, error);
+        ready = m_sockets->WaitReadable(m_socket, timeout);
     }
-    if (!ready) {
-        scan.limitReached = limited && !error;
+    if (!ready || !*ready) {
+        // A wait that failed is no time limit reached.
+        scan.limitReached = limited && ready;
         LogWrite(LOG_DEBUG, scan.limitReached ? "Scan time limit reached"
                                               : "select() timed out without getting a response");
     }
-    return ready;
+    return ready && *ready;
 }
 
 std::error_code CScanWorker::ReadReplies(Collection& scan, std::uint8_t* buffers,

@@ -94,14 +94,10 @@ std::error_code CLinuxSocketLayer::SendThroughKernel(const IcmpSocket& sock, std
     return {};
 }
 
-bool CLinuxSocketLayer::WaitReadable(const IcmpSocket& sock, std::chrono::microseconds timeout,
-                                     std::error_code& error) {
-    error.clear();
+Result<bool> CLinuxSocketLayer::WaitReadable(const IcmpSocket& sock, std::chrono::microseconds timeout) {
     // poll passes over a negative descriptor instead of failing on it.
-    if (!sock) {
-        error = Errno(EBADF);
-        return false;
-    }
+    if (!sock)
+        return Failure(Errno(EBADF));
     auto deadline = Now() + timeout;
     for (;;) {
         auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Now());
@@ -118,10 +114,8 @@ bool CLinuxSocketLayer::WaitReadable(const IcmpSocket& sock, std::chrono::micros
         }
         int ready = ::ppoll(pfd, pfd[1].fd >= 0 ? 2 : 1, &ts, nullptr);
         if (ready > 0) {
-            if (pfd[0].revents & POLLNVAL) {
-                error = Errno(EBADF);
-                return false;
-            }
+            if (pfd[0].revents & POLLNVAL)
+                return Failure(Errno(EBADF));
             if (pfd[0].revents)
                 return true;
             std::lock_guard<std::mutex> lock(m_linkMutex);
@@ -130,10 +124,8 @@ bool CLinuxSocketLayer::WaitReadable(const IcmpSocket& sock, std::chrono::micros
         }
         if (ready == 0)
             return false;
-        if (errno != EINTR) {
-            error = Errno(errno);
-            return false;
-        }
+        if (errno != EINTR)
+            return Failure(Errno(errno));
     }
 }
 

@@ -65,8 +65,7 @@ public:
     virtual std::error_code SendTo(const IcmpSocket& sock, std::uint32_t addr, const void* data,
                                    std::size_t length) = 0;
     // True when readable; false when timed out, or with error set when the wait failed.
-    virtual bool WaitReadable(const IcmpSocket& sock, std::chrono::microseconds timeout,
-                              std::error_code& error) = 0;
+    virtual Result<bool> WaitReadable(const IcmpSocket& sock, std::chrono::microseconds timeout) = 0;
     // One datagram (the whole IPv4 packet).
     virtual std::error_code Receive(const IcmpSocket& sock, void* buffer, std::size_t capacity,
                                     ReceivedPacket& packet) = 0;

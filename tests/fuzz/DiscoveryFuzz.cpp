@@ -81,8 +81,7 @@ public:
         return {};
     }
     std::error_code SendTo(const IcmpSocket&, std::uint32_t, const void*, std::size_t) override { return {}; }
-    bool WaitReadable(const IcmpSocket&, std::chrono::microseconds, std::error_code& error) override {
-        error.clear();
+    Result<bool> WaitReadable(const IcmpSocket&, std::chrono::microseconds) override {
         return !m_bDelivered;
     }
     std::error_code Receive(const IcmpSocket&, void* buffer, std::size_t capacity,

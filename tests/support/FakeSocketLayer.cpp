@@ -277,9 +277,7 @@ bool FakeSocketLayer::NextArrival(Clock::time_point& when) const {
     return any;
 }
 
-bool FakeSocketLayer::WaitReadable(const IcmpSocket& sock, std::chrono::microseconds timeout,
-                                   std::error_code& error) {
-    error.clear();
+Result<bool> FakeSocketLayer::WaitReadable(const IcmpSocket& sock, std::chrono::microseconds timeout) {
     std::unique_lock lock(m_mutex);
     if (m_bHold) {
         m_bHeld = true;
@@ -287,10 +285,8 @@ bool FakeSocketLayer::WaitReadable(const IcmpSocket& sock, std::chrono::microsec
         m_cv.wait(lock, [this] { return !m_bHold; });
         m_bHeld = false;
     }
-    if (m_bFailWait || !sock) {
-        error = std::error_code(sock ? EINTR : EBADF, std::generic_category());
-        return false;
-    }
+    if (m_bFailWait || !sock)
+        return Failure(std::error_code(sock ? EINTR : EBADF, std::generic_category()));
     Clock::time_point when;
     if (NextArrival(when) && when <= m_now + timeout) {
         if (when > m_now)

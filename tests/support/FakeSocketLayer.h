@@ -124,8 +124,7 @@ public:
                                   const std::vector<int>& ifindexes) override;
     std::error_code SendTo(const IcmpSocket& sock, std::uint32_t addr, const void* data,
                            std::size_t length) override;
-    bool WaitReadable(const IcmpSocket& sock, std::chrono::microseconds timeout,
-                      std::error_code& error) override;
+    Result<bool> WaitReadable(const IcmpSocket& sock, std::chrono::microseconds timeout) override;
     std::error_code Receive(const IcmpSocket& sock, void* buffer, std::size_t capacity,
                             ReceivedPacket& packet) override;
     bool HasPending(const IcmpSocket& sock) override;

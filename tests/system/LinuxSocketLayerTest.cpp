@@ -188,13 +188,13 @@ TEST(LinuxSocketLayer, OversizeDatagramIsFlaggedWithLengthCapped) {
     IcmpSocket sock = TakeIcmp(layer);
     ASSERT_TRUE(sock);
     EXPECT_FALSE(layer.HasPending(sock));
-    std::error_code waitError;
-    EXPECT_FALSE(layer.WaitReadable(sock, std::chrono::microseconds(1000), waitError));
-    EXPECT_FALSE(waitError);
+    const Result<bool> quiet = layer.WaitReadable(sock, std::chrono::microseconds(1000));
+    ASSERT_TRUE(quiet) << quiet.Error().code.message();
+    EXPECT_FALSE(*quiet);
 
     auto big = EchoRequest(3000);
     ASSERT_EQ(layer.SendTo(sock, Ip("127.0.0.1"), big.data(), big.size()), std::error_code());
-    ASSERT_TRUE(layer.WaitReadable(sock, std::chrono::seconds(2), waitError));
+    ASSERT_TRUE(*layer.WaitReadable(sock, std::chrono::seconds(2)));
     EXPECT_TRUE(layer.HasPending(sock));
     std::vector<std::uint8_t> buffer(2048 + 16, 0xEE);
     ReceivedPacket packet;
@@ -211,7 +211,7 @@ TEST(LinuxSocketLayer, OversizeDatagramIsFlaggedWithLengthCapped) {
     ASSERT_EQ(layer.SendTo(sock, Ip("127.0.0.1"), small.data(), small.size()), std::error_code());
     bool sawSmall = false;
     for (int i = 0; i < 4 && !sawSmall; ++i) {
-        ASSERT_TRUE(layer.WaitReadable(sock, std::chrono::seconds(2), waitError));
+        ASSERT_TRUE(*layer.WaitReadable(sock, std::chrono::seconds(2)));
         ASSERT_EQ(layer.Receive(sock, buffer.data(), 2048, packet), std::error_code());
         if (!packet.truncated) {
             sawSmall = true;
@@ -232,9 +232,8 @@ TEST(LinuxSocketLayer, SocketAtDescriptorZeroIsASocket) {
         IcmpSocket sock = TakeIcmp(layer);
         opened = static_cast<bool>(sock);
         closeOnExec = sock && (::fcntl(sock.Descriptor(), F_GETFD) & FD_CLOEXEC) != 0;
-        std::error_code waitError;
-        layer.WaitReadable(sock, std::chrono::microseconds(0), waitError);
-        EXPECT_FALSE(waitError) << "a socket at descriptor 0 is used, not taken for none";
+        EXPECT_TRUE(layer.WaitReadable(sock, std::chrono::microseconds(0)))
+            << "a socket at descriptor 0 is used, not taken for none";
     }
     closedWithIt = ::fcntl(0, F_GETFD) < 0;
     if (saved >= 0) {
@@ -592,7 +591,6 @@ TEST(LinuxSocketLayer, SocketErrorsKeepTheirCode) {
     const IcmpSocket none;
     std::uint8_t byte = 0;
     ReceivedPacket packet;
-    std::error_code waitError;
     const struct {
         const char* call;
         std::error_code error;
@@ -600,7 +598,7 @@ TEST(LinuxSocketLayer, SocketErrorsKeepTheirCode) {
         {"SendTo", layer.SendTo(none, Ip("127.0.0.1"), &byte, 1)},
         {"SendBroadcast", layer.SendBroadcast(none, &byte, 1, {})},
         {"Receive", layer.Receive(none, &byte, 1, packet)},
-        {"WaitReadable", (layer.WaitReadable(none, std::chrono::microseconds(0), waitError), waitError)},
+        {"WaitReadable", layer.WaitReadable(none, std::chrono::microseconds(0)).Error().code},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.error, std::errc::bad_file_descriptor) << c.call << ": " << c.error.message();

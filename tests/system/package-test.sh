@@ -85,7 +85,7 @@ hardened "$work/deb-files/usr/bin/oldiscovery-scan"
 # CET marks (IBT, SHSTK) reach a program only when every object in it has them, and Debian 12's
 # C start files have none; the project's own objects must.
 if [ "$(uname -m)" = x86_64 ]; then
-    for object in "$build/CMakeFiles/OLDiscovery.dir/main.cpp.o" \
+    for object in "$build/CMakeFiles/OLDiscovery.dir/gui/main.cpp.o" \
         "$build/cli/CMakeFiles/oldiscovery-scan.dir/main.cpp.o"; do
         readelf -nW "$object" | grep -q 'x86 feature: IBT, SHSTK' || fail "no CET marks in $object"
     done

@@ -53,9 +53,14 @@ struct Failure {
     bool operator==(Errc reason) const { return code == reason; }
 };
 
+// An errno value as a Failure.
+inline Failure ErrnoFailure(int error) {
+    return Failure(std::error_code(error, std::generic_category()));
+}
+
 // The errno of the call that just failed, as a Failure.
 inline Failure LastErrno() {
-    return Failure(std::error_code(errno, std::generic_category()));
+    return ErrnoFailure(errno);
 }
 
 // The value a call made, or why it made none.

@@ -13,10 +13,6 @@
 
 namespace {
 
-Failure Errno(int error) {
-    return Failure(std::error_code(error, std::generic_category()));
-}
-
 Failure OwnerRefusal(const struct stat& st) {
     if (st.st_uid != ::geteuid())
         return Failure(Errc::OwnedByOtherUser, {}, static_cast<long>(st.st_uid));
@@ -28,7 +24,7 @@ Failure ExistingFileRefusal(const struct stat& st) {
     if (S_ISLNK(st.st_mode))
         return Errc::SymbolicLink;
     if (S_ISDIR(st.st_mode))
-        return Errno(EISDIR);
+        return ErrnoFailure(EISDIR);
     // Replacing a device or a FIFO would turn it into a plain file (as root, /dev/null too).
     if (!S_ISREG(st.st_mode))
         return Errc::NotRegularFile;
@@ -126,7 +122,7 @@ Result<UniqueFd> OpenFolderSafely(const std::string& path) {
         char target[PATH_MAX];
         const ssize_t length = ::readlinkat(folder.get(), part.c_str(), target, sizeof target - 1);
         if (length <= 0 || ++links > 40)
-            return Errno(length <= 0 ? errno : ELOOP);
+            return ErrnoFailure(length <= 0 ? errno : ELOOP);
         target[length] = '\0';
         if (target[0] == '/')
             folder.reset(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -188,7 +184,7 @@ Failure WriteFileAtomically(const std::string& path, std::string_view data, mode
     auto abandon = [&](int error) {
         fd.reset();
         ::unlinkat(folder.get(), temp.c_str(), 0);
-        return Errno(error);
+        return ErrnoFailure(error);
     };
     // fchmod, not the open mode: the umask must not decide what readers of the folder may see.
     // The data reach the disk before the name does, or a crash could leave an empty file.

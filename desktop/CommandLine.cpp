@@ -60,10 +60,6 @@ Result<std::string> ResolveProgram(const std::string& name) {
     return Failure(exists ? Errc::NotExecutable : Errc::ProgramNotFound);
 }
 
-Failure ErrnoFailure(int error) {
-    return Failure(std::error_code(error, std::generic_category()));
-}
-
 // posix_spawn's attributes, freed however the start ends.
 struct SpawnSetup {
     posix_spawn_file_actions_t actions;

@@ -105,11 +105,12 @@ netns_add_link mon a0 10.78.200.1/30 host up0 10.78.200.2/30 || fail "link to si
 netns_add_link mon b0 10.78.200.5/30 b-host up0 10.78.200.6/30 || fail "link to site b"
 declare -A host_of=([a]=host [b]=b-host) address_of=([a]=10.78.200.2 [b]=10.78.200.6)
 
-# start_device <site> <ip> <build> [mac] / stop_device <site> <ip> [mac]: one simulated device.
+# start_device <site> <ip> <build> [mac [simulator option...]] / stop_device <site> <ip> [mac]:
+# one simulated device.
 start_device() {
     local ns=dev type=OL-2000
     [ "$1" = b ] && ns=b-dev type=OL-3000
-    _netns_start "$ns" --interface eth0 --device "$2${4:+,$4}" --type "$type" --build "$3" &&
+    _netns_start "$ns" --interface eth0 --device "$2${4:+,$4}" --type "$type" --build "$3" "${@:5}" &&
         devices[$1/$2/${4:-}]=${NETNS_PIDS[-1]}
 }
 stop_device() {
@@ -122,8 +123,20 @@ for ip in 10.79.1.1 10.79.1.2; do start_device b $ip 2.0.1 || fail "devices of s
 
 # --- Each site: a textfile folder that belongs to root, as Debian's does; the unit's command in
 # a loop, $work/<site>-scanning there while a scan runs; the node exporter as the prometheus user.
+# take_turn <site> <n>: while $work/<site>-turns names an address and the MACs that take it, the
+# host's neighbour entry for it set to the n-th of them in turn, under the lock that ends it.
+take_turn() {
+    (
+        flock 9
+        local ip macs
+        read -r ip macs 2>/dev/null <"$work/$1-turns" || exit 0
+        read -r -a macs <<<"$macs"
+        ip netns exec "$NETNS_PREFIX-${host_of[$1]}" \
+            ip neigh replace "$ip" lladdr "${macs[$2 % ${#macs[@]}]}" dev lan0 nud reachable
+    ) 9>>"$work/$1-turns.lock"
+}
 start_scans() { # <site>
-    local ns=${host_of[$1]} dir="$work/$1-textfile"
+    local ns=${host_of[$1]} dir="$work/$1-textfile" scan=0
     unit_command lan0 "$dir" "$work/$1-state"
     (
         umask "${unit_umask:-0022}"
@@ -131,6 +144,7 @@ start_scans() { # <site>
         # does not make this a busy loop.
         while [ ! -e "$work/stop" ] && [ ! -e "$work/$1-stop" ]; do
             sleep 1 &
+            take_turn "$1" $((scan++))
             touch "$work/$1-scanning"
             ip netns exec "$NETNS_PREFIX-$ns" setpriv --no-new-privs --bounding-set="$keep" --inh-caps=-all \
                 "${command[@]}" 2>>"$work/$1-scan.log"
@@ -255,20 +269,20 @@ echo "every device of both sites is a series, after $(($(date +%s) - started)) s
 
 # --- The incidents' actions.
 conflict() { # two devices take 10.79.1.9
-    start_device b 10.79.1.9 2.0.1 02:00:00:00:09:01 && start_device b 10.79.1.9 2.0.1 02:00:00:00:09:02 ||
-        return 1
+    # Neither asks for the host's address before it answers: the ARP requests of the two, a
+    # moment apart, would set the host's entry to whichever came last, scan after scan.
+    start_device b 10.79.1.9 2.0.1 02:00:00:00:09:01 --no-arp-first &&
+        start_device b 10.79.1.9 2.0.1 02:00:00:00:09:02 --no-arp-first || return 1
     # The host keeps one MAC per address, and which one its neighbour timers let through, scan by
     # scan, runs on the kernel's clock, not on the test's sixty-times-fast one: the entry is set
-    # to each MAC in turn, as scans a minute apart find them.
-    ip netns exec "$NETNS_PREFIX-b-host" bash -c 'while :; do for mac in "$@"; do
-        ip neigh replace 10.79.1.9 lladdr "$mac" dev lan0 nud reachable; sleep 0.7; done; done' \
-        turns 02:00:00:00:09:01 02:00:00:00:09:02 &
-    taking_turns=$!
-    daemons+=("$taking_turns")
+    # to each MAC in turn before each scan, as scans a minute apart find them. (Turns on a clock
+    # of their own beat against the scans' and can leave one MAC out for longer than the rule's
+    # window.)
+    echo "10.79.1.9 02:00:00:00:09:01 02:00:00:00:09:02" >"$work/b-turns"
 }
 conflict_ends() { # the second leaves; the host forgets its MAC at once, not after its ARP times
-    kill "$taking_turns" && wait "$taking_turns" 2>/dev/null
-    stop_device b 10.79.1.9 02:00:00:00:09:02 && netns_exec b-host ip neigh flush dev lan0
+    stop_device b 10.79.1.9 02:00:00:00:09:02 &&
+        (flock 9 && rm "$work/b-turns" && netns_exec b-host ip neigh flush dev lan0) 9>>"$work/b-turns.lock"
 }
 link() { netns_exec "$@"; }
 forget_during_scan() { # <site> <mac>: oldiscovery-scan --forget while the unit's scan runs

@@ -240,6 +240,7 @@ CFleetWatch::Outcome CFleetWatch::Refresh() {
         return Outcome::Unchanged;
     if (!m_file.Exists() && !m_required) {
         m_fleet = Fleet();
+        m_loaded = false;
         m_fault = {};
         return Outcome::Loaded;
     }
@@ -249,6 +250,7 @@ CFleetWatch::Outcome CFleetWatch::Refresh() {
         return Outcome::Refused;
     }
     m_fleet = std::move(*read);
+    m_loaded = true;
     m_fault = {};
     return Outcome::Loaded;
 }

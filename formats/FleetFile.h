@@ -88,6 +88,8 @@ public:
     // Current is still the last good version.
     Outcome Refresh();
     const Fleet& Current() const { return m_fleet; }
+    // The fleet when a version of the file was read; null while there is none (no file).
+    const Fleet* Active() const { return m_loaded ? &m_fleet : nullptr; }
     const Failure& Fault() const { return m_fault; }
     const std::string& Path() const { return m_file.Path(); }
 
@@ -95,5 +97,6 @@ private:
     CFileChange m_file;
     bool m_required;
     Fleet m_fleet;
+    bool m_loaded = false;
     Failure m_fault;
 };

@@ -354,19 +354,27 @@ case_known_end() {
     local state="$NETNS_TMP/known.state" prom="$NETNS_TMP/known.prom" ms
     run_scan --state "$state"
     expect_eq "first scan learns the devices" 0 "$rc"
-    # Far below the one-second quiet wait, far above the grace: no timing, a choice of end.
-    run_scan --state "$state" --prometheus --output "$prom"
+    run_scan --state "$state" --known-end --prometheus --output "$prom"
     ms=$(duration_ms "$prom")
     expect_eq "all known answered: status and devices up" "0 3" "$rc $(grep -c '^orvalink_device_up{.*} 1$' "$prom")"
-    [ "$ms" -lt 500 ] || fail "every known device answered, yet the scan took $ms ms"
+    # Far below the one-second quiet wait, above the floor: no timing, a choice of end.
+    [ "$ms" -lt 800 ] || fail "every known device answered, yet the scan took $ms ms"
+    # A new device 200 ms behind the known ones is listed by the early end too.
+    netns_add_devices 10.77.1.9 1 --delay 200 || exit 1
+    run_scan --state "$state" --known-end --prometheus --output "$prom"
+    expect_eq "a late new one: status and devices up" "0 4" "$rc $(grep -c '^orvalink_device_up{.*} 1$' "$prom")"
+    # Without --known-end the scan keeps its usual end.
+    run_scan --state "$state" --prometheus --output "$prom"
+    ms=$(duration_ms "$prom")
+    [ "$ms" -ge 1000 ] || fail "without --known-end the scan ended after $ms ms"
     kill "${NETNS_PIDS[1]}"
     wait "${NETNS_PIDS[1]}" 2>/dev/null
-    run_scan --state "$state" --prometheus --output "$prom"
+    run_scan --state "$state" --known-end --prometheus --output "$prom"
     ms=$(duration_ms "$prom")
     expect_eq "one missing: status and the silent one" "0 1" "$rc $(grep -c '^orvalink_device_up{.*ip="10.77.1.3".*} 0$' "$prom")"
     [ "$ms" -ge 1000 ] || fail "a known device missing, yet the scan ended after $ms ms"
     netns_add_devices 10.77.2.1 1 --repeat 50 || exit 1
-    run_scan --state "$state" --max-time 1
+    run_scan --state "$state" --known-end --max-time 1
     expect_eq "known devices under --max-time: exit status" 7 "$rc"
 }
 

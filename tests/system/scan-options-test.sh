@@ -293,6 +293,22 @@ case_watch_signal() {
     done
 }
 
+case_watch_interface_remade() {
+    # The watched interface is deleted and made again under its name, with a new index.
+    second_segment
+    start_watch 1 --interface lan1 --wait 200
+    wait_until 20 at_least "$events" '"event": "appeared"' 2 || fail "no appeared events: $(cat "$events")"
+    netns_host ip link del lan1
+    wait_until 20 at_least "$NETNS_TMP/watch.err" "could not be sent" 1 || fail "no failed scan while lan1 was gone"
+    _netns_link host lan1 seg2 eth0 || exit 1
+    netns_host ip addr add 10.79.0.10/16 dev lan1
+    netns_host ip link set lan1 up
+    netns_exec seg2 ip link set eth0 up
+    netns_add_devices_in seg2 10.79.1.9 1 --type "OL-Back" || exit 1
+    wait_until 20 at_least "$events" '"ip": "10.79.1.9"' 1 || fail "a device on the interface made again is not reported: $(cat "$events")"
+    stop_watch TERM
+}
+
 case_streaming() {
     # The later addresses answer first: arrival order is not the sorted order.
     netns_add_devices 10.77.1.1 5 --type "OL-Late" --delay 150 || exit 1

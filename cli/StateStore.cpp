@@ -30,8 +30,16 @@ bool CStateStore::Load() {
     return m_path.empty() || LoadKnownDevices(m_path, m_watch.Known());
 }
 
-bool CStateStore::Record(const std::vector<COrvalink>& devices, WallTime end,
+bool CStateStore::Record(const std::vector<COrvalink>& answered, WallTime end,
                          const std::vector<std::string>& interfaces, std::vector<WatchEvent>& events) {
+    // A retired device that still answers is listed by the scan but never known again, so a
+    // watch does not announce it anew after every scan.
+    std::vector<COrvalink> devices;
+    for (const COrvalink& d : answered) {
+        const FleetDevice* f = m_fleet ? m_fleet->Find(d.m_strMAC) : nullptr;
+        if (!f || !f->retired)
+            devices.push_back(d);
+    }
     if (m_path.empty()) {
         events = m_watch.Update(devices, end, interfaces);
         ForgetRetired(m_watch.Known(), m_fleet);
@@ -48,7 +56,7 @@ bool CStateStore::Record(const std::vector<COrvalink>& devices, WallTime end,
         CKnownDevices& known = m_watch.Known();
         removed = FormatRemoved(
             "oldiscovery-scan: retired after --retire-after " + std::to_string(m_retireDays) +
-                " days of silence:",
+                (m_retireDays == 1 ? " day of silence:" : " days of silence:"),
             known.Retire(EpochSeconds(end) - 86400.0 * static_cast<double>(m_retireDays), interfaces));
         removed += FormatRemoved("oldiscovery-scan: retired in the fleet file:", ForgetRetired(known, m_fleet));
         removed += FormatRemoved("oldiscovery-scan: Warning: not kept, over --max-known " +

@@ -151,7 +151,8 @@ std::string CScanSession::Format(const std::vector<COrvalink>& devices, bool suc
     std::string text = FormatPrometheus(
         devices, {success, seconds, EpochSeconds(end), interfaces, success && m_lastTruncated >= 0, names});
     if (success && m_store.HasFile())
-        text += FormatKnownPrometheus(m_store.Known(), EpochSeconds(end), interfaces, names);
+        text += FormatKnownPrometheus(m_store.Known(), EpochSeconds(end), interfaces, names) +
+                FormatRemovedPrometheus(m_store.Removed(), interfaces);
     if (success && fleet)
         text += FormatFleetPrometheus(devices, m_store.HasFile() ? &m_store.Known() : nullptr, *fleet, interfaces);
     return text;

@@ -52,16 +52,24 @@ bool CStateStore::Record(const std::vector<COrvalink>& answered, WallTime end,
         reason = "refused when read again";
     events = m_watch.Update(devices, end, interfaces);
     std::string removed;
+    m_removed.clear();
+    // Each removal said on stderr and counted for the metrics, by interface and why.
+    const auto remove = [&](const char* why, const std::string& line, const std::vector<KnownDevice>& gone) {
+        removed += FormatRemoved(line, gone);
+        for (const KnownDevice& d : gone)
+            ++m_removed[{d.interface, why}];
+    };
     if (lock && reason.empty()) {
         CKnownDevices& known = m_watch.Known();
-        removed = FormatRemoved(
-            "oldiscovery-scan: retired after --retire-after " + std::to_string(m_retireDays) +
-                (m_retireDays == 1 ? " day of silence:" : " days of silence:"),
-            known.Retire(EpochSeconds(end) - 86400.0 * static_cast<double>(m_retireDays), interfaces));
-        removed += FormatRemoved("oldiscovery-scan: retired in the fleet file:", ForgetRetired(known, m_fleet));
-        removed += FormatRemoved("oldiscovery-scan: Warning: not kept, over --max-known " +
-                                     std::to_string(m_maxKnown) + " on its interface:",
-                                 known.Cap(static_cast<std::size_t>(m_maxKnown)));
+        remove("retire_after",
+               "oldiscovery-scan: retired after --retire-after " + std::to_string(m_retireDays) +
+                   (m_retireDays == 1 ? " day of silence:" : " days of silence:"),
+               known.Retire(EpochSeconds(end) - 86400.0 * static_cast<double>(m_retireDays), interfaces));
+        remove("fleet_retired", "oldiscovery-scan: retired in the fleet file:", ForgetRetired(known, m_fleet));
+        remove("max_known",
+               "oldiscovery-scan: Warning: not kept, over --max-known " + std::to_string(m_maxKnown) +
+                   " on its interface:",
+               known.Cap(static_cast<std::size_t>(m_maxKnown)));
         if (SaveKnownDevices(m_path, known, reason)) {
             std::fputs(removed.c_str(), stderr);
             m_failing = false;

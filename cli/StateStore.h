@@ -1,6 +1,8 @@
 #pragma once
 // What the scans saw, remembered: the watch over the devices and, with --state, its file.
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/DeviceWatch.h"
@@ -18,6 +20,9 @@ public:
     bool HasFile() const { return !m_path.empty(); }
     // Reads the file, when there is one; false after its message.
     bool Load();
+    // The devices the last recorded scan removed from the file, by (interface, reason):
+    // "retire_after", "fleet_retired" or "max_known".
+    const std::map<std::pair<std::string, std::string>, unsigned long>& Removed() const { return m_removed; }
     // The fleet file's version in use (may be null): its retired devices leave at each scan.
     void SetFleet(const Fleet* fleet) { m_fleet = fleet; }
     CKnownDevices& Known() { return m_watch.Known(); }
@@ -38,4 +43,5 @@ private:
     CDeviceWatch m_watch;
     bool m_failing = false;
     const Fleet* m_fleet = nullptr;
+    std::map<std::pair<std::string, std::string>, unsigned long> m_removed;
 };

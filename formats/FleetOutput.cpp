@@ -47,6 +47,27 @@ std::string FormatFleetJson(const std::vector<COrvalink>& devices, const Fleet& 
     return out + (devices.empty() ? "]\n" : "\n]\n");
 }
 
+std::string FormatRemovedPrometheus(
+    const std::map<std::pair<std::string, std::string>, unsigned long>& removed,
+    const std::vector<std::string>& interfaces) {
+    std::string out =
+        "# HELP orvalink_known_devices_removed Known devices the scan removed from its file: silent longer "
+        "than "
+        "--retire-after, retired in the fleet file, or over --max-known.\n"
+        "# TYPE orvalink_known_devices_removed gauge\n";
+    std::set<std::string> names(interfaces.begin(), interfaces.end());
+    for (const auto& [key, count] : removed)
+        names.insert(key.first);
+    for (const std::string& name : names)
+        for (const char* reason : {"fleet_retired", "max_known", "retire_after"}) {
+            const auto found = removed.find({name, reason});
+            out += "orvalink_known_devices_removed{interface=\"" + PrometheusLabelValue(name) +
+                   "\",reason=\"" + reason + "\"} " +
+                   std::to_string(found == removed.end() ? 0 : found->second) + "\n";
+        }
+    return out;
+}
+
 std::string FormatFleetPrometheus(const std::vector<COrvalink>& devices, const CKnownDevices* known,
                                   const Fleet& fleet, const std::vector<std::string>& interfaces) {
     // Those that answered (one answering with two builds twice), then the silent known ones.

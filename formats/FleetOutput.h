@@ -27,5 +27,11 @@ std::string FormatFleetJsonLine(const COrvalink& device, const Fleet& fleet);
 //   orvalink_device_fleet_info{interface,ip,mac,name,expect} 1, for a device the fleet lists;
 //   orvalink_device_gone_after_scans{interface,ip,mac}, for one with gone_after;
 //   orvalink_device_missed_scans{interface,ip,mac}, the inventory's scans missed in a row.
+// orvalink_known_devices_removed{interface,reason}: the known devices a scan with --state removed
+// from its file, per scanned interface and reason ("retire_after", "fleet_retired", "max_known"),
+// 0 for none; removed holds the counts by (interface, reason).
+std::string FormatRemovedPrometheus(
+    const std::map<std::pair<std::string, std::string>, unsigned long>& removed,
+    const std::vector<std::string>& interfaces);
 std::string FormatFleetPrometheus(const std::vector<COrvalink>& devices, const CKnownDevices* known,
                                   const Fleet& fleet, const std::vector<std::string>& interfaces);

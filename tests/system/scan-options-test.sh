@@ -588,7 +588,9 @@ TOML
 n/a${T}always${T}yes
 Door${T}always${T}no" "$(cut -f8- <<<"$out")"
     printf '[devices."02:00:0A:4D:01:02"]\nretired = true\n' >>"$fleet"
-    run_scan --interface lan0 --wait 200 --fleet "$fleet" --state "$state"
+    run_scan --prometheus --interface lan0 --wait 200 --fleet "$fleet" --state "$state"
+    grep -qxF 'orvalink_known_devices_removed{interface="lan0",reason="fleet_retired"} 1' <<<"$out" ||
+        fail "retired: not counted: $out"
     expect_eq "retired: said on stderr" "0 oldiscovery-scan: retired in the fleet file: lan0 10.77.1.2 02:00:0A:4D:01:02" \
         "$rc $(tr '\n' ' ' <<<"$err" | sed 's/ $//')"
     run_scan --state "$state" --known

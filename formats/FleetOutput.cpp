@@ -106,15 +106,13 @@ std::string FormatFleetPrometheus(const std::vector<COrvalink>& devices, const C
     }
     for (const std::string& line : approved)
         out += line;
-    std::string info =
-                    head("orvalink_device_fleet_info",
-                         "A device the fleet file lists, with its name and whether it is expected to answer "
-                         "(always, transient, ignore)."),
-                goneAfter =
-                    head("orvalink_device_gone_after_scans",
-                         "The scans in a row a device of the fleet file may miss before it counts as gone."),
-                missed =
-                    head("orvalink_device_missed_scans", "The working scans in a row a known device missed.");
+    std::string info = head("orvalink_device_fleet_info",
+                            "A device the fleet file lists, with its name and whether it is expected to "
+                            "answer (always, transient, ignore).");
+    std::string goneAfter = head("orvalink_device_gone_after_scans",
+                                 "The scans in a row a device of the fleet file may miss before it is gone.");
+    std::string missed =
+        head("orvalink_device_missed_scans", "The working scans in a row a known device missed.");
     std::set<std::string> seen;
     for (const COrvalink& d : rows) {
         const std::string labels = device(d);

@@ -2,10 +2,10 @@
 # The window on today's desktops, each tried with the real thing, in a throw-away test network
 # with the demo's devices and a private session bus with its accessibility bus:
 #   accessibility  under Xvfb: the main window, Settings and About as a screen reader reads them
-#                  (accessible-check.py), each reached with the keyboard alone
+#                  (desktop-check.py), each reached with the keyboard alone
 #   dark_contrast  under Xvfb with a dark palette (the olddark style): every text, the marked
 #                  row, the greyed filter hint, the status line and the web link at 4.5:1 or more
-#                  in a screenshot (contrast.py)
+#                  in a screenshot (desktop-check.py)
 #   wayland        under weston's headless compositor: the window opens and scans, Settings opens
 #                  and closes, pressed through the accessibility bus, and the placement is kept
 # usage: desktop-test.sh <case>   (ORVALINK_SIM, OLDISCOVERY and OLD_STYLE_PLUGINS from ctest)
@@ -20,9 +20,9 @@ if [ "${1:-}" = --inside ]; then
     settings="$work/config/Quarrin-Velto Networks/OLDiscovery.conf"
     gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus \
         --method org.freedesktop.DBus.Properties.Set org.a11y.Status IsEnabled '<true>' >/dev/null
-    check() { /usr/bin/python3 "$here/accessible-check.py" check "$1" 20 || fail "$1 as a screen reader reads it"; }
-    press() { /usr/bin/python3 "$here/accessible-check.py" press "$1" "$2" 10 || fail "pressing $2"; }
-    gone() { ! /usr/bin/python3 "$here/accessible-check.py" check "$1" 0 2>/dev/null; }
+    check() { /usr/bin/python3 "$here/desktop-check.py" check "$1" 20 || fail "$1 as a screen reader reads it"; }
+    press() { /usr/bin/python3 "$here/desktop-check.py" press "$1" "$2" 10 || fail "pressing $2"; }
+    gone() { ! /usr/bin/python3 "$here/desktop-check.py" check "$1" 0 2>/dev/null; }
     start() {
         "$OLDISCOVERY" 2>>"$work/program.log" &
         pid=$!
@@ -56,7 +56,7 @@ if [ "${1:-}" = --inside ]; then
         x_window '^Orvalink Discovery Tool' || { fail "no main window"; exit 1; }
         keys End ctrl+f Tab
         import -window root "$work/main.png"
-        /usr/bin/python3 "$here/contrast.py" "$work/main.png" '^label\|Available Orvalinks' '^label\|Double click' \
+        /usr/bin/python3 "$here/desktop-check.py" contrast "$work/main.png" '^label\|Available Orvalinks' '^label\|Double click' \
             '^label\|[0-9]+ devices' '^label\|Last scan' '^push button\|(Refresh|Settings)' \
             '^table column header\|' '^cell\|10\.77\.1\.9$' '^marked cell\|10\.78\.0\.20$' '^text\|Filter' ||
             fail "contrast in the main window"
@@ -64,14 +64,14 @@ if [ "${1:-}" = --inside ]; then
         keys Tab Tab Tab space Up Return
         x_window '^About ' || fail "no About box"
         import -window root "$work/about.png"
-        /usr/bin/python3 "$here/contrast.py" "$work/about.png" '^link\|' '^label\|Version' '^push button\|OK' ||
+        /usr/bin/python3 "$here/desktop-check.py" contrast "$work/about.png" '^link\|' '^label\|Version' '^push button\|OK' ||
             fail "contrast in the About box"
         dialog_keys Escape
         wait_until 10 gone about || fail "Escape did not close the About box"
         x_window '^Orvalink Discovery Tool' && keys alt+s
         x_window '^Settings$' || fail "no Settings dialog"
         import -window root "$work/settings.png"
-        /usr/bin/python3 "$here/contrast.py" "$work/settings.png" '^label\|Telnet Application' \
+        /usr/bin/python3 "$here/desktop-check.py" contrast "$work/settings.png" '^label\|Telnet Application' \
             '^radio button\|Open Browser' '^check box\|' '^push button\|Cancel' || fail "contrast in Settings"
         dialog_keys Escape
         ;;

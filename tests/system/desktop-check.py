@@ -1,11 +1,17 @@
 #!/usr/bin/python3
-"""What a screen reader meets in a running OLDiscovery, read through the accessibility bus.
+"""What a person meets in a running OLDiscovery, read through the accessibility bus.
 
-usage: accessible-check.py check <window> <seconds>   the window's expectations below, once its
-                                                       window is there (or the time is up)
-       accessible-check.py press <role> <name> <seconds>   runs the press action of that object
+usage: desktop-check.py check <window> <seconds>   the window's expectations below, once its
+                                                    window is there (or the time is up)
+       desktop-check.py press <role> <name> <seconds>   runs the press action of that object
+       desktop-check.py contrast <screenshot.png> <"role|name" regex>...   each object's face is
+           the commonest colour of its rectangle in the screenshot, its text the colour there
+           furthest from the face; the two must reach WCAG AA's 4.5:1 (a selected table cell is
+           "marked cell|", another "cell|")
 Exit 0 when every expectation held (or the press was made), 1 otherwise; failures on stderr."""
+import collections
 import re
+import subprocess
 import sys
 import time
 import warnings
@@ -49,6 +55,36 @@ EXPECTED = {
 NAMED_ROLES = {"push button", "toggle button", "check box", "radio button", "text", "entry", "link",
                "progress bar", "table", "tree table", "tree", "combo box", "spin button", "slider",
                "page tab", "table column header", "menu item", "image"}
+AA = 4.5
+INSET = 2  # pixels inside each rectangle, off frames and focus lines
+
+
+def luminance(rgb):
+    def linear(c):
+        c /= 255
+        return c / 12.92 if c <= 0.04045 else ((c + 0.055) / 1.055) ** 2.4
+    r, g, b = (linear(c) for c in rgb)
+    return 0.2126 * r + 0.7152 * g + 0.0722 * b
+
+
+def ratio(a, b):
+    la, lb = luminance(a), luminance(b)
+    return (max(la, lb) + 0.05) / (min(la, lb) + 0.05)
+
+
+def pixels(png, x, y, w, h):
+    raw = subprocess.run(["convert", png, "-crop", f"{w}x{h}+{x}+{y}", "+repage", "-depth", "8", "rgb:-"],
+                         check=True, capture_output=True).stdout
+    return [tuple(raw[i:i + 3]) for i in range(0, len(raw) - 2, 3)]
+
+
+def measure(png, x, y, w, h):
+    colours = collections.Counter(pixels(png, x + INSET, y + INSET, w - 2 * INSET, h - 2 * INSET))
+    face = colours.most_common(1)[0][0]
+    text = max(colours, key=lambda c: ratio(c, face))
+    return face, text, ratio(face, text)
+
+
 # The device list's columns, as their headers read.
 COLUMNS = ["IP Address", "MAC Address", "Device Type", "Build"]
 
@@ -157,7 +193,39 @@ def press(role, name, seconds):
     return 1
 
 
+def contrast(png, patterns):
+    objects = []  # (role|name, extents) of every object on the screen, a table's cells included
+    for node in walk(Atspi.get_desktop(0)):
+        if node.get_state_set().contains(Atspi.StateType.SHOWING):
+            objects.append((f"{node.get_role_name()}|{node.get_name()}", node.get_extents(Atspi.CoordType.SCREEN)))
+        if "Table" in node.get_interfaces():
+            for r in range(Atspi.Table.get_n_rows(node)):
+                for c in range(Atspi.Table.get_n_columns(node)):
+                    cell = Atspi.Table.get_accessible_at(node, r, c)
+                    marked = cell.get_state_set().contains(Atspi.StateType.SELECTED)
+                    objects.append((f"{'marked cell' if marked else 'cell'}|{cell.get_name()}",
+                                    cell.get_extents(Atspi.CoordType.SCREEN)))
+    failed = 0
+    for pattern in patterns:
+        hits = [(label, box) for label, box in objects if re.search(pattern, label)]
+        if not hits:
+            print(f"FAIL nothing matches {pattern}")
+            failed = 1
+        for label, box in hits:
+            if box.width <= 2 * INSET or box.height <= 2 * INSET:
+                print(f"FAIL {label} has no room on the screen")
+                failed = 1
+                continue
+            face, text, value = measure(png, box.x, box.y, box.width, box.height)
+            verdict = "ok  " if value >= AA else "FAIL"
+            failed |= value < AA
+            print(f"{verdict} {value:5.2f}:1 {label} text #{bytes(text).hex()} on #{bytes(face).hex()}")
+    return failed
+
+
 if __name__ == "__main__":
     if sys.argv[1] == "check":
         sys.exit(check(sys.argv[2], float(sys.argv[3])))
+    if sys.argv[1] == "contrast":
+        sys.exit(contrast(sys.argv[2], sys.argv[3:]))
     sys.exit(press(sys.argv[2], sys.argv[3], float(sys.argv[4])))

@@ -193,8 +193,9 @@ def press(role, name, seconds):
     return 1
 
 
-def contrast(png, patterns):
-    objects = []  # (role|name, extents) of every object on the screen, a table's cells included
+def on_screen():
+    """(role|name, extents) of every object on the screen, a table's cells included."""
+    objects = []
     for node in walk(Atspi.get_desktop(0)):
         if node.get_state_set().contains(Atspi.StateType.SHOWING):
             objects.append((f"{node.get_role_name()}|{node.get_name()}", node.get_extents(Atspi.CoordType.SCREEN)))
@@ -205,22 +206,44 @@ def contrast(png, patterns):
                     marked = cell.get_state_set().contains(Atspi.StateType.SELECTED)
                     objects.append((f"{'marked cell' if marked else 'cell'}|{cell.get_name()}",
                                     cell.get_extents(Atspi.CoordType.SCREEN)))
-    failed = 0
+    return objects
+
+
+def measure_all(png, patterns, objects):
+    lines, failed = [], False
     for pattern in patterns:
         hits = [(label, box) for label, box in objects if re.search(pattern, label)]
         if not hits:
-            print(f"FAIL nothing matches {pattern}")
-            failed = 1
+            lines.append(f"FAIL nothing matches {pattern}")
         for label, box in hits:
             if box.width <= 2 * INSET or box.height <= 2 * INSET:
-                print(f"FAIL {label} has no room on the screen")
-                failed = 1
+                lines.append(f"FAIL {label} has no room on the screen")
                 continue
             face, text, value = measure(png, box.x, box.y, box.width, box.height)
-            verdict = "ok  " if value >= AA else "FAIL"
-            failed |= value < AA
-            print(f"{verdict} {value:5.2f}:1 {label} text #{bytes(text).hex()} on #{bytes(face).hex()}")
-    return failed
+            lines.append(f"{'ok  ' if value >= AA else 'FAIL'} {value:5.2f}:1 {label} "
+                         f"text #{bytes(text).hex()} on #{bytes(face).hex()}")
+    return lines
+
+
+def contrast(png, patterns, seconds=10):
+    """Once every pattern names an object on the screen, takes the screenshot and measures; a
+    measurement taken before the last paint is taken again, until the time is up."""
+    deadline = time.monotonic() + seconds
+    while True:
+        try:
+            objects = on_screen()
+            if all(any(re.search(p, label) for label, _ in objects) for p in patterns):
+                subprocess.run(["import", "-window", "root", png], check=True)
+                lines = measure_all(png, patterns, objects)
+                if not any(line.startswith("FAIL") for line in lines) or time.monotonic() >= deadline:
+                    print("\n".join(lines))
+                    return int(any(line.startswith("FAIL") for line in lines))
+        except GLib.Error:
+            pass  # a window is still being built
+        if time.monotonic() >= deadline:
+            print(f"FAIL not every one of {patterns} is on the screen")
+            return 1
+        time.sleep(0.2)  # polling the bus; the bound is the deadline above
 
 
 if __name__ == "__main__":

@@ -173,7 +173,7 @@ def check(which, seconds):
 
 
 def press(role, name, seconds):
-    """Runs the object's first action that presses it, clicks it or opens its menu."""
+    """Runs the object's action that presses (or clicks) it."""
     deadline = time.monotonic() + seconds
     offered = []
     while time.monotonic() < deadline:
@@ -181,9 +181,10 @@ def press(role, name, seconds):
             for node in walk(Atspi.get_desktop(0)):
                 if node.get_role_name() == role and node.get_name() == name and "Action" in node.get_interfaces():
                     offered = [Atspi.Action.get_action_name(node, i) for i in range(Atspi.Action.get_n_actions(node))]
-                    for i, action in enumerate(offered):
-                        if action.lower().replace(" ", "") in ("press", "click", "showmenu"):
-                            Atspi.Action.do_action(node, i)
+                    plain = [action.lower().replace(" ", "") for action in offered]
+                    for wanted in ("press", "click"):
+                        if wanted in plain:
+                            Atspi.Action.do_action(node, plain.index(wanted))
                             return 0
         except GLib.Error:
             pass

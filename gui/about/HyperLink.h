@@ -28,6 +28,7 @@ double ContrastRatio(const QColor& a, const QColor& b);
 class CHyperLink : public QLabel {
     Q_OBJECT
     friend class CHyperLinkAccessible;
+
 public:
     static constexpr int UNDERLINE_ALWAYS = 1;
     static constexpr int UNDERLINE_HOVER = -1;

@@ -60,7 +60,8 @@ class DarkPaletteStylePlugin : public QStylePlugin {
 
 public:
     QStyle* create(const QString& key) override {
-        return key.compare(QStringLiteral("olddark"), Qt::CaseInsensitive) == 0 ? new DarkPaletteStyle : nullptr;
+        return key.compare(QStringLiteral("olddark"), Qt::CaseInsensitive) == 0 ? new DarkPaletteStyle
+                                                                                : nullptr;
     }
 };
 

@@ -518,6 +518,14 @@ case_state_shared() {
 oldiscovery-scan: retired after --retire-after 30 days of silence: lan1 10.79.9.9 02:00:00:00:09:09" "$rc $err"
     run_scan --state "$state" --known
     expect_eq "what is left" "10.77.1.1 10.79.1.1 10.79.1.2" "$(cut -f1 <<<"$out" | xargs)"
+    # A file damaged during a watch is said once, not at every scan.
+    start_watch 1 --interface lan0 --wait 200 --state "$state"
+    wait_until 20 at_least "$watch_log" "Starting scan" 1 || fail "the watch did not scan"
+    echo damaged >"$state"
+    scans=$(count_lines "$watch_log" "Starting scan")
+    wait_until 20 eval '[ "$(count_lines "$watch_log" "Starting scan")" -ge $((scans + 3)) ]' || fail "no more scans"
+    stop_watch TERM
+    expect_eq "a damaged file during a watch, said once" 1 "$(count_lines "$NETNS_TMP/watch.err" "the state file")"
 }
 
 # A watch restarted with its state announces nothing for the known devices that still answer;

@@ -122,10 +122,15 @@ public:
         const auto letter = [](unsigned char x) { return std::isalpha(x) != 0; };
         const bool escape =
             m_text.substr(at < 7 ? 0 : at - 7, std::min<std::size_t>(at, 7)).find('\\') != m_text.npos;
-        // A number the parser stopped in or at: its text ends at the character it stopped at.
-        const std::size_t start = at + 1 >= token.size() ? at + 1 - token.size() : 0;
+        // What the parser read of a string or a number it stopped in; in front of a word or a
+        // character out of place it leaves what it read before.
+        bool inString = token.starts_with('"');
+        for (std::size_t k = 1; inString && k + 1 < token.size(); ++k)
+            inString = token[k] != '"' || token[k - 1] == '\\';
+        const std::size_t notNumber = token.find_first_not_of("0123456789+-.eE");
         const bool number = !token.empty() && std::strchr("-0123456789", token[0]) &&
-                            at + 1 >= token.size() && m_text.substr(start, token.size()) == token;
+                            (notNumber == std::string::npos || notNumber + 1 == token.size());
+        const std::size_t start = at + 1 >= token.size() ? at + 1 - token.size() : 0;
         double value = 0;
         const bool wholeNumber =
             number && std::from_chars(token.data(), token.data() + token.size(), value).ptr ==
@@ -134,21 +139,21 @@ public:
         if (m_objects.empty() && m_done)
             what = "text after the end";
         else if (at == m_text.size())
-            what = token.starts_with('"') ? "an unfinished string"
-                   : m_objects.empty()    ? "an unexpected end"
-                   : m_objects.back()     ? "a missing closing brace"
-                                          : "a missing closing bracket";
-        else if (token.starts_with('"') && c < 0x20)
+            what = inString            ? "an unfinished string"
+                   : m_objects.empty() ? "an unexpected end"
+                   : m_objects.back()  ? "a missing closing brace"
+                                       : "a missing closing bracket";
+        else if (inString && c < 0x20)
             what = "a control character in a string";
-        else if (token.starts_with('"') && escape)
+        else if (inString && escape)
             what = "a bad escape in a string";
-        else if (token.starts_with('"') && !(token.size() > 1 && c == '"'))
+        else if (inString && !(token.size() > 1 && c == '"'))
             what = "a string that is not UTF-8";
         else if (error.id == 406 ||
                  (number && (!wholeNumber ||
                              (start > 0 && std::isdigit(static_cast<unsigned char>(m_text[start - 1]))))))
             what = "a bad number";  // "01" ends at its zero: a number right after it is its rest
-        else if (letter(c) || (at > 0 && letter(m_text[at - 1])))
+        else if (letter(c) || (at > 0 && letter(m_text[at - 1]) && !inString))
             what = "an unknown word";
         problem = std::string(what) + InLine(m_text, at);
         return false;

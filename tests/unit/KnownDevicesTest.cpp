@@ -89,7 +89,7 @@ TEST(KnownDevices, RefusesDamagedForeignAndNewerFilesAndKeepsWhatItKnows) {
         {head + "{\"interface\": \"e\x01\xFF\"}]}", "damaged: a control character in a string in line 1"},
         // The line of the character the parser stopped at; a device as soon as it is whole.
         {head + "\n" + dev + ",\n{\"ip\": \"\\x\"}]}", "damaged: a bad escape in a string in line 3"},
-        {head + "\n" + dev + ",\n" + dev.substr(0, 40), "damaged: an unfinished string in line 3"},
+        {head + "\n" + dev + ",\n" + dev.substr(0, 38), "damaged: an unfinished string in line 3"},
         {head + "\n" + dev + "\n, tru]}", "damaged: an unknown word in line 3"},
         {[&] {
              std::string empty = head;

@@ -506,11 +506,12 @@ case_state_shared() {
     run_scan --interface lan1 --wait 200 --state "$state"
     run_scan --state "$state" --known
     expect_eq "lan0's device after lan1's scans" "10.77.1.1	up	0" "$(grep '^10.77.1.1' <<<"$out" | cut -f1,5,7)"
-    # A device silent since 2001 retires; a cap of one per interface keeps one of the two that
-    # answered.
-    python3 -c 'import json,sys; f=json.load(open(sys.argv[1])); f["devices"].append(dict(f["devices"][0], interface="lan1", ip="10.79.9.9", mac="02:00:00:00:09:09", first_seen=1e9, last_seen=1e9)); json.dump(f,open(sys.argv[1],"w"))' "$state"
+    # Devices silent since 2001 and for 30 days and an hour retire; a cap of one per interface
+    # keeps one of the two that answered.
+    python3 -c 'import json,sys,time; f=json.load(open(sys.argv[1])); f["devices"] += [dict(f["devices"][0], interface="lan1", ip="10.79.9." + n, mac="02:00:00:00:09:0" + n, first_seen=1e9, last_seen=t) for n, t in (("9", 1e9), ("8", time.time() - 30 * 86400 - 3600))]; json.dump(f,open(sys.argv[1],"w"))' "$state"
     run_scan --interface lan1 --wait 200 --state "$state" --max-known 1
-    expect_eq "retired and capped" "0 oldiscovery-scan: retired after --retire-after 30 days of silence: lan1 10.79.9.9 02:00:00:00:09:09
+    expect_eq "retired and capped" "0 oldiscovery-scan: retired after --retire-after 30 days of silence: lan1 10.79.9.8 02:00:00:00:09:08
+oldiscovery-scan: retired after --retire-after 30 days of silence: lan1 10.79.9.9 02:00:00:00:09:09
 oldiscovery-scan: Warning: not kept, over --max-known 1 on its interface: lan1 10.79.1.2 02:00:0A:4F:01:02" "$rc $err"
     run_scan --state "$state" --known
     expect_eq "what is left" "10.77.1.1 10.79.1.1" "$(cut -f1 <<<"$out" | xargs)"

@@ -533,12 +533,13 @@ case_state_shared() {
     run_scan --interface lan1 --wait 200 --state "$state"
     run_scan --state "$state" --known
     expect_eq "lan0's device after lan1's scans" "10.77.1.1	up	0" "$(grep '^10.77.1.1' <<<"$out" | cut -f1,5,7)"
-    # A device silent since 2001 retires; an interface over its --max-known keeps the devices it
-    # knows and refuses two new ones in one line.
-    python3 -c 'import json,sys; f=json.load(open(sys.argv[1])); f["devices"].append(dict(f["devices"][0], interface="lan1", ip="10.79.9.9", mac="02:00:00:00:09:09", first_seen=1e9, last_seen=1e9)); json.dump(f,open(sys.argv[1],"w"))' "$state"
+    # Devices silent since 2001 and for 30 days and an hour retire; an interface over its
+    # --max-known keeps the devices it knows and refuses two new ones in one line.
+    python3 -c 'import json,sys,time; f=json.load(open(sys.argv[1])); f["devices"] += [dict(f["devices"][0], interface="lan1", ip="10.79.9." + n, mac="02:00:00:00:09:0" + n, first_seen=1e9, last_seen=t) for n, t in (("9", 1e9), ("8", time.time() - 30 * 86400 - 3600))]; json.dump(f,open(sys.argv[1],"w"))' "$state"
     netns_add_devices_in seg2 10.79.1.3 2 || exit 1
     run_scan --interface lan1 --wait 200 --state "$state" --max-known 1
     expect_eq "retired and refused" "0 oldiscovery-scan: Warning: 2 new devices not kept: --max-known 1 reached on lan1
+oldiscovery-scan: retired after --retire-after 30 days of silence: lan1 10.79.9.8 02:00:00:00:09:08
 oldiscovery-scan: retired after --retire-after 30 days of silence: lan1 10.79.9.9 02:00:00:00:09:09" "$rc $err"
     run_scan --state "$state" --known
     expect_eq "what is left" "10.77.1.1 10.79.1.1 10.79.1.2" "$(cut -f1 <<<"$out" | xargs)"

@@ -117,39 +117,37 @@ TEST(KnownDevices, ForgetsByIpOrMacAndReportsTheSeriesOfTheScannedInterfaces) {
     CKnownDevices known;
     known.Record({A, A2, ODD}, 100);
     known.Record({A2, ODD}, 160);
-    EXPECT_EQ(
-        FormatKnownPrometheus(known, 160, {"eth0"}),
-        "# HELP orvalink_device_up Whether a known Orvalink device answered the scan (1) or not (0), with "
-        "its "
-        "type and build as last seen.\n"
-        "# TYPE orvalink_device_up gauge\n"
-        "orvalink_device_up{interface=\"eth0\",ip=\"10.0.0.1\",mac=\"02:00:00:00:00:01\",type=\"OL-2000\","
-        "build=\"1.0\"} 0\n"
-        "orvalink_device_up{interface=\"eth0\",ip=\"10.0.0.1\",mac=\"02:00:00:00:00:02\",type=\"OL-2000\","
-        "build=\"1.0\"} 1\n"
-        "# HELP orvalink_device_first_seen_timestamp_seconds When a known Orvalink device first answered, in "
-        "seconds since the Unix epoch.\n"
-        "# TYPE orvalink_device_first_seen_timestamp_seconds gauge\n"
-        "orvalink_device_first_seen_timestamp_seconds{interface=\"eth0\",ip=\"10.0.0.1\",mac=\"02:00:00:00:"
-        "00:01\"} 100.000\n"
-        "orvalink_device_first_seen_timestamp_seconds{interface=\"eth0\",ip=\"10.0.0.1\",mac=\"02:00:00:00:"
-        "00:02\"} 100.000\n"
-        "# HELP orvalink_device_last_seen_timestamp_seconds When a known Orvalink device last answered, in "
-        "seconds since the Unix epoch.\n"
-        "# TYPE orvalink_device_last_seen_timestamp_seconds gauge\n"
-        "orvalink_device_last_seen_timestamp_seconds{interface=\"eth0\",ip=\"10.0.0.1\",mac=\"02:00:00:00:00:"
-        "01\"} 100.000\n"
-        "orvalink_device_last_seen_timestamp_seconds{interface=\"eth0\",ip=\"10.0.0.1\",mac=\"02:00:00:00:00:"
-        "02\"} 160.000\n"
-        "# HELP orvalink_scan_misses_counted Whether the scan counted a known device that did not answer as "
-        "missing one more scan (0: it lost answers or stopped at its time limit, so a silence said "
-        "nothing).\n"
-        "# TYPE orvalink_scan_misses_counted gauge\n"
-        "orvalink_scan_misses_counted{interface=\"eth0\"} 1\n"
-        "# HELP orvalink_known_refused_devices New devices the scan did not keep because their interface "
-        "holds --max-known known devices.\n"
-        "# TYPE orvalink_known_refused_devices gauge\n"
-        "orvalink_known_refused_devices{interface=\"eth0\"} 0\n");
+    EXPECT_EQ(FormatKnownPrometheus(known, 160, {"eth0"}),
+              "# HELP orvalink_device_up Whether a known Orvalink device answered the scan (1) or not (0), with its "
+              "type and build as last seen.\n"
+              "# TYPE orvalink_device_up gauge\n"
+              "orvalink_device_up{interface=\"eth0\",ip=\"10.0.0.1\",mac=\"02:00:00:00:00:01\",type=\"OL-2000\","
+              "build=\"1.0\"} 0\n"
+              "orvalink_device_up{interface=\"eth0\",ip=\"10.0.0.1\",mac=\"02:00:00:00:00:02\",type=\"OL-2000\","
+              "build=\"1.0\"} 1\n"
+              "# HELP orvalink_device_first_seen_timestamp_seconds When a known Orvalink device first answered, in "
+              "seconds since the Unix epoch.\n"
+              "# TYPE orvalink_device_first_seen_timestamp_seconds gauge\n"
+              "orvalink_device_first_seen_timestamp_seconds{interface=\"eth0\",ip=\"10.0.0.1\",mac=\"02:00:00:00:00:01\"} 100.000\n"
+              "orvalink_device_first_seen_timestamp_seconds{interface=\"eth0\",ip=\"10.0.0.1\",mac=\"02:00:00:00:00:02\"} 100.000\n"
+              "# HELP orvalink_device_last_seen_timestamp_seconds When a known Orvalink device last answered, in "
+              "seconds since the Unix epoch.\n"
+              "# TYPE orvalink_device_last_seen_timestamp_seconds gauge\n"
+              "orvalink_device_last_seen_timestamp_seconds{interface=\"eth0\",ip=\"10.0.0.1\",mac=\"02:00:00:00:00:01\"} 100.000\n"
+              "orvalink_device_last_seen_timestamp_seconds{interface=\"eth0\",ip=\"10.0.0.1\",mac=\"02:00:00:00:00:02\"} 160.000\n"
+              "# HELP orvalink_scan_misses_counted Whether the scan counted a known device that did not answer as "
+              "missing one more scan (0: it lost answers or stopped at its time limit, so a silence said nothing).\n"
+              "# TYPE orvalink_scan_misses_counted gauge\n"
+              "orvalink_scan_misses_counted{interface=\"eth0\"} 1\n"
+              "# HELP orvalink_known_refused_devices New devices the scan did not keep because their interface "
+              "holds --max-known known devices.\n"
+              "# TYPE orvalink_known_refused_devices gauge\n"
+              "orvalink_known_refused_devices{interface=\"eth0\"} 0\n");
+    // The hostile texts on their own interface are escaped as every label is.
+    EXPECT_NE(FormatKnownPrometheus(known, 160, {"eth1"})
+                  .find("orvalink_device_up{interface=\"eth1\",ip=\"10.0.0.3\",mac=\"n/a\",type=\"t\xC3\xA9st "
+                        "\\\"x\\\"\\\\\",build=\"b\\\\x01\\\\n\"} 1\n"),
+              std::string::npos);
     EXPECT_EQ(known.Forget("02:00:00:00:00:0a").size(), 0u);
     EXPECT_EQ(known.Forget("02:00:00:00:00:01").size(), 1u);
     EXPECT_EQ(known.Forget("10.0.0.3").size(), 1u);

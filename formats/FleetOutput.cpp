@@ -53,13 +53,13 @@ std::string FormatRemovedPrometheus(
     std::string out =
         "# HELP orvalink_known_devices_removed Known devices the scan removed from its file: silent longer "
         "than "
-        "--retire-after, retired in the fleet file, or over --max-known.\n"
+        "--retire-after or retired in the fleet file.\n"
         "# TYPE orvalink_known_devices_removed gauge\n";
     std::set<std::string> names(interfaces.begin(), interfaces.end());
     for (const auto& [key, count] : removed)
         names.insert(key.first);
     for (const std::string& name : names)
-        for (const char* reason : {"fleet_retired", "max_known", "retire_after"}) {
+        for (const char* reason : {"fleet_retired", "retire_after"}) {
             const auto found = removed.find({name, reason});
             out += "orvalink_known_devices_removed{interface=\"" + PrometheusLabelValue(name) +
                    "\",reason=\"" + reason + "\"} " +

@@ -28,7 +28,7 @@ std::string FormatFleetJsonLine(const COrvalink& device, const Fleet& fleet);
 //   orvalink_device_gone_after_scans{interface,ip,mac}, for one with gone_after;
 //   orvalink_device_missed_scans{interface,ip,mac}, the inventory's scans missed in a row.
 // orvalink_known_devices_removed{interface,reason}: the known devices a scan with --state removed
-// from its file, per scanned interface and reason ("retire_after", "fleet_retired", "max_known"),
+// from its file, per scanned interface and reason ("retire_after", "fleet_retired"),
 // 0 for none; removed holds the counts by (interface, reason).
 std::string FormatRemovedPrometheus(
     const std::map<std::pair<std::string, std::string>, unsigned long>& removed,

@@ -85,9 +85,11 @@ Failure CDeviceMemory::Change(const std::function<void()>& change) {
 
 Failure CDeviceMemory::Record(const std::vector<COrvalink>& devices, double time,
                               const std::function<unsigned long(const KnownDevice&)>& goneAfter,
-                              MemoryScan& scan) {
+                              MemoryScan& scan, const std::function<bool(const KnownDevice&)>& retired) {
     scan = {};
     return Change([&] {
+        if (retired)
+            std::erase_if(m_known.Devices(), [&](const auto& entry) { return retired(entry.second); });
         for (const CKnownDevices::Answer& answer : m_known.Record(devices, time)) {
             if (answer.added)
                 scan.added.push_back(answer.key);

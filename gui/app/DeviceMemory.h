@@ -31,10 +31,12 @@ public:
     // Reads the file (a missing one is an empty memory); a refused file leaves the memory empty.
     Failure Load();
     // One finished scan at time (seconds since the epoch). goneAfter gives the scans in a row a
-    // device may miss before it is gone. The memory follows the scan even when the file cannot:
-    // then the Failure says why, and a damaged file is left as it is.
+    // device may miss before it is gone; the devices retired leaves out are dropped first. The
+    // memory follows the scan even when the file cannot: then the Failure says why, and a
+    // damaged file is left as it is.
     Failure Record(const std::vector<COrvalink>& devices, double time,
-                   const std::function<unsigned long(const KnownDevice&)>& goneAfter, MemoryScan& scan);
+                   const std::function<unsigned long(const KnownDevice&)>& goneAfter, MemoryScan& scan,
+                   const std::function<bool(const KnownDevice&)>& retired = nullptr);
     // Drops the device with key from the memory and the file.
     Failure Forget(const CKnownDevices::Key& key);
 

@@ -19,6 +19,7 @@
 #include "gui/about/VeltoAboutDlg.h"
 #include "gui/app/DesktopNotifier.h"
 #include "gui/app/DeviceMemory.h"
+#include "formats/FleetFile.h"
 #include "engine/Orvalink.h"
 #include "engine/ScanListener.h"
 #include "engine/ScanThread.h"
@@ -375,6 +376,7 @@ void COLDiscoveryDlg::OnRefresh() {
     m_nRowCount = 0;
     m_listDevices->RemoveAllDevices();
     m_scanDevices.clear();
+    RefreshFleet();
     // Without a worker nothing is queued and no scan end will come to enable the button.
     if (!m_pScanThread->RequestScan())
         m_btnRefresh->setEnabled(true);

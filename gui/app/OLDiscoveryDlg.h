@@ -16,6 +16,8 @@
 
 class CDesktopNotifier;
 class CDeviceMemory;
+class CFleetWatch;
+struct FleetDevice;
 class COrvalink;
 class CPrefs;
 class CScanResults;
@@ -164,6 +166,11 @@ private:
     RowExtras ExtrasFor(const COrvalink& device) const;
     // Said in the status line once per streak of failures.
     void ShowMemoryFailure(const Failure& failure);
+    // Reads the fleet file again when it changed; a fault is said once and the last good version
+    // stays. True when a new version was taken.
+    bool RefreshFleet();
+    // The fleet file's entry of mac; null without a fleet or an entry.
+    const FleetDevice* FleetEntry(const std::string& mac) const;
 
     std::unique_ptr<CScanResults> m_pScanResults;
     QLabel* m_staticTitle = nullptr;
@@ -195,6 +202,7 @@ private:
     unsigned m_nAction = 0;
     std::unique_ptr<CDeviceMemory> m_pMemory;
     std::unique_ptr<CDesktopNotifier> m_pNotifier;
+    std::unique_ptr<CFleetWatch> m_pFleet;
     std::vector<COrvalink> m_scanDevices;  // the running scan's answers
     bool m_bBaseline = false;              // the next scan's devices are the start, not news
     bool m_bMemoryFailing = false;

@@ -1,15 +1,19 @@
 // The main dialog's memory of devices between scans and runs: new rows marked, missing ones
-// listed greyed, "Forget device", the optional columns and the desktop notifications.
+// listed greyed, "Forget device", the optional columns, the fleet file's names, expectations and
+// approved builds, and the desktop notifications.
 #include "gui/app/OLDiscoveryDlg.h"
 
 #include <QDateTime>
 #include <QLabel>
 
+#include <algorithm>
+#include <limits>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "engine/KnownDevices.h"
+#include "formats/FleetFile.h"
 #include "gui/app/DesktopNotifier.h"
 #include "gui/app/DeviceMemory.h"
 #include "log/Log.h"
@@ -40,7 +44,23 @@ std::string NoticeText(const COrvalink& device, const QString& name) {
 void COLDiscoveryDlg::ApplyWindowSettings() {
     const bool remember = m_pPrefs && m_pPrefs->GetRememberDevices();
     const bool notify = m_pPrefs && m_pPrefs->GetDesktopNotifications();
-    m_listDevices->ShowColumns(m_pPrefs ? m_pPrefs->GetColumns() : 0);
+    const unsigned columns = m_pPrefs ? m_pPrefs->GetColumns() : 0;
+    m_listDevices->ShowColumns(columns);
+    // The fleet is read once something shows what it says; a file named in the settings must be
+    // there, the system's is read when present.
+    const std::string fleetFile = m_pPrefs ? m_pPrefs->GetFleetFile() : std::string();
+    const bool fleetShown = remember || notify || !fleetFile.empty() || columns != 0;
+    const std::string fleetPath = fleetFile.empty() ? kDefaultFleetFile : fleetFile;
+    if (!fleetShown)
+        m_pFleet.reset();
+    else if (!m_pFleet || m_pFleet->Path() != fleetPath)
+        m_pFleet = std::make_unique<CFleetWatch>(fleetPath, !fleetFile.empty());
+    if (RefreshFleet())
+        m_listDevices->UpdateRows([this](const COrvalink& device, RowExtras& extras) {
+            const RowExtras fleet = ExtrasFor(device);
+            extras.name = fleet.name;
+            extras.approved = fleet.approved;
+        });
     if (!notify)
         m_pNotifier.reset();
     else if (!m_pNotifier)
@@ -75,21 +95,62 @@ void COLDiscoveryDlg::ShowMemoryFailure(const Failure& failure) {
     m_staticFailure->setText(Text(text));
 }
 
-RowExtras COLDiscoveryDlg::ExtrasFor(const COrvalink&) const {
+bool COLDiscoveryDlg::RefreshFleet() {
+    if (!m_pFleet)
+        return false;
+    const CFleetWatch::Outcome outcome = m_pFleet->Refresh();
+    if (outcome == CFleetWatch::Outcome::Refused) {
+        const std::string text = FormatString2(IDS_FLEET_FAILED, m_pFleet->Path(), FailureText(m_pFleet->Fault()));
+        LogWrite(LOG_WARNING, "%s", text.c_str());
+        m_staticFailure->setText(Text(text));
+    }
+    return outcome == CFleetWatch::Outcome::Loaded;
+}
+
+RowExtras COLDiscoveryDlg::ExtrasFor(const COrvalink& device) const {
     RowExtras extras;
     extras.lastSeen = QDateTime::currentDateTime();
+    const Fleet* fleet = m_pFleet ? m_pFleet->Active() : nullptr;
+    if (!fleet)
+        return extras;
+    if (const FleetDevice* known = fleet->Find(device.m_strMAC))
+        extras.name = QString::fromStdString(known->name);
+    if (const std::optional<bool> approved = fleet->BuildApproved(device.m_strType, device.m_strBuild))
+        extras.approved = Text(LoadString(*approved ? IDS_APPROVED_YES : IDS_APPROVED_NO));
     return extras;
+}
+
+const FleetDevice* COLDiscoveryDlg::FleetEntry(const std::string& mac) const {
+    const Fleet* fleet = m_pFleet ? m_pFleet->Active() : nullptr;
+    return fleet ? fleet->Find(mac) : nullptr;
 }
 
 void COLDiscoveryDlg::RememberScan(bool complete) {
     std::vector<COrvalink> devices;
     devices.swap(m_scanDevices);
+    // A new version of the fleet file names the rows of this scan too.
+    if (RefreshFleet())
+        m_listDevices->UpdateRows([this](const COrvalink& device, RowExtras& extras) {
+            const RowExtras fleet = ExtrasFor(device);
+            extras.name = fleet.name;
+            extras.approved = fleet.approved;
+        });
     if (!m_pMemory || !complete)
         return;
     MemoryScan scan;
     const double now = static_cast<double>(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
-    ShowMemoryFailure(m_pMemory->Record(
-        devices, now, [](const KnownDevice&) { return kGoneAfter; }, scan));
+    const auto goneAfter = [this](const KnownDevice& known) -> unsigned long {
+        const FleetDevice* entry = FleetEntry(known.mac);
+        // A transient device comes and goes: it is never gone.
+        if (entry && entry->expect == FleetDevice::Expect::Transient)
+            return std::numeric_limits<unsigned long>::max();
+        return entry && entry->goneAfter ? static_cast<unsigned long>(*entry->goneAfter) : kGoneAfter;
+    };
+    const auto retired = [this](const KnownDevice& known) {
+        const FleetDevice* entry = FleetEntry(known.mac);
+        return entry && entry->retired;
+    };
+    ShowMemoryFailure(m_pMemory->Record(devices, now, goneAfter, scan, retired));
     const bool baseline = std::exchange(m_bBaseline, false);
 
     if (m_pPrefs && m_pPrefs->GetRememberDevices()) {
@@ -109,6 +170,13 @@ void COLDiscoveryDlg::RememberScan(bool complete) {
 
     if (!m_pNotifier)
         return;
+    // Nothing is told of a device the fleet says to ignore.
+    const auto told = [this](const COrvalink& device) {
+        const FleetDevice* entry = FleetEntry(device.m_strMAC);
+        return !entry || entry->expect != FleetDevice::Expect::Ignore;
+    };
+    std::erase_if(devices, [&](const COrvalink& device) { return !told(device); });
+    std::erase_if(scan.gone, [&](const KnownDevice& known) { return !told(AsDevice(known)); });
     std::vector<DeviceNotice> notices;
     if (!baseline) {
         for (const COrvalink& device : devices) {

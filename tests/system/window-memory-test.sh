@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The window that remembers, under Xvfb in a throw-away test network with a real notification
 # server (dunst) on a private session bus: a remembered device that stops answering stays listed
-# as missing, greyed and marked, across scans and a restart, until "gone" is told once; a new
-# device is told once; the window's file reads with oldiscovery-scan --known.
+# as missing, marked, across scans and a restart, until "gone" is told once; a new device and a
+# build the fleet file does not approve are told once; the fleet's names in their column, a
+# damaged new version of the file said and the last good one kept; the window's file reads with
+# oldiscovery-scan --known.
 # usage: window-memory-test.sh   (ORVALINK_SIM, OLDISCOVERY and OLDISCOVERY_SCAN name the programs)
 # Exit 0 pass, 1 fail, 77 skipped (no namespaces here).
 set -u
@@ -17,12 +19,12 @@ if [ "${1:-}" = --inside ]; then
     gdbus wait --session --timeout 20 org.freedesktop.Notifications || { fail "dunst did not start"; exit 1; }
     screen() { /usr/bin/python3 "$here/window-text.py" "$1" "${2:-20}"; }
     expect_screen() { screen "$2" >"$work/screen" || { fail "$1"; cat "$work/screen" >&2; }; }
-    # The summaries dunst received, oldest first, one a line (those still shown are closed first:
-    # only closed ones are in its history).
+    # The summaries dunst received, sorted (devices answer in any order), one a line; those still
+    # shown are closed first: only closed ones are in its history.
     told() {
         dunstctl close-all
         dunstctl history | python3 -c 'import json, sys
-print("\n".join(n["summary"]["data"] for n in reversed(json.load(sys.stdin)["data"][0])))'
+print("\n".join(sorted(n["summary"]["data"] for n in json.load(sys.stdin)["data"][0])))'
     }
     scans=0
     start() {
@@ -45,26 +47,34 @@ print("\n".join(n["summary"]["data"] for n in reversed(json.load(sys.stdin)["dat
 
     start
     expect_screen "a device seen for the first time is marked new" \
-        '^row\|10\.77\.1\.1\t02:00:0A:4D:01:01\tOL-2000\t1\.2\.3 \(new\)\|'
+        '^row\|10\.77\.1\.1\t02:00:0A:4D:01:01\tOL-2000\t1\.2\.3 \(new\)\t'
     wait_until 10 sh -c 'dunstctl close-all; dunstctl history | grep -q 10.77.1.2' || fail "no notification of the second device"
-    expect_eq "each new device told once" "New device: 10.77.1.1, 02:00:0A:4D:01:01, OL-2000 1.2.3
-New device: 10.77.1.2, 02:00:0A:4D:01:02, OL-2100 PoE 2.0.14" "$(told)"
+    expect_screen "the fleet's name and approval in their columns" \
+        '^row\|10\.77\.1\.2\t[^|]*\tOLD-PoE\t[^|]*no\|'
+    wait_until 10 sh -c 'dunstctl close-all; dunstctl history | grep -q "Build not"' || fail "no notification of the build"
+    expect_eq "each new device told once, the build too" "Build not approved: OLD-PoE (10.77.1.2, 02:00:0A:4D:01:02, OL-2100 PoE 2.0.14)
+New device: 10.77.1.1, 02:00:0A:4D:01:01, OL-2000 1.2.3
+New device: OLD-PoE (10.77.1.2, 02:00:0A:4D:01:02, OL-2100 PoE 2.0.14)" "$(told)"
     kill "$(cat "$work/silent.pid")"
     refresh
     expect_screen "the silent device stays listed as missing" \
-        '^row\|10\.77\.1\.2\t02:00:0A:4D:01:02\tOL-2100 PoE\t2\.0\.14 \(last seen [0-9]{2}:[0-9]{2}\)\|'
-    expect_screen "the answering one no longer new" '^row\|10\.77\.1\.1\t02:00:0A:4D:01:01\tOL-2000\t1\.2\.3\|'
+        '^row\|10\.77\.1\.2\t02:00:0A:4D:01:02\tOL-2100 PoE\t2\.0\.14 \(last seen [0-9]{2}:[0-9]{2}\)\t'
+    expect_screen "the answering one no longer new" '^row\|10\.77\.1\.1\t02:00:0A:4D:01:01\tOL-2000\t1\.2\.3\t'
     expect_screen "the count leaves the missing device out" '^label\|1 device\|'
     kill "$pid"
     wait "$pid" 2>/dev/null
     start
-    expect_screen "still missing after a restart" '^row\|10\.77\.1\.2\t[^|]*\(last seen [0-9]{2}:[0-9]{2}\)\|'
+    expect_screen "still missing after a restart" '^row\|10\.77\.1\.2\t[^|]*\(last seen [0-9]{2}:[0-9]{2}\)\t'
     refresh
     wait_until 10 sh -c 'dunstctl close-all; dunstctl history | grep -q "Device gone"' || fail "no notification of the gone device"
+    printf '[devices."nope"]\n' >>"$work/fleet.toml"
     refresh
-    expect_eq "told once each: new, gone" "New device: 10.77.1.1, 02:00:0A:4D:01:01, OL-2000 1.2.3
-New device: 10.77.1.2, 02:00:0A:4D:01:02, OL-2100 PoE 2.0.14
-Device gone: 10.77.1.2, 02:00:0A:4D:01:02, OL-2100 PoE 2.0.14" "$(told)"
+    expect_eq "told once each: new, build, gone" "Build not approved: OLD-PoE (10.77.1.2, 02:00:0A:4D:01:02, OL-2100 PoE 2.0.14)
+Device gone: OLD-PoE (10.77.1.2, 02:00:0A:4D:01:02, OL-2100 PoE 2.0.14)
+New device: 10.77.1.1, 02:00:0A:4D:01:01, OL-2000 1.2.3
+New device: OLD-PoE (10.77.1.2, 02:00:0A:4D:01:02, OL-2100 PoE 2.0.14)" "$(told)"
+    expect_screen "a damaged new fleet file said" '^label\|The fleet file [^|]*fleet\.toml was not taken, the last good one stays: [^|]*:6: '
+    expect_screen "the last good fleet stays" '^row\|10\.77\.1\.2\t[^|]*\tOLD-PoE\t'
     kill "$pid"
     exit $((failures > 0))
 fi
@@ -82,7 +92,9 @@ settings="$work/config/Quarrin-Velto Networks/OLDiscovery.conf"
 mkdir -p "$(dirname "$settings")" "$work/runtime"
 chmod 700 "$work/runtime"
 echo "${NETNS_PIDS[-1]}" >"$work/silent.pid"
-printf '[Application Settings]\nAutoRefresh=0\nRememberDevices=1\nDesktopNotifications=1\n' >"$settings"
+printf '[Application Settings]\nAutoRefresh=0\nRememberDevices=1\nDesktopNotifications=1\nFleetFile=%s\nColumns=Name,Approved\n' \
+    "$work/fleet.toml" >"$settings"
+printf '[approved]\n"OL-2100 PoE" = ["2.0.15"]\n\n[devices."02-00-0a-4d-01-02"]\nname = "OLD-PoE"\n' >"$work/fleet.toml"
 cd "$work" || exit 1
 netns_host env -i PATH="/usr/bin:/bin" HOME="$work" LANG=C.UTF-8 XDG_CONFIG_HOME="$work/config" \
     XDG_STATE_HOME="$work/state" XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=xcb OLDISCOVERY="$OLDISCOVERY" \

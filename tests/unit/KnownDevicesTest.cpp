@@ -119,6 +119,11 @@ TEST(KnownDevices, ForgetsByIpOrMacAndReportsTheSeriesOfTheScannedInterfaces) {
               "# TYPE orvalink_device_last_seen_timestamp_seconds gauge\n"
               "orvalink_device_last_seen_timestamp_seconds{interface=\"eth0\",ip=\"10.0.0.1\",mac=\"02:00:00:00:00:01\"} 100.000\n"
               "orvalink_device_last_seen_timestamp_seconds{interface=\"eth0\",ip=\"10.0.0.1\",mac=\"02:00:00:00:00:02\"} 160.000\n");
+    // The hostile texts on their own interface are escaped as every label is.
+    EXPECT_NE(FormatKnownPrometheus(known, 160, {"eth1"})
+                  .find("orvalink_device_up{interface=\"eth1\",ip=\"10.0.0.3\",mac=\"n/a\",type=\"t\xC3\xA9st "
+                        "\\\"x\\\"\\\\\",build=\"b\\\\x01\\\\n\"} 1\n"),
+              std::string::npos);
     EXPECT_EQ(known.Forget("02:00:00:00:00:0a").size(), 0u);
     EXPECT_EQ(known.Forget("02:00:00:00:00:01").size(), 1u);
     EXPECT_EQ(known.Forget("10.0.0.3").size(), 1u);

@@ -195,6 +195,7 @@ TEST(ScanOptions, EachFormReadsAsItAlwaysDid) {
         {{"--fleet", ""}, "--fleet needs a file name"},
         {{"--state", "s", "--forget", "10.0.0.1", "--fleet", "f"}, "--fleet needs a scan or --known"},
         {{"--locate", "10.77.1.1", "--fleet", "f"}, "--locate takes no other option than --log"},
+        {{"--known-end"}, "--known-end needs --state FILE and a scan"},
         {{"--state", "s", "--forget", "10.0.0"}, "--forget needs an IPv4 or MAC address: 10.0.0"},
         {{"--state", "s", "--forget", "02:00:00:00:00"},
          "--forget needs an IPv4 or MAC address: 02:00:00:00:00"},

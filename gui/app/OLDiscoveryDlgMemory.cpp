@@ -191,9 +191,10 @@ void COLDiscoveryDlg::RememberScan(bool complete) {
         notices.push_back(
             {DeviceEvent::Gone, KeyText(KnownKey(device)), NoticeText(device, ExtrasFor(device).name)});
     }
+    const Fleet* fleet = m_pFleet ? m_pFleet->Active() : nullptr;
     for (const COrvalink& device : devices) {
         const RowExtras extras = ExtrasFor(device);
-        if (extras.approved == Text(LoadString(IDS_APPROVED_NO)))
+        if (fleet && fleet->BuildApproved(device.m_strType, device.m_strBuild) == false)
             notices.push_back({DeviceEvent::BuildNotApproved,
                                KeyText(KnownKey(device)) + " " + device.m_strBuild,
                                NoticeText(device, extras.name)});

@@ -15,3 +15,5 @@ using TextTranslator = std::string (*)(const char* scope, const char* text);
 // Set once, before a second thread exists; null takes every text as it is.
 void SetTextTranslator(TextTranslator translator);
 std::string Translated(const char* scope, const char* text);
+// The same with every "%1" replaced by the argument, which is not searched itself.
+std::string TranslatedWith(const char* scope, const char* text, const std::string& argument);

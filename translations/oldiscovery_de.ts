@@ -172,6 +172,33 @@ Rechtsklick auf einen Eintrag zeigt weitere Verbindungsarten.</translation>
     </message>
 </context>
 <context>
+    <name>LocateRefusal</name>
+    <message>
+        <source>%1 is a broadcast address</source>
+        <translation>%1 ist eine Broadcast-Adresse</translation>
+    </message>
+    <message>
+        <source>%1 is a network address</source>
+        <translation>%1 ist eine Netzadresse</translation>
+    </message>
+    <message>
+        <source>%1 is a multicast address</source>
+        <translation>%1 ist eine Multicast-Adresse</translation>
+    </message>
+    <message>
+        <source>%1 is an unspecified address</source>
+        <translation>%1 ist die unspezifizierte Adresse</translation>
+    </message>
+    <message>
+        <source>%1 is a loopback address</source>
+        <translation>%1 ist eine Loopback-Adresse</translation>
+    </message>
+    <message>
+        <source>%1 is no IPv4 address</source>
+        <translation>%1 ist keine IPv4-Adresse</translation>
+    </message>
+</context>
+<context>
     <name>Menu</name>
     <message>
         <source>Webbrowser</source>

@@ -13,7 +13,7 @@ const char kScanUsage[] =
     "usage: oldiscovery-scan [-i IF]... [-j|--prometheus] [-o FILE] [--stream] [-w [SECONDS]]\n"
     "                        [--gone-after N] [--wait MS] [--max-time SECONDS] [--log FILE]\n"
     "                        [--state FILE [--retire-after DAYS] [--max-known N]]\n"
-    "                        [--adaptive-end]\n"
+    "                        [--adaptive-end] [--known-end]\n"
     "       oldiscovery-scan --state FILE [--forget MAC|IP|IP,MAC]... [--known [-j]]\n"
     "       oldiscovery-scan --locate IP [--log FILE]\n"
     "       oldiscovery-scan -h|--help|-V|--version\n"
@@ -47,7 +47,8 @@ const char kScanUsage[] =
     "                 latest scan in the chosen format (--prometheus needs --output),\n"
     "                 rewritten after every scan\n"
     "  --gone-after N with --watch: a device is \"gone\" after N scans in a row without it (default 3)\n"
-    "  --wait MS      end a scan after MS milliseconds without an answer, 100 to 5000 (default 1000),\n"
+    "  --wait MS      end a scan after MS milliseconds without a device answer (other ICMP does\n"
+    "                 not count), 100 to 5000 (default 1000),\n"
     "                 below --max-time\n"
     "  --max-time SECONDS  stop a scan SECONDS after its request however many answers are still\n"
     "                 arriving, 1 to 60 (default 5); raise it for segments of many thousands\n"
@@ -63,9 +64,10 @@ const char kScanUsage[] =
     "                 answered, 0 known but silent), orvalink_device_first_seen_timestamp_seconds\n"
     "                 and orvalink_device_last_seen_timestamp_seconds; with --watch, a restart\n"
     "                 announces only what changed since FILE was written; only the devices of\n"
-    "                 the scanned interfaces miss a scan; every writer holds FILE.lock; once every\n"
-    "                 known device of the scanned interfaces has answered, a scan ends 30 ms\n"
-    "                 after the last answer (one still missing keeps the scan to its usual end)\n"
+    "                 the scanned interfaces miss a scan; every writer holds FILE.lock\n"
+    "  --known-end    with --state: once every known device of the scanned interfaces has\n"
+    "                 answered, end the scan as --adaptive-end would (one still missing keeps\n"
+    "                 it to its usual end); a new device answering later than that is missed\n"
     "  --retire-after DAYS  with --state: drop a known device silent for more than DAYS days\n"
     "                 (1 to 36500, default 30), said on standard error\n"
     "  --max-known N  with --state: keep at most N devices per interface (default 10000), the\n"
@@ -182,6 +184,7 @@ const LongOption<Reading> kOptions[] = {
      [](Reading& r, const char* a) { Number(r, a, "--max-time", "seconds", 1, 60, r.o.maxTimeSeconds); }},
     {"stream", no_argument, [](Reading& r, const char*) { r.o.stream = true; }},
     {"adaptive-end", no_argument, [](Reading& r, const char*) { r.o.adaptiveEnd = true; }},
+    {"known-end", no_argument, [](Reading& r, const char*) { r.o.knownEnd = true; }},
     {"locate", required_argument, Locate},
     {"log", required_argument, [](Reading& r, const char* a) { r.o.logFile = a; }},
     {"state", required_argument,
@@ -232,6 +235,8 @@ std::string Conflict(const ScanOptions& o) {
         return "--gone-after needs --watch";
     if ((o.haveRetire || o.haveMaxKnown) && (o.stateFile.empty() || !o.forget.empty() || o.known))
         return "--retire-after and --max-known need --state FILE and a scan";
+    if (o.knownEnd && (o.stateFile.empty() || !o.forget.empty() || o.known))
+        return "--known-end needs --state FILE and a scan";
     // The limit must leave room for the quiet wait, or any answer at all would count as one
     // still arriving when the limit ends the scan.
     const long limit =

@@ -66,6 +66,7 @@ private:
     long m_waitMs;
     long m_maxTimeSeconds;
     bool m_adaptiveEnd;
+    bool m_knownEnd;
     bool m_streaming;
     CStateStore& m_store;
     const CScanWait& m_wait;

@@ -293,6 +293,22 @@ case_watch_signal() {
     done
 }
 
+case_watch_interface_remade() {
+    # The watched interface is deleted and made again under its name, with a new index.
+    second_segment
+    start_watch 1 --interface lan1 --wait 200
+    wait_until 20 at_least "$events" '"event": "appeared"' 2 || fail "no appeared events: $(cat "$events")"
+    netns_host ip link del lan1
+    wait_until 20 at_least "$NETNS_TMP/watch.err" "could not be sent" 1 || fail "no failed scan while lan1 was gone"
+    _netns_link host lan1 seg2 eth0 || exit 1
+    netns_host ip addr add 10.79.0.10/16 dev lan1
+    netns_host ip link set lan1 up
+    netns_exec seg2 ip link set eth0 up
+    netns_add_devices_in seg2 10.79.1.9 1 --type "OL-Back" || exit 1
+    wait_until 20 at_least "$events" '"ip": "10.79.1.9"' 1 || fail "a device on the interface made again is not reported: $(cat "$events")"
+    stop_watch TERM
+}
+
 case_streaming() {
     # The later addresses answer first: arrival order is not the sorted order.
     netns_add_devices 10.77.1.1 5 --type "OL-Late" --delay 150 || exit 1
@@ -354,19 +370,27 @@ case_known_end() {
     local state="$NETNS_TMP/known.state" prom="$NETNS_TMP/known.prom" ms
     run_scan --state "$state"
     expect_eq "first scan learns the devices" 0 "$rc"
-    # Far below the one-second quiet wait, far above the grace: no timing, a choice of end.
-    run_scan --state "$state" --prometheus --output "$prom"
+    run_scan --state "$state" --known-end --prometheus --output "$prom"
     ms=$(duration_ms "$prom")
     expect_eq "all known answered: status and devices up" "0 3" "$rc $(grep -c '^orvalink_device_up{.*} 1$' "$prom")"
-    [ "$ms" -lt 500 ] || fail "every known device answered, yet the scan took $ms ms"
+    # Far below the one-second quiet wait, above the floor: no timing, a choice of end.
+    [ "$ms" -lt 800 ] || fail "every known device answered, yet the scan took $ms ms"
+    # A new device 200 ms behind the known ones is listed by the early end too.
+    netns_add_devices 10.77.1.9 1 --delay 200 || exit 1
+    run_scan --state "$state" --known-end --prometheus --output "$prom"
+    expect_eq "a late new one: status and devices up" "0 4" "$rc $(grep -c '^orvalink_device_up{.*} 1$' "$prom")"
+    # Without --known-end the scan keeps its usual end.
+    run_scan --state "$state" --prometheus --output "$prom"
+    ms=$(duration_ms "$prom")
+    [ "$ms" -ge 1000 ] || fail "without --known-end the scan ended after $ms ms"
     kill "${NETNS_PIDS[1]}"
     wait "${NETNS_PIDS[1]}" 2>/dev/null
-    run_scan --state "$state" --prometheus --output "$prom"
+    run_scan --state "$state" --known-end --prometheus --output "$prom"
     ms=$(duration_ms "$prom")
     expect_eq "one missing: status and the silent one" "0 1" "$rc $(grep -c '^orvalink_device_up{.*ip="10.77.1.3".*} 0$' "$prom")"
     [ "$ms" -ge 1000 ] || fail "a known device missing, yet the scan ended after $ms ms"
     netns_add_devices 10.77.2.1 1 --repeat 50 || exit 1
-    run_scan --state "$state" --max-time 1
+    run_scan --state "$state" --known-end --max-time 1
     expect_eq "known devices under --max-time: exit status" 7 "$rc"
 }
 

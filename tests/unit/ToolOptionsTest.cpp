@@ -192,6 +192,7 @@ TEST(ScanOptions, EachFormReadsAsItAlwaysDid) {
         {{"--state", ""}, "--state needs a file name"},
         {{"--forget", "10.0.0.1"}, "--forget needs --state FILE"},
         {{"--known"}, "--known needs --state FILE"},
+        {{"--known-end"}, "--known-end needs --state FILE and a scan"},
         {{"--state", "s", "--forget", "10.0.0"}, "--forget needs an IPv4 or MAC address: 10.0.0"},
         {{"--state", "s", "--forget", "02:00:00:00:00"},
          "--forget needs an IPv4 or MAC address: 02:00:00:00:00"},

@@ -5,6 +5,7 @@
 
 #include "engine/DeviceWatch.h"
 #include "engine/Orvalink.h"
+#include "formats/FleetFile.h"
 #include "ScanClock.h"
 #include "ScanOptions.h"
 
@@ -17,6 +18,8 @@ public:
     bool HasFile() const { return !m_path.empty(); }
     // Reads the file, when there is one; false after its message.
     bool Load();
+    // The fleet file's version in use (may be null): its retired devices leave at each scan.
+    void SetFleet(const Fleet* fleet) { m_fleet = fleet; }
     CKnownDevices& Known() { return m_watch.Known(); }
     const CKnownDevices& Known() const { return m_watch.Known(); }
 
@@ -34,4 +37,5 @@ private:
     long m_maxKnown;
     CDeviceWatch m_watch;
     bool m_failing = false;
+    const Fleet* m_fleet = nullptr;
 };

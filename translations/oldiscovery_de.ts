@@ -51,6 +51,10 @@
         <source>Settings</source>
         <translation>Einstellungen</translation>
     </message>
+    <message>
+        <source>Re&amp;member devices between runs</source>
+        <translation>Geräte dauerhaft &amp;merken</translation>
+    </message>
 </context>
 <context>
     <name>CHyperLink</name>
@@ -411,6 +415,78 @@ Lokalisieren bittet ein einzelnes Gerät, sich bemerkbar zu machen.</translation
     <message>
         <source>Status</source>
         <translation>Statuszeile</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>Interface</source>
+        <translation>Schnittstelle</translation>
+    </message>
+    <message>
+        <source>Last seen</source>
+        <translation>Zuletzt gesehen</translation>
+    </message>
+    <message>
+        <source>Approved build</source>
+        <translation>Freigegebener Build</translation>
+    </message>
+    <message>
+        <source>%1 (%2)</source>
+        <translation>%1 (%2)</translation>
+    </message>
+    <message>
+        <source>last seen %1</source>
+        <translation>zuletzt gesehen %1</translation>
+    </message>
+    <message>
+        <source>new</source>
+        <translation>neu</translation>
+    </message>
+    <message>
+        <source>yes</source>
+        <translation>ja</translation>
+    </message>
+    <message>
+        <source>no</source>
+        <translation>nein</translation>
+    </message>
+    <message>
+        <source>Forget device</source>
+        <translation>Gerät vergessen</translation>
+    </message>
+    <message>
+        <source>The known devices cannot be kept in %1: %2</source>
+        <translation>Die bekannten Geräte können nicht in %1 gespeichert werden: %2</translation>
+    </message>
+    <message>
+        <source>The fleet file %1 was not taken, the last good one stays: %2</source>
+        <translation>Die Flottendatei %1 wurde nicht übernommen, die letzte gültige gilt weiter: %2</translation>
+    </message>
+    <message>
+        <source>New device: %1</source>
+        <translation>Neues Gerät: %1</translation>
+    </message>
+    <message>
+        <source>%1 new devices</source>
+        <translation>%1 neue Geräte</translation>
+    </message>
+    <message>
+        <source>Device gone: %1</source>
+        <translation>Gerät verschwunden: %1</translation>
+    </message>
+    <message>
+        <source>%1 devices gone</source>
+        <translation>%1 Geräte verschwunden</translation>
+    </message>
+    <message>
+        <source>Build not approved: %1</source>
+        <translation>Build nicht freigegeben: %1</translation>
+    </message>
+    <message>
+        <source>%1 devices with a build not approved</source>
+        <translation>%1 Geräte mit nicht freigegebenem Build</translation>
     </message>
 </context>
 </TS>

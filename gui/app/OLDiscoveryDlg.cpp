@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "gui/about/VeltoAboutDlg.h"
+#include "gui/app/DesktopNotifier.h"
+#include "gui/app/DeviceMemory.h"
 #include "engine/Orvalink.h"
 #include "engine/ScanListener.h"
 #include "engine/ScanThread.h"
@@ -185,6 +187,10 @@ void COLDiscoveryDlg::CreateControls() {
     connect(m_btnSettings, &QPushButton::clicked, this, [this] { OnSettings(); });
     connect(m_listDevices, &CDeviceList::OrderChosen, this,
             [this](int column, bool descending) { OnOrderChosen(column, descending); });
+    connect(m_listDevices, &CDeviceList::ColumnsChosen, this, [this](unsigned mask) {
+        if (m_pPrefs)
+            m_pPrefs->SetColumns(mask);
+    });
 
     // Window managers do not let a program add to their window menu, so the dialog carries its
     // own: the program icon in the top-right corner, above the list.
@@ -323,6 +329,7 @@ bool COLDiscoveryDlg::OnInitDialog() {
         m_listDevices->header()->resizeSection(i, kDeviceColumns[i].width);
     if (m_pPrefs)
         m_listDevices->SetOrder(m_pPrefs->GetSortColumn(), m_pPrefs->GetSortDescending());
+    ApplyWindowSettings();
 
     UpdateHint();
     OnRefresh();
@@ -371,6 +378,7 @@ void COLDiscoveryDlg::OnRefresh() {
     m_btnRefresh->setEnabled(false);
     m_nRowCount = 0;
     m_listDevices->RemoveAllDevices();
+    m_scanDevices.clear();
     // Without a worker nothing is queued and no scan end will come to enable the button.
     if (!m_pScanThread->RequestScan())
         m_btnRefresh->setEnabled(true);
@@ -388,13 +396,16 @@ void COLDiscoveryDlg::OnSettings() {
     dlg.m_strTelnetArgs = m_pPrefs->GetTelnetArgs();
     dlg.m_nDoubleClick = m_pPrefs->GetDoubleClickAction();
     dlg.m_bAutoRefresh = m_pPrefs->GetAutoRefresh() ? 1 : 0;
+    dlg.m_bRememberDevices = m_pPrefs->GetRememberDevices() ? 1 : 0;
     if (dlg.DoModal() != IDOK)
         return;
     m_pPrefs->SetTelnetPath(dlg.m_strTelnetPath);
     m_pPrefs->SetTelnetArgs(dlg.m_strTelnetArgs);
     m_pPrefs->SetDoubleClickAction(dlg.m_nDoubleClick);
     m_pPrefs->SetAutoRefresh(dlg.m_bAutoRefresh != 0);
+    m_pPrefs->SetRememberDevices(dlg.m_bRememberDevices != 0);
     UpdateHint();
+    ApplyWindowSettings();
 }
 
 void COLDiscoveryDlg::OnOrderChosen(int column, bool descending) {
@@ -414,7 +425,8 @@ void COLDiscoveryDlg::OnTimer(unsigned) {
 
 void COLDiscoveryDlg::OnAddDevice(const COrvalink& device) {
     // At its place in the chosen order; until the user chooses one, the IP column's text order.
-    m_listDevices->AddDevice(device);
+    m_listDevices->AddDevice(device, ExtrasFor(device));
+    m_scanDevices.push_back(device);
     ++m_nRowCount;
     UpdateStatus();
 }
@@ -422,6 +434,7 @@ void COLDiscoveryDlg::OnAddDevice(const COrvalink& device) {
 void COLDiscoveryDlg::OnScanDone() {
     m_btnRefresh->setEnabled(true);
     m_nScansRunning = std::max(0, m_nScansRunning - 1);
+    RememberScan(!m_bAnswersLost && !m_bScanTruncated);
     const unsigned said = m_bAnswersLost ? IDS_LAST_SCAN_LOST : m_bScanTruncated ? IDS_LAST_SCAN_INCOMPLETE : IDS_LAST_SCAN;
     m_staticLastScan->setText(
         Text(FormatString1(said, QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString())));

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Error.h"
 #include "gui/app/DeviceList.h"
 #include "gui/settings/DialogPersistent.h"
 
@@ -13,6 +14,8 @@
 #include <QRect>
 #include <QSize>
 
+class CDesktopNotifier;
+class CDeviceMemory;
 class COrvalink;
 class CPrefs;
 class CScanResults;
@@ -105,6 +108,10 @@ public:
     bool SaveList(const std::string& path, ListFormat format);
     // The header's click: the order is kept in the preferences.
     void OnOrderChosen(int column, bool descending);
+    // The memory of devices, the notifications and the optional columns as the preferences say.
+    void ApplyWindowSettings();
+    // "Forget device" on a missing row: gone from the list and the memory.
+    void OnForgetDevice();
     // A command of a menu owned by the dialog.
     void OnCommand(unsigned id);
     // The first-column text of the row; empty when there is no such row.
@@ -150,6 +157,13 @@ private:
     void OnActionEnd(unsigned action, const std::string& program, const ProgramEnd& end);
     // The scan worker's results reach the dialog only while it is open.
     void StopScanResults();
+    // After a scan: the memory told (a scan that may have missed answers is not), the new rows
+    // marked and the missing ones listed, the notifications sent.
+    void RememberScan(bool complete);
+    // What the list shows of device beyond its answer: its name and whether its build is approved.
+    RowExtras ExtrasFor(const COrvalink& device) const;
+    // Said in the status line once per streak of failures.
+    void ShowMemoryFailure(const Failure& failure);
 
     std::unique_ptr<CScanResults> m_pScanResults;
     QLabel* m_staticTitle = nullptr;
@@ -179,4 +193,9 @@ private:
     bool m_bScanTruncated = false;  // said with the scan's end in the status line
     bool m_bAnswersLost = false;    // the same, for answers the full receive queue dropped
     unsigned m_nAction = 0;
+    std::unique_ptr<CDeviceMemory> m_pMemory;
+    std::unique_ptr<CDesktopNotifier> m_pNotifier;
+    std::vector<COrvalink> m_scanDevices;  // the running scan's answers
+    bool m_bBaseline = false;              // the next scan's devices are the start, not news
+    bool m_bMemoryFailing = false;
 };

@@ -46,6 +46,8 @@ constexpr ControlTemplate kSettingsControls[] = {
     {IDC_STATIC, ControlKind::Label, QT_TRANSLATE_NOOP("CDlgSettings", "Automatic Refresh"), 7, 139, 94, 9},
     {IDC_AUTO_REFRESH, ControlKind::CheckBox,
      QT_TRANSLATE_NOOP("CDlgSettings", "&Refresh list automatically"), 12, 151, 102, 11},
+    {IDC_REMEMBER_DEVICES, ControlKind::CheckBox,
+     QT_TRANSLATE_NOOP("CDlgSettings", "Re&member devices between runs"), 12, 165, 130, 11},
 };
 
 }  // namespace
@@ -94,7 +96,8 @@ void CDlgSettings::CreateControls() {
             control = m_radioActions[radioIndex++] = new QRadioButton(tr(item.text), this);
             break;
         case ControlKind::CheckBox:
-            control = m_checkAutoRefresh = new QCheckBox(tr(item.text), this);
+            control = (item.id == IDC_AUTO_REFRESH ? m_checkAutoRefresh : m_checkRemember) =
+                new QCheckBox(tr(item.text), this);
             break;
         case ControlKind::ListView:
             continue;  // none in this template
@@ -143,6 +146,7 @@ void CDlgSettings::DoDataExchange(bool saveAndValidate) {
                 m_nDoubleClick = i;
         }
         m_bAutoRefresh = m_checkAutoRefresh->isChecked() ? 1 : 0;
+        m_bRememberDevices = m_checkRemember->isChecked() ? 1 : 0;
     } else {
         m_editPath->setText(Text(m_strTelnetPath));
         m_editArgs->setText(Text(m_strTelnetArgs));
@@ -156,6 +160,7 @@ void CDlgSettings::DoDataExchange(bool saveAndValidate) {
         for (QAbstractButton* radio : m_radioActions)
             radio->setAutoExclusive(true);
         m_checkAutoRefresh->setChecked(m_bAutoRefresh != 0);
+        m_checkRemember->setChecked(m_bRememberDevices != 0);
     }
 }
 

@@ -36,7 +36,7 @@ namespace {
 // Every text a person sees or hears, by window and control in creation order, and the visible
 // controls whose text does not fit their place.
 struct Screen {
-    std::map<std::string, QString> texts;
+    std::map<std::string, std::string> texts;
     std::vector<std::string> cut;
 };
 
@@ -64,9 +64,11 @@ bool Fits(const QWidget& w, const QString& shown) {
 void Read(QWidget* window, const std::string& where, Screen& screen) {
     // Both languages show the same texts in the same order, so the n-th of a window is one text.
     int n = 0;
-    auto add = [&](const QString& text, const char* what) {
+    auto add = [&](QString text, const char* what) {
+        // The last scan's time differs between two openings of the window; its words do not.
+        text.replace(QRegularExpression("\\d\\d:\\d\\d:\\d\\d"), QStringLiteral("hh:mm:ss"));
         if (!text.isEmpty())
-            screen.texts[where + "/" + std::to_string(++n) + what] = text;
+            screen.texts[where + "/" + std::to_string(++n) + what] = text.toStdString();
     };
     if (!qobject_cast<QMenu*>(window))
         add(window->windowTitle(), "title");
@@ -132,13 +134,13 @@ Screen ReadWindow() {
 }
 
 // The texts the translation keeps as they are (names, addresses, "OK"), with their "%1" as any
-// text, and the version block's names (the program's among them) and legal line, which no
-// translation touches.
+// text (one of placeholders alone keeps no word), and the version block's names (the program's
+// among them) and legal line, which no translation touches.
 std::vector<QRegularExpression> KeptTexts() {
     std::vector<QRegularExpression> kept;
     const CVersionInfo version;
-    for (const std::string& text : {version.GetProductName(), version.GetLegalCopyright(),
-                                    version.GetValue("InternalName")})
+    for (const std::string& text :
+         {version.GetProductName(), version.GetLegalCopyright(), version.GetValue("InternalName")})
         kept.emplace_back(QRegularExpression::escape(QString::fromStdString(text)));
     QFile file(QStringLiteral(OLD_GERMAN_TS));
     EXPECT_TRUE(file.open(QIODevice::ReadOnly));
@@ -149,7 +151,8 @@ std::vector<QRegularExpression> KeptTexts() {
             continue;
         if (ts.name() == QLatin1String("source"))
             source = ts.readElementText();
-        else if (ts.name() == QLatin1String("translation") && ts.readElementText() == source) {
+        else if (ts.name() == QLatin1String("translation") && ts.readElementText() == source &&
+                 source.contains(QRegularExpression("[A-Za-z]{2}"))) {
             QStringList parts = source.split(QRegularExpression("%\\d"));
             for (QString& part : parts)
                 part = QRegularExpression::escape(part);
@@ -181,12 +184,12 @@ TEST_P(TranslationTest, WindowSpeaksTheFirstLanguageWithATranslationAndNothingIs
     }
     const std::vector<QRegularExpression> kept = KeptTexts();
     for (const auto& [where, text] : shown.texts) {
-        QString rest = text;
+        QString rest = QString::fromStdString(text);
         for (const QRegularExpression& name : kept)
             rest.remove(name);
         // A word of English left: the same text as in English, not made of kept texts.
         EXPECT_FALSE(text == english.texts.at(where) && rest.contains(QRegularExpression("[A-Za-z]{2}")))
-            << where << ": " << text.toStdString();
+            << where << ": " << text;
     }
     EXPECT_GT(english.texts.size(), 60u) << "every window was read";
 }

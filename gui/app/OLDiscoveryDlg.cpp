@@ -42,14 +42,18 @@ constexpr unsigned AUTO_REFRESH_TICKS = 10;
 constexpr int kDialogWidthDlu = 463;
 constexpr int kDialogHeightDlu = 266;
 constexpr ControlTemplate kMainControls[] = {
-    {IDC_LIST_TITLE, ControlKind::Label, "<Available Orvalinks>", 7, 7, 145, 8},
+    {IDC_LIST_TITLE, ControlKind::Label, QT_TRANSLATE_NOOP("COLDiscoveryDlg", "<Available Orvalinks>"), 7, 7,
+     145, 8},
     {IDC_DEVICE_LIST, ControlKind::ListView, "", 7, 17, 449, 210},
-    {IDC_REFRESH, ControlKind::DefPushButton, "&Refresh", 7, 232, 61, 14},
+    {IDC_REFRESH, ControlKind::DefPushButton, QT_TRANSLATE_NOOP("COLDiscoveryDlg", "&Refresh"), 7, 232, 61,
+     14},
     {IDC_HINT, ControlKind::Label,
-     "Double click an entry to get to the Web interface.\nRight click on an entry to see "
-     "additional connection options.",
+     QT_TRANSLATE_NOOP("COLDiscoveryDlg",
+                       "Double click an entry to get to the Web interface.\nRight click on an entry to see "
+                       "additional connection options."),
      179, 234, 277, 25},
-    {IDC_SETTINGS, ControlKind::PushButton, "&Settings...", 74, 232, 61, 14},
+    {IDC_SETTINGS, ControlKind::PushButton, QT_TRANSLATE_NOOP("COLDiscoveryDlg", "&Settings..."), 74, 232, 61,
+     14},
 };
 
 struct ColumnTemplate {
@@ -132,7 +136,7 @@ void COLDiscoveryDlg::CreateControls() {
         QWidget* control = nullptr;
         switch (item.kind) {
         case ControlKind::Label: {
-            auto* label = new QLabel(Text(item.text), this);
+            auto* label = new QLabel(tr(item.text), this);
             label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
             label->setWordWrap(item.id == IDC_HINT);
             label->setTextFormat(Qt::PlainText);
@@ -160,7 +164,7 @@ void COLDiscoveryDlg::CreateControls() {
         }
         case ControlKind::DefPushButton:
         case ControlKind::PushButton: {
-            auto* button = new QPushButton(Text(item.text), this);
+            auto* button = new QPushButton(tr(item.text), this);
             button->setDefault(item.kind == ControlKind::DefPushButton);
             (item.id == IDC_REFRESH ? m_btnRefresh : m_btnSettings) = button;
             control = button;

@@ -1,5 +1,6 @@
 #include "ScanOptions.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -70,8 +71,8 @@ const char kScanUsage[] =
     "                 it to its usual end); a new device answering later than that is missed\n"
     "  --retire-after DAYS  with --state: drop a known device silent for more than DAYS days\n"
     "                 (1 to 36500, default 30), said on standard error\n"
-    "  --max-known N  with --state: keep at most N devices per interface (default 10000), the\n"
-    "                 most recently seen; a Warning names each one not kept\n"
+    "  --max-known N  with --state: an interface that holds N devices (default 10000) takes no\n"
+    "                 new one; one Warning a scan says how many it refused\n"
     "  --forget MAC|IP|IP,MAC  with --state: remove the devices with that MAC, that IP (every\n"
     "                 MAC on it), or that IP and MAC from FILE (no scan); prints \"forgot IF IP MAC\"\n"
     "                 per device removed\n"
@@ -148,22 +149,32 @@ void Output(Reading& r, const char* file) {
         r.o.output = file;
 }
 
-bool IsMac(const std::string& text) {
-    unsigned bytes[6];
-    char end;
-    return std::sscanf(text.c_str(), "%2x:%2x:%2x:%2x:%2x:%2x%c", &bytes[0], &bytes[1], &bytes[2], &bytes[3],
-                       &bytes[4], &bytes[5], &end) == 6;
+// The MAC as the scans write it ("02:99:00:00:00:01"), or "" when text is none: six groups of
+// one or two hex digits, as people shorten them.
+std::string NormalMac(const std::string& text) {
+    std::string mac;
+    std::size_t at = 0;
+    for (int group = 0; group < 6; ++group) {
+        const std::size_t end = group < 5 ? text.find(':', at) : text.size();
+        if (end == std::string::npos || end == at || end - at > 2 ||
+            text.find_first_not_of("0123456789abcdefABCDEF", at) < end)
+            return {};
+        const std::string digits = text.substr(at, end - at);
+        mac += (digits.size() == 1 ? "0" : "") + digits + (group < 5 ? ":" : "");
+        at = end + 1;
+    }
+    std::transform(mac.begin(), mac.end(), mac.begin(), [](unsigned char c) { return std::toupper(c); });
+    return mac;
 }
 
 void Forget(Reading& r, const char* address) {
     const std::string text = address;
     const std::size_t comma = text.find(',');
-    const bool valid = comma == std::string::npos
-                           ? IsDottedQuad(text) || IsMac(text)
-                           : IsDottedQuad(text.substr(0, comma)) && IsMac(text.substr(comma + 1));
-    if (!valid)
+    const std::string ip = comma == std::string::npos ? "" : text.substr(0, comma);
+    const std::string mac = NormalMac(comma == std::string::npos ? text : text.substr(comma + 1));
+    if (comma == std::string::npos ? !IsDottedQuad(text) && mac.empty() : !IsDottedQuad(ip) || mac.empty())
         r.problem = "--forget needs an IPv4 or MAC address: " + text;
-    r.o.forget.push_back(address);
+    r.o.forget.push_back(comma != std::string::npos ? ip + "," + mac : mac.empty() ? text : mac);
 }
 
 void Locate(Reading& r, const char* ip) {

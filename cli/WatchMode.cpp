@@ -20,6 +20,7 @@ int CWatchMode::Prepare() {
         std::fprintf(stderr, "oldiscovery-scan: cannot watch for signals: %s\n", std::strerror(errno));
         return kExitNoScan;
     }
+    m_store.SetStopFd(m_wait.SignalFd());
     return m_session.Ready();
 }
 

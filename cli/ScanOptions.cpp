@@ -6,6 +6,7 @@
 
 #include "formats/ScanOutput.h"
 #include "engine/ScanWorker.h"
+#include "net/AddressText.h"
 #include "base/LongOptions.h"
 #include "res/VersionBlock.h"
 
@@ -146,19 +147,12 @@ void Output(Reading& r, const char* file) {
         r.o.output = file;
 }
 
-bool IsMac(const std::string& text) {
-    unsigned bytes[6];
-    char end;
-    return std::sscanf(text.c_str(), "%2x:%2x:%2x:%2x:%2x:%2x%c", &bytes[0], &bytes[1], &bytes[2], &bytes[3],
-                       &bytes[4], &bytes[5], &end) == 6;
-}
-
 void Forget(Reading& r, const char* address) {
     const std::string text = address;
     const std::size_t comma = text.find(',');
     const bool valid = comma == std::string::npos
-                           ? IsDottedQuad(text) || IsMac(text)
-                           : IsDottedQuad(text.substr(0, comma)) && IsMac(text.substr(comma + 1));
+                           ? ParseIpv4(text) || IsMac(text)
+                           : ParseIpv4(text.substr(0, comma)) && IsMac(text.substr(comma + 1));
     if (!valid)
         r.problem = "--forget needs an IPv4 or MAC address: " + text;
     r.o.forget.push_back(address);
@@ -208,7 +202,7 @@ const LongOption<Reading> kOptions[] = {
 // The checks of options against each other, once all are read.
 std::string Conflict(const ScanOptions& o) {
     if (o.haveLocate) {
-        if (!IsDottedQuad(o.locate))
+        if (!ParseIpv4(o.locate))
             return "not an IPv4 address: " + o.locate;
         if (o.json)
             return "--json and --locate exclude each other";
@@ -248,6 +242,6 @@ std::string Conflict(const ScanOptions& o) {
 
 std::string ParseScanOptions(int argc, char** argv, ScanOptions& o, bool& help) {
     Reading reading(o, argc, argv);
-    const std::string problem = ReadLongOptions(kOptions, reading, help);
-    return problem.empty() && !help && !o.version ? Conflict(o) : problem;
+    const Failure problem = ReadLongOptions(kOptions, reading, help);
+    return !problem && !help && !o.version ? Conflict(o) : problem.subject;
 }

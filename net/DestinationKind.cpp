@@ -4,6 +4,8 @@
 #include <linux/rtnetlink.h>
 #include <netinet/in.h>
 
+#include "net/AddressText.h"
+
 namespace {
 
 // The kind addr has in subnet: none (one host) unless it is the subnet's first or last address.
@@ -71,13 +73,17 @@ DestinationKind SourceKind(std::uint32_t addr, const std::vector<iftable::LocalS
     return DestinationKind::OneHost;
 }
 
-std::string LocateRefusal(const std::string& ip) {
-    in_addr addr{};
-    if (inet_pton(AF_INET, ip.c_str(), &addr) != 1)
-        return ip + " is no IPv4 address";
-    const DestinationKind kind = DestinationKindOf(addr.s_addr);
-    if (kind == DestinationKind::OneHost)
-        return {};
-    return ip + (kind == DestinationKind::Unspecified ? " is an " : " is a ") + DestinationKindName(kind) +
-           " address";
+Failure LocateRefusal(const std::string& ip) {
+    const std::optional<std::uint32_t> addr = ParseIpv4(ip);
+    if (!addr)
+        return Failure(Errc::NotIpv4Text, ip);
+    switch (DestinationKindOf(*addr)) {
+    case DestinationKind::OneHost: return {};
+    case DestinationKind::Broadcast: return Failure(Errc::BroadcastAddress, ip);
+    case DestinationKind::Network: return Failure(Errc::NetworkAddress, ip);
+    case DestinationKind::Multicast: return Failure(Errc::MulticastAddress, ip);
+    case DestinationKind::Unspecified: return Failure(Errc::UnspecifiedAddress, ip);
+    case DestinationKind::Loopback: return Failure(Errc::LoopbackAddress, ip);
+    }
+    return {};
 }

@@ -40,6 +40,7 @@ const ReasonRow kReasons[] = {
     {Errc::NotExecutable, "not executable", "not executable"},
     {Errc::NoTerminal, "no terminal", "no terminal"},
     {Errc::NoExecKey, "no Exec key", "no Exec key"},
+    {Errc::BadFleetFile, "a fault in the fleet file", "{}"},
 };
 
 const ReasonRow* RowOf(int value) {

@@ -21,6 +21,6 @@ TEST(ErrorTest, ReasonTexts) {
     for (const auto& c : cases)
         EXPECT_EQ(ReasonText(c.failure), c.text) << c.failure.code.value();
     // A reason added without its row would read "unknown reason N".
-    for (int value = 1; value <= static_cast<int>(Errc::NoExecKey); ++value)
+    for (int value = 1; value <= static_cast<int>(Errc::BadFleetFile); ++value)
         EXPECT_EQ(ReasonText(Failure(static_cast<Errc>(value))).find("unknown reason"), std::string::npos) << value;
 }

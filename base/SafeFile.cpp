@@ -1,5 +1,6 @@
 #include "base/SafeFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/random.h>
@@ -9,7 +10,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <deque>
+#include <string_view>
 
 namespace {
 
@@ -67,6 +70,30 @@ std::string TemporaryName(const std::string& name) {
         suffix += kLetters[byte % (sizeof kLetters - 1)];
     suffix += ".tmp";
     return name.substr(0, NAME_MAX - suffix.size()) + suffix;
+}
+
+// How long a temporary of a write may stand before it counts as left by a write that was killed.
+constexpr time_t kStaleTemporarySeconds = 600;
+
+// Removes what writes of name killed before their rename left in the folder: temporaries of
+// TemporaryName's shape, of this user, untouched for kStaleTemporarySeconds (younger ones may be
+// another writer's, still at work).
+void RemoveStaleTemporaries(int folder, const std::string& name) {
+    const std::string shape = TemporaryName(name);
+    const std::string stem = shape.substr(0, shape.size() - 12);  // up to the dot before the random part
+    DIR* dir = ::fdopendir(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir)
+        return;
+    const time_t stale = ::time(nullptr) - kStaleTemporarySeconds;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view found = entry->d_name;
+        struct stat st {};
+        if (found.size() == shape.size() && found.starts_with(stem) && found.ends_with(".tmp") &&
+            ::fstatat(folder, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+            st.st_uid == ::geteuid() && st.st_mtime < stale)
+            ::unlinkat(folder, entry->d_name, 0);
+    }
+    ::closedir(dir);
 }
 
 }  // namespace
@@ -170,8 +197,12 @@ Failure WriteFileAtomically(const std::string& path, std::string_view data, mode
         return LastErrno();
     }
 
+    RemoveStaleTemporaries(folder.get(), name);
+    // A file without a name while it is written where the file system has them: a write killed
+    // half way leaves nothing behind. Elsewhere a named temporary, cleared by a later write.
+    UniqueFd fd(::openat(folder.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    const bool unnamed = static_cast<bool>(fd);
     std::string temp;
-    UniqueFd fd;
     for (int attempt = 0; !fd && attempt < 100; ++attempt) {
         temp = TemporaryName(name);
         fd.reset(
@@ -183,13 +214,27 @@ Failure WriteFileAtomically(const std::string& path, std::string_view data, mode
         return LastErrno();
     auto abandon = [&](int error) {
         fd.reset();
-        ::unlinkat(folder.get(), temp.c_str(), 0);
+        if (!temp.empty())
+            ::unlinkat(folder.get(), temp.c_str(), 0);
         return ErrnoFailure(error);
     };
     // fchmod, not the open mode: the umask must not decide what readers of the folder may see.
     // The data reach the disk before the name does, or a crash could leave an empty file.
     if (!WriteAll(fd.get(), data) || ::fchmod(fd.get(), mode) != 0 || ops.Fsync(fd.get()) != 0)
         return abandon(errno);
+    // Named once whole, through /proc: linkat of the descriptor itself needs CAP_DAC_READ_SEARCH.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd.get());
+    for (int attempt = 0; unnamed && temp.empty() && attempt < 100; ++attempt) {
+        temp = TemporaryName(name);
+        if (::linkat(AT_FDCWD, self.c_str(), folder.get(), temp.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+            const int error = errno;
+            temp.clear();
+            if (error != EEXIST)
+                return abandon(error);
+        }
+    }
+    if (temp.empty())
+        return abandon(EEXIST);
     if (::close(fd.release()) != 0)
         return abandon(errno);
     if (ops.Rename(folder.get(), temp.c_str(), name.c_str()) != 0)
@@ -199,7 +244,7 @@ Failure WriteFileAtomically(const std::string& path, std::string_view data, mode
     return {};
 }
 
-Result<std::optional<std::string>> ReadOwnFile(const std::string& path) {
+Result<std::optional<std::string>> ReadOwnFile(const std::string& path, std::size_t maxBytes) {
     using Contents = std::optional<std::string>;
     std::string name;
     Result<UniqueFd> opened = OpenParentSafely(path, name);
@@ -224,6 +269,8 @@ Result<std::optional<std::string>> ReadOwnFile(const std::string& path) {
         return Failure(Errc::NotRegularFile);
     if (Failure refusal = OwnerRefusal(st))
         return refusal;
+    if (static_cast<std::uintmax_t>(st.st_size) > maxBytes)
+        return ErrnoFailure(EFBIG);
     std::string data;
     char buffer[65536];
     for (;;) {
@@ -232,6 +279,9 @@ Result<std::optional<std::string>> ReadOwnFile(const std::string& path) {
             return LastErrno();
         if (n == 0)
             return Contents(std::move(data));
+        // It may grow while it is read.
+        if (data.size() + static_cast<std::size_t>(n) > maxBytes)
+            return ErrnoFailure(EFBIG);
         data.append(buffer, static_cast<std::size_t>(n));
     }
 }

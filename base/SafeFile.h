@@ -3,6 +3,8 @@
 // a file that belongs to another user, never half a file.
 #include <sys/types.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,5 +49,6 @@ Failure WriteFileAtomically(const std::string& path, std::string_view data, mode
                             SafeFileOps& ops = SafeFileOps::System());
 
 // The whole of path when it is a regular file of the effective user, opened without following a
-// symbolic link; nothing when it does not exist (nor its folder), which is no error.
-Result<std::optional<std::string>> ReadOwnFile(const std::string& path);
+// symbolic link; nothing when it does not exist (nor its folder), which is no error. A file longer
+// than maxBytes is refused (EFBIG) before it costs the memory.
+Result<std::optional<std::string>> ReadOwnFile(const std::string& path, std::size_t maxBytes = SIZE_MAX);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # How soon a scan ends, and what it found: oldiscovery-scan with its default end, with
-# --adaptive-end and with --state (the devices known from an earlier scan), beside nmap -sn and
+# --adaptive-end and with --state --known-end (the devices known from an earlier scan), beside nmap -sn and
 # arp-scan on the same known addresses and on the whole subnet that holds them; alternately, several
 # runs each, for N simulated devices in throw-away namespaces (scripts/netns-lib.sh). A last row
 # scans with the receive buffer a user without CAP_NET_ADMIN gets on a stock net.core.rmem_max
@@ -70,7 +70,7 @@ for devices in $sizes; do
             case $tool in
                 default) cmd=("$scanner") ;;
                 adaptive) cmd=("$scanner" --adaptive-end) ;;
-                known) cmd=("$scanner" --state "$state") ;;
+                known) cmd=("$scanner" --state "$state" --known-end) ;;
                 nmap-list) cmd=(nmap -sn -n -iL "$list") ;;
                 arp-list) cmd=(arp-scan --interface lan0 --plain --quiet --file "$list") ;;
                 nmap-subnet) cmd=(nmap -sn -n "$subnet") ;;
@@ -94,7 +94,7 @@ for devices in $sizes; do
             }
             $1 == tool { k++; ms[k] = $2; f[k] = $3; s[k] = $4; if (k == 1 || $3 < least) least = $3 }
             END {
-                split("oldiscovery-scan|oldiscovery-scan --adaptive-end|oldiscovery-scan --state (all known)|nmap -sn|arp-scan|nmap -sn|arp-scan|oldiscovery-scan, 212992-byte buffer, --no-arp-first", names, "|")
+                split("oldiscovery-scan|oldiscovery-scan --adaptive-end|oldiscovery-scan --state --known-end (all known)|nmap -sn|arp-scan|nmap -sn|arp-scan|oldiscovery-scan, 212992-byte buffer, --no-arp-first", names, "|")
                 split("default adaptive known nmap-list arp-list nmap-subnet arp-subnet small-buffer", tools, " ")
                 for (i in tools) if (tools[i] == tool) name = names[i]
                 target = tool ~ /-list$/ ? "the " n " addresses" : tool ~ /-subnet$/ ? subnet : "broadcast"

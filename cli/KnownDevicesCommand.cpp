@@ -1,5 +1,6 @@
 #include "KnownDevicesCommand.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <set>
 #include <vector>
@@ -11,6 +12,7 @@
 int CKnownDevicesCommand::Forget(std::string& lines) const {
     const ScanOptions& o = m_options;
     std::string reason;
+    // A stop signal keeps its default action here: it ends the wait with the program.
     const UniqueFd lock = LockKnownDevices(o.stateFile, reason);
     if (!lock) {
         std::fprintf(stderr, "oldiscovery-scan: cannot lock the state file %s: %s\n", o.stateFile.c_str(),
@@ -22,8 +24,14 @@ int CKnownDevicesCommand::Forget(std::string& lines) const {
     if (!LoadKnownDevices(o.stateFile, known, true))
         return kExitState;
     std::vector<std::string> warnings;
+    std::vector<KnownDevice> forgotten;
     for (const std::string& address : o.forget) {
         const std::vector<KnownDevice> gone = known.Forget(address);
+        // A device named twice (by its IP and by its MAC) goes once.
+        const auto named = [&](const KnownDevice& d) { return AddressNames(address, d); };
+        if (gone.empty() && std::any_of(forgotten.begin(), forgotten.end(), named))
+            continue;
+        forgotten.insert(forgotten.end(), gone.begin(), gone.end());
         if (gone.empty()) {
             std::fprintf(stderr, "oldiscovery-scan: no known device has the address %s in %s\n",
                          address.c_str(), o.stateFile.c_str());

@@ -1,5 +1,6 @@
 #include "ScanOptions.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -13,7 +14,7 @@ const char kScanUsage[] =
     "usage: oldiscovery-scan [-i IF]... [-j|--prometheus] [-o FILE] [--stream] [-w [SECONDS]]\n"
     "                        [--gone-after N] [--wait MS] [--max-time SECONDS] [--log FILE]\n"
     "                        [--state FILE [--retire-after DAYS] [--max-known N]]\n"
-    "                        [--adaptive-end]\n"
+    "                        [--adaptive-end] [--known-end]\n"
     "       oldiscovery-scan --state FILE [--forget MAC|IP|IP,MAC]... [--known [-j]]\n"
     "       oldiscovery-scan --locate IP [--log FILE]\n"
     "       oldiscovery-scan -h|--help|-V|--version\n"
@@ -47,7 +48,8 @@ const char kScanUsage[] =
     "                 latest scan in the chosen format (--prometheus needs --output),\n"
     "                 rewritten after every scan\n"
     "  --gone-after N with --watch: a device is \"gone\" after N scans in a row without it (default 3)\n"
-    "  --wait MS      end a scan after MS milliseconds without an answer, 100 to 5000 (default 1000),\n"
+    "  --wait MS      end a scan after MS milliseconds without a device answer (other ICMP does\n"
+    "                 not count), 100 to 5000 (default 1000),\n"
     "                 below --max-time\n"
     "  --max-time SECONDS  stop a scan SECONDS after its request however many answers are still\n"
     "                 arriving, 1 to 60 (default 5); raise it for segments of many thousands\n"
@@ -63,13 +65,14 @@ const char kScanUsage[] =
     "                 answered, 0 known but silent), orvalink_device_first_seen_timestamp_seconds\n"
     "                 and orvalink_device_last_seen_timestamp_seconds; with --watch, a restart\n"
     "                 announces only what changed since FILE was written; only the devices of\n"
-    "                 the scanned interfaces miss a scan; every writer holds FILE.lock; once every\n"
-    "                 known device of the scanned interfaces has answered, a scan ends 30 ms\n"
-    "                 after the last answer (one still missing keeps the scan to its usual end)\n"
+    "                 the scanned interfaces miss a scan; every writer holds FILE.lock\n"
+    "  --known-end    with --state: once every known device of the scanned interfaces has\n"
+    "                 answered, end the scan as --adaptive-end would (one still missing keeps\n"
+    "                 it to its usual end); a new device answering later than that is missed\n"
     "  --retire-after DAYS  with --state: drop a known device silent for more than DAYS days\n"
     "                 (1 to 36500, default 30), said on standard error\n"
-    "  --max-known N  with --state: keep at most N devices per interface (default 10000), the\n"
-    "                 most recently seen; a Warning names each one not kept\n"
+    "  --max-known N  with --state: an interface that holds N devices (default 10000) takes no\n"
+    "                 new one; one Warning a scan says how many it refused\n"
     "  --forget MAC|IP|IP,MAC  with --state: remove the devices with that MAC, that IP (every\n"
     "                 MAC on it), or that IP and MAC from FILE (no scan); prints \"forgot IF IP MAC\"\n"
     "                 per device removed\n"
@@ -146,22 +149,32 @@ void Output(Reading& r, const char* file) {
         r.o.output = file;
 }
 
-bool IsMac(const std::string& text) {
-    unsigned bytes[6];
-    char end;
-    return std::sscanf(text.c_str(), "%2x:%2x:%2x:%2x:%2x:%2x%c", &bytes[0], &bytes[1], &bytes[2], &bytes[3],
-                       &bytes[4], &bytes[5], &end) == 6;
+// The MAC as the scans write it ("02:99:00:00:00:01"), or "" when text is none: six groups of
+// one or two hex digits, as people shorten them.
+std::string NormalMac(const std::string& text) {
+    std::string mac;
+    std::size_t at = 0;
+    for (int group = 0; group < 6; ++group) {
+        const std::size_t end = group < 5 ? text.find(':', at) : text.size();
+        if (end == std::string::npos || end == at || end - at > 2 ||
+            text.find_first_not_of("0123456789abcdefABCDEF", at) < end)
+            return {};
+        const std::string digits = text.substr(at, end - at);
+        mac += (digits.size() == 1 ? "0" : "") + digits + (group < 5 ? ":" : "");
+        at = end + 1;
+    }
+    std::transform(mac.begin(), mac.end(), mac.begin(), [](unsigned char c) { return std::toupper(c); });
+    return mac;
 }
 
 void Forget(Reading& r, const char* address) {
     const std::string text = address;
     const std::size_t comma = text.find(',');
-    const bool valid = comma == std::string::npos
-                           ? IsDottedQuad(text) || IsMac(text)
-                           : IsDottedQuad(text.substr(0, comma)) && IsMac(text.substr(comma + 1));
-    if (!valid)
+    const std::string ip = comma == std::string::npos ? "" : text.substr(0, comma);
+    const std::string mac = NormalMac(comma == std::string::npos ? text : text.substr(comma + 1));
+    if (comma == std::string::npos ? !IsDottedQuad(text) && mac.empty() : !IsDottedQuad(ip) || mac.empty())
         r.problem = "--forget needs an IPv4 or MAC address: " + text;
-    r.o.forget.push_back(address);
+    r.o.forget.push_back(comma != std::string::npos ? ip + "," + mac : mac.empty() ? text : mac);
 }
 
 void Locate(Reading& r, const char* ip) {
@@ -182,6 +195,7 @@ const LongOption<Reading> kOptions[] = {
      [](Reading& r, const char* a) { Number(r, a, "--max-time", "seconds", 1, 60, r.o.maxTimeSeconds); }},
     {"stream", no_argument, [](Reading& r, const char*) { r.o.stream = true; }},
     {"adaptive-end", no_argument, [](Reading& r, const char*) { r.o.adaptiveEnd = true; }},
+    {"known-end", no_argument, [](Reading& r, const char*) { r.o.knownEnd = true; }},
     {"locate", required_argument, Locate},
     {"log", required_argument, [](Reading& r, const char* a) { r.o.logFile = a; }},
     {"state", required_argument,
@@ -232,6 +246,8 @@ std::string Conflict(const ScanOptions& o) {
         return "--gone-after needs --watch";
     if ((o.haveRetire || o.haveMaxKnown) && (o.stateFile.empty() || !o.forget.empty() || o.known))
         return "--retire-after and --max-known need --state FILE and a scan";
+    if (o.knownEnd && (o.stateFile.empty() || !o.forget.empty() || o.known))
+        return "--known-end needs --state FILE and a scan";
     // The limit must leave room for the quiet wait, or any answer at all would count as one
     // still arriving when the limit ends the scan.
     const long limit =

@@ -27,6 +27,7 @@ struct ScanOptions {
     long waitMs = 0;  // 0: the engine's own
     long maxTimeSeconds = 0;  // 0: the engine's own
     bool adaptiveEnd = false;  // --adaptive-end: the quiet time follows the answers
+    bool knownEnd = false;     // --known-end: the adaptive end once every known device answered
     bool stream = false;
     std::string locate, logFile;
     bool haveLocate = false;

@@ -23,6 +23,7 @@ CScanSession::CScanSession(const ScanOptions& options, CStateStore& store, const
       m_waitMs(options.waitMs),
       m_maxTimeSeconds(options.maxTimeSeconds),
       m_adaptiveEnd(options.adaptiveEnd),
+      m_knownEnd(options.knownEnd),
       // A person watching a terminal sees each device's line as it comes; a file or pipe gets
       // the sorted list, and JSON keeps its one array, unless asked otherwise.
       m_streaming(options.stream || (::isatty(STDOUT_FILENO) && !options.json && !options.prometheus &&
@@ -46,6 +47,8 @@ void CScanSession::Attach(CScanThread& scanner, std::vector<int> ifindexes) {
     if (m_maxTimeSeconds)
         scanner.SetScanLimit(std::chrono::seconds(m_maxTimeSeconds));
     scanner.SetAdaptiveEnd(m_adaptiveEnd);
+    // Pings and other ICMP at this host do not keep a scan of devices running.
+    scanner.SetQuietFromAnswers(true);
 }
 
 int CScanSession::ScanOnce(CScanThread& scanner, ScanResult& result) {
@@ -54,7 +57,7 @@ int CScanSession::ScanOnce(CScanThread& scanner, ScanResult& result) {
         m_requestInterfaces = BroadcastInterfaceNames();
     if (m_streaming)
         m_collector.StreamDevices();
-    if (m_store.HasFile())
+    if (m_knownEnd)
         scanner.SetExpectedDevices(ExpectedDevices(m_store.Known(), m_interfaces));
     if (!scanner.RequestScan()) {
         std::fprintf(stderr, "oldiscovery-scan: the scan could not be started\n");

@@ -40,7 +40,9 @@ public:
     void SayTruncated(long listed) const;
     // A scan that ran, recorded by the store on the interfaces it covered.
     bool Record(const std::vector<COrvalink>& devices, WallTime end, std::vector<WatchEvent>& events) {
-        return m_store.Record(devices, end, ScannedInterfaces(devices), events);
+        // A scan that lost answers or stopped at its limit says nothing by a device's silence.
+        return m_store.Record(devices, end, ScannedInterfaces(devices), events,
+                              m_lastLost == 0 && m_lastTruncated < 0);
     }
 
     // One scan's output in the chosen format; end is when it ended (a failed scan: now).
@@ -66,6 +68,7 @@ private:
     long m_waitMs;
     long m_maxTimeSeconds;
     bool m_adaptiveEnd;
+    bool m_knownEnd;
     bool m_streaming;
     CStateStore& m_store;
     const CScanWait& m_wait;

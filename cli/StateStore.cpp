@@ -3,40 +3,53 @@
 #include <cstdio>
 
 #include "base/UniqueFd.h"
+#include "log/DeviceText.h"
 #include "KnownState.h"
 
 CStateStore::CStateStore(const ScanOptions& options)
     : m_path(options.stateFile),
       m_retireDays(options.retireDays),
       m_maxKnown(options.maxKnown),
-      m_watch(static_cast<unsigned>(options.goneAfter), !options.stateFile.empty()) {}
+      m_watch(static_cast<unsigned>(options.goneAfter), !options.stateFile.empty()) {
+    if (!m_path.empty())
+        m_watch.Known().SetLimit(static_cast<std::size_t>(m_maxKnown));
+}
 
 bool CStateStore::Load() {
     return m_path.empty() || LoadKnownDevices(m_path, m_watch.Known());
 }
 
 bool CStateStore::Record(const std::vector<COrvalink>& devices, WallTime end,
-                         const std::vector<std::string>& interfaces, std::vector<WatchEvent>& events) {
+                         const std::vector<std::string>& interfaces, std::vector<WatchEvent>& events,
+                         bool countMisses) {
     if (m_path.empty()) {
-        events = m_watch.Update(devices, end, interfaces);
+        events = m_watch.Update(devices, end, interfaces, countMisses);
         return true;
     }
     std::string reason;
-    const UniqueFd lock = LockKnownDevices(m_path, reason);
+    const UniqueFd lock = LockKnownDevices(m_path, reason, m_stopFd);
     // Without the lock the scan still counts for the watch; the file waits for a later scan.
-    if (lock && !LoadKnownDevices(m_path, m_watch.Known()))
-        reason = "refused when read again";
-    events = m_watch.Update(devices, end, interfaces);
-    std::string removed;
+    if (lock) {
+        if (const std::string problem = ReadKnownState(m_path, m_watch.Known()); !problem.empty())
+            reason = "refused when read again: " + problem;
+    }
+    events = m_watch.Update(devices, end, interfaces, countMisses);
+    CKnownDevices& known = m_watch.Known();
+    std::size_t refused = 0;
+    std::string full;
+    for (const auto& [name, count] : known.Refused()) {
+        refused += count;
+        full += " " + EscapeDeviceText(name);
+    }
+    if (refused)
+        std::fprintf(stderr,
+                     "oldiscovery-scan: Warning: %zu new devices not kept: --max-known %ld reached on%s\n",
+                     refused, m_maxKnown, full.c_str());
     if (lock && reason.empty()) {
-        CKnownDevices& known = m_watch.Known();
-        removed = FormatRemoved(
+        const std::string removed = FormatRemoved(
             "oldiscovery-scan: retired after --retire-after " + std::to_string(m_retireDays) +
                 " days of silence:",
             known.Retire(EpochSeconds(end) - 86400.0 * static_cast<double>(m_retireDays), interfaces));
-        removed += FormatRemoved("oldiscovery-scan: Warning: not kept, over --max-known " +
-                                     std::to_string(m_maxKnown) + " on its interface:",
-                                 known.Cap(static_cast<std::size_t>(m_maxKnown)));
         if (SaveKnownDevices(m_path, known, reason)) {
             std::fputs(removed.c_str(), stderr);
             m_failing = false;

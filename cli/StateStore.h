@@ -17,16 +17,21 @@ public:
     bool HasFile() const { return !m_path.empty(); }
     // Reads the file, when there is one; false after its message.
     bool Load();
+    // A signal fd that ends a wait for the file's lock at once.
+    void SetStopFd(int fd) { m_stopFd = fd; }
     CKnownDevices& Known() { return m_watch.Known(); }
     const CKnownDevices& Known() const { return m_watch.Known(); }
 
     // A scan that ran on interfaces, recorded: its watch events into events and, with a file,
     // into the file under its lock, read again first so that what another writer did meanwhile
     // (a --forget, another interface's scan) stays; there, too, devices silent too long retire
-    // and each interface keeps its most recent --max-known. False when the file could not be
-    // written, said once per streak of such scans.
+    // and an interface that holds --max-known devices takes no new one (one line says how many
+    // it refused). Without countMisses (answers lost, or the limit reached) no device misses the
+    // scan. False when the file could not be written or read again, said once per streak of
+    // such scans.
     bool Record(const std::vector<COrvalink>& devices, WallTime end,
-                const std::vector<std::string>& interfaces, std::vector<WatchEvent>& events);
+                const std::vector<std::string>& interfaces, std::vector<WatchEvent>& events,
+                bool countMisses = true);
 
 private:
     std::string m_path;
@@ -34,4 +39,5 @@ private:
     long m_maxKnown;
     CDeviceWatch m_watch;
     bool m_failing = false;
+    int m_stopFd = -1;
 };

@@ -1,5 +1,7 @@
 #include "WatchMode.h"
 
+#include <net/if.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +20,7 @@ int CWatchMode::Prepare() {
         std::fprintf(stderr, "oldiscovery-scan: cannot watch for signals: %s\n", std::strerror(errno));
         return kExitNoScan;
     }
+    m_store.SetStopFd(m_wait.SignalFd());
     return m_session.Ready();
 }
 
@@ -25,6 +28,7 @@ int CWatchMode::Run(CScanThread& scanner) {
     ScanResult scan;
     for (bool first = true;; first = false) {
         const auto start = Clock::now();
+        FollowInterfaces(scanner);
         if (const int status = m_session.ScanOnce(scanner, scan))
             return status;
         const WallTime end = ScanEndTime();
@@ -56,6 +60,21 @@ int CWatchMode::Run(CScanThread& scanner) {
         if (wake == Wake::Failed)
             return kExitNoScan;
     }
+}
+
+void CWatchMode::FollowInterfaces(CScanThread& scanner) {
+    // One that is gone now keeps its old index: its request fails, and says so, until the name
+    // is back.
+    m_ifindexes.resize(m_interfaces.size());
+    std::vector<int> indexes = m_ifindexes;
+    for (std::size_t i = 0; i < m_interfaces.size(); ++i)
+        if (const unsigned index = if_nametoindex(m_interfaces[i].c_str()))
+            indexes[i] = static_cast<int>(index);
+    if (indexes == m_ifindexes)
+        return;
+    // The worker is idle between scans; the next scan command orders this before it.
+    m_ifindexes = indexes;
+    scanner.SetInterfaces(std::move(indexes));
 }
 
 int CWatchMode::WriteListFile(ScanResult& scan, bool sent, WallTime end, bool first) {

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,8 +26,8 @@ namespace {
 constexpr const char* kTerminals[] = {"x-terminal-emulator", "gnome-terminal", "konsole", "xfce4-terminal",
                                       "xterm"};
 
-// waitid's id type for a pidfd (Linux 5.4); the C library may not name it yet.
-constexpr idtype_t kIdPidfd = static_cast<idtype_t>(3);
+// How often WaitEnd asks about a program it has no pidfd for.
+constexpr std::chrono::milliseconds kEndPoll{20};
 
 std::string BaseName(const std::string& path) {
     std::size_t slash = path.rfind('/');
@@ -136,11 +137,13 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
 }
 
 ProgramEnd StartedProgram::TakeEnd() {
-    if (!m_pidfd)
+    if (m_pid < 0)
         return {};
+    // The child's process id stays its own until it is reaped here, so it names the child as
+    // surely as its pidfd would, on every kernel (waitid's P_PIDFD needs Linux 5.4).
     siginfo_t info{};
-    const id_t pidfd = static_cast<id_t>(m_pidfd.get());
-    if (TEMP_FAILURE_RETRY(waitid(kIdPidfd, pidfd, &info, WEXITED | WNOHANG)) != 0 || info.si_pid == 0)
+    if (TEMP_FAILURE_RETRY(waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOHANG)) != 0 ||
+        info.si_pid == 0)
         return {};
     m_pidfd.reset();
     m_pid = -1;
@@ -154,9 +157,18 @@ ProgramEnd StartedProgram::WaitEnd(std::chrono::milliseconds bound) {
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
+        if (m_pid < 0 || left.count() <= 0)
+            return TakeEnd();
+        if (!m_pidfd) {
+            // No pidfd to wait on (a kernel before 5.3): asked again and again until the bound.
+            if (ProgramEnd end = TakeEnd(); end.kind != ProgramEnd::Kind::Running)
+                return end;
+            const timespec step{0, std::chrono::nanoseconds(std::min(left, kEndPoll)).count()};
+            nanosleep(&step, nullptr);
+            continue;
+        }
         pollfd ended{m_pidfd.get(), POLLIN, 0};
-        if (!m_pidfd || left.count() <= 0 || poll(&ended, 1, static_cast<int>(left.count())) >= 0 ||
-            errno != EINTR)
+        if (poll(&ended, 1, static_cast<int>(left.count())) >= 0 || errno != EINTR)
             return TakeEnd();
     }
 }
@@ -193,8 +205,9 @@ Result<StartedProgram> SpawnProgram(const std::vector<std::string>& argv) {
     if (const int error =
             posix_spawn(&pid, file->c_str(), &setup.actions, &setup.attributes, args.data(), environ))
         return ErrnoFailure(error);
+    // Without one (a kernel before 5.3) the program is watched by its process id alone.
     UniqueFd pidfd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
-    if (!pidfd) {
+    if (!pidfd && errno != ENOSYS) {
         // A program that could not be watched could not be reaped either: it is ended at once.
         const int error = errno;
         kill(pid, SIGKILL);

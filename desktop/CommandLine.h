@@ -39,7 +39,8 @@ struct ProgramEnd {
 };
 
 // A program this process has started, which stays its child until TakeEnd has reaped it: its
-// process id and a pidfd that becomes readable when it ends. Dropping one that still runs
+// process id and a pidfd that becomes readable when it ends (none on a kernel before 5.3, which
+// has no pidfd_open: then only TakeEnd tells, when asked). Dropping one that still runs
 // leaves the program running (it goes to init when this process ends); whoever keeps a
 // program for the life of the process keeps this until it has ended.
 class StartedProgram {
@@ -54,7 +55,7 @@ public:
     }
 
     pid_t Pid() const { return m_pid; }
-    // Readable once the program has ended; -1 once it has been reaped.
+    // Readable once the program has ended; -1 once it has been reaped, or without a pidfd.
     int EndFd() const { return m_pidfd.get(); }
     // How the program ended, reaping it; Running while it still runs.
     ProgramEnd TakeEnd();

@@ -23,6 +23,9 @@ void ReportLater(QObject* context, const std::string& program, ProgramEnd end, P
         Qt::QueuedConnection);
 }
 
+// How often a program without a pidfd is asked whether it has ended.
+constexpr int kEndPollMs = 100;
+
 // One started program, kept by the application until it has ended and been reaped, so the one
 // who asked may go first. While the watch lasts, its end is reported; after that it is only reaped.
 class CProgramWatch : public QObject {
@@ -34,9 +37,15 @@ public:
           m_strProgram(std::move(name)),
           m_strCommandLine(std::move(commandLine)),
           m_pContext(context),
-          m_done(std::move(done)),
-          m_notifier(m_program.EndFd(), QSocketNotifier::Read, this) {
-        connect(&m_notifier, &QSocketNotifier::activated, this, [this] { OnEnded(); });
+          m_done(std::move(done)) {
+        if (m_program.EndFd() >= 0) {
+            m_notifier = new QSocketNotifier(m_program.EndFd(), QSocketNotifier::Read, this);
+            connect(m_notifier, &QSocketNotifier::activated, this, [this] { OnEnded(); });
+        } else {
+            // No pidfd (a kernel before 5.3): the program is asked after now and then instead.
+            connect(&m_poll, &QTimer::timeout, this, [this] { OnEnded(); });
+            m_poll.start(kEndPollMs);
+        }
         if (m_done) {
             m_watch.setSingleShot(true);
             connect(&m_watch, &QTimer::timeout, this, [this] { Report(ProgramEnd()); });
@@ -49,7 +58,9 @@ private:
         const ProgramEnd end = m_program.TakeEnd();
         if (end.kind == ProgramEnd::Kind::Running)
             return;
-        m_notifier.setEnabled(false);
+        if (m_notifier)
+            m_notifier->setEnabled(false);
+        m_poll.stop();
         if (m_watch.isActive())
             Report(end);
         deleteLater();
@@ -67,7 +78,8 @@ private:
     std::string m_strCommandLine;
     QPointer<QObject> m_pContext;
     ProgramOutcome m_done;
-    QSocketNotifier m_notifier;
+    QSocketNotifier* m_notifier = nullptr;  // on the pidfd, when there is one
+    QTimer m_poll;                          // otherwise
     QTimer m_watch;
 };
 

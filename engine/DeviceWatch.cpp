@@ -5,11 +5,11 @@ CDeviceWatch::CDeviceWatch(unsigned goneAfter, bool keepGone)
 
 std::vector<WatchEvent> CDeviceWatch::Update(const std::vector<COrvalink>& devices,
                                              std::chrono::system_clock::time_point time,
-                                             const std::vector<std::string>& interfaces) {
+                                             const std::vector<std::string>& interfaces, bool countMisses) {
     const double seconds = std::chrono::duration<double>(time.time_since_epoch()).count();
     auto& known = m_known.Devices();
     std::vector<WatchEvent> events;
-    for (const CKnownDevices::Answer& answer : m_known.Record(devices, seconds, interfaces)) {
+    for (const CKnownDevices::Answer& answer : m_known.Record(devices, seconds, interfaces, countMisses)) {
         const COrvalink now = AsDevice(known.at(answer.key));
         // A device that was gone comes back as one that appears.
         if (answer.added || answer.before.missed >= m_goneAfter)
@@ -17,7 +17,7 @@ std::vector<WatchEvent> CDeviceWatch::Update(const std::vector<COrvalink>& devic
         else if (answer.before.type != now.m_strType || answer.before.build != now.m_strBuild)
             events.push_back(WatchEvent{WatchEvent::Kind::Changed, time, now, AsDevice(answer.before)});
     }
-    for (auto it = known.begin(); it != known.end();) {
+    for (auto it = known.begin(); countMisses && it != known.end();) {
         // Announced once, when the count reaches the bound (a kept inventory counts on).
         if (it->second.missed == m_goneAfter && OnScannedInterface(interfaces, it->second.interface)) {
             events.push_back(WatchEvent{WatchEvent::Kind::Gone, time, AsDevice(it->second), {}});

@@ -32,9 +32,10 @@ public:
     // and build are what can change about it. Of a device that answered more than once in the
     // scan, the first answer counts.
     // Only devices on the scanned interfaces (all, when interfaces is empty) miss the scan.
+    // A scan that does not count misses (see CKnownDevices::Record) announces no device gone.
     std::vector<WatchEvent> Update(const std::vector<COrvalink>& devices,
                                    std::chrono::system_clock::time_point time,
-                                   const std::vector<std::string>& interfaces = {});
+                                   const std::vector<std::string>& interfaces = {}, bool countMisses = true);
 
     // Devices currently known (seen, not yet forgotten).
     std::size_t KnownCount() const { return m_known.Devices().size(); }

@@ -25,13 +25,24 @@ bool OnScannedInterface(const std::vector<std::string>& interfaces, const std::s
 }
 
 std::vector<CKnownDevices::Answer> CKnownDevices::Record(const std::vector<COrvalink>& devices, double time,
-                                                         const std::vector<std::string>& interfaces) {
+                                                         const std::vector<std::string>& interfaces,
+                                                         bool countMisses) {
+    std::map<std::string, std::size_t> held;
+    if (m_limit)
+        for (const auto& [key, known] : m_devices)
+            ++held[known.interface];
+    m_refused.clear();
+    m_countedMisses = countMisses;
     std::vector<Answer> answers;
     std::set<Key> answered;
     for (const COrvalink& d : devices) {
         Key key = KnownKey(d);
         if (!answered.insert(key).second)
             continue;
+        if (m_limit && !m_devices.count(key) && held[std::get<0>(key)]++ >= m_limit) {
+            ++m_refused[std::get<0>(key)];
+            continue;
+        }
         auto [it, added] = m_devices.try_emplace(key);
         KnownDevice& known = it->second;
         answers.push_back(Answer{key, added, known});
@@ -46,7 +57,7 @@ std::vector<CKnownDevices::Answer> CKnownDevices::Record(const std::vector<COrva
     }
     // A device on a segment this scan did not ask said nothing by its silence.
     for (auto& [key, known] : m_devices)
-        if (!answered.count(key) && OnScannedInterface(interfaces, known.interface))
+        if (countMisses && !answered.count(key) && OnScannedInterface(interfaces, known.interface))
             ++known.missed;
     return answers;
 }
@@ -61,18 +72,19 @@ bool SameAddress(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-std::vector<KnownDevice> CKnownDevices::Forget(const std::string& address) {
+bool AddressNames(const std::string& address, const KnownDevice& d) {
     const std::size_t comma = address.find(',');
-    const std::string ip = comma == std::string::npos ? address : address.substr(0, comma);
-    const std::string mac = comma == std::string::npos ? address : address.substr(comma + 1);
+    if (comma == std::string::npos)
+        return SameAddress(d.ip, address) || SameAddress(d.mac, address);
+    return SameAddress(d.ip, address.substr(0, comma)) && SameAddress(d.mac, address.substr(comma + 1));
+}
+
+std::vector<KnownDevice> CKnownDevices::Forget(const std::string& address) {
     std::vector<KnownDevice> gone;
     std::erase_if(m_devices, [&](const auto& entry) {
-        const KnownDevice& d = entry.second;
-        const bool named = comma == std::string::npos
-                               ? SameAddress(d.ip, address) || SameAddress(d.mac, address)
-                               : SameAddress(d.ip, ip) && SameAddress(d.mac, mac);
+        const bool named = AddressNames(address, entry.second);
         if (named)
-            gone.push_back(d);
+            gone.push_back(entry.second);
         return named;
     });
     return gone;
@@ -87,25 +99,5 @@ std::vector<KnownDevice> CKnownDevices::Retire(double oldest, const std::vector<
             gone.push_back(d);
         return retired;
     });
-    return gone;
-}
-
-std::vector<KnownDevice> CKnownDevices::Cap(std::size_t perInterface) {
-    std::map<std::string, std::vector<const KnownDevice*>> byInterface;
-    for (const auto& [key, d] : m_devices)
-        byInterface[d.interface].push_back(&d);
-    std::vector<KnownDevice> gone;
-    for (auto& [name, list] : byInterface) {
-        if (list.size() <= perInterface)
-            continue;
-        // The longest silent go first; of devices seen at one time, the later key.
-        std::stable_sort(list.begin(), list.end(), [](const KnownDevice* a, const KnownDevice* b) {
-            return a->lastSeen > b->lastSeen;
-        });
-        for (std::size_t i = list.size(); i-- > perInterface;)
-            gone.push_back(*list[i]);
-    }
-    for (const KnownDevice& d : gone)
-        m_devices.erase({d.interface, d.ip, d.mac});
     return gone;
 }

@@ -124,6 +124,15 @@ bool CScanWorker::AwaitReplies(Collection& scan) {
         return false;
     }
     auto timeout = QuietWait(scan);
+    if (m_quietFromAnswers) {
+        // Only a device answer starts the quiet time again; pings read meanwhile do not.
+        timeout = std::chrono::ceil<std::chrono::microseconds>((scan.count > 0 ? scan.lastReply : scan.requestSent) +
+                                                               timeout - now);
+        if (timeout <= std::chrono::microseconds(0)) {
+            LogWrite(LOG_DEBUG, "select() timed out without getting a response");
+            return false;
+        }
+    }
     const auto left = std::chrono::ceil<std::chrono::microseconds>(scan.deadline - now);
     const bool limited = left < timeout;
     if (limited)

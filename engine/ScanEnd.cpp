@@ -7,17 +7,16 @@
 
 std::chrono::microseconds CScanWorker::QuietWait(const Collection& scan) const {
     using std::chrono::microseconds;
-    microseconds wait = m_quietWait;
+    // Every device that was there last time has answered: what is left is the adaptive end's
+    // grace for new ones, which follows the answers and is never shorter than its floor, so a
+    // new device answering as late as the others paced is still listed. One still missing keeps
+    // the end that was asked for, so that a device is never judged gone on a shortened scan.
+    const bool allExpected = !m_expected.empty() && scan.expectedLeft == 0;
     // Before the first answer there is no pace to follow: the full quiet wait.
-    if (m_adaptiveEnd && scan.count > 0)
-        wait = std::clamp(std::chrono::ceil<microseconds>(scan.longestGap * kGapFactor),
+    if ((m_adaptiveEnd || allExpected) && scan.count > 0)
+        return std::clamp(std::chrono::ceil<microseconds>(scan.longestGap * kGapFactor),
                           std::min<microseconds>(kAdaptiveFloor, m_quietWait), m_quietWait);
-    // Every device that was there last time has answered: what is left is a short grace for
-    // new ones. One still missing keeps the full end, so that a device is never judged gone
-    // on a shortened scan.
-    if (!m_expected.empty() && scan.expectedLeft == 0)
-        wait = std::min<microseconds>(wait, kKnownGrace);
-    return wait;
+    return m_quietWait;
 }
 
 void CScanWorker::NoteAnswer(Collection& scan, const ReceivedPacket& info) {

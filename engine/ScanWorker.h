@@ -45,8 +45,6 @@ public:
     // never later than the quiet wait.
     static constexpr int kGapFactor = 4;
     static constexpr std::chrono::milliseconds kAdaptiveFloor{250};
-    // Time left for devices not expected once every expected one has answered.
-    static constexpr std::chrono::milliseconds kKnownGrace{30};
 
     // A device a scan expects an answer from: its address (network byte order) and the interface
     // it answers on (0: any).
@@ -64,9 +62,10 @@ public:
     // Any thread. Where the results go from now on (see IScanListener); nullptr detaches. Waits
     // for a call in progress to the former listener.
     void SetListener(IScanListener* listener);
-    // Only while no scan runs (before CScanThread::Start): the interfaces the request goes out on
-    // and replies are taken from (empty, as by default: every suitable one), and the quiet time
-    // after the last packet that ends the collection.
+    // Only while no scan runs (before CScanThread::Start; the interfaces also between a scan's end
+    // and the next RequestScan): the interfaces the request goes out on and replies are taken
+    // from (empty, as by default: every suitable one), and the quiet time after the last packet
+    // that ends the collection.
     void SetInterfaces(std::vector<int> ifindexes) { m_interfaces = std::move(ifindexes); }
     void SetQuietWait(std::chrono::microseconds wait) { m_quietWait = wait; }
     // Only while no scan runs: the overall bound of the collection (kScanLimit by default).
@@ -75,8 +74,12 @@ public:
     // being the fixed quiet wait.
     void SetAdaptiveEnd(bool adaptive) { m_adaptiveEnd = adaptive; }
     // Only while no scan runs: the devices expected to answer (none by default). Once all of
-    // them have, kKnownGrace without a packet ends the collection.
+    // them have, the adaptive end's quiet time ends the collection, however it was asked.
     void SetExpectedDevices(std::vector<ExpectedDevice> devices);
+    // Only while no scan runs: the quiet time runs from the last device answer (before the
+    // first, from the request) instead of from the last packet of any kind, so that other ICMP
+    // on the segment cannot stretch the scan (false by default).
+    void SetQuietFromAnswers(bool fromAnswers) { m_quietFromAnswers = fromAnswers; }
 
     // True when the last discover or locate request was not sent; written by the worker before
     // the scan's OnScanDone or at the end of the locate (after CScanThread::Stop for a thread).
@@ -162,6 +165,7 @@ private:
     std::chrono::microseconds m_quietWait = kQuietWait;
     std::chrono::seconds m_scanLimit = kScanLimit;
     bool m_adaptiveEnd = false;
+    bool m_quietFromAnswers = false;
     std::vector<ExpectedDevice> m_expected;
 };
 

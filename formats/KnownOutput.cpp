@@ -1,19 +1,29 @@
 #include "formats/KnownOutput.h"
 
 #include <algorithm>
-#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <functional>
 #include <map>
+#include <set>
 #include <utility>
 
 #include "formats/ScanOutput.h"
-#include "formats/WatchOutput.h"
 
 namespace {
 
+// In whole milliseconds, not the system clock's nanoseconds: those end in the year 2262, and the
+// file holds times up to the year 5138.
 std::string Rfc3339Seconds(double seconds) {
-    return Rfc3339(
-        std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
-            std::chrono::duration<double>(seconds))));
+    const auto ms = static_cast<long long>(std::floor(seconds * 1000));
+    const auto whole = static_cast<std::time_t>(ms / 1000);
+    std::tm utc{};
+    gmtime_r(&whole, &utc);
+    char text[80];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03lldZ", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, ms % 1000);
+    return text;
 }
 
 // The inventory as a scan's devices sorted the way a scan is, each with its entry.
@@ -77,7 +87,8 @@ std::string FormatKnownPrometheus(const CKnownDevices& known, double scanTime,
         "# TYPE orvalink_device_up gauge\n";
     for (const KnownDevice* d : shown)
         out += "orvalink_device_up{" + key(*d) + ",type=\"" + PrometheusLabelValue(d->type) + "\",build=\"" +
-               PrometheusLabelValue(d->build) + "\"} " + (d->lastSeen == scanTime ? "1" : "0") + "\n";
+               PrometheusLabelValue(d->build) + "\"} " +
+               (d->lastSeen == scanTime || d->missed == 0 ? "1" : "0") + "\n";
     const struct {
         const char* name;
         const char* help;
@@ -94,6 +105,29 @@ std::string FormatKnownPrometheus(const CKnownDevices& known, double scanTime,
         out += std::string("# HELP ") + t.name + " " + t.help + "\n# TYPE " + t.name + " gauge\n";
         for (const KnownDevice* d : shown)
             out += std::string(t.name) + "{" + key(*d) + "} " + SecondsText(d->*t.time) + "\n";
+    }
+    const std::string counted = known.CountedMisses() ? "1" : "0";
+    const struct {
+        const char* name;
+        const char* help;
+        std::function<std::string(const std::string&)> value;
+    } perInterface[] = {
+        {"orvalink_scan_misses_counted",
+         "Whether the scan counted a known device that did not answer as missing one more scan (0: it lost "
+         "answers or stopped at its time limit, so a silence said nothing).",
+         [&](const std::string&) { return counted; }},
+        {"orvalink_known_refused_devices",
+         "New devices the scan did not keep because their interface holds --max-known known devices.",
+         [&](const std::string& name) {
+             const auto it = known.Refused().find(name);
+             return std::to_string(it == known.Refused().end() ? 0 : it->second);
+         }},
+    };
+    for (const auto& p : perInterface) {
+        out += std::string("# HELP ") + p.name + " " + p.help + "\n# TYPE " + p.name + " gauge\n";
+        for (const std::string& name : std::set<std::string>(interfaces.begin(), interfaces.end()))
+            out += std::string(p.name) + "{interface=\"" + PrometheusLabelValue(name) + "\"} " +
+                   p.value(name) + "\n";
     }
     return out;
 }

@@ -14,7 +14,9 @@ std::string FormatKnownTable(const CKnownDevices& known);
 std::string FormatKnownJson(const CKnownDevices& known);
 
 // The Prometheus series of the inventory's devices on the given interfaces, for a working scan
-// that ended at scanTime: orvalink_device_up (1 answered this scan, 0 did not),
-// orvalink_device_first_seen_timestamp_seconds and orvalink_device_last_seen_timestamp_seconds.
+// that ended at scanTime: orvalink_device_up (1 answered this scan, 0 did not; a scan that did
+// not count misses leaves a device not yet missing at 1),
+// orvalink_device_first_seen_timestamp_seconds and orvalink_device_last_seen_timestamp_seconds;
+// per interface, orvalink_scan_misses_counted and orvalink_known_refused_devices.
 std::string FormatKnownPrometheus(const CKnownDevices& known, double scanTime,
                                   const std::vector<std::string>& interfaces);

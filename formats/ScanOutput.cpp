@@ -51,7 +51,8 @@ bool CsvNeedsQuotes(const std::string& text) {
 }
 
 std::string CsvField(const std::string& bytes) {
-    std::string text = EscapeLayoutControls(DeviceTextUtf8(bytes));
+    // The text as the window's list shows it: no raw control or invisible character reaches the file.
+    std::string text = EscapeDeviceText(bytes, ControlEscape::Text);
     // A spreadsheet takes a cell that begins like this for a formula; the apostrophe makes it text.
     if (!text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos)
         text.insert(0, 1, '\'');

@@ -8,9 +8,9 @@
 // Devices by numeric IP address; equal addresses keep their arrival order.
 void SortDevices(std::vector<COrvalink>& devices);
 // RFC 4180 CSV, UTF-8 without a byte order mark: the header line "ip,mac,type,build", then one
-// record per device, every line ending in CRLF. Device text is shown the way the other outputs
-// show it (DeviceTextUtf8) and kept as it is: a field holding a comma, a quote, a control
-// character or an outer space is quoted, inner quotes doubled, so a CSV reader gets the text back.
+// record per device, every line ending in CRLF. Device text is shown the way the window's list
+// shows it (EscapeDeviceText: controls and format characters escaped); a field holding a comma,
+// a quote or an outer space is quoted, inner quotes doubled, so a CSV reader gets that text back.
 // A field that begins with =, +, -, @, a tab or a carriage return gets a leading apostrophe, so
 // that a spreadsheet shows it as text rather than running it as a formula.
 std::string FormatCsv(const std::vector<COrvalink>& devices);

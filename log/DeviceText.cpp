@@ -66,18 +66,37 @@ int C1ControlAt(const std::string& text, std::size_t i) {
     return next >= 0x80 && next <= 0x9F ? next : -1;
 }
 
-int LayoutControlAt(const std::string& text, std::size_t i) {
-    if (i + 2 >= text.size() || static_cast<unsigned char>(text[i]) != 0xE2)
+namespace {
+
+// Unicode's format characters (general category Cf, Unicode 15): invisible, yet able to reorder,
+// join or hide the text around them. First and last code point of each run.
+constexpr struct {
+    char32_t first, last;
+} kFormatCharacters[] = {
+    {0x00AD, 0x00AD},   {0x0600, 0x0605},   {0x061C, 0x061C},   {0x06DD, 0x06DD},   {0x070F, 0x070F},
+    {0x0890, 0x0891},   {0x08E2, 0x08E2},   {0x180E, 0x180E},   {0x200B, 0x200F},   {0x202A, 0x202E},
+    {0x2060, 0x2064},   {0x2066, 0x206F},   {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB},   {0x110BD, 0x110BD},
+    {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001},
+    {0xE0020, 0xE007F},
+};
+
+// The code point of the well-formed UTF-8 sequence at i, or -1.
+long CodePointAt(const std::string& text, std::size_t i) {
+    const auto byte = [&text](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char c = byte(i);
+    const std::size_t more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC2 ? 1 : 0;
+    if (more == 0 || text.size() - i <= more || !IsUtf8(text.substr(i, more + 1)))
         return -1;
-    const unsigned second = static_cast<unsigned char>(text[i + 1]),
-                   third = static_cast<unsigned char>(text[i + 2]);
-    if ((second == 0x80 && third >= 0xA8 && third <= 0xAE) ||
-        (second == 0x81 && third >= 0xA6 && third <= 0xA9))
-        return static_cast<int>(0x2000 + ((second & 0x3F) << 6) + (third & 0x3F));
-    return -1;
+    long code = c & (0x3F >> more);
+    for (std::size_t k = 1; k <= more; ++k)
+        code = (code << 6) | (byte(i + k) & 0x3F);
+    return code;
 }
 
-namespace {
+// Bytes of the UTF-8 form of a code point.
+std::size_t Utf8Length(unsigned code) {
+    return code < 0x80 ? 1 : code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
+}
 
 void AppendCode(std::string& out, const char* format, unsigned code) {
     char hex[12];
@@ -85,15 +104,37 @@ void AppendCode(std::string& out, const char* format, unsigned code) {
     out += hex;
 }
 
+// \uHHHH; above U+FFFF, JSON's surrogate pair, or \UHHHHHHHH in text.
+void AppendUnicodeEscape(std::string& out, unsigned code, bool json) {
+    if (code <= 0xFFFF) {
+        AppendCode(out, "\\u%04X", code);
+    } else if (json) {
+        AppendCode(out, "\\u%04X", 0xD800 + ((code - 0x10000) >> 10));
+        AppendCode(out, "\\u%04X", 0xDC00 + ((code - 0x10000) & 0x3FF));
+    } else {
+        AppendCode(out, "\\U%08X", code);
+    }
+}
+
 }  // namespace
+
+int LayoutControlAt(const std::string& text, std::size_t i) {
+    const long code = CodePointAt(text, i);
+    if (code == 0x2028 || code == 0x2029)
+        return static_cast<int>(code);
+    for (const auto& run : kFormatCharacters)
+        if (code >= static_cast<long>(run.first) && code <= static_cast<long>(run.last))
+            return static_cast<int>(code);
+    return -1;
+}
 
 std::string EscapeLayoutControls(const std::string& text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (const int layout = LayoutControlAt(text, i); layout >= 0) {
-            AppendCode(out, "\\u%04X", static_cast<unsigned>(layout));
-            i += 2;
+            AppendUnicodeEscape(out, static_cast<unsigned>(layout), false);
+            i += Utf8Length(static_cast<unsigned>(layout)) - 1;
         } else {
             out += text[i];
         }
@@ -112,8 +153,8 @@ std::string EscapeDeviceText(const std::string& bytes, ControlEscape form) {
         int control = C1ControlAt(text, i);
         const std::size_t named = kNamed.find(static_cast<char>(c));
         if (const int layout = LayoutControlAt(text, i); layout >= 0) {
-            AppendCode(out, "\\u%04X", static_cast<unsigned>(layout));
-            i += 2;
+            AppendUnicodeEscape(out, static_cast<unsigned>(layout), json);
+            i += Utf8Length(static_cast<unsigned>(layout)) - 1;
         } else if (named != kNamed.npos && !(c == '\\' && form == ControlEscape::Label)) {
             out += '\\';
             out += kLetters[named];

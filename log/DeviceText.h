@@ -15,11 +15,12 @@ std::string DeviceTextUtf8(const std::string& bytes);
 // Code point of the C1 control a UTF-8 text holds at i (bytes C2 80 to C2 9F), or -1.
 int C1ControlAt(const std::string& text, std::size_t i);
 
-// Code point of the line or paragraph separator or the bidirectional override or isolate that a
-// UTF-8 text holds at i (U+2028 to U+202E, U+2066 to U+2069), or -1. Readers split lines at the
-// first two; the others can show a text reversed.
+// Code point of the line or paragraph separator (U+2028, U+2029) or the format character
+// (general category Cf: bidirectional marks, overrides and isolates, zero-width characters, the
+// byte order mark, tags and the like) that a UTF-8 text holds at i, or -1. Readers split lines at
+// the first two; the others are invisible, yet can show a text reversed or hide a difference.
 int LayoutControlAt(const std::string& text, std::size_t i);
-// text (UTF-8) with each of those written as \uHHHH.
+// text (UTF-8) with each of those written as \uHHHH (\UHHHHHHHH above U+FFFF).
 std::string EscapeLayoutControls(const std::string& text);
 
 // How an escaped control character is written: "\xHH" in lines of text (log lines, the
@@ -30,6 +31,7 @@ enum class ControlEscape { Text, Json, Label };
 
 // DeviceTextUtf8(bytes) with a tab, line break and backslash written as \t, \n, \r, \\ and
 // every other control character (C0, DEL, C1) as its code in the form's escape, and the layout
-// controls above as \uHHHH, so the text can neither end the line or field it stands in nor
-// start one of its own, nor reach a terminal as a control sequence.
+// controls above as \uHHHH (above U+FFFF: a surrogate pair in JSON, \UHHHHHHHH otherwise), so
+// the text can neither end the line or field it stands in nor start one of its own, nor reach a
+// terminal as a control sequence, nor hide in plain sight.
 std::string EscapeDeviceText(const std::string& bytes, ControlEscape form = ControlEscape::Text);

@@ -131,19 +131,21 @@ bool CLogFile::WriteAll(const char* buf, size_t count, off_t offset) {
 
 namespace {
 
-// True when the bytes begin like a line of this log: its time stamp "YYYY-MM-DDTHH:MM:SS ", or,
-// when the clock could not be read, a blank and a level name.
+// True when the bytes begin like a line of this log: its time stamp "YYYY-MM-DDTHH:MM:SS", a
+// blank, and a level name padded to nine columns after one more blank. A line whose clock could
+// not be read has no stamp; it proves nothing, so only a stamped line makes a file this log's.
 bool StartsLikeLogLine(std::string_view text) {
-    static constexpr std::string_view kStamp = "dddd-dd-ddTdd:dd:dd ";
-    for (std::string_view level : {" Error ", " Warning ", " Info ", " Debug "})
-        if (text.starts_with(level))
-            return true;
+    static constexpr std::string_view kStamp = "dddd-dd-ddTdd:dd:dd  ";
     if (text.size() < kStamp.size())
         return false;
     for (size_t i = 0; i < kStamp.size(); ++i)
         if (kStamp[i] == 'd' ? (text[i] < '0' || text[i] > '9') : text[i] != kStamp[i])
             return false;
-    return true;
+    text.remove_prefix(kStamp.size());
+    for (std::string_view level : {"Error    ", "Warning  ", "Info     ", "Debug    "})
+        if (text.starts_with(level))
+            return true;
+    return false;
 }
 
 // Where the first line of this log that follows a line feed begins, or npos. Lines before it may

@@ -168,10 +168,15 @@ case_unicode_controls() {
     grep -qF 'Device: A\u2028B\u202EC' "$NETNS_TMP/scan.log" || fail "not escaped in the log"
     # type: ESC [2J U+009B DEL CR, build: 1; Prometheus labels show both as the table does.
     netns_add_devices 10.77.1.2 1 --extra-hex 747970653a1b5b324ac29b7f0d0a6275696c643a310a || exit 1
+    # type: A U+200F B U+061C C U+FEFF D, build: 1: invisible marks, escaped everywhere.
+    netns_add_devices 10.77.1.3 1 --extra-hex 747970653a41e2808f42d89c43efbbbf440a6275696c643a310a || exit 1
+    run_scan --json
+    grep -qF '"type": "A\u200FB\u061CC\uFEFFD"' <<<"$out" || fail "format characters in JSON: $out"
     run_scan --prometheus
+    grep -qF 'type="A\\u200FB\\u061CC\\uFEFFD",build="1"} 1' <<<"$out" || fail "format characters in a label: $out"
     grep -qF 'type="A\\u2028B\\u202EC",build="1"} 1' <<<"$out" || fail "layout controls in a label: $out"
     grep -qF 'type="\\x1B[2J\\x9B\\x7F\\r",build="1"} 1' <<<"$out" || fail "controls in a label: $out"
-    LC_ALL=C grep -q $'[\x01-\x09\x0b-\x1f\x7f]\|\xc2[\x80-\x9f]\|\xe2\x80[\xa8-\xae]' <<<"$out" && fail "raw control bytes left"
+    LC_ALL=C grep -q $'[\x01-\x09\x0b-\x1f\x7f]\|\xc2[\x80-\x9f]\|\xe2\x80[\xa8-\xae\x8f]\|\xd8\x9c\|\xef\xbb\xbf' <<<"$out" && fail "raw control bytes left"
     promtool check metrics <<<"$out" || fail "promtool rejects the labels"
 }
 

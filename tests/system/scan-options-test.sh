@@ -293,6 +293,22 @@ case_watch_signal() {
     done
 }
 
+case_watch_interface_remade() {
+    # The watched interface is deleted and made again under its name, with a new index.
+    second_segment
+    start_watch 1 --interface lan1 --wait 200
+    wait_until 20 at_least "$events" '"event": "appeared"' 2 || fail "no appeared events: $(cat "$events")"
+    netns_host ip link del lan1
+    wait_until 20 at_least "$NETNS_TMP/watch.err" "could not be sent" 1 || fail "no failed scan while lan1 was gone"
+    _netns_link host lan1 seg2 eth0 || exit 1
+    netns_host ip addr add 10.79.0.10/16 dev lan1
+    netns_host ip link set lan1 up
+    netns_exec seg2 ip link set eth0 up
+    netns_add_devices_in seg2 10.79.1.9 1 --type "OL-Back" || exit 1
+    wait_until 20 at_least "$events" '"ip": "10.79.1.9"' 1 || fail "a device on the interface made again is not reported: $(cat "$events")"
+    stop_watch TERM
+}
+
 case_streaming() {
     # The later addresses answer first: arrival order is not the sorted order.
     netns_add_devices 10.77.1.1 5 --type "OL-Late" --delay 150 || exit 1
@@ -354,19 +370,27 @@ case_known_end() {
     local state="$NETNS_TMP/known.state" prom="$NETNS_TMP/known.prom" ms
     run_scan --state "$state"
     expect_eq "first scan learns the devices" 0 "$rc"
-    # Far below the one-second quiet wait, far above the grace: no timing, a choice of end.
-    run_scan --state "$state" --prometheus --output "$prom"
+    run_scan --state "$state" --known-end --prometheus --output "$prom"
     ms=$(duration_ms "$prom")
     expect_eq "all known answered: status and devices up" "0 3" "$rc $(grep -c '^orvalink_device_up{.*} 1$' "$prom")"
-    [ "$ms" -lt 500 ] || fail "every known device answered, yet the scan took $ms ms"
+    # Far below the one-second quiet wait, above the floor: no timing, a choice of end.
+    [ "$ms" -lt 800 ] || fail "every known device answered, yet the scan took $ms ms"
+    # A new device 200 ms behind the known ones is listed by the early end too.
+    netns_add_devices 10.77.1.9 1 --delay 200 || exit 1
+    run_scan --state "$state" --known-end --prometheus --output "$prom"
+    expect_eq "a late new one: status and devices up" "0 4" "$rc $(grep -c '^orvalink_device_up{.*} 1$' "$prom")"
+    # Without --known-end the scan keeps its usual end.
+    run_scan --state "$state" --prometheus --output "$prom"
+    ms=$(duration_ms "$prom")
+    [ "$ms" -ge 1000 ] || fail "without --known-end the scan ended after $ms ms"
     kill "${NETNS_PIDS[1]}"
     wait "${NETNS_PIDS[1]}" 2>/dev/null
-    run_scan --state "$state" --prometheus --output "$prom"
+    run_scan --state "$state" --known-end --prometheus --output "$prom"
     ms=$(duration_ms "$prom")
     expect_eq "one missing: status and the silent one" "0 1" "$rc $(grep -c '^orvalink_device_up{.*ip="10.77.1.3".*} 0$' "$prom")"
     [ "$ms" -ge 1000 ] || fail "a known device missing, yet the scan ended after $ms ms"
     netns_add_devices 10.77.2.1 1 --repeat 50 || exit 1
-    run_scan --state "$state" --max-time 1
+    run_scan --state "$state" --known-end --max-time 1
     expect_eq "known devices under --max-time: exit status" 7 "$rc"
 }
 
@@ -381,6 +405,12 @@ case_queue_overflow() {
     grep -q '^orvalink_scan_truncated{interface="lan0"} 1$' "$prom" || fail "no truncation mark: $(cat "$prom")"
     run_scan --prometheus --output "$prom"
     expect_eq "the program's own buffer: status and devices" "0 400" "$rc $(grep -c '^orvalink_device_info{' "$prom")"
+    # A scan that lost answers says nothing by a known device's silence.
+    local state="$NETNS_TMP/overflow.state"
+    run_scan --state "$state"
+    OLDISCOVERY_TEST_RCVBUF=4096 run_scan --prometheus --output "$prom" --state "$state"
+    expect_eq "lost answers: status, misses not counted, none missed, none down" "7 1 0 0" \
+        "$rc $(count_lines "$prom" 'orvalink_scan_misses_counted{interface="lan0"} 0') $(count_lines "$state" '"missed": 1') $(grep -c '^orvalink_device_up{.*} 0$' "$prom")"
 }
 
 # The --state file: kept across scans, device_up 0 for a silent known device, --known and
@@ -411,6 +441,22 @@ case_state_file() {
 10.77.1.1	02:00:0A:4D:01:01	OL-2000	1.2.3	up" "$rc $(cut -f1-5 <<<"$out")"
     run_scan --state "$state" --forget 10.77.1.2
     expect_eq "--forget of an unknown address" "2 oldiscovery-scan: no known device has the address 10.77.1.2 in $state" "$rc $err"
+    cp "$state" "$NETNS_TMP/twice.state"
+    run_scan --state "$NETNS_TMP/twice.state" --forget 10.77.1.1 --forget 2:0:a:4d:1:1
+    expect_eq "--forget of one device by IP and by a short MAC" "0 forgot lan0 10.77.1.1 02:00:0A:4D:01:01" "$rc $out"
+    # A writer waits for the lock at most 10 s, then names its holder; a watch waiting for it
+    # ends at once on a signal.
+    flock --no-fork "$state.lock" sleep 120 &
+    local holder=$!
+    wait_until 5 eval '! flock -n "$state.lock" true' || fail "the lock was not taken"
+    run_scan --state "$state" --forget 10.77.1.1
+    expect_eq "--forget while another process holds the lock" "6 oldiscovery-scan: cannot lock the state file $state: lan0.state.lock: held by process $holder (sleep) for more than 10 s" "$rc $err"
+    start_watch 1 --interface lan0 --wait 200 --state "$state"
+    wait_until 10 eval 'ls -l /proc/$watch_pid/fd | grep -q inotify' || fail "the watch does not wait for the lock"
+    stop_watch TERM
+    expect_eq "a watch waiting for the lock ends on SIGTERM" 0 "$rc"
+    kill "$holder"
+    wait "$holder" 2>/dev/null
     run_scan --state "$NETNS_TMP/missing.state" --known
     expect_eq "--known of a missing file" "6 oldiscovery-scan: cannot use the state file $NETNS_TMP/missing.state: it does not exist" "$rc $err"
 
@@ -432,6 +478,11 @@ other|it belongs to another user (uid 65534)
 damaged|damaged: a missing closing bracket in line 3
 CASES
     cmp -s "$state" "$NETNS_TMP/saved" || fail "the state changed"
+    # Root's mistaken --forget on another user's state leaves nothing beside it.
+    run_scan --state "$NETNS_TMP/other.state" --forget 10.77.1.1
+    expect_eq "--forget on another user's state: status, message, no lock file" \
+        "6 oldiscovery-scan: cannot lock the state file $NETNS_TMP/other.state: it belongs to another user (uid 65534) no" \
+        "$rc $err $([ -e "$NETNS_TMP/other.state.lock" ] && echo yes || echo no)"
 
     local dir="$NETNS_TMP/mnt"
     mkdir -p "$dir"
@@ -459,7 +510,7 @@ lan0.state.lock" "$out"
 
 # One known-devices file shared by writers: a --forget during a watch stays forgotten, another
 # interface's scans do not make this one's devices miss, devices silent too long retire and a
-# cap keeps the most recent, each said on stderr.
+# full interface refuses new devices but keeps the ones it knows, each said on stderr.
 case_state_shared() {
     netns_add_devices 10.77.1.1 1 --type "OL-2000" --build "1" || exit 1
     netns_add_devices 10.77.1.2 1 --type "OL-2000" --build "1" || exit 1
@@ -482,14 +533,24 @@ case_state_shared() {
     run_scan --interface lan1 --wait 200 --state "$state"
     run_scan --state "$state" --known
     expect_eq "lan0's device after lan1's scans" "10.77.1.1	up	0" "$(grep '^10.77.1.1' <<<"$out" | cut -f1,5,7)"
-    # A device silent since 2001 retires; a cap of one per interface keeps one of the two that
-    # answered.
-    python3 -c 'import json,sys; f=json.load(open(sys.argv[1])); f["devices"].append(dict(f["devices"][0], interface="lan1", ip="10.79.9.9", mac="02:00:00:00:09:09", first_seen=1e9, last_seen=1e9)); json.dump(f,open(sys.argv[1],"w"))' "$state"
+    # Devices silent since 2001 and for 30 days and an hour retire; an interface over its
+    # --max-known keeps the devices it knows and refuses two new ones in one line.
+    python3 -c 'import json,sys,time; f=json.load(open(sys.argv[1])); f["devices"] += [dict(f["devices"][0], interface="lan1", ip="10.79.9." + n, mac="02:00:00:00:09:0" + n, first_seen=1e9, last_seen=t) for n, t in (("9", 1e9), ("8", time.time() - 30 * 86400 - 3600))]; json.dump(f,open(sys.argv[1],"w"))' "$state"
+    netns_add_devices_in seg2 10.79.1.3 2 || exit 1
     run_scan --interface lan1 --wait 200 --state "$state" --max-known 1
-    expect_eq "retired and capped" "0 oldiscovery-scan: retired after --retire-after 30 days of silence: lan1 10.79.9.9 02:00:00:00:09:09
-oldiscovery-scan: Warning: not kept, over --max-known 1 on its interface: lan1 10.79.1.2 02:00:0A:4F:01:02" "$rc $err"
+    expect_eq "retired and refused" "0 oldiscovery-scan: Warning: 2 new devices not kept: --max-known 1 reached on lan1
+oldiscovery-scan: retired after --retire-after 30 days of silence: lan1 10.79.9.8 02:00:00:00:09:08
+oldiscovery-scan: retired after --retire-after 30 days of silence: lan1 10.79.9.9 02:00:00:00:09:09" "$rc $err"
     run_scan --state "$state" --known
-    expect_eq "what is left" "10.77.1.1 10.79.1.1" "$(cut -f1 <<<"$out" | xargs)"
+    expect_eq "what is left" "10.77.1.1 10.79.1.1 10.79.1.2" "$(cut -f1 <<<"$out" | xargs)"
+    # A file damaged during a watch is said once, not at every scan.
+    start_watch 1 --interface lan0 --wait 200 --state "$state"
+    wait_until 20 at_least "$watch_log" "Starting scan" 1 || fail "the watch did not scan"
+    echo damaged >"$state"
+    scans=$(count_lines "$watch_log" "Starting scan")
+    wait_until 20 eval '[ "$(count_lines "$watch_log" "Starting scan")" -ge $((scans + 3)) ]' || fail "no more scans"
+    stop_watch TERM
+    expect_eq "a damaged file during a watch, said once" 1 "$(count_lines "$NETNS_TMP/watch.err" "the state file")"
 }
 
 # A watch restarted with its state announces nothing for the known devices that still answer;

@@ -144,7 +144,7 @@ TEST(LogFileTest, WriteErrorClosesFileAndDropsPartialLine) {
 TEST(LogFileTest, ShrinkErrorsAreDiscardedAndTheLineIsStillWritten) {
     TempDir dir;
     std::string path = dir.file("debug.log");
-    std::string content = "2006-07-28T15:32:23 " + Pattern(228) + "\r\n" + Pattern(50);
+    std::string content = "2006-07-28T15:32:23  Info     " + Pattern(218) + "\r\n" + Pattern(50);
     WriteBytes(path, content);
     FaultyFileOps ops;
     CLogFile file(ops);
@@ -269,6 +269,8 @@ TEST(LogFileTest, AFileOfThisLogStaysInUseWhateverItsHeadAndAnyOtherIsRefused) {
         {"cut between CR and LF", "\n" + lines, 1},
         {"an entry's tail holding a bare line feed", "right.\nRun it as root\r\n" + lines, 1},
         {"another file", Pattern(4000), 0},
+        {"an export with a level but no time stamp", "IP\tMAC\n Info     " + Pattern(4000), 0},
+        {"an export with a time stamp but no level", "IP\tMAC\n2006-07-28T15:32:23 \t" + Pattern(4000), 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -1,8 +1,12 @@
 // Files others read: replaced whole or not at all, never through a link or into another's file.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -129,6 +133,63 @@ TEST(SafeFile, DataReachTheDiskBeforeTheRenameAndAFailedSyncKeepsTheOldFile) {
         EXPECT_EQ(failed.code, c.failFileSync ? std::error_code(c.failFileSync, std::generic_category())
                                               : std::error_code());
         EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A file sync that never returns: the process is killed in it.
+struct KilledInSync : SafeFileOps {
+    int Fsync(int) override { ::_exit(9); }
+};
+
+TEST(SafeFile, AWriteKilledHalfWayLeavesNothingAndOwnStaleTemporariesGo) {
+    const struct {
+        const char* what;
+        const char* planted;  // beside out.prom, so many seconds old
+        long age;
+        bool killed;
+        std::vector<std::string> left;
+    } cases[] = {
+        {"killed in the file's sync", nullptr, 0, true, {"out.prom"}},
+        {"a temporary a killed write left", "out.prom.abcdEFGH.tmp", 3600, false, {"out.prom"}},
+        {"a young one: another writer's, still at work",
+         "out.prom.abcdEFGH.tmp",
+         0,
+         false,
+         {"out.prom", "out.prom.abcdEFGH.tmp"}},
+        {"another file's", "in.prom.abcdEFGH.tmp", 3600, false, {"in.prom.abcdEFGH.tmp", "out.prom"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder dir;
+        std::ofstream(dir.path / "out.prom") << "old\n";
+        if (c.planted) {
+            std::ofstream(dir.path / c.planted) << "x";
+            const timespec times[2] = {{::time(nullptr) - c.age, 0}, {::time(nullptr) - c.age, 0}};
+            ASSERT_EQ(::utimensat(AT_FDCWD, (dir.path / c.planted).c_str(), times, 0), 0);
+        }
+        if (c.killed) {
+            const pid_t child = ::fork();
+            if (child == 0) {
+                KilledInSync ops;
+                (void)WriteFileAtomically(dir.path / "out.prom", std::string(1 << 20, 'n'), 0644, ops);
+                ::_exit(0);
+            }
+            int status = 0;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            ASSERT_EQ(WEXITSTATUS(status), 9);
+        } else {
+            ASSERT_FALSE(WriteFileAtomically(dir.path / "out.prom", "new\n"));
+        }
+        std::vector<std::string> left;
+        for (const auto& entry : fs::directory_iterator(dir.path))
+            left.push_back(entry.path().filename());
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, c.left);
+        EXPECT_EQ(ReadAll(dir.path / "out.prom"), c.killed ? "old\n" : "new\n");
     }
 }
 

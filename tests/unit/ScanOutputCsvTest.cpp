@@ -18,9 +18,10 @@ TEST(ScanOutputCsv, FieldsAreQuotedExactlyWhereAReaderNeedsIt) {
         {"empty stays empty", "", ""},
         {"a comma", "OL,2000", "\"OL,2000\""},
         {"quotes doubled", "say \"hi\"", "\"say \"\"hi\"\"\""},
-        {"line breaks inside quotes", "a\r\nb\n", "\"a\r\nb\n\""},
-        {"tab and other controls", std::string("a\tb\x01\x7F", 5), "\"a\tb\x01\x7F\""},
-        {"C1 control of the Latin-1 form", "x\x85", "\"x\xC2\x85\""},
+        {"line breaks as the list shows them", "a\r\nb\n", "a\\r\\nb\\n"},
+        {"tab and other controls", std::string("a\tb\x01\x7F\x07\x1B[2J", 10), "a\\tb\\x01\\x7F\\x07\\x1B[2J"},
+        {"C1 control of the Latin-1 form", "x\x85\x9B", "x\\x85\\x9B"},
+        {"a backslash is doubled, as in the list", "a\\b", "a\\\\b"},
         {"outer spaces kept by quoting", " OL ", "\" OL \""},
         {"inner space only", "OL 1", "OL 1"},
         {"valid UTF-8 stays", "Ger\xC3\xA4t", "Ger\xC3\xA4t"},
@@ -29,13 +30,14 @@ TEST(ScanOutputCsv, FieldsAreQuotedExactlyWhereAReaderNeedsIt) {
          "a\xE2\x80\xA8"
          "b\xE2\x80\xAE",
          "a\\u2028b\\u202E"},
+        {"invisible marks as the list shows them", "a\xE2\x80\x8F" "b\xEF\xBB\xBF", "a\\u200Fb\\uFEFF"},
         // A spreadsheet would run these as formulas: an apostrophe makes them text.
         {"formula", "=HYPERLINK(\"http://x/\")", "\"'=HYPERLINK(\"\"http://x/\"\")\""},
         {"plus, minus, at", "+1", "'+1"},
         {"minus", "-2+3", "'-2+3"},
         {"at", "@SUM(A1)", "'@SUM(A1)"},
-        {"tab first", "\t=1", "\"'\t=1\""},
-        {"carriage return first", "\r=1", "\"'\r=1\""},
+        {"tab first", "\t=1", "\\t=1"},
+        {"carriage return first", "\r=1", "\\r=1"},
         {"only the first character counts", "OL=+-@", "OL=+-@"},
     };
     for (const Case& c : cases) {

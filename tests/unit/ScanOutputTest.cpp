@@ -43,6 +43,9 @@ TEST(ScanOutput, DeviceTextIsUtf8WhereValidElseLatin1InBothForms) {
          "a\x9B"
          "b",
          "a\\x9Bb", "\"a\\u009Bb\""},
+        {"invisible marks are escaped", "a\xE2\x80\x8F\xD8\x9C\xEF\xBB\xBF\xF3\xA0\x81\x81" "b",
+         "a\\u200F\\u061C\\uFEFF\\U000E0041b", "\"a\\u200F\\u061C\\uFEFF\\uDB40\\uDC41b\""},
+        {"a Latin-1 soft hyphen too", "x\xAD", "x\\u00AD", "\"x\\u00AD\""},
     };
     for (const Case& c : cases) {
         std::vector<COrvalink> one = {MakeDevice("1.1.1.1", "n/a", c.type, "n/a")};
@@ -131,6 +134,7 @@ TEST(ScanOutput, PrometheusLabelValuesEscapeAfterTheTextConvention) {
         {"DEL", "a\x7F", "a\\\\x7F"},
         {"C1 control CSI", "a\xC2\x9B", "a\\\\x9B"},
         {"right-to-left override", "a\xE2\x80\xAEz", "a\\\\u202Ez"},
+        {"right-to-left mark and a tag", "a\xE2\x80\x8F\xF3\xA0\x81\x81", "a\\\\u200F\\\\U000E0041"},
         {"invalid UTF-8 is read as Latin-1", "\xFF\"", "\xC3\xBF\\\""},
         {"valid UTF-8 stays", "\xE2\x82\xAC", "\xE2\x82\xAC"},
         {"a Latin-1 backslash-like byte is no escape", "\xDC\\", "\xC3\x9C\\\\"},

@@ -510,26 +510,32 @@ TEST_F(ScanThreadTest, ScanLimitSaysWhenAnswersWereStillArriving) {
 
 TEST_F(ScanThreadTest, AdaptiveAndKnownDevicesEndsKeepEveryDeviceTheyMust) {
     // Answers from .21 at 10 ms and .22 at 20 ms on interface 1; perhaps one from .23 later.
+    enum Flood { kNone, kReplies, kPings };  // .24 answers, or a ping arrives, every 20 ms without end
     struct Case {
         const char* what;
         bool adaptive;
         std::vector<CScanWorker::ExpectedDevice> expected;
         std::chrono::milliseconds slowAt;  // 0: no .23
-        bool flood;                        // .24 answers every 20 ms without end; a 2 s limit
+        Flood flood;                       // under a 2 s limit
         std::size_t devices;
         std::chrono::microseconds elapsed;
+        bool fromAnswers = false;  // the quiet time runs from the last device answer
     };
     const auto at = [](const char* ip, int ifindex = 0) { return CScanWorker::ExpectedDevice{Ipv4(ip), ifindex}; };
     const Case cases[] = {
-        {"adaptive: the floor after fast answers", true, {}, 0ms, false, 2, 270ms},
-        {"adaptive: a device 200 ms after the others is listed", true, {}, 220ms, false, 3, 1020ms},
-        {"adaptive: one later than the floor is not", true, {}, 280ms, false, 2, 270ms},
-        {"known, all answered: a short grace", false, {at("10.0.0.21"), at("10.0.0.22", 1)}, 0ms, false, 2, 50ms},
-        {"known, a new one in the grace", true, {at("10.0.0.21"), at("10.0.0.22")}, 45ms, false, 3, 75ms},
-        {"known, one missing: no grace", true, {at("10.0.0.21"), at("10.0.0.99")}, 220ms, false, 3, 1020ms},
-        {"known on another interface: missing", false, {at("10.0.0.21"), at("10.0.0.22", 5)}, 0ms, false, 2, 1020001us},
-        {"adaptive under the limit", true, {}, 0ms, true, 2, 2s},
-        {"known under the limit", false, {at("10.0.0.21"), at("10.0.0.22")}, 0ms, true, 2, 2s},
+        {"adaptive: the floor after fast answers", true, {}, 0ms, kNone, 2, 270ms},
+        {"adaptive: a device 200 ms after the others is listed", true, {}, 220ms, kNone, 3, 1020ms},
+        {"adaptive: one later than the floor is not", true, {}, 280ms, kNone, 2, 270ms},
+        {"known, all answered: the adaptive floor", false, {at("10.0.0.21"), at("10.0.0.22", 1)}, 0ms, kNone, 2, 270ms},
+        {"known, a new one in the floor", true, {at("10.0.0.21"), at("10.0.0.22")}, 45ms, kNone, 3, 295ms},
+        {"known, a new one 200 ms late", false, {at("10.0.0.21"), at("10.0.0.22")}, 200ms, kNone, 3, 920ms},
+        {"known, one missing: no grace", true, {at("10.0.0.21"), at("10.0.0.99")}, 220ms, kNone, 3, 1020ms},
+        {"known on another interface: missing", false, {at("10.0.0.21"), at("10.0.0.22", 5)}, 0ms, kNone, 2, 1020001us},
+        {"adaptive under the limit", true, {}, 0ms, kReplies, 2, 2s},
+        {"known under the limit", false, {at("10.0.0.21"), at("10.0.0.22")}, 0ms, kReplies, 2, 2s},
+        {"pings keep the quiet time open", false, {}, 0ms, kPings, 2, 2s},
+        {"pings do not hold an end from the answers", false, {}, 0ms, kPings, 2, 1020001us, true},
+        {"nor its adaptive end", true, {}, 0ms, kPings, 2, 270ms, true},
     };
     for (const Case& c : cases) {
         m_net = std::make_shared<FakeSocketLayer>();
@@ -537,18 +543,19 @@ TEST_F(ScanThreadTest, AdaptiveAndKnownDevicesEndsKeepEveryDeviceTheyMust) {
         if (c.slowAt > 0ms)
             replies.push_back(MakeReply("10.0.0.23", "", c.slowAt));
         m_net->SetRepliesOnBroadcast(replies);
-        if (c.flood)
-            m_net->SetFlood(20ms, MakeReply("10.0.0.24"));
+        if (c.flood != kNone)
+            m_net->SetFlood(20ms, c.flood == kReplies ? MakeReply("10.0.0.24") : MakeIcmp("10.0.0.50", 8));
         auto thread = std::make_unique<CScanThread>(m_net, 5000ms, 10000ms);
         thread->SetListener(&m_listener);
         thread->SetAdaptiveEnd(c.adaptive);
         thread->SetExpectedDevices(c.expected);
+        thread->SetQuietFromAnswers(c.fromAnswers);
         thread->SetScanLimit(2s);
         ASSERT_TRUE(thread->Start());
         ScanAndWait(*thread);
         m_net->StopFlood();
         ASSERT_TRUE(thread->Stop());
-        EXPECT_EQ(TakeDevices().size(), c.flood ? c.devices + 100 : c.devices) << c.what;
+        EXPECT_EQ(TakeDevices().size(), c.flood == kReplies ? c.devices + 100 : c.devices) << c.what;
         EXPECT_EQ(m_net->Elapsed(), c.elapsed) << c.what;
     }
 }

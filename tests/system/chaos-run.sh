@@ -115,7 +115,7 @@ share() {
 }
 take_turn() { # the host's entry for the shared address set to the other MAC
     local ip mac1 mac2
-    read -r ip mac1 mac2 <"$work/turns" || return 0
+    read -r ip mac1 mac2 2>/dev/null <"$work/turns" || return 0
     echo "$ip $mac2 $mac1" >"$work/turns"
     netns_host ip neigh replace "$ip" lladdr "$mac1" nud permanent dev lan0
 }
@@ -225,7 +225,6 @@ scan() { # <expected exit status>
         'mount -t tmpfs -o size=16k tmpfs "$0" && cat /dev/zero >"$0/fill" 2>/dev/null; exec "$@"' "$work/out" "${command[@]}")
     [ "$rcvbuf" -gt 0 ] && command=(env OLDISCOVERY_TEST_RCVBUF=$rcvbuf "${command[@]}")
     cp -p "$prom" "$work/before.prom" 2>/dev/null
-    [ -e "$work/turns" ] && take_turn
     "${command[@]}" >/dev/null 2>"$work/scan.err"
     rc=$? scans=$((scans + 1))
     check bounded "$([ $rc -ge 124 ] && echo "the scan ran past $limit s")"
@@ -249,7 +248,7 @@ scan() { # <expected exit status>
     3) check listed "$(cmp -s "$prom" "$work/before.prom" || echo "the output changed on a full disk")" ;;
     7) check listed "$(comm -23 <(echo "$listed") <({ want_listed; for key in "${!shared[@]}"; do echo "$key 1.0"; done; } | sort) | tr '\n' ' ')" ;;
     *) check listed "$(grep -q '^orvalink_scan_success{interface="lan0"} 0$' "$prom" && ! grep -q '^orvalink_device_info' "$prom" ||
-        echo "a scan that could not run wrote: $(grep -m1 scan_success "$prom")")" ;;
+        echo "a scan that could not run wrote: $(grep -m1 '^orvalink_scan_success' "$prom")")" ;;
     esac
     duration=$(sed -n 's/^orvalink_scan_duration_seconds{interface="lan0"} //p' "$prom")
     [ $rc -eq 0 ] && check quick "$(awk -v d="$duration" -v m=$max_time 'BEGIN { exit d < m * 0.6 }' &&
@@ -265,10 +264,16 @@ scan() { # <expected exit status>
     want_listed >"$work/present"
     bounded "$limit" "$OLDISCOVERY_SCAN" --state "$state" --known >"$work/known" 2>&1
     check missed "$(awk -F'\t' 'NR == FNR { split($0, k, " "); p[k[1] " " k[2]]; next }
-        ($1 " " $2) in p && $7 != 0 { printf "%s %s missed %s; ", $1, $2, $7 }' "$work/present" "$work/known")"
-    local lost
+        ($1 " " $2) in p && $7 != 0 { printf "%s %s missed %s; ", $1, $2, $7 }' "$work/present" "$work/known")$(
+        [ $rc -eq 0 ] || [ $rc -eq 7 ] && ! grep -q "^orvalink_scan_misses_counted{interface=\"lan0\"} $((rc == 0))\$" "$prom" &&
+            echo "not told: $(grep -m1 '^orvalink_scan_misses_counted' "$prom")")"
+    local lost refused
     lost=$(comm -23 <(printf '%s\n' "${!ever[@]}" | sort) <(cut -f1,2 "$work/known" | tr '\t' ' ' | sort))
-    check known "$([ -n "$lost" ] && tr '\n' ';' <<<"$lost")"
+    # The devices a full inventory did not keep are told.
+    refused=$(comm -23 <(cut -d' ' -f1,2 <<<"$listed" | sort) <(cut -f1,2 "$work/known" | tr '\t' ' ' | sort) | grep -c .)
+    check known "$([ -n "$lost" ] && tr '\n' ';' <<<"$lost")$([ $rc -eq 0 ] &&
+        ! grep -q "^orvalink_known_refused_devices{interface=\"lan0\"} $refused\$" "$prom" &&
+        echo "$refused not kept, told: $(grep -m1 '^orvalink_known_refused_devices' "$prom")")"
     while read -r key; do [ -n "$key" ] && unset "ever[$key]"; done <<<"$lost" # told once
     while IFS=$'\t' read -r ip mac _; do [ -n "$mac" ] && ever[$ip $mac]=1; done <"$work/known"
 }
@@ -352,7 +357,7 @@ while IFS="|" read -r -u 3 step actions count status xfail; do
     [ "$count" -gt 0 ] && check_events
     passed_marks
     echo "$step: done after $((SECONDS - started)) s"
-done 3<"${CHAOS_SCHEDULE:-$here/chaos-schedule}"
+done 3<"$here/chaos-schedule"
 
 summary() {
     echo "| check | passed | failed | known failures |"

@@ -1,5 +1,6 @@
 #include "gui/about/HyperLink.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QFontMetrics>
 #include <QKeyEvent>
@@ -12,6 +13,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <utility>
 
@@ -83,10 +85,74 @@ bool RegisteredHandler(const char* type, DesktopEntry* handler) {
     return !handler->exec.empty() && handler->exec.size() < kValueBufferSize;
 }
 
+// WCAG's relative luminance of a colour and the contrast of two.
+double Luminance(const QColor& color) {
+    auto linear = [](double c) { return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
+    return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) + 0.0722 * linear(color.blueF());
+}
+
+}  // namespace
+
+double ContrastRatio(const QColor& a, const QColor& b) {
+    const double la = Luminance(a), lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// A screen reader meets the link as a link: its text as the name, the full address as the
+// description, and a press that opens it as a click does.
+class CHyperLinkAccessible : public QAccessibleWidget {
+public:
+    explicit CHyperLinkAccessible(CHyperLink* link) : QAccessibleWidget(link, QAccessible::Link) {}
+
+    QString text(QAccessible::Text t) const override {
+        const auto* link = static_cast<const CHyperLink*>(widget());
+        if (t == QAccessible::Name)
+            return link->text();
+        if (t == QAccessible::Description)
+            return CHyperLink::WebAddress(link->GetTarget()).toString();
+        return QAccessibleWidget::text(t);
+    }
+    QStringList actionNames() const override {
+        return QStringList{pressAction()} + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& action) override {
+        if (action == pressAction())
+            static_cast<CHyperLink*>(widget())->OnLinkClicked();
+        else
+            QAccessibleWidget::doAction(action);
+    }
+};
+
+namespace {
+
+QAccessibleInterface* HyperLinkAccessible(const QString& className, QObject* object) {
+    if (className == QLatin1String(CHyperLink::staticMetaObject.className()))
+        return new CHyperLinkAccessible(static_cast<CHyperLink*>(object));
+    return nullptr;
+}
+
 }  // namespace
 
 CHyperLink::CHyperLink()
-    : m_colorLink(RGB(0, 0, 238)), m_colorVisited(RGB(85, 26, 139)), m_colorHover(RGB(255, 0, 0)) {}
+    : m_colorLink(RGB(0, 0, 238)), m_colorVisited(RGB(85, 26, 139)), m_colorHover(RGB(255, 0, 0)) {
+    static const bool factoryInstalled = (QAccessible::installFactory(HyperLinkAccessible), true);
+    (void)factoryInstalled;
+}
+
+QColor CHyperLink::DrawnColor() const {
+    // The link's own colours were chosen for a light face; on another (a dark palette) the
+    // palette's link colours take over where they would not be read, and the text's colour
+    // where even those would not.
+    constexpr double kReadable = 4.5;
+    const QColor face = palette().color(QPalette::Window);
+    const QColor own = ColorFromRef(CurrentColor());
+    for (const QColor& color : {own, palette().color(m_bWasVisited ? QPalette::LinkVisited : QPalette::Link),
+                                palette().color(QPalette::WindowText)}) {
+        if (ContrastRatio(color, face) >= kReadable)
+            return color;
+    }
+    return own;
+}
 
 bool CHyperLink::SubclassDlgItem(int controlId, QWidget* dialog) {
     if (!dialog || m_bAttached)
@@ -230,7 +296,7 @@ COLORREF CHyperLink::CurrentColor() const {
 void CHyperLink::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), palette().color(QPalette::Window));
-    painter.setPen(ColorFromRef(CurrentColor()));
+    painter.setPen(DrawnColor());
     painter.setFont(font());
     painter.drawText(contentsRect(), static_cast<int>(alignment()) | Qt::TextSingleLine, text());
     if (hasFocus()) {

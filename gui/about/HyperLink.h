@@ -22,8 +22,13 @@ constexpr COLORREF RGB(unsigned r, unsigned g, unsigned b) {
 }
 constexpr COLORREF kSystemHighlight = 0xFFFFFFFF;
 
+// The contrast of two colours as WCAG measures it: 1 (none) to 21 (black on white).
+double ContrastRatio(const QColor& a, const QColor& b);
+
 class CHyperLink : public QLabel {
     Q_OBJECT
+    friend class CHyperLinkAccessible;
+
 public:
     static constexpr int UNDERLINE_ALWAYS = 1;
     static constexpr int UNDERLINE_HOVER = -1;
@@ -46,6 +51,9 @@ public:
 
     // The colour the text is drawn in now.
     COLORREF CurrentColor() const;
+    // The colour the text is painted in: the current colour, or one of the palette's where that
+    // would not be read on the link's face.
+    QColor DrawnColor() const;
     bool IsMouseOver() const { return m_bMouseOver; }
     bool WasVisited() const { return m_bWasVisited; }
     COLORREF LinkColor() const { return m_colorLink; }

@@ -205,7 +205,11 @@ void CVeltoAboutDlg::LayoutControls() {
     m_staticIcon->setProperty("controlId", 0);
     m_staticIcon->setAlignment(Qt::AlignCenter);
     m_staticIcon->setGeometry(kIconLeft, iconTop, kIconSize, kIconSize);
-    m_staticIcon->setPixmap(QIcon(QStringLiteral(":/res/program-48.png")).pixmap(kIconSize, kIconSize));
+    // The picture for the screen's scale: the SVG where no hand-drawn size fits it.
+    QIcon icon(QStringLiteral(":/res/program.svg"));
+    icon.addFile(QStringLiteral(":/res/program-48.png"), QSize(kIconSize, kIconSize));
+    m_staticIcon->setPixmap(icon.pixmap(QSize(kIconSize, kIconSize), devicePixelRatioF()));
+    m_staticIcon->setAccessibleName(tr("Program icon"));
     m_staticIcon->show();
 
     const int yB = yA + 32;

@@ -1,5 +1,6 @@
 #include "gui/app/OLDiscoveryDlg.h"
 
+#include <QAction>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -104,6 +105,9 @@ COLDiscoveryDlg::COLDiscoveryDlg(CPrefs* prefs, CScanThread* scanner, QWidget* p
     SetProfile(prefs ? prefs->Store() : nullptr);
     // The icons live in a static library. Q_INIT_RESOURCE must be used outside any namespace.
     Q_INIT_RESOURCE(Program);
+    // Drawn from the SVG at every size but those of the hand-drawn pictures, so the icon stays
+    // sharp at 150 % and 200 %.
+    m_hIcon = QIcon(QStringLiteral(":/res/program.svg"));
     m_hIcon.addFile(QStringLiteral(":/res/program-16.png"), QSize(16, 16));
     m_hIcon.addFile(QStringLiteral(":/res/program-32.png"), QSize(32, 32));
     m_hIcon.addFile(QStringLiteral(":/res/program-48.png"), QSize(48, 48));
@@ -200,7 +204,8 @@ void COLDiscoveryDlg::CreateControls() {
     m_btnSysMenu->setIcon(m_hIcon);
     m_btnSysMenu->setIconSize(QSize(16, 16));
     m_btnSysMenu->setAutoRaise(true);
-    m_btnSysMenu->setFocusPolicy(Qt::NoFocus);
+    // Tab reaches it and Space opens it, so the menu's commands need no mouse.
+    m_btnSysMenu->setFocusPolicy(Qt::TabFocus);
     m_btnSysMenu->setToolTip(Text(LoadString(IDS_SYSMENU_TIP)));
     m_btnSysMenu->setAccessibleName(m_btnSysMenu->toolTip());
     m_btnSysMenu->setPopupMode(QToolButton::InstantPopup);
@@ -216,6 +221,9 @@ void COLDiscoveryDlg::CreateControls() {
     m_editFilter->setAccessibleName(Text(LoadString(IDS_FILTER_NAME)));
     m_editFilter->setPlaceholderText(Text(LoadString(IDS_FILTER_HINT)));
     m_editFilter->setClearButtonEnabled(true);
+    // The clear button is named by its action.
+    if (auto* clear = m_editFilter->findChild<QAction*>(QStringLiteral("_q_qlineeditclearaction")))
+        clear->setText(tr("Clear filter"));
     const int filterHeight = std::min(dlu.Y(17) - 2, m_editFilter->sizeHint().height());
     const int filterWidth = dlu.X(150);
     m_editFilter->setGeometry(m_btnSysMenu->x() - dlu.X(4) - filterWidth, (dlu.Y(17) - filterHeight) / 2,

@@ -21,20 +21,23 @@ void COLDiscoveryDlg::CreateStatusLine() {
     m_statusBar->setObjectName(QStringLiteral("StatusLine"));
     m_statusBar->setAccessibleName(Text(LoadString(IDS_STATUS_NAME)));
     m_statusBar->setSizeGripEnabled(true);
-    auto label = [this](const char* name) {
+    // A part's name is what it shows; its description says what the part is.
+    auto label = [this](const char* name, const QString& what) {
         auto* text = new QLabel(m_statusBar);
         text->setObjectName(QString::fromLatin1(name));
         text->setTextFormat(Qt::PlainText);
+        text->setAccessibleDescription(what);
         return text;
     };
-    m_staticCount = label("DeviceCount");
-    m_staticLastScan = label("LastScan");
+    m_staticCount = label("DeviceCount", tr("Devices"));
+    m_staticLastScan = label("LastScan", tr("Last scan"));
     m_busy = new QProgressBar(m_statusBar);
+    m_busy->setAccessibleName(tr("Scan in progress"));
     m_busy->setRange(0, 0);  // no steps known: the bar only shows that something runs
     m_busy->setTextVisible(false);
     m_busy->setMaximumSize(60, 12);
-    m_staticScanning = label("Scanning");
-    m_staticFailure = label("ActionFailure");
+    m_staticScanning = label("Scanning", tr("Scan"));
+    m_staticFailure = label("ActionFailure", tr("Last action"));
     m_statusBar->addWidget(m_staticCount);
     m_statusBar->addWidget(m_staticLastScan);
     m_statusBar->addWidget(m_busy);

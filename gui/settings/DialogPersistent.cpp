@@ -157,8 +157,17 @@ bool CDialogPersistent::GetWindowPlacement(WINDOWPLACEMENT* wp) const {
 
 void CDialogPersistent::SavePlacement() {
     m_wp.length = kPlacementLength;
+    const WINDOWPLACEMENT known = m_wp;
     if (!GetWindowPlacement(&m_wp) || !m_pProfile)
         return;
+    // A Wayland client neither learns where its window is nor places it: the position saved
+    // before (on X11) stays for the next X11 session, the size goes with it.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")) && known.flags != kNoPlacement) {
+        m_wp.right += known.left - m_wp.left;
+        m_wp.bottom += known.top - m_wp.top;
+        m_wp.left = known.left;
+        m_wp.top = known.top;
+    }
     WritePlacement(*m_pProfile, m_nDlgId, m_wp);
 }
 

@@ -80,6 +80,8 @@ void CDlgSettings::CreateControls() {
         case ControlKind::DefPushButton: {
             auto* button = new QPushButton(QString::fromUtf8(item.text), this);
             button->setDefault(item.kind == ControlKind::DefPushButton);
+            if (item.id == IDC_BROWSE)
+                button->setAccessibleName(tr("Choose the telnet program"));
             control = button;
             break;
         }

@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# The window on today's desktops, each tried with the real thing, in a throw-away test network
+# with the demo's devices and a private session bus with its accessibility bus:
+#   accessibility  under Xvfb: the main window, Settings and About as a screen reader reads them
+#                  (desktop-check.py), each reached with the keyboard alone
+#   dark_contrast  under Xvfb with a dark palette (the olddark style): every text, the marked
+#                  row, the greyed filter hint, the status line and the web link at 4.5:1 or more
+#                  in a screenshot (desktop-check.py)
+#   wayland        under weston's headless compositor: the window opens and scans, Settings opens
+#                  and closes, pressed through the accessibility bus, and the placement is kept
+# usage: desktop-test.sh <case>   (ORVALINK_SIM, OLDISCOVERY and OLD_STYLE_PLUGINS from ctest)
+# Exit 0 pass, 1 fail, 77 skipped (no namespaces here).
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+
+if [ "${1:-}" = --inside ]; then
+    # Inside the host namespace, under a session bus (and Xvfb for the X cases).
+    source "$here/case-lib.sh"
+    case_name=$2 work=$3
+    settings="$work/config/Quarrin-Velto Networks/OLDiscovery.conf"
+    gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus \
+        --method org.freedesktop.DBus.Properties.Set org.a11y.Status IsEnabled '<true>' >/dev/null
+    check() { /usr/bin/python3 "$here/desktop-check.py" check "$1" 20 || fail "$1 as a screen reader reads it"; }
+    press() { /usr/bin/python3 "$here/desktop-check.py" press "$1" "$2" 10 || fail "pressing $2"; }
+    gone() { ! /usr/bin/python3 "$here/desktop-check.py" check "$1" 0 2>/dev/null; }
+    start() {
+        "$OLDISCOVERY" 2>>"$work/program.log" &
+        pid=$!
+        /usr/bin/python3 "$here/window-text.py" '^label\|Last scan [0-9:]+\|' 30 >/dev/null ||
+            { fail "no first scan"; return 1; }
+    }
+    x_window() {
+        win=$(timeout 20 xdotool search --all --sync --onlyvisible --pid "$pid" --name "$1") || return 1
+        win=${win%%$'\n'*}
+    }
+    keys() { xdotool windowfocus --sync "$win" key --delay 40 "$@"; }
+    # Keys to the window that has the keyboard (a dialog).
+    dialog_keys() { xdotool key --delay 40 "$@"; }
+    case $case_name in
+    accessibility)
+        start || exit 1
+        x_window '^Orvalink Discovery Tool' || { fail "no main window"; exit 1; }
+        check main
+        # The window menu with the keyboard alone: Tab from the list past Refresh and Settings to
+        # its button, Space opens it, Up reaches its last item, About.
+        keys Tab Tab Tab space Up Return
+        check about
+        dialog_keys Escape
+        wait_until 10 gone about || fail "Escape did not close the About box"
+        keys alt+s
+        check settings
+        dialog_keys Escape
+        ;;
+    dark_contrast)
+        start || exit 1
+        x_window '^Orvalink Discovery Tool' || { fail "no main window"; exit 1; }
+        # The filter open with its grey hint, the keyboard back in the list, its last row marked.
+        keys ctrl+f Tab End
+        /usr/bin/python3 "$here/desktop-check.py" contrast "$work/main.png" '^label\|Available Orvalinks' '^label\|Double click' \
+            '^label\|[0-9]+ devices' '^label\|Last scan' '^push button\|(Refresh|Settings)' \
+            '^table column header\|' '^cell\|10\.77\.1\.9$' '^marked cell\|10\.78\.0\.20$' '^text\|Filter' ||
+            fail "contrast in the main window"
+        keys ctrl+f Escape
+        keys Tab Tab Tab space Up Return
+        x_window '^About ' || fail "no About box"
+        /usr/bin/python3 "$here/desktop-check.py" contrast "$work/about.png" '^link\|' '^label\|Version' '^push button\|OK' ||
+            fail "contrast in the About box"
+        dialog_keys Escape
+        wait_until 10 gone about || fail "Escape did not close the About box"
+        x_window '^Orvalink Discovery Tool' && keys alt+s
+        x_window '^Settings$' || fail "no Settings dialog"
+        /usr/bin/python3 "$here/desktop-check.py" contrast "$work/settings.png" '^label\|Telnet Application' \
+            '^radio button\|Open Browser' '^check box\|' '^push button\|Cancel' || fail "contrast in Settings"
+        dialog_keys Escape
+        ;;
+    wayland)
+        export XDG_RUNTIME_DIR=$work/runtime WAYLAND_DISPLAY=wayland-old QT_QPA_PLATFORM=wayland
+        weston --backend=headless-backend.so --socket="$WAYLAND_DISPLAY" --idle-time=0 \
+            --width=1280 --height=800 >"$work/weston.log" 2>&1 &
+        weston=$!
+        wait_until 20 test -S "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" || { fail "weston made no socket"; exit 1; }
+        start || { kill "$weston"; exit 1; }
+        check main
+        press "push button" "Settings..."
+        check settings
+        press "push button" "Cancel"
+        wait_until 10 gone settings || fail "Settings did not close"
+        # Ended as a session's end ends it, the window keeps the size it was given and the X11
+        # position saved before, which a Wayland client can neither read nor set.
+        kill -TERM "$pid"
+        timeout 10 tail --pid="$pid" -f /dev/null || fail "SIGTERM did not end the program"
+        expect_eq "the placement kept under Wayland" "PosLeft=200 PosTop=150 width=900 height=600" \
+            "$(awk -F= '/^\[/ {s = $0} s == "[DlgPos_102]" {v[$1] = $2}
+                END {printf "PosLeft=%s PosTop=%s width=%s height=%s", v["PosLeft"], v["PosTop"],
+                    v["PosRight"] - v["PosLeft"], v["PosBottom"] - v["PosTop"]}' "$settings")"
+        ! grep -i 'wayland\|xdg_' "$work/program.log" || fail "the program complained about Wayland"
+        kill "$weston"
+        ;;
+    esac
+    kill "$pid" 2>/dev/null
+    exit $((failures > 0))
+fi
+
+source "$here/../../scripts/netns-lib.sh"
+source "$here/case-lib.sh"
+source "$here/demo-network.sh"
+: "${ORVALINK_SIM:?}" "${OLDISCOVERY:?}" "${OLD_STYLE_PLUGINS:?}"
+case_name=${1:?case}
+[ "$(id -u)" -eq 0 ] || netns_skip "the test network needs root"
+netns_setup
+demo_network_add_devices || exit 1
+work=$NETNS_TMP/desktop
+mkdir -p "$work/config/Quarrin-Velto Networks" "$work/runtime"
+chmod 700 "$work/runtime"
+printf '[Application Settings]\nAutoRefresh=0\n[DlgPos_102]\nFlags=0\nShowCmd=1\nPosLeft=200\nPosTop=150\nPosRight=1100\nPosBottom=750\n' \
+    >"$work/config/Quarrin-Velto Networks/OLDiscovery.conf"
+cd "$work" || exit 1
+environment=(PATH=/usr/bin:/bin HOME="$work" LANG=C.UTF-8 XDG_CONFIG_HOME="$work/config"
+    XDG_RUNTIME_DIR="$work/runtime" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 OLDISCOVERY="$OLDISCOVERY")
+[ "$case_name" = dark_contrast ] && environment+=(QT_PLUGIN_PATH="$OLD_STYLE_PLUGINS" QT_STYLE_OVERRIDE=olddark)
+if [ "$case_name" = wayland ]; then
+    netns_host env -i "${environment[@]}" dbus-run-session -- bash "$0" --inside "$case_name" "$work" 2>&1 |
+        grep -v '^dbus-daemon'
+else
+    netns_host env -i "${environment[@]}" QT_QPA_PLATFORM=xcb \
+        dbus-run-session -- xvfb-run -a -s "-screen 0 1280x800x24 -nolisten tcp" \
+        bash "$0" --inside "$case_name" "$work" 2>&1 | grep -v '^dbus-daemon'
+fi
+status=${PIPESTATUS[0]}
+[ "$status" -eq 0 ] || { echo "--- the program's output"; cat "$work/program.log"; }
+[ "$status" -eq 0 ] && echo "PASS: $case_name"
+exit "$status"

@@ -196,12 +196,13 @@ case_two_scans_json() {
 }
 
 case_oversize_ping() {
-    # Devices answer 1.5 s late; meanwhile the router pings the host with 3000-byte packets,
-    # more than the engine's 2048-byte buffer. The scan must go on and list the devices.
+    # Devices answer 1.5 s late, within a 2 s quiet wait; meanwhile the router pings the host
+    # with 3000-byte packets, more than the engine's 2048-byte buffer. The scan must go on and
+    # list the devices.
     netns_add_devices 10.77.1.1 2 --type "OL-Late" --build 3 --delay 1500 || exit 1
     netns_exec rtr ping -q -s 3000 -c 8 -i 0.2 "$NETNS_HOST_IP" >/dev/null 2>&1 &
     local ping=$!
-    scan
+    scan --wait 2000
     wait "$ping"
     expect_eq "devices after oversize packets" "10.77.1.1${T}02:00:0A:4D:01:01${T}OL-Late${T}3
 10.77.1.2${T}02:00:0A:4D:01:02${T}OL-Late${T}3" "$out"

@@ -219,11 +219,11 @@ differ() { diff <(echo "$1") <(echo "$2") | sed -n 's/^</-/p; s/^>/+/p' | head -
 scan() { # <expected exit status>
     local rc rss duration listed want
     local command=(/usr/bin/time -f %M -o "$work/rss" timeout -k 2 "$limit" ip netns exec "$NETNS_PREFIX-host"
-        "$OLDISCOVERY_SCAN" -i lan0 --state "$state" --prometheus -o "$prom" --max-known $max_known
-        --wait $wait_ms --max-time $max_time)
+        "$OLDISCOVERY_SCAN" -i lan0 --state "$state" --prometheus -o "$prom" --max-known "$max_known"
+        --wait "$wait_ms" --max-time "$max_time")
     [ -n "$disk" ] && command=(unshare -m --propagation private sh -c \
         'mount -t tmpfs -o size=16k tmpfs "$0" && cat /dev/zero >"$0/fill" 2>/dev/null; exec "$@"' "$work/out" "${command[@]}")
-    [ "$rcvbuf" -gt 0 ] && command=(env OLDISCOVERY_TEST_RCVBUF=$rcvbuf "${command[@]}")
+    [ "$rcvbuf" -gt 0 ] && command=(env "OLDISCOVERY_TEST_RCVBUF=$rcvbuf" "${command[@]}")
     cp -p "$prom" "$work/before.prom" 2>/dev/null
     "${command[@]}" >/dev/null 2>"$work/scan.err"
     rc=$? scans=$((scans + 1))

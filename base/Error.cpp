@@ -28,6 +28,7 @@ public:
         case Errc::NotExecutable: return "not executable";
         case Errc::NoTerminal: return "no terminal";
         case Errc::NoExecKey: return "no Exec key";
+        case Errc::BadFleetFile: return "a fault in the fleet file";
         }
         return "unknown reason " + std::to_string(value);
     }

@@ -33,6 +33,7 @@ enum class Errc {
     NotExecutable,           // the program's file cannot be run
     NoTerminal,              // no terminal to run a console program in
     NoExecKey,               // a desktop entry that says nothing about starting a program
+    BadFleetFile,            // subject: the file, the line and what is wrong there
 };
 
 const std::error_category& ProjectCategory();

@@ -74,7 +74,7 @@ int CKnownDevicesCommand::Run() const {
         // Listing a file that is not there is a wrong name, not an empty list.
         if (!LoadKnownDevices(o.stateFile, known, true))
             return kExitState;
-        text += o.json ? FormatKnownJson(known) : FormatKnownTable(known);
+        text += o.json ? FormatKnownJson(known, m_fleet) : FormatKnownTable(known, m_fleet);
     }
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
         std::perror("oldiscovery-scan: cannot write the output");

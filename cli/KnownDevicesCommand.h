@@ -2,11 +2,13 @@
 // The commands that work on the --state file alone, without a scan: --forget and --known.
 #include <string>
 
+#include "formats/FleetFile.h"
 #include "ScanOptions.h"
 
 class CKnownDevicesCommand {
 public:
-    explicit CKnownDevicesCommand(const ScanOptions& options) : m_options(options) {}
+    // fleet (may be null) adds names, expectations and approved builds to --known.
+    CKnownDevicesCommand(const ScanOptions& options, const Fleet* fleet) : m_options(options), m_fleet(fleet) {}
     // Forgets what --forget names, then lists the file with --known; the exit status.
     int Run() const;
 
@@ -16,4 +18,5 @@ private:
     int Forget(std::string& lines) const;
 
     const ScanOptions& m_options;
+    const Fleet* m_fleet;
 };

@@ -14,8 +14,8 @@ const char kScanUsage[] =
     "usage: oldiscovery-scan [-i IF]... [-j|--prometheus] [-o FILE] [--stream] [-w [SECONDS]]\n"
     "                        [--gone-after N] [--wait MS] [--max-time SECONDS] [--log FILE]\n"
     "                        [--state FILE [--retire-after DAYS] [--max-known N]]\n"
-    "                        [--adaptive-end] [--known-end]\n"
-    "       oldiscovery-scan --state FILE [--forget MAC|IP|IP,MAC]... [--known [-j]]\n"
+    "                        [--adaptive-end] [--known-end] [--fleet FILE]\n"
+    "       oldiscovery-scan --state FILE [--forget MAC|IP|IP,MAC]... [--known [-j] [--fleet FILE]]\n"
     "       oldiscovery-scan --locate IP [--log FILE]\n"
     "       oldiscovery-scan -h|--help|-V|--version\n"
     "Finds Orvalink devices on the local network (one ICMP discovery run, about one second\n"
@@ -78,6 +78,17 @@ const char kScanUsage[] =
     "                 per device removed\n"
     "  --known        with --state: print the known devices as a scan would, each with \"up\" or\n"
     "                 \"missing\", when last seen and the scans missed in a row (no scan)\n"
+    "  --fleet FILE   the fleet file (TOML; default /etc/oldiscovery/fleet.toml when it is\n"
+    "                 there): names, notes, expectations (\"always\", \"transient\", \"ignore\"),\n"
+    "                 gone_after and retired per MAC, approved builds per type; with it the\n"
+    "                 table gets a fifth column and JSON a field \"name\" (\"n/a\" or null for\n"
+    "                 a device it does not name), --known three more columns (name, expect,\n"
+    "                 approved: \"yes\", \"no\" or \"n/a\" for a type without approved builds),\n"
+    "                 --prometheus a name label and orvalink_device_build_approved,\n"
+    "                 orvalink_device_fleet_info, orvalink_device_gone_after_scans and\n"
+    "                 orvalink_device_missed_scans; a retired device leaves --state at the next\n"
+    "                 scan; the watch reads FILE again when it changes and keeps the last good\n"
+    "                 version while a new one has a fault\n"
     "  -h, --help     this text\n"
     "  -V, --version  the program's name and version\n"
     "Needs raw ICMP sockets: run as root, or give the program the cap_net_raw capability\n"
@@ -96,7 +107,9 @@ const char kScanUsage[] =
     "  7  the scan stopped at its time limit while answers were still arriving, or the\n"
     "     receive queue overflowed and answers were lost: the devices listed were written,\n"
     "     but the list may be incomplete (see --max-time)\n"
-    "  8  no scan: an interface named by --interface is down or has no IPv4 address\n";
+    "  8  no scan: an interface named by --interface is down or has no IPv4 address\n"
+    "A fault in the fleet file ends a run before its scan with exit 2 and the file, line and\n"
+    "what is wrong; a watch that has read a good version goes on with it.\n";
 
 int ScanUsage(const std::string& problem, std::FILE* stream) {
     std::fprintf(stream, "oldiscovery-scan: %s\nTry 'oldiscovery-scan --help'.\n", problem.c_str());
@@ -216,6 +229,13 @@ const LongOption<Reading> kOptions[] = {
          r.o.haveMaxKnown = true;
          Number(r, a, "--max-known", "devices", 1, 1000000, r.o.maxKnown);
      }},
+    {"fleet", required_argument,
+     [](Reading& r, const char* a) {
+         if (!*a)
+             r.problem = "--fleet needs a file name";
+         r.o.fleetFile = a;
+         r.o.haveFleet = true;
+     }},
     {"version", no_argument, [](Reading& r, const char*) { r.o.version = r.finished = true; }, 'V'},
 };
 
@@ -227,7 +247,8 @@ std::string Conflict(const ScanOptions& o) {
         if (o.json)
             return "--json and --locate exclude each other";
         if (o.prometheus || !o.output.empty() || o.watch || o.haveGoneAfter || o.waitMs ||
-            !o.interfaces.empty() || !o.stateFile.empty() || o.maxTimeSeconds || o.stream || o.adaptiveEnd)
+            !o.interfaces.empty() || !o.stateFile.empty() || o.maxTimeSeconds || o.stream || o.adaptiveEnd ||
+            o.haveFleet)
             return "--locate takes no other option than --log";
     }
     if ((!o.forget.empty() || o.known) && o.stateFile.empty())
@@ -236,6 +257,8 @@ std::string Conflict(const ScanOptions& o) {
                                           !o.interfaces.empty() || !o.logFile.empty() || o.maxTimeSeconds || o.stream ||
                                           o.adaptiveEnd))
         return "--forget and --known take no scan option (only --json with --known)";
+    if (o.haveFleet && !o.forget.empty() && !o.known)
+        return "--fleet needs a scan or --known";
     if (!o.forget.empty() && o.json && !o.known)
         return "--json needs --known with --forget";
     if (o.json && o.prometheus)

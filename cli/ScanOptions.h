@@ -39,6 +39,8 @@ struct ScanOptions {
     long maxKnown = 10000;            // --max-known: known devices kept per interface
     bool haveRetire = false, haveMaxKnown = false;
     bool version = false;             // -V/--version: print ScanVersion() and nothing else
+    std::string fleetFile;            // --fleet: names, expectations and approved builds
+    bool haveFleet = false;
 };
 
 // Reads the command line into options: "" or the problem for the usage message. --help or -h sets

@@ -8,14 +8,16 @@
 #include <cstring>
 
 #include "engine/KnownDevices.h"
+#include "formats/FleetOutput.h"
 #include "formats/KnownOutput.h"
 #include "formats/ScanOutput.h"
 #include "net/Interfaces.h"
+#include "res/FailureText.h"
 #include "ExpectedDevices.h"
 #include "OutputSinks.h"
 
 CScanSession::CScanSession(const ScanOptions& options, CStateStore& store, const CScanWait& wait,
-                           const CScanLog& log)
+                           const CScanLog& log, CFleetWatch& fleet)
     : m_interfaces(options.interfaces),
       m_json(options.json),
       m_prometheus(options.prometheus),
@@ -30,7 +32,10 @@ CScanSession::CScanSession(const ScanOptions& options, CStateStore& store, const
                                      options.output.empty() && !options.watch && !options.haveLocate)),
       m_store(store),
       m_wait(wait),
-      m_log(log) {}
+      m_log(log),
+      m_fleet(fleet) {
+    m_store.SetFleet(m_fleet.Active());
+}
 
 int CScanSession::Ready() const {
     if (m_collector.Valid())
@@ -53,6 +58,12 @@ void CScanSession::Attach(CScanThread& scanner, std::vector<int> ifindexes) {
 
 int CScanSession::ScanOnce(CScanThread& scanner, ScanResult& result) {
     const auto start = Clock::now();
+    // A new version of the fleet file counts from this scan on; one with a fault is said once
+    // and the last good one stays.
+    if (m_fleet.Refresh() == CFleetWatch::Outcome::Refused)
+        std::fprintf(stderr, "oldiscovery-scan: Warning: %s; the fleet file as read before stays in use\n",
+                     FailureText(m_fleet.Fault()).c_str());
+    m_store.SetFleet(m_fleet.Active());
     if (m_interfaces.empty())
         m_requestInterfaces = BroadcastInterfaceNames();
     if (m_streaming)
@@ -89,8 +100,10 @@ int CScanSession::ScanOnce(CScanThread& scanner, ScanResult& result) {
 
 bool CScanSession::StreamNew() {
     std::string lines;
+    const Fleet* fleet = m_fleet.Active();
     for (const COrvalink& device : m_collector.TakeNew())
-        lines += m_json ? FormatJsonLine(device) : FormatTable({device});
+        lines += fleet ? (m_json ? FormatFleetJsonLine(device, *fleet) : FormatFleetTable({device}, *fleet))
+                       : (m_json ? FormatJsonLine(device) : FormatTable({device}));
     return lines.empty() || WriteOutput(lines) == Written::All;
 }
 
@@ -131,13 +144,24 @@ std::vector<std::string> CScanSession::ScannedInterfaces(const std::vector<COrva
 std::string CScanSession::Format(const std::vector<COrvalink>& devices, bool success, double seconds,
                                  WallTime end) const {
     if (!m_prometheus)
-        return m_json ? FormatJson(devices) : FormatTable(devices);
+        return Listed(devices);
     const std::vector<std::string> interfaces = ScannedInterfaces(devices);
+    const Fleet* fleet = m_fleet.Active();
+    const std::map<std::string, std::string> names = fleet ? FleetNames(*fleet) : std::map<std::string, std::string>();
     std::string text = FormatPrometheus(
-        devices, {success, seconds, EpochSeconds(end), interfaces, success && m_lastTruncated >= 0});
+        devices, {success, seconds, EpochSeconds(end), interfaces, success && m_lastTruncated >= 0, names});
     if (success && m_store.HasFile())
-        text += FormatKnownPrometheus(m_store.Known(), EpochSeconds(end), interfaces);
+        text += FormatKnownPrometheus(m_store.Known(), EpochSeconds(end), interfaces, names) +
+                FormatRemovedPrometheus(m_store.Removed(), interfaces);
+    if (success && fleet)
+        text += FormatFleetPrometheus(devices, m_store.HasFile() ? &m_store.Known() : nullptr, *fleet, interfaces);
     return text;
+}
+
+std::string CScanSession::Listed(const std::vector<COrvalink>& devices) const {
+    if (const Fleet* fleet = m_fleet.Active())
+        return m_json ? FormatFleetJson(devices, *fleet) : FormatFleetTable(devices, *fleet);
+    return m_json ? FormatJson(devices) : FormatTable(devices);
 }
 
 bool CScanSession::Emit(const std::string& text) const {

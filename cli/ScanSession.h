@@ -6,6 +6,7 @@
 
 #include "engine/Orvalink.h"
 #include "engine/ScanThread.h"
+#include "formats/FleetFile.h"
 #include "ScanClock.h"
 #include "ScanCollector.h"
 #include "ScanLog.h"
@@ -24,7 +25,9 @@ struct ScanResult {
 class CScanSession {
 public:
     // Reads the interfaces, the format, --output, the scan's timing and whether to stream.
-    CScanSession(const ScanOptions& options, CStateStore& store, const CScanWait& wait, const CScanLog& log);
+    // fleet: read again before each scan, for names, expectations and approved builds.
+    CScanSession(const ScanOptions& options, CStateStore& store, const CScanWait& wait, const CScanLog& log,
+                 CFleetWatch& fleet);
 
     // 0, or kExitNoScan with its message when a scan's end could not be waited for.
     int Ready() const;
@@ -60,6 +63,8 @@ private:
     std::vector<std::string> ScannedInterfaces(const std::vector<COrvalink>& devices) const;
     // Writes the lines of the devices found since the last call; false when they did not get out.
     bool StreamNew();
+    // The table or JSON, with names when there is a fleet.
+    std::string Listed(const std::vector<COrvalink>& devices) const;
 
     std::vector<std::string> m_interfaces;
     bool m_json;
@@ -73,6 +78,7 @@ private:
     CStateStore& m_store;
     const CScanWait& m_wait;
     const CScanLog& m_log;
+    CFleetWatch& m_fleet;
     CScanCollector m_collector;
     std::vector<std::string> m_requestInterfaces;  // without a choice: where the last request went
     long m_lastTruncated = -1;  // the last scan's devices when its limit stopped it short, else -1

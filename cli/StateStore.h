@@ -1,10 +1,13 @@
 #pragma once
 // What the scans saw, remembered: the watch over the devices and, with --state, its file.
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/DeviceWatch.h"
 #include "engine/Orvalink.h"
+#include "formats/FleetFile.h"
 #include "ScanClock.h"
 #include "ScanOptions.h"
 
@@ -17,6 +20,11 @@ public:
     bool HasFile() const { return !m_path.empty(); }
     // Reads the file, when there is one; false after its message.
     bool Load();
+    // The devices the last recorded scan removed from the file, by (interface, reason):
+    // "retire_after" or "fleet_retired".
+    const std::map<std::pair<std::string, std::string>, unsigned long>& Removed() const { return m_removed; }
+    // The fleet file's version in use (may be null): its retired devices leave at each scan.
+    void SetFleet(const Fleet* fleet) { m_fleet = fleet; }
     // A signal fd that ends a wait for the file's lock at once.
     void SetStopFd(int fd) { m_stopFd = fd; }
     CKnownDevices& Known() { return m_watch.Known(); }
@@ -39,5 +47,7 @@ private:
     long m_maxKnown;
     CDeviceWatch m_watch;
     bool m_failing = false;
+    const Fleet* m_fleet = nullptr;
+    std::map<std::pair<std::string, std::string>, unsigned long> m_removed;
     int m_stopFd = -1;
 };

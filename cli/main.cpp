@@ -8,6 +8,7 @@
 
 #include "base/ProgramFile.h"
 #include "engine/ScanThread.h"
+#include "formats/FleetFile.h"
 #include "net/LinuxSocketLayer.h"
 #include "res/FailureText.h"
 #include "res/Resource.h"
@@ -49,8 +50,14 @@ int main(int argc, char** argv) {
         return WriteOutput(ScanVersion()) == Written::All ? 0 : kExitOutput;
     if (!problem.empty())
         return ScanUsage(problem);
+    // The fleet file named, or the usual one when it is there; a fault costs the run, before any
+    // scan, since names and expectations would be wrong without it.
+    CFleetWatch fleet(options.haveFleet ? options.fleetFile : kDefaultFleetFile, options.haveFleet);
+    const bool fleetRead = fleet.Refresh() != CFleetWatch::Outcome::Refused;
+    if (!fleetRead)
+        std::fprintf(stderr, "oldiscovery-scan: %s\n", FailureText(fleet.Fault()).c_str());
     if (!options.forget.empty() || options.known)
-        return CKnownDevicesCommand(options).Run();
+        return fleetRead ? CKnownDevicesCommand(options, fleet.Active()).Run() : kExitUsage;
     // Before the scan: a typing error in an interface name costs no scan and sends nothing.
     std::vector<int> ifindexes;
     if (const int status = ChosenInterfaces(options, ifindexes))
@@ -59,7 +66,9 @@ int main(int argc, char** argv) {
     CStateStore store(options);
     CScanWait wait;
     CScanLog log(options.logFile);
-    CScanSession session(options, store, wait, log);
+    CScanSession session(options, store, wait, log, fleet);
+    if (!fleetRead)
+        return session.Failed(kExitUsage);
     const std::unique_ptr<IScanMode> mode = PickMode(options, session, store, wait, log);
     if (const int status = mode->Prepare())
         return status;

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "formats/ScanOutput.h"
+#include "log/DeviceText.h"
 
 namespace {
 
@@ -45,34 +46,52 @@ const char* State(const KnownDevice& d) {
     return d.missed == 0 ? "up" : "missing";
 }
 
+// The fleet's three fields of a known device: name, expectation, approved build; as table
+// columns or as JSON members.
+std::string FleetFields(const KnownDevice& d, const Fleet* fleet, bool json) {
+    if (!fleet)
+        return {};
+    const FleetDevice* f = fleet->Find(d.mac);
+    const std::string name = f ? f->name : "";
+    const std::optional<bool> approved = fleet->BuildApproved(d.type, d.build);
+    const char* expect = ExpectName(f ? f->expect : FleetDevice::Expect::Always);
+    if (json)
+        return ", \"name\": " + (name.empty() ? "null" : JsonText(name)) + ", \"expect\": \"" + expect +
+               "\", \"approved\": " + (approved ? (*approved ? "true" : "false") : "null");
+    return "\t" + (name.empty() ? "n/a" : EscapeDeviceText(name, ControlEscape::Text)) +
+           "\t" + expect + "\t" + (approved ? (*approved ? "yes" : "no") : "n/a");
+}
+
 }  // namespace
 
-std::string FormatKnownTable(const CKnownDevices& known) {
+std::string FormatKnownTable(const CKnownDevices& known, const Fleet* fleet) {
     std::string out;
     for (const auto& [device, d] : SortedKnown(known)) {
         std::string line = FormatTable({device});
         line.pop_back();
         out += line + "\t" + State(*d) + "\t" + Rfc3339Seconds(d->lastSeen) + "\t" +
-               std::to_string(d->missed) + "\n";
+               std::to_string(d->missed) + FleetFields(*d, fleet, false) + "\n";
     }
     return out;
 }
 
-std::string FormatKnownJson(const CKnownDevices& known) {
+std::string FormatKnownJson(const CKnownDevices& known, const Fleet* fleet) {
     std::string out = "[";
     const char* separator = "\n  ";
     for (const auto& [device, d] : SortedKnown(known)) {
         std::string object = FormatJsonLine(device);
         object.resize(object.size() - 2);  // the closing brace and the line feed
         out += separator + object + ", \"state\": \"" + State(*d) + "\", \"last_seen\": \"" +
-               Rfc3339Seconds(d->lastSeen) + "\", \"missed\": " + std::to_string(d->missed) + "}";
+               Rfc3339Seconds(d->lastSeen) + "\", \"missed\": " + std::to_string(d->missed) +
+               FleetFields(*d, fleet, true) + "}";
         separator = ",\n  ";
     }
     return out + (known.Devices().empty() ? "]\n" : "\n]\n");
 }
 
 std::string FormatKnownPrometheus(const CKnownDevices& known, double scanTime,
-                                  const std::vector<std::string>& interfaces) {
+                                  const std::vector<std::string>& interfaces,
+                                  const std::map<std::string, std::string>& names) {
     std::vector<const KnownDevice*> shown;
     for (const auto& [key, d] : known.Devices())
         if (std::find(interfaces.begin(), interfaces.end(), d.interface) != interfaces.end())
@@ -87,7 +106,8 @@ std::string FormatKnownPrometheus(const CKnownDevices& known, double scanTime,
         "# TYPE orvalink_device_up gauge\n";
     for (const KnownDevice* d : shown)
         out += "orvalink_device_up{" + key(*d) + ",type=\"" + PrometheusLabelValue(d->type) + "\",build=\"" +
-               PrometheusLabelValue(d->build) + "\"} " +
+               PrometheusLabelValue(d->build) + "\"" +
+               (names.count(d->mac) ? ",name=\"" + PrometheusLabelValue(names.at(d->mac)) + "\"" : "") + "} " +
                (d->lastSeen == scanTime || d->missed == 0 ? "1" : "0") + "\n";
     const struct {
         const char* name;

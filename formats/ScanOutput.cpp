@@ -139,6 +139,8 @@ std::string FormatPrometheus(const std::vector<COrvalink>& devices, const ScanSu
                                  "\",mac=\"" + PrometheusLabelValue(d.m_strMAC) + "\",type=\"" +
                                  PrometheusLabelValue(d.m_strType) + "\",build=\"" +
                                  PrometheusLabelValue(d.m_strBuild) + "\"";
+            if (const auto name = scan.names.find(d.m_strMAC); name != scan.names.end())
+                labels += ",name=\"" + PrometheusLabelValue(name->second) + "\"";
             if (series.insert(std::move(labels)).second)
                 ++perInterface[interface];
         }

@@ -1,5 +1,6 @@
 #pragma once
 // How devices are written out as text: oldiscovery-scan's outputs and the saved list.
+#include <map>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,7 @@ struct ScanSummary {
     // Interfaces the scan was restricted to: each gets a device count, 0 when none answered.
     std::vector<std::string> interfaces;
     bool truncated = false;  // stopped at its time limit with answers still arriving
+    std::map<std::string, std::string> names{};  // MAC -> the name label of its device series
 };
 // Prometheus text exposition format 0.0.4, with # HELP and # TYPE lines:
 // orvalink_device_info{interface,ip,mac,type,build} 1 per device (a device that answered more

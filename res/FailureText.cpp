@@ -23,6 +23,7 @@ std::string FailureText(const Failure& failure) {
     case Errc::NoIpv4Address: return "interface " + s + " has no IPv4 address";
     case Errc::NewerFormat: return "written by a newer oldiscovery-scan (format version " + s + ")";
     case Errc::DamagedFile: return "damaged: " + s;
+    case Errc::BadFleetFile: return s;
     default: return failure.code.message();
     }
 }

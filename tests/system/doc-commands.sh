@@ -31,6 +31,8 @@ why_not() {
         echo "installs as root outside a package; the capability step is tested by the package test" ;;
     "sudo apt-get install"* | "sudo dnf install"*)
         echo "installs on this machine; the package test installs into a throw-away root" ;;
+    "sudo cat /var/lib/private/"* | "sudo rm /var/lib/private/"*)
+        echo "the state of a watch unit's dynamic user: needs systemd as the machine's init" ;;
     "sudo systemctl "* | "journalctl "*)
         echo "needs systemd as the machine's init; SystemdUnits and MonitoringEndToEnd run the units" ;;
     "sudo sysctl "*) echo "changes the machine's kernel settings" ;;

@@ -119,6 +119,14 @@ stop_device() {
     unset "devices[$key]"
 }
 for ip in 10.77.1.1 10.77.1.2 10.77.1.3; do start_device a $ip 1.2.3 || fail "devices of site a"; done
+# The fleet file both sites' scans read, as configuration management would spread it: site a's
+# type has a baseline, and .8 comes and goes.
+# fleet_file <approved builds of OL-2000>: the file, replaced in one step.
+fleet_file() {
+    printf '[approved]\n"OL-2000" = [%s]\n[devices."02:00:0A:4D:01:08"]\nname = "Visitor kiosk"\nexpect = "transient"\n' \
+        "$1" >"$work/fleet.toml.new" && chmod 644 "$work/fleet.toml.new" && mv "$work/fleet.toml.new" "$work/fleet.toml"
+}
+fleet_file '"1.2.3", "1.2.4"' || fail "fleet file"
 for ip in 10.79.1.1 10.79.1.2; do start_device b $ip 2.0.1 || fail "devices of site b"; done
 
 # --- Each site: a textfile folder that belongs to root, as Debian's does; the unit's command in
@@ -138,6 +146,7 @@ take_turn() {
 start_scans() { # <site>
     local ns=${host_of[$1]} dir="$work/$1-textfile" scan=0
     unit_command lan0 "$dir" "$work/$1-state"
+    command+=(--fleet "$work/fleet.toml")
     (
         umask "${unit_umask:-0022}"
         # At most one scan a second, as a timer would start them: a scan that fails at once
@@ -303,7 +312,7 @@ entries = [d["missed"] for d in json.load(open(sys.argv[1]))["devices"] if d["ip
 sys.exit(entries != [int(sys.argv[3])] and f"missed {entries}, not {sys.argv[3]}")' \
         "$work/$1-state/lan0.state" "$2" "$3"
 }
-A1=02:00:0A:4D:01:01 A2=02:00:0A:4D:01:02 B2=02:00:0A:4F:01:02 C1=02:00:00:00:09:01 C2=02:00:00:00:09:02
+A1=02:00:0A:4D:01:01 A2=02:00:0A:4D:01:02 A8=02:00:0A:4D:01:08 B2=02:00:0A:4F:01:02 C1=02:00:00:00:09:01 C2=02:00:00:00:09:02
 
 # --- The incidents, played in order: name | action | the notifications it brings, ";" between
 # them | what must hold afterwards. Each device alert holds through the scanning outages.
@@ -327,6 +336,9 @@ interface down while a device is gone | link host ip link set lan0 down | fired 
 interface up | link host ip link set lan0 up | resolved ScanFailing a lan0
 site dark | stop_device a 10.77.1.1; stop_device a 10.77.1.3; stop_device a 10.77.1.7 | fired SegmentDark a lan0
 site back | start_device a 10.77.1.1 1.2.4; start_device a 10.77.1.3 1.2.3; start_device a 10.77.1.7 1.2.3 | resolved SegmentDark a lan0
+unapproved build | start_device a 10.77.1.8 9.9.9 | fired NewDevice a 10.77.1.8 $A8; fired BuildNotApproved a 10.77.1.8 $A8
+baseline takes the build in | fleet_file '\"1.2.3\", \"1.2.4\", \"9.9.9\"' | resolved BuildNotApproved a 10.77.1.8 $A8
+transient device leaves | stop_device a 10.77.1.8 |
 interface retired | retire a | resolved DeviceGone a 10.77.1.2 $A2
 "
 # Alertmanager tells a change at its next group interval: that long without a false one.
@@ -336,7 +348,7 @@ while IFS='|' read -r name action brings then; do
     [ -n "$name" ] || continue
     name=$(echo $name)
     eval "$action" </dev/null || fail "$name: $action"
-    expected+=$(sed 's/ *; */\n/g; s/^ *//; s/ *$//' <<<"$brings")$'\n'
+    [ -z "${brings// /}" ] || expected+=$(sed 's/ *; */\n/g; s/^ *//; s/ *$//' <<<"$brings")$'\n'
     want=$(sort <<<"${expected%$'\n'}")
     deadline=$(($(date +%s) + 90))
     until [ -z "$(comm -13 <(events | sort) <(echo "$want"))" ] || [ "$(date +%s)" -ge "$deadline" ]; do

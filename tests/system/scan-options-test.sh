@@ -584,6 +584,59 @@ case_watch_late_reply() {
         fail "no line for the answer dropped between scans"
 }
 
+# A fleet file: names in the table and JSON, the fleet's series, --known's three columns, a device
+# retired in the file gone from the known devices at the next scan, and a fault with its line.
+case_fleet() {
+    netns_add_devices 10.77.1.1 2 --type "OL-2000" --build "2.01" || exit 1
+    netns_add_devices 10.77.1.3 1 --type "OL-2000" --build "1.9" || exit 1
+    local fleet="$NETNS_TMP/fleet.toml" state="$NETNS_TMP/fleet.state" T=$'\t'
+    cat >"$fleet" <<'TOML'
+[approved]
+"OL-2000" = ["2.01", "2.02"]
+[devices."02:00:0a:4d:01:01"]
+name = "Lobby camera"
+expect = "transient"
+gone_after = 5
+[devices."02-00-0A-4D-01-03"]
+name = "Door"
+TOML
+    run_scan --interface lan0 --wait 200 --fleet "$fleet"
+    expect_eq "table: a fifth column, the name" "10.77.1.1${T}02:00:0A:4D:01:01${T}OL-2000${T}2.01${T}Lobby camera
+10.77.1.2${T}02:00:0A:4D:01:02${T}OL-2000${T}2.01${T}n/a
+10.77.1.3${T}02:00:0A:4D:01:03${T}OL-2000${T}1.9${T}Door" "$out"
+    run_scan --json --interface lan0 --wait 200 --fleet "$fleet"
+    expect_eq "JSON: a field name" "Lobby camera None Door" \
+        "$(python3 -c 'import json,sys; print(*[d["name"] for d in json.load(sys.stdin)])' <<<"$out")"
+    run_scan --prometheus --interface lan0 --wait 200 --fleet "$fleet" --state "$state"
+    promtool check metrics <<<"$out" || fail "promtool rejects the output: $out"
+    local series
+    for series in \
+        'orvalink_device_info{interface="lan0",ip="10.77.1.1",mac="02:00:0A:4D:01:01",type="OL-2000",build="2.01",name="Lobby camera"} 1' \
+        'orvalink_device_up{interface="lan0",ip="10.77.1.3",mac="02:00:0A:4D:01:03",type="OL-2000",build="1.9",name="Door"} 1' \
+        'orvalink_device_build_approved{interface="lan0",ip="10.77.1.2",mac="02:00:0A:4D:01:02",type="OL-2000",build="2.01"} 1' \
+        'orvalink_device_build_approved{interface="lan0",ip="10.77.1.3",mac="02:00:0A:4D:01:03",type="OL-2000",build="1.9",name="Door"} 0' \
+        'orvalink_device_fleet_info{interface="lan0",ip="10.77.1.1",mac="02:00:0A:4D:01:01",name="Lobby camera",expect="transient"} 1' \
+        'orvalink_device_gone_after_scans{interface="lan0",ip="10.77.1.1",mac="02:00:0A:4D:01:01"} 5' \
+        'orvalink_device_missed_scans{interface="lan0",ip="10.77.1.2",mac="02:00:0A:4D:01:02"} 0'; do
+        grep -qxF "$series" <<<"$out" || fail "no series $series in: $out"
+    done
+    run_scan --state "$state" --known --fleet "$fleet"
+    expect_eq "--known: name, expectation, approved" "Lobby camera${T}transient${T}yes
+n/a${T}always${T}yes
+Door${T}always${T}no" "$(cut -f8- <<<"$out")"
+    printf '[devices."02:00:0A:4D:01:02"]\nretired = true\n' >>"$fleet"
+    run_scan --prometheus --interface lan0 --wait 200 --fleet "$fleet" --state "$state"
+    grep -qxF 'orvalink_known_devices_removed{interface="lan0",reason="fleet_retired"} 1' <<<"$out" ||
+        fail "retired: not counted: $out"
+    expect_eq "retired: said on stderr" "0 oldiscovery-scan: retired in the fleet file: lan0 10.77.1.2 02:00:0A:4D:01:02" \
+        "$rc $(tr '\n' ' ' <<<"$err" | sed 's/ $//')"
+    run_scan --state "$state" --known
+    expect_eq "retired: no longer known" "10.77.1.1 10.77.1.3" "$(cut -f1 <<<"$out" | tr '\n' ' ' | sed 's/ $//')"
+    printf '[devices."02:00:0A:4D:01:04"]\nexpect = "never"\n' >"$NETNS_TMP/bad.toml"
+    run_scan --interface lan0 --fleet "$NETNS_TMP/bad.toml"
+    expect_eq "a fault: exit 2, file, line and what, no scan" "2 oldiscovery-scan: $NETNS_TMP/bad.toml:2: expect of device 02:00:0A:4D:01:04 is not \"always\", \"transient\" or \"ignore\"" "$rc $err"
+}
+
 show_last_stderr() {
     echo "--- stderr of the last scan" >&2
     cat "$NETNS_TMP/err" "$NETNS_TMP/watch.err" >&2 2>/dev/null

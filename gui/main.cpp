@@ -8,6 +8,7 @@
 #include "gui/app/QtPlugins.h"
 #include "gui/app/SecureStart.h"
 #include "gui/app/SystemProbe.h"
+#include "gui/framework/Translation.h"
 #include "net/LinuxSocketLayer.h"
 #include "res/FailureText.h"
 
@@ -41,6 +42,7 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "OLDiscovery: Qt looked for plugins outside its own folder\n");
         return 1;
     }
+    LoadTranslations(DesktopLanguages());
     // Wayland desktops match the window to its menu entry and icon by this name.
     QGuiApplication::setDesktopFileName(QStringLiteral("example.quarrin_velto.OLDiscovery"));
     COLDiscoveryApp program(CreateSystemProbe(sockets->RawIcmpOpened()), sockets);

@@ -4,6 +4,8 @@
 #include <linux/rtnetlink.h>
 #include <netinet/in.h>
 
+#include "res/Translation.h"
+
 namespace {
 
 // The kind addr has in subnet: none (one host) unless it is the subnet's first or last address.
@@ -72,12 +74,21 @@ DestinationKind SourceKind(std::uint32_t addr, const std::vector<iftable::LocalS
 }
 
 std::string LocateRefusal(const std::string& ip) {
+    // In the order of the enumeration; whole sentences, so a translation may order its words.
+    static constexpr const char* kReasons[] = {
+        "",
+        QT_TRANSLATE_NOOP("LocateRefusal", "%1 is a broadcast address"),
+        QT_TRANSLATE_NOOP("LocateRefusal", "%1 is a network address"),
+        QT_TRANSLATE_NOOP("LocateRefusal", "%1 is a multicast address"),
+        QT_TRANSLATE_NOOP("LocateRefusal", "%1 is an unspecified address"),
+        QT_TRANSLATE_NOOP("LocateRefusal", "%1 is a loopback address"),
+    };
     in_addr addr{};
     if (inet_pton(AF_INET, ip.c_str(), &addr) != 1)
-        return ip + " is no IPv4 address";
+        return TranslatedWith("LocateRefusal", QT_TRANSLATE_NOOP("LocateRefusal", "%1 is no IPv4 address"),
+                              ip);
     const DestinationKind kind = DestinationKindOf(addr.s_addr);
     if (kind == DestinationKind::OneHost)
         return {};
-    return ip + (kind == DestinationKind::Unspecified ? " is an " : " is a ") + DestinationKindName(kind) +
-           " address";
+    return TranslatedWith("LocateRefusal", kReasons[static_cast<int>(kind)], ip);
 }

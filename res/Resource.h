@@ -26,6 +26,7 @@ constexpr int IDC_ACTION_TELNET = 1007;
 constexpr int IDC_ACTION_LABEL = 1008;
 constexpr int IDC_ACTION_COPYIP = 1009;
 constexpr int IDC_AUTO_REFRESH = 1011;
+constexpr int IDC_REMEMBER_DEVICES = 1012;
 constexpr int IDC_STATIC = -1;
 
 // System-menu command of the About item
@@ -35,6 +36,7 @@ constexpr unsigned IDM_ABOUTBOX = 0x10;
 constexpr unsigned ID_WEBBROWSER = 32771;
 constexpr unsigned ID_TELNET = 32772;
 constexpr unsigned ID_LOCATE = 32774;
+constexpr unsigned ID_FORGET = 32775;
 constexpr unsigned ID_EDIT_COPY = 57634;
 
 // String table
@@ -93,3 +95,25 @@ constexpr unsigned IDS_FIND = 139;
 constexpr unsigned IDS_FILTER_NAME = 140;
 constexpr unsigned IDS_FILTER_HINT = 141;
 constexpr unsigned IDS_STATUS_NAME = 142;
+// The window's memory, fleet and notifications: the optional columns' headings, a row's marks
+// after its build (%1 the build, %2 the mark; %1 of the missing mark the time last seen), the
+// approved column's values, the context menu's item of a missing row, the status line's
+// failures (%1 the file, %2 why), the notifications (%1 a device, or how many).
+constexpr unsigned IDS_COLUMN_NAME = 180;
+constexpr unsigned IDS_COLUMN_INTERFACE = 181;
+constexpr unsigned IDS_COLUMN_LAST_SEEN = 182;
+constexpr unsigned IDS_COLUMN_APPROVED = 183;
+constexpr unsigned IDS_ROW_MARKED = 184;
+constexpr unsigned IDS_MARK_MISSING = 185;
+constexpr unsigned IDS_MARK_NEW = 186;
+constexpr unsigned IDS_APPROVED_YES = 187;
+constexpr unsigned IDS_APPROVED_NO = 188;
+constexpr unsigned IDS_FORGET_DEVICE = 189;
+constexpr unsigned IDS_MEMORY_FAILED = 190;
+constexpr unsigned IDS_FLEET_FAILED = 191;
+constexpr unsigned IDS_NOTE_NEW = 192;
+constexpr unsigned IDS_NOTE_NEW_MANY = 193;
+constexpr unsigned IDS_NOTE_GONE = 194;
+constexpr unsigned IDS_NOTE_GONE_MANY = 195;
+constexpr unsigned IDS_NOTE_BUILD = 196;
+constexpr unsigned IDS_NOTE_BUILD_MANY = 197;

@@ -1,6 +1,7 @@
 #include "res/StringTable.h"
 
 #include "res/Resource.h"
+#include "res/Translation.h"
 
 #include <algorithm>
 
@@ -13,64 +14,95 @@ struct StringEntry {
 
 // Sorted by id.
 constexpr StringEntry kStrings[] = {
-    {IDS_ABOUTBOX, "&About OLDiscovery..."},
+    {IDS_ABOUTBOX, QT_TRANSLATE_NOOP("StringTable", "&About OLDiscovery...")},
     // %1 is the program file's path, ready to paste into a shell.
     {IDS_NEED_ADMIN,
-     "To find devices this program needs the raw network right (cap_net_raw).\n"
-     "Run it as root, or grant the right once: sudo setcap cap_net_raw+p %1"},
+     QT_TRANSLATE_NOOP("StringTable",
+                       "To find devices this program needs the raw network right (cap_net_raw).\n"
+                       "Run it as root, or grant the right once: sudo setcap cap_net_raw+p %1")},
     {IDS_NEED_WIN2K,
-     "This application is not compatible with your operating system. Please use Windows 2000 or "
-     "newer."},
-    {IDS_NO_SCAN_THREAD, "Can't start background scanning thread. Application is aborted."},
-    {IDS_COLUMN_IP, "IP Address"},
-    {IDS_COLUMN_MAC, "MAC Address"},
-    {IDS_COLUMN_TYPE, "Device Type"},
-    {IDS_COLUMN_BUILD, "Build"},
-    {IDS_HINT_BROWSER,
-     "Double click an entry to get to the web interface.\n"
-     "Right click on an entry to see additional connection options."},
-    {IDS_HINT_TELNET,
-     "Double click an entry to open a Telnet session.\n"
-     "Right click on an entry to see additional connection options."},
-    {IDS_HINT_COPYIP,
-     "Double click an entry to copy the IP address to the clipboard.\n"
-     "Right click on an entry to see additional connection options."},
-    {IDS_WEB_ADDRESS, "www.quarrin-velto.example"},
-    {IDS_MAKER_ADDRESS, "Quarrin-Velto Networks\nHarbour Street 12\n24103 Kiel, Germany"},
-    {IDS_DEVELOPMENT, "Development :"},
-    {IDS_APP_TITLE, "Orvalink Discovery Tool"},
-    {IDS_LIST_TITLE, "Available Orvalinks"},
-    {IDS_COPYRIGHT, "Copyright : "},
+     QT_TRANSLATE_NOOP(
+         "StringTable",
+         "This application is not compatible with your operating system. Please use Windows 2000 or "
+         "newer.")},
+    {IDS_NO_SCAN_THREAD,
+     QT_TRANSLATE_NOOP("StringTable", "Can't start background scanning thread. Application is aborted.")},
+    {IDS_COLUMN_IP, QT_TRANSLATE_NOOP("StringTable", "IP Address")},
+    {IDS_COLUMN_MAC, QT_TRANSLATE_NOOP("StringTable", "MAC Address")},
+    {IDS_COLUMN_TYPE, QT_TRANSLATE_NOOP("StringTable", "Device Type")},
+    {IDS_COLUMN_BUILD, QT_TRANSLATE_NOOP("StringTable", "Build")},
+    {IDS_HINT_BROWSER, QT_TRANSLATE_NOOP("StringTable",
+                                         "Double click an entry to get to the web interface.\n"
+                                         "Right click on an entry to see additional connection options.")},
+    {IDS_HINT_TELNET, QT_TRANSLATE_NOOP("StringTable",
+                                        "Double click an entry to open a Telnet session.\n"
+                                        "Right click on an entry to see additional connection options.")},
+    {IDS_HINT_COPYIP, QT_TRANSLATE_NOOP("StringTable",
+                                        "Double click an entry to copy the IP address to the clipboard.\n"
+                                        "Right click on an entry to see additional connection options.")},
+    {IDS_WEB_ADDRESS, QT_TRANSLATE_NOOP("StringTable", "www.quarrin-velto.example")},
+    {IDS_MAKER_ADDRESS,
+     QT_TRANSLATE_NOOP("StringTable", "Quarrin-Velto Networks\nHarbour Street 12\n24103 Kiel, Germany")},
+    {IDS_DEVELOPMENT, QT_TRANSLATE_NOOP("StringTable", "Development :")},
+    {IDS_APP_TITLE, QT_TRANSLATE_NOOP("StringTable", "Orvalink Discovery Tool")},
+    {IDS_LIST_TITLE, QT_TRANSLATE_NOOP("StringTable", "Available Orvalinks")},
+    {IDS_COPYRIGHT, QT_TRANSLATE_NOOP("StringTable", "Copyright : ")},
     {IDS_NEED_LINUX,
-     "This application is not compatible with your operating system. Please use Linux 3.10 or "
-     "newer."},
-    {IDS_SYSMENU_MINIMIZE, "Mi&nimize"},
-    {IDS_SYSMENU_CLOSE, "&Close"},
-    {IDS_SYSMENU_TIP, "System menu"},
-    {IDS_SELECT_TELNET, "Select Telnet Application"},
+     QT_TRANSLATE_NOOP(
+         "StringTable",
+         "This application is not compatible with your operating system. Please use Linux 3.10 or "
+         "newer.")},
+    {IDS_SYSMENU_MINIMIZE, QT_TRANSLATE_NOOP("StringTable", "Mi&nimize")},
+    {IDS_SYSMENU_CLOSE, QT_TRANSLATE_NOOP("StringTable", "&Close")},
+    {IDS_SYSMENU_TIP, QT_TRANSLATE_NOOP("StringTable", "System menu")},
+    {IDS_SELECT_TELNET, QT_TRANSLATE_NOOP("StringTable", "Select Telnet Application")},
     // Linux programs carry no extension, so the one type lists every file.
-    {IDS_ALL_FILES, "All files (*)"},
-    {IDS_SAVE_LIST, "Save list..."},
-    {IDS_SAVE_LIST_TITLE, "Save List"},
-    {IDS_CSV_FILES, "CSV files (*.csv)"},
-    {IDS_JSON_FILES, "JSON files (*.json)"},
-    {IDS_SAVE_FAILED, "The list could not be saved to %1:\n%2"},
-    {IDS_LOCATE_REFUSED, "No locate request was sent: %1.\nLocate asks one device to make itself known."},
-    {IDS_DEVICE_COUNT, "%1 devices"},
-    {IDS_ONE_DEVICE, "1 device"},
-    {IDS_FILTERED_COUNT, "%1 of %2 devices"},
-    {IDS_LAST_SCAN, "Last scan %1"},
-    {IDS_LAST_SCAN_INCOMPLETE, "Last scan %1 stopped at its time limit: the list may be incomplete"},
-    {IDS_LAST_SCAN_LOST, "Last scan %1 lost answers to a full receive queue: the list may be incomplete"},
-    {IDS_SCANNING, "Scanning\u2026"},
-    {IDS_START_FAILED, "Could not start %1: %2"},
-    {IDS_PROGRAM_FAILED, "%1 failed: %2"},
-    {IDS_EXIT_STATUS, "exit status %1"},
-    {IDS_EXIT_SIGNAL, "ended by signal %1"},
-    {IDS_FIND, "&Find..."},
-    {IDS_FILTER_NAME, "Filter"},
-    {IDS_FILTER_HINT, "Filter by IP, MAC, type or build"},
-    {IDS_STATUS_NAME, "Status"},
+    {IDS_ALL_FILES, QT_TRANSLATE_NOOP("StringTable", "All files (*)")},
+    {IDS_SAVE_LIST, QT_TRANSLATE_NOOP("StringTable", "Save list...")},
+    {IDS_SAVE_LIST_TITLE, QT_TRANSLATE_NOOP("StringTable", "Save List")},
+    {IDS_CSV_FILES, QT_TRANSLATE_NOOP("StringTable", "CSV files (*.csv)")},
+    {IDS_JSON_FILES, QT_TRANSLATE_NOOP("StringTable", "JSON files (*.json)")},
+    {IDS_SAVE_FAILED, QT_TRANSLATE_NOOP("StringTable", "The list could not be saved to %1:\n%2")},
+    {IDS_LOCATE_REFUSED,
+     QT_TRANSLATE_NOOP("StringTable",
+                       "No locate request was sent: %1.\nLocate asks one device to make itself known.")},
+    {IDS_DEVICE_COUNT, QT_TRANSLATE_NOOP("StringTable", "%1 devices")},
+    {IDS_ONE_DEVICE, QT_TRANSLATE_NOOP("StringTable", "1 device")},
+    {IDS_FILTERED_COUNT, QT_TRANSLATE_NOOP("StringTable", "%1 of %2 devices")},
+    {IDS_LAST_SCAN, QT_TRANSLATE_NOOP("StringTable", "Last scan %1")},
+    {IDS_LAST_SCAN_INCOMPLETE,
+     QT_TRANSLATE_NOOP("StringTable", "Last scan %1 stopped at its time limit: the list may be incomplete")},
+    {IDS_LAST_SCAN_LOST,
+     QT_TRANSLATE_NOOP("StringTable",
+                       "Last scan %1 lost answers to a full receive queue: the list may be incomplete")},
+    {IDS_SCANNING, QT_TRANSLATE_NOOP("StringTable", "Scanning\u2026")},
+    {IDS_START_FAILED, QT_TRANSLATE_NOOP("StringTable", "Could not start %1: %2")},
+    {IDS_PROGRAM_FAILED, QT_TRANSLATE_NOOP("StringTable", "%1 failed: %2")},
+    {IDS_EXIT_STATUS, QT_TRANSLATE_NOOP("StringTable", "exit status %1")},
+    {IDS_EXIT_SIGNAL, QT_TRANSLATE_NOOP("StringTable", "ended by signal %1")},
+    {IDS_FIND, QT_TRANSLATE_NOOP("StringTable", "&Find...")},
+    {IDS_FILTER_NAME, QT_TRANSLATE_NOOP("StringTable", "Filter")},
+    {IDS_FILTER_HINT, QT_TRANSLATE_NOOP("StringTable", "Filter by IP, MAC, type or build")},
+    {IDS_STATUS_NAME, QT_TRANSLATE_NOOP("StringTable", "Status")},
+    {IDS_COLUMN_NAME, QT_TRANSLATE_NOOP("StringTable", "Name")},
+    {IDS_COLUMN_INTERFACE, QT_TRANSLATE_NOOP("StringTable", "Interface")},
+    {IDS_COLUMN_LAST_SEEN, QT_TRANSLATE_NOOP("StringTable", "Last seen")},
+    {IDS_COLUMN_APPROVED, QT_TRANSLATE_NOOP("StringTable", "Approved build")},
+    {IDS_ROW_MARKED, QT_TRANSLATE_NOOP("StringTable", "%1 (%2)")},
+    {IDS_MARK_MISSING, QT_TRANSLATE_NOOP("StringTable", "last seen %1")},
+    {IDS_MARK_NEW, QT_TRANSLATE_NOOP("StringTable", "new")},
+    {IDS_APPROVED_YES, QT_TRANSLATE_NOOP("StringTable", "yes")},
+    {IDS_APPROVED_NO, QT_TRANSLATE_NOOP("StringTable", "no")},
+    {IDS_FORGET_DEVICE, QT_TRANSLATE_NOOP("StringTable", "Forget device")},
+    {IDS_MEMORY_FAILED, QT_TRANSLATE_NOOP("StringTable", "The known devices cannot be kept in %1: %2")},
+    {IDS_FLEET_FAILED,
+     QT_TRANSLATE_NOOP("StringTable", "The fleet file %1 was not taken, the last good one stays: %2")},
+    {IDS_NOTE_NEW, QT_TRANSLATE_NOOP("StringTable", "New device: %1")},
+    {IDS_NOTE_NEW_MANY, QT_TRANSLATE_NOOP("StringTable", "%1 new devices")},
+    {IDS_NOTE_GONE, QT_TRANSLATE_NOOP("StringTable", "Device gone: %1")},
+    {IDS_NOTE_GONE_MANY, QT_TRANSLATE_NOOP("StringTable", "%1 devices gone")},
+    {IDS_NOTE_BUILD, QT_TRANSLATE_NOOP("StringTable", "Build not approved: %1")},
+    {IDS_NOTE_BUILD_MANY, QT_TRANSLATE_NOOP("StringTable", "%1 devices with a build not approved")},
 };
 
 }  // namespace
@@ -83,7 +115,7 @@ bool SameName(std::string_view a, std::string_view b) {
 std::string LoadString(unsigned id) {
     for (const StringEntry& entry : kStrings) {
         if (entry.id == id)
-            return entry.text;
+            return Translated("StringTable", entry.text);
     }
     return {};
 }

@@ -2,14 +2,15 @@
 # The pictures of `scripts/demo --screenshot`, taken on the current (Xvfb) display inside the
 # simulated network's host namespace:
 #
-#   demo-capture.sh <program> <main window png>
+#   demo-capture.sh <program> <main window png> [--main-only]
 #
 # Runs the program under a plain window manager (twm, when installed, only so the pictures show
 # caption bars), waits for its main window and the end of the first scan and saves the window
 # as the picture; then, driven with xdotool as a person would, saves beside it the context menu
 # of the third row (context-menu.png), the list narrowed by the filter (filter.png), the Settings
 # dialog (settings.png) and the About box opened from the window menu (about.png), and ends the
-# program.
+# program. With --main-only it takes the main window's picture alone, wider, so that optional
+# columns fit.
 #
 # Windows are found among the program's own (its process id on the window, the title), never by
 # title alone: the screen also holds the window manager's frames. Every wait has a bound. A step
@@ -18,6 +19,7 @@
 set -u
 program=${1:?program}
 main_png=${2:?picture file}
+main_only=${3:-}
 dir=$(dirname "$main_png")
 pid=""
 wm=""
@@ -210,6 +212,10 @@ geometry "$main" || {
     fail "the main window's size could not be read"
     exit 1
 }
+if [ "$main_only" = --main-only ]; then
+    xdotool windowsize --sync "$main" 1000 "$H" 2>/dev/null || fail "the main window could not be widened"
+    geometry "$main" || exit 1
+fi
 # The pointer rests in the window's empty bottom-right corner from now on.
 rest_x=$((W - 3)) rest_y=$((H - 3))
 point_at "$main" "$rest_x" "$rest_y" || fail "the pointer could not be moved into the main window"
@@ -227,6 +233,7 @@ done
 # the window's three controls gives it the keyboard again, now with rows.
 xdotool key Tab Tab Tab
 picture "$main" "$main_png" || exit 1
+[ "$main_only" = --main-only ] && exit 0
 
 # context-menu.png: the menu is a window of its own, so the picture is the part of the screen
 # where the framed main window lies. The menu's window is named after the resource's popup.

@@ -36,21 +36,24 @@ constexpr size_t kCommandBufferSize = 520;
 constexpr const char* kBrowserTypes[] = {"x-scheme-handler/http", "text/html"};
 
 constexpr std::pair<int, const char*> kOpenErrors[] = {
-    {0, "The operating system is out\nof memory or resources."},
-    {2, "The specified file was not found."},
-    {3, "The specified path was not found."},
-    {5, "The operating system denied\naccess to the specified file."},
-    {8, "There was not enough memory to complete the operation."},
-    {11, "The .EXE file is invalid\n(non-Win32 .EXE or error in .EXE image)."},
-    {26, "A sharing violation occurred. "},
-    {27, "The filename association is\nincomplete or invalid."},
-    {28, "The DDE transaction could not\nbe completed because the request timed out."},
-    {29, "The DDE transaction failed."},
-    {30,
-     "The DDE transaction could not\nbe completed because other DDE transactions\nwere "
-     "being processed."},
-    {31, "There is no application associated\nwith the given filename extension."},
-    {32, "The specified dynamic-link library was not found."},
+    {0, QT_TRANSLATE_NOOP("CHyperLink", "The operating system is out\nof memory or resources.")},
+    {2, QT_TRANSLATE_NOOP("CHyperLink", "The specified file was not found.")},
+    {3, QT_TRANSLATE_NOOP("CHyperLink", "The specified path was not found.")},
+    {5, QT_TRANSLATE_NOOP("CHyperLink", "The operating system denied\naccess to the specified file.")},
+    {8, QT_TRANSLATE_NOOP("CHyperLink", "There was not enough memory to complete the operation.")},
+    {11,
+     QT_TRANSLATE_NOOP("CHyperLink", "The .EXE file is invalid\n(non-Win32 .EXE or error in .EXE image).")},
+    {26, QT_TRANSLATE_NOOP("CHyperLink", "A sharing violation occurred. ")},
+    {27, QT_TRANSLATE_NOOP("CHyperLink", "The filename association is\nincomplete or invalid.")},
+    {28, QT_TRANSLATE_NOOP("CHyperLink",
+                           "The DDE transaction could not\nbe completed because the request timed out.")},
+    {29, QT_TRANSLATE_NOOP("CHyperLink", "The DDE transaction failed.")},
+    {30, QT_TRANSLATE_NOOP("CHyperLink",
+                           "The DDE transaction could not\nbe completed because other DDE transactions\nwere "
+                           "being processed.")},
+    {31, QT_TRANSLATE_NOOP("CHyperLink",
+                           "There is no application associated\nwith the given filename extension.")},
+    {32, QT_TRANSLATE_NOOP("CHyperLink", "The specified dynamic-link library was not found.")},
 };
 
 QColor ColorFromRef(COLORREF color) {
@@ -424,14 +427,12 @@ int CHyperLink::OpenWithRegisteredBrowser(const std::string& url, int openerResu
 }
 
 std::string CHyperLink::OpenErrorText(int code) {
-    std::string text = "Unable to open hyperlink:\n\n";
+    std::string text = tr("Unable to open hyperlink:\n\n").toStdString();
     for (const auto& [errorCode, errorText] : kOpenErrors) {
         if (errorCode == code)
-            return text + errorText;
+            return text + tr(errorText).toStdString();
     }
-    char unknown[64];
-    std::snprintf(unknown, sizeof unknown, "Unknown Error (%d) occurred.", code);
-    return text + unknown;
+    return text + tr("Unknown Error (%1) occurred.").arg(code).toStdString();
 }
 
 void CHyperLink::ShowOpenError(int code, const std::string& caption) {

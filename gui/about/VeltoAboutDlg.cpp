@@ -8,7 +8,6 @@
 #include <QRect>
 
 #include <algorithm>
-#include <cstdio>
 
 #include "gui/version/VersionInfo.h"
 #include "res/Resource.h"
@@ -23,7 +22,8 @@ constexpr int IDC_WEBLINK = 1005;
 // Template IDD_ABOUTBOX, in dialog units of its 8-point font.
 constexpr int kTemplateWidthDlu = 260;
 constexpr int kTemplateHeightDlu = 215;
-constexpr ControlTemplate kOkButton = {IDOK, ControlKind::DefPushButton, "OK", 100, 194, 50, 14};
+constexpr ControlTemplate kOkButton = {
+    IDOK, ControlKind::DefPushButton, QT_TRANSLATE_NOOP("CVeltoAboutDlg", "OK"), 100, 194, 50, 14};
 constexpr ControlTemplate kWebLink = {IDC_WEBLINK, ControlKind::Label, "Static", 7, 143, 157, 12};
 
 // Pixel columns and gaps of the layout.
@@ -71,7 +71,7 @@ void CVeltoAboutDlg::CreateTemplateControls() {
     setWindowTitle(QStringLiteral("Dialog"));
     const DialogUnits dlu = SetTemplateFrame(*this, kTemplateWidthDlu, kTemplateHeightDlu);
 
-    m_btnOk = new QPushButton(QString::fromUtf8(kOkButton.text), this);
+    m_btnOk = new QPushButton(tr(kOkButton.text), this);
     m_btnOk->setDefault(true);
     PlaceControl(*m_btnOk, kOkButton, dlu);
     connect(m_btnOk, &QPushButton::clicked, this, [this] { OnOK(); });
@@ -185,14 +185,13 @@ QSize CVeltoAboutDlg::CreateValueRow(QLabel*& value, const std::string& text, QL
 }
 
 void CVeltoAboutDlg::LayoutControls() {
-    setWindowTitle(Text("About " + m_strProductName));
+    setWindowTitle(tr("About %1").arg(Text(m_strProductName)));
 
     const QSize title = MeasureText(m_strDescription, &m_fontTitle);
     CreateLabel(m_staticTitle, m_strDescription, QRect(QPoint(kTextColumn, 16), title), &m_fontTitle);
 
-    char versionText[256];
-    std::snprintf(versionText, sizeof versionText, "Version V%s (Build %s)", m_strVersion.c_str(),
-                  m_strBuild.c_str());
+    const std::string versionText =
+        tr("Version V%1 (Build %2)").arg(Text(m_strVersion), Text(m_strBuild)).toStdString();
     const int y2 = 16 + title.height() + 10;
     const QSize version = MeasureText(versionText, &m_fontVersion);
     CreateLabel(m_staticVersion, versionText, QRect(QPoint(kTextColumn, y2), version), &m_fontVersion);

@@ -2,15 +2,19 @@
 
 #include <arpa/inet.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QHeaderView>
 #include <QLocale>
+#include <QMenu>
 
 #include <algorithm>
 #include <charconv>
 #include <optional>
 
 #include "log/DeviceText.h"
+#include "res/Resource.h"
+#include "res/StringTable.h"
 #include "gui/settings/DialogTemplate.h"
 #include "gui/settings/Prefs.h"
 
@@ -66,6 +70,26 @@ QCollator NaturalCollator() {
     return collator;
 }
 
+// The optional columns: heading and width in pixels, from COLUMN_NAME on.
+struct OptionalColumn {
+    unsigned headingId;
+    int width;
+};
+constexpr OptionalColumn kOptionalColumns[] = {
+    {IDS_COLUMN_NAME, 150},
+    {IDS_COLUMN_INTERFACE, 80},
+    {IDS_COLUMN_LAST_SEEN, 110},
+    {IDS_COLUMN_APPROVED, 110},
+};
+
+// A time today as its hour and minute, an earlier one with its day.
+QString SeenText(const QDateTime& time) {
+    if (!time.isValid())
+        return {};
+    return time.toString(time.date() == QDate::currentDate() ? QStringLiteral("HH:mm")
+                                                             : QStringLiteral("yyyy-MM-dd HH:mm"));
+}
+
 }  // namespace
 
 class CDeviceList::CRow : public QTreeWidgetItem {
@@ -78,16 +102,42 @@ class CDeviceList::CRow : public QTreeWidgetItem {
 public:
     static constexpr int kType = QTreeWidgetItem::UserType + 1;
 
-    CRow(const COrvalink& device, std::uint64_t arrival)
+    CRow(const COrvalink& device, std::uint64_t arrival, const RowExtras& extras)
         : QTreeWidgetItem(QStringList{Text(device.m_strIP), Text(device.m_strMAC), Shown(device.m_strType),
                                       Shown(device.m_strBuild)},
                           kType),
           m_device(device),
           m_nArrival(arrival),
           m_ip(NumericIp(device.m_strIP)),
-          m_mac(MacBytes(device.m_strMAC)) {}
+          m_mac(MacBytes(device.m_strMAC)) {
+        SetExtras(extras);
+    }
+
+    // A missing row is greyed and says so in its text too, so it reads apart without colour; a
+    // new one is marked until the next scan.
+    void SetExtras(const RowExtras& extras) {
+        m_extras = extras;
+        std::string build = EscapeDeviceText(m_device.m_strBuild, ControlEscape::Text);
+        if (extras.state == RowExtras::State::Missing)
+            build = FormatString2(IDS_ROW_MARKED, build,
+                                  FormatString1(IDS_MARK_MISSING, SeenText(extras.lastSeen).toStdString()));
+        else if (extras.state == RowExtras::State::New)
+            build = FormatString2(IDS_ROW_MARKED, build, LoadString(IDS_MARK_NEW));
+        setText(SORT_BUILD, Text(build));
+        setText(COLUMN_NAME, extras.name);
+        setText(COLUMN_INTERFACE, Text(m_device.m_strInterface));
+        setText(COLUMN_LAST_SEEN, SeenText(extras.lastSeen));
+        setText(COLUMN_APPROVED, extras.approved);
+        for (int column = 0; column < kAllColumns; ++column) {
+            if (extras.state == RowExtras::State::Missing)
+                setForeground(column, QApplication::palette().brush(QPalette::Disabled, QPalette::Text));
+            else
+                setData(column, Qt::ForegroundRole, QVariant());
+        }
+    }
 
     const COrvalink m_device;
+    RowExtras m_extras;
     const std::uint64_t m_nArrival;
     const std::optional<std::uint32_t> m_ip;
     const std::optional<std::vector<unsigned char>> m_mac;
@@ -99,6 +149,66 @@ CDeviceList::CDeviceList(QWidget* parent)
     header()->setSectionsClickable(true);
     header()->setSortIndicatorShown(false);
     connect(header(), &QHeaderView::sectionClicked, this, [this](int section) { OnHeaderClicked(section); });
+    header()->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(header(), &QHeaderView::customContextMenuRequested, this,
+            [this](const QPoint& at) { OnHeaderMenu(at); });
+}
+
+void CDeviceList::ShowColumns(unsigned mask) {
+    mask &= (1u << std::size(kOptionalColumns)) - 1;
+    if (mask != 0 && columnCount() < kAllColumns) {
+        setColumnCount(kAllColumns);
+        for (int i = 0; i < static_cast<int>(std::size(kOptionalColumns)); ++i) {
+            headerItem()->setText(COLUMN_NAME + i, Text(LoadString(kOptionalColumns[i].headingId)));
+            header()->resizeSection(COLUMN_NAME + i, kOptionalColumns[i].width);
+        }
+    }
+    m_nColumns = mask;
+    for (int i = 0; i < static_cast<int>(std::size(kOptionalColumns)) && COLUMN_NAME + i < columnCount(); ++i)
+        setColumnHidden(COLUMN_NAME + i, (mask & (1u << i)) == 0);
+}
+
+void CDeviceList::OnHeaderMenu(const QPoint& at) {
+    QMenu menu(this);
+    for (int i = 0; i < static_cast<int>(std::size(kOptionalColumns)); ++i) {
+        QAction* action = menu.addAction(Text(LoadString(kOptionalColumns[i].headingId)));
+        action->setCheckable(true);
+        action->setChecked((m_nColumns & (1u << i)) != 0);
+        action->setData(i);
+    }
+    const QAction* chosen = menu.exec(header()->viewport()->mapToGlobal(at));
+    if (!chosen)
+        return;
+    ShowColumns(m_nColumns ^ (1u << chosen->data().toInt()));
+    emit ColumnsChosen(m_nColumns);
+}
+
+void CDeviceList::UpdateRows(const std::function<void(const COrvalink&, RowExtras&)>& change) {
+    for (int i = 0; i < topLevelItemCount(); ++i) {
+        auto* row = static_cast<CRow*>(topLevelItem(i));
+        RowExtras extras = row->m_extras;
+        change(row->m_device, extras);
+        row->SetExtras(extras);
+        ApplyFilter(*row);
+    }
+}
+
+const COrvalink* CDeviceList::RowDevice(int row) const {
+    const QTreeWidgetItem* item = row >= 0 ? topLevelItem(row) : nullptr;
+    return item ? &static_cast<const CRow*>(item)->m_device : nullptr;
+}
+
+const RowExtras* CDeviceList::RowState(int row) const {
+    const QTreeWidgetItem* item = row >= 0 ? topLevelItem(row) : nullptr;
+    return item ? &static_cast<const CRow*>(item)->m_extras : nullptr;
+}
+
+int CDeviceList::MissingCount() const {
+    int missing = 0;
+    for (int i = 0; i < topLevelItemCount(); ++i)
+        missing +=
+            static_cast<const CRow*>(topLevelItem(i))->m_extras.state == RowExtras::State::Missing ? 1 : 0;
+    return missing;
 }
 
 int CDeviceList::CompareKeys(const CRow& a, const CRow& b) const {
@@ -111,6 +221,12 @@ int CDeviceList::CompareKeys(const CRow& a, const CRow& b) const {
         return CompareKnownFirst(a.m_mac, b.m_mac, x.m_strMAC, y.m_strMAC);
     case SORT_TYPE:
     case SORT_BUILD:
+        return m_collator.compare(a.text(m_nColumn), b.text(m_nColumn));
+    case COLUMN_LAST_SEEN:
+        return Compare(a.m_extras.lastSeen, b.m_extras.lastSeen);
+    case COLUMN_NAME:
+    case COLUMN_INTERFACE:
+    case COLUMN_APPROVED:
         return m_collator.compare(a.text(m_nColumn), b.text(m_nColumn));
     default:
         // The first order: the IP column's text, character by character.
@@ -126,8 +242,8 @@ bool CDeviceList::Before(const CRow& a, const CRow& b) const {
     return order != 0 ? order < 0 : a.m_nArrival < b.m_nArrival;
 }
 
-void CDeviceList::AddDevice(const COrvalink& device) {
-    auto* row = new CRow(device, m_nArrivals++);
+void CDeviceList::AddDevice(const COrvalink& device, const RowExtras& extras) {
+    auto* row = new CRow(device, m_nArrivals++, extras);
     int low = 0, high = topLevelItemCount();
     while (low < high) {
         const int mid = (low + high) / 2;
@@ -146,7 +262,7 @@ void CDeviceList::RemoveAllDevices() {
 }
 
 void CDeviceList::SetOrder(int column, bool descending) {
-    if (column < SORT_NONE || column > SORT_BUILD)
+    if (column < SORT_NONE || column >= columnCount())
         column = SORT_NONE;
     m_nColumn = column;
     m_bDescending = column != SORT_NONE && descending;
@@ -187,6 +303,8 @@ bool CDeviceList::Matches(const QTreeWidgetItem& row) const {
     if (m_strFilter.isEmpty())
         return true;
     for (int column = 0; column < columnCount(); ++column) {
+        if (column >= COLUMN_NAME && isColumnHidden(column))
+            continue;
         if (row.text(column).contains(m_strFilter, Qt::CaseInsensitive))
             return true;
     }
@@ -211,8 +329,10 @@ void CDeviceList::SetFilter(const QString& text) {
 
 int CDeviceList::ShownCount() const {
     int shown = 0;
-    for (int i = 0; i < topLevelItemCount(); ++i)
-        shown += topLevelItem(i)->isHidden() ? 0 : 1;
+    for (int i = 0; i < topLevelItemCount(); ++i) {
+        const auto* row = static_cast<const CRow*>(topLevelItem(i));
+        shown += row->isHidden() || row->m_extras.state == RowExtras::State::Missing ? 0 : 1;
+    }
     return shown;
 }
 
@@ -221,7 +341,8 @@ std::vector<COrvalink> CDeviceList::DevicesShown() const {
     devices.reserve(static_cast<std::size_t>(topLevelItemCount()));
     for (int i = 0; i < topLevelItemCount(); ++i) {
         const QTreeWidgetItem* item = topLevelItem(i);
-        if (item->type() == CRow::kType && !item->isHidden())
+        if (item->type() == CRow::kType && !item->isHidden() &&
+            static_cast<const CRow*>(item)->m_extras.state != RowExtras::State::Missing)
             devices.push_back(static_cast<const CRow*>(item)->m_device);
     }
     return devices;

@@ -18,6 +18,9 @@
 #include <vector>
 
 #include "gui/about/VeltoAboutDlg.h"
+#include "gui/app/DesktopNotifier.h"
+#include "gui/app/DeviceMemory.h"
+#include "formats/FleetFile.h"
 #include "engine/Orvalink.h"
 #include "engine/ScanListener.h"
 #include "engine/ScanThread.h"
@@ -39,14 +42,18 @@ constexpr unsigned AUTO_REFRESH_TICKS = 10;
 constexpr int kDialogWidthDlu = 463;
 constexpr int kDialogHeightDlu = 266;
 constexpr ControlTemplate kMainControls[] = {
-    {IDC_LIST_TITLE, ControlKind::Label, "<Available Orvalinks>", 7, 7, 145, 8},
+    {IDC_LIST_TITLE, ControlKind::Label, QT_TRANSLATE_NOOP("COLDiscoveryDlg", "<Available Orvalinks>"), 7, 7,
+     145, 8},
     {IDC_DEVICE_LIST, ControlKind::ListView, "", 7, 17, 449, 210},
-    {IDC_REFRESH, ControlKind::DefPushButton, "&Refresh", 7, 232, 61, 14},
+    {IDC_REFRESH, ControlKind::DefPushButton, QT_TRANSLATE_NOOP("COLDiscoveryDlg", "&Refresh"), 7, 232, 61,
+     14},
     {IDC_HINT, ControlKind::Label,
-     "Double click an entry to get to the Web interface.\nRight click on an entry to see "
-     "additional connection options.",
+     QT_TRANSLATE_NOOP("COLDiscoveryDlg",
+                       "Double click an entry to get to the Web interface.\nRight click on an entry to see "
+                       "additional connection options."),
      179, 234, 277, 25},
-    {IDC_SETTINGS, ControlKind::PushButton, "&Settings...", 74, 232, 61, 14},
+    {IDC_SETTINGS, ControlKind::PushButton, QT_TRANSLATE_NOOP("COLDiscoveryDlg", "&Settings..."), 74, 232, 61,
+     14},
 };
 
 struct ColumnTemplate {
@@ -129,7 +136,7 @@ void COLDiscoveryDlg::CreateControls() {
         QWidget* control = nullptr;
         switch (item.kind) {
         case ControlKind::Label: {
-            auto* label = new QLabel(Text(item.text), this);
+            auto* label = new QLabel(tr(item.text), this);
             label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
             label->setWordWrap(item.id == IDC_HINT);
             label->setTextFormat(Qt::PlainText);
@@ -157,7 +164,7 @@ void COLDiscoveryDlg::CreateControls() {
         }
         case ControlKind::DefPushButton:
         case ControlKind::PushButton: {
-            auto* button = new QPushButton(Text(item.text), this);
+            auto* button = new QPushButton(tr(item.text), this);
             button->setDefault(item.kind == ControlKind::DefPushButton);
             (item.id == IDC_REFRESH ? m_btnRefresh : m_btnSettings) = button;
             control = button;
@@ -185,6 +192,10 @@ void COLDiscoveryDlg::CreateControls() {
     connect(m_btnSettings, &QPushButton::clicked, this, [this] { OnSettings(); });
     connect(m_listDevices, &CDeviceList::OrderChosen, this,
             [this](int column, bool descending) { OnOrderChosen(column, descending); });
+    connect(m_listDevices, &CDeviceList::ColumnsChosen, this, [this](unsigned mask) {
+        if (m_pPrefs)
+            m_pPrefs->SetColumns(mask);
+    });
 
     // Window managers do not let a program add to their window menu, so the dialog carries its
     // own: the program icon in the top-right corner, above the list.
@@ -327,6 +338,7 @@ bool COLDiscoveryDlg::OnInitDialog() {
         m_listDevices->header()->resizeSection(i, kDeviceColumns[i].width);
     if (m_pPrefs)
         m_listDevices->SetOrder(m_pPrefs->GetSortColumn(), m_pPrefs->GetSortDescending());
+    ApplyWindowSettings();
 
     UpdateHint();
     OnRefresh();
@@ -375,6 +387,8 @@ void COLDiscoveryDlg::OnRefresh() {
     m_btnRefresh->setEnabled(false);
     m_nRowCount = 0;
     m_listDevices->RemoveAllDevices();
+    m_scanDevices.clear();
+    RefreshFleet();
     // Without a worker nothing is queued and no scan end will come to enable the button.
     if (!m_pScanThread->RequestScan())
         m_btnRefresh->setEnabled(true);
@@ -392,13 +406,16 @@ void COLDiscoveryDlg::OnSettings() {
     dlg.m_strTelnetArgs = m_pPrefs->GetTelnetArgs();
     dlg.m_nDoubleClick = m_pPrefs->GetDoubleClickAction();
     dlg.m_bAutoRefresh = m_pPrefs->GetAutoRefresh() ? 1 : 0;
+    dlg.m_bRememberDevices = m_pPrefs->GetRememberDevices() ? 1 : 0;
     if (dlg.DoModal() != IDOK)
         return;
     m_pPrefs->SetTelnetPath(dlg.m_strTelnetPath);
     m_pPrefs->SetTelnetArgs(dlg.m_strTelnetArgs);
     m_pPrefs->SetDoubleClickAction(dlg.m_nDoubleClick);
     m_pPrefs->SetAutoRefresh(dlg.m_bAutoRefresh != 0);
+    m_pPrefs->SetRememberDevices(dlg.m_bRememberDevices != 0);
     UpdateHint();
+    ApplyWindowSettings();
 }
 
 void COLDiscoveryDlg::OnOrderChosen(int column, bool descending) {
@@ -418,7 +435,8 @@ void COLDiscoveryDlg::OnTimer(unsigned) {
 
 void COLDiscoveryDlg::OnAddDevice(const COrvalink& device) {
     // At its place in the chosen order; until the user chooses one, the IP column's text order.
-    m_listDevices->AddDevice(device);
+    m_listDevices->AddDevice(device, ExtrasFor(device));
+    m_scanDevices.push_back(device);
     ++m_nRowCount;
     UpdateStatus();
 }
@@ -426,6 +444,7 @@ void COLDiscoveryDlg::OnAddDevice(const COrvalink& device) {
 void COLDiscoveryDlg::OnScanDone() {
     m_btnRefresh->setEnabled(true);
     m_nScansRunning = std::max(0, m_nScansRunning - 1);
+    RememberScan(!m_bAnswersLost && !m_bScanTruncated);
     const unsigned said = m_bAnswersLost ? IDS_LAST_SCAN_LOST : m_bScanTruncated ? IDS_LAST_SCAN_INCOMPLETE : IDS_LAST_SCAN;
     m_staticLastScan->setText(
         Text(FormatString1(said, QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString())));

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Error.h"
 #include "gui/app/DeviceList.h"
 #include "gui/settings/DialogPersistent.h"
 
@@ -13,6 +14,10 @@
 #include <QRect>
 #include <QSize>
 
+class CDesktopNotifier;
+class CDeviceMemory;
+class CFleetWatch;
+struct FleetDevice;
 class COrvalink;
 class CPrefs;
 class CScanResults;
@@ -105,6 +110,10 @@ public:
     bool SaveList(const std::string& path, ListFormat format);
     // The header's click: the order is kept in the preferences.
     void OnOrderChosen(int column, bool descending);
+    // The memory of devices, the notifications and the optional columns as the preferences say.
+    void ApplyWindowSettings();
+    // "Forget device" on a missing row: gone from the list and the memory.
+    void OnForgetDevice();
     // A command of a menu owned by the dialog.
     void OnCommand(unsigned id);
     // The first-column text of the row; empty when there is no such row.
@@ -150,6 +159,18 @@ private:
     void OnActionEnd(unsigned action, const std::string& program, const ProgramEnd& end);
     // The scan worker's results reach the dialog only while it is open.
     void StopScanResults();
+    // After a scan: the memory told (a scan that may have missed answers is not), the new rows
+    // marked and the missing ones listed, the notifications sent.
+    void RememberScan(bool complete);
+    // What the list shows of device beyond its answer: its name and whether its build is approved.
+    RowExtras ExtrasFor(const COrvalink& device) const;
+    // Said in the status line once per streak of failures.
+    void ShowMemoryFailure(const Failure& failure);
+    // Reads the fleet file again when it changed; a fault is said once and the last good version
+    // stays. True when a new version was taken.
+    bool RefreshFleet();
+    // The fleet file's entry of mac; null without a fleet or an entry.
+    const FleetDevice* FleetEntry(const std::string& mac) const;
 
     std::unique_ptr<CScanResults> m_pScanResults;
     QLabel* m_staticTitle = nullptr;
@@ -179,4 +200,10 @@ private:
     bool m_bScanTruncated = false;  // said with the scan's end in the status line
     bool m_bAnswersLost = false;    // the same, for answers the full receive queue dropped
     unsigned m_nAction = 0;
+    std::unique_ptr<CDeviceMemory> m_pMemory;
+    std::unique_ptr<CDesktopNotifier> m_pNotifier;
+    std::unique_ptr<CFleetWatch> m_pFleet;
+    std::vector<COrvalink> m_scanDevices;  // the running scan's answers
+    bool m_bBaseline = false;              // the next scan's devices are the start, not news
+    bool m_bMemoryFailing = false;
 };

@@ -76,6 +76,12 @@ void COLDiscoveryDlg::OnRclickDeviceList(const NMITEMACTIVATE* notification) {
         QAction* action = menu.addAction(Text(item.text));
         action->setData(item.id);
     }
+    // A device remembered but silent can be forgotten.
+    if (const RowExtras* state = m_listDevices->RowState(m_nContextRow);
+        state && state->state == RowExtras::State::Missing) {
+        menu.addSeparator();
+        menu.addAction(Text(LoadString(IDS_FORGET_DEVICE)))->setData(ID_FORGET);
+    }
     // Timer and scan results go on while the menu is open; the command runs once it has closed.
     QAction* chosen = menu.exec(screenPoint);
     if (chosen)
@@ -88,6 +94,7 @@ void COLDiscoveryDlg::OnCommand(unsigned id) {
         {ID_TELNET, &COLDiscoveryDlg::OnTelnet},
         {ID_EDIT_COPY, &COLDiscoveryDlg::OnCopyIP},
         {ID_LOCATE, &COLDiscoveryDlg::OnLocate},
+        {ID_FORGET, &COLDiscoveryDlg::OnForgetDevice},
     };
     for (const auto& [command, handler] : kHandlers) {
         if (command == id)

@@ -54,7 +54,7 @@ void COLDiscoveryDlg::CreateStatusLine() {
 }
 
 void COLDiscoveryDlg::UpdateStatus() {
-    const int listed = m_listDevices->topLevelItemCount();
+    const int listed = m_listDevices->topLevelItemCount() - m_listDevices->MissingCount();
     if (!m_listDevices->Filter().isEmpty()) {
         m_staticCount->setText(Text(FormatString2(
             IDS_FILTERED_COUNT, std::to_string(m_listDevices->ShownCount()), std::to_string(listed))));

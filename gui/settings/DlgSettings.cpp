@@ -25,20 +25,29 @@ constexpr std::size_t kMaxChosenPath = 255;
 constexpr int kDialogWidthDlu = 221;
 constexpr int kDialogHeightDlu = 204;
 constexpr ControlTemplate kSettingsControls[] = {
-    {IDC_STATIC, ControlKind::Label, "&Telnet Application", 7, 7, 113, 11},
+    {IDC_STATIC, ControlKind::Label, QT_TRANSLATE_NOOP("CDlgSettings", "&Telnet Application"), 7, 7, 113, 11},
     {IDC_TELNET_PATH, ControlKind::Edit, "", 7, 19, 188, 12},
     {IDC_BROWSE, ControlKind::PushButton, "...", 197, 19, 17, 12},
-    {IDC_STATIC, ControlKind::Label, "Telnet Program &Arguments", 7, 37, 113, 11},
+    {IDC_STATIC, ControlKind::Label, QT_TRANSLATE_NOOP("CDlgSettings", "Telnet Program &Arguments"), 7, 37,
+     113, 11},
     {IDC_TELNET_ARGS, ControlKind::Edit, "", 7, 48, 188, 12},
-    {IDC_STATIC, ControlKind::Label, "%1 is replaced with IP Address", 7, 64, 113, 11},
-    {IDC_ACTION_LABEL, ControlKind::Label, "Double &Click Action", 7, 85, 97, 10},
-    {IDC_ACTION_BROWSER, ControlKind::Radio, "Open Browser", 11, 98, 61, 10},
-    {IDC_ACTION_TELNET, ControlKind::Radio, "Open Telnet", 11, 109, 55, 10},
-    {IDC_ACTION_COPYIP, ControlKind::Radio, "Copy IP Address to Clipboard", 11, 120, 107, 10},
-    {IDOK, ControlKind::DefPushButton, "OK", 110, 183, 50, 14},
-    {IDCANCEL, ControlKind::PushButton, "Cancel", 164, 183, 50, 14},
-    {IDC_STATIC, ControlKind::Label, "Automatic Refresh", 7, 139, 94, 9},
-    {IDC_AUTO_REFRESH, ControlKind::CheckBox, "&Refresh list automatically", 12, 151, 102, 11},
+    {IDC_STATIC, ControlKind::Label, QT_TRANSLATE_NOOP("CDlgSettings", "%1 is replaced with IP Address"), 7,
+     64, 113, 11},
+    {IDC_ACTION_LABEL, ControlKind::Label, QT_TRANSLATE_NOOP("CDlgSettings", "Double &Click Action"), 7, 85,
+     97, 10},
+    {IDC_ACTION_BROWSER, ControlKind::Radio, QT_TRANSLATE_NOOP("CDlgSettings", "Open Browser"), 11, 98, 61,
+     10},
+    {IDC_ACTION_TELNET, ControlKind::Radio, QT_TRANSLATE_NOOP("CDlgSettings", "Open Telnet"), 11, 109, 55,
+     10},
+    {IDC_ACTION_COPYIP, ControlKind::Radio, QT_TRANSLATE_NOOP("CDlgSettings", "Copy IP Address to Clipboard"),
+     11, 120, 107, 10},
+    {IDOK, ControlKind::DefPushButton, QT_TRANSLATE_NOOP("CDlgSettings", "OK"), 110, 183, 50, 14},
+    {IDCANCEL, ControlKind::PushButton, QT_TRANSLATE_NOOP("CDlgSettings", "Cancel"), 164, 183, 50, 14},
+    {IDC_STATIC, ControlKind::Label, QT_TRANSLATE_NOOP("CDlgSettings", "Automatic Refresh"), 7, 139, 94, 9},
+    {IDC_AUTO_REFRESH, ControlKind::CheckBox,
+     QT_TRANSLATE_NOOP("CDlgSettings", "&Refresh list automatically"), 12, 151, 102, 11},
+    {IDC_REMEMBER_DEVICES, ControlKind::CheckBox,
+     QT_TRANSLATE_NOOP("CDlgSettings", "Re&member devices between runs"), 12, 165, 130, 11},
 };
 
 }  // namespace
@@ -50,7 +59,7 @@ CDlgSettings::CDlgSettings(QWidget* parent) : CDialogPersistent(IDD_SETTINGS, pa
 CDlgSettings::~CDlgSettings() = default;
 
 void CDlgSettings::CreateControls() {
-    setWindowTitle(QStringLiteral("Settings"));
+    setWindowTitle(tr("Settings"));
     // A modal frame with caption and close box; no minimise or maximise box, no sizing.
     const DialogUnits dlu = SetTemplateFrame(*this, kDialogWidthDlu, kDialogHeightDlu);
 
@@ -60,7 +69,7 @@ void CDlgSettings::CreateControls() {
         QWidget* control = nullptr;
         switch (item.kind) {
         case ControlKind::Label: {
-            auto* label = new QLabel(QString::fromUtf8(item.text), this);
+            auto* label = new QLabel(tr(item.text), this);
             label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
             label->setTextFormat(Qt::PlainText);
             if (std::string_view(item.text).find('&') != std::string_view::npos)
@@ -78,7 +87,7 @@ void CDlgSettings::CreateControls() {
         }
         case ControlKind::PushButton:
         case ControlKind::DefPushButton: {
-            auto* button = new QPushButton(QString::fromUtf8(item.text), this);
+            auto* button = new QPushButton(tr(item.text), this);
             button->setDefault(item.kind == ControlKind::DefPushButton);
             if (item.id == IDC_BROWSE)
                 button->setAccessibleName(tr("Choose the telnet program"));
@@ -86,10 +95,11 @@ void CDlgSettings::CreateControls() {
             break;
         }
         case ControlKind::Radio:
-            control = m_radioActions[radioIndex++] = new QRadioButton(QString::fromUtf8(item.text), this);
+            control = m_radioActions[radioIndex++] = new QRadioButton(tr(item.text), this);
             break;
         case ControlKind::CheckBox:
-            control = m_checkAutoRefresh = new QCheckBox(QString::fromUtf8(item.text), this);
+            control = (item.id == IDC_AUTO_REFRESH ? m_checkAutoRefresh : m_checkRemember) =
+                new QCheckBox(tr(item.text), this);
             break;
         case ControlKind::ListView:
             continue;  // none in this template
@@ -138,6 +148,7 @@ void CDlgSettings::DoDataExchange(bool saveAndValidate) {
                 m_nDoubleClick = i;
         }
         m_bAutoRefresh = m_checkAutoRefresh->isChecked() ? 1 : 0;
+        m_bRememberDevices = m_checkRemember->isChecked() ? 1 : 0;
     } else {
         m_editPath->setText(Text(m_strTelnetPath));
         m_editArgs->setText(Text(m_strTelnetArgs));
@@ -151,6 +162,7 @@ void CDlgSettings::DoDataExchange(bool saveAndValidate) {
         for (QAbstractButton* radio : m_radioActions)
             radio->setAutoExclusive(true);
         m_checkAutoRefresh->setChecked(m_bAutoRefresh != 0);
+        m_checkRemember->setChecked(m_bRememberDevices != 0);
     }
 }
 

@@ -18,6 +18,7 @@ public:
     std::string m_strTelnetArgs;
     int m_nDoubleClick = -1;  // index of the selected action button, -1 for none
     int m_bAutoRefresh = 0;
+    int m_bRememberDevices = 0;
 
     void OnBrowse();
 
@@ -36,5 +37,6 @@ private:
     QString m_shownArgs;
     QAbstractButton* m_radioActions[3] = {};
     QAbstractButton* m_checkAutoRefresh = nullptr;
+    QAbstractButton* m_checkRemember = nullptr;
     QWidget* m_labelAction = nullptr;
 };

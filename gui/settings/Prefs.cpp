@@ -12,6 +12,30 @@ const char kSection[] = "Application Settings";
 
 constexpr const char* kActionNames[] = {"Browser", "Telnet", "CopyIP"};     // by ACTION_ value
 constexpr const char* kSortColumnNames[] = {"IP", "MAC", "Type", "Build"};  // by SORT_ column
+// The optional columns by their bit, as the setting Columns lists them (comma-separated).
+constexpr const char* kColumnNames[] = {"Name", "Interface", "LastSeen", "Approved"};
+
+unsigned ColumnsFromNames(const std::string& names) {
+    unsigned mask = 0;
+    for (std::size_t start = 0; start <= names.size();) {
+        const std::size_t end = std::min(names.find(',', start), names.size());
+        for (std::size_t i = 0; i < std::size(kColumnNames); ++i) {
+            if (SameName(names.substr(start, end - start), kColumnNames[i]))
+                mask |= 1u << i;
+        }
+        start = end + 1;
+    }
+    return mask;
+}
+
+std::string ColumnsToNames(unsigned mask) {
+    std::string names;
+    for (std::size_t i = 0; i < std::size(kColumnNames); ++i) {
+        if (mask & (1u << i))
+            names += (names.empty() ? "" : ",") + std::string(kColumnNames[i]);
+    }
+    return names;
+}
 
 // The index of the name (in any case) among names, or fallback.
 int IndexOfName(const std::string& name, std::span<const char* const> names, int fallback) {
@@ -33,6 +57,13 @@ void CPrefs::Load() {
     m_nSortColumn = SortColumnFromName(profile.GetString(kSection, "SortColumn", ""));
     m_bSortInFile = m_nSortColumn != SORT_NONE;
     m_bSortDescending = SameName(profile.GetString(kSection, "SortOrder", "Ascending"), "descending");
+    m_bRememberDevices = profile.GetInt(kSection, "RememberDevices", 0) != 0;
+    m_bDesktopNotifications = profile.GetInt(kSection, "DesktopNotifications", 0) != 0;
+    m_strFleetFile = profile.GetString(kSection, "FleetFile", "");
+    const std::string columns = profile.GetString(kSection, "Columns", "");
+    m_nColumns = ColumnsFromNames(columns);
+    m_bWindowKeysInFile =
+        m_bRememberDevices || m_bDesktopNotifications || !m_strFleetFile.empty() || !columns.empty();
 }
 
 void CPrefs::Save() {
@@ -50,6 +81,14 @@ void CPrefs::Save() {
     } else if (m_bSortInFile) {
         // Back to the first order: an empty column names none (a name not known stays).
         profile.WriteString(kSection, "SortColumn", "");
+    }
+    // Untouched, the file stays as the window without them wrote it.
+    if (m_bWindowKeysInFile || m_bRememberDevices || m_bDesktopNotifications || !m_strFleetFile.empty() ||
+        m_nColumns != 0) {
+        profile.WriteInt(kSection, "RememberDevices", m_bRememberDevices ? 1 : 0);
+        profile.WriteInt(kSection, "DesktopNotifications", m_bDesktopNotifications ? 1 : 0);
+        profile.WriteString(kSection, "FleetFile", m_strFleetFile.c_str());
+        profile.WriteString(kSection, "Columns", ColumnsToNames(m_nColumns).c_str());
     }
     profile.Commit();
 }

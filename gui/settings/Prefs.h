@@ -40,6 +40,18 @@ public:
     void SetSortColumn(int column) { m_nSortColumn = column; }
     void SetSortDescending(bool descending) { m_bSortDescending = descending; }
 
+    // What the window remembers and tells beyond its list, each off until set: the devices seen
+    // across runs, desktop notifications, the fleet file (empty: the system's), the optional
+    // columns shown (a mask of the device list's).
+    bool GetRememberDevices() const { return m_bRememberDevices; }
+    bool GetDesktopNotifications() const { return m_bDesktopNotifications; }
+    std::string GetFleetFile() const { return m_strFleetFile; }
+    unsigned GetColumns() const { return m_nColumns; }
+    void SetRememberDevices(bool on) { m_bRememberDevices = on; }
+    void SetDesktopNotifications(bool on) { m_bDesktopNotifications = on; }
+    void SetFleetFile(const std::string& path) { m_strFleetFile = path; }
+    void SetColumns(unsigned mask) { m_nColumns = mask; }
+
     static int ActionFromName(const std::string& name);
     static std::string ActionToName(int action);
     // "IP", "MAC", "Type", "Build" (any case); anything else is SORT_NONE, which has no name.
@@ -55,4 +67,9 @@ private:
     int m_nSortColumn = SORT_NONE;
     bool m_bSortDescending = false;
     bool m_bSortInFile = false;  // the file names a known sort column
+    bool m_bRememberDevices = false;
+    bool m_bDesktopNotifications = false;
+    std::string m_strFleetFile;
+    unsigned m_nColumns = 0;
+    bool m_bWindowKeysInFile = false;  // the file holds one of the four above
 };

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The README's picture command, `scripts/demo --screenshot`, several times in a row (it drives the
 # program with xdotool under Xvfb and twm, in its own throw-away namespace network): every run
-# must end with status 0, make all five pictures, and print no X error and no "demo: " line (a
+# must end with status 0, make all six pictures (the sixth, remembered.png, of the window that
+# remembers devices), and print no X error and no "demo: " line (a
 # step that failed or a window that did not appear). The first run names no file: its pictures go
 # under the build folder, and no run may change what git sees in the source tree.
 # usage: demo-screenshots.sh <build dir> [runs, default 3]
@@ -43,7 +44,7 @@ for run in $(seq 1 "$runs"); do
     while IFS= read -r line; do
         problems+=("$line")
     done < <(grep -aE "$problem_lines" "$log")
-    for picture in main-window context-menu filter settings about; do
+    for picture in main-window context-menu filter settings about remembered; do
         file="$pictures/$picture.png"
         if [ ! -s "$file" ]; then
             problems+=("$picture.png was not made")
@@ -58,7 +59,7 @@ for run in $(seq 1 "$runs"); do
         echo "  its output:"
         sed 's/^/    /' "$log"
     else
-        echo "run $run of $runs: five pictures, no X error, no failed step"
+        echo "run $run of $runs: six pictures, no X error, no failed step"
     fi
 done
 status_after=$(git_status)

@@ -41,7 +41,7 @@ cp "$deb" "$here/list-rows.py" "$here/run-program.sh" "$root/tmp/"
 chmod 644 "$root/tmp/$(basename "$deb")"
 # What it recommends (the actions' programs) is checked, not fetched: the test stays offline.
 recommends=$(dpkg-deb -f "$deb" Recommends)
-[ "$recommends" = "xdg-utils, inetutils-telnet | telnet, xterm | x-terminal-emulator" ] ||
+[ "$recommends" = "xdg-utils, inetutils-telnet | telnet, xterm | x-terminal-emulator, qt6-wayland, libqt6svg6, qt6-translations-l10n" ] ||
     fail "Recommends: $recommends"
 if ! in_root DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends -o Dpkg::Use-Pty=0 \
     "/tmp/$(basename "$deb")" >"$work/install.log" 2>&1; then

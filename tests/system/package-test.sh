@@ -82,6 +82,9 @@ hardened() {
 dpkg-deb -x "$deb" "$work/deb-files"
 hardened "$work/deb-files/usr/bin/OLDiscovery"
 hardened "$work/deb-files/usr/bin/oldiscovery-scan"
+# The window's translations are compiled in: resource names are stored as UTF-16.
+strings -e b "$work/deb-files/usr/bin/OLDiscovery" | grep -qx 'oldiscovery_de.qm' ||
+    fail "the window program carries no German translation"
 # CET marks (IBT, SHSTK) reach a program only when every object in it has them, and Debian 12's
 # C start files have none; the project's own objects must.
 if [ "$(uname -m)" = x86_64 ]; then

@@ -33,7 +33,7 @@ done
 ! grep -qE '^(libqt6|libcap2|libc6|libcap2-bin)( |$)' <<<"$requires" ||
     fail "Debian names in Requires: $(tr '\n' ' ' <<<"$requires")"
 ! rpm -qp --qf '%{PREFIXES}' "$rpm_file" | grep -q / || fail "the RPM is relocatable; its units name /usr/bin"
-[ "$(rpm -qp --recommends "$rpm_file" | sort | tr '\n' ' ')" = "qt6-qtsvg qt6-qtwayland telnet xdg-utils xterm " ] ||
+[ "$(rpm -qp --recommends "$rpm_file" | sort | tr '\n' ' ')" = "qt6-qtsvg qt6-qttranslations qt6-qtwayland telnet xdg-utils xterm " ] ||
     fail "Recommends: $(rpm -qp --recommends "$rpm_file" | tr '\n' ' ')"
 
 mkdir -p "$root"

@@ -1,0 +1,110 @@
+#include "gui/app/DeviceMemory.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <optional>
+#include <utility>
+
+#include "base/SafeFile.h"
+#include "formats/KnownDevicesFile.h"
+#include "formats/KnownDevicesLock.h"
+
+namespace {
+
+// Makes the folders on the way to path's file that are missing, for this user alone (the file
+// lists the network's devices).
+Failure MakeParentFolders(const std::string& path) {
+    for (std::size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1)) {
+        const std::string folder = path.substr(0, at);
+        if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+            return Failure(std::error_code(errno, std::generic_category()), folder);
+    }
+    return {};
+}
+
+Failure ReadInto(const std::string& path, CKnownDevices& known) {
+    const Result<std::optional<std::string>> text = ReadOwnFile(path);
+    if (!text)
+        return text.Error();
+    if (!*text) {
+        known.Devices().clear();
+        return {};
+    }
+    return ReadKnownDevices(**text, known);
+}
+
+}  // namespace
+
+CDeviceMemory::CDeviceMemory(std::string path) : m_path(std::move(path)) {}
+
+std::string CDeviceMemory::DefaultPath() {
+    // Relative values are to be ignored, as the base-directory rules say.
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state && state[0] == '/')
+        return std::string(state) + "/oldiscovery/known-devices.json";
+    const char* home = std::getenv("HOME");
+    if (home && home[0] == '/')
+        return std::string(home) + "/.local/state/oldiscovery/known-devices.json";
+    return {};
+}
+
+Failure CDeviceMemory::Load() {
+    if (m_path.empty())
+        return {};
+    CKnownDevices read;
+    if (Failure failed = ReadInto(m_path, read))
+        return failed;
+    m_known = std::move(read);
+    return {};
+}
+
+Failure CDeviceMemory::Change(const std::function<void()>& change) {
+    if (m_path.empty()) {
+        change();
+        return {};
+    }
+    Failure failed = MakeParentFolders(m_path);
+    Result<UniqueFd> lock = failed ? Result<UniqueFd>(failed) : LockKnownDevicesFile(m_path);
+    if (!lock) {
+        change();
+        return lock.Error();
+    }
+    // What another writer did since (a --forget, another window) stays.
+    CKnownDevices current;
+    if (Failure refused = ReadInto(m_path, current)) {
+        change();
+        return refused;  // never written over: what it knows would be lost without a word
+    }
+    m_known = std::move(current);
+    change();
+    // Only its user reads it: it lists the network's devices.
+    return WriteFileAtomically(m_path, KnownDevicesText(m_known), 0600);
+}
+
+Failure CDeviceMemory::Record(const std::vector<COrvalink>& devices, double time,
+                              const std::function<unsigned long(const KnownDevice&)>& goneAfter,
+                              MemoryScan& scan, const std::function<bool(const KnownDevice&)>& retired) {
+    scan = {};
+    return Change([&] {
+        if (retired)
+            std::erase_if(m_known.Devices(), [&](const auto& entry) { return retired(entry.second); });
+        for (const CKnownDevices::Answer& answer : m_known.Record(devices, time)) {
+            if (answer.added)
+                scan.added.push_back(answer.key);
+        }
+        for (const auto& [key, device] : m_known.Devices()) {
+            if (device.missed == 0)
+                continue;
+            scan.missing.push_back(device);
+            // Said once, when the count reaches the bound.
+            if (device.missed == goneAfter(device))
+                scan.gone.push_back(device);
+        }
+    });
+}
+
+Failure CDeviceMemory::Forget(const CKnownDevices::Key& key) {
+    return Change([&] { m_known.Devices().erase(key); });
+}

@@ -1,0 +1,51 @@
+#pragma once
+// The window's memory of the devices it has seen, kept across runs in a known-devices file of its
+// own (the format of oldiscovery-scan --state, so `oldiscovery-scan --known --state FILE` reads
+// it), or only for the run when it has no file. Every change is made under the file's lock on
+// what the file holds then, so a --forget from the command line in between stays done.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "base/Error.h"
+#include "engine/KnownDevices.h"
+#include "engine/Orvalink.h"
+
+// What one scan told the memory.
+struct MemoryScan {
+    std::vector<CKnownDevices::Key> added;  // answered for the first time
+    std::vector<KnownDevice> missing;       // known and silent in this scan
+    std::vector<KnownDevice> gone;          // silent for as many scans as they may be, as of this one
+};
+
+class CDeviceMemory {
+public:
+    // path: the file; empty keeps the devices for this run only.
+    explicit CDeviceMemory(std::string path = {});
+
+    // $XDG_STATE_HOME/oldiscovery/known-devices.json, or under ~/.local/state without it; empty
+    // when neither names a folder.
+    static std::string DefaultPath();
+    const std::string& Path() const { return m_path; }
+
+    // Reads the file (a missing one is an empty memory); a refused file leaves the memory empty.
+    Failure Load();
+    // One finished scan at time (seconds since the epoch). goneAfter gives the scans in a row a
+    // device may miss before it is gone; the devices retired leaves out are dropped first. The
+    // memory follows the scan even when the file cannot: then the Failure says why, and a
+    // damaged file is left as it is.
+    Failure Record(const std::vector<COrvalink>& devices, double time,
+                   const std::function<unsigned long(const KnownDevice&)>& goneAfter, MemoryScan& scan,
+                   const std::function<bool(const KnownDevice&)>& retired = nullptr);
+    // Drops the device with key from the memory and the file.
+    Failure Forget(const CKnownDevices::Key& key);
+
+    const CKnownDevices& Known() const { return m_known; }
+
+private:
+    // Under the lock: the file's current devices into the memory, the change, the file again.
+    Failure Change(const std::function<void()>& change);
+
+    std::string m_path;
+    CKnownDevices m_known;
+};

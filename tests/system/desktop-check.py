@@ -4,6 +4,10 @@
 usage: desktop-check.py check <window> <seconds>   the window's expectations below, once its
                                                     window is there (or the time is up)
        desktop-check.py press <role> <name> <seconds>   runs the press action of that object
+       desktop-check.py where <"role|name" regex> <seconds>   "x y", the middle of that object in
+           its window's coordinates
+       desktop-check.py menu <seconds>   the items of the next menu that opens, one a line, then
+           "closed" when it closes
        desktop-check.py contrast <screenshot.png> <"role|name" regex>...   each object's face is
            the commonest colour of its rectangle in the screenshot, its text the colour there
            furthest from the face; the two must reach WCAG AA's 4.5:1 (a selected table cell is
@@ -194,20 +198,69 @@ def press(role, name, seconds):
     return 1
 
 
-def on_screen():
+def on_screen(coords=Atspi.CoordType.SCREEN):
     """(role|name, extents) of every object on the screen, a table's cells included."""
     objects = []
     for node in walk(Atspi.get_desktop(0)):
         if node.get_state_set().contains(Atspi.StateType.SHOWING):
-            objects.append((f"{node.get_role_name()}|{node.get_name()}", node.get_extents(Atspi.CoordType.SCREEN)))
+            objects.append((f"{node.get_role_name()}|{node.get_name()}", node.get_extents(coords)))
         if "Table" in node.get_interfaces():
             for r in range(Atspi.Table.get_n_rows(node)):
                 for c in range(Atspi.Table.get_n_columns(node)):
                     cell = Atspi.Table.get_accessible_at(node, r, c)
                     marked = cell.get_state_set().contains(Atspi.StateType.SELECTED)
                     objects.append((f"{'marked cell' if marked else 'cell'}|{cell.get_name()}",
-                                    cell.get_extents(Atspi.CoordType.SCREEN)))
+                                    cell.get_extents(coords)))
     return objects
+
+
+def where(pattern, seconds):
+    """The middle of the first object on the screen matching the pattern, in its window."""
+    deadline = time.monotonic() + seconds
+    while True:
+        try:
+            for label, node in on_screen(Atspi.CoordType.WINDOW):
+                if re.search(pattern, label):
+                    print(node.x + node.width // 2, node.y + node.height // 2)
+                    return 0
+        except GLib.Error:
+            pass  # the window is still being built
+        if time.monotonic() >= deadline:
+            print(f"nothing on the screen matches {pattern}", file=sys.stderr)
+            return 1
+        time.sleep(0.2)  # polling the bus; the bound is the deadline above
+
+
+def menu(seconds):
+    """Menus are not among the program's windows on the bus: a screen reader learns of one from its
+    events. Says "ready" once listening, then the items of the first menu shown, one a line, then
+    "closed" once it has gone."""
+    loop, shown = GLib.MainLoop(), []
+
+    def seen(event):
+        try:
+            node = event.source
+            if node.get_role_name() == "menu item":
+                node = node.get_parent()
+            if node.get_role_name() not in ("menu", "popup menu"):
+                return
+        except GLib.Error:
+            node = None  # gone already, as a closed menu is by the time its hiding is read
+        if event.detail1 and node is not None and not shown:
+            shown.append(node)
+            items = (node.get_child_at_index(i).get_name() for i in range(node.get_child_count()))
+            print("\n".join(items), flush=True)
+        elif not event.detail1 and shown and event.type.startswith("object:state-changed:showing"):
+            print("closed", flush=True)
+            loop.quit()
+
+    listener = Atspi.EventListener.new(seen)
+    for kind in ("object:state-changed:showing", "object:state-changed:focused"):
+        listener.register(kind)
+    GLib.timeout_add(int(seconds * 1000), loop.quit)
+    print("ready", flush=True)
+    loop.run()
+    return 0 if shown else 1
 
 
 def measure_all(png, patterns, objects):
@@ -252,4 +305,8 @@ if __name__ == "__main__":
         sys.exit(check(sys.argv[2], float(sys.argv[3])))
     if sys.argv[1] == "contrast":
         sys.exit(contrast(sys.argv[2], sys.argv[3:]))
+    if sys.argv[1] == "menu":
+        sys.exit(menu(float(sys.argv[2])))
+    if sys.argv[1] == "where":
+        sys.exit(where(sys.argv[2], float(sys.argv[3])))
     sys.exit(press(sys.argv[2], sys.argv[3], float(sys.argv[4])))

@@ -8,7 +8,12 @@
 #                  in a screenshot (desktop-check.py)
 #   wayland        under weston's headless compositor: the window opens and scans, Settings opens
 #                  and closes, pressed through the accessibility bus, and the placement is kept
-# usage: desktop-test.sh <case>   (ORVALINK_SIM, OLDISCOVERY and OLD_STYLE_PLUGINS from ctest)
+#   wayland_input  under weston nested in Xvfb (its output an X window over the whole screen, its
+#                  seat Xvfb's pointer and keyboard), driven with xdotool: a right click on a row
+#                  opens the context menu, Escape closes it, the window menu's button and the
+#                  keyboard open About
+# usage: desktop-test.sh <case>   (ORVALINK_SIM, OLDISCOVERY and OLD_STYLE_PLUGINS from ctest;
+#        DESKTOP_SHOTS, a directory to keep the screenshots in)
 # Exit 0 pass, 1 fail, 77 skipped (no namespaces here).
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
@@ -96,6 +101,41 @@ if [ "${1:-}" = --inside ]; then
         ! grep -i 'wayland\|xdg_' "$work/program.log" || fail "the program complained about Wayland"
         kill "$weston"
         ;;
+    wayland_input)
+        # The kiosk shell puts the window at the output's corner, which is the screen's; without
+        # Qt's own frame, window coordinates are screen coordinates.
+        export WAYLAND_DISPLAY=wayland-old QT_QPA_PLATFORM=wayland QT_WAYLAND_DISABLE_WINDOWDECORATION=1
+        weston --backend=x11-backend.so --shell=kiosk-shell.so --use-pixman --width=1280 --height=800 \
+            --socket="$WAYLAND_DISPLAY" --idle-time=0 >"$work/weston.log" 2>&1 &
+        weston=$!
+        wait_until 20 test -S "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" || { fail "weston made no socket"; exit 1; }
+        start || { kill "$weston"; exit 1; }
+        check main
+        read -r x y < <(/usr/bin/python3 "$here/desktop-check.py" where '^cell\|10\.77\.1\.9$' 10)
+        /usr/bin/python3 "$here/desktop-check.py" menu 10 >"$work/menu.txt" 2>&1 &
+        listener=$!
+        wait_until 10 grep -q ready "$work/menu.txt" || fail "no listener on the accessibility bus"
+        xdotool mousemove --sync "${x:?no row on the screen}" "$y" click 3
+        wait_until 10 grep -qx Locate "$work/menu.txt" || fail "no context menu on the accessibility bus"
+        import -window root "$work/wayland-menu.png"
+        dialog_keys Escape
+        wait "$listener" && grep -qx closed "$work/menu.txt" || fail "Escape did not close the context menu"
+        expect_eq "the context menu" "$(printf '%s\n' ready Webbrowser Telnet 'Copy IP to clipboard' Locate closed)" \
+            "$(cat "$work/menu.txt")"
+        # The window menu from its button, About with the keyboard once the menu is up: keys
+        # typed while weston still hands the keyboard back from the closed menu would be lost.
+        read -r x y < <(/usr/bin/python3 "$here/desktop-check.py" where '^push button\|System menu$' 10)
+        /usr/bin/python3 "$here/desktop-check.py" menu 10 >"$work/window-menu.txt" 2>&1 &
+        wait_until 10 grep -q ready "$work/window-menu.txt" || fail "no listener on the accessibility bus"
+        xdotool mousemove --sync "${x:?no window menu button}" "$y" click 1
+        wait_until 10 grep -q '^About' "$work/window-menu.txt" || fail "no window menu with About"
+        dialog_keys Up Return
+        check about
+        import -window root "$work/wayland-about.png"
+        dialog_keys Escape
+        wait_until 10 gone about || fail "Escape did not close the About box"
+        kill "$weston"
+        ;;
     esac
     kill "$pid" 2>/dev/null
     exit $((failures > 0))
@@ -127,6 +167,8 @@ else
         bash "$0" --inside "$case_name" "$work" 2>&1 | grep -v '^dbus-daemon'
 fi
 status=${PIPESTATUS[0]}
+[ -n "${DESKTOP_SHOTS:-}" ] && cp "$work"/*.png "$DESKTOP_SHOTS/" 2>/dev/null
 [ "$status" -eq 0 ] || { echo "--- the program's output"; cat "$work/program.log"; }
+[ "$status" -eq 0 ] || [ ! -f "$work/weston.log" ] || { echo "--- weston's output"; tail -20 "$work/weston.log"; }
 [ "$status" -eq 0 ] && echo "PASS: $case_name"
 exit "$status"

@@ -35,7 +35,6 @@ public:
     void Attach(CScanThread& scanner, std::vector<int> ifindexes);
     // Each device's line is written as it comes, not the list at the end.
     bool Streaming() const { return m_streaming; }
-    bool Prometheus() const { return m_prometheus; }
 
     // One scan; 0, kExitOutput (streaming) or kExitNoScan with a message. A signal ends the
     // program at once.

@@ -23,14 +23,8 @@ int CSingleScanMode::Finish(int status, const CScanThread& scanner) {
         return status;
     const WallTime end = ScanEndTime();
     std::vector<WatchEvent> events;
-    if (m_store.HasFile() && !m_session.Record(m_scan.devices, end, events)) {
-        // Found but not recorded: the metrics say the scan failed, as every exit 6 does, so a
-        // state that cannot be written (its lock held too long, no room) pages instead of
-        // passing for a good scan. The table and JSON still list what was found.
-        if (m_session.Prometheus())
-            return m_session.Failed(kExitState);
+    if (m_store.HasFile() && !m_session.Record(m_scan.devices, end, events))
         status = kExitState;
-    }
     SortDevices(m_scan.devices);
     if (!m_session.Streaming() &&
         !m_session.Emit(m_session.Format(m_scan.devices, true, m_scan.seconds, end)))

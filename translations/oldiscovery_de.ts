@@ -55,6 +55,10 @@
         <source>Re&amp;member devices between runs</source>
         <translation>Geräte dauerhaft &amp;merken</translation>
     </message>
+    <message>
+        <source>Choose the telnet program</source>
+        <translation>Telnet-Programm auswählen</translation>
+    </message>
 </context>
 <context>
     <name>CHyperLink</name>
@@ -159,6 +163,30 @@ Rechtsklick auf einen Eintrag zeigt weitere Verbindungsarten.</translation>
         <source>&amp;Settings...</source>
         <translation>&amp;Einstellungen …</translation>
     </message>
+    <message>
+        <source>Clear filter</source>
+        <translation>Filter leeren</translation>
+    </message>
+    <message>
+        <source>Devices</source>
+        <translation>Geräte</translation>
+    </message>
+    <message>
+        <source>Last scan</source>
+        <translation>Letzte Suche</translation>
+    </message>
+    <message>
+        <source>Scan in progress</source>
+        <translation>Suche läuft</translation>
+    </message>
+    <message>
+        <source>Scan</source>
+        <translation>Suche</translation>
+    </message>
+    <message>
+        <source>Last action</source>
+        <translation>Letzte Aktion</translation>
+    </message>
 </context>
 <context>
     <name>CVeltoAboutDlg</name>
@@ -173,6 +201,10 @@ Rechtsklick auf einen Eintrag zeigt weitere Verbindungsarten.</translation>
     <message>
         <source>Version V%1 (Build %2)</source>
         <translation>Version V%1 (Build %2)</translation>
+    </message>
+    <message>
+        <source>Program icon</source>
+        <translation>Programmsymbol</translation>
     </message>
 </context>
 <context>

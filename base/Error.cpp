@@ -1,36 +1,65 @@
 #include "base/Error.h"
 
+
 namespace {
+
+// One row per reason: the reason alone (a log line, a debugger), and the text a person reads,
+// where "{}" stands for the subject; owner: the text ends in the user id the refusal names.
+struct ReasonRow {
+    Errc reason;
+    const char* alone;
+    const char* text;
+    bool owner = false;
+};
+
+const ReasonRow kReasons[] = {
+    {Errc::SymbolicLink, "it is a symbolic link", "it is a symbolic link"},
+    {Errc::NotRegularFile, "it is not a regular file", "it is not a regular file"},
+    {Errc::OwnedByOtherUser, "it belongs to another user", "it belongs to another user", true},
+    {Errc::FolderOwnedByOtherUser, "its folder belongs to another user", "its folder belongs to another user", true},
+    {Errc::FolderWritableByAll, "its folder can be written by every user", "its folder can be written by every user"},
+    {Errc::LinkOfOtherUser, "a symbolic link of another user", "{} is a symbolic link of another user", true},
+    {Errc::IsFolder, "it is a folder", "it is a folder"},
+    {Errc::UnknownInterface, "unknown interface", "unknown interface: {}"},
+    {Errc::InterfaceUnreadable, "cannot read the addresses of the interface", "cannot read the addresses of interface {}"},
+    {Errc::InterfaceDown, "the interface is down", "interface {} is down"},
+    {Errc::NoBroadcast, "the interface takes no broadcast", "interface {} takes no broadcast"},
+    {Errc::NoIpv4Address, "the interface has no IPv4 address", "interface {} has no IPv4 address"},
+    {Errc::NotIpv4Text, "no IPv4 address", "{} is no IPv4 address"},
+    {Errc::BroadcastAddress, "a broadcast address", "{} is a broadcast address"},
+    {Errc::NetworkAddress, "a network address", "{} is a network address"},
+    {Errc::MulticastAddress, "a multicast address", "{} is a multicast address"},
+    {Errc::UnspecifiedAddress, "an unspecified address", "{} is an unspecified address"},
+    {Errc::LoopbackAddress, "a loopback address", "{} is a loopback address"},
+    {Errc::BadCommandLine, "bad command line", "{}"},
+    {Errc::EmptyCommandLine, "empty command line", "empty command line"},
+    {Errc::NotKnownDevicesFile, "not a known-devices file of oldiscovery-scan", "not a known-devices file of oldiscovery-scan"},
+    {Errc::NewerFormat, "written by a newer oldiscovery-scan", "written by a newer oldiscovery-scan (format version {})"},
+    {Errc::DamagedFile, "damaged", "damaged: {}"},
+    {Errc::ProgramNotFound, "not found", "not found"},
+    {Errc::NotExecutable, "not executable", "not executable"},
+    {Errc::NoTerminal, "no terminal", "no terminal"},
+    {Errc::NoExecKey, "no Exec key", "no Exec key"},
+    {Errc::BadFleetFile, "a fault in the fleet file", "{}"},
+};
+
+const ReasonRow* RowOf(int value) {
+    for (const ReasonRow& row : kReasons)
+        if (static_cast<int>(row.reason) == value)
+            return &row;
+    return nullptr;
+}
+
+std::string Unknown(int value) {
+    return "unknown reason " + std::to_string(value);
+}
 
 class CProjectCategory : public std::error_category {
 public:
     const char* name() const noexcept override { return "oldiscovery"; }
-    // The reason alone, for a log line or a debugger; res/FailureText.h makes what a person reads.
     std::string message(int value) const override {
-        switch (static_cast<Errc>(value)) {
-        case Errc::SymbolicLink: return "it is a symbolic link";
-        case Errc::NotRegularFile: return "it is not a regular file";
-        case Errc::OwnedByOtherUser: return "it belongs to another user";
-        case Errc::FolderOwnedByOtherUser: return "its folder belongs to another user";
-        case Errc::FolderWritableByAll: return "its folder can be written by every user";
-        case Errc::LinkOfOtherUser: return "a symbolic link of another user";
-        case Errc::IsFolder: return "it is a folder";
-        case Errc::UnknownInterface: return "unknown interface";
-        case Errc::InterfaceUnreadable: return "cannot read the addresses of the interface";
-        case Errc::InterfaceDown: return "the interface is down";
-        case Errc::NoBroadcast: return "the interface takes no broadcast";
-        case Errc::NoIpv4Address: return "the interface has no IPv4 address";
-        case Errc::EmptyCommandLine: return "empty command line";
-        case Errc::NotKnownDevicesFile: return "not a known-devices file of oldiscovery-scan";
-        case Errc::NewerFormat: return "written by a newer oldiscovery-scan";
-        case Errc::DamagedFile: return "damaged";
-        case Errc::ProgramNotFound: return "not found";
-        case Errc::NotExecutable: return "not executable";
-        case Errc::NoTerminal: return "no terminal";
-        case Errc::NoExecKey: return "no Exec key";
-        case Errc::BadFleetFile: return "a fault in the fleet file";
-        }
-        return "unknown reason " + std::to_string(value);
+        const ReasonRow* row = RowOf(value);
+        return row ? row->alone : Unknown(value);
     }
 };
 
@@ -43,4 +72,16 @@ const std::error_category& ProjectCategory() {
 
 std::error_code make_error_code(Errc reason) {
     return {static_cast<int>(reason), ProjectCategory()};
+}
+
+std::string ReasonText(const Failure& failure) {
+    const ReasonRow* row = RowOf(failure.code.value());
+    if (failure.code.category() != ProjectCategory() || !row)
+        return failure.code.message();
+    std::string text = row->text;
+    if (const std::size_t at = text.find("{}"); at != std::string::npos)
+        text.replace(at, 2, failure.subject);
+    if (row->owner)
+        text += " (uid " + std::to_string(failure.owner) + ")";
+    return text;
 }

@@ -25,6 +25,13 @@ enum class Errc {
     InterfaceDown,           // subject: the interface
     NoBroadcast,             // subject: the interface
     NoIpv4Address,           // subject: the interface
+    NotIpv4Text,             // a text that is no IPv4 address; subject: the text
+    BroadcastAddress,        // an address that reaches every host of a subnet; subject: the address
+    NetworkAddress,          // a subnet's own address; subject: the address
+    MulticastAddress,        // subject: the address
+    UnspecifiedAddress,      // 0.0.0.0; subject: the address
+    LoopbackAddress,         // subject: the address
+    BadCommandLine,          // subject: the problem as the option reader words it
     EmptyCommandLine,        // nothing to start
     NotKnownDevicesFile,     // a file that is not the known-devices inventory
     NewerFormat,             // written by a newer program; subject: the format version
@@ -42,7 +49,7 @@ template <>
 struct std::is_error_code_enum<Errc> : std::true_type {};
 
 // Why something failed; empty (false) when nothing did.
-struct Failure {
+struct [[nodiscard]] Failure {
     std::error_code code;
     std::string subject;
     long owner = -1;  // the user id a refusal names, -1 when none
@@ -53,6 +60,10 @@ struct Failure {
     explicit operator bool() const { return static_cast<bool>(code); }
     bool operator==(Errc reason) const { return code == reason; }
 };
+
+// The text a person reads for a project reason, with its subject and owner; the one table of the
+// project's reasons and their texts is behind it (Error.cpp). res/FailureText.h adds the errno's.
+std::string ReasonText(const Failure& failure);
 
 // An errno value as a Failure.
 inline Failure ErrnoFailure(int error) {
@@ -66,7 +77,7 @@ inline Failure LastErrno() {
 
 // The value a call made, or why it made none.
 template <class T>
-class Result {
+class [[nodiscard]] Result {
 public:
     Result(T value) : m_state(std::move(value)) {}
     Result(Failure failure) : m_state(std::move(failure)) {}

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/Error.h"
+
 // True when word names one of options in full ("--name" or "--name=...") or is one short option
 // ("-x", or "-xVALUE" for a letter that takes one; letters as getopt's optstring lists them, one
 // letter a word): getopt_long also takes abbreviations, which the tools never did, and one could
@@ -62,6 +64,11 @@ struct LongOptionReading {
     bool finished = false;  // set by an option that answers on its own (--version): reading ends
 };
 
+// A command line's problem as the option reader words it; empty for none.
+inline Failure Refusal(const std::string& problem) {
+    return problem.empty() ? Failure() : Failure(Errc::BadCommandLine, problem);
+}
+
 // One option of a tool besides --help: its name, getopt_long's has_arg, and what it does with its
 // argument (nullptr when it has none) to the reading (a LongOptionReading), setting its problem
 // when the option cannot be taken; and the letter of its short form, if it has one.
@@ -73,10 +80,11 @@ struct LongOption {
     char letter = 0;
 };
 
-// Reads the options of the reading's words: "" or the problem. --help or -h sets help and ends the
-// reading, as does an option that sets the reading's finished; a problem before it still counts.
+// Reads the options of the reading's words: empty, or BadCommandLine with the problem as its
+// subject. --help or -h sets help and ends the reading, as does an option that sets the reading's
+// finished; a problem before it still counts.
 template <typename Reading, std::size_t N>
-std::string ReadLongOptions(const LongOption<Reading> (&options)[N], Reading& reading, bool& help) {
+Failure ReadLongOptions(const LongOption<Reading> (&options)[N], Reading& reading, bool& help) {
     // An option with a short form comes back as its letter, one without as 256 + its index.
     std::vector<option> table{{"help", no_argument, nullptr, 'h'}};
     std::string letters = "h";
@@ -97,12 +105,12 @@ std::string ReadLongOptions(const LongOption<Reading> (&options)[N], Reading& re
         if (c == 'h')
             help = true;
         if (c == -1 || c == 'h')
-            return reading.problem;
+            return Refusal(reading.problem);
         std::size_t index = c >= 256 ? static_cast<std::size_t>(c - 256) : 0;
         while (c < 256 && options[index].letter != c)
             ++index;
         options[index].take(reading, optarg);
         if (!reading.problem.empty() || reading.finished)
-            return reading.problem;
+            return Refusal(reading.problem);
     }
 }

@@ -13,22 +13,21 @@ bool ReadNumber(std::string_view& text, unsigned* value) {
 
 }  // namespace
 
-bool ParseKernelRelease(const char* release, unsigned* major, unsigned* minor) {
+Result<KernelVersion> ParseKernelRelease(const char* release) {
     std::string_view p(release ? release : "");
-    unsigned first = 0, second = 0;
-    if (!ReadNumber(p, &first) || !p.starts_with('.'))
-        return false;
+    const Failure unreadable(Errc::DamagedFile, "kernel release " + std::string(p));
+    KernelVersion version;
+    if (!ReadNumber(p, &version.major) || !p.starts_with('.'))
+        return unreadable;
     p.remove_prefix(1);
-    if (!ReadNumber(p, &second))
-        return false;
-    *major = first;
-    *minor = second;
-    return true;
+    if (!ReadNumber(p, &version.minor))
+        return unreadable;
+    return version;
 }
 
-bool GetKernelVersion(unsigned* major, unsigned* minor) {
+Result<KernelVersion> GetKernelVersion() {
     struct utsname names {};
     if (uname(&names) != 0)
-        return false;
-    return ParseKernelRelease(names.release, major, minor);
+        return LastErrno();
+    return ParseKernelRelease(names.release);
 }

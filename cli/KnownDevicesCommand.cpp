@@ -7,6 +7,7 @@
 
 #include "formats/KnownOutput.h"
 #include "formats/ScanOutput.h"
+#include "net/AddressText.h"
 #include "KnownState.h"
 
 int CKnownDevicesCommand::Forget(std::string& lines) const {
@@ -41,7 +42,7 @@ int CKnownDevicesCommand::Forget(std::string& lines) const {
         for (const KnownDevice& d : gone)
             macs.insert(d.mac);
         // An address conflict: the device that keeps answering comes back as a new one.
-        if (IsDottedQuad(address) && macs.size() > 1)
+        if (ParseIpv4(address) && macs.size() > 1)
             warnings.push_back(
                 "oldiscovery-scan: Warning: " + address + " was the address of " +
                 std::to_string(macs.size()) +

@@ -3,12 +3,13 @@
 #include <cstdio>
 
 #include "net/DestinationKind.h"
+#include "res/FailureText.h"
 #include "ScanOptions.h"
 
 int CLocateMode::Prepare() {
     // A locate request names one device; sent to a group, every device in it would blink.
-    if (const std::string refusal = LocateRefusal(m_ip); !refusal.empty())
-        return ScanUsage(refusal + "; --locate names one device");
+    if (const Failure refusal = LocateRefusal(m_ip))
+        return ScanUsage(FailureText(refusal) + "; --locate names one device");
     return m_session.Ready();
 }
 

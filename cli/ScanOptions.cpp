@@ -7,6 +7,7 @@
 
 #include "formats/ScanOutput.h"
 #include "engine/ScanWorker.h"
+#include "net/AddressText.h"
 #include "base/LongOptions.h"
 #include "res/VersionBlock.h"
 
@@ -165,19 +166,8 @@ void Output(Reading& r, const char* file) {
 // The MAC as the scans write it ("02:99:00:00:00:01"), or "" when text is none: six groups of
 // one or two hex digits, as people shorten them.
 std::string NormalMac(const std::string& text) {
-    std::string mac;
-    std::size_t at = 0;
-    for (int group = 0; group < 6; ++group) {
-        const std::size_t end = group < 5 ? text.find(':', at) : text.size();
-        if (end == std::string::npos || end == at || end - at > 2 ||
-            text.find_first_not_of("0123456789abcdefABCDEF", at) < end)
-            return {};
-        const std::string digits = text.substr(at, end - at);
-        mac += (digits.size() == 1 ? "0" : "") + digits + (group < 5 ? ":" : "");
-        at = end + 1;
-    }
-    std::transform(mac.begin(), mac.end(), mac.begin(), [](unsigned char c) { return std::toupper(c); });
-    return mac;
+    const auto bytes = ParseMac(text);
+    return bytes && bytes->size() == 6 ? MacText(bytes->data(), 6) : std::string();
 }
 
 void Forget(Reading& r, const char* address) {
@@ -185,7 +175,7 @@ void Forget(Reading& r, const char* address) {
     const std::size_t comma = text.find(',');
     const std::string ip = comma == std::string::npos ? "" : text.substr(0, comma);
     const std::string mac = NormalMac(comma == std::string::npos ? text : text.substr(comma + 1));
-    if (comma == std::string::npos ? !IsDottedQuad(text) && mac.empty() : !IsDottedQuad(ip) || mac.empty())
+    if (comma == std::string::npos ? !ParseIpv4(text) && mac.empty() : !ParseIpv4(ip) || mac.empty())
         r.problem = "--forget needs an IPv4 or MAC address: " + text;
     r.o.forget.push_back(comma != std::string::npos ? ip + "," + mac : mac.empty() ? text : mac);
 }
@@ -242,7 +232,7 @@ const LongOption<Reading> kOptions[] = {
 // The checks of options against each other, once all are read.
 std::string Conflict(const ScanOptions& o) {
     if (o.haveLocate) {
-        if (!IsDottedQuad(o.locate))
+        if (!ParseIpv4(o.locate))
             return "not an IPv4 address: " + o.locate;
         if (o.json)
             return "--json and --locate exclude each other";
@@ -287,6 +277,6 @@ std::string Conflict(const ScanOptions& o) {
 
 std::string ParseScanOptions(int argc, char** argv, ScanOptions& o, bool& help) {
     Reading reading(o, argc, argv);
-    const std::string problem = ReadLongOptions(kOptions, reading, help);
-    return problem.empty() && !help && !o.version ? Conflict(o) : problem;
+    const Failure problem = ReadLongOptions(kOptions, reading, help);
+    return !problem && !help && !o.version ? Conflict(o) : problem.subject;
 }

@@ -46,14 +46,14 @@ int CScanSession::Ready() const {
 
 void CScanSession::Attach(CScanThread& scanner, std::vector<int> ifindexes) {
     scanner.SetListener(&m_collector);
-    scanner.SetInterfaces(std::move(ifindexes));
+    scanner.Worker().SetInterfaces(std::move(ifindexes));
     if (m_waitMs)
-        scanner.SetQuietWait(std::chrono::milliseconds(m_waitMs));
+        scanner.Worker().SetQuietWait(std::chrono::milliseconds(m_waitMs));
     if (m_maxTimeSeconds)
-        scanner.SetScanLimit(std::chrono::seconds(m_maxTimeSeconds));
-    scanner.SetAdaptiveEnd(m_adaptiveEnd);
+        scanner.Worker().SetScanLimit(std::chrono::seconds(m_maxTimeSeconds));
+    scanner.Worker().SetAdaptiveEnd(m_adaptiveEnd);
     // Pings and other ICMP at this host do not keep a scan of devices running.
-    scanner.SetQuietFromAnswers(true);
+    scanner.Worker().SetQuietFromAnswers(true);
 }
 
 int CScanSession::ScanOnce(CScanThread& scanner, ScanResult& result) {
@@ -69,7 +69,7 @@ int CScanSession::ScanOnce(CScanThread& scanner, ScanResult& result) {
     if (m_streaming)
         m_collector.StreamDevices();
     if (m_knownEnd)
-        scanner.SetExpectedDevices(ExpectedDevices(m_store.Known(), m_interfaces));
+        scanner.Worker().SetExpectedDevices(ExpectedDevices(m_store.Known(), m_interfaces));
     if (!scanner.RequestScan()) {
         std::fprintf(stderr, "oldiscovery-scan: the scan could not be started\n");
         return kExitNoScan;

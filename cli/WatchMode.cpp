@@ -74,7 +74,7 @@ void CWatchMode::FollowInterfaces(CScanThread& scanner) {
         return;
     // The worker is idle between scans; the next scan command orders this before it.
     m_ifindexes = indexes;
-    scanner.SetInterfaces(std::move(indexes));
+    scanner.Worker().SetInterfaces(std::move(indexes));
 }
 
 int CWatchMode::WriteListFile(ScanResult& scan, bool sent, WallTime end, bool first) {

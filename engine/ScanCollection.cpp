@@ -12,6 +12,7 @@
 #include "engine/ScanThread.h"
 #include "log/Log.h"
 #include "log/LogText.h"
+#include "net/AddressText.h"
 #include "net/DestinationKind.h"
 
 namespace {
@@ -20,21 +21,6 @@ namespace {
 constexpr std::uint8_t kDiscoverRequest[8] = {0x0A, 0x4A, 0xF6, 0xAE, 0xFE, 0xE4, 0x00, 0x22};
 constexpr unsigned kHardwareAddressMax = 6;
 
-std::string FormatIP(std::uint32_t networkOrder) {
-    char text[INET_ADDRSTRLEN];
-    return inet_ntop(AF_INET, &networkOrder, text, sizeof text);
-}
-
-std::string FormatMAC(const std::uint8_t* mac, unsigned length) {
-    std::string text;
-    char part[4];
-    for (unsigned i = 0; i < length; ++i) {
-        std::snprintf(part, sizeof part, i + 1 < length ? "%02X:" : "%02X", mac[i]);
-        text += part;
-    }
-    return text;
-}
-
 }  // namespace
 
 void CScanWorker::Scan() {
@@ -42,10 +28,10 @@ void CScanWorker::Scan() {
     std::vector<std::uint8_t> buffers(kReadBatch * kReceiveBuffer);
     DiscardQueued(buffers.data());
     const long dropsBefore = m_sockets->ReceiveDrops(m_socket);
-    if (const std::error_code error =
+    if (const Failure failed =
             m_sockets->SendBroadcast(m_socket, kDiscoverRequest, sizeof kDiscoverRequest, m_interfaces)) {
         m_bRequestFailed = true;
-        LogWrite(LOG_ERROR, "Failed to send discover request (error code %d)", error.value());
+        LogWrite(LOG_ERROR, "Failed to send discover request (error code %d)", failed.code.value());
         ReportScanDone();
         return;
     }
@@ -59,15 +45,20 @@ void CScanWorker::Scan() {
     scan.expectedLeft = m_expected.size();
     while (AwaitReplies(scan)) {
         const long before = scan.count;
-        if (const std::error_code error = ReadReplies(scan, buffers.data(), scan.deadline)) {
+        if (const Failure failed = ReadReplies(scan, buffers.data(), scan.deadline)) {
             SettleBatch(scan);
-            LogWrite(LOG_ERROR, "revfrom() failed (error code %d)", error.value());
+            LogWrite(LOG_ERROR, "revfrom() failed (error code %d)", failed.code.value());
             break;
         }
         // The scan's first answer is shown at once; the others wait for a lull or a full batch.
         if ((before == 0 && scan.count > 0) || scan.batch.size() >= kBatchMax ||
-            (!scan.batch.empty() && m_sockets->Now() - scan.batchStart >= kBatchAge))
+            (!scan.batch.empty() && m_sockets->Now() - scan.batchStart >= kBatchAge)) {
             SettleBatch(scan);
+            ReportAnswered(scan);
+        } else if (m_sockets->Now() - scan.lastAnswers >= kLull) {
+            // Answers to the probes come in while the replies still do.
+            ReportAnswered(scan);
+        }
     }
     const bool stoppedShort = StoppedShort(scan, buffers.data());
     const long lost = LostAnswers(scan);
@@ -137,20 +128,22 @@ bool CScanWorker::AwaitReplies(Collection& scan) {
     const bool limited = left < timeout;
     if (limited)
         timeout = left;
-    Result<bool> ready = false;
     // Lookups and probes wait for a lull in the replies: during a burst they would only compete
-    // with the replies still coming.
-    if (!scan.batch.empty() && timeout > kLull) {
-        ready = m_sockets->WaitReadable(m_socket, kLull);
-        if (ready && !*ready) {
-            // The quiet wait still ends its second after the last packet, however long the
-            // lookup took; what arrived meanwhile is read at once.
-            SettleBatch(scan);
-            auto rest = std::chrono::ceil<std::chrono::microseconds>(now + timeout - m_sockets->Now());
-            ready = m_sockets->WaitReadable(m_socket, std::max(rest, std::chrono::microseconds(0)));
-        }
-    } else {
-        ready = m_sockets->WaitReadable(m_socket, timeout);
+    // with the replies still coming. While probes are out, their answers are taken every lull,
+    // so that a device shows as soon as its hardware address is known, not at the end.
+    // The quiet wait still ends its time after the last packet, however long the lookups took;
+    // what arrived meanwhile is read at once.
+    const auto end = now + timeout;
+    Result<bool> ready = false;
+    for (;;) {
+        const auto rest = std::max(std::chrono::ceil<std::chrono::microseconds>(end - m_sockets->Now()),
+                                   std::chrono::microseconds(0));
+        const bool settling = !scan.batch.empty() || !scan.waiting.empty();
+        ready = m_sockets->WaitReadable(m_socket, settling ? std::min<std::chrono::microseconds>(rest, kLull) : rest);
+        if (!ready || *ready || !settling || rest <= kLull)
+            break;
+        SettleBatch(scan);
+        ReportAnswered(scan);
     }
     if (!ready || !*ready) {
         // A wait that failed is no time limit reached.
@@ -161,7 +154,7 @@ bool CScanWorker::AwaitReplies(Collection& scan) {
     return ready && *ready;
 }
 
-std::error_code CScanWorker::ReadReplies(Collection& scan, std::uint8_t* buffers,
+Failure CScanWorker::ReadReplies(Collection& scan, std::uint8_t* buffers,
                                          std::chrono::steady_clock::time_point until) {
     // Everything that has arrived is read before any lookup, so a burst of replies never waits
     // in the socket's queue behind the resolution; the scan's first reply is the exception.
@@ -169,7 +162,7 @@ std::error_code CScanWorker::ReadReplies(Collection& scan, std::uint8_t* buffers
     const bool first = scan.count == 0;
     do {
         std::size_t received = 0;
-        const std::error_code error =
+        const Failure error =
             m_sockets->ReceiveMany(m_socket, buffers, kReceiveBuffer, packets, kReadBatch, received);
         for (std::size_t i = 0; i < received; ++i)
             TakeReply(scan, buffers + i * kReceiveBuffer, packets[i]);
@@ -207,7 +200,7 @@ bool CScanWorker::FromOneHost(const Collection& scan, std::uint32_t source) {
     const DestinationKind kind = SourceKind(source, scan.subnets);
     if (kind == DestinationKind::OneHost)
         return true;
-    LogWrite(LOG_DEBUG, "Reply from %s dropped: not one device's address (%s)", FormatIP(source).c_str(),
+    LogWrite(LOG_DEBUG, "Reply from %s dropped: not one device's address (%s)", Ipv4Text(source).c_str(),
              DestinationKindName(kind));
     return false;
 }
@@ -240,6 +233,27 @@ void CScanWorker::SettleBatch(Collection& scan) {
     }
 }
 
+void CScanWorker::ReportAnswered(Collection& scan) {
+    if (scan.waiting.empty())
+        return;
+    scan.lastAnswers = m_sockets->Now();
+    m_sockets->TakeAnswers(scan.waitingRequests);
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < scan.waiting.size(); ++i) {
+        if (scan.waitingRequests[i].state == HardwareState::Resolved) {
+            ReportReply(scan, scan.waiting[i], scan.waitingRequests[i]);
+            continue;
+        }
+        if (kept != i) {
+            scan.waiting[kept] = std::move(scan.waiting[i]);
+            scan.waitingRequests[kept] = scan.waitingRequests[i];
+        }
+        ++kept;
+    }
+    scan.waiting.resize(kept);
+    scan.waitingRequests.resize(kept);
+}
+
 void CScanWorker::ResolveWaiting(Collection& scan) {
     if (scan.waiting.empty())
         return;
@@ -255,7 +269,7 @@ void CScanWorker::ResolveWaiting(Collection& scan) {
 
 void CScanWorker::ReportReply(Collection& scan, const Reply& reply, const HardwareRequest& request) {
     COrvalink record;
-    record.m_strIP = FormatIP(reply.source);
+    record.m_strIP = Ipv4Text(reply.source);
     record.m_strMAC = "n/a";
     record.m_strType = "n/a";
     record.m_strBuild = "n/a";
@@ -285,7 +299,7 @@ void CScanWorker::ReportReply(Collection& scan, const Reply& reply, const Hardwa
         unsigned length = std::min(request.length, kHardwareAddressMax);
         // A resolution without address bytes shows like a failed one.
         if (length > 0)
-            record.m_strMAC = FormatMAC(request.mac, length);
+            record.m_strMAC = MacText(request.mac, length);
         LogWrite(LOG_INFO, "MAC: %s", record.m_strMAC.c_str());
     }
 

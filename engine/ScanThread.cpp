@@ -10,6 +10,7 @@
 
 #include "engine/Orvalink.h"
 #include "log/Log.h"
+#include "net/AddressText.h"
 
 namespace {
 
@@ -21,22 +22,16 @@ constexpr char kLocateCommand[] = "blink:30";
 
 // ---------------------------------------------------------------- CScanWorker
 
-bool CScanWorker::OpenRawSocket() {
-    if (!m_sockets) {
-        LogWrite(LOG_ERROR, "Windows socket initialization failed!");
-        return false;
-    }
+Failure CScanWorker::OpenRawSocket() {
+    if (!m_sockets)
+        return ErrnoFailure(ENOTSOCK);
     Result<IcmpSocket> opened = m_sockets->OpenRawIcmp();
-    if (!opened) {
-        LogWrite(LOG_ERROR, "socket() failed (error code %d)", opened.Error().code.value());
-        return false;
-    }
+    if (!opened)
+        return Failure(opened.Error().code, "socket()");
     m_socket = std::move(*opened);
-    if (const Failure failure = m_sockets->EnableBroadcast(m_socket)) {
-        LogWrite(LOG_ERROR, "setsockopt() failed (error code %d)", failure.code.value());
-        return false;
-    }
-    return true;
+    if (const Failure failure = m_sockets->EnableBroadcast(m_socket))
+        return Failure(failure.code, "setsockopt()");
+    return {};
 }
 
 void CScanWorker::CloseRawSocket() {
@@ -80,10 +75,10 @@ void CScanWorker::ReportScanDone() {
 
 void CScanWorker::Locate(const std::string& ip) {
     m_bRequestFailed = true;  // until it has gone out
-    in_addr address{};
     // inet_addr would turn an unparsable text into 255.255.255.255 and the request into a
     // broadcast to every device; such a text is refused instead.
-    if (inet_pton(AF_INET, ip.c_str(), &address) != 1) {
+    const std::optional<std::uint32_t> address = ParseIpv4(ip);
+    if (!address) {
         LogWrite(LOG_ERROR, "Failed to send location request (error code %d)", EINVAL);
         return;
     }
@@ -97,8 +92,8 @@ void CScanWorker::Locate(const std::string& ip) {
     std::memcpy(request.get() + sizeof kLocateHeader, kLocateCommand, sizeof kLocateCommand);
     unsigned short checksum = IcmpChecksum(request.get(), length);
     std::memcpy(request.get() + 2, &checksum, 2);
-    if (const std::error_code error = m_sockets->SendTo(m_socket, address.s_addr, request.get(), length)) {
-        LogWrite(LOG_ERROR, "Failed to send location request (error code %d)", error.value());
+    if (const Failure failed = m_sockets->SendTo(m_socket, *address, request.get(), length)) {
+        LogWrite(LOG_ERROR, "Failed to send location request (error code %d)", failed.code.value());
         return;
     }
     m_bRequestFailed = false;
@@ -108,7 +103,7 @@ void CScanWorker::Locate(const std::string& ip) {
 
 CScanThread::CScanThread(std::shared_ptr<ISocketLayer> sockets, std::chrono::milliseconds startTimeout,
                          std::chrono::milliseconds stopTimeout)
-    : CScanWorker(std::move(sockets)), m_startTimeout(startTimeout), m_stopTimeout(stopTimeout) {}
+    : m_worker(std::move(sockets)), m_startTimeout(startTimeout), m_stopTimeout(stopTimeout) {}
 
 CScanThread::~CScanThread() = default;
 
@@ -131,7 +126,11 @@ void CScanThread::ThreadEntry(std::stop_token stop) {
     }
     LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Message queue created");
 
-    if (!OpenRawSocket()) {
+    if (const Failure failed = m_worker.OpenRawSocket()) {
+        if (failed.subject.empty())  // no socket layer at all
+            LogWrite(LOG_ERROR, "Windows socket initialization failed!");
+        else
+            LogWrite(LOG_ERROR, "%s failed (error code %d)", failed.subject.c_str(), failed.code.value());
         LogWrite(LOG_ERROR, "CScanThread::ThreadEntry() Can't create Raw Socket");
     } else {
         LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Raw Socket opened");
@@ -159,18 +158,18 @@ void CScanThread::ThreadEntry(std::stop_token stop) {
                 break;
             case Command::Scan:
                 LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Starting scan");
-                Scan();
+                m_worker.Scan();
                 break;
             case Command::Locate:
                 LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Starting locate for %s", next.ip.c_str());
-                Locate(next.ip);
+                m_worker.Locate(next.ip);
                 break;
             }
         }
         LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Stopping reader thread.");
     }
 
-    CloseRawSocket();
+    m_worker.CloseRawSocket();
     LogWrite(LOG_DEBUG, "CScanThread::ThreadEntry() Reader thread stopped.");
     {
         // Commands that came too late are dropped with the queue.

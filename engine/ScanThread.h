@@ -12,9 +12,9 @@
 #include "engine/ScanWorker.h"
 #include "net/SocketLayer.h"
 
-// The worker's steps it inherits can also be called on any one thread while no worker of this
-// object runs (tools, tests).
-class CScanThread : public CScanWorker {
+// The worker it holds runs its steps on the thread; they can also be called on any one thread
+// while no worker of this object runs (tools, tests).
+class CScanThread {
 public:
     // The bounds of the start and stop handshakes in the program.
     static constexpr std::chrono::milliseconds kStartTimeout{5000};
@@ -38,6 +38,14 @@ public:
     // UI thread. True when the worker has ended (within the stop timeout) or none ran.
     bool Stop();
 
+    // The worker: its settings only while no scan runs (before Start).
+    CScanWorker& Worker() { return m_worker; }
+    const CScanWorker& Worker() const { return m_worker; }
+    // Any thread: where the results go from now on (CScanWorker::SetListener).
+    void SetListener(IScanListener* listener) { m_worker.SetListener(listener); }
+    // Whether the last request was not sent (CScanWorker::RequestFailed).
+    bool RequestFailed() const { return m_worker.RequestFailed(); }
+
 private:
     enum class Command { Stop, Scan, Locate };
     struct QueuedCommand {
@@ -50,6 +58,7 @@ private:
     // False when no worker takes commands.
     bool Post(Command command, std::string ip = {});
 
+    CScanWorker m_worker;
     std::chrono::milliseconds m_startTimeout;
     std::chrono::milliseconds m_stopTimeout;
 

@@ -55,7 +55,9 @@ public:
 
     explicit CScanWorker(std::shared_ptr<ISocketLayer> sockets) : m_sockets(std::move(sockets)) {}
 
-    bool OpenRawSocket();
+    // The raw socket, ready for the broadcast; the subject of a failure names the call that
+    // failed ("socket()", "setsockopt()"), none when there is no socket layer.
+    Failure OpenRawSocket();
     void CloseRawSocket();
     void Scan();
     void Locate(const std::string& ip);
@@ -108,6 +110,7 @@ private:
         std::vector<Reply> waiting;  // looked up, waiting for a probe's answer
         std::vector<HardwareRequest> waitingRequests;
         std::chrono::steady_clock::time_point lastProbe;
+        std::chrono::steady_clock::time_point lastAnswers;  // when the probes' answers were last taken
         std::chrono::steady_clock::time_point batchStart;
         // Arrival interfaces by index, each asked of the kernel once per scan, not once per reply.
         std::map<int, std::string> interfaceNames;
@@ -132,7 +135,7 @@ private:
     // collection ends (the quiet wait passed, the overall bound reached, the wait failed).
     bool AwaitReplies(Collection& scan);
     // Reads every packet that has arrived, until until, into the batch.
-    std::error_code ReadReplies(Collection& scan, std::uint8_t* buffers, std::chrono::steady_clock::time_point until);
+    Failure ReadReplies(Collection& scan, std::uint8_t* buffers, std::chrono::steady_clock::time_point until);
     // Takes one received datagram into the batch when it is an accepted reply.
     void TakeReply(Collection& scan, const std::uint8_t* packet, const ReceivedPacket& info);
     // True when the limit ended a scan whose answers had not stopped: a device's answer came
@@ -151,6 +154,8 @@ private:
     // Resolves the hardware addresses of the batch from the neighbour table and reports each one
     // it settles; the others wait, and their probes go out.
     void SettleBatch(Collection& scan);
+    // Reports the waiting replies whose probes have been answered by now; the others wait on.
+    void ReportAnswered(Collection& scan);
     // Settles the waiting replies once the collection has ended, within the probe budget.
     void ResolveWaiting(Collection& scan);
     // Writes the log lines of one reply, in their order, and reports it.

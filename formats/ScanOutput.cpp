@@ -9,12 +9,13 @@
 #include <string_view>
 
 #include "log/DeviceText.h"
+#include "net/AddressText.h"
 
 namespace {
 
 std::uint32_t NumericIp(const std::string& ip) {
-    in_addr addr{};
-    return inet_pton(AF_INET, ip.c_str(), &addr) == 1 ? ntohl(addr.s_addr) : 0xFFFFFFFFu;
+    const std::optional<std::uint32_t> addr = ParseIpv4(ip);
+    return addr ? ntohl(*addr) : 0xFFFFFFFFu;
 }
 
 // The table and JSON show the device's bytes the one way the log lines show them too; they
@@ -186,9 +187,3 @@ std::string SecondsText(double seconds) {
     return text;
 }
 
-bool IsDottedQuad(const std::string& text) {
-    // inet_pton takes four decimal octets without leading zeros (which inet_addr would read as
-    // octal) and nothing else; an embedded NUL would end the text it sees.
-    in_addr addr{};
-    return text.find('\0') == std::string::npos && inet_pton(AF_INET, text.c_str(), &addr) == 1;
-}

@@ -53,5 +53,3 @@ std::string PrometheusLabelValue(const std::string& bytes);
 std::string JsonText(const std::string& bytes);
 // Seconds (a time since the Unix epoch or a duration) with milliseconds, e.g. 1796645123.456.
 std::string SecondsText(double seconds);
-// True when text is a dotted-decimal IPv4 address: four decimal octets, no leading zeros, nothing else.
-bool IsDottedQuad(const std::string& text);

@@ -5,7 +5,11 @@
 // It lives with the log, which may use nothing above the standard library.
 #include <cstddef>
 #include <string>
+#include <string_view>
 
+// The length of the UTF-8 sequence at text[at] (at < text.size()), or 0 when none starts there:
+// the one check of UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
+std::size_t Utf8Length(std::string_view text, std::size_t at);
 // True when bytes is well-formed UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
 bool IsUtf8(const std::string& bytes);
 // bytes as they are when they are valid UTF-8; otherwise every byte taken as its Latin-1

@@ -4,7 +4,7 @@
 #include <linux/rtnetlink.h>
 #include <netinet/in.h>
 
-#include "res/Translation.h"
+#include "net/AddressText.h"
 
 namespace {
 
@@ -73,22 +73,17 @@ DestinationKind SourceKind(std::uint32_t addr, const std::vector<iftable::LocalS
     return DestinationKind::OneHost;
 }
 
-std::string LocateRefusal(const std::string& ip) {
-    // In the order of the enumeration; whole sentences, so a translation may order its words.
-    static constexpr const char* kReasons[] = {
-        "",
-        QT_TRANSLATE_NOOP("LocateRefusal", "%1 is a broadcast address"),
-        QT_TRANSLATE_NOOP("LocateRefusal", "%1 is a network address"),
-        QT_TRANSLATE_NOOP("LocateRefusal", "%1 is a multicast address"),
-        QT_TRANSLATE_NOOP("LocateRefusal", "%1 is an unspecified address"),
-        QT_TRANSLATE_NOOP("LocateRefusal", "%1 is a loopback address"),
-    };
-    in_addr addr{};
-    if (inet_pton(AF_INET, ip.c_str(), &addr) != 1)
-        return TranslatedWith("LocateRefusal", QT_TRANSLATE_NOOP("LocateRefusal", "%1 is no IPv4 address"),
-                              ip);
-    const DestinationKind kind = DestinationKindOf(addr.s_addr);
-    if (kind == DestinationKind::OneHost)
-        return {};
-    return TranslatedWith("LocateRefusal", kReasons[static_cast<int>(kind)], ip);
+Failure LocateRefusal(const std::string& ip) {
+    const std::optional<std::uint32_t> addr = ParseIpv4(ip);
+    if (!addr)
+        return Failure(Errc::NotIpv4Text, ip);
+    switch (DestinationKindOf(*addr)) {
+    case DestinationKind::OneHost: return {};
+    case DestinationKind::Broadcast: return Failure(Errc::BroadcastAddress, ip);
+    case DestinationKind::Network: return Failure(Errc::NetworkAddress, ip);
+    case DestinationKind::Multicast: return Failure(Errc::MulticastAddress, ip);
+    case DestinationKind::Unspecified: return Failure(Errc::UnspecifiedAddress, ip);
+    case DestinationKind::Loopback: return Failure(Errc::LoopbackAddress, ip);
+    }
+    return {};
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Error.h"
 #include "net/InterfaceTable.h"
 #include "net/Netlink.h"
 
@@ -28,6 +29,7 @@ const char* DestinationKindName(DestinationKind kind);
 // the kernel lets in with rp_filter off), whatever the subnet of ours it lies in.
 DestinationKind SourceKind(std::uint32_t addr, const std::vector<iftable::LocalSubnet>& subnets);
 
-// Why a locate request must not go to ip, as "10.77.255.255 is a broadcast address", or "" when
-// it names one host: the one check of every way to locate a device.
-std::string LocateRefusal(const std::string& ip);
+// Why a locate request must not go to ip (NotIpv4Text, or the kind of address it names, with ip
+// as the subject: "10.77.255.255 is a broadcast address"), empty when it names one host: the one
+// check of every way to locate a device.
+Failure LocateRefusal(const std::string& ip);

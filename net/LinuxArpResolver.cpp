@@ -161,22 +161,23 @@ void CLinuxSocketLayer::SendProbes(const std::vector<HardwareRequest>& requests)
     }
 }
 
+void CLinuxSocketLayer::TakeAnswers(std::vector<HardwareRequest>& requests) {
+    std::lock_guard<std::mutex> lock(m_linkMutex);
+    if (m_linkSocket)
+        GatherAnswers(nullptr);
+    std::lock_guard<std::mutex> learnedLock(m_learnedMutex);
+    for (HardwareRequest& request : requests) {
+        if (request.state != HardwareState::Pending)
+            continue;
+        auto learned = m_learned.find(request.addr);
+        if (learned != m_learned.end() && learned->second.ifindex == request.probeIfindex)
+            Resolve(request, learned->second.mac.data(), 6);
+    }
+}
+
 void CLinuxSocketLayer::ProbeHardwareAddresses(std::vector<HardwareRequest>& requests,
                                                std::chrono::steady_clock::time_point deadline) {
-    {
-        // Answered already, while the layer waited for ICMP packets.
-        std::lock_guard<std::mutex> lock(m_linkMutex);
-        if (m_linkSocket)
-            GatherAnswers(nullptr);
-        std::lock_guard<std::mutex> learnedLock(m_learnedMutex);
-        for (HardwareRequest& request : requests) {
-            if (request.state != HardwareState::Pending)
-                continue;
-            auto learned = m_learned.find(request.addr);
-            if (learned != m_learned.end() && learned->second.ifindex == request.probeIfindex)
-                Resolve(request, learned->second.mac.data(), 6);
-        }
-    }
+    TakeAnswers(requests);  // answered already, while the layer waited for ICMP packets
     SendProbes(requests);  // for those not asked yet
     std::lock_guard<std::mutex> lock(m_linkMutex);
     // Requests by address: one probe per address, however often it answered.
@@ -251,7 +252,7 @@ Failure CLinuxSocketLayer::ResolveHardwareAddress(std::uint32_t addr, int ifinde
     LookupHardwareAddresses(one);
     ProbeHardwareAddresses(one, Now() + kArpWait);
     if (one[0].state != HardwareState::Resolved)
-        return Failure(Errno(EHOSTUNREACH));
+        return ErrnoFailure(EHOSTUNREACH);
     std::memcpy(mac, one[0].mac, one[0].length);
     *length = one[0].length;
     return {};

@@ -29,14 +29,14 @@ std::uint16_t NextPacketId() {
 
 }  // namespace
 
-std::error_code CLinuxSocketLayer::SendBroadcast(const IcmpSocket& sock, const void* data, std::size_t length,
+Failure CLinuxSocketLayer::SendBroadcast(const IcmpSocket& sock, const void* data, std::size_t length,
                                                  const std::vector<int>& ifindexes) {
     ifaddrs* list = nullptr;
     if (::getifaddrs(&list) != 0)
-        return Errno(errno);
+        return ErrnoFailure(errno);
     const std::uint8_t everyone[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
     bool sent = false;
-    std::error_code lastError = Errno(ENETUNREACH);  // no interface qualified
+    Failure lastError = ErrnoFailure(ENETUNREACH);  // no interface qualified
     std::set<unsigned> done;                         // one copy per interface, however many addresses it has
     for (ifaddrs* ifa = list; ifa; ifa = ifa->ifa_next) {
         if (!ifa->ifa_addr || ifa->ifa_addr->sa_family != AF_INET)
@@ -53,7 +53,7 @@ std::error_code CLinuxSocketLayer::SendBroadcast(const IcmpSocket& sock, const v
         const std::uint32_t source = reinterpret_cast<sockaddr_in*>(ifa->ifa_addr)->sin_addr.s_addr;
         const int index = static_cast<int>(ifindex);
         std::uint8_t ownMac[6];
-        std::error_code error;
+        Failure error;
         if (m_linkSocket && iftable::HardwareAddress(index, ownMac))
             error = SendFrame(index, everyone,
                               netlink::BuildIcmpPacket(source, htonl(INADDR_BROADCAST), NextPacketId(), kTtl,
@@ -66,14 +66,14 @@ std::error_code CLinuxSocketLayer::SendBroadcast(const IcmpSocket& sock, const v
             lastError = error;
     }
     ::freeifaddrs(list);
-    return sent ? std::error_code() : lastError;
+    return sent ? Failure() : lastError;
 }
 
-std::error_code CLinuxSocketLayer::SendTo(const IcmpSocket& sock, std::uint32_t addr, const void* data,
+Failure CLinuxSocketLayer::SendTo(const IcmpSocket& sock, std::uint32_t addr, const void* data,
                                           std::size_t length) {
     std::uint8_t ownMac[6];
     const Result<netlink::RouteInfo> route =
-        m_linkSocket ? m_route.GetRoute(addr) : Result<netlink::RouteInfo>(Errno(ENOTSOCK));
+        m_linkSocket ? m_route.GetRoute(addr) : Result<netlink::RouteInfo>(ErrnoFailure(ENOTSOCK));
     if (route && route->type == RTN_UNICAST && route->oif > 0 && route->prefsrc != 0 &&
         iftable::HardwareAddress(route->oif, ownMac)) {
         // The next hop's hardware address from the table, or asked for; never a new table entry.
@@ -81,7 +81,7 @@ std::error_code CLinuxSocketLayer::SendTo(const IcmpSocket& sock, std::uint32_t 
         unsigned hopLength = sizeof hop;
         if (ResolveHardwareAddress(route->gateway ? route->gateway : addr, route->oif, hop, &hopLength) ||
             hopLength != 6)
-            return Errno(EHOSTUNREACH);
+            return ErrnoFailure(EHOSTUNREACH);
         return SendFrame(route->oif, hop,
                          netlink::BuildIcmpPacket(route->prefsrc, addr, NextPacketId(), kTtl,
                                                   {static_cast<const std::uint8_t*>(data), length}));
@@ -90,7 +90,7 @@ std::error_code CLinuxSocketLayer::SendTo(const IcmpSocket& sock, std::uint32_t 
     return SendThroughKernel(sock, addr, 0, 0, data, length);
 }
 
-std::error_code CLinuxSocketLayer::SendFrame(int ifindex, const std::uint8_t destination[6],
+Failure CLinuxSocketLayer::SendFrame(int ifindex, const std::uint8_t destination[6],
                                              const std::vector<std::uint8_t>& packet) {
     std::lock_guard<std::mutex> lock(m_linkMutex);
     sockaddr_ll to{};
@@ -105,6 +105,6 @@ std::error_code CLinuxSocketLayer::SendFrame(int ifindex, const std::uint8_t des
                      sizeof to);
     } while (n < 0 && errno == EINTR);
     if (n != static_cast<ssize_t>(packet.size()))
-        return Errno(n >= 0 ? EMSGSIZE : errno);
+        return ErrnoFailure(n >= 0 ? EMSGSIZE : errno);
     return {};
 }

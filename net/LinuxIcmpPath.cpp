@@ -59,7 +59,7 @@ void ReadControl(msghdr& msg, ReceivedPacket& packet) {
 
 }  // namespace
 
-std::error_code CLinuxSocketLayer::SendThroughKernel(const IcmpSocket& sock, std::uint32_t addr, int ifindex,
+Failure CLinuxSocketLayer::SendThroughKernel(const IcmpSocket& sock, std::uint32_t addr, int ifindex,
                                                      std::uint32_t source, const void* data,
                                                      std::size_t length) {
     sockaddr_in dst{};
@@ -87,17 +87,17 @@ std::error_code CLinuxSocketLayer::SendThroughKernel(const IcmpSocket& sock, std
     }
     long discardsBefore = IpOutDiscards();
     if (::sendmsg(sock.Descriptor(), &msg, 0) != static_cast<ssize_t>(length))
-        return Errno(errno);
+        return ErrnoFailure(errno);
     long discardsAfter = IpOutDiscards();
     if (discardsBefore >= 0 && discardsAfter > discardsBefore)
-        return Errno(ENOBUFS);
+        return ErrnoFailure(ENOBUFS);
     return {};
 }
 
 Result<bool> CLinuxSocketLayer::WaitReadable(const IcmpSocket& sock, std::chrono::microseconds timeout) {
     // poll passes over a negative descriptor instead of failing on it.
     if (!sock)
-        return Failure(Errno(EBADF));
+        return ErrnoFailure(EBADF);
     auto deadline = Now() + timeout;
     for (;;) {
         auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Now());
@@ -115,7 +115,7 @@ Result<bool> CLinuxSocketLayer::WaitReadable(const IcmpSocket& sock, std::chrono
         int ready = ::ppoll(pfd, pfd[1].fd >= 0 ? 2 : 1, &ts, nullptr);
         if (ready > 0) {
             if (pfd[0].revents & POLLNVAL)
-                return Failure(Errno(EBADF));
+                return ErrnoFailure(EBADF);
             if (pfd[0].revents)
                 return true;
             std::lock_guard<std::mutex> lock(m_linkMutex);
@@ -125,11 +125,11 @@ Result<bool> CLinuxSocketLayer::WaitReadable(const IcmpSocket& sock, std::chrono
         if (ready == 0)
             return false;
         if (errno != EINTR)
-            return Failure(Errno(errno));
+            return ErrnoFailure(errno);
     }
 }
 
-std::error_code CLinuxSocketLayer::Receive(const IcmpSocket& sock, void* buffer, std::size_t capacity,
+Failure CLinuxSocketLayer::Receive(const IcmpSocket& sock, void* buffer, std::size_t capacity,
                                            ReceivedPacket& packet) {
     sockaddr_in src{};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo)) + 64];
@@ -148,7 +148,7 @@ std::error_code CLinuxSocketLayer::Receive(const IcmpSocket& sock, void* buffer,
         n = ::recvmsg(sock.Descriptor(), &msg, MSG_TRUNC);
     } while (n < 0 && errno == EINTR);
     if (n < 0)
-        return Errno(errno);
+        return ErrnoFailure(errno);
     packet = ReceivedPacket{};
     packet.truncated = (msg.msg_flags & MSG_TRUNC) != 0 || static_cast<std::size_t>(n) > capacity;
     packet.length = static_cast<std::size_t>(n) < capacity ? static_cast<std::size_t>(n) : capacity;
@@ -162,7 +162,7 @@ bool CLinuxSocketLayer::HasPending(const IcmpSocket& sock) {
     return ::poll(&pfd, 1, 0) > 0 && (pfd.revents & POLLIN);
 }
 
-std::error_code CLinuxSocketLayer::ReceiveMany(const IcmpSocket& sock, std::uint8_t* buffers,
+Failure CLinuxSocketLayer::ReceiveMany(const IcmpSocket& sock, std::uint8_t* buffers,
                                                std::size_t capacity, ReceivedPacket* packets,
                                                std::size_t count, std::size_t& received) {
     // One system call for a whole run of datagrams: at tens of thousands of replies a second,
@@ -191,7 +191,7 @@ std::error_code CLinuxSocketLayer::ReceiveMany(const IcmpSocket& sock, std::uint
                        nullptr);
     } while (n < 0 && errno == EINTR);
     if (n < 0)
-        return errno == EAGAIN || errno == EWOULDBLOCK ? std::error_code() : Errno(errno);
+        return errno == EAGAIN || errno == EWOULDBLOCK ? Failure() : ErrnoFailure(errno);
     for (int k = 0; k < n; ++k) {
         msghdr& msg = messages[k].msg_hdr;
         const std::size_t length = messages[k].msg_len;

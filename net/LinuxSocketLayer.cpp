@@ -113,10 +113,11 @@ void CheckReceiveBuffer(int sock, int asked) {
 
 RawSockets OpenRawSockets() {
     RawSockets opened;
-    RaiseNetRaw();  // when it cannot be raised, socket() below reports EPERM
+    // Without the right, socket() below fails with EPERM; the reason the right is missing is kept.
+    const Failure raised = RaiseNetRaw();
     opened.icmp.reset(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
     if (!opened.icmp) {
-        opened.icmpFailure = LastErrno();
+        opened.icmpFailure = raised && errno == EPERM ? raised : LastErrno();
         opened.dropFailure = DropCapabilities();
         return opened;
     }
@@ -159,13 +160,13 @@ Result<IcmpSocket> CLinuxSocketLayer::OpenRawIcmp() {
         icmp = std::move(m_icmp);
         failure = m_icmpFailure;
         // Handed over once: the rights to make another one are gone with the opening.
-        m_icmpFailure = Failure(Errno(EPERM));
+        m_icmpFailure = ErrnoFailure(EPERM);
     }
     if (!icmp)
-        return failure ? failure : Failure(Errno(EPERM));
+        return failure ? failure : ErrnoFailure(EPERM);
     // A process that could not give up its rights does not go on to use them.
     if (m_dropFailure)
-        return Failure(Errno(EPERM));
+        return ErrnoFailure(EPERM);
     CheckReceiveBuffer(icmp.get(), m_bufferAsked);
     return IcmpSocket(std::move(icmp));
 }

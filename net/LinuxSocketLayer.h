@@ -42,18 +42,19 @@ public:
     // Once; later calls fail with EPERM: with the capabilities given up, no other can be made.
     Result<IcmpSocket> OpenRawIcmp() override;
     Failure EnableBroadcast(const IcmpSocket& sock) override;
-    std::error_code SendBroadcast(const IcmpSocket& sock, const void* data, std::size_t length,
+    Failure SendBroadcast(const IcmpSocket& sock, const void* data, std::size_t length,
                                   const std::vector<int>& ifindexes) override;
-    std::error_code SendTo(const IcmpSocket& sock, std::uint32_t addr, const void* data,
+    Failure SendTo(const IcmpSocket& sock, std::uint32_t addr, const void* data,
                            std::size_t length) override;
     Result<bool> WaitReadable(const IcmpSocket& sock, std::chrono::microseconds timeout) override;
-    std::error_code Receive(const IcmpSocket& sock, void* buffer, std::size_t capacity,
+    Failure Receive(const IcmpSocket& sock, void* buffer, std::size_t capacity,
                             ReceivedPacket& packet) override;
     bool HasPending(const IcmpSocket& sock) override;
-    std::error_code ReceiveMany(const IcmpSocket& sock, std::uint8_t* buffers, std::size_t capacity,
+    Failure ReceiveMany(const IcmpSocket& sock, std::uint8_t* buffers, std::size_t capacity,
                                 ReceivedPacket* packets, std::size_t count, std::size_t& received) override;
     void LookupHardwareAddresses(std::vector<HardwareRequest>& requests) override;
     void SendProbes(const std::vector<HardwareRequest>& requests) override;
+    void TakeAnswers(std::vector<HardwareRequest>& requests) override;
     void ProbeHardwareAddresses(std::vector<HardwareRequest>& requests,
                                 std::chrono::steady_clock::time_point deadline) override;
     std::chrono::steady_clock::time_point Now() override;
@@ -83,14 +84,13 @@ public:
     static constexpr int kReceiveBufferMax = 64 * 1024 * 1024;
 
 private:
-    static std::error_code Errno(int error) { return std::error_code(error, std::generic_category()); }
     // Sends one IPv4 packet as an Ethernet frame on the link socket.
-    std::error_code SendFrame(int ifindex, const std::uint8_t destination[6],
+    Failure SendFrame(int ifindex, const std::uint8_t destination[6],
                               const std::vector<std::uint8_t>& packet);
     // The kernel's own way: sendmsg on the raw socket, from source out of ifindex when they are
     // not 0. A datagram the kernel takes but then drops (no neighbour entry could be made for
     // it) is seen in the IP discard counter and reported as ENOBUFS.
-    std::error_code SendThroughKernel(const IcmpSocket& sock, std::uint32_t addr, int ifindex,
+    Failure SendThroughKernel(const IcmpSocket& sock, std::uint32_t addr, int ifindex,
                                       std::uint32_t source, const void* data, std::size_t length);
 
     struct LearnedAddress {

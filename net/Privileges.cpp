@@ -19,20 +19,21 @@ bool HasCapability(cap_flag_t set, cap_value_t cap) {
 
 }  // namespace
 
-bool RaiseNetRaw() {
+Failure RaiseNetRaw() {
     if (HasCapability(CAP_EFFECTIVE, CAP_NET_RAW))
-        return true;  // root, or already raised
+        return {};  // root, or already raised
     if (!HasCapability(CAP_PERMITTED, CAP_NET_RAW))
-        return false;
+        return ErrnoFailure(EPERM);
     UniqueCaps caps(cap_get_proc());
     const cap_value_t wanted[] = {CAP_NET_RAW};
-    return caps && cap_set_flag(caps.get(), CAP_EFFECTIVE, 1, wanted, CAP_SET) == 0 &&
-           cap_set_proc(caps.get()) == 0;
+    if (caps && cap_set_flag(caps.get(), CAP_EFFECTIVE, 1, wanted, CAP_SET) == 0 && cap_set_proc(caps.get()) == 0)
+        return {};
+    return ErrnoFailure(errno ? errno : EPERM);
 }
 
 Failure DropCapabilities() {
     UniqueCaps caps(cap_init());  // all sets empty
     if (caps && cap_set_proc(caps.get()) == 0)
         return {};
-    return Failure(std::error_code(errno ? errno : EPERM, std::generic_category()));
+    return ErrnoFailure(errno ? errno : EPERM);
 }

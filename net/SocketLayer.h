@@ -59,25 +59,25 @@ public:
     // and has an IPv4 address, without needing a neighbour entry; when ifindexes is not empty,
     // only out of those of them it names. No error when at least one copy left; a copy the kernel
     // took but dropped counts as not sent.
-    virtual std::error_code SendBroadcast(const IcmpSocket& sock, const void* data, std::size_t length,
+    virtual Failure SendBroadcast(const IcmpSocket& sock, const void* data, std::size_t length,
                                           const std::vector<int>& ifindexes) = 0;
     // Sends to one IPv4 address (network byte order), port 0.
-    virtual std::error_code SendTo(const IcmpSocket& sock, std::uint32_t addr, const void* data,
+    virtual Failure SendTo(const IcmpSocket& sock, std::uint32_t addr, const void* data,
                                    std::size_t length) = 0;
     // True when readable; false when timed out, or with error set when the wait failed.
     virtual Result<bool> WaitReadable(const IcmpSocket& sock, std::chrono::microseconds timeout) = 0;
     // One datagram (the whole IPv4 packet).
-    virtual std::error_code Receive(const IcmpSocket& sock, void* buffer, std::size_t capacity,
+    virtual Failure Receive(const IcmpSocket& sock, void* buffer, std::size_t capacity,
                                     ReceivedPacket& packet) = 0;
     // True when a datagram can be read at once without waiting.
     virtual bool HasPending(const IcmpSocket& sock) = 0;
     // Up to count datagrams that are there now, the i-th in buffers + i * capacity and described
     // by packets[i]; received says how many. An error met after some datagrams comes with them.
-    virtual std::error_code ReceiveMany(const IcmpSocket& sock, std::uint8_t* buffers, std::size_t capacity,
+    virtual Failure ReceiveMany(const IcmpSocket& sock, std::uint8_t* buffers, std::size_t capacity,
                                         ReceivedPacket* packets, std::size_t count, std::size_t& received) {
         received = 0;
         do {
-            if (const std::error_code error = Receive(sock, buffers + received * capacity, capacity, packets[received]))
+            if (Failure error = Receive(sock, buffers + received * capacity, capacity, packets[received]))
                 return error;
         } while (++received < count && HasPending(sock));
         return {};
@@ -89,6 +89,9 @@ public:
     // Sends an ARP probe for every Pending request at once and returns without waiting; the
     // answers are gathered while the layer waits for ICMP packets (WaitReadable).
     virtual void SendProbes(const std::vector<HardwareRequest>& requests) = 0;
+    // Resolves the Pending requests whose probes have been answered by now, without waiting or
+    // sending; the others stay Pending. Lets a scan report a device as soon as its address is known.
+    virtual void TakeAnswers(std::vector<HardwareRequest>& requests) { static_cast<void>(requests); }
     // Settles every Pending request: from the answers gathered so far, else by probing (again)
     // and collecting the answers together until all have come or the deadline. What stays
     // unanswered becomes Failed.

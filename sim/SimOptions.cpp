@@ -184,8 +184,8 @@ const LongOption<Reading> kOptions[] = {
 
 std::string ParseOptions(int argc, char** argv, Options& o, bool& help) {
     Reading reading(o, argc, argv);
-    const std::string problem = ReadLongOptions(kOptions, reading, help);
-    return problem.empty() && !help ? Finish(reading) : problem;
+    const Failure problem = ReadLongOptions(kOptions, reading, help);
+    return !problem && !help ? Finish(reading) : problem.subject;
 }
 
 int Usage(const std::string& problem, std::FILE* stream) {

@@ -15,32 +15,15 @@
 #include "log/DeviceText.h"
 #include "res/Resource.h"
 #include "res/StringTable.h"
+#include "net/AddressText.h"
 #include "gui/settings/DialogTemplate.h"
 #include "gui/settings/Prefs.h"
 
 namespace {
 
 std::optional<std::uint32_t> NumericIp(const std::string& ip) {
-    in_addr addr{};
-    if (inet_pton(AF_INET, ip.c_str(), &addr) != 1)
-        return std::nullopt;
-    return ntohl(addr.s_addr);
-}
-
-// "02:00:0A:4D:01:0A" as its bytes; anything else ("n/a" for a device behind a router) has none.
-std::optional<std::vector<unsigned char>> MacBytes(const std::string& mac) {
-    std::vector<unsigned char> bytes;
-    for (std::size_t start = 0;;) {
-        const std::size_t end = std::min(mac.find(':', start), mac.size());
-        unsigned char value = 0;
-        const auto [stop, error] = std::from_chars(mac.data() + start, mac.data() + end, value, 16);
-        if (end - start > 2 || error != std::errc() || stop != mac.data() + end)
-            return std::nullopt;
-        bytes.push_back(value);
-        if (end == mac.size())
-            return bytes;
-        start = end + 1;
-    }
+    const std::optional<std::uint32_t> addr = ParseIpv4(ip);
+    return addr ? std::optional<std::uint32_t>(ntohl(*addr)) : std::nullopt;
 }
 
 template <typename T>
@@ -109,7 +92,7 @@ public:
           m_device(device),
           m_nArrival(arrival),
           m_ip(NumericIp(device.m_strIP)),
-          m_mac(MacBytes(device.m_strMAC)) {
+          m_mac(ParseMac(device.m_strMAC)) {
         SetExtras(extras);
     }
 
@@ -140,7 +123,7 @@ public:
     RowExtras m_extras;
     const std::uint64_t m_nArrival;
     const std::optional<std::uint32_t> m_ip;
-    const std::optional<std::vector<unsigned char>> m_mac;
+    const std::optional<std::vector<std::uint8_t>> m_mac;
 };
 
 CDeviceList::CDeviceList(QWidget* parent)

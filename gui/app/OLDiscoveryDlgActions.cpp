@@ -19,6 +19,7 @@
 #include "desktop/Desktop.h"
 #include "gui/framework/MessageBox.h"
 #include "gui/framework/WinApp.h"
+#include "res/FailureText.h"
 #include "res/Menu.h"
 #include "res/Resource.h"
 #include "res/StringTable.h"
@@ -135,7 +136,8 @@ void COLDiscoveryDlg::OnLocate() {
     if (ip.empty())
         return;
     // The same check as oldiscovery-scan --locate: a group address would make every device blink.
-    if (const std::string refusal = LocateRefusal(ip); !refusal.empty()) {
+    if (const Failure refused = LocateRefusal(ip)) {
+        const std::string refusal = FailureText(refused);
         LogWrite(LOG_WARNING, "Locate refused: %s", refusal.c_str());
         ShowMessageBox(Profile() ? Profile()->AppName() : std::string(),
                        FormatString1(IDS_LOCATE_REFUSED, refusal), MessageIcon::Warning);

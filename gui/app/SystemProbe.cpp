@@ -8,7 +8,12 @@ class CSystemProbe : public ISystemProbe {
 public:
     explicit CSystemProbe(bool rawIcmpOpened) : m_rawIcmpOpened(rawIcmpOpened) {}
     bool GetSystemVersion(unsigned* major, unsigned* minor) override {
-        return GetKernelVersion(major, minor);
+        const Result<KernelVersion> version = GetKernelVersion();
+        if (!version)
+            return false;
+        *major = version->major;
+        *minor = version->minor;
+        return true;
     }
     bool HasRawSocketRights() override { return m_rawIcmpOpened; }
 

@@ -15,6 +15,7 @@
 
 #include "base/SafeFile.h"
 #include "base/UniqueFd.h"
+#include "log/DeviceText.h"
 #include "res/FailureText.h"
 
 namespace {
@@ -23,29 +24,6 @@ namespace {
 // the byte) and are put back afterwards, so a value nobody edited keeps its bytes. A file that
 // already holds one of these characters is taken as it is (such bytes then read as U+FFFD).
 constexpr unsigned kEscapeBase = 0xF700;
-
-// The length of the UTF-8 sequence at text[at], or 0 when it is not one.
-std::size_t Utf8Length(const std::string& text, std::size_t at) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at);
-    std::size_t length = lead < 0x80                    ? 1
-                         : lead >= 0xC2 && lead <= 0xDF ? 2
-                         : lead >= 0xE0 && lead <= 0xEF ? 3
-                         : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                        : 0;
-    if (length == 0 || at + length > text.size())
-        return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80)
-            return 0;
-    }
-    // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8 either.
-    const unsigned char second = byte(at + 1);
-    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second >= 0xA0) ||
-        (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second >= 0x90))
-        return 0;
-    return length;
-}
 
 bool IsEscape(const std::string& text, std::size_t at) {
     // U+F700..U+F7FF: EF 9C 80 .. EF 9F BF.

@@ -76,15 +76,15 @@ public:
     // No descriptor: the engine only hands the socket back to the layer.
     Result<IcmpSocket> OpenRawIcmp() override { return IcmpSocket(); }
     Failure EnableBroadcast(const IcmpSocket&) override { return {}; }
-    std::error_code SendBroadcast(const IcmpSocket&, const void*, std::size_t,
+    Failure SendBroadcast(const IcmpSocket&, const void*, std::size_t,
                                   const std::vector<int>&) override {
         return {};
     }
-    std::error_code SendTo(const IcmpSocket&, std::uint32_t, const void*, std::size_t) override { return {}; }
+    Failure SendTo(const IcmpSocket&, std::uint32_t, const void*, std::size_t) override { return {}; }
     Result<bool> WaitReadable(const IcmpSocket&, std::chrono::microseconds) override {
         return !m_bDelivered;
     }
-    std::error_code Receive(const IcmpSocket&, void* buffer, std::size_t capacity,
+    Failure Receive(const IcmpSocket&, void* buffer, std::size_t capacity,
                             ReceivedPacket& packet) override {
         m_bDelivered = true;
         packet = ReceivedPacket{};
@@ -150,7 +150,7 @@ void FuzzReply(const std::uint8_t* data, std::size_t size) {
     auto sockets = std::make_shared<CFuzzSockets>(data + skip, size - skip, source, mac, resolves);
     CScanThread scan(sockets);
     scan.SetListener(&harness.check);
-    if (scan.OpenRawSocket())
+    if (!scan.OpenRawSocket())
         scan.Scan();
     scan.CloseRawSocket();
 }

@@ -238,7 +238,7 @@ Failure FakeSocketLayer::EnableBroadcast(const IcmpSocket&) {
     return {};
 }
 
-std::error_code FakeSocketLayer::SendBroadcast(const IcmpSocket& sock, const void* data, std::size_t length,
+Failure FakeSocketLayer::SendBroadcast(const IcmpSocket& sock, const void* data, std::size_t length,
                                                const std::vector<int>& ifindexes) {
     std::lock_guard lock(m_mutex);
     if (!sock)
@@ -252,7 +252,7 @@ std::error_code FakeSocketLayer::SendBroadcast(const IcmpSocket& sock, const voi
     return {};
 }
 
-std::error_code FakeSocketLayer::SendTo(const IcmpSocket& sock, std::uint32_t addr, const void* data,
+Failure FakeSocketLayer::SendTo(const IcmpSocket& sock, std::uint32_t addr, const void* data,
                                         std::size_t length) {
     std::lock_guard lock(m_mutex);
     if (!sock)
@@ -307,7 +307,7 @@ long FakeSocketLayer::ReceiveDrops(const IcmpSocket&) {
     return m_drops;
 }
 
-std::error_code FakeSocketLayer::Receive(const IcmpSocket& sock, void* buffer, std::size_t capacity,
+Failure FakeSocketLayer::Receive(const IcmpSocket& sock, void* buffer, std::size_t capacity,
                                          ReceivedPacket& packet) {
     std::lock_guard lock(m_mutex);
     if (!sock)
@@ -392,6 +392,19 @@ void FakeSocketLayer::SendProbes(const std::vector<HardwareRequest>& requests) {
         m_asked[request.addr] = m_now;
         m_probesSent.push_back(
             ProbeSent{request.addr, std::chrono::duration_cast<std::chrono::microseconds>(m_now - m_start)});
+    }
+}
+
+void FakeSocketLayer::TakeAnswers(std::vector<HardwareRequest>& requests) {
+    std::lock_guard lock(m_mutex);
+    for (HardwareRequest& request : requests) {
+        auto asked = m_asked.find(request.addr);
+        auto it = m_onLink.find(request.addr);
+        if (request.state == HardwareState::Pending && asked != m_asked.end() && it != m_onLink.end() &&
+            it->second.answers && asked->second + it->second.delay <= m_now) {
+            Settle(request, it->second.mac);
+            m_asked.erase(asked);
+        }
     }
 }
 

@@ -120,16 +120,17 @@ public:
     // ---- ISocketLayer ----
     Result<IcmpSocket> OpenRawIcmp() override;
     Failure EnableBroadcast(const IcmpSocket& sock) override;
-    std::error_code SendBroadcast(const IcmpSocket& sock, const void* data, std::size_t length,
+    Failure SendBroadcast(const IcmpSocket& sock, const void* data, std::size_t length,
                                   const std::vector<int>& ifindexes) override;
-    std::error_code SendTo(const IcmpSocket& sock, std::uint32_t addr, const void* data,
+    Failure SendTo(const IcmpSocket& sock, std::uint32_t addr, const void* data,
                            std::size_t length) override;
     Result<bool> WaitReadable(const IcmpSocket& sock, std::chrono::microseconds timeout) override;
-    std::error_code Receive(const IcmpSocket& sock, void* buffer, std::size_t capacity,
+    Failure Receive(const IcmpSocket& sock, void* buffer, std::size_t capacity,
                             ReceivedPacket& packet) override;
     bool HasPending(const IcmpSocket& sock) override;
     void LookupHardwareAddresses(std::vector<HardwareRequest>& requests) override;
     void SendProbes(const std::vector<HardwareRequest>& requests) override;
+    void TakeAnswers(std::vector<HardwareRequest>& requests) override;
     void ProbeHardwareAddresses(std::vector<HardwareRequest>& requests, Clock::time_point deadline) override;
     Clock::time_point Now() override;
     long ReceiveDrops(const IcmpSocket& sock) override;

@@ -193,12 +193,12 @@ TEST(LinuxSocketLayer, OversizeDatagramIsFlaggedWithLengthCapped) {
     EXPECT_FALSE(*quiet);
 
     auto big = EchoRequest(3000);
-    ASSERT_EQ(layer.SendTo(sock, Ip("127.0.0.1"), big.data(), big.size()), std::error_code());
+    ASSERT_FALSE(layer.SendTo(sock, Ip("127.0.0.1"), big.data(), big.size()));
     ASSERT_TRUE(*layer.WaitReadable(sock, std::chrono::seconds(2)));
     EXPECT_TRUE(layer.HasPending(sock));
     std::vector<std::uint8_t> buffer(2048 + 16, 0xEE);
     ReceivedPacket packet;
-    ASSERT_EQ(layer.Receive(sock, buffer.data(), 2048, packet), std::error_code());
+    ASSERT_FALSE(layer.Receive(sock, buffer.data(), 2048, packet));
     EXPECT_TRUE(packet.truncated);
     EXPECT_EQ(packet.length, 2048u);
     EXPECT_EQ(buffer[2048], 0xEE);  // nothing written past the capacity
@@ -208,11 +208,11 @@ TEST(LinuxSocketLayer, OversizeDatagramIsFlaggedWithLengthCapped) {
     // A small one after it is whole and exact (the kernel's echo reply to the big one may come
     // first; skip oversize packets).
     auto small = EchoRequest(12);
-    ASSERT_EQ(layer.SendTo(sock, Ip("127.0.0.1"), small.data(), small.size()), std::error_code());
+    ASSERT_FALSE(layer.SendTo(sock, Ip("127.0.0.1"), small.data(), small.size()));
     bool sawSmall = false;
     for (int i = 0; i < 4 && !sawSmall; ++i) {
         ASSERT_TRUE(*layer.WaitReadable(sock, std::chrono::seconds(2)));
-        ASSERT_EQ(layer.Receive(sock, buffer.data(), 2048, packet), std::error_code());
+        ASSERT_FALSE(layer.Receive(sock, buffer.data(), 2048, packet));
         if (!packet.truncated) {
             sawSmall = true;
             EXPECT_EQ(packet.length, 20 + small.size());
@@ -335,8 +335,7 @@ TEST(LinuxSocketLayer, RequestsLeaveAsWholeFramesWithTheKernelsHeader) {
     // No default route and no neighbour entry for the broadcast: the frame goes out anyway.
     ASSERT_EQ(std::system("ip neigh flush nud noarp dev v0 2>/dev/null; true"), 0);
     // Limited to v0, which qualifies anyway: the same frame.
-    ASSERT_EQ(layer.SendBroadcast(sock, discover, sizeof discover, {static_cast<int>(if_nametoindex("v0"))}),
-              std::error_code());
+    ASSERT_FALSE(layer.SendBroadcast(sock, discover, sizeof discover, {static_cast<int>(if_nametoindex("v0"))}));
     std::uint8_t destination[6];
     std::vector<std::uint8_t> packet = NextIpFrame(wire, destination);
     const std::uint8_t everyone[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
@@ -357,7 +356,7 @@ TEST(LinuxSocketLayer, RequestsLeaveAsWholeFramesWithTheKernelsHeader) {
     EXPECT_EQ(std::memcmp(packet.data() + 20, discover, 8), 0);
 
     // A unicast request goes to the neighbour's hardware address from the table.
-    ASSERT_EQ(layer.SendTo(sock, Ip("10.9.0.7"), discover, sizeof discover), std::error_code());
+    ASSERT_FALSE(layer.SendTo(sock, Ip("10.9.0.7"), discover, sizeof discover));
     packet = NextIpFrame(wire, destination);
     ASSERT_EQ(packet.size(), 28u);
     const std::uint8_t seven[6] = {0x02, 0, 0, 0, 0, 0x07};
@@ -374,10 +373,9 @@ TEST(LinuxSocketLayer, BroadcastFailsWithErrnoWhenNoInterfaceQualifies) {
     ASSERT_FALSE(layer.EnableBroadcast(sock));
     const std::uint8_t discover[8] = {0x0A, 0x4A, 0xF6, 0xAE, 0xFE, 0xE4, 0x00, 0x22};
     // Limited to loopback, which never qualifies: v0 up is not used.
-    EXPECT_EQ(layer.SendBroadcast(sock, discover, sizeof discover, {static_cast<int>(if_nametoindex("lo"))}),
-              std::errc::network_unreachable);
+    EXPECT_EQ(layer.SendBroadcast(sock, discover, sizeof discover, {static_cast<int>(if_nametoindex("lo"))}).code, std::errc::network_unreachable);
     ASSERT_EQ(std::system("ip link set v0 down"), 0);
-    EXPECT_EQ(layer.SendBroadcast(sock, discover, sizeof discover, {}), std::errc::network_unreachable);
+    EXPECT_EQ(layer.SendBroadcast(sock, discover, sizeof discover, {}).code, std::errc::network_unreachable);
     // The interface comes back with its routes and neighbours for the other tests.
     ASSERT_EQ(std::system("ip link set v0 up && ip route replace 10.50.0.0/24 via 10.9.0.2 && "
                           "ip neigh replace 10.9.0.7 lladdr 02:00:00:00:00:07 dev v0 nud permanent && "
@@ -595,9 +593,9 @@ TEST(LinuxSocketLayer, SocketErrorsKeepTheirCode) {
         const char* call;
         std::error_code error;
     } cases[] = {
-        {"SendTo", layer.SendTo(none, Ip("127.0.0.1"), &byte, 1)},
-        {"SendBroadcast", layer.SendBroadcast(none, &byte, 1, {})},
-        {"Receive", layer.Receive(none, &byte, 1, packet)},
+        {"SendTo", layer.SendTo(none, Ip("127.0.0.1"), &byte, 1).code},
+        {"SendBroadcast", layer.SendBroadcast(none, &byte, 1, {}).code},
+        {"Receive", layer.Receive(none, &byte, 1, packet).code},
         {"WaitReadable", layer.WaitReadable(none, std::chrono::microseconds(0)).Error().code},
     };
     for (const auto& c : cases)

@@ -92,6 +92,18 @@ case_no_neighbour() {
 10.77.1.6${T}02:00:0A:4D:01:06${T}OL-Quiet${T}2" "$out"
 }
 
+case_early_rows() {
+    # Devices that never asked for our address are resolved by the scan's own probes; each is
+    # reported once its address is known, while the scan still waits for more answers, not after
+    # the collection has ended.
+    netns_add_devices 10.77.1.1 1000 --type "OL-Early" --build 1 --no-arp-first || exit 1
+    scan --stream
+    [ "$(grep -c . <<<"$out")" -eq 1000 ] || fail "not 1000 lines"
+    [ "$(grep -c "n/a" <<<"$out")" -eq 0 ] || fail "devices without their hardware address"
+    tr -d '\r' <"$log" | awk '/MAC: / {rows++} /select\(\) timed out/ {end = rows} END {exit !(end >= rows * 0.9)}' ||
+        fail "fewer than 90 % of the rows reported before the collection ended"
+}
+
 case_full_table() {
     # The kernel's neighbour table (gc_thresh3 entries, shared by every namespace) is filled by
     # a second device namespace whose devices all ask for the host's address; the discover

@@ -76,8 +76,8 @@ TEST(DestinationKind, ARepliesSourceMustNameOneHostOfAnySubnet) {
     for (const auto& c : cases)
         EXPECT_EQ(SourceKind(Ip(c.addr), subnets), c.kind) << c.addr;
     // Whatever this machine's routes: a locate names one host.
-    EXPECT_EQ(LocateRefusal("255.255.255.255"), "255.255.255.255 is a broadcast address");
-    EXPECT_EQ(LocateRefusal("0.0.0.0"), "0.0.0.0 is an unspecified address");
-    EXPECT_EQ(LocateRefusal("239.1.2.3"), "239.1.2.3 is a multicast address");
-    EXPECT_EQ(LocateRefusal("10.0.0.300"), "10.0.0.300 is no IPv4 address");
+    EXPECT_EQ(ReasonText(LocateRefusal("255.255.255.255")), "255.255.255.255 is a broadcast address");
+    EXPECT_EQ(ReasonText(LocateRefusal("0.0.0.0")), "0.0.0.0 is an unspecified address");
+    EXPECT_EQ(ReasonText(LocateRefusal("239.1.2.3")), "239.1.2.3 is a multicast address");
+    EXPECT_EQ(ReasonText(LocateRefusal("10.0.0.300")), "10.0.0.300 is no IPv4 address");
 }

@@ -264,7 +264,7 @@ TEST_F(ScanThreadTest, ChosenQuietWaitEndsTheScan) {
     m_net->QueuePacket(MakeReply("10.0.0.22", "", 551ms));
     auto thread = std::make_unique<CScanThread>(m_net, 5000ms, 10000ms);
     thread->SetListener(&m_listener);
-    thread->SetQuietWait(300ms);
+    thread->Worker().SetQuietWait(300ms);
     ASSERT_TRUE(thread->Start());
     ScanAndWait(*thread);
     ASSERT_TRUE(thread->Stop());
@@ -298,7 +298,7 @@ TEST_F(ScanThreadTest, InterfaceChoiceLimitsTheRequestAndTheRepliesTaken) {
         net->SetRepliesOnBroadcast(replies);
         CScanThread thread(net, 5000ms, 10000ms);
         thread.SetListener(&m_listener);
-        thread.SetInterfaces(c.chosen);
+        thread.Worker().SetInterfaces(c.chosen);
         ASSERT_TRUE(thread.Start());
         ScanAndWait(thread);
         ASSERT_TRUE(thread.Stop());
@@ -489,7 +489,7 @@ TEST_F(ScanThreadTest, ScanLimitSaysWhenAnswersWereStillArriving) {
         m_net->SetResolveCost(c.lookup);
         m_net->QueuePacket(MakeReply("10.0.0.21", "", 100ms));
         auto thread = Started();
-        thread->SetScanLimit(c.limit);
+        thread->Worker().SetScanLimit(c.limit);
         const auto start = m_net->Elapsed();
         const std::size_t linesBefore = m_log.Lines().size();
         ScanAndWait(*thread);
@@ -547,10 +547,10 @@ TEST_F(ScanThreadTest, AdaptiveAndKnownDevicesEndsKeepEveryDeviceTheyMust) {
             m_net->SetFlood(20ms, c.flood == kReplies ? MakeReply("10.0.0.24") : MakeIcmp("10.0.0.50", 8));
         auto thread = std::make_unique<CScanThread>(m_net, 5000ms, 10000ms);
         thread->SetListener(&m_listener);
-        thread->SetAdaptiveEnd(c.adaptive);
-        thread->SetExpectedDevices(c.expected);
-        thread->SetQuietFromAnswers(c.fromAnswers);
-        thread->SetScanLimit(2s);
+        thread->Worker().SetAdaptiveEnd(c.adaptive);
+        thread->Worker().SetExpectedDevices(c.expected);
+        thread->Worker().SetQuietFromAnswers(c.fromAnswers);
+        thread->Worker().SetScanLimit(2s);
         ASSERT_TRUE(thread->Start());
         ScanAndWait(*thread);
         m_net->StopFlood();
@@ -712,7 +712,8 @@ TEST_F(ScanThreadTest, BurstIsReadAheadBeforeAnyAddressIsResolved) {
 
 TEST_F(ScanThreadTest, UnresolvedRepliersShareOneSecondAndEveryReplyIsReported) {
     // A device in the neighbour table, five addresses that never answer a probe (one of them
-    // answering the scan twice), one answering a probe in 0.3 s and one too late at 1.5 s.
+    // answering the scan twice), one answering a probe in 0.3 s (reported then, while the scan
+    // still waits) and one too late at 1.5 s.
     m_net->SetHardwareAddress("10.0.0.1", {2, 0, 0, 0, 0, 1});
     std::vector<FakePacket> replies;
     for (const char* ip : {"10.0.0.11", "10.0.0.12", "10.0.0.13", "10.0.0.14", "10.0.0.15"}) {
@@ -728,12 +729,12 @@ TEST_F(ScanThreadTest, UnresolvedRepliersShareOneSecondAndEveryReplyIsReported) 
     m_net->SetRepliesOnBroadcast(replies);
     const std::vector<Device> expected = {
         {"10.0.0.1", "02:00:00:00:00:01", "OL", "n/a"},  // known at once
+        {"10.0.0.20", "02:00:00:00:00:20", "n/a", "n/a"},  // as soon as its probe is answered
         {"10.0.0.11", "n/a", "X", "n/a"},
         {"10.0.0.12", "n/a", "X", "n/a"},
         {"10.0.0.13", "n/a", "X", "n/a"},
         {"10.0.0.14", "n/a", "X", "n/a"},
         {"10.0.0.15", "n/a", "X", "n/a"},
-        {"10.0.0.20", "02:00:00:00:00:20", "n/a", "n/a"},
         {"10.0.0.21", "n/a", "n/a", "n/a"},
         {"10.0.0.11", "n/a", "X", "n/a"},
     };
@@ -749,7 +750,7 @@ TEST_F(ScanThreadTest, UnresolvedRepliersShareOneSecondAndEveryReplyIsReported) 
         EXPECT_EQ(m_net->Elapsed() - start, 30ms + 1000001us + 250ms) << "scan " << scan;
         ASSERT_EQ(m_net->Probes().size(), scan);
         EXPECT_EQ(m_net->Probes().back().budget, 250ms);
-        EXPECT_EQ(m_net->Probes().back().addrs.size(), 8u);
+        EXPECT_EQ(m_net->Probes().back().addrs.size(), 7u);
         std::vector<FakeSocketLayer::ProbeSent> sent = m_net->ProbesSent();
         ASSERT_EQ(sent.size(), 7 * scan);
         // The first replies' at once, the others together in the first lull of 20 ms after them.
@@ -929,12 +930,12 @@ TEST_F(ScanThreadTest, WorkerOutlivingAStopThatGaveUpTouchesNothingFreed) {
 TEST_F(ScanThreadTest, ResultsWithoutAListenerGoNowhere) {
     m_net->SetRepliesOnBroadcast({MakeReply("10.0.0.1", "type:OL\n", 10ms)});
     CScanThread thread(m_net);
-    ASSERT_TRUE(thread.OpenRawSocket());
-    thread.Scan();
+    ASSERT_FALSE(thread.Worker().OpenRawSocket());
+    thread.Worker().Scan();
     thread.SetListener(&m_listener);
     thread.SetListener(nullptr);  // detached again
-    thread.Scan();
-    thread.CloseRawSocket();
+    thread.Worker().Scan();
+    thread.Worker().CloseRawSocket();
     EXPECT_EQ(m_log.CountOf("Found 1 Orvalink(s)"), 2u);
     EXPECT_EQ(TakeSequence(), "");
     EXPECT_EQ(m_net->Closed(), 1);
@@ -942,13 +943,13 @@ TEST_F(ScanThreadTest, ResultsWithoutAListenerGoNowhere) {
 
 TEST_F(ScanThreadTest, ClosedSocketIsNeverUsedAgain) {
     CScanThread thread(m_net);
-    ASSERT_TRUE(thread.OpenRawSocket());
-    thread.CloseRawSocket();
-    thread.CloseRawSocket();  // nothing left to close
+    ASSERT_FALSE(thread.Worker().OpenRawSocket());
+    thread.Worker().CloseRawSocket();
+    thread.Worker().CloseRawSocket();  // nothing left to close
     EXPECT_EQ(m_net->Closed(), 1);
     // Requests on the closed socket fail with the layer's own code instead of going out.
-    thread.Scan();
-    thread.Locate("10.0.0.20");
+    thread.Worker().Scan();
+    thread.Worker().Locate("10.0.0.20");
     EXPECT_TRUE(thread.RequestFailed());
     EXPECT_EQ(m_log.CountOf("Failed to send discover request (error code 9)"), 1u);
     EXPECT_EQ(m_log.CountOf("Failed to send location request (error code 9)"), 1u);
@@ -997,9 +998,9 @@ TEST_F(ScanThreadTest, ListenerOutOfMemoryDropsThatDeviceOnly) {
     m_net->SetRepliesOnBroadcast({MakeReply("10.0.0.1", "", 10ms), MakeReply("10.0.0.2", "", 20ms)});
     CScanThread thread(m_net);
     thread.SetListener(&listener);
-    ASSERT_TRUE(thread.OpenRawSocket());
-    thread.Scan();
-    thread.CloseRawSocket();
+    ASSERT_FALSE(thread.Worker().OpenRawSocket());
+    thread.Worker().Scan();
+    thread.Worker().CloseRawSocket();
     std::vector<Device> devices;
     EXPECT_EQ(listener.Take(&devices), "AD");
     EXPECT_EQ(devices, (std::vector<Device>{{"10.0.0.2", "n/a", "n/a", "n/a"}}));

@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QEvent>
 #include <QHeaderView>
 #include <QLocale>
 #include <QMenu>
@@ -113,7 +114,8 @@ public:
         setText(COLUMN_APPROVED, extras.approved);
         for (int column = 0; column < kAllColumns; ++column) {
             if (extras.state == RowExtras::State::Missing)
-                setForeground(column, QApplication::palette().brush(QPalette::Disabled, QPalette::Text));
+                setForeground(column, (treeWidget() ? treeWidget()->palette() : QApplication::palette())
+                                          .brush(QPalette::Disabled, QPalette::Text));
             else
                 setData(column, Qt::ForegroundRole, QVariant());
         }
@@ -329,6 +331,17 @@ std::vector<COrvalink> CDeviceList::DevicesShown() const {
             devices.push_back(static_cast<const CRow*>(item)->m_device);
     }
     return devices;
+}
+
+void CDeviceList::changeEvent(QEvent* event) {
+    QTreeWidget::changeEvent(event);
+    if (event->type() != QEvent::PaletteChange)
+        return;
+    for (int i = 0; i < topLevelItemCount(); ++i) {
+        CRow* row = static_cast<CRow*>(topLevelItem(i));
+        if (row->m_extras.state == RowExtras::State::Missing)
+            row->SetExtras(row->m_extras);
+    }
 }
 
 void CDeviceList::keyboardSearch(const QString& search) {

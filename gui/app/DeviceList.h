@@ -73,6 +73,10 @@ public:
     // within the keyboard input interval add up).
     void keyboardSearch(const QString& search) override;
 
+protected:
+    // A new palette (the desktop's theme switched to dark) greys the missing rows anew.
+    void changeEvent(QEvent* event) override;
+
 signals:
     // A header click changed the order.
     void OrderChosen(int column, bool descending);

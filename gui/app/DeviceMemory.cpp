@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <optional>
 #include <utility>
@@ -60,25 +61,41 @@ Failure CDeviceMemory::Load() {
     return {};
 }
 
-Failure CDeviceMemory::Change(const std::function<void()>& change) {
+Failure CDeviceMemory::Change(const std::function<void(MemoryScan&)>& change, MemoryScan& scan) {
     if (m_path.empty()) {
-        change();
+        change(scan);
         return {};
     }
-    Failure failed = MakeParentFolders(m_path);
-    Result<UniqueFd> lock = failed ? Result<UniqueFd>(failed) : LockKnownDevicesFile(m_path);
+    if (Failure failed = MakeParentFolders(m_path)) {
+        change(scan);
+        return failed;
+    }
+    // Never waited for on the window's thread: while another writer (a long scan of the command
+    // line) holds it, the changes are kept here and written by the next one that gets it.
+    std::string reason;
+    bool held = false;
+    const UniqueFd lock = LockKnownDevices(m_path, reason, -1, std::chrono::milliseconds(0), &held);
     if (!lock) {
-        change();
-        return lock.Error();
+        change(scan);
+        if (held)
+            m_unwritten.push_back(change);
+        return Failure(std::make_error_code(held ? std::errc::resource_unavailable_try_again
+                                                 : std::errc::no_lock_available),
+                       reason);
     }
     // What another writer did since (a --forget, another window) stays.
     CKnownDevices current;
     if (Failure refused = ReadInto(m_path, current)) {
-        change();
+        change(scan);
         return refused;  // never written over: what it knows would be lost without a word
     }
     m_known = std::move(current);
-    change();
+    for (const auto& unwritten : m_unwritten) {
+        MemoryScan told;  // said when it was made
+        unwritten(told);
+    }
+    m_unwritten.clear();
+    change(scan);
     // Only its user reads it: it lists the network's devices.
     return WriteFileAtomically(m_path, KnownDevicesText(m_known), 0600);
 }
@@ -87,24 +104,28 @@ Failure CDeviceMemory::Record(const std::vector<COrvalink>& devices, double time
                               const std::function<unsigned long(const KnownDevice&)>& goneAfter,
                               MemoryScan& scan, const std::function<bool(const KnownDevice&)>& retired) {
     scan = {};
-    return Change([&] {
-        if (retired)
-            std::erase_if(m_known.Devices(), [&](const auto& entry) { return retired(entry.second); });
-        for (const CKnownDevices::Answer& answer : m_known.Record(devices, time)) {
-            if (answer.added)
-                scan.added.push_back(answer.key);
-        }
-        for (const auto& [key, device] : m_known.Devices()) {
-            if (device.missed == 0)
-                continue;
-            scan.missing.push_back(device);
-            // Said once, when the count reaches the bound.
-            if (device.missed == goneAfter(device))
-                scan.gone.push_back(device);
-        }
-    });
+    // Kept by value: a change made while the file is locked is made again on it later.
+    return Change(
+        [this, devices, time, goneAfter, retired](MemoryScan& scan) {
+            if (retired)
+                std::erase_if(m_known.Devices(), [&](const auto& entry) { return retired(entry.second); });
+            for (const CKnownDevices::Answer& answer : m_known.Record(devices, time)) {
+                if (answer.added)
+                    scan.added.push_back(answer.key);
+            }
+            for (const auto& [key, device] : m_known.Devices()) {
+                if (device.missed == 0)
+                    continue;
+                scan.missing.push_back(device);
+                // Said once, when the count reaches the bound.
+                if (device.missed == goneAfter(device))
+                    scan.gone.push_back(device);
+            }
+        },
+        scan);
 }
 
 Failure CDeviceMemory::Forget(const CKnownDevices::Key& key) {
-    return Change([&] { m_known.Devices().erase(key); });
+    MemoryScan scan;
+    return Change([this, key](MemoryScan&) { m_known.Devices().erase(key); }, scan);
 }

@@ -33,7 +33,8 @@ public:
     // One finished scan at time (seconds since the epoch). goneAfter gives the scans in a row a
     // device may miss before it is gone; the devices retired leaves out are dropped first. The
     // memory follows the scan even when the file cannot: then the Failure says why, and a
-    // damaged file is left as it is.
+    // damaged file is left as it is. The file's lock is never waited for: while another writer
+    // holds it (std::errc::resource_unavailable_try_again), the scan is written by the next call.
     Failure Record(const std::vector<COrvalink>& devices, double time,
                    const std::function<unsigned long(const KnownDevice&)>& goneAfter, MemoryScan& scan,
                    const std::function<bool(const KnownDevice&)>& retired = nullptr);
@@ -43,9 +44,11 @@ public:
     const CKnownDevices& Known() const { return m_known; }
 
 private:
-    // Under the lock: the file's current devices into the memory, the change, the file again.
-    Failure Change(const std::function<void()>& change);
+    // Under the lock: the file's current devices into the memory, the changes not written yet, the
+    // change, the file again.
+    Failure Change(const std::function<void(MemoryScan&)>& change, MemoryScan& scan);
 
     std::string m_path;
     CKnownDevices m_known;
+    std::vector<std::function<void(MemoryScan&)>> m_unwritten;  // made while another writer held the lock
 };

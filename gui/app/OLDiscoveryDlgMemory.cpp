@@ -88,7 +88,9 @@ void COLDiscoveryDlg::ShowMemoryFailure(const Failure& failure) {
         return;
     m_bMemoryFailing = true;
     std::string why = FailureText(failure);
-    if (!failure.subject.empty() && why.find(failure.subject) == std::string::npos)
+    if (failure.code == std::errc::resource_unavailable_try_again)
+        why = failure.subject + "; the devices are kept until the next scan";  // another writer's lock
+    else if (!failure.subject.empty() && why.find(failure.subject) == std::string::npos)
         why = failure.subject + ": " + why;
     const std::string text = FormatString2(IDS_MEMORY_FAILED, m_pMemory->Path(), why);
     LogWrite(LOG_WARNING, "%s", text.c_str());

@@ -12,6 +12,7 @@
 #include "TestSupport.h"
 #include "base/SafeFile.h"
 #include "formats/KnownDevicesFile.h"
+#include "formats/KnownDevicesLock.h"
 #include "gui/app/DesktopNotifier.h"
 #include "gui/app/DeviceList.h"
 #include "gui/app/DeviceMemory.h"
@@ -61,6 +62,7 @@ TEST(DeviceMemoryTest, ScansRestartsAndOtherWriters) {
         std::vector<std::string> answering;
         const char *added, *missing, *gone;
         std::function<void()> before;
+        bool locked = false;  // another writer holds the file's lock meanwhile
     };
     const Step steps[] = {
         {"the first scan: both new", {"1", "2"}, "1 2", "", "", nullptr},
@@ -69,7 +71,8 @@ TEST(DeviceMemoryTest, ScansRestartsAndOtherWriters) {
         {"still silent: missing, not gone again", {"1"}, "", "2", "", nullptr},
         {"forgotten meanwhile by another writer: stays forgotten", {"1"}, "", "", "", forgetTwo},
         {"back after being forgotten: new", {"1", "2"}, "2", "", "", nullptr},
-        {"3 new while 2 is silent", {"1", "3"}, "3", "2", "", nullptr},
+        {"3 new while 2 is silent, the lock held elsewhere: kept", {"1", "3"}, "3", "2", "", nullptr, true},
+        {"the lock free again: the kept scan written before this one", {"1", "3"}, "", "2", "2", nullptr},
     };
     double time = 1796645123;
     for (const Step& step : steps) {
@@ -79,9 +82,15 @@ TEST(DeviceMemoryTest, ScansRestartsAndOtherWriters) {
         std::vector<COrvalink> devices;
         for (const std::string& n : step.answering)
             devices.push_back(Device(n));
+        std::string reason;
+        const UniqueFd other = step.locked ? LockKnownDevices(path, reason, -1, {}) : UniqueFd();
+        const std::string before = FileText(path);
         MemoryScan scan;
-        EXPECT_FALSE(memory.Record(
-            devices, time += 60, [](const KnownDevice&) { return 2ul; }, scan));
+        EXPECT_EQ(memory.Record(
+                          devices, time += 60, [](const KnownDevice&) { return 2ul; }, scan).code ==
+                      std::errc::resource_unavailable_try_again,
+                  step.locked);
+        EXPECT_EQ(FileText(path) == before, step.locked);
         EXPECT_EQ(Ips(scan.added), step.added);
         EXPECT_EQ(Ips(scan.missing), step.missing);
         EXPECT_EQ(Ips(scan.gone), step.gone);

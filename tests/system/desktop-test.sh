@@ -4,7 +4,8 @@
 #   accessibility  under Xvfb: the main window, Settings and About as a screen reader reads them
 #                  (desktop-check.py), each reached with the keyboard alone
 #   dark_contrast  under Xvfb with a dark palette (the olddark style): every text, the marked
-#                  row, the greyed filter hint, the status line and the web link at 4.5:1 or more
+#                  row, a remembered row marked new and a missing one greyed, the greyed filter
+#                  hint, the status line and the web link at 4.5:1 or more
 #                  in a screenshot (desktop-check.py)
 #   wayland        under weston's headless compositor: the window opens and scans, Settings opens
 #                  and closes, pressed through the accessibility bus, and the placement is kept
@@ -58,7 +59,8 @@ if [ "${1:-}" = --inside ]; then
         keys ctrl+f Tab End
         /usr/bin/python3 "$here/desktop-check.py" contrast "$work/main.png" '^label\|Available Orvalinks' '^label\|Double click' \
             '^label\|[0-9]+ devices' '^label\|Last scan' '^push button\|(Refresh|Settings)' \
-            '^table column header\|' '^cell\|10\.77\.1\.9$' '^marked cell\|10\.78\.0\.20$' '^text\|Filter' ||
+            '^table column header\|' '^cell\|10\.77\.1\.9$' '^marked cell\|10\.78\.0\.20$' '^text\|Filter' \
+            '^cell\|1\.2\.3 \(new\)$' '^cell\|10\.77\.1\.5$' '^cell\|1\.0 \(last seen' ||
             fail "contrast in the main window"
         keys ctrl+f Escape
         keys Tab Tab Tab space Up Return
@@ -118,6 +120,15 @@ cd "$work" || exit 1
 environment=(PATH=/usr/bin:/bin HOME="$work" LANG=C.UTF-8 XDG_CONFIG_HOME="$work/config"
     XDG_RUNTIME_DIR="$work/runtime" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 OLDISCOVERY="$OLDISCOVERY")
 [ "$case_name" = dark_contrast ] && environment+=(QT_PLUGIN_PATH="$OLD_STYLE_PLUGINS" QT_STYLE_OVERRIDE=olddark)
+if [ "$case_name" = dark_contrast ]; then
+    # Remembered devices: the first scan's rows marked new, a silent one greyed.
+    sed -i "s/^AutoRefresh=0$/&\nRememberDevices=1/" "$work/config/Quarrin-Velto Networks/OLDiscovery.conf"
+    mkdir -p "$work/.local/state/oldiscovery"
+    printf '{"format": "oldiscovery-known-devices", "version": 1, "devices": [\n%s\n]}\n' \
+        '{"interface": "lan0", "ip": "10.77.1.5", "mac": "02:00:0A:4D:01:05", "type": "OL-Gone", "build": "1.0", "first_seen": 1796645123, "last_seen": 1796645123, "missed": 0}' \
+        >"$work/.local/state/oldiscovery/known-devices.json"
+    chmod -R go-rwx "$work/.local"
+fi
 if [ "$case_name" = wayland ]; then
     netns_host env -i "${environment[@]}" dbus-run-session -- bash "$0" --inside "$case_name" "$work" 2>&1 |
         grep -v '^dbus-daemon'

@@ -1,5 +1,6 @@
 #pragma once
-// The text a person reads for a failure, the same in the window and on the command line.
+// The text a person reads for a failure: on the command line in English, in the window in the
+// user's language where the translation has words for the reason.
 #include <string>
 
 #include "base/Error.h"

@@ -55,6 +55,10 @@
         <source>Re&amp;member devices between runs</source>
         <translation>Geräte dauerhaft &amp;merken</translation>
     </message>
+    <message>
+        <source>Choose the telnet program</source>
+        <translation>Telnet-Programm auswählen</translation>
+    </message>
 </context>
 <context>
     <name>CHyperLink</name>
@@ -159,6 +163,30 @@ Rechtsklick auf einen Eintrag zeigt weitere Verbindungsarten.</translation>
         <source>&amp;Settings...</source>
         <translation>&amp;Einstellungen …</translation>
     </message>
+    <message>
+        <source>Clear filter</source>
+        <translation>Filter leeren</translation>
+    </message>
+    <message>
+        <source>Devices</source>
+        <translation>Geräte</translation>
+    </message>
+    <message>
+        <source>Last scan</source>
+        <translation>Letzte Suche</translation>
+    </message>
+    <message>
+        <source>Scan in progress</source>
+        <translation>Suche läuft</translation>
+    </message>
+    <message>
+        <source>Scan</source>
+        <translation>Suche</translation>
+    </message>
+    <message>
+        <source>Last action</source>
+        <translation>Letzte Aktion</translation>
+    </message>
 </context>
 <context>
     <name>CVeltoAboutDlg</name>
@@ -174,9 +202,45 @@ Rechtsklick auf einen Eintrag zeigt weitere Verbindungsarten.</translation>
         <source>Version V%1 (Build %2)</source>
         <translation>Version V%1 (Build %2)</translation>
     </message>
+    <message>
+        <source>Program icon</source>
+        <translation>Programmsymbol</translation>
+    </message>
 </context>
 <context>
-    <name>LocateRefusal</name>
+    <name>FailureText</name>
+    <message>
+        <source>it is a symbolic link</source>
+        <translation>ein symbolischer Link</translation>
+    </message>
+    <message>
+        <source>it is not a regular file</source>
+        <translation>keine normale Datei</translation>
+    </message>
+    <message>
+        <source>it belongs to another user</source>
+        <translation>gehört einem anderen Benutzer</translation>
+    </message>
+    <message>
+        <source>its folder belongs to another user</source>
+        <translation>Ordner gehört einem anderen Benutzer</translation>
+    </message>
+    <message>
+        <source>its folder can be written by every user</source>
+        <translation>Ordner ist für alle Benutzer beschreibbar</translation>
+    </message>
+    <message>
+        <source>%1 is a symbolic link of another user</source>
+        <translation>%1 ist ein symbolischer Link eines anderen Benutzers</translation>
+    </message>
+    <message>
+        <source>it is a folder</source>
+        <translation>ein Ordner</translation>
+    </message>
+    <message>
+        <source>%1 is no IPv4 address</source>
+        <translation>%1 ist keine IPv4-Adresse</translation>
+    </message>
     <message>
         <source>%1 is a broadcast address</source>
         <translation>%1 ist eine Broadcast-Adresse</translation>
@@ -198,8 +262,36 @@ Rechtsklick auf einen Eintrag zeigt weitere Verbindungsarten.</translation>
         <translation>%1 ist eine Loopback-Adresse</translation>
     </message>
     <message>
-        <source>%1 is no IPv4 address</source>
-        <translation>%1 ist keine IPv4-Adresse</translation>
+        <source>empty command line</source>
+        <translation>leere Befehlszeile</translation>
+    </message>
+    <message>
+        <source>not a known-devices file of oldiscovery-scan</source>
+        <translation>keine Datei bekannter Geräte von oldiscovery-scan</translation>
+    </message>
+    <message>
+        <source>written by a newer oldiscovery-scan (format version %1)</source>
+        <translation>von einem neueren oldiscovery-scan geschrieben (Formatversion %1)</translation>
+    </message>
+    <message>
+        <source>damaged: %1</source>
+        <translation>beschädigt: %1</translation>
+    </message>
+    <message>
+        <source>not found</source>
+        <translation>nicht gefunden</translation>
+    </message>
+    <message>
+        <source>not executable</source>
+        <translation>nicht ausführbar</translation>
+    </message>
+    <message>
+        <source>no terminal</source>
+        <translation>kein Terminal</translation>
+    </message>
+    <message>
+        <source>no Exec key</source>
+        <translation>kein Exec-Schlüssel</translation>
     </message>
 </context>
 <context>

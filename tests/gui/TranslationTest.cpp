@@ -27,6 +27,7 @@
 #include "gui/settings/DlgSettings.h"
 #include "gui/settings/Prefs.h"
 #include "gui/version/VersionInfo.h"
+#include "res/FailureText.h"
 #include "res/Resource.h"
 
 using apptest::ModalScript;
@@ -203,5 +204,32 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<LanguageCase>& info) {
         return QString::fromLatin1(info.param.desktop).remove(QRegularExpression("[^A-Za-z]")).toStdString();
     });
+
+// A reason the window says is German on a German desktop, with its subject and user id; without a
+// translation, and for a reason or errno the translation has no words for, it is the one the
+// command line prints.
+TEST(FailureTextTranslationTest, ReasonsSpeakTheWindowsLanguage) {
+    const struct {
+        Failure failure;
+        std::string english, german;
+    } cases[] = {
+        {Failure(Errc::BroadcastAddress, "10.0.0.255"), "10.0.0.255 is a broadcast address",
+         "10.0.0.255 ist eine Broadcast-Adresse"},
+        {Failure(Errc::OwnedByOtherUser, "/tmp/x", 1001), "it belongs to another user (uid 1001)",
+         "gehört einem anderen Benutzer (uid 1001)"},
+        {Failure(Errc::NewerFormat, "7"), "written by a newer oldiscovery-scan (format version 7)",
+         "von einem neueren oldiscovery-scan geschrieben (Formatversion 7)"},
+        {Failure(Errc::UnknownInterface, "eth9"), "unknown interface: eth9", "unknown interface: eth9"},
+        {Failure(std::make_error_code(std::errc::permission_denied)), "Permission denied",
+         "Permission denied"},
+    };
+    for (const auto& c : cases) {
+        LoadTranslations({});
+        EXPECT_EQ(FailureText(c.failure), c.english);
+        ASSERT_TRUE(LoadTranslations({QStringLiteral("de-DE")}));
+        EXPECT_EQ(FailureText(c.failure), c.german);
+    }
+    LoadTranslations({});
+}
 
 }  // namespace

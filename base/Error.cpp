@@ -1,5 +1,8 @@
 #include "base/Error.h"
 
+// Marks the texts the window shows in the user's language, for Qt's lupdate, which finds the
+// macro by its name; here it is the English text itself (base/ links no Qt).
+#define QT_TRANSLATE_NOOP(scope, text) text
 
 namespace {
 
@@ -13,33 +16,33 @@ struct ReasonRow {
 };
 
 const ReasonRow kReasons[] = {
-    {Errc::SymbolicLink, "it is a symbolic link", "it is a symbolic link"},
-    {Errc::NotRegularFile, "it is not a regular file", "it is not a regular file"},
-    {Errc::OwnedByOtherUser, "it belongs to another user", "it belongs to another user", true},
-    {Errc::FolderOwnedByOtherUser, "its folder belongs to another user", "its folder belongs to another user", true},
-    {Errc::FolderWritableByAll, "its folder can be written by every user", "its folder can be written by every user"},
-    {Errc::LinkOfOtherUser, "a symbolic link of another user", "{} is a symbolic link of another user", true},
-    {Errc::IsFolder, "it is a folder", "it is a folder"},
+    {Errc::SymbolicLink, "it is a symbolic link", QT_TRANSLATE_NOOP("FailureText", "it is a symbolic link")},
+    {Errc::NotRegularFile, "it is not a regular file", QT_TRANSLATE_NOOP("FailureText", "it is not a regular file")},
+    {Errc::OwnedByOtherUser, "it belongs to another user", QT_TRANSLATE_NOOP("FailureText", "it belongs to another user"), true},
+    {Errc::FolderOwnedByOtherUser, "its folder belongs to another user", QT_TRANSLATE_NOOP("FailureText", "its folder belongs to another user"), true},
+    {Errc::FolderWritableByAll, "its folder can be written by every user", QT_TRANSLATE_NOOP("FailureText", "its folder can be written by every user")},
+    {Errc::LinkOfOtherUser, "a symbolic link of another user", QT_TRANSLATE_NOOP("FailureText", "{} is a symbolic link of another user"), true},
+    {Errc::IsFolder, "it is a folder", QT_TRANSLATE_NOOP("FailureText", "it is a folder")},
     {Errc::UnknownInterface, "unknown interface", "unknown interface: {}"},
     {Errc::InterfaceUnreadable, "cannot read the addresses of the interface", "cannot read the addresses of interface {}"},
     {Errc::InterfaceDown, "the interface is down", "interface {} is down"},
     {Errc::NoBroadcast, "the interface takes no broadcast", "interface {} takes no broadcast"},
     {Errc::NoIpv4Address, "the interface has no IPv4 address", "interface {} has no IPv4 address"},
-    {Errc::NotIpv4Text, "no IPv4 address", "{} is no IPv4 address"},
-    {Errc::BroadcastAddress, "a broadcast address", "{} is a broadcast address"},
-    {Errc::NetworkAddress, "a network address", "{} is a network address"},
-    {Errc::MulticastAddress, "a multicast address", "{} is a multicast address"},
-    {Errc::UnspecifiedAddress, "an unspecified address", "{} is an unspecified address"},
-    {Errc::LoopbackAddress, "a loopback address", "{} is a loopback address"},
+    {Errc::NotIpv4Text, "no IPv4 address", QT_TRANSLATE_NOOP("FailureText", "{} is no IPv4 address")},
+    {Errc::BroadcastAddress, "a broadcast address", QT_TRANSLATE_NOOP("FailureText", "{} is a broadcast address")},
+    {Errc::NetworkAddress, "a network address", QT_TRANSLATE_NOOP("FailureText", "{} is a network address")},
+    {Errc::MulticastAddress, "a multicast address", QT_TRANSLATE_NOOP("FailureText", "{} is a multicast address")},
+    {Errc::UnspecifiedAddress, "an unspecified address", QT_TRANSLATE_NOOP("FailureText", "{} is an unspecified address")},
+    {Errc::LoopbackAddress, "a loopback address", QT_TRANSLATE_NOOP("FailureText", "{} is a loopback address")},
     {Errc::BadCommandLine, "bad command line", "{}"},
-    {Errc::EmptyCommandLine, "empty command line", "empty command line"},
-    {Errc::NotKnownDevicesFile, "not a known-devices file of oldiscovery-scan", "not a known-devices file of oldiscovery-scan"},
-    {Errc::NewerFormat, "written by a newer oldiscovery-scan", "written by a newer oldiscovery-scan (format version {})"},
-    {Errc::DamagedFile, "damaged", "damaged: {}"},
-    {Errc::ProgramNotFound, "not found", "not found"},
-    {Errc::NotExecutable, "not executable", "not executable"},
-    {Errc::NoTerminal, "no terminal", "no terminal"},
-    {Errc::NoExecKey, "no Exec key", "no Exec key"},
+    {Errc::EmptyCommandLine, "empty command line", QT_TRANSLATE_NOOP("FailureText", "empty command line")},
+    {Errc::NotKnownDevicesFile, "not a known-devices file of oldiscovery-scan", QT_TRANSLATE_NOOP("FailureText", "not a known-devices file of oldiscovery-scan")},
+    {Errc::NewerFormat, "written by a newer oldiscovery-scan", QT_TRANSLATE_NOOP("FailureText", "written by a newer oldiscovery-scan (format version {})")},
+    {Errc::DamagedFile, "damaged", QT_TRANSLATE_NOOP("FailureText", "damaged: {}")},
+    {Errc::ProgramNotFound, "not found", QT_TRANSLATE_NOOP("FailureText", "not found")},
+    {Errc::NotExecutable, "not executable", QT_TRANSLATE_NOOP("FailureText", "not executable")},
+    {Errc::NoTerminal, "no terminal", QT_TRANSLATE_NOOP("FailureText", "no terminal")},
+    {Errc::NoExecKey, "no Exec key", QT_TRANSLATE_NOOP("FailureText", "no Exec key")},
     {Errc::BadFleetFile, "a fault in the fleet file", "{}"},
 };
 
@@ -72,6 +75,11 @@ const std::error_category& ProjectCategory() {
 
 std::error_code make_error_code(Errc reason) {
     return {static_cast<int>(reason), ProjectCategory()};
+}
+
+const char* ReasonWords(const Failure& failure) {
+    const ReasonRow* row = failure.code.category() == ProjectCategory() ? RowOf(failure.code.value()) : nullptr;
+    return row ? row->text : nullptr;
 }
 
 std::string ReasonText(const Failure& failure) {

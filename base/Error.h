@@ -64,6 +64,9 @@ struct [[nodiscard]] Failure {
 // The text a person reads for a project reason, with its subject and owner; the one table of the
 // project's reasons and their texts is behind it (Error.cpp). res/FailureText.h adds the errno's.
 std::string ReasonText(const Failure& failure);
+// The text of a project reason as the table words it, "{}" for the subject and without the user
+// id (a translation's source); null for an errno.
+const char* ReasonWords(const Failure& failure);
 
 // An errno value as a Failure.
 inline Failure ErrnoFailure(int error) {

@@ -230,36 +230,36 @@ Rechtsklick auf einen Eintrag zeigt weitere Verbindungsarten.</translation>
         <translation>Ordner ist für alle Benutzer beschreibbar</translation>
     </message>
     <message>
-        <source>%1 is a symbolic link of another user</source>
-        <translation>%1 ist ein symbolischer Link eines anderen Benutzers</translation>
+        <source>{} is a symbolic link of another user</source>
+        <translation>{} ist ein symbolischer Link eines anderen Benutzers</translation>
     </message>
     <message>
         <source>it is a folder</source>
         <translation>ein Ordner</translation>
     </message>
     <message>
-        <source>%1 is no IPv4 address</source>
-        <translation>%1 ist keine IPv4-Adresse</translation>
+        <source>{} is no IPv4 address</source>
+        <translation>{} ist keine IPv4-Adresse</translation>
     </message>
     <message>
-        <source>%1 is a broadcast address</source>
-        <translation>%1 ist eine Broadcast-Adresse</translation>
+        <source>{} is a broadcast address</source>
+        <translation>{} ist eine Broadcast-Adresse</translation>
     </message>
     <message>
-        <source>%1 is a network address</source>
-        <translation>%1 ist eine Netzadresse</translation>
+        <source>{} is a network address</source>
+        <translation>{} ist eine Netzadresse</translation>
     </message>
     <message>
-        <source>%1 is a multicast address</source>
-        <translation>%1 ist eine Multicast-Adresse</translation>
+        <source>{} is a multicast address</source>
+        <translation>{} ist eine Multicast-Adresse</translation>
     </message>
     <message>
-        <source>%1 is an unspecified address</source>
-        <translation>%1 ist die unspezifizierte Adresse</translation>
+        <source>{} is an unspecified address</source>
+        <translation>{} ist die unspezifizierte Adresse</translation>
     </message>
     <message>
-        <source>%1 is a loopback address</source>
-        <translation>%1 ist eine Loopback-Adresse</translation>
+        <source>{} is a loopback address</source>
+        <translation>{} ist eine Loopback-Adresse</translation>
     </message>
     <message>
         <source>empty command line</source>
@@ -270,12 +270,12 @@ Rechtsklick auf einen Eintrag zeigt weitere Verbindungsarten.</translation>
         <translation>keine Datei bekannter Geräte von oldiscovery-scan</translation>
     </message>
     <message>
-        <source>written by a newer oldiscovery-scan (format version %1)</source>
-        <translation>von einem neueren oldiscovery-scan geschrieben (Formatversion %1)</translation>
+        <source>written by a newer oldiscovery-scan (format version {})</source>
+        <translation>von einem neueren oldiscovery-scan geschrieben (Formatversion {})</translation>
     </message>
     <message>
-        <source>damaged: %1</source>
-        <translation>beschädigt: %1</translation>
+        <source>damaged: {}</source>
+        <translation>beschädigt: {}</translation>
     </message>
     <message>
         <source>not found</source>

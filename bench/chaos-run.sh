@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The chaos run for an hour: tests/system/chaos-schedule played with every step's scans seven
+# The chaos run for an hour: tests/system/chaos-schedule played with every step's scans fourteen
 # times over, a scan every ten seconds (a minute's timer sixfold) and a watch at the same cadence,
 # in throw-away network namespaces. Writes docs/chaos-run.md.
 # usage: bench/chaos-run.sh [--build DIR] [--out FILE]   (root: namespaces)
@@ -16,13 +16,13 @@ done
 export ORVALINK_SIM="$build/sim/orvalink-sim" OLDISCOVERY_SCAN="$build/cli/oldiscovery-scan"
 summary=$(mktemp) log=$(mktemp)
 trap 'rm -f "$summary" "$log"' EXIT
-bash "$here/tests/system/chaos-run.sh" --scale 7 --period 10 --report "$summary" >"$log" 2>&1
+bash "$here/tests/system/chaos-run.sh" --scale 14 --period 10 --report "$summary" >"$log" 2>&1
 status=$?
 {
     echo "# The chaos run, an hour long"
     echo
     echo "\`bench/chaos-run.sh\`, $(date -u +%Y-%m-%d), $("$OLDISCOVERY_SCAN" --version), $(nproc) CPUs shared"
-    echo "with other work: [the schedule](../tests/system/chaos-schedule) with each step's scans seven"
+    echo "with other work: [the schedule](../tests/system/chaos-schedule) with each step's scans fourteen"
     echo "times over, a scan (\`--state\`, \`--prometheus\`, \`--max-known 50\`) every ten seconds and a"
     echo "watch (\`--watch 10 --gone-after 2\`) beside them. Every check holds the program to what the"
     echo "schedule did; exit status $status ($([ $status -eq 0 ] && echo passed || echo failed))."

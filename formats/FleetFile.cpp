@@ -50,8 +50,9 @@ std::optional<Fault> ReadApproved(const toml::table& table, Fleet& fleet) {
 std::optional<Fault> ReadDevice(const toml::key& mac, const toml::table& table, FleetDevice& device) {
     for (auto&& [key, value] : table) {
         const std::string_view name = key.str();
+        const toml::node& node = value;  // a lambda may not name a structured binding (C++20)
         const auto wrong = [&](const char* should) {
-            return At(value.source(),
+            return At(node.source(),
                       std::string(name) + " of device " + std::string(mac.str()) + " " + should);
         };
         if (name == "name" || name == "note") {

@@ -150,9 +150,10 @@ void FuzzReply(const std::uint8_t* data, std::size_t size) {
     auto sockets = std::make_shared<CFuzzSockets>(data + skip, size - skip, source, mac, resolves);
     CScanThread scan(sockets);
     scan.SetListener(&harness.check);
-    if (!scan.OpenRawSocket())
-        scan.Scan();
-    scan.CloseRawSocket();
+    CScanWorker& worker = scan.Worker();
+    if (!worker.OpenRawSocket())
+        worker.Scan();
+    worker.CloseRawSocket();
 }
 
 void FuzzNetlink(const std::uint8_t* data, std::size_t size) {

@@ -77,8 +77,14 @@ Failure CDeviceMemory::Change(const std::function<void(MemoryScan&)>& change, Me
     const UniqueFd lock = LockKnownDevices(m_path, reason, -1, std::chrono::milliseconds(0), &held);
     if (!lock) {
         change(scan);
-        if (held)
+        if (held) {
+            // A writer that never lets go (a stopped process) must not make the window grow
+            // without end: past the bound the oldest scan is let go, which at worst counts a
+            // silent device's missed scans short by the scans let go.
+            if (m_unwritten.size() == kMaxUnwritten)
+                m_unwritten.erase(m_unwritten.begin());
             m_unwritten.push_back(change);
+        }
         return Failure(std::make_error_code(held ? std::errc::resource_unavailable_try_again
                                                  : std::errc::no_lock_available),
                        reason);

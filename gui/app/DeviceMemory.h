@@ -3,6 +3,7 @@
 // own (the format of oldiscovery-scan --state, so `oldiscovery-scan --known --state FILE` reads
 // it), or only for the run when it has no file. Every change is made under the file's lock on
 // what the file holds then, so a --forget from the command line in between stays done.
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
@@ -20,6 +21,10 @@ struct MemoryScan {
 
 class CDeviceMemory {
 public:
+    // The scans kept while another writer holds the file: a day of hourly scans, a few hours of
+    // scans every minute.
+    static constexpr std::size_t kMaxUnwritten = 256;
+
     // path: the file; empty keeps the devices for this run only.
     explicit CDeviceMemory(std::string path = {});
 
@@ -34,7 +39,8 @@ public:
     // device may miss before it is gone; the devices retired leaves out are dropped first. The
     // memory follows the scan even when the file cannot: then the Failure says why, and a
     // damaged file is left as it is. The file's lock is never waited for: while another writer
-    // holds it (std::errc::resource_unavailable_try_again), the scan is written by the next call.
+    // holds it (std::errc::resource_unavailable_try_again), the scan is written by the next call,
+    // the last kMaxUnwritten of them.
     Failure Record(const std::vector<COrvalink>& devices, double time,
                    const std::function<unsigned long(const KnownDevice&)>& goneAfter, MemoryScan& scan,
                    const std::function<bool(const KnownDevice&)>& retired = nullptr);

@@ -120,6 +120,28 @@ TEST(DeviceMemoryTest, ScansRestartsAndOtherWriters) {
     EXPECT_EQ(FileText(path).back(), '{');
 }
 
+// A writer that never lets go: the window keeps only its last scans, and writes them once it can.
+TEST(DeviceMemoryTest, ScansKeptWhileLockedAreBounded) {
+    testsupport::TempDir dir;
+    const std::string path = dir.file("known-devices.json");
+    CDeviceMemory memory(path);
+    const auto scanOnly = [&](std::vector<COrvalink> devices, double time) {
+        MemoryScan scan;
+        return memory.Record(devices, time, [](const KnownDevice&) { return 3ul; }, scan);
+    };
+    ASSERT_FALSE(scanOnly({Device("1"), Device("2")}, 1));
+    {
+        std::string reason;
+        const UniqueFd other = LockKnownDevices(path, reason, -1, {});
+        for (std::size_t n = 0; n < CDeviceMemory::kMaxUnwritten + 5; ++n)
+            ASSERT_TRUE(scanOnly({Device("1")}, 2 + n));
+    }
+    ASSERT_FALSE(scanOnly({Device("1")}, 1000));
+    CKnownDevices onDisk;
+    ASSERT_FALSE(ReadKnownDevices(FileText(path), onDisk));
+    EXPECT_EQ(onDisk.Devices().at(KnownKey(Device("2"))).missed, CDeviceMemory::kMaxUnwritten + 1);
+}
+
 TEST(DesktopNotifierTest, EachDeviceAndEventOnceManyGrouped) {
     CDesktopNotifier notifier;
     const auto notice = [](DeviceEvent event, const std::string& n) {

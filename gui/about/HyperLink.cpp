@@ -20,6 +20,7 @@
 #include "desktop/CommandLine.h"
 #include "desktop/DesktopEntry.h"
 #include "desktop/Desktop.h"
+#include "gui/framework/Contrast.h"
 #include "gui/framework/MessageBox.h"
 #include "gui/framework/WinApp.h"
 #include "gui/settings/DialogPersistent.h"
@@ -88,18 +89,7 @@ bool RegisteredHandler(const char* type, DesktopEntry* handler) {
     return !handler->exec.empty() && handler->exec.size() < kValueBufferSize;
 }
 
-// WCAG's relative luminance of a colour and the contrast of two.
-double Luminance(const QColor& color) {
-    auto linear = [](double c) { return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
-    return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) + 0.0722 * linear(color.blueF());
-}
-
 }  // namespace
-
-double ContrastRatio(const QColor& a, const QColor& b) {
-    const double la = Luminance(a), lb = Luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
 
 // A screen reader meets the link as a link: its text as the name, the full address as the
 // description, and a press that opens it as a click does.
@@ -146,12 +136,11 @@ QColor CHyperLink::DrawnColor() const {
     // The link's own colours were chosen for a light face; on another (a dark palette) the
     // palette's link colours take over where they would not be read, and the text's colour
     // where even those would not.
-    constexpr double kReadable = 4.5;
     const QColor face = palette().color(QPalette::Window);
     const QColor own = ColorFromRef(CurrentColor());
     for (const QColor& color : {own, palette().color(m_bWasVisited ? QPalette::LinkVisited : QPalette::Link),
                                 palette().color(QPalette::WindowText)}) {
-        if (ContrastRatio(color, face) >= kReadable)
+        if (ContrastRatio(color, face) >= kReadableContrast)
             return color;
     }
     return own;

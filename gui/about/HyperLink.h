@@ -22,9 +22,6 @@ constexpr COLORREF RGB(unsigned r, unsigned g, unsigned b) {
 }
 constexpr COLORREF kSystemHighlight = 0xFFFFFFFF;
 
-// The contrast of two colours as WCAG measures it: 1 (none) to 21 (black on white).
-double ContrastRatio(const QColor& a, const QColor& b);
-
 class CHyperLink : public QLabel {
     Q_OBJECT
     friend class CHyperLinkAccessible;

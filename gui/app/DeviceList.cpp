@@ -17,6 +17,7 @@
 #include "res/Resource.h"
 #include "res/StringTable.h"
 #include "net/AddressText.h"
+#include "gui/framework/Contrast.h"
 #include "gui/settings/DialogTemplate.h"
 #include "gui/settings/Prefs.h"
 
@@ -114,11 +115,18 @@ public:
         setText(COLUMN_APPROVED, extras.approved);
         for (int column = 0; column < kAllColumns; ++column) {
             if (extras.state == RowExtras::State::Missing)
-                setForeground(column, (treeWidget() ? treeWidget()->palette() : QApplication::palette())
-                                          .brush(QPalette::Disabled, QPalette::Text));
+                setForeground(column, MissingRowColor());
             else
                 setData(column, Qt::ForegroundRole, QVariant());
         }
+    }
+
+    // The palette's greyed text, where it can be read on the list's face (a light palette's
+    // greyed text is far too pale for a row that still says something).
+    QColor MissingRowColor() const {
+        const QPalette palette = treeWidget() ? treeWidget()->palette() : QApplication::palette();
+        return ReadableOn(palette.color(QPalette::Disabled, QPalette::Text), palette.color(QPalette::Text),
+                          palette.color(QPalette::Base));
     }
 
     const COrvalink m_device;

@@ -16,6 +16,7 @@
 #include "gui/app/DesktopNotifier.h"
 #include "gui/app/DeviceList.h"
 #include "gui/app/DeviceMemory.h"
+#include "gui/framework/Contrast.h"
 
 using testsupport::MakeDevice;
 
@@ -191,6 +192,10 @@ TEST(DeviceListColumnsTest, OptionalColumnsLeaveTheFourAndMissingRowsApart) {
     missing.lastSeen.setTime(QTime(14, 2));
     list.AddDevice(Device("2"), missing);
     EXPECT_EQ(list.topLevelItem(1)->text(3).toStdString(), "1.0 (last seen 14:02)");
+    // Greyed, yet readable on the list's face (a light palette's greyed text is not).
+    const QColor grey = list.topLevelItem(1)->foreground(0).color();
+    EXPECT_NE(grey, list.palette().color(QPalette::Text));
+    EXPECT_GE(ContrastRatio(grey, list.palette().color(QPalette::Base)), kReadableContrast);
     EXPECT_EQ(list.MissingCount(), 1);
     EXPECT_EQ(list.ShownCount(), 1);
     EXPECT_EQ(list.DevicesShown().size(), 1u);

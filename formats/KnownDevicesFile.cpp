@@ -5,9 +5,7 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
-#include <cstring>
 #include <map>
-#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -39,193 +37,172 @@ using Json = nlohmann::json;
 constexpr std::array<const char*, 8> kMembers = {"interface", "ip",         "mac",       "type",
                                                  "build",     "first_seen", "last_seen", "missed"};
 
-// A value as the inventory takes it: a text, or a number with its text as written.
+// A value as the inventory takes it: what it is and, for a text or a number, its text as written.
 struct Value {
-    enum class Kind { Other, Text, Number } kind = Kind::Other;
+    enum Kind { Missing, Other, Text, Number, Array, Object } kind = Missing;
     std::string text;
-    double number = 0;
 };
 
 // One device of the file into d; "" or what is wrong with it.
-std::string ReadDevice(const std::array<std::optional<Value>, kMembers.size()>& v, KnownDevice& d) {
+std::string ReadDevice(const std::array<Value, kMembers.size()>& v, KnownDevice& d) {
     std::string* const texts[] = {&d.interface, &d.ip, &d.mac, &d.type, &d.build};
     for (std::size_t i = 0; i < std::size(texts); ++i) {
-        if (!v[i] || v[i]->kind != Value::Kind::Text)
+        if (v[i].kind != Value::Text)
             return std::string("a device without a text \"") + kMembers[i] + "\"";
-        *texts[i] = v[i]->text;
+        *texts[i] = v[i].text;
     }
-    double* const times[] = {&d.firstSeen, &d.lastSeen};
-    for (std::size_t i = 0; i < std::size(times); ++i) {
-        const auto& m = v[std::size(texts) + i];
-        const char* name = kMembers[std::size(texts) + i];
-        if (!m || m->kind != Value::Kind::Number)
-            return std::string("a device without a time \"") + name + "\"";
+    for (std::size_t i = 5; i < 7; ++i) {
+        double& time = i == 5 ? d.firstSeen : d.lastSeen;
+        if (v[i].kind != Value::Number)
+            return std::string("a device without a time \"") + kMembers[i] + "\"";
         // Every time is written back as read: one that reads as no double is out of range too.
-        double time = 0;
-        const auto read = std::from_chars(m->text.data(), m->text.data() + m->text.size(), time);
-        if (read.ec != std::errc() || !(time >= 0 && time < kKnownDevicesLatestTime))
-            return std::string("a device with a time out of range \"") + name + "\"";
-        *times[i] = time;
+        const std::string& t = v[i].text;
+        if (std::from_chars(t.data(), t.data() + t.size(), time).ec != std::errc() ||
+            !(time >= 0 && time < kKnownDevicesLatestTime))
+            return std::string("a device with a time out of range \"") + kMembers[i] + "\"";
     }
-    const auto& missed = v.back();
-    if (!missed || missed->kind != Value::Kind::Number ||
-        missed->text.find_first_not_of("0123456789") != std::string::npos || missed->number > 1e15)
+    const std::string& m = v[7].text;
+    unsigned long long missed = 0;
+    const auto read = std::from_chars(m.data(), m.data() + m.size(), missed);
+    if (v[7].kind != Value::Number || read.ec != std::errc() || read.ptr != m.data() + m.size() ||
+        missed > 1e15)
         return "a device without a whole number \"missed\"";
-    d.missed = static_cast<unsigned long>(missed->number);
+    d.missed = static_cast<unsigned long>(missed);
     return {};
 }
 
+// The line of the character at (at the end, the line the end is in).
+std::string InLine(std::string_view text, std::size_t at) {
+    return " in line " +
+           std::to_string(1 + std::count(text.begin(), text.begin() + static_cast<long>(at), '\n'));
+}
+
 // Takes from the parser's events what the inventory needs: the root's "format", "version" and
-// "devices", and each device as soon as it is whole, so that a read costs the devices it keeps
-// and not every value of the file. Not a parsed json value: that would keep the last of two
-// keys and lose how a number was written.
+// "devices" and each device as soon as it is whole, the first of a name given twice. A read costs
+// the devices it keeps, not every value of the file, and a number keeps its text as written.
 class CFileReader {
 public:
     explicit CFileReader(std::string_view text) : m_text(text) {}
 
-    bool rootObject = false;
-    std::optional<Value> format, version;
-    bool devicesArray = false;
-    std::size_t deviceCount = 0;
-    std::string deviceProblem;  // of the first device refused, with its number
+    Value root, format, version, list;
+    std::size_t count = 0;    // the devices so far
+    std::string deviceFault;  // of the first device refused, with its number
     std::map<CKnownDevices::Key, KnownDevice> devices;
     std::string problem;  // a text that is no JSON: what is wrong, in which line
 
-    bool null() { return Scalar({}); }
-    bool boolean(bool) { return Scalar({}); }
-    bool number_integer(Json::number_integer_t n) {
-        return Scalar({Value::Kind::Number, std::to_string(n), double(n)});
-    }
-    bool number_unsigned(Json::number_unsigned_t n) {
-        return Scalar({Value::Kind::Number, std::to_string(n), double(n)});
-    }
-    bool number_float(Json::number_float_t n, const std::string& text) {
-        return Scalar({Value::Kind::Number, text, n});
-    }
-    bool string(std::string& text) { return Scalar({Value::Kind::Text, std::move(text), 0}); }
-    bool binary(Json::binary_t&) { return Scalar({}); }
-    bool key(std::string& name) {
-        (m_objects.size() == 1 ? m_rootKey : m_deviceKey) = std::move(name);
-        return true;
-    }
-    bool start_object(std::size_t) { return Open(true); }
-    bool start_array(std::size_t) { return Open(false); }
+    bool null() { return Take({Value::Other, {}}); }
+    bool boolean(bool) { return Take({Value::Other, {}}); }
+    bool number_integer(Json::number_integer_t n) { return Take({Value::Number, std::to_string(n)}); }
+    bool number_unsigned(Json::number_unsigned_t n) { return Take({Value::Number, std::to_string(n)}); }
+    bool number_float(Json::number_float_t, const std::string& text) { return Take({Value::Number, text}); }
+    bool string(std::string& text) { return Take({Value::Text, std::move(text)}); }
+    bool binary(Json::binary_t&) { return Take({Value::Other, {}}); }
+    bool key(std::string& name) { return m_key = std::move(name), true; }
+    bool start_object(std::size_t) { return Take({Value::Object, {}}); }
+    bool start_array(std::size_t) { return Take({Value::Array, {}}); }
     bool end_object() { return Close(); }
     bool end_array() { return Close(); }
 
-    // The parser's error in the project's words. byte is the parse_error's byte: one past the
-    // character the parser stopped at, one past the text when the text ended; token is what the
-    // parser had read of the token it stopped in.
+    // Where the parser stopped, in the project's words. byte is one past the character it stopped
+    // at (one past the text at its end); token is what it had read of the token it stopped in.
     bool parse_error(std::size_t byte, const std::string& token, const Json::exception& error) {
-        const std::size_t at = std::min(std::max<std::size_t>(byte, 1), m_text.size() + 1) - 1;
+        const std::size_t at = std::clamp<std::size_t>(byte, 1, m_text.size() + 1) - 1;
+        const auto letter = [this](std::size_t i) {
+            return i < m_text.size() && std::isalpha(static_cast<unsigned char>(m_text[i]));
+        };
         const unsigned char c = at < m_text.size() ? static_cast<unsigned char>(m_text[at]) : 0;
-        const auto letter = [](unsigned char x) { return std::isalpha(x) != 0; };
+        // What the parser read since the last string or number: in a string it stopped at the
+        // first character it refused.
+        bool string = token.starts_with('"');
+        for (std::size_t k = 1; string && k + 1 < token.size(); ++k)
+            string = token[k] != '"' || token[k - 1] == '\\';
         const bool escape =
             m_text.substr(at < 7 ? 0 : at - 7, std::min<std::size_t>(at, 7)).find('\\') != m_text.npos;
-        // What the parser read of a string or a number it stopped in; in front of a word or a
-        // character out of place it leaves what it read before.
-        bool inString = token.starts_with('"');
-        for (std::size_t k = 1; inString && k + 1 < token.size(); ++k)
-            inString = token[k] != '"' || token[k - 1] == '\\';
-        const std::size_t notNumber = token.find_first_not_of("0123456789+-.eE");
-        const bool number = !token.empty() && std::strchr("-0123456789", token[0]) &&
-                            (notNumber == std::string::npos || notNumber + 1 == token.size());
-        const std::size_t start = at + 1 >= token.size() ? at + 1 - token.size() : 0;
+        // A number the parser stopped in, or a whole one right after a digit ("01" ends at its
+        // zero); in front of a word the parser leaves more than the word's token.
+        const std::size_t start = at + 1 - std::min(token.size(), at + 1);
         double value = 0;
-        const bool wholeNumber =
-            number && std::from_chars(token.data(), token.data() + token.size(), value).ptr ==
-                          token.data() + token.size();
-        const char* what = "an unexpected character";
-        if (m_objects.empty() && m_done)
-            what = "text after the end";
-        else if (at == m_text.size())
-            what = inString            ? "an unfinished string"
-                   : m_objects.empty() ? "an unexpected end"
-                   : m_objects.back()  ? "a missing closing brace"
-                                       : "a missing closing bracket";
-        else if (inString && c < 0x20)
-            what = "a control character in a string";
-        else if (inString && escape)
-            what = "a bad escape in a string";
-        else if (inString && !(token.size() > 1 && c == '"'))
-            what = "a string that is not UTF-8";
-        else if (error.id == 406 ||
-                 (number && (!wholeNumber ||
-                             (start > 0 && std::isdigit(static_cast<unsigned char>(m_text[start - 1]))))))
-            what = "a bad number";  // "01" ends at its zero: a number right after it is its rest
-        else if (letter(c) || (at > 0 && letter(m_text[at - 1]) && !inString))
-            what = "an unknown word";
-        problem = std::string(what) + InLine(m_text, at);
+        const bool number = token.find_first_of("-0123456789") == 0 &&
+                            token.find_first_not_of("0123456789+-.eE") >= token.size() - 1 &&
+                            (std::from_chars(token.data(), token.data() + token.size(), value).ptr !=
+                                 token.data() + token.size() ||
+                             (start > 0 && std::isdigit(static_cast<unsigned char>(m_text[start - 1]))));
+        const char* what = m_done                                      ? "text after the end"
+                           : at == m_text.size()                       ? (string                 ? "an unfinished string"
+                                                                          : m_open.empty()       ? "an unexpected end"
+                                                                          : m_open.back().object ? "a missing closing brace"
+                                                                                                 : "a missing closing bracket")
+                           : string && c < 0x20                        ? "a control character in a string"
+                           : string && escape                          ? "a bad escape in a string"
+                           : string && !(token.size() > 1 && c == '"') ? "a string that is not UTF-8"
+                           : error.id == 406 || number                 ? "a bad number"
+                           : letter(at) || (!string && at > 0 && letter(at - 1)) ? "an unknown word"
+                                                                                 : "an unexpected character";
+        problem = what + InLine(m_text, at);
         return false;
     }
 
-    // The line of the character at (at the end, the line the end is in).
-    static std::string InLine(std::string_view text, std::size_t at) {
-        return " in line " +
-               std::to_string(1 + std::count(text.begin(), text.begin() + static_cast<long>(at), '\n'));
-    }
-
 private:
-    // Where the value read last goes.
-    void Take(Value&& value, bool container, bool object) {
-        const std::size_t depth = m_objects.size();
-        if (depth == 0) {
-            rootObject = object;
-        } else if (depth == 1 && rootObject) {
-            if (m_rootKey == "format" && !format)
-                format = std::move(value);
-            else if (m_rootKey == "version" && !version)
-                version = std::move(value);
-            else if (m_rootKey == "devices" && !m_devicesSeen)
-                m_devicesSeen = true, devicesArray = m_inDevices = container && !object;
-        } else if (depth == 2 && m_inDevices) {
-            ++deviceCount;
-            m_members = {};
-            m_inDevice = object;
-            if (!object)
-                Refuse("a device that is not an object");
-        } else if (depth == 3 && m_inDevice) {
-            const auto at = std::find(kMembers.begin(), kMembers.end(), m_deviceKey);
-            if (at != kMembers.end() && !m_members[at - kMembers.begin()])
-                m_members[at - kMembers.begin()] = std::move(value);
+    enum class Role { None, Root, List, Device };
+
+    // The value that starts now, kept where the inventory needs it.
+    bool Take(Value&& v) {
+        const Role parent = m_open.empty() ? Role::None : m_open.back().role;
+        Role role = Role::None;
+        Value* slot = nullptr;
+        if (m_open.empty()) {
+            slot = &root, role = Role::Root;
+        } else if (parent == Role::Root) {
+            slot = m_key == "format"    ? &format
+                   : m_key == "version" ? &version
+                   : m_key == "devices" ? &list
+                                        : nullptr;
+            role = slot == &list && list.kind == Value::Missing ? Role::List : Role::None;
+        } else if (parent == Role::List) {
+            ++count, m_members = {}, role = Role::Device;
+        } else if (parent == Role::Device) {
+            const auto at = std::find(kMembers.begin(), kMembers.end(), m_key);
+            slot =
+                at == kMembers.end() ? nullptr : &m_members[static_cast<std::size_t>(at - kMembers.begin())];
         }
-    }
-    bool Scalar(Value&& value) {
-        Take(std::move(value), false, false);
-        m_done = m_objects.empty();
-        return true;
-    }
-    bool Open(bool object) {
-        Take({}, true, object);
-        m_objects.push_back(object);
+        const Value::Kind kind = v.kind;
+        if (slot && slot->kind == Value::Missing)
+            *slot = std::move(v);
+        if (role == Role::Device && kind != Value::Object)
+            Refuse("a device that is not an object");
+        if (kind != (role == Role::List ? Value::Array : Value::Object))
+            role = Role::None;
+        if (kind == Value::Array || kind == Value::Object)
+            m_open.push_back({kind == Value::Object, role});
+        m_done = m_open.empty();
         return true;
     }
     bool Close() {
-        m_objects.pop_back();
-        if (m_objects.size() == 1)
-            m_inDevices = false;
-        if (m_objects.size() == 2 && m_inDevice) {
-            m_inDevice = false;
+        if (m_open.back().role == Role::Device) {
             KnownDevice d;
             if (std::string fault = ReadDevice(m_members, d); !fault.empty())
                 Refuse(fault);
             else if (!devices.try_emplace({d.interface, d.ip, d.mac}, d).second)
                 Refuse("a device listed twice");
         }
-        m_done = m_objects.empty();
+        m_open.pop_back();
+        m_done = m_open.empty();
         return true;
     }
     void Refuse(const std::string& fault) {
-        if (deviceProblem.empty())
-            deviceProblem = fault + " (device " + std::to_string(deviceCount) + ")";
+        if (deviceFault.empty())
+            deviceFault = fault + " (device " + std::to_string(count) + ")";
     }
 
+    struct Open {
+        bool object;
+        Role role;
+    };
     std::string_view m_text;
-    std::vector<bool> m_objects;  // the open containers, innermost last: true for an object
-    bool m_done = false;          // the whole value is read: anything but space is too much
-    std::string m_rootKey, m_deviceKey;
-    bool m_devicesSeen = false, m_inDevices = false, m_inDevice = false;
-    std::array<std::optional<Value>, kMembers.size()> m_members;  // of a name given twice, the first
+    std::vector<Open> m_open;                      // the containers open, innermost last
+    bool m_done = false;                           // the whole value is read: anything but space is too much
+    std::string m_key;                             // the name of the value that starts next in an object
+    std::array<Value, kMembers.size()> m_members;  // of the device being read
 };
 
 }  // namespace
@@ -242,20 +219,21 @@ Failure ReadKnownDevices(const std::string& text, CKnownDevices& known) {
     if (!Json::sax_parse(json.begin(), json.end(), &file))
         return Failure(Errc::DamagedFile, file.problem);
     if (json.size() < text.size())
-        return Failure(Errc::DamagedFile, "text after the end" + CFileReader::InLine(text, json.size()));
-    if (!file.rootObject || !file.format || file.format->kind != Value::Kind::Text ||
-        file.format->text != "oldiscovery-known-devices" || !file.version ||
-        file.version->kind != Value::Kind::Number)
+        return Failure(Errc::DamagedFile, "text after the end" + InLine(text, json.size()));
+    if (file.root.kind != Value::Object || file.format.kind != Value::Text ||
+        file.format.text != "oldiscovery-known-devices" || file.version.kind != Value::Number)
         return Failure(Errc::NotKnownDevicesFile);
-    if (file.version->text != std::to_string(kKnownDevicesVersion)) {
-        if (file.version->number > kKnownDevicesVersion)
-            return Failure(Errc::NewerFormat, file.version->text);
-        return Failure(Errc::DamagedFile, "unknown format version " + file.version->text);
+    if (const std::string& v = file.version.text; v != std::to_string(kKnownDevicesVersion)) {
+        double number = 0;
+        std::from_chars(v.data(), v.data() + v.size(), number);
+        if (number > kKnownDevicesVersion)
+            return Failure(Errc::NewerFormat, v);
+        return Failure(Errc::DamagedFile, "unknown format version " + v);
     }
-    if (!file.devicesArray)
+    if (file.list.kind != Value::Array)
         return Failure(Errc::DamagedFile, "no list of devices");
-    if (!file.deviceProblem.empty())
-        return Failure(Errc::DamagedFile, file.deviceProblem);
+    if (!file.deviceFault.empty())
+        return Failure(Errc::DamagedFile, file.deviceFault);
     known.Devices().swap(file.devices);
     return {};
 }

@@ -475,7 +475,7 @@ case_state_file() {
     done <<'CASES'
 link|it is a symbolic link
 other|it belongs to another user (uid 65534)
-damaged|damaged: a missing closing bracket in line 3
+damaged|damaged: an unexpected end in line 3
 CASES
     cmp -s "$state" "$NETNS_TMP/saved" || fail "the state changed"
     # Read once the request is out: a device that answers meanwhile is still not listed.

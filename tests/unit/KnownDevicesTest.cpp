@@ -91,6 +91,7 @@ TEST(KnownDevices, RefusesDamagedForeignAndNewerFilesAndKeepsWhatItKnows) {
         {head + "\n" + dev + ",\n{\"ip\": \"\\x\"}]}", "damaged: not valid JSON in line 3"},
         {head + "\n" + dev + ",\n" + dev.substr(0, 38), "damaged: an unexpected end in line 3"},
         {head + "\n" + dev + "\n, tru]}", "damaged: not valid JSON in line 3"},
+        {head + "\n" + dev + ",\n" + dev.substr(0, 122) + "1e400}]}", "damaged: a number out of range in line 3"},
         {[&] {
              std::string empty = head;
              for (int i = 0; i < 1'000'000; ++i)

@@ -99,9 +99,10 @@ private:
         } else if (m_depth == m_roles && m_depth == 2) {
             ++m_count, m_members = {}, role = v.kind == Value::Object;
             Refuse(role ? "" : "a device that is not an object");
-        } else if (const auto at = std::find(kMembers.begin(), kMembers.end(), m_key);
-                   m_depth == m_roles && m_depth == 3 && at != kMembers.end()) {
-            slot = &m_members[static_cast<std::size_t>(at - kMembers.begin())];
+        } else if (m_depth == m_roles && m_depth == 3) {
+            const auto at = std::find(kMembers.begin(), kMembers.end(), m_key);
+            if (at != kMembers.end())
+                slot = &m_members[static_cast<std::size_t>(at - kMembers.begin())];
         }
         if (slot && slot->kind == Value::Missing)
             *slot = std::move(v);

@@ -71,7 +71,8 @@ public:
     bool end_object() { return Close(); }
     bool end_array() { return Close(); }
 
-    // byte is one past the character the parser stopped at, one past the text at its end.
+    // Why the parser stopped, told from what was read, where it stopped and the error's id (its
+    // message may change between releases). byte is one past the character it stopped at.
     bool parse_error(std::size_t byte, const std::string&, const Json::exception& error) {
         problem = root.kind != Value::Missing && m_depth == 0 ? "text after the end"
                   : byte > m_text.size()                      ? "an unexpected end"

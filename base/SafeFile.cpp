@@ -260,7 +260,16 @@ Result<std::optional<std::string>> ReadOwnFile(const std::string& path, std::siz
     if (!fd) {
         if (errno == ENOENT)
             return Contents();
-        return errno == ELOOP ? Failure(Errc::SymbolicLink) : LastErrno();
+        if (errno == ELOOP)
+            return Failure(Errc::SymbolicLink);
+        // Read without the capability to pass over permissions, another user's file is refused
+        // for its owner all the same.
+        const int error = errno;
+        struct stat st {};
+        if (error == EACCES && ::fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+            if (Failure refusal = OwnerRefusal(st))
+                return refusal;
+        return ErrnoFailure(error);
     }
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0)

@@ -24,7 +24,9 @@ void Drain(const UniqueFd& fd) {
 }  // namespace
 
 CScanCollector::CScanCollector()
-    : m_done(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), m_found(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    : m_done(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      m_found(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      m_sent(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 void CScanCollector::OnDeviceFound(const COrvalink& device) {
     bool fresh = false;
@@ -58,12 +60,18 @@ void CScanCollector::OnAnswersLost(long lost) {
     m_lost = lost;
 }
 
+void CScanCollector::OnRequestSent() {
+    Signal(m_sent);
+}
+
 void CScanCollector::OnScanDone() {
+    Signal(m_sent);
     Signal(m_done);
 }
 
 void CScanCollector::TakeScan(std::vector<COrvalink>& devices, long& truncated) {
     Drain(m_done);
+    Drain(m_sent);
     std::lock_guard<std::mutex> lock(m_mutex);
     devices.swap(m_devices);
     m_devices.clear();

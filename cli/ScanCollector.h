@@ -23,11 +23,14 @@ public:
     void OnDeviceFound(const COrvalink& device) override;
     void OnScanTruncated(long) override;
     void OnAnswersLost(long lost) override;
+    void OnRequestSent() override;
     void OnScanDone() override;
 
     int DoneFd() const { return m_done.get(); }
+    // Readable once the scan's request is out or the scan has ended.
+    int SentFd() const { return m_sent.get(); }
     int FoundFd() const { return m_found.get(); }
-    bool Valid() const { return m_done && m_found; }
+    bool Valid() const { return m_done && m_found && m_sent; }
     // Before the scan: devices are signalled as they come.
     void StreamDevices() { m_streaming = true; }
 
@@ -50,4 +53,5 @@ private:
     std::atomic<bool> m_streaming{false};
     UniqueFd m_done;
     UniqueFd m_found;
+    UniqueFd m_sent;
 };

@@ -33,7 +33,8 @@ CScanSession::CScanSession(const ScanOptions& options, CStateStore& store, const
       m_store(store),
       m_wait(wait),
       m_log(log),
-      m_fleet(fleet) {
+      m_fleet(fleet),
+      m_stateRead(!store.HasFile()) {
     m_store.SetFleet(m_fleet.Active());
 }
 
@@ -77,6 +78,10 @@ int CScanSession::ScanOnce(CScanThread& scanner, ScanResult& result) {
     // The engine ends every scan by itself shortly after its time limit; this bound only guards
     // against a worker that died. A signal (when there is a signal fd) ends the program at once.
     const auto bound = Clock::now() + std::chrono::seconds(m_maxTimeSeconds + 60);
+    // Read while the first scan waits for answers, so that a large file does not delay its
+    // request; no device is shown before the file is known to be good.
+    if (!m_stateRead && m_wait.WaitUntil(bound, m_collector.SentFd()) != Wake::Signal && !LoadState())
+        return kExitState;
     const int foundFd = m_streaming ? m_collector.FoundFd() : -1;
     Wake wake;
     while ((wake = m_wait.WaitUntil(bound, m_collector.DoneFd(), foundFd)) == Wake::Found)

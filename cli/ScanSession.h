@@ -31,13 +31,16 @@ public:
 
     // 0, or kExitNoScan with its message when a scan's end could not be waited for.
     int Ready() const;
+    // Reads the state file now when --known-end needs its devices for the first scan's end, else
+    // the first scan reads it once its request is out; false after its message.
+    bool LoadBeforeScan() { return !m_knownEnd || LoadState(); }
     // Before the scan thread starts: it reports here and scans as the options say.
     void Attach(CScanThread& scanner, std::vector<int> ifindexes);
     // Each device's line is written as it comes, not the list at the end.
     bool Streaming() const { return m_streaming; }
 
-    // One scan; 0, kExitOutput (streaming) or kExitNoScan with a message. A signal ends the
-    // program at once.
+    // One scan; 0, kExitOutput (streaming), kExitState (the state file refused) or kExitNoScan
+    // with a message. A signal ends the program at once.
     int ScanOnce(CScanThread& scanner, ScanResult& result);
     // The limit's message on stderr.
     void SayTruncated(long listed) const;
@@ -57,6 +60,10 @@ public:
     int Failed(int status) const;
 
 private:
+    bool LoadState() {
+        m_stateRead = true;
+        return m_store.Load();
+    }
     // The interfaces a scan's series are labelled with: the chosen ones, or those a request
     // without a choice went out on (and those replies came in on), so that every file of a
     // host says which segment it is about.
@@ -83,4 +90,5 @@ private:
     std::vector<std::string> m_requestInterfaces;  // without a choice: where the last request went
     long m_lastTruncated = -1;  // the last scan's devices when its limit stopped it short, else -1
     long m_lastLost = 0;        // the packets the last scan lost to a full receive queue
+    bool m_stateRead;           // the state file was read (or there is none)
 };

@@ -5,8 +5,8 @@
 #include "formats/ScanOutput.h"
 
 int CSingleScanMode::Prepare() {
-    // A state that cannot be had costs no scan: nothing known would be lost, nothing new recorded.
-    if (!m_store.Load())
+    // A state that cannot be had lists nothing: nothing known would be lost, nothing new recorded.
+    if (!m_session.LoadBeforeScan())
         return m_session.Failed(kExitState);
     return m_session.Ready();
 }
@@ -17,7 +17,7 @@ int CSingleScanMode::Finish(int status, const CScanThread& scanner) {
         std::fprintf(stderr, "oldiscovery-scan: the discover request could not be sent%s\n", m_log.SeeLog());
         status = kExitNotSent;
     }
-    if (status == kExitNoScan || status == kExitNotSent)
+    if (status == kExitNoScan || status == kExitNotSent || status == kExitState)
         return m_session.Failed(status);
     if (status != 0)
         return status;

@@ -12,8 +12,8 @@
 #include "OutputSinks.h"
 
 int CWatchMode::Prepare() {
-    // A state that cannot be had costs no scan: nothing known would be lost, nothing new recorded.
-    if (!m_store.Load())
+    // A state that cannot be had lists nothing: nothing known would be lost, nothing new recorded.
+    if (!m_session.LoadBeforeScan())
         return m_session.Failed(kExitState);
     m_journal = OutputIsJournal();
     if (!m_wait.WatchSignals()) {
@@ -103,7 +103,7 @@ int CWatchMode::WriteListFile(ScanResult& scan, bool sent, WallTime end, bool fi
 
 int CWatchMode::Finish(int status, const CScanThread&) {
     // Each scan said its own request's failure; what is left is a watch that could not go on.
-    if (status == kExitNoScan || status == kExitNotSent)
+    if (status == kExitNoScan || status == kExitNotSent || status == kExitState)
         return m_session.Failed(status);
     return status;
 }

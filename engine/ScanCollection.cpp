@@ -35,6 +35,8 @@ void CScanWorker::Scan() {
         ReportScanDone();
         return;
     }
+    if (std::lock_guard lock(m_listenerLock); m_pListener)
+        m_pListener->OnRequestSent();
     // Every reply read in this scan is reported in it; nothing is kept for the next one.
     Collection scan;
     scan.subnets = m_sockets->LocalSubnets();

@@ -4,6 +4,7 @@
 #include "engine/Orvalink.h"
 
 // What a listener can rely on, per scan:
+// - OnRequestSent once the discover request is out (not for a request that could not be sent);
 // - one OnDeviceFound per accepted reply, in the order the replies were accepted;
 // - OnScanTruncated, just before OnScanDone, when the scan stopped at its time limit while
 //   answers were still arriving, or lost answers to a full receive queue (the list may be
@@ -17,6 +18,8 @@ public:
     virtual ~IScanListener() = default;
     virtual void OnDeviceFound(const COrvalink& device) = 0;
     virtual void OnScanDone() = 0;
+    // The request is out: what can wait until then (reading a file) does not delay it.
+    virtual void OnRequestSent() {}
     // listed: the devices the scan reported. Not every listener shows it, hence the default.
     virtual void OnScanTruncated(long listed) { static_cast<void>(listed); }
     // lost: the datagrams the kernel dropped during the scan because the queue was full.

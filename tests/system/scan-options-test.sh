@@ -475,9 +475,12 @@ case_state_file() {
     done <<'CASES'
 link|it is a symbolic link
 other|it belongs to another user (uid 65534)
-damaged|damaged: a missing closing bracket in line 3
+damaged|damaged: an unexpected end in line 3
 CASES
     cmp -s "$state" "$NETNS_TMP/saved" || fail "the state changed"
+    # Read once the request is out: a device that answers meanwhile is still not listed.
+    run_scan --stream --interface lan0 --state "$NETNS_TMP/damaged.state"
+    expect_eq "damaged, streaming: exit status, nothing listed" "6 " "$rc $out"
     # Root's mistaken --forget on another user's state leaves nothing beside it.
     run_scan --state "$NETNS_TMP/other.state" --forget 10.77.1.1
     expect_eq "--forget on another user's state: status, message, no lock file" \

@@ -29,7 +29,8 @@ void CScanEnd::NoteAnswer(std::chrono::steady_clock::time_point now, std::uint32
     ++m_answers;
     m_longestGap = std::max(m_longestGap, now - m_last);
     m_last = now;
-    auto [first, last] = std::equal_range(m_expected.begin(), m_expected.end(), ExpectedDevice{addr, 0}, ByAddress);
+    auto [first, last] =
+        std::equal_range(m_expected.begin(), m_expected.end(), ExpectedDevice{addr, 0}, ByAddress);
     for (auto it = first; it != last; ++it) {
         const auto i = static_cast<std::size_t>(it - m_expected.begin());
         if (!m_answered[i] && (it->ifindex == 0 || ifindex == 0 || it->ifindex == ifindex)) {

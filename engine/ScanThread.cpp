@@ -8,7 +8,9 @@
 
 CScanThread::CScanThread(std::shared_ptr<ISocketLayer> sockets, std::shared_ptr<IHardwareResolver> resolver,
                          std::chrono::milliseconds startTimeout, std::chrono::milliseconds stopTimeout)
-    : m_worker(std::move(sockets), std::move(resolver)), m_startTimeout(startTimeout), m_stopTimeout(stopTimeout) {}
+    : m_worker(std::move(sockets), std::move(resolver)),
+      m_startTimeout(startTimeout),
+      m_stopTimeout(stopTimeout) {}
 
 CScanThread::~CScanThread() = default;
 

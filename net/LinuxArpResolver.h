@@ -41,7 +41,8 @@ public:
     // Whether the packet socket is there to carry whole frames.
     bool CarriesFrames();
     // Sends one IPv4 packet as an Ethernet frame on the packet socket; ENOTSOCK without one.
-    Failure SendFrame(int ifindex, const std::uint8_t destination[6], const std::vector<std::uint8_t>& packet);
+    Failure SendFrame(int ifindex, const std::uint8_t destination[6],
+                      const std::vector<std::uint8_t>& packet);
     // For the socket layer's wait: the packet socket while probes are unanswered (-1 otherwise),
     // and the reading of what arrived on it, so that no answer is lost to a full queue.
     int AnswerDescriptor();

@@ -18,6 +18,7 @@
 
 class CScanWorker {
 public:
+    // No packet for this long ends the collection (unless SetQuietWait chose another time).
     static constexpr std::chrono::microseconds kQuietWait = CScanEnd::kQuietWait;
     // The collection never runs longer than this after the request went out, however busy the
     // network is, so that a stop command waiting behind a scan is always reached.
@@ -71,7 +72,9 @@ public:
     void SetAdaptiveEnd(bool adaptive) { m_end.SetAdaptive(adaptive); }
     // Only while no scan runs: the devices expected to answer (none by default). Once all of
     // them have, the adaptive end's quiet time ends the collection, however it was asked.
-    void SetExpectedDevices(std::vector<ExpectedDevice> devices) { m_end.SetExpectedDevices(std::move(devices)); }
+    void SetExpectedDevices(std::vector<ExpectedDevice> devices) {
+        m_end.SetExpectedDevices(std::move(devices));
+    }
     // Only while no scan runs: the quiet time runs from the last device answer (before the
     // first, from the request) instead of from the last packet of any kind, so that other ICMP
     // on the segment cannot stretch the scan (false by default).

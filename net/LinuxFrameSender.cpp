@@ -55,9 +55,10 @@ Failure CLinuxSocketLayer::SendBroadcast(const IcmpSocket& sock, const void* dat
         std::uint8_t ownMac[6];
         Failure error;
         if (m_arp && m_arp->CarriesFrames() && iftable::HardwareAddress(index, ownMac))
-            error = m_arp->SendFrame(index, everyone,
-                              netlink::BuildIcmpPacket(source, htonl(INADDR_BROADCAST), NextPacketId(), kTtl,
-                                                       {static_cast<const std::uint8_t*>(data), length}));
+            error = m_arp->SendFrame(
+                index, everyone,
+                netlink::BuildIcmpPacket(source, htonl(INADDR_BROADCAST), NextPacketId(), kTtl,
+                                         {static_cast<const std::uint8_t*>(data), length}));
         else
             error = SendThroughKernel(sock, htonl(INADDR_BROADCAST), index, source, data, length);
         if (!error)
@@ -80,12 +81,12 @@ Failure CLinuxSocketLayer::SendTo(const IcmpSocket& sock, std::uint32_t addr, co
         // The next hop's hardware address from the table, or asked for; never a new table entry.
         std::uint8_t hop[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
         unsigned hopLength = sizeof hop;
-        if (m_arp->ResolveHardwareAddress(route->gateway ? route->gateway : addr, route->oif, hop, &hopLength) ||
-            hopLength != 6)
+        const std::uint32_t hopAddr = route->gateway ? route->gateway : addr;
+        if (m_arp->ResolveHardwareAddress(hopAddr, route->oif, hop, &hopLength) || hopLength != 6)
             return ErrnoFailure(EHOSTUNREACH);
         return m_arp->SendFrame(route->oif, hop,
-                         netlink::BuildIcmpPacket(route->prefsrc, addr, NextPacketId(), kTtl,
-                                                  {static_cast<const std::uint8_t*>(data), length}));
+                                netlink::BuildIcmpPacket(route->prefsrc, addr, NextPacketId(), kTtl,
+                                                         {static_cast<const std::uint8_t*>(data), length}));
     }
     // Loopback, our own addresses and interfaces without Ethernet framing.
     return SendThroughKernel(sock, addr, 0, 0, data, length);

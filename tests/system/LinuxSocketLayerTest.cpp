@@ -509,7 +509,8 @@ TEST(LinuxSocketLayer, RetiredResolverLeavesTheWaitTheTableAndTheRequestsWorking
     int wire = OpenWireIpSocket();
     ASSERT_GE(wire, 0);
     const std::uint8_t discover[8] = {0x0A, 0x4A, 0xF6, 0xAE, 0xFE, 0xE4, 0x00, 0x22};
-    EXPECT_FALSE(net.layer.SendBroadcast(sock, discover, sizeof discover, {static_cast<int>(if_nametoindex("v0"))}));
+    const int v0 = static_cast<int>(if_nametoindex("v0"));
+    EXPECT_FALSE(net.layer.SendBroadcast(sock, discover, sizeof discover, {v0}));
     std::uint8_t destination[6];
     const std::vector<std::uint8_t> packet = NextIpFrame(wire, destination);
     ASSERT_EQ(packet.size(), 28u);

@@ -35,11 +35,6 @@ std::chrono::steady_clock::time_point Now() {
 
 CLinuxArpResolver::CLinuxArpResolver(UniqueFd linkSocket) : m_linkSocket(std::move(linkSocket)) {}
 
-CLinuxArpResolver::~CLinuxArpResolver() {
-    if (m_closer.joinable())
-        m_closer.join();
-}
-
 void CLinuxArpResolver::Retire() {
     UniqueFd retired;
     {
@@ -50,7 +45,7 @@ void CLinuxArpResolver::Retire() {
     if (!retired || m_closer.joinable())
         return;
     try {
-        m_closer = std::thread([fd = std::move(retired)]() mutable { fd.reset(); });
+        m_closer = std::jthread([fd = std::move(retired)]() mutable { fd.reset(); });
     } catch (const std::system_error&) {
         // No thread to spare: closed here, at the price of the wait.
     }

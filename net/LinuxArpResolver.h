@@ -20,8 +20,8 @@ public:
     // Takes the packet socket OpenRawSockets opened; without one (empty) every address not in the
     // neighbour table fails.
     explicit CLinuxArpResolver(UniqueFd linkSocket);
-    // Waits for a retired socket's close to finish.
-    ~CLinuxArpResolver() override;
+    // Waits for a retired socket's close to finish (m_closer).
+    ~CLinuxArpResolver() override = default;
     CLinuxArpResolver(const CLinuxArpResolver&) = delete;
     CLinuxArpResolver& operator=(const CLinuxArpResolver&) = delete;
 
@@ -88,6 +88,6 @@ private:
     std::unordered_map<std::uint32_t, AskedAddress> m_asked;
     std::unordered_map<std::uint32_t, LearnedAddress> m_learned;
     unsigned m_probesSent = 0;
-    // Closes a retired socket.
-    std::thread m_closer;
+    // Closes a retired socket; declared last, so it is joined first.
+    std::jthread m_closer;
 };

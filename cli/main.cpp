@@ -81,7 +81,9 @@ int main(int argc, char** argv) {
                      FailureText(opened.dropFailure).c_str());
         return session.Failed(kExitNoScan);
     }
-    auto sockets = std::make_shared<CLinuxSocketLayer>(std::move(opened));
+    // The packet socket goes to the resolver, the raw ICMP socket to the layer that sends on it.
+    auto arp = std::make_shared<CLinuxArpResolver>(std::move(opened.link));
+    auto sockets = std::make_shared<CLinuxSocketLayer>(std::move(opened), arp);
     if (!sockets->RawIcmpOpened()) {
         const Result<std::string> program = GetProgramFilePath();
         std::fprintf(stderr, "oldiscovery-scan: %s\n",
@@ -91,7 +93,7 @@ int main(int argc, char** argv) {
     if (const int status = log.Open(mode->Name()))
         return status;
 
-    CScanThread scanner(sockets);
+    CScanThread scanner(sockets, arp);
     session.Attach(scanner, std::move(ifindexes));
     int status = 0;
     if (!scanner.Start()) {

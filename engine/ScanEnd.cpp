@@ -1,61 +1,55 @@
 // When a scan's collection ends, apart from its overall bound: the quiet time after the last
-// packet, as the answers so far set it, and whether answers were lost on the way in.
+// answer, as the answers so far set it.
+#include "engine/ScanEnd.h"
+
 #include <algorithm>
-#include <cstdint>
 
-#include "engine/ScanWorker.h"
+namespace {
 
-std::chrono::microseconds CScanWorker::QuietWait(const Collection& scan) const {
+bool ByAddress(const CScanEnd::ExpectedDevice& a, const CScanEnd::ExpectedDevice& b) {
+    return a.addr < b.addr;
+}
+
+}  // namespace
+
+void CScanEnd::SetExpectedDevices(std::vector<ExpectedDevice> devices) {
+    std::sort(devices.begin(), devices.end(), ByAddress);
+    m_expected = std::move(devices);
+}
+
+void CScanEnd::Begin(std::chrono::steady_clock::time_point sent) {
+    m_answers = 0;
+    m_last = sent;
+    m_longestGap = {};
+    m_answered.assign(m_expected.size(), false);
+    m_expectedLeft = m_expected.size();
+}
+
+void CScanEnd::NoteAnswer(std::chrono::steady_clock::time_point now, std::uint32_t addr, int ifindex) {
+    ++m_answers;
+    m_longestGap = std::max(m_longestGap, now - m_last);
+    m_last = now;
+    auto [first, last] =
+        std::equal_range(m_expected.begin(), m_expected.end(), ExpectedDevice{addr, 0}, ByAddress);
+    for (auto it = first; it != last; ++it) {
+        const auto i = static_cast<std::size_t>(it - m_expected.begin());
+        if (!m_answered[i] && (it->ifindex == 0 || ifindex == 0 || it->ifindex == ifindex)) {
+            m_answered[i] = true;
+            --m_expectedLeft;
+        }
+    }
+}
+
+std::chrono::microseconds CScanEnd::QuietWait() const {
     using std::chrono::microseconds;
     // Every device that was there last time has answered: what is left is the adaptive end's
     // grace for new ones, which follows the answers and is never shorter than its floor, so a
     // new device answering as late as the others paced is still listed. One still missing keeps
     // the end that was asked for, so that a device is never judged gone on a shortened scan.
-    const bool allExpected = !m_expected.empty() && scan.expectedLeft == 0;
+    const bool allExpected = !m_expected.empty() && m_expectedLeft == 0;
     // Before the first answer there is no pace to follow: the full quiet wait.
-    if ((m_adaptiveEnd || allExpected) && scan.count > 0)
-        return std::clamp(std::chrono::ceil<microseconds>(scan.longestGap * kGapFactor),
+    if ((m_adaptive || allExpected) && m_answers > 0)
+        return std::clamp(std::chrono::ceil<microseconds>(m_longestGap * kGapFactor),
                           std::min<microseconds>(kAdaptiveFloor, m_quietWait), m_quietWait);
     return m_quietWait;
-}
-
-void CScanWorker::NoteAnswer(Collection& scan, const ReceivedPacket& info) {
-    const auto now = m_sockets->Now();
-    scan.longestGap = std::max(scan.longestGap, now - (scan.count > 1 ? scan.lastReply : scan.requestSent));
-    // m_expected is sorted by address.
-    auto [first, last] = std::equal_range(m_expected.begin(), m_expected.end(), ExpectedDevice{info.sourceAddr, 0},
-                                          [](const ExpectedDevice& a, const ExpectedDevice& b) { return a.addr < b.addr; });
-    for (auto it = first; it != last; ++it) {
-        const auto i = static_cast<std::size_t>(it - m_expected.begin());
-        if (!scan.answered[i] && (it->ifindex == 0 || info.ifindex == 0 || it->ifindex == info.ifindex)) {
-            scan.answered[i] = true;
-            --scan.expectedLeft;
-        }
-    }
-}
-
-void CScanWorker::SetExpectedDevices(std::vector<ExpectedDevice> devices) {
-    std::sort(devices.begin(), devices.end(),
-              [](const ExpectedDevice& a, const ExpectedDevice& b) { return a.addr < b.addr; });
-    m_expected = std::move(devices);
-}
-
-void CScanWorker::NoteDrops(Collection& scan, const ReceivedPacket& info) {
-    if (info.drops < 0)
-        return;
-    if (scan.dropsFirst < 0)
-        scan.dropsFirst = info.drops;
-    scan.dropsLast = info.drops;
-}
-
-long CScanWorker::LostAnswers(const Collection& scan) {
-    // The counter read from the socket covers drops after the last datagram read too; the one
-    // the datagrams carry stands in where the socket cannot be asked.
-    const long now = m_sockets->ReceiveDrops(m_socket);
-    const long end = now >= 0 ? now : scan.dropsLast;
-    const long start = scan.dropsBefore >= 0 ? scan.dropsBefore : scan.dropsFirst;
-    if (start < 0 || end < 0)
-        return 0;
-    // A 32-bit counter: the difference taken modulo 2^32.
-    return static_cast<long>(static_cast<std::uint32_t>(end - start));
 }

@@ -1,109 +1,16 @@
+// The worker thread: its command queue, the handshakes of its start and stop, and the worker it
+// runs the commands on.
 #include "engine/ScanThread.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
-#include <cerrno>
-#include <cstring>
-#include <new>
 #include <system_error>
 
-#include "engine/Orvalink.h"
 #include "log/Log.h"
-#include "net/AddressText.h"
 
-namespace {
-
-// Router solicitation, family code 0x4A, checksum (made for each request), family marker.
-constexpr std::uint8_t kLocateHeader[8] = {0x0A, 0x4A, 0x00, 0x00, 0xFE, 0xE4, 0x00, 0x22};
-constexpr char kLocateCommand[] = "blink:30";
-
-}  // namespace
-
-// ---------------------------------------------------------------- CScanWorker
-
-Failure CScanWorker::OpenRawSocket() {
-    if (!m_sockets)
-        return ErrnoFailure(ENOTSOCK);
-    Result<IcmpSocket> opened = m_sockets->OpenRawIcmp();
-    if (!opened)
-        return Failure(opened.Error().code, "socket()");
-    m_socket = std::move(*opened);
-    if (const Failure failure = m_sockets->EnableBroadcast(m_socket))
-        return Failure(failure.code, "setsockopt()");
-    return {};
-}
-
-void CScanWorker::CloseRawSocket() {
-    m_socket = IcmpSocket();
-}
-
-void CScanWorker::SetListener(IScanListener* listener) {
-    std::lock_guard lock(m_listenerLock);
-    m_pListener = listener;
-}
-
-void CScanWorker::ReportAddOrvalink(const COrvalink& record) {
-    std::lock_guard lock(m_listenerLock);
-    if (!m_pListener)
-        return;
-    // A listener that keeps a copy may run out of memory; that device is dropped, the scan goes on.
-    try {
-        m_pListener->OnDeviceFound(record);
-    } catch (const std::bad_alloc&) {
-        LogWrite(LOG_ERROR, "ReportAddOrvalink() failed to allocate memory");
-    }
-}
-
-void CScanWorker::ReportScanTruncated(long listed) {
-    std::lock_guard lock(m_listenerLock);
-    if (m_pListener)
-        m_pListener->OnScanTruncated(listed);
-}
-
-void CScanWorker::ReportAnswersLost(long lost) {
-    std::lock_guard lock(m_listenerLock);
-    if (m_pListener)
-        m_pListener->OnAnswersLost(lost);
-}
-
-void CScanWorker::ReportScanDone() {
-    std::lock_guard lock(m_listenerLock);
-    if (m_pListener)
-        m_pListener->OnScanDone();
-}
-
-void CScanWorker::Locate(const std::string& ip) {
-    m_bRequestFailed = true;  // until it has gone out
-    // inet_addr would turn an unparsable text into 255.255.255.255 and the request into a
-    // broadcast to every device; such a text is refused instead.
-    const std::optional<std::uint32_t> address = ParseIpv4(ip);
-    if (!address) {
-        LogWrite(LOG_ERROR, "Failed to send location request (error code %d)", EINVAL);
-        return;
-    }
-    const unsigned length = static_cast<unsigned>(std::strlen(kLocateCommand)) + 9;
-    std::unique_ptr<std::uint8_t[]> request(new (std::nothrow) std::uint8_t[length]);
-    if (!request) {
-        LogWrite(LOG_ERROR, "Failed to allocate buffer for location request");
-        return;
-    }
-    std::memcpy(request.get(), kLocateHeader, sizeof kLocateHeader);
-    std::memcpy(request.get() + sizeof kLocateHeader, kLocateCommand, sizeof kLocateCommand);
-    unsigned short checksum = IcmpChecksum(request.get(), length);
-    std::memcpy(request.get() + 2, &checksum, 2);
-    if (const Failure failed = m_sockets->SendTo(m_socket, *address, request.get(), length)) {
-        LogWrite(LOG_ERROR, "Failed to send location request (error code %d)", failed.code.value());
-        return;
-    }
-    m_bRequestFailed = false;
-}
-
-// ---------------------------------------------------------------- CScanThread
-
-CScanThread::CScanThread(std::shared_ptr<ISocketLayer> sockets, std::chrono::milliseconds startTimeout,
-                         std::chrono::milliseconds stopTimeout)
-    : m_worker(std::move(sockets)), m_startTimeout(startTimeout), m_stopTimeout(stopTimeout) {}
+CScanThread::CScanThread(std::shared_ptr<ISocketLayer> sockets, std::shared_ptr<IHardwareResolver> resolver,
+                         std::chrono::milliseconds startTimeout, std::chrono::milliseconds stopTimeout)
+    : m_worker(std::move(sockets), std::move(resolver)),
+      m_startTimeout(startTimeout),
+      m_stopTimeout(stopTimeout) {}
 
 CScanThread::~CScanThread() = default;
 

@@ -20,11 +20,11 @@ public:
     static constexpr std::chrono::milliseconds kStartTimeout{5000};
     static constexpr std::chrono::milliseconds kStopTimeout{10000};
 
-    // The worker opens its socket through sockets: the system's, made from what main opened, or a
-    // test's.
-    explicit CScanThread(std::shared_ptr<ISocketLayer> sockets,
-                         std::chrono::milliseconds startTimeout = kStartTimeout,
-                         std::chrono::milliseconds stopTimeout = kStopTimeout);
+    // The worker opens its socket through sockets and resolves hardware addresses with resolver:
+    // the system's, made from what main opened, or a test's.
+    CScanThread(std::shared_ptr<ISocketLayer> sockets, std::shared_ptr<IHardwareResolver> resolver,
+                std::chrono::milliseconds startTimeout = kStartTimeout,
+                std::chrono::milliseconds stopTimeout = kStopTimeout);
     // A worker still running is told to end and waited for; a scan under way ends first.
     virtual ~CScanThread();
 

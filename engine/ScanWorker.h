@@ -1,6 +1,6 @@
 #pragma once
-// The scan worker's state and steps: the socket, the protocol and the listener the results go to.
-// CScanThread is one and runs its steps on its worker thread.
+// The scan worker's state and steps: the socket, the resolver, the protocol and the listener the
+// results go to. CScanThread holds one and runs its steps on its worker thread.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -11,13 +11,15 @@
 #include <system_error>
 #include <vector>
 
+#include "engine/ScanEnd.h"
 #include "engine/ScanListener.h"
+#include "net/HardwareResolver.h"
 #include "net/SocketLayer.h"
 
 class CScanWorker {
 public:
     // No packet for this long ends the collection (unless SetQuietWait chose another time).
-    static constexpr std::chrono::microseconds kQuietWait{1000001};
+    static constexpr std::chrono::microseconds kQuietWait = CScanEnd::kQuietWait;
     // The collection never runs longer than this after the request went out, however busy the
     // network is, so that a stop command waiting behind a scan is always reached.
     static constexpr std::chrono::seconds kScanLimit{5};
@@ -40,24 +42,17 @@ public:
     // the request.
     static constexpr std::chrono::milliseconds kDiscardLimit{100};
 
-    // The adaptive end: no packet for kGapFactor times the longest wait for an answer so far (the
-    // first one's counted from the request) ends the collection; never sooner than kAdaptiveFloor,
-    // never later than the quiet wait.
-    static constexpr int kGapFactor = 4;
-    static constexpr std::chrono::milliseconds kAdaptiveFloor{250};
+    using ExpectedDevice = CScanEnd::ExpectedDevice;
 
-    // A device a scan expects an answer from: its address (network byte order) and the interface
-    // it answers on (0: any).
-    struct ExpectedDevice {
-        std::uint32_t addr = 0;
-        int ifindex = 0;
-    };
-
-    explicit CScanWorker(std::shared_ptr<ISocketLayer> sockets) : m_sockets(std::move(sockets)) {}
+    // sockets: the raw ICMP socket's layer; resolver: the replies' hardware addresses (null: none
+    // is known, every device is listed without one).
+    CScanWorker(std::shared_ptr<ISocketLayer> sockets, std::shared_ptr<IHardwareResolver> resolver)
+        : m_sockets(std::move(sockets)), m_resolver(std::move(resolver)) {}
 
     // The raw socket, ready for the broadcast; the subject of a failure names the call that
     // failed ("socket()", "setsockopt()"), none when there is no socket layer.
     Failure OpenRawSocket();
+    // Closes the raw socket and retires the resolver: no scan of this worker follows.
     void CloseRawSocket();
     void Scan();
     void Locate(const std::string& ip);
@@ -69,15 +64,17 @@ public:
     // from (empty, as by default: every suitable one), and the quiet time after the last packet
     // that ends the collection.
     void SetInterfaces(std::vector<int> ifindexes) { m_interfaces = std::move(ifindexes); }
-    void SetQuietWait(std::chrono::microseconds wait) { m_quietWait = wait; }
+    void SetQuietWait(std::chrono::microseconds wait) { m_end.SetQuietWait(wait); }
     // Only while no scan runs: the overall bound of the collection (kScanLimit by default).
     void SetScanLimit(std::chrono::seconds limit) { m_scanLimit = limit; }
-    // Only while no scan runs: the quiet time follows the answers (see QuietWait) instead of
-    // being the fixed quiet wait.
-    void SetAdaptiveEnd(bool adaptive) { m_adaptiveEnd = adaptive; }
+    // Only while no scan runs: the quiet time follows the answers (see CScanEnd::QuietWait)
+    // instead of being the fixed quiet wait.
+    void SetAdaptiveEnd(bool adaptive) { m_end.SetAdaptive(adaptive); }
     // Only while no scan runs: the devices expected to answer (none by default). Once all of
     // them have, the adaptive end's quiet time ends the collection, however it was asked.
-    void SetExpectedDevices(std::vector<ExpectedDevice> devices);
+    void SetExpectedDevices(std::vector<ExpectedDevice> devices) {
+        m_end.SetExpectedDevices(std::move(devices));
+    }
     // Only while no scan runs: the quiet time runs from the last device answer (before the
     // first, from the request) instead of from the last packet of any kind, so that other ICMP
     // on the segment cannot stretch the scan (false by default).
@@ -116,12 +113,7 @@ private:
         std::map<int, std::string> interfaceNames;
         // This host's subnets as the scan started, for the source check.
         std::vector<iftable::LocalSubnet> subnets;
-        // The end that follows the answers: the longest wait for one so far.
         std::chrono::steady_clock::time_point requestSent;
-        std::chrono::steady_clock::duration longestGap{0};
-        // Expected devices that have not answered yet, by their place in m_expected.
-        std::vector<bool> answered;
-        std::size_t expectedLeft = 0;
         // The socket's count of datagrams dropped to a full queue: before the request, and the
         // first and the last one a datagram of this scan carried (-1: not known).
         long dropsBefore = -1, dropsFirst = -1, dropsLast = -1;
@@ -142,11 +134,6 @@ private:
     // within the quiet wait before the end, or one was still waiting in the socket (then read
     // into the scan, with buffers as ReadReplies uses them).
     bool StoppedShort(Collection& scan, std::uint8_t* buffers);
-    // The quiet time that ends the collection now: the fixed quiet wait, or shorter as the
-    // adaptive end and the expected devices allow.
-    std::chrono::microseconds QuietWait(const Collection& scan) const;
-    // Takes note of an accepted reply for the end: its gap, an expected device answering.
-    void NoteAnswer(Collection& scan, const ReceivedPacket& info);
     // Takes note of the drop count a datagram carries.
     static void NoteDrops(Collection& scan, const ReceivedPacket& info);
     // Answers of this scan the kernel dropped from the full receive queue; 0 when none or not known.
@@ -163,15 +150,14 @@ private:
 
     IcmpSocket m_socket;
     std::shared_ptr<ISocketLayer> m_sockets;
+    std::shared_ptr<IHardwareResolver> m_resolver;
     std::mutex m_listenerLock;  // held across every call to the listener
     IScanListener* m_pListener = nullptr;
     std::atomic<bool> m_bRequestFailed{false};
     std::vector<int> m_interfaces;
-    std::chrono::microseconds m_quietWait = kQuietWait;
     std::chrono::seconds m_scanLimit = kScanLimit;
-    bool m_adaptiveEnd = false;
     bool m_quietFromAnswers = false;
-    std::vector<ExpectedDevice> m_expected;
+    CScanEnd m_end;
 };
 
 // Bytes of a discover reply's ICMP part before its extra data.

@@ -22,7 +22,9 @@ int main(int argc, char* argv[]) {
                      FailureText(opened.dropFailure).c_str());
         return 1;
     }
-    auto sockets = std::make_shared<CLinuxSocketLayer>(std::move(opened));
+    // The packet socket goes to the resolver, the raw ICMP socket to the layer that sends on it.
+    auto arp = std::make_shared<CLinuxArpResolver>(std::move(opened.link));
+    auto sockets = std::make_shared<CLinuxSocketLayer>(std::move(opened), arp);
     // Started with file capabilities: nothing the caller's environment names, and nothing from a
     // folder the user may write, may load into us.
     const bool secure = IsSecureExecution();
@@ -45,7 +47,7 @@ int main(int argc, char* argv[]) {
     LoadTranslations(DesktopLanguages());
     // Wayland desktops match the window to its menu entry and icon by this name.
     QGuiApplication::setDesktopFileName(QStringLiteral("example.quarrin_velto.OLDiscovery"));
-    COLDiscoveryApp program(CreateSystemProbe(sockets->RawIcmpOpened()), sockets);
+    COLDiscoveryApp program(CreateSystemProbe(sockets->RawIcmpOpened()), sockets, arp);
     program.InitInstance();
     return program.ExitCode();
 }

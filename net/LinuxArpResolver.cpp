@@ -1,5 +1,7 @@
 // Hardware-address resolution: the neighbour table first, then ARP probes on the packet socket,
 // whose locked filter lets only the answers to this host through.
+#include "net/LinuxArpResolver.h"
+
 #include <arpa/inet.h>
 #include <linux/rtnetlink.h>
 #include <net/ethernet.h>
@@ -8,13 +10,13 @@
 #include <poll.h>
 #include <sys/socket.h>
 
-#include <array>
+#include <cerrno>
 #include <cstring>
 #include <map>
-#include <unordered_map>
+#include <system_error>
+#include <utility>
 
 #include "net/InterfaceTable.h"
-#include "net/LinuxSocketLayer.h"
 
 namespace {
 
@@ -25,9 +27,73 @@ void Resolve(HardwareRequest& request, const std::uint8_t* lladdr, unsigned llad
     request.state = HardwareState::Resolved;
 }
 
+std::chrono::steady_clock::time_point Now() {
+    return std::chrono::steady_clock::now();
+}
+
 }  // namespace
 
-void CLinuxSocketLayer::LookupHardwareAddresses(std::vector<HardwareRequest>& requests) {
+CLinuxArpResolver::CLinuxArpResolver(UniqueFd linkSocket) : m_linkSocket(std::move(linkSocket)) {}
+
+void CLinuxArpResolver::Retire() {
+    UniqueFd retired;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        retired = std::move(m_linkSocket);
+        m_asked.clear();
+    }
+    if (!retired || m_closer.joinable())
+        return;
+    try {
+        m_closer = std::jthread([fd = std::move(retired)]() mutable { fd.reset(); });
+    } catch (const std::system_error&) {
+        // No thread to spare: closed here, at the price of the wait.
+    }
+}
+
+UniqueFd CLinuxArpResolver::ReleaseLinkSocket() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return std::move(m_linkSocket);
+}
+
+bool CLinuxArpResolver::CarriesFrames() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_linkSocket.valid();
+}
+
+int CLinuxArpResolver::AnswerDescriptor() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_linkSocket && !m_asked.empty() ? m_linkSocket.get() : -1;
+}
+
+void CLinuxArpResolver::GatherWaiting() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_linkSocket)
+        GatherAnswers(nullptr);
+}
+
+Failure CLinuxArpResolver::SendFrame(int ifindex, const std::uint8_t destination[6],
+                                     const std::vector<std::uint8_t>& packet) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_linkSocket)
+        return ErrnoFailure(ENOTSOCK);
+    sockaddr_ll to{};
+    to.sll_family = AF_PACKET;
+    to.sll_protocol = htons(ETH_P_IP);
+    to.sll_ifindex = ifindex;
+    to.sll_halen = 6;
+    std::memcpy(to.sll_addr, destination, 6);
+    ssize_t n;
+    do {
+        n = ::sendto(m_linkSocket.get(), packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                     sizeof to);
+    } while (n < 0 && errno == EINTR);
+    if (n != static_cast<ssize_t>(packet.size()))
+        return ErrnoFailure(n >= 0 ? EMSGSIZE : errno);
+    return {};
+}
+
+void CLinuxArpResolver::LookupHardwareAddresses(std::vector<HardwareRequest>& requests) {
     // One dump of the table answers every address at once; a failed dump means asking one by one.
     std::vector<netlink::NeighInfo> entries;
     const bool dumped = !m_route.DumpNeigh(entries);
@@ -37,10 +103,8 @@ void CLinuxSocketLayer::LookupHardwareAddresses(std::vector<HardwareRequest>& re
             table.emplace(entry.dst, &entry);
     const std::vector<iftable::LocalSubnet> subnets = iftable::LocalSubnets();
     const auto now = Now();
-    {
-        std::lock_guard<std::mutex> lock(m_learnedMutex);
-        std::erase_if(m_learned, [&](const auto& entry) { return entry.second.until <= now; });
-    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::erase_if(m_learned, [&](const auto& entry) { return entry.second.until <= now; });
 
     auto fromTable = [&](HardwareRequest& request, auto onLink) {
         auto range = table.equal_range(request.addr);
@@ -60,14 +124,11 @@ void CLinuxSocketLayer::LookupHardwareAddresses(std::vector<HardwareRequest>& re
         if (fromTable(request,
                       [&](int ifindex) { return iftable::OnSubnet(subnets, ifindex, request.addr); }))
             continue;
-        {
-            std::lock_guard<std::mutex> lock(m_learnedMutex);
-            auto learned = m_learned.find(request.addr);
-            if (learned != m_learned.end() && learned->second.until > now &&
-                iftable::OnSubnet(subnets, learned->second.ifindex, request.addr)) {
-                Resolve(request, learned->second.mac.data(), 6);
-                continue;
-            }
+        auto learned = m_learned.find(request.addr);
+        if (learned != m_learned.end() && learned->second.until > now &&
+            iftable::OnSubnet(subnets, learned->second.ifindex, request.addr)) {
+            Resolve(request, learned->second.mac.data(), 6);
+            continue;
         }
         // On a subnet of ours and not in the table: asked for by a probe, with no route lookup, so
         // that tens of thousands of unknown repliers cost no netlink round trip each.
@@ -96,7 +157,7 @@ void CLinuxSocketLayer::LookupHardwareAddresses(std::vector<HardwareRequest>& re
     }
 }
 
-void CLinuxSocketLayer::GatherAnswers(std::vector<std::uint32_t>* answered) {
+void CLinuxArpResolver::GatherAnswers(std::vector<std::uint32_t>* answered) {
     std::uint8_t frame[256];
     sockaddr_ll from{};
     socklen_t fromLength = sizeof from;
@@ -110,20 +171,17 @@ void CLinuxSocketLayer::GatherAnswers(std::vector<std::uint32_t>* answered) {
         auto asked = m_asked.find(sender);
         if (asked == m_asked.end() || asked->second.ifindex != from.sll_ifindex)
             continue;
-        {
-            std::lock_guard<std::mutex> learnedLock(m_learnedMutex);
-            LearnedAddress& learned = m_learned[sender];
-            learned.ifindex = from.sll_ifindex;
-            std::memcpy(learned.mac.data(), frame + 8, 6);
-            learned.until = Now() + kLearnedLifetime;
-        }
+        LearnedAddress& learned = m_learned[sender];
+        learned.ifindex = from.sll_ifindex;
+        std::memcpy(learned.mac.data(), frame + 8, 6);
+        learned.until = Now() + kLearnedLifetime;
         m_asked.erase(asked);
         if (answered)
             answered->push_back(sender);
     }
 }
 
-void CLinuxSocketLayer::SendProbe(std::uint32_t addr, const AskedAddress& asked) {
+void CLinuxArpResolver::SendProbe(std::uint32_t addr, const AskedAddress& asked) {
     auto request = netlink::BuildArpRequest(asked.ownMac.data(), asked.source, addr);
     sockaddr_ll to{};
     to.sll_family = AF_PACKET;
@@ -139,8 +197,12 @@ void CLinuxSocketLayer::SendProbe(std::uint32_t addr, const AskedAddress& asked)
         GatherAnswers(nullptr);
 }
 
-void CLinuxSocketLayer::SendProbes(const std::vector<HardwareRequest>& requests) {
-    std::lock_guard<std::mutex> lock(m_linkMutex);
+void CLinuxArpResolver::SendProbes(const std::vector<HardwareRequest>& requests) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    SendProbesLocked(requests);
+}
+
+void CLinuxArpResolver::SendProbesLocked(const std::vector<HardwareRequest>& requests) {
     if (!m_linkSocket)
         return;
     std::map<int, std::array<std::uint8_t, 6>> ownMacs;
@@ -161,11 +223,14 @@ void CLinuxSocketLayer::SendProbes(const std::vector<HardwareRequest>& requests)
     }
 }
 
-void CLinuxSocketLayer::TakeAnswers(std::vector<HardwareRequest>& requests) {
-    std::lock_guard<std::mutex> lock(m_linkMutex);
+void CLinuxArpResolver::TakeAnswers(std::vector<HardwareRequest>& requests) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    TakeAnswersLocked(requests);
+}
+
+void CLinuxArpResolver::TakeAnswersLocked(std::vector<HardwareRequest>& requests) {
     if (m_linkSocket)
         GatherAnswers(nullptr);
-    std::lock_guard<std::mutex> learnedLock(m_learnedMutex);
     for (HardwareRequest& request : requests) {
         if (request.state != HardwareState::Pending)
             continue;
@@ -175,11 +240,11 @@ void CLinuxSocketLayer::TakeAnswers(std::vector<HardwareRequest>& requests) {
     }
 }
 
-void CLinuxSocketLayer::ProbeHardwareAddresses(std::vector<HardwareRequest>& requests,
+void CLinuxArpResolver::ProbeHardwareAddresses(std::vector<HardwareRequest>& requests,
                                                std::chrono::steady_clock::time_point deadline) {
-    TakeAnswers(requests);  // answered already, while the layer waited for ICMP packets
-    SendProbes(requests);  // for those not asked yet
-    std::lock_guard<std::mutex> lock(m_linkMutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    TakeAnswersLocked(requests);  // answered already, while the layer waited for ICMP packets
+    SendProbesLocked(requests);   // for those not asked yet
     // Requests by address: one probe per address, however often it answered.
     std::unordered_map<std::uint32_t, std::vector<HardwareRequest*>> waiting;
     for (HardwareRequest& request : requests) {
@@ -195,7 +260,6 @@ void CLinuxSocketLayer::ProbeHardwareAddresses(std::vector<HardwareRequest>& req
             auto it = waiting.find(addr);
             if (it == waiting.end())
                 continue;
-            std::lock_guard<std::mutex> learnedLock(m_learnedMutex);
             const LearnedAddress& learned = m_learned[addr];
             for (HardwareRequest* request : it->second)
                 Resolve(*request, learned.mac.data(), 6);
@@ -242,7 +306,7 @@ void CLinuxSocketLayer::ProbeHardwareAddresses(std::vector<HardwareRequest>& req
     }
 }
 
-Failure CLinuxSocketLayer::ResolveHardwareAddress(std::uint32_t addr, int ifindex, std::uint8_t* mac,
+Failure CLinuxArpResolver::ResolveHardwareAddress(std::uint32_t addr, int ifindex, std::uint8_t* mac,
                                                   unsigned* length) {
     std::vector<HardwareRequest> one(1);
     one[0].addr = addr;

@@ -54,10 +54,11 @@ Failure CLinuxSocketLayer::SendBroadcast(const IcmpSocket& sock, const void* dat
         const int index = static_cast<int>(ifindex);
         std::uint8_t ownMac[6];
         Failure error;
-        if (m_linkSocket && iftable::HardwareAddress(index, ownMac))
-            error = SendFrame(index, everyone,
-                              netlink::BuildIcmpPacket(source, htonl(INADDR_BROADCAST), NextPacketId(), kTtl,
-                                                       {static_cast<const std::uint8_t*>(data), length}));
+        if (m_arp && m_arp->CarriesFrames() && iftable::HardwareAddress(index, ownMac))
+            error = m_arp->SendFrame(
+                index, everyone,
+                netlink::BuildIcmpPacket(source, htonl(INADDR_BROADCAST), NextPacketId(), kTtl,
+                                         {static_cast<const std::uint8_t*>(data), length}));
         else
             error = SendThroughKernel(sock, htonl(INADDR_BROADCAST), index, source, data, length);
         if (!error)
@@ -72,39 +73,21 @@ Failure CLinuxSocketLayer::SendBroadcast(const IcmpSocket& sock, const void* dat
 Failure CLinuxSocketLayer::SendTo(const IcmpSocket& sock, std::uint32_t addr, const void* data,
                                           std::size_t length) {
     std::uint8_t ownMac[6];
-    const Result<netlink::RouteInfo> route =
-        m_linkSocket ? m_route.GetRoute(addr) : Result<netlink::RouteInfo>(ErrnoFailure(ENOTSOCK));
+    const Result<netlink::RouteInfo> route = m_arp && m_arp->CarriesFrames()
+                                                 ? m_route.GetRoute(addr)
+                                                 : Result<netlink::RouteInfo>(ErrnoFailure(ENOTSOCK));
     if (route && route->type == RTN_UNICAST && route->oif > 0 && route->prefsrc != 0 &&
         iftable::HardwareAddress(route->oif, ownMac)) {
         // The next hop's hardware address from the table, or asked for; never a new table entry.
         std::uint8_t hop[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
         unsigned hopLength = sizeof hop;
-        if (ResolveHardwareAddress(route->gateway ? route->gateway : addr, route->oif, hop, &hopLength) ||
-            hopLength != 6)
+        const std::uint32_t hopAddr = route->gateway ? route->gateway : addr;
+        if (m_arp->ResolveHardwareAddress(hopAddr, route->oif, hop, &hopLength) || hopLength != 6)
             return ErrnoFailure(EHOSTUNREACH);
-        return SendFrame(route->oif, hop,
-                         netlink::BuildIcmpPacket(route->prefsrc, addr, NextPacketId(), kTtl,
-                                                  {static_cast<const std::uint8_t*>(data), length}));
+        return m_arp->SendFrame(route->oif, hop,
+                                netlink::BuildIcmpPacket(route->prefsrc, addr, NextPacketId(), kTtl,
+                                                         {static_cast<const std::uint8_t*>(data), length}));
     }
     // Loopback, our own addresses and interfaces without Ethernet framing.
     return SendThroughKernel(sock, addr, 0, 0, data, length);
-}
-
-Failure CLinuxSocketLayer::SendFrame(int ifindex, const std::uint8_t destination[6],
-                                             const std::vector<std::uint8_t>& packet) {
-    std::lock_guard<std::mutex> lock(m_linkMutex);
-    sockaddr_ll to{};
-    to.sll_family = AF_PACKET;
-    to.sll_protocol = htons(ETH_P_IP);
-    to.sll_ifindex = ifindex;
-    to.sll_halen = 6;
-    std::memcpy(to.sll_addr, destination, 6);
-    ssize_t n;
-    do {
-        n = ::sendto(m_linkSocket.get(), packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to),
-                     sizeof to);
-    } while (n < 0 && errno == EINTR);
-    if (n != static_cast<ssize_t>(packet.size()))
-        return ErrnoFailure(n >= 0 ? EMSGSIZE : errno);
-    return {};
 }

@@ -106,20 +106,14 @@ Result<bool> CLinuxSocketLayer::WaitReadable(const IcmpSocket& sock, std::chrono
         timespec ts{static_cast<time_t>(left.count() / 1000000000),
                     static_cast<long>(left.count() % 1000000000)};
         // While probes are out, their answers are gathered here so none is lost to a full queue.
-        pollfd pfd[2] = {{sock.Descriptor(), POLLIN, 0}, {-1, POLLIN, 0}};
-        {
-            std::lock_guard<std::mutex> lock(m_linkMutex);
-            if (m_linkSocket && !m_asked.empty())
-                pfd[1].fd = m_linkSocket.get();
-        }
+        pollfd pfd[2] = {{sock.Descriptor(), POLLIN, 0}, {m_arp ? m_arp->AnswerDescriptor() : -1, POLLIN, 0}};
         int ready = ::ppoll(pfd, pfd[1].fd >= 0 ? 2 : 1, &ts, nullptr);
         if (ready > 0) {
             if (pfd[0].revents & POLLNVAL)
                 return ErrnoFailure(EBADF);
             if (pfd[0].revents)
                 return true;
-            std::lock_guard<std::mutex> lock(m_linkMutex);
-            GatherAnswers(nullptr);
+            m_arp->GatherWaiting();
             continue;
         }
         if (ready == 0)

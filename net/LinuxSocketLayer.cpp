@@ -1,5 +1,5 @@
-// Opening the layer's sockets while the right to is there, and handing them to the worker: the
-// raw ICMP socket and the packet socket of the ARP resolver and the frame sender, with the filter
+// Opening the program's sockets while the right to is there: the raw ICMP socket the layer hands
+// to the worker, and the packet socket of the ARP resolver and the frame sender, with the filter
 // locked on it.
 #include "net/LinuxSocketLayer.h"
 
@@ -139,18 +139,13 @@ RawSockets OpenRawSockets() {
     return opened;
 }
 
-CLinuxSocketLayer::CLinuxSocketLayer(RawSockets sockets)
+CLinuxSocketLayer::CLinuxSocketLayer(RawSockets sockets, std::shared_ptr<CLinuxArpResolver> arp)
     : m_icmp(std::move(sockets.icmp)),
       m_icmpFailure(std::move(sockets.icmpFailure)),
       m_bufferAsked(sockets.bufferAsked),
       m_icmpOpened(m_icmp.valid()),
       m_dropFailure(std::move(sockets.dropFailure)),
-      m_linkSocket(std::move(sockets.link)) {}
-
-UniqueFd CLinuxSocketLayer::ReleaseLinkSocket() {
-    std::lock_guard<std::mutex> lock(m_linkMutex);
-    return std::move(m_linkSocket);
-}
+      m_arp(std::move(arp)) {}
 
 Result<IcmpSocket> CLinuxSocketLayer::OpenRawIcmp() {
     UniqueFd icmp;

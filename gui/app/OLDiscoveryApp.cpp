@@ -24,8 +24,11 @@ constexpr unsigned kMinKernelMinor = 10;
 }  // namespace
 
 COLDiscoveryApp::COLDiscoveryApp(std::shared_ptr<ISystemProbe> probe, std::shared_ptr<ISocketLayer> sockets,
-                                 const char* appName)
-    : CWinApp(appName), m_pProbe(std::move(probe)), m_pSockets(std::move(sockets)) {}
+                                 std::shared_ptr<IHardwareResolver> resolver, const char* appName)
+    : CWinApp(appName),
+      m_pProbe(std::move(probe)),
+      m_pSockets(std::move(sockets)),
+      m_pResolver(std::move(resolver)) {}
 
 COLDiscoveryApp::~COLDiscoveryApp() {
     StopScanThread();
@@ -89,7 +92,7 @@ bool COLDiscoveryApp::CheckAdminRights() {
 }
 
 bool COLDiscoveryApp::CreateScanThread() {
-    m_pScanThread = new (std::nothrow) CScanThread(m_pSockets);
+    m_pScanThread = new (std::nothrow) CScanThread(m_pSockets, m_pResolver);
     if (!m_pScanThread) {
         LogWrite(LOG_ERROR, "Can't create worker thread object");
         return false;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "gui/app/SystemProbe.h"
+#include "net/HardwareResolver.h"
 #include "net/SocketLayer.h"
 #include "gui/framework/WinApp.h"
 #include "gui/settings/Prefs.h"
@@ -14,9 +15,10 @@ class COLDiscoveryApp : public CWinApp {
 public:
     // probe: what the start-up checks ask (CreateSystemProbe for the running system); sockets: the
     // layer the scan thread opens its socket through, the system's made from what main opened
-    // (null: none, the scan thread cannot start); appName null: the program file's base name.
+    // (null: none, the scan thread cannot start); resolver: the scan's hardware addresses, the
+    // system's from the packet socket main opened; appName null: the program file's base name.
     COLDiscoveryApp(std::shared_ptr<ISystemProbe> probe, std::shared_ptr<ISocketLayer> sockets,
-                    const char* appName = nullptr);
+                    std::shared_ptr<IHardwareResolver> resolver, const char* appName = nullptr);
     ~COLDiscoveryApp() override;
 
     // The whole run: checks, main dialog, save, stop. Always false.
@@ -40,5 +42,6 @@ private:
 
     std::shared_ptr<ISystemProbe> m_pProbe;
     std::shared_ptr<ISocketLayer> m_pSockets;
+    std::shared_ptr<IHardwareResolver> m_pResolver;
     int m_nExitCode = 0;
 };

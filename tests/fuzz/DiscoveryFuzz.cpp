@@ -67,7 +67,7 @@ public:
 };
 
 // Delivers one packet (the input) once, then silence; the hardware address comes from the input.
-class CFuzzSockets : public ISocketLayer {
+class CFuzzSockets : public ISocketLayer, public IHardwareResolver {
 public:
     CFuzzSockets(const std::uint8_t* packet, std::size_t length, std::uint32_t source,
                  std::vector<std::uint8_t> mac, bool resolves)
@@ -148,7 +148,7 @@ void FuzzReply(const std::uint8_t* data, std::size_t size) {
     std::vector<std::uint8_t> mac(data + 6, data + 6 + std::min<std::size_t>(data[4] & 0x0F, size - 6));
     std::size_t skip = 6 + mac.size();
     auto sockets = std::make_shared<CFuzzSockets>(data + skip, size - skip, source, mac, resolves);
-    CScanThread scan(sockets);
+    CScanThread scan(sockets, sockets);
     scan.SetListener(&harness.check);
     CScanWorker& worker = scan.Worker();
     if (!worker.OpenRawSocket())

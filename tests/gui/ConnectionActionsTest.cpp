@@ -60,7 +60,7 @@ protected:
 
     // The dialog, open, with two rows; the script runs inside its modal loop.
     void Run(const std::function<void(COLDiscoveryDlg&)>& script) {
-        m_scanner = std::make_unique<CScanThread>(m_sockets, 5000ms, 10000ms);
+        m_scanner = std::make_unique<CScanThread>(m_sockets, m_sockets, 5000ms, 10000ms);
         COLDiscoveryDlg dlg(&m_prefs, m_scanner.get());
         ModalScript modal([&](QWidget*) {
             ASSERT_TRUE(apptest::WaitUntil([&] { return dlg.m_btnRefresh->isEnabled(); }));

@@ -188,7 +188,7 @@ TEST_F(DeviceListTest, TheChosenOrderHoldsOverRefreshAndTheNextStart) {
     using Seen = std::pair<std::vector<std::string>, std::string>;
     auto run = [&](const std::function<void(COLDiscoveryDlg&)>& act) {
         Seen seen;
-        COLDiscoveryApp app(probe, sockets, "OLDiscovery");
+        COLDiscoveryApp app(probe, sockets, sockets, "OLDiscovery");
         ModalScript script([&](QWidget* w) {
             auto* dlg = qobject_cast<COLDiscoveryDlg*>(w);
             ASSERT_NE(dlg, nullptr);

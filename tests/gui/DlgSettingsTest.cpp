@@ -67,7 +67,7 @@ protected:
     }
 
     apptest::ScopedWorkDir m_dir;
-    COLDiscoveryApp m_app{std::make_shared<apptest::FakeProbe>(), nullptr, "OLDiscovery"};
+    COLDiscoveryApp m_app{std::make_shared<apptest::FakeProbe>(), nullptr, nullptr, "OLDiscovery"};
     std::string m_hint;
     SettingsTest() { m_app.SetRegistryKey("Quarrin-Velto Networks"); }
 };

@@ -84,7 +84,7 @@ TEST_F(StartupTest, OldKernelStopsBeforeTheRightsCheckWithItsOwnText) {
     BoxSeen box;
     std::vector<std::string> seen;
     {
-        COLDiscoveryApp app(m_probe, m_sockets, "OLDiscovery");
+        COLDiscoveryApp app(m_probe, m_sockets, m_sockets, "OLDiscovery");
         ModalScript script([&](QWidget* w) { box = ReadBox(w); });
         EXPECT_FALSE(app.InitInstance());
         seen = script.Seen();
@@ -112,7 +112,7 @@ TEST_F(StartupTest, MissingRightsShowString102AfterTheVersionCheck) {
     BoxSeen box;
     std::vector<std::string> seen;
     {
-        COLDiscoveryApp app(m_probe, m_sockets, "OLDiscovery");
+        COLDiscoveryApp app(m_probe, m_sockets, m_sockets, "OLDiscovery");
         ModalScript script([&](QWidget* w) { box = ReadBox(w); });
         app.InitInstance();
         seen = script.Seen();
@@ -139,7 +139,7 @@ TEST_F(StartupTest, KernelVersionBoundary) {
         bool pass;
     } cases[] = {{3, 10, true}, {3, 9, false}, {2, 6, false}, {3, 18, true},
                  {4, 0, true},  {6, 1, true},  {0, 99, false}};
-    COLDiscoveryApp app(m_probe, m_sockets, "OLDiscovery");
+    COLDiscoveryApp app(m_probe, m_sockets, m_sockets, "OLDiscovery");
     for (const Case& c : cases) {
         m_probe->m_nMajor = c.major;
         m_probe->m_nMinor = c.minor;
@@ -160,7 +160,7 @@ TEST_F(StartupTest, GoodRunLoadsPrefsRunsTheDialogSavesAndStops) {
     QString caption, hint;
     bool refreshEnabledAfterScan = false;
     {
-        COLDiscoveryApp app(m_probe, m_sockets, "OLDiscovery");
+        COLDiscoveryApp app(m_probe, m_sockets, m_sockets, "OLDiscovery");
         ModalScript script([&](QWidget* w) {
             auto* dlg = qobject_cast<COLDiscoveryDlg*>(w);
             ASSERT_NE(dlg, nullptr);
@@ -191,7 +191,7 @@ TEST_F(StartupTest, GoodRunLoadsPrefsRunsTheDialogSavesAndStops) {
 }
 
 TEST_F(StartupTest, StopScanThreadTwiceStopsOnce) {
-    COLDiscoveryApp app(m_probe, m_sockets, "OLDiscovery");
+    COLDiscoveryApp app(m_probe, m_sockets, m_sockets, "OLDiscovery");
     app.StopScanThread();  // none yet
     ASSERT_TRUE(app.CreateScanThread());
     ASSERT_TRUE(app.m_pScanThread->Start());
@@ -208,7 +208,7 @@ TEST_F(StartupTest, SettingsFifoGivesDefaultsAndAWarningInTheLog) {
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     QString hint;
     {
-        COLDiscoveryApp app(m_probe, m_sockets, "OLDiscovery");
+        COLDiscoveryApp app(m_probe, m_sockets, m_sockets, "OLDiscovery");
         ModalScript script([&](QWidget* w) {
             if (auto* dlg = qobject_cast<COLDiscoveryDlg*>(w))
                 hint = static_cast<QLabel*>(dlg->GetDlgItem(IDC_HINT))->text();
@@ -236,7 +236,7 @@ TEST_F(StartupTest, TerminationSignalClosesTheWindowsAsCancelSavesTheRunAndASeco
         bool allClosed = false, secondIsDefault = false;
         std::vector<std::string> seen;
         {
-            COLDiscoveryApp app(m_probe, sockets, "OLDiscovery");
+            COLDiscoveryApp app(m_probe, sockets, sockets, "OLDiscovery");
             ModalScript script([&](QWidget* w) {
                 auto* dlg = qobject_cast<COLDiscoveryDlg*>(w);
                 ASSERT_NE(dlg, nullptr);
@@ -329,7 +329,8 @@ TEST_F(StartupTest, SettingsFileThatMustNotBeWrittenKeepsItsBytesAndTheEndOfTheR
         const std::string before = testsupport::ReadFileBytes(profile);
         testing::internal::CaptureStderr();
         {
-            COLDiscoveryApp app(m_probe, std::make_shared<FakeSocketLayer>(), "OLDiscovery");
+            const auto sockets = std::make_shared<FakeSocketLayer>();
+            COLDiscoveryApp app(m_probe, sockets, sockets, "OLDiscovery");
             ModalScript script([&](QWidget*) {});
             EXPECT_FALSE(app.InitInstance());
         }

@@ -70,7 +70,7 @@ class DialogTest : public testing::Test {
 protected:
     // The dialog's scan-thread object, with short handshake bounds.
     void UseScanThread(std::chrono::milliseconds startTimeout = 5000ms) {
-        m_scanner = std::make_unique<CScanThread>(m_sockets, startTimeout, 10000ms);
+        m_scanner = std::make_unique<CScanThread>(m_sockets, m_sockets, startTimeout, 10000ms);
     }
 
     // Runs the dialog modally; the script acts inside its modal loop, and the dialog is closed

@@ -387,7 +387,7 @@ void FakeSocketLayer::LookupHardwareAddresses(std::vector<HardwareRequest>& requ
 void FakeSocketLayer::SendProbes(const std::vector<HardwareRequest>& requests) {
     std::lock_guard lock(m_mutex);
     for (const HardwareRequest& request : requests) {
-        if (request.state != HardwareState::Pending || m_asked.count(request.addr))
+        if (m_nRetired > 0 || request.state != HardwareState::Pending || m_asked.count(request.addr))
             continue;
         m_asked[request.addr] = m_now;
         m_probesSent.push_back(
@@ -423,7 +423,7 @@ void FakeSocketLayer::ProbeHardwareAddresses(std::vector<HardwareRequest>& reque
         auto asked = m_asked.find(request.addr);
         Clock::time_point askedAt = asked != m_asked.end() ? asked->second : m_now;
         auto it = m_onLink.find(request.addr);
-        if (it == m_onLink.end() || !it->second.answers || askedAt + it->second.delay > deadline) {
+        if (m_nRetired > 0 || it == m_onLink.end() || !it->second.answers || askedAt + it->second.delay > deadline) {
             request.state = HardwareState::Failed;
             end = deadline;
             continue;
@@ -435,6 +435,17 @@ void FakeSocketLayer::ProbeHardwareAddresses(std::vector<HardwareRequest>& reque
         m_asked.erase(addr);
     m_probes.push_back(std::move(call));
     m_now = std::max(m_now, end);
+}
+
+void FakeSocketLayer::Retire() {
+    std::lock_guard lock(m_mutex);
+    ++m_nRetired;
+    m_asked.clear();
+}
+
+int FakeSocketLayer::Retired() {
+    std::lock_guard lock(m_mutex);
+    return m_nRetired;
 }
 
 FakeSocketLayer::Clock::time_point FakeSocketLayer::Now() {

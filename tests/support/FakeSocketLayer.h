@@ -1,7 +1,7 @@
 #pragma once
-// A socket layer that sends nothing: scripted packets on a fake clock (a quiet wait of a second
-// takes no real time), recorded sends and resolutions, injectable failures, and a way to hold
-// the scan inside a wait while a test acts.
+// A socket layer and hardware resolver that send nothing: scripted packets on a fake clock (a quiet
+// wait of a second takes no real time), recorded sends and resolutions, injectable failures, and a
+// way to hold the scan inside a wait while a test acts.
 #include <poll.h>
 
 #include <chrono>
@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "net/HardwareResolver.h"
 #include "net/SocketLayer.h"
 #include "base/UniqueFd.h"
 
@@ -41,7 +42,7 @@ FakePacket WithIpOptions(FakePacket packet, const std::vector<std::uint8_t>& opt
 FakePacket MakeIcmp(const char* source, std::uint8_t icmpType, std::size_t length = 84,
                     std::chrono::microseconds delay = std::chrono::microseconds(0));
 
-class FakeSocketLayer : public ISocketLayer {
+class FakeSocketLayer : public ISocketLayer, public IHardwareResolver {
 public:
     using Clock = std::chrono::steady_clock;
 
@@ -109,6 +110,8 @@ public:
     // One entry per address asked, in order (not counting the repeats inside a probe call).
     std::vector<ProbeSent> ProbesSent();
     int Opened();
+    // How often Retire was called.
+    int Retired();
     int Closed();
     // True once a socket has been closed (within the real-time bound).
     bool WaitUntilClosed(std::chrono::milliseconds bound);
@@ -128,12 +131,16 @@ public:
     Failure Receive(const IcmpSocket& sock, void* buffer, std::size_t capacity,
                             ReceivedPacket& packet) override;
     bool HasPending(const IcmpSocket& sock) override;
+    Clock::time_point Now() override;
+    long ReceiveDrops(const IcmpSocket& sock) override;
+
+    // ---- IHardwareResolver ----
     void LookupHardwareAddresses(std::vector<HardwareRequest>& requests) override;
     void SendProbes(const std::vector<HardwareRequest>& requests) override;
     void TakeAnswers(std::vector<HardwareRequest>& requests) override;
     void ProbeHardwareAddresses(std::vector<HardwareRequest>& requests, Clock::time_point deadline) override;
-    Clock::time_point Now() override;
-    long ReceiveDrops(const IcmpSocket& sock) override;
+    // From then on no probe goes out or is answered, as with the system's socket closed.
+    void Retire() override;
 
 private:
     // Earliest arrival time of anything receivable; false when nothing is scripted.
@@ -176,6 +183,7 @@ private:
     std::vector<ProbeSent> m_probesSent;
     std::map<std::uint32_t, Clock::time_point> m_asked;  // address -> when its probe went out
     int m_nOpened = 0;
+    int m_nRetired = 0;
     // The far ends of the pipes handed out as sockets: hung up once the socket is closed.
     std::vector<UniqueFd> m_socketPeers;
 };

@@ -91,6 +91,15 @@ RawSockets OpenOnOwnThread() {
     return opened;
 }
 
+// What main makes of the opened sockets: the resolver with the packet socket, the layer with the
+// raw one, sending its frames on the resolver's.
+struct LinuxNet {
+    explicit LinuxNet(RawSockets sockets)
+        : arp(std::make_shared<CLinuxArpResolver>(std::move(sockets.link))), layer(std::move(sockets), arp) {}
+    std::shared_ptr<CLinuxArpResolver> arp;
+    CLinuxSocketLayer layer;
+};
+
 // The raw socket the layer hands over.
 IcmpSocket TakeIcmp(CLinuxSocketLayer& layer) {
     Result<IcmpSocket> sock = layer.OpenRawIcmp();
@@ -184,7 +193,8 @@ private:
 
 TEST(LinuxSocketLayer, OversizeDatagramIsFlaggedWithLengthCapped) {
     REQUIRE_NAMESPACE();
-    CLinuxSocketLayer layer(OpenOnOwnThread());
+    LinuxNet net(OpenOnOwnThread());
+    CLinuxSocketLayer& layer = net.layer;
     IcmpSocket sock = TakeIcmp(layer);
     ASSERT_TRUE(sock);
     EXPECT_FALSE(layer.HasPending(sock));
@@ -226,7 +236,8 @@ TEST(LinuxSocketLayer, SocketAtDescriptorZeroIsASocket) {
     // A program started with standard input closed: descriptor 0 is the lowest free one.
     int saved = ::fcntl(0, F_DUPFD_CLOEXEC, 3);
     ::close(0);
-    CLinuxSocketLayer layer(OpenOnOwnThread());
+    LinuxNet net(OpenOnOwnThread());
+    CLinuxSocketLayer& layer = net.layer;
     bool opened = false, closeOnExec = false, closedWithIt = false;
     {
         IcmpSocket sock = TakeIcmp(layer);
@@ -270,7 +281,7 @@ TEST(LinuxSocketLayer, PreparedSocketsLeaveNoThreadPrivileged) {
         RawSockets again = OpenRawSockets();
         if (again.dropFailure || again.icmp || again.icmpFailure.code != std::errc::operation_not_permitted)
             ::_exit(14);
-        CLinuxSocketLayer worker(std::move(opened));
+        CLinuxSocketLayer worker(std::move(opened), nullptr);
         if (!worker.RawIcmpOpened())
             ::_exit(12);
         IcmpSocket sock;
@@ -325,7 +336,8 @@ int OpenWireIpSocket() {
 
 TEST(LinuxSocketLayer, RequestsLeaveAsWholeFramesWithTheKernelsHeader) {
     REQUIRE_NAMESPACE();
-    CLinuxSocketLayer layer(OpenOnOwnThread());
+    LinuxNet net(OpenOnOwnThread());
+    CLinuxSocketLayer& layer = net.layer;
     IcmpSocket sock = TakeIcmp(layer);
     ASSERT_TRUE(sock);
     ASSERT_FALSE(layer.EnableBroadcast(sock));
@@ -367,7 +379,8 @@ TEST(LinuxSocketLayer, RequestsLeaveAsWholeFramesWithTheKernelsHeader) {
 
 TEST(LinuxSocketLayer, BroadcastFailsWithErrnoWhenNoInterfaceQualifies) {
     REQUIRE_NAMESPACE();
-    CLinuxSocketLayer layer(OpenOnOwnThread());
+    LinuxNet net(OpenOnOwnThread());
+    CLinuxSocketLayer& layer = net.layer;
     IcmpSocket sock = TakeIcmp(layer);
     ASSERT_TRUE(sock);
     ASSERT_FALSE(layer.EnableBroadcast(sock));
@@ -386,46 +399,48 @@ TEST(LinuxSocketLayer, BroadcastFailsWithErrnoWhenNoInterfaceQualifies) {
 
 TEST(LinuxSocketLayer, ResolvesFromTheNeighbourTable) {
     REQUIRE_NAMESPACE();
-    CLinuxSocketLayer layer{RawSockets{}};
+    LinuxNet net{RawSockets{}};
     std::uint8_t mac[8];
     std::memset(mac, 0xFF, sizeof mac);
     unsigned length = 6;
-    ASSERT_FALSE(layer.ResolveHardwareAddress(Ip("10.9.0.7"), 0, mac, &length));
+    ASSERT_FALSE(net.arp->ResolveHardwareAddress(Ip("10.9.0.7"), 0, mac, &length));
     ASSERT_EQ(length, 6u);
     const std::uint8_t seven[6] = {0x02, 0, 0, 0, 0, 0x07};
     EXPECT_EQ(std::memcmp(mac, seven, 6), 0);
     EXPECT_EQ(mac[6], 0xFF);  // the rest of the caller's buffer is untouched
 
     length = 6;
-    ASSERT_FALSE(layer.ResolveHardwareAddress(Ip("10.9.0.8"), 0, mac, &length));  // STALE
+    ASSERT_FALSE(net.arp->ResolveHardwareAddress(Ip("10.9.0.8"), 0, mac, &length));  // STALE
     EXPECT_EQ(mac[5], 0x08);
 
     // A smaller buffer gets only what fits.
     std::memset(mac, 0xFF, sizeof mac);
     length = 4;
-    ASSERT_FALSE(layer.ResolveHardwareAddress(Ip("10.9.0.7"), 0, mac, &length));
+    ASSERT_FALSE(net.arp->ResolveHardwareAddress(Ip("10.9.0.7"), 0, mac, &length));
     EXPECT_EQ(length, 4u);
     EXPECT_EQ(mac[4], 0xFF);
 }
 
 TEST(LinuxSocketLayer, OffLinkAddressesFailAtOnce) {
     REQUIRE_NAMESPACE();
-    CLinuxSocketLayer layer(OpenOnOwnThread());
+    LinuxNet net(OpenOnOwnThread());
+    CLinuxSocketLayer& layer = net.layer;
     IcmpSocket sock = TakeIcmp(layer);  // the ARP socket exists: a failure here is not for want of it
     ASSERT_TRUE(sock);
     WireEnd wire;
     std::uint8_t mac[8];
     unsigned length = 6;
-    EXPECT_TRUE(layer.ResolveHardwareAddress(Ip("10.50.0.5"), 0, mac, &length));   // via a gateway
-    EXPECT_TRUE(layer.ResolveHardwareAddress(Ip("172.16.3.4"), 0, mac, &length));  // no route at all
-    EXPECT_TRUE(layer.ResolveHardwareAddress(Ip("10.9.0.1"), 0, mac, &length));    // our own address
+    EXPECT_TRUE(net.arp->ResolveHardwareAddress(Ip("10.50.0.5"), 0, mac, &length));   // via a gateway
+    EXPECT_TRUE(net.arp->ResolveHardwareAddress(Ip("172.16.3.4"), 0, mac, &length));  // no route at all
+    EXPECT_TRUE(net.arp->ResolveHardwareAddress(Ip("10.9.0.1"), 0, mac, &length));    // our own address
     // None of them asked the wire.
     EXPECT_TRUE(wire.NextArpRequest(0).empty());
 }
 
 TEST(LinuxSocketLayer, UnknownNeighbourIsAskedForByArp) {
     REQUIRE_NAMESPACE();
-    CLinuxSocketLayer layer(OpenOnOwnThread());
+    LinuxNet net(OpenOnOwnThread());
+    CLinuxSocketLayer& layer = net.layer;
     IcmpSocket sock = TakeIcmp(layer);
     ASSERT_TRUE(sock);
     WireEnd wire;
@@ -442,7 +457,7 @@ TEST(LinuxSocketLayer, UnknownNeighbourIsAskedForByArp) {
     });
     std::uint8_t mac[8];
     unsigned length = 6;
-    const Failure result = layer.ResolveHardwareAddress(Ip("10.9.0.33"), 0, mac, &length);
+    const Failure result = net.arp->ResolveHardwareAddress(Ip("10.9.0.33"), 0, mac, &length);
     responder.join();
     ASSERT_TRUE(asked);
     // Who has 10.9.0.33? Tell 10.9.0.1.
@@ -456,7 +471,51 @@ TEST(LinuxSocketLayer, UnknownNeighbourIsAskedForByArp) {
 
     // A FAILED entry does not count; the probe runs, and with nobody answering it fails.
     length = 6;
-    EXPECT_TRUE(layer.ResolveHardwareAddress(Ip("10.9.0.9"), 0, mac, &length));
+    EXPECT_TRUE(net.arp->ResolveHardwareAddress(Ip("10.9.0.9"), 0, mac, &length));
+}
+
+TEST(LinuxSocketLayer, RetiredResolverLeavesTheWaitTheTableAndTheRequestsWorking) {
+    REQUIRE_NAMESPACE();
+    LinuxNet net(OpenOnOwnThread());
+    IcmpSocket sock = TakeIcmp(net.layer);
+    ASSERT_TRUE(sock);
+    ASSERT_FALSE(net.layer.EnableBroadcast(sock));
+    // A probe is out, unanswered, when the packet socket goes.
+    std::vector<HardwareRequest> pending(1);
+    pending[0].addr = Ip("10.9.0.44");
+    pending[0].length = 6;
+    net.arp->LookupHardwareAddresses(pending);
+    ASSERT_EQ(pending[0].state, HardwareState::Pending);
+    net.arp->SendProbes(pending);
+    ASSERT_GE(net.arp->AnswerDescriptor(), 0);
+    net.arp->Retire();
+    EXPECT_EQ(net.arp->AnswerDescriptor(), -1);
+    EXPECT_FALSE(net.arp->ReleaseLinkSocket());
+    // The wait watches the raw socket alone: its time passes without an error.
+    const Result<bool> quiet = net.layer.WaitReadable(sock, std::chrono::microseconds(1000));
+    ASSERT_TRUE(quiet) << quiet.Error().code.message();
+    EXPECT_FALSE(*quiet);
+    // The request asked before fails at once instead of waiting out its deadline.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    net.arp->ProbeHardwareAddresses(pending, deadline);
+    EXPECT_EQ(pending[0].state, HardwareState::Failed);
+    EXPECT_LT(std::chrono::steady_clock::now(), deadline - std::chrono::seconds(20));
+    // The neighbour table still answers.
+    std::uint8_t mac[8];
+    unsigned length = 6;
+    EXPECT_FALSE(net.arp->ResolveHardwareAddress(Ip("10.9.0.7"), 0, mac, &length));
+    EXPECT_EQ(mac[5], 0x07);
+    // The discover request goes out through the kernel instead of as a frame of its own.
+    int wire = OpenWireIpSocket();
+    ASSERT_GE(wire, 0);
+    const std::uint8_t discover[8] = {0x0A, 0x4A, 0xF6, 0xAE, 0xFE, 0xE4, 0x00, 0x22};
+    const int v0 = static_cast<int>(if_nametoindex("v0"));
+    EXPECT_FALSE(net.layer.SendBroadcast(sock, discover, sizeof discover, {v0}));
+    std::uint8_t destination[6];
+    const std::vector<std::uint8_t> packet = NextIpFrame(wire, destination);
+    ASSERT_EQ(packet.size(), 28u);
+    EXPECT_EQ(std::memcmp(packet.data() + 20, discover, 8), 0);
+    ::close(wire);
 }
 
 std::array<std::uint8_t, 6> HardwareAddress(const char* name) {
@@ -497,10 +556,11 @@ std::vector<std::uint8_t> Frame(const std::array<std::uint8_t, 6>& to, std::uint
 
 TEST(LinuxSocketLayer, PacketSocketTakesOnlyArpAnswersToUsAndCannotBeWidened) {
     REQUIRE_NAMESPACE();
-    CLinuxSocketLayer layer(OpenOnOwnThread());
+    LinuxNet net(OpenOnOwnThread());
+    CLinuxSocketLayer& layer = net.layer;
     IcmpSocket sock = TakeIcmp(layer);
     ASSERT_TRUE(sock);
-    UniqueFd link = layer.ReleaseLinkSocket();
+    UniqueFd link = net.arp->ReleaseLinkSocket();
     ASSERT_TRUE(link);
 
     // Code in the process that holds the socket cannot remove, replace or unlock its filter.
@@ -585,7 +645,7 @@ TEST(LinuxSocketLayer, PacketSocketTakesOnlyArpAnswersToUsAndCannotBeWidened) {
 TEST(LinuxSocketLayer, SocketErrorsKeepTheirCode) {
     REQUIRE_NAMESPACE();
     // Every call on a socket that is not open reports the kernel's own code, each its own.
-    CLinuxSocketLayer layer{RawSockets{}};
+    CLinuxSocketLayer layer{RawSockets{}, nullptr};
     const IcmpSocket none;
     std::uint8_t byte = 0;
     ReceivedPacket packet;

@@ -87,8 +87,9 @@ TEST(OLDiscoveryEndToEndTest, TheFirstScanAndARefreshListEveryDeviceAndLocateRea
         // program's main does.
         RawSockets opened = OpenRawSockets();
         ASSERT_FALSE(opened.dropFailure) << opened.dropFailure.code.message();
-        auto sockets = std::make_shared<CLinuxSocketLayer>(std::move(opened));
-        COLDiscoveryApp app(CreateSystemProbe(sockets->RawIcmpOpened()), sockets, "OLDiscovery");
+        auto arp = std::make_shared<CLinuxArpResolver>(std::move(opened.link));
+        auto sockets = std::make_shared<CLinuxSocketLayer>(std::move(opened), arp);
+        COLDiscoveryApp app(CreateSystemProbe(sockets->RawIcmpOpened()), sockets, arp, "OLDiscovery");
         ModalScript script([&](QWidget* w) {
             auto* dlg = qobject_cast<COLDiscoveryDlg*>(w);
             if (!dlg)

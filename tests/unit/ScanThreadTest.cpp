@@ -99,7 +99,7 @@ LogLine Error(const std::string& text) {
 class ScanThreadTest : public ::testing::Test {
 protected:
     std::unique_ptr<CScanThread> Started(std::chrono::milliseconds stop = 10000ms) {
-        auto thread = std::make_unique<CScanThread>(m_net, 5000ms, stop);
+        auto thread = std::make_unique<CScanThread>(m_net, m_net, 5000ms, stop);
         thread->SetListener(&m_listener);
         EXPECT_TRUE(thread->Start());
         return thread;
@@ -161,7 +161,7 @@ TEST_F(ScanThreadTest, StartAndStopHandshakesLogTheirStepsInOrder) {
 
 TEST_F(ScanThreadTest, SocketFailureGivesNoWorkerAndAnEasyStop) {
     m_net->FailOpen(EPERM);
-    CScanThread thread(m_net, 300ms, 10000ms);
+    CScanThread thread(m_net, m_net, 300ms, 10000ms);
     EXPECT_FALSE(thread.Start());
     ASSERT_TRUE(PollUntil([&] { return !thread.RequestScan(); }, kBound));
     EXPECT_EQ(m_log.IndexOf("CScanThread::ThreadEntry() Raw Socket opened"), -1);
@@ -186,7 +186,7 @@ TEST_F(ScanThreadTest, SocketFailureGivesNoWorkerAndAnEasyStop) {
 TEST_F(ScanThreadTest, SocketSetUpFailuresNameTheirCause) {
     {
         // No socket layer at all.
-        CScanThread thread(nullptr, 300ms, 10000ms);
+        CScanThread thread(nullptr, nullptr, 300ms, 10000ms);
         EXPECT_FALSE(thread.Start());
         ASSERT_TRUE(PollUntil([&] { return !thread.RequestScan(); }, kBound));
         EXPECT_TRUE(m_log.Contains("Windows socket initialization failed!"));
@@ -195,7 +195,7 @@ TEST_F(ScanThreadTest, SocketSetUpFailuresNameTheirCause) {
     }
     {
         m_net->FailBroadcastOption(EACCES);
-        CScanThread thread(m_net, 300ms, 10000ms);
+        CScanThread thread(m_net, m_net, 300ms, 10000ms);
         EXPECT_FALSE(thread.Start());
         // The socket was made, so it is closed when the worker ends.
         ASSERT_TRUE(m_net->WaitUntilClosed(kBound));
@@ -262,7 +262,7 @@ TEST_F(ScanThreadTest, ChosenQuietWaitEndsTheScan) {
     // 300 ms of quiet ends the scan: a reply 250 ms after another is in it, one 301 ms later is not.
     m_net->QueuePacket(MakeReply("10.0.0.21", "", 250ms));
     m_net->QueuePacket(MakeReply("10.0.0.22", "", 551ms));
-    auto thread = std::make_unique<CScanThread>(m_net, 5000ms, 10000ms);
+    auto thread = std::make_unique<CScanThread>(m_net, m_net, 5000ms, 10000ms);
     thread->SetListener(&m_listener);
     thread->Worker().SetQuietWait(300ms);
     ASSERT_TRUE(thread->Start());
@@ -296,7 +296,7 @@ TEST_F(ScanThreadTest, InterfaceChoiceLimitsTheRequestAndTheRepliesTaken) {
             replies.push_back(reply);
         }
         net->SetRepliesOnBroadcast(replies);
-        CScanThread thread(net, 5000ms, 10000ms);
+        CScanThread thread(net, net, 5000ms, 10000ms);
         thread.SetListener(&m_listener);
         thread.Worker().SetInterfaces(c.chosen);
         ASSERT_TRUE(thread.Start());
@@ -545,7 +545,7 @@ TEST_F(ScanThreadTest, AdaptiveAndKnownDevicesEndsKeepEveryDeviceTheyMust) {
         m_net->SetRepliesOnBroadcast(replies);
         if (c.flood != kNone)
             m_net->SetFlood(20ms, c.flood == kReplies ? MakeReply("10.0.0.24") : MakeIcmp("10.0.0.50", 8));
-        auto thread = std::make_unique<CScanThread>(m_net, 5000ms, 10000ms);
+        auto thread = std::make_unique<CScanThread>(m_net, m_net, 5000ms, 10000ms);
         thread->SetListener(&m_listener);
         thread->Worker().SetAdaptiveEnd(c.adaptive);
         thread->Worker().SetExpectedDevices(c.expected);
@@ -759,7 +759,11 @@ TEST_F(ScanThreadTest, UnresolvedRepliersShareOneSecondAndEveryReplyIsReported) 
         EXPECT_EQ(sent[7 * scan - 2].at - start, 50ms);
         EXPECT_EQ(sent[7 * scan - 1].at - start, 50ms);
     }
+    // The resolver keeps its socket between scans (the second's probes were answered) and lets
+    // it go once the worker ends.
+    EXPECT_EQ(m_net->Retired(), 0);
     ASSERT_TRUE(thread->Stop());
+    EXPECT_EQ(m_net->Retired(), 1);
     // Each device's lines stay together and in their order; the probes come after the wait.
     std::vector<LogLine> lines = m_log.Lines();
     long late = m_log.IndexOf("IP: 10.0.0.21");
@@ -854,7 +858,7 @@ TEST_F(ScanThreadTest, LocateDuringScanGoesOutAfterTheScanEnds) {
 }
 
 TEST_F(ScanThreadTest, LocateWithoutWorkerPostsNothing) {
-    CScanThread thread(m_net);
+    CScanThread thread(m_net, m_net);
     thread.RequestLocate("10.0.0.20");  // the sanitizer build proves the copy is freed
     EXPECT_FALSE(thread.RequestScan());
     EXPECT_TRUE(thread.Stop());
@@ -929,7 +933,7 @@ TEST_F(ScanThreadTest, WorkerOutlivingAStopThatGaveUpTouchesNothingFreed) {
 
 TEST_F(ScanThreadTest, ResultsWithoutAListenerGoNowhere) {
     m_net->SetRepliesOnBroadcast({MakeReply("10.0.0.1", "type:OL\n", 10ms)});
-    CScanThread thread(m_net);
+    CScanThread thread(m_net, m_net);
     ASSERT_FALSE(thread.Worker().OpenRawSocket());
     thread.Worker().Scan();
     thread.SetListener(&m_listener);
@@ -942,7 +946,7 @@ TEST_F(ScanThreadTest, ResultsWithoutAListenerGoNowhere) {
 }
 
 TEST_F(ScanThreadTest, ClosedSocketIsNeverUsedAgain) {
-    CScanThread thread(m_net);
+    CScanThread thread(m_net, m_net);
     ASSERT_FALSE(thread.Worker().OpenRawSocket());
     thread.Worker().CloseRawSocket();
     thread.Worker().CloseRawSocket();  // nothing left to close
@@ -996,7 +1000,7 @@ TEST_F(ScanThreadTest, ListenerOutOfMemoryDropsThatDeviceOnly) {
         }
     } listener;
     m_net->SetRepliesOnBroadcast({MakeReply("10.0.0.1", "", 10ms), MakeReply("10.0.0.2", "", 20ms)});
-    CScanThread thread(m_net);
+    CScanThread thread(m_net, m_net);
     thread.SetListener(&listener);
     ASSERT_FALSE(thread.Worker().OpenRawSocket());
     thread.Worker().Scan();

@@ -1,12 +1,19 @@
-// One discover scan on the worker: the request, the collection of the replies within its bounds,
-// their hardware addresses and the reports of the devices found.
+// The scan worker: one discover scan (the request, the collection of the replies within its
+// bounds, their hardware addresses and the reports of the devices found), the locate request, and
+// the calls to the listener.
+#include "engine/ScanWorker.h"
+
 #include <arpa/inet.h>
 #include <net/if.h>
 #include <netinet/in.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <optional>
 
 #include "engine/Orvalink.h"
 #include "engine/ScanThread.h"
@@ -20,8 +27,90 @@ namespace {
 // Router solicitation, family code 0x4A, checksum, family marker.
 constexpr std::uint8_t kDiscoverRequest[8] = {0x0A, 0x4A, 0xF6, 0xAE, 0xFE, 0xE4, 0x00, 0x22};
 constexpr unsigned kHardwareAddressMax = 6;
+// Router solicitation, family code 0x4A, checksum (made for each request), family marker.
+constexpr std::uint8_t kLocateHeader[8] = {0x0A, 0x4A, 0x00, 0x00, 0xFE, 0xE4, 0x00, 0x22};
+constexpr char kLocateCommand[] = "blink:30";
 
 }  // namespace
+
+Failure CScanWorker::OpenRawSocket() {
+    if (!m_sockets)
+        return ErrnoFailure(ENOTSOCK);
+    Result<IcmpSocket> opened = m_sockets->OpenRawIcmp();
+    if (!opened)
+        return Failure(opened.Error().code, "socket()");
+    m_socket = std::move(*opened);
+    if (const Failure failure = m_sockets->EnableBroadcast(m_socket))
+        return Failure(failure.code, "setsockopt()");
+    return {};
+}
+
+void CScanWorker::CloseRawSocket() {
+    m_socket = IcmpSocket();
+    if (m_resolver)
+        m_resolver->Retire();
+}
+
+void CScanWorker::SetListener(IScanListener* listener) {
+    std::lock_guard lock(m_listenerLock);
+    m_pListener = listener;
+}
+
+void CScanWorker::ReportAddOrvalink(const COrvalink& record) {
+    std::lock_guard lock(m_listenerLock);
+    if (!m_pListener)
+        return;
+    // A listener that keeps a copy may run out of memory; that device is dropped, the scan goes on.
+    try {
+        m_pListener->OnDeviceFound(record);
+    } catch (const std::bad_alloc&) {
+        LogWrite(LOG_ERROR, "ReportAddOrvalink() failed to allocate memory");
+    }
+}
+
+void CScanWorker::ReportScanTruncated(long listed) {
+    std::lock_guard lock(m_listenerLock);
+    if (m_pListener)
+        m_pListener->OnScanTruncated(listed);
+}
+
+void CScanWorker::ReportAnswersLost(long lost) {
+    std::lock_guard lock(m_listenerLock);
+    if (m_pListener)
+        m_pListener->OnAnswersLost(lost);
+}
+
+void CScanWorker::ReportScanDone() {
+    std::lock_guard lock(m_listenerLock);
+    if (m_pListener)
+        m_pListener->OnScanDone();
+}
+
+void CScanWorker::Locate(const std::string& ip) {
+    m_bRequestFailed = true;  // until it has gone out
+    // inet_addr would turn an unparsable text into 255.255.255.255 and the request into a
+    // broadcast to every device; such a text is refused instead.
+    const std::optional<std::uint32_t> address = ParseIpv4(ip);
+    if (!address) {
+        LogWrite(LOG_ERROR, "Failed to send location request (error code %d)", EINVAL);
+        return;
+    }
+    const unsigned length = static_cast<unsigned>(std::strlen(kLocateCommand)) + 9;
+    std::unique_ptr<std::uint8_t[]> request(new (std::nothrow) std::uint8_t[length]);
+    if (!request) {
+        LogWrite(LOG_ERROR, "Failed to allocate buffer for location request");
+        return;
+    }
+    std::memcpy(request.get(), kLocateHeader, sizeof kLocateHeader);
+    std::memcpy(request.get() + sizeof kLocateHeader, kLocateCommand, sizeof kLocateCommand);
+    unsigned short checksum = IcmpChecksum(request.get(), length);
+    std::memcpy(request.get() + 2, &checksum, 2);
+    if (const Failure failed = m_sockets->SendTo(m_socket, *address, request.get(), length)) {
+        LogWrite(LOG_ERROR, "Failed to send location request (error code %d)", failed.code.value());
+        return;
+    }
+    m_bRequestFailed = false;
+}
 
 void CScanWorker::Scan() {
     m_bRequestFailed = false;
@@ -43,8 +132,7 @@ void CScanWorker::Scan() {
     scan.deadline = m_sockets->Now() + m_scanLimit;
     scan.lastProbe = scan.batchStart = scan.requestSent = m_sockets->Now();
     scan.dropsBefore = dropsBefore;
-    scan.answered.assign(m_expected.size(), false);
-    scan.expectedLeft = m_expected.size();
+    m_end.Begin(scan.requestSent);
     while (AwaitReplies(scan)) {
         const long before = scan.count;
         if (const Failure failed = ReadReplies(scan, buffers.data(), scan.deadline)) {
@@ -88,7 +176,7 @@ bool CScanWorker::StoppedShort(Collection& scan, std::uint8_t* buffers) {
     if (!scan.limitReached)
         return false;
     // Without the limit the scan would have waited on for more answers.
-    const bool answerWithinWait = scan.count > 0 && m_sockets->Now() - scan.lastReply < m_quietWait;
+    const bool answerWithinWait = scan.count > 0 && m_sockets->Now() - scan.lastReply < m_end.AskedWait();
     // What waits in the socket is read and listed; only device answers among it count as still
     // arriving, not other ICMP on the segment (pings, errors, another host's traffic).
     const long before = scan.count;
@@ -116,7 +204,7 @@ bool CScanWorker::AwaitReplies(Collection& scan) {
         scan.limitReached = true;
         return false;
     }
-    auto timeout = QuietWait(scan);
+    auto timeout = m_end.QuietWait();
     if (m_quietFromAnswers) {
         // Only a device answer starts the quiet time again; pings read meanwhile do not.
         timeout = std::chrono::ceil<std::chrono::microseconds>((scan.count > 0 ? scan.lastReply : scan.requestSent) +
@@ -187,8 +275,8 @@ void CScanWorker::TakeReply(Collection& scan, const std::uint8_t* packet, const 
     if (!FromOneHost(scan, info.sourceAddr))
         return;
     ++scan.count;
-    NoteAnswer(scan, info);
     scan.lastReply = m_sockets->Now();
+    m_end.NoteAnswer(scan.lastReply, info.sourceAddr, info.ifindex);
     if (scan.batch.empty())
         scan.batchStart = scan.lastReply;
     const std::size_t extraAt = ReplyHeaderLength(packet) + kReplyIcmpMinimum;
@@ -217,7 +305,11 @@ void CScanWorker::SettleBatch(Collection& scan) {
         std::memset(requests[i].mac, 0xFF, sizeof requests[i].mac);
         requests[i].length = kHardwareAddressMax;
     }
-    m_sockets->LookupHardwareAddresses(requests);
+    if (m_resolver)
+        m_resolver->LookupHardwareAddresses(requests);
+    else
+        for (HardwareRequest& request : requests)
+            request.state = HardwareState::Failed;
     std::vector<HardwareRequest> unasked;
     for (std::size_t i = 0; i < scan.batch.size(); ++i) {
         if (requests[i].state == HardwareState::Pending) {
@@ -230,7 +322,7 @@ void CScanWorker::SettleBatch(Collection& scan) {
     }
     scan.batch.clear();
     if (!unasked.empty()) {
-        m_sockets->SendProbes(unasked);
+        m_resolver->SendProbes(unasked);
         scan.lastProbe = m_sockets->Now();
     }
 }
@@ -239,7 +331,7 @@ void CScanWorker::ReportAnswered(Collection& scan) {
     if (scan.waiting.empty())
         return;
     scan.lastAnswers = m_sockets->Now();
-    m_sockets->TakeAnswers(scan.waitingRequests);
+    m_resolver->TakeAnswers(scan.waitingRequests);
     std::size_t kept = 0;
     for (std::size_t i = 0; i < scan.waiting.size(); ++i) {
         if (scan.waitingRequests[i].state == HardwareState::Resolved) {
@@ -264,7 +356,7 @@ void CScanWorker::ResolveWaiting(Collection& scan) {
     const auto now = m_sockets->Now();
     const auto deadline =
         std::clamp(scan.lastProbe + kResolveBudget, now + kProbeGrace, now + kResolveBudget);
-    m_sockets->ProbeHardwareAddresses(scan.waitingRequests, deadline);
+    m_resolver->ProbeHardwareAddresses(scan.waitingRequests, deadline);
     for (std::size_t i = 0; i < scan.waiting.size(); ++i)
         ReportReply(scan, scan.waiting[i], scan.waitingRequests[i]);
 }
@@ -311,4 +403,23 @@ void CScanWorker::ReportReply(Collection& scan, const Reply& reply, const Hardwa
         known->second = name;
     record.m_strInterface = known->second;
     ReportAddOrvalink(record);
+}
+void CScanWorker::NoteDrops(Collection& scan, const ReceivedPacket& info) {
+    if (info.drops < 0)
+        return;
+    if (scan.dropsFirst < 0)
+        scan.dropsFirst = info.drops;
+    scan.dropsLast = info.drops;
+}
+
+long CScanWorker::LostAnswers(const Collection& scan) {
+    // The counter read from the socket covers drops after the last datagram read too; the one
+    // the datagrams carry stands in where the socket cannot be asked.
+    const long now = m_sockets->ReceiveDrops(m_socket);
+    const long end = now >= 0 ? now : scan.dropsLast;
+    const long start = scan.dropsBefore >= 0 ? scan.dropsBefore : scan.dropsFirst;
+    if (start < 0 || end < 0)
+        return 0;
+    // A 32-bit counter: the difference taken modulo 2^32.
+    return static_cast<long>(static_cast<std::uint32_t>(end - start));
 }

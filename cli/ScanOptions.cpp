@@ -108,7 +108,8 @@ const char kScanUsage[] =
     "  7  the scan stopped at its time limit while answers were still arriving, or the\n"
     "     receive queue overflowed and answers were lost: the devices listed were written,\n"
     "     but the list may be incomplete (see --max-time)\n"
-    "  8  no scan: an interface named by --interface is down or has no IPv4 address\n"
+    "  8  no scan: an interface named by --interface is down or has no IPv4 address, or was\n"
+    "     gone, down or made anew by the scan's end (nothing of that scan is counted)\n"
     "A fault in the fleet file ends a run before its scan with exit 2 and the file, line and\n"
     "what is wrong; a watch that has read a good version goes on with it.\n";
 

@@ -1,5 +1,6 @@
 #include "ScanSession.h"
 
+#include <net/if.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -71,6 +72,9 @@ int CScanSession::ScanOnce(CScanThread& scanner, ScanResult& result) {
         m_collector.StreamDevices();
     if (m_knownEnd)
         scanner.Worker().SetExpectedDevices(ExpectedDevices(m_store.Known(), m_interfaces));
+    m_startIndexes.clear();
+    for (const std::string& name : m_interfaces)
+        m_startIndexes.push_back(if_nametoindex(name.c_str()));
     if (!scanner.RequestScan()) {
         std::fprintf(stderr, "oldiscovery-scan: the scan could not be started\n");
         return kExitNoScan;
@@ -97,10 +101,22 @@ int CScanSession::ScanOnce(CScanThread& scanner, ScanResult& result) {
     if (m_streaming && !StreamNew())
         return kExitOutput;
     m_collector.TakeScan(result.devices, result.truncated);
+    result.interfaceLost = InterfaceLost();
     m_lastTruncated = result.truncated;
     m_lastLost = m_collector.TakeLost();
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     return 0;
+}
+
+std::string CScanSession::InterfaceLost() const {
+    for (std::size_t i = 0; i < m_interfaces.size(); ++i) {
+        int index = 0;
+        if (const Failure problem = InterfaceProblem(m_interfaces[i], &index))
+            return FailureText(problem);
+        if (static_cast<unsigned>(index) != m_startIndexes[i])
+            return "interface " + m_interfaces[i] + " was made anew";
+    }
+    return {};
 }
 
 bool CScanSession::StreamNew() {

@@ -20,6 +20,10 @@ struct ScanResult {
     std::vector<COrvalink> devices;
     double seconds = 0;
     long truncated = -1;
+    // Why a chosen interface was gone, down or made again when the scan ended, else empty: its
+    // answers cannot be trusted then (a device whose hardware address was still being asked
+    // for is listed without one, a device that never was).
+    std::string interfaceLost;
 };
 
 class CScanSession {
@@ -68,6 +72,8 @@ private:
     // without a choice went out on (and those replies came in on), so that every file of a
     // host says which segment it is about.
     std::vector<std::string> ScannedInterfaces(const std::vector<COrvalink>& devices) const;
+    // Why one of the chosen interfaces is not the one the scan started on (m_startIndexes), else empty.
+    std::string InterfaceLost() const;
     // Writes the lines of the devices found since the last call; false when they did not get out.
     bool StreamNew();
     // The table or JSON, with names when there is a fleet.
@@ -88,6 +94,7 @@ private:
     CFleetWatch& m_fleet;
     CScanCollector m_collector;
     std::vector<std::string> m_requestInterfaces;  // without a choice: where the last request went
+    std::vector<unsigned> m_startIndexes;          // the chosen interfaces' indexes as a scan started
     long m_lastTruncated = -1;  // the last scan's devices when its limit stopped it short, else -1
     long m_lastLost = 0;        // the packets the last scan lost to a full receive queue
     bool m_stateRead;           // the state file was read (or there is none)

@@ -17,7 +17,12 @@ int CSingleScanMode::Finish(int status, const CScanThread& scanner) {
         std::fprintf(stderr, "oldiscovery-scan: the discover request could not be sent%s\n", m_log.SeeLog());
         status = kExitNotSent;
     }
-    if (status == kExitNoScan || status == kExitNotSent || status == kExitState)
+    if (status == 0 && !m_scan.interfaceLost.empty()) {
+        std::fprintf(stderr, "oldiscovery-scan: %s by the scan's end; its answers are not counted\n",
+                     m_scan.interfaceLost.c_str());
+        status = kExitInterfaceDown;
+    }
+    if (status == kExitNoScan || status == kExitNotSent || status == kExitState || status == kExitInterfaceDown)
         return m_session.Failed(status);
     if (status != 0)
         return status;

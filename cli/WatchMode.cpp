@@ -34,10 +34,16 @@ int CWatchMode::Run(CScanThread& scanner) {
         const WallTime end = ScanEndTime();
         if (scan.truncated >= 0)
             m_session.SayTruncated(scan.truncated);
-        const bool sent = !scanner.RequestFailed();
-        if (!sent && !m_failing)
-            std::fprintf(stderr, "oldiscovery-scan: the discover request could not be sent%s\n",
-                         m_log.SeeLog());
+        // A scan whose interface went away under it counts as one that did not go out.
+        const bool sent = !scanner.RequestFailed() && scan.interfaceLost.empty();
+        if (!sent && !m_failing) {
+            if (scanner.RequestFailed())
+                std::fprintf(stderr, "oldiscovery-scan: the discover request could not be sent%s\n",
+                             m_log.SeeLog());
+            else
+                std::fprintf(stderr, "oldiscovery-scan: %s by the scan's end; its answers are not counted\n",
+                             scan.interfaceLost.c_str());
+        }
         m_failing = !sent;
         // A request that did not go out says nothing about the devices: no one misses a scan.
         if (sent) {

@@ -13,7 +13,6 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
-#include <system_error>
 #include <utility>
 
 #include "net/InterfaceTable.h"
@@ -41,14 +40,7 @@ void CLinuxArpResolver::Retire() {
         std::lock_guard<std::mutex> lock(m_mutex);
         retired = std::move(m_linkSocket);
         m_asked.clear();
-    }
-    if (!retired || m_closer.joinable())
-        return;
-    try {
-        m_closer = std::jthread([fd = std::move(retired)]() mutable { fd.reset(); });
-    } catch (const std::system_error&) {
-        // No thread to spare: closed here, at the price of the wait.
-    }
+    }  // closed outside the lock: the close waits for the kernel's grace period
 }
 
 UniqueFd CLinuxArpResolver::ReleaseLinkSocket() {

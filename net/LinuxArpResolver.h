@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
-#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -20,7 +19,6 @@ public:
     // Takes the packet socket OpenRawSockets opened; without one (empty) every address not in the
     // neighbour table fails.
     explicit CLinuxArpResolver(UniqueFd linkSocket);
-    // Waits for a retired socket's close to finish (m_closer).
     ~CLinuxArpResolver() override = default;
     CLinuxArpResolver(const CLinuxArpResolver&) = delete;
     CLinuxArpResolver& operator=(const CLinuxArpResolver&) = delete;
@@ -30,8 +28,7 @@ public:
     void TakeAnswers(std::vector<HardwareRequest>& requests) override;
     void ProbeHardwareAddresses(std::vector<HardwareRequest>& requests,
                                 std::chrono::steady_clock::time_point deadline) override;
-    // Closes the packet socket on a thread of its own: a packet socket's close waits for the
-    // kernel's grace period (6 to 15 ms), which no scan or output should wait for.
+    // Closes the packet socket: the scans are over.
     void Retire() override;
 
     // One address, lookup then probe (SendARP semantics): the address bytes in mac and their count
@@ -88,6 +85,4 @@ private:
     std::unordered_map<std::uint32_t, AskedAddress> m_asked;
     std::unordered_map<std::uint32_t, LearnedAddress> m_learned;
     unsigned m_probesSent = 0;
-    // Closes a retired socket; declared last, so it is joined first.
-    std::jthread m_closer;
 };

@@ -51,3 +51,12 @@ run_case() {
     echo "PASS: $1"
     exit 0
 }
+
+# For the window tests, inside their session bus: asks the toolkits for the accessibility bus, and
+# reads the window's texts from it (window-text.py) into $work/screen.
+accessibility_on() {
+    gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus \
+        --method org.freedesktop.DBus.Properties.Set org.a11y.Status IsEnabled '<true>' >/dev/null
+}
+screen() { /usr/bin/python3 "$(dirname "${BASH_SOURCE[0]}")/window-text.py" "$1" "${2:-20}"; }
+expect_screen() { screen "$2" >"$work/screen" || { fail "$1"; cat "$work/screen" >&2; }; }

@@ -24,8 +24,7 @@ if [ "${1:-}" = --inside ]; then
     source "$here/case-lib.sh"
     case_name=$2 work=$3
     settings="$work/config/Quarrin-Velto Networks/OLDiscovery.conf"
-    gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus \
-        --method org.freedesktop.DBus.Properties.Set org.a11y.Status IsEnabled '<true>' >/dev/null
+    accessibility_on
     check() { /usr/bin/python3 "$here/desktop-check.py" check "$1" 20 || fail "$1 as a screen reader reads it"; }
     press() { /usr/bin/python3 "$here/desktop-check.py" press "$1" "$2" 10 || fail "pressing $2"; }
     gone() { ! /usr/bin/python3 "$here/desktop-check.py" check "$1" 0 2>/dev/null; }

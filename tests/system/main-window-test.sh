@@ -15,10 +15,7 @@ if [ "${1:-}" = --inside ]; then
     # Inside the host namespace, under Xvfb and a session bus.
     source "$here/case-lib.sh"
     work=$2
-    gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus \
-        --method org.freedesktop.DBus.Properties.Set org.a11y.Status IsEnabled '<true>' >/dev/null
-    screen() { /usr/bin/python3 "$here/window-text.py" "$1" "${2:-20}"; }
-    expect_screen() { screen "$2" >"$work/screen" || { fail "$1"; cat "$work/screen" >&2; }; }
+    accessibility_on
     start() {
         "$OLDISCOVERY" 2>>"$work/program.log" &
         pid=$!

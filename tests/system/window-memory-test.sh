@@ -13,12 +13,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 if [ "${1:-}" = --inside ]; then
     source "$here/case-lib.sh"
     work=$2
-    gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus \
-        --method org.freedesktop.DBus.Properties.Set org.a11y.Status IsEnabled '<true>' >/dev/null
+    accessibility_on
     dunst -conf /dev/null >"$work/dunst.log" 2>&1 &
     gdbus wait --session --timeout 20 org.freedesktop.Notifications || { fail "dunst did not start"; exit 1; }
-    screen() { /usr/bin/python3 "$here/window-text.py" "$1" "${2:-20}"; }
-    expect_screen() { screen "$2" >"$work/screen" || { fail "$1"; cat "$work/screen" >&2; }; }
     # The summaries dunst received, sorted (devices answer in any order), one a line; those still
     # shown are closed first: only closed ones are in its history.
     told() {

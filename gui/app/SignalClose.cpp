@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <vector>
 
@@ -18,17 +19,28 @@ namespace {
 
 constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
-// The handler's only state: the pipe's write end (-1 while no object takes the signals).
+// The handler's state: the pipe's write end (-1 while no object takes the signals), and whether
+// a signal was taken since.
 volatile sig_atomic_t g_nWriteFd = -1;
+std::atomic_flag g_taken = ATOMIC_FLAG_INIT;
 
 void OnSignal(int signo) {
     const int savedErrno = errno;
-    // sigaction and write are async-signal-safe; nothing else happens here.
+    // sigaction, raise and write are async-signal-safe, and so is the lock-free flag; nothing
+    // else happens here.
     struct sigaction fallback {};
     fallback.sa_handler = SIG_DFL;
     sigemptyset(&fallback.sa_mask);
     for (int s : kSignals)
         ::sigaction(s, &fallback, nullptr);
+    // Two signals that were pending together can be taken by two threads at once, both before
+    // either gave the default action back: the later one then ends the program itself. Raised
+    // here, it waits for this handler's mask and then meets the default action.
+    if (g_taken.test_and_set()) {
+        ::raise(signo);
+        errno = savedErrno;
+        return;
+    }
     const unsigned char byte = static_cast<unsigned char>(signo);
     if (g_nWriteFd >= 0) [[maybe_unused]]
         ssize_t ignored = ::write(g_nWriteFd, &byte, 1);
@@ -46,6 +58,7 @@ CSignalClose::CSignalClose() {
     m_pNotifier = new QSocketNotifier(m_fds[0], QSocketNotifier::Read, this);
     connect(m_pNotifier, &QSocketNotifier::activated, this, [this] { OnPipeReadable(); });
     g_nWriteFd = m_fds[1];
+    g_taken.clear();
     struct sigaction action {};
     action.sa_handler = OnSignal;
     // The three wait for each other, so the second always meets the default action.

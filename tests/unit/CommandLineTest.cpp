@@ -176,8 +176,8 @@ TEST(CommandLineTest, ControlCharactersOfACommandLineAreEscapedInTheLog) {
 // started program is named in a Warning line and the second is not, otherwise no such line.
 TEST(CommandLineTest, AProgramStartedAsRootIsWarnedAboutOnce) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
+    // The stand-ins' folder goes with the lambda's locals, before the child's exit.
+    EXPECT_EXIT(std::exit([] {
             LogCapture log;
             StandInPrograms programs;
             programs.Add("browser");
@@ -193,8 +193,8 @@ TEST(CommandLineTest, AProgramStartedAsRootIsWarnedAboutOnce) {
             const bool named = log.Contains(
                 "\"browser\" runs as root with every capability, since OLDiscovery runs as root; give "
                 "OLDiscovery cap_net_raw instead");
-            std::exit(started && warnings == (root ? 1u : 0u) && named == root ? 0 : 1);
-        },
+            return started && warnings == (root ? 1u : 0u) && named == root ? 0 : 1;
+        }()),
         testing::ExitedWithCode(0), "");
 }
 

@@ -80,6 +80,12 @@ void CScanWorker::ReportAnswersLost(long lost) {
         m_pListener->OnAnswersLost(lost);
 }
 
+void CScanWorker::ReportInterfaceLost() {
+    std::lock_guard lock(m_listenerLock);
+    if (m_pListener)
+        m_pListener->OnInterfaceLost();
+}
+
 void CScanWorker::ReportScanDone() {
     std::lock_guard lock(m_listenerLock);
     if (m_pListener)
@@ -169,6 +175,10 @@ void CScanWorker::Scan() {
     }
     if (truncated)
         ReportScanTruncated(scan.count);
+    if (iftable::SubnetLost(scan.subnets, m_sockets->LocalSubnets())) {
+        LogWrite(LOG_WARNING, "an interface went away or down during the scan; its list cannot be trusted");
+        ReportInterfaceLost();
+    }
     ReportScanDone();
 }
 

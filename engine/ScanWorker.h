@@ -97,6 +97,7 @@ private:
     void ReportScanDone();
     void ReportScanTruncated(long listed);
     void ReportAnswersLost(long lost);
+    void ReportInterfaceLost();
     // The replies of one scan on their way to being reported.
     struct Collection {
         std::chrono::steady_clock::time_point deadline;  // the overall bound of the collection

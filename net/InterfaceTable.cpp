@@ -7,6 +7,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/UniqueFd.h"
@@ -36,10 +37,24 @@ std::vector<LocalSubnet> LocalSubnets() {
             continue;
         subnets.push_back(LocalSubnet{static_cast<int>(if_nametoindex(ifa->ifa_name)),
                                       reinterpret_cast<sockaddr_in*>(ifa->ifa_addr)->sin_addr.s_addr,
-                                      reinterpret_cast<sockaddr_in*>(ifa->ifa_netmask)->sin_addr.s_addr});
+                                      reinterpret_cast<sockaddr_in*>(ifa->ifa_netmask)->sin_addr.s_addr,
+                                      (ifa->ifa_flags & IFF_UP) != 0});
     }
     ::freeifaddrs(list);
     return subnets;
+}
+
+bool SubnetLost(const std::vector<LocalSubnet>& before, const std::vector<LocalSubnet>& after) {
+    for (const LocalSubnet& was : before) {
+        if (!was.up)
+            continue;
+        const bool kept = std::any_of(after.begin(), after.end(), [&](const LocalSubnet& now) {
+            return now.up && now.ifindex == was.ifindex && now.address == was.address && now.mask == was.mask;
+        });
+        if (!kept)
+            return true;
+    }
+    return false;
 }
 
 bool OnSubnet(const std::vector<LocalSubnet>& subnets, int ifindex, std::uint32_t addr) {

@@ -13,10 +13,15 @@ bool HardwareAddress(int ifindex, std::uint8_t mac[6]);
 struct LocalSubnet {
     int ifindex;
     std::uint32_t address, mask;  // network byte order
+    bool up = true;               // its interface is up
 };
 
 // The connected IPv4 subnets of every interface.
 std::vector<LocalSubnet> LocalSubnets();
+
+// True when a subnet that was up in before is missing from after or down there: its interface
+// was deleted, made anew under another index or taken down, or the address was removed.
+bool SubnetLost(const std::vector<LocalSubnet>& before, const std::vector<LocalSubnet>& after);
 
 // True when addr lies in a subnet of the interface and is not the interface's own address.
 bool OnSubnet(const std::vector<LocalSubnet>& subnets, int ifindex, std::uint32_t addr);

@@ -80,6 +80,8 @@ constexpr unsigned IDS_LOCATE_REFUSED = 149;
 constexpr unsigned IDS_LAST_SCAN_INCOMPLETE = 160;
 // The same when the kernel dropped answers from the scan's full receive queue (%1 the time).
 constexpr unsigned IDS_LAST_SCAN_LOST = 161;
+// The same when an interface went away or down during the scan (%1 the time).
+constexpr unsigned IDS_LAST_SCAN_INTERFACE_LOST = 162;
 // The main window's status line: the device count, the last scan's end, a running scan and
 // the reason an action failed (%1 the program, %2 why); the filter and its window-menu item.
 constexpr unsigned IDS_DEVICE_COUNT = 130;

@@ -580,5 +580,9 @@ Lokalisieren bittet ein einzelnes Gerät, sich bemerkbar zu machen.</translation
         <source>%1 devices with a build not approved</source>
         <translation>%1 Geräte mit nicht freigegebenem Build</translation>
     </message>
+    <message>
+        <source>Last scan %1 ran while an interface went away or down: the list may be wrong</source>
+        <translation>Letzte Suche %1 lief, während eine Schnittstelle verschwand oder ausfiel: Die Liste ist womöglich falsch</translation>
+    </message>
 </context>
 </TS>

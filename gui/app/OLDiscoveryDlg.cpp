@@ -89,6 +89,9 @@ public:
     void OnAnswersLost(long) override {
         Post([](COLDiscoveryDlg& dialog) { dialog.OnAnswersLost(); });
     }
+    void OnInterfaceLost() override {
+        Post([](COLDiscoveryDlg& dialog) { dialog.OnInterfaceLost(); });
+    }
 
 private:
     template <typename Call>
@@ -444,11 +447,16 @@ void COLDiscoveryDlg::OnAddDevice(const COrvalink& device) {
 void COLDiscoveryDlg::OnScanDone() {
     m_btnRefresh->setEnabled(true);
     m_nScansRunning = std::max(0, m_nScansRunning - 1);
-    RememberScan(!m_bAnswersLost && !m_bScanTruncated);
-    const unsigned said = m_bAnswersLost ? IDS_LAST_SCAN_LOST : m_bScanTruncated ? IDS_LAST_SCAN_INCOMPLETE : IDS_LAST_SCAN;
+    // A scan that lost answers, stopped short or saw an interface go tells nothing of who is
+    // missing: it is listed, not remembered.
+    RememberScan(!m_bAnswersLost && !m_bScanTruncated && !m_bInterfaceLost);
+    const unsigned said = m_bInterfaceLost ? IDS_LAST_SCAN_INTERFACE_LOST
+                          : m_bAnswersLost ? IDS_LAST_SCAN_LOST
+                          : m_bScanTruncated ? IDS_LAST_SCAN_INCOMPLETE
+                                             : IDS_LAST_SCAN;
     m_staticLastScan->setText(
         Text(FormatString1(said, QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString())));
-    m_bScanTruncated = m_bAnswersLost = false;
+    m_bScanTruncated = m_bAnswersLost = m_bInterfaceLost = false;
     UpdateStatus();
 }
 
@@ -458,6 +466,10 @@ void COLDiscoveryDlg::OnScanTruncated() {
 
 void COLDiscoveryDlg::OnAnswersLost() {
     m_bAnswersLost = true;
+}
+
+void COLDiscoveryDlg::OnInterfaceLost() {
+    m_bInterfaceLost = true;
 }
 
 void COLDiscoveryDlg::OnSysCommand(unsigned command) {

@@ -79,6 +79,8 @@ public:
     void OnScanTruncated();
     // The same scan lost answers to a full receive queue.
     void OnAnswersLost();
+    // An interface went away or down while it ran.
+    void OnInterfaceLost();
     // Commands of the system menu; IDM_ABOUTBOX opens the About box.
     virtual void OnSysCommand(unsigned command);
     void UpdateHint();
@@ -199,6 +201,7 @@ private:
     int m_nScansRunning = 0;
     bool m_bScanTruncated = false;  // said with the scan's end in the status line
     bool m_bAnswersLost = false;    // the same, for answers the full receive queue dropped
+    bool m_bInterfaceLost = false;  // the same, for an interface gone or down during the scan
     unsigned m_nAction = 0;
     std::unique_ptr<CDeviceMemory> m_pMemory;
     std::unique_ptr<CDesktopNotifier> m_pNotifier;

@@ -9,6 +9,8 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <arpa/inet.h>
+
 #include <cerrno>
 #include <memory>
 #include <thread>
@@ -16,6 +18,7 @@
 #include "AppTestSupport.h"
 #include "DeviceRecord.h"
 #include "FakeSocketLayer.h"
+#include "StandIn.h"
 #include "gui/app/OLDiscoveryDlg.h"
 #include "engine/ScanListener.h"
 #include "engine/ScanThread.h"
@@ -140,6 +143,34 @@ TEST_F(DialogTest, StatusLineSaysWhenAnswersWereLostToAFullQueue) {
         ASSERT_TRUE(WaitUntil([&] { return dlg.m_btnRefresh->isEnabled(); }));
         EXPECT_NE(dlg.StatusText(COLDiscoveryDlg::STATUS_LAST_SCAN).toStdString().find("lost answers"),
                   std::string::npos);
+    });
+}
+
+TEST_F(DialogTest, AScanThatSawAnInterfaceGoIsListedNotRemembered) {
+    UseScanThread();
+    ScopedEnv state("XDG_STATE_HOME", m_dir.File("state").c_str());
+    m_prefs.SetRememberDevices(true);
+    const iftable::LocalSubnet lan{2, inet_addr("10.0.0.1"), inet_addr("255.255.255.0")};
+    // The lan stays through the first scan and is gone by the second's end.
+    m_sockets->SetLocalSubnets({{lan}, {lan}, {lan}, {}});
+    m_sockets->SetRepliesOnBroadcast({MakeReply("10.0.0.7")});
+    COLDiscoveryDlg dlg(&m_prefs);
+    Run(dlg, [&] {
+        const auto scanned = [&](std::size_t scans) {
+            return WaitUntil([&] { return Scans() == scans && dlg.m_btnRefresh->isEnabled(); });
+        };
+        const auto lastScan = [&] { return dlg.StatusText(COLDiscoveryDlg::STATUS_LAST_SCAN).toStdString(); };
+        ASSERT_TRUE(scanned(1));
+        m_sockets->SetRepliesOnBroadcast({});
+        dlg.m_btnRefresh->click();
+        ASSERT_TRUE(scanned(2));
+        EXPECT_NE(lastScan().find("may be wrong"), std::string::npos) << lastScan();
+        EXPECT_EQ(dlg.m_listDevices->topLevelItemCount(), 0) << "the remembered device listed as missing";
+        // A scan that kept its interfaces tells who is missing again.
+        dlg.m_btnRefresh->click();
+        ASSERT_TRUE(scanned(3));
+        EXPECT_EQ(lastScan().find("may be wrong"), std::string::npos) << lastScan();
+        EXPECT_EQ(Column(dlg, 0), std::vector<std::string>{"10.0.0.7"});
     });
 }
 

@@ -307,6 +307,21 @@ long FakeSocketLayer::ReceiveDrops(const IcmpSocket&) {
     return m_drops;
 }
 
+void FakeSocketLayer::SetLocalSubnets(std::vector<std::vector<iftable::LocalSubnet>> answers) {
+    std::lock_guard lock(m_mutex);
+    m_subnets = std::move(answers);
+}
+
+std::vector<iftable::LocalSubnet> FakeSocketLayer::LocalSubnets() {
+    std::lock_guard lock(m_mutex);
+    if (m_subnets.empty())
+        return {};
+    std::vector<iftable::LocalSubnet> answer = m_subnets.front();
+    if (m_subnets.size() > 1)
+        m_subnets.erase(m_subnets.begin());
+    return answer;
+}
+
 Failure FakeSocketLayer::Receive(const IcmpSocket& sock, void* buffer, std::size_t capacity,
                                          ReceivedPacket& packet) {
     std::lock_guard lock(m_mutex);

@@ -85,6 +85,8 @@ public:
     void SetUnanswering(const char* addr);
     // What ReceiveDrops says from now on (-1: not known, as by default).
     void SetReceiveDrops(long drops);
+    // What the next LocalSubnets calls say, one list a call, the last one from then on.
+    void SetLocalSubnets(std::vector<std::vector<iftable::LocalSubnet>> answers);
     // Fake time each lookup call takes.
     void SetResolveCost(std::chrono::microseconds cost);
     // Called inside each lookup call with no lock held, e.g. to let more packets arrive.
@@ -133,6 +135,7 @@ public:
     bool HasPending(const IcmpSocket& sock) override;
     Clock::time_point Now() override;
     long ReceiveDrops(const IcmpSocket& sock) override;
+    std::vector<iftable::LocalSubnet> LocalSubnets() override;
 
     // ---- IHardwareResolver ----
     void LookupHardwareAddresses(std::vector<HardwareRequest>& requests) override;
@@ -167,6 +170,7 @@ private:
     std::chrono::microseconds m_resolveCost{0};
     std::function<void(std::uint32_t)> m_resolveHook;
     long m_drops = -1;
+    std::vector<std::vector<iftable::LocalSubnet>> m_subnets;
 
     int m_nFailOpen = 0;
     int m_nFailBroadcastOption = 0;

@@ -138,10 +138,13 @@ if [ "${1:-}" = --inside ]; then
         import -window root "$work/wayland-about.png"
         dialog_keys Escape
         wait_until 10 gone about || fail "Escape did not close the About box"
-        kill "$weston"
         ;;
     esac
+    # Its saving ends before the session does, or the session's end kills it half way.
     kill "$pid" 2>/dev/null
+    timeout 20 tail --pid="$pid" -f /dev/null || fail "SIGTERM did not end the program"
+    # The compositor last: a program that loses it ends at once, wherever it is.
+    [ -n "${weston:-}" ] && kill "$weston" 2>/dev/null
     exit $((failures > 0))
 fi
 

@@ -100,7 +100,9 @@ if [ "${1:-}" = --inside ]; then
     while [ "$(last_scan)" = "$first" ] && [ "$SECONDS" -lt "$deadline" ]; do sleep 0.5; done
     [ "$(last_scan)" != "$first" ] || fail "no automatic refresh within 30 s"
     expect_screen "the failure still said after an automatic refresh" '^label\|xdg-open failed: exit status 4\|' 2
+    # Its saving ends before the session does, or the session's end kills it half way.
     kill "$pid"
+    timeout 20 tail --pid="$pid" -f /dev/null || fail "SIGTERM did not end the program"
     exit $((failures > 0))
 fi
 

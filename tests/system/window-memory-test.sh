@@ -72,7 +72,9 @@ New device: 10.77.1.1, 02:00:0A:4D:01:01, OL-2000 1.2.3
 New device: OLD-PoE (10.77.1.2, 02:00:0A:4D:01:02, OL-2100 PoE 2.0.14)" "$(told)"
     expect_screen "a damaged new fleet file said" '^label\|The fleet file [^|]*fleet\.toml was not taken, the last good one stays: [^|]*:6: '
     expect_screen "the last good fleet stays" '^row\|10\.77\.1\.2\t[^|]*\tOLD-PoE\t'
+    # Its saving ends before the session does, or the session's end kills it half way.
     kill "$pid"
+    timeout 20 tail --pid="$pid" -f /dev/null || fail "SIGTERM did not end the program"
     exit $((failures > 0))
 fi
 

@@ -60,6 +60,11 @@ void CScanCollector::OnAnswersLost(long lost) {
     m_lost = lost;
 }
 
+void CScanCollector::OnInterfaceLost() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_interfaceLost = true;
+}
+
 void CScanCollector::OnRequestSent() {
     Signal(m_sent);
 }
@@ -84,6 +89,11 @@ void CScanCollector::TakeScan(std::vector<COrvalink>& devices, long& truncated) 
 long CScanCollector::TakeLost() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return std::exchange(m_lost, 0);
+}
+
+bool CScanCollector::TakeInterfaceLost() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return std::exchange(m_interfaceLost, false);
 }
 
 std::vector<COrvalink> CScanCollector::TakeNew() {

@@ -23,6 +23,7 @@ public:
     void OnDeviceFound(const COrvalink& device) override;
     void OnScanTruncated(long) override;
     void OnAnswersLost(long lost) override;
+    void OnInterfaceLost() override;
     void OnRequestSent() override;
     void OnScanDone() override;
 
@@ -39,6 +40,8 @@ public:
     void TakeScan(std::vector<COrvalink>& devices, long& truncated);
     // The packets the last scan lost to a full receive queue (0: none), once.
     long TakeLost();
+    // Whether a link the last scan went out on went down during it, once.
+    bool TakeInterfaceLost();
     // The lines to show since the last call: new devices and repeats that changed, in the order
     // they came.
     std::vector<COrvalink> TakeNew();
@@ -50,6 +53,7 @@ private:
     std::vector<COrvalink> m_fresh;  // streaming: lines not yet taken by TakeNew
     bool m_truncated = false;
     long m_lost = 0;
+    bool m_interfaceLost = false;
     std::atomic<bool> m_streaming{false};
     UniqueFd m_done;
     UniqueFd m_found;

@@ -108,8 +108,9 @@ const char kScanUsage[] =
     "  7  the scan stopped at its time limit while answers were still arriving, or the\n"
     "     receive queue overflowed and answers were lost: the devices listed were written,\n"
     "     but the list may be incomplete (see --max-time)\n"
-    "  8  no scan: an interface named by --interface is down or has no IPv4 address, or was\n"
-    "     gone, down or made anew by the scan's end (nothing of that scan is counted)\n"
+    "  8  no scan: an interface named by --interface is down or has no IPv4 address, or one\n"
+    "     the scan went out on was gone, down or made anew by its end, or its link went down\n"
+    "     meanwhile (nothing of that scan is counted)\n"
     "A fault in the fleet file ends a run before its scan with exit 2 and the file, line and\n"
     "what is wrong; a watch that has read a good version goes on with it.\n";
 

@@ -102,6 +102,10 @@ int CScanSession::ScanOnce(CScanThread& scanner, ScanResult& result) {
         return kExitOutput;
     m_collector.TakeScan(result.devices, result.truncated);
     result.interfaceLost = InterfaceLost();
+    // Down and up again within the scan keeps the index the check above compares.
+    if (m_collector.TakeInterfaceLost() && result.interfaceLost.empty())
+        result.interfaceLost = m_interfaces.size() == 1 ? "the link of interface " + m_interfaces[0] + " went down"
+                                                        : "a link the scan went out on went down";
     m_lastTruncated = result.truncated;
     m_lastLost = m_collector.TakeLost();
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();

@@ -9,9 +9,10 @@
 // - OnScanTruncated, just before OnScanDone, when the scan stopped at its time limit while
 //   answers were still arriving, or lost answers to a full receive queue (the list may be
 //   incomplete); OnAnswersLost before it in the second case;
-// - OnInterfaceLost before OnScanDone when a subnet of this host the scan started with was gone
-//   or down by its end: a device still being asked its hardware address may be reported
-//   without one, and the devices of that segment may be missing (the list cannot be trusted);
+// - OnInterfaceLost before OnScanDone when a subnet of an interface the request went out on was
+//   gone by the scan's end, or its link went down meanwhile: a device still being asked its
+//   hardware address may be reported without one, and the devices of that segment may be
+//   missing (the list cannot be trusted);
 // - then exactly one OnScanDone, also for a scan whose request could not be sent;
 // - no call after CScanThread::SetListener has replaced or detached it (SetListener waits for a
 //   call in progress), so a listener may be destroyed once it is detached.

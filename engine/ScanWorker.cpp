@@ -175,6 +175,11 @@ void CScanWorker::Scan() {
     }
     if (truncated)
         ReportScanTruncated(scan.count);
+    // Only the interfaces the request went out on count.
+    std::erase_if(scan.subnets, [this](const iftable::LocalSubnet& subnet) {
+        return !m_interfaces.empty() &&
+               std::find(m_interfaces.begin(), m_interfaces.end(), subnet.ifindex) == m_interfaces.end();
+    });
     if (iftable::SubnetLost(scan.subnets, m_sockets->LocalSubnets())) {
         LogWrite(LOG_WARNING, "an interface went away or down during the scan; its list cannot be trusted");
         ReportInterfaceLost();

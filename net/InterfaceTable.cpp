@@ -1,14 +1,18 @@
 #include "net/InterfaceTable.h"
 
+#include <fcntl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <net/if_arp.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
+#include <string>
 
 #include "base/UniqueFd.h"
 
@@ -44,12 +48,30 @@ std::vector<LocalSubnet> LocalSubnets() {
     return subnets;
 }
 
+void AddCarrierChanges(std::vector<LocalSubnet>& subnets) {
+    for (LocalSubnet& subnet : subnets) {
+        // sysfs shows the interfaces of the namespace it was mounted in (ip netns exec mounts
+        // the namespace's own); one not there stays not known.
+        char name[IF_NAMESIZE] = {};
+        if (!if_indextoname(static_cast<unsigned>(subnet.ifindex), name))
+            continue;
+        const std::string path = std::string("/sys/class/net/") + name + "/carrier_changes";
+        const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        char text[24];
+        const ssize_t length = fd ? ::read(fd.get(), text, sizeof text) : -1;
+        long count = 0;
+        if (length > 0 && std::from_chars(text, text + length, count).ec == std::errc{})
+            subnet.carrierChanges = count;
+    }
+}
+
 bool SubnetLost(const std::vector<LocalSubnet>& before, const std::vector<LocalSubnet>& after) {
     for (const LocalSubnet& was : before) {
         if (!was.up)
             continue;
         const bool kept = std::any_of(after.begin(), after.end(), [&](const LocalSubnet& now) {
-            return now.up && now.ifindex == was.ifindex && now.address == was.address && now.mask == was.mask;
+            return now.up && now.ifindex == was.ifindex && now.address == was.address && now.mask == was.mask &&
+                   now.carrierChanges == was.carrierChanges;
         });
         if (!kept)
             return true;

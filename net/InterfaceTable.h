@@ -14,13 +14,17 @@ struct LocalSubnet {
     int ifindex;
     std::uint32_t address, mask;  // network byte order
     bool up = true;               // its interface is up
+    long carrierChanges = -1;     // how often its link went down or up so far; -1 if not known
 };
 
 // The connected IPv4 subnets of every interface.
 std::vector<LocalSubnet> LocalSubnets();
+// Fills in carrierChanges, from the kernel's counter of each interface.
+void AddCarrierChanges(std::vector<LocalSubnet>& subnets);
 
-// True when a subnet that was up in before is missing from after or down there: its interface
-// was deleted, made anew under another index or taken down, or the address was removed.
+// True when a subnet that was up in before is missing from after, down there or its link went
+// down in between: its interface was deleted, made anew under another index, taken down (and
+// perhaps up again), or the address was removed.
 bool SubnetLost(const std::vector<LocalSubnet>& before, const std::vector<LocalSubnet>& after);
 
 // True when addr lies in a subnet of the interface and is not the interface's own address.

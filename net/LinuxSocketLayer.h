@@ -54,7 +54,12 @@ public:
     Failure ReceiveMany(const IcmpSocket& sock, std::uint8_t* buffers, std::size_t capacity,
                                 ReceivedPacket* packets, std::size_t count, std::size_t& received) override;
     std::chrono::steady_clock::time_point Now() override;
-    std::vector<iftable::LocalSubnet> LocalSubnets() override { return iftable::LocalSubnets(); }
+    // With each link's carrier changes, which a scan compares at its end.
+    std::vector<iftable::LocalSubnet> LocalSubnets() override {
+        std::vector<iftable::LocalSubnet> subnets = iftable::LocalSubnets();
+        iftable::AddCarrierChanges(subnets);
+        return subnets;
+    }
     long ReceiveDrops(const IcmpSocket& sock) override;
 
     // TTL of the requests sent as whole frames, the kernel's default.

@@ -615,6 +615,7 @@ TEST_F(ScanThreadTest, ASubnetGoneOrDownByTheEndIsReported) {
         {"a new interface meanwhile", {{2, lan, mask}, {3, wifi, mask}, {4, inet_addr("10.9.0.1"), mask}}, "AD"},
         {"an interface deleted", {{3, wifi, mask}}, "ALD"},
         {"an interface down", {{2, lan, mask, false}, {3, wifi, mask}}, "ALD"},
+        {"down and up again", {{2, lan, mask, true, 2}, {3, wifi, mask}}, "ALD"},
         {"made anew under another index", {{5, lan, mask}, {3, wifi, mask}}, "ALD"},
         {"its address changed", {{2, inet_addr("10.0.0.9"), mask}, {3, wifi, mask}}, "ALD"},
     };

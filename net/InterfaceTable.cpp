@@ -48,20 +48,20 @@ std::vector<LocalSubnet> LocalSubnets() {
     return subnets;
 }
 
-void AddCarrierChanges(std::vector<LocalSubnet>& subnets) {
+void AddCarrierDowns(std::vector<LocalSubnet>& subnets) {
     for (LocalSubnet& subnet : subnets) {
         // sysfs shows the interfaces of the namespace it was mounted in (ip netns exec mounts
         // the namespace's own); one not there stays not known.
         char name[IF_NAMESIZE] = {};
         if (!if_indextoname(static_cast<unsigned>(subnet.ifindex), name))
             continue;
-        const std::string path = std::string("/sys/class/net/") + name + "/carrier_changes";
+        const std::string path = std::string("/sys/class/net/") + name + "/carrier_down_count";
         const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
         char text[24];
         const ssize_t length = fd ? ::read(fd.get(), text, sizeof text) : -1;
         long count = 0;
         if (length > 0 && std::from_chars(text, text + length, count).ec == std::errc{})
-            subnet.carrierChanges = count;
+            subnet.carrierDowns = count;
     }
 }
 
@@ -71,7 +71,7 @@ bool SubnetLost(const std::vector<LocalSubnet>& before, const std::vector<LocalS
             continue;
         const bool kept = std::any_of(after.begin(), after.end(), [&](const LocalSubnet& now) {
             return now.up && now.ifindex == was.ifindex && now.address == was.address && now.mask == was.mask &&
-                   now.carrierChanges == was.carrierChanges;
+                   now.carrierDowns == was.carrierDowns;
         });
         if (!kept)
             return true;

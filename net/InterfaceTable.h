@@ -14,13 +14,13 @@ struct LocalSubnet {
     int ifindex;
     std::uint32_t address, mask;  // network byte order
     bool up = true;               // its interface is up
-    long carrierChanges = -1;     // how often its link went down or up so far; -1 if not known
+    long carrierDowns = -1;       // how often its link went down so far; -1 if not known
 };
 
 // The connected IPv4 subnets of every interface.
 std::vector<LocalSubnet> LocalSubnets();
-// Fills in carrierChanges, from the kernel's counter of each interface.
-void AddCarrierChanges(std::vector<LocalSubnet>& subnets);
+// Fills in carrierDowns, from the kernel's counter of each interface (Linux 4.16 and later).
+void AddCarrierDowns(std::vector<LocalSubnet>& subnets);
 
 // True when a subnet that was up in before is missing from after, down there or its link went
 // down in between: its interface was deleted, made anew under another index, taken down (and

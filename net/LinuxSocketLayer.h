@@ -54,10 +54,10 @@ public:
     Failure ReceiveMany(const IcmpSocket& sock, std::uint8_t* buffers, std::size_t capacity,
                                 ReceivedPacket* packets, std::size_t count, std::size_t& received) override;
     std::chrono::steady_clock::time_point Now() override;
-    // With each link's carrier changes, which a scan compares at its end.
+    // With how often each link went down, which a scan compares at its end.
     std::vector<iftable::LocalSubnet> LocalSubnets() override {
         std::vector<iftable::LocalSubnet> subnets = iftable::LocalSubnets();
-        iftable::AddCarrierChanges(subnets);
+        iftable::AddCarrierDowns(subnets);
         return subnets;
     }
     long ReceiveDrops(const IcmpSocket& sock) override;

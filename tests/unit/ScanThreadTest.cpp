@@ -2,8 +2,6 @@
 // lines, the collection rules on fake time, the commands and the results, the handshakes.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -42,8 +40,7 @@ std::ostream& operator<<(std::ostream& out, const Device& d) {
     return out << d.ip << " " << d.mac << " " << d.type << " " << d.build;
 }
 
-// Keeps what the worker reports, in order, as 'A' (a device), 'T' and the count (a truncated
-// scan), 'L' (an interface lost) and 'D' (a scan's end).
+// Keeps what the worker reports, in order, as 'A' (a device) and 'D' (a scan's end).
 class RecordingListener : public IScanListener {
 public:
     void OnDeviceFound(const COrvalink& d) override {
@@ -62,10 +59,6 @@ public:
     void OnScanTruncated(long listed) override {
         std::lock_guard lock(m_mutex);
         m_sequence += "T" + std::to_string(listed);
-    }
-    void OnInterfaceLost() override {
-        std::lock_guard lock(m_mutex);
-        m_sequence += 'L';
     }
     // True once count scan ends not yet taken have arrived (within the bound).
     bool WaitForScanEnds(std::size_t count, std::chrono::milliseconds bound) {
@@ -597,40 +590,6 @@ TEST_F(ScanThreadTest, AnswersLostToAFullQueueMarkTheScanIncomplete) {
         EXPECT_EQ(TakeSequence(), c.sequence) << c.what;
         EXPECT_TRUE(!*c.warning || m_log.CountOf(c.warning) == warned + 1) << c.what;
     }
-}
-
-// What the host's subnets were as the request went out and at the scan's end: a segment gone
-// or down means the scan's list cannot be trusted.
-TEST_F(ScanThreadTest, ASubnetGoneOrDownByTheEndIsReported) {
-    using iftable::LocalSubnet;
-    const std::uint32_t lan = inet_addr("10.0.0.1"), wifi = inet_addr("192.168.7.2"), mask = inet_addr("255.255.255.0");
-    const std::vector<LocalSubnet> both{{2, lan, mask}, {3, wifi, mask}};
-    struct Case {
-        const char* what;
-        std::vector<LocalSubnet> atEnd;
-        const char* sequence;
-    };
-    const Case cases[] = {
-        {"unchanged", both, "AD"},
-        {"a new interface meanwhile", {{2, lan, mask}, {3, wifi, mask}, {4, inet_addr("10.9.0.1"), mask}}, "AD"},
-        {"an interface deleted", {{3, wifi, mask}}, "ALD"},
-        {"an interface down", {{2, lan, mask, false}, {3, wifi, mask}}, "ALD"},
-        {"down and up again", {{2, lan, mask, true, 2}, {3, wifi, mask}}, "ALD"},
-        {"made anew under another index", {{5, lan, mask}, {3, wifi, mask}}, "ALD"},
-        {"its address changed", {{2, inet_addr("10.0.0.9"), mask}, {3, wifi, mask}}, "ALD"},
-    };
-    for (const Case& c : cases) {
-        m_net = std::make_shared<FakeSocketLayer>();
-        m_net->SetLocalSubnets({both, c.atEnd});
-        m_net->SetRepliesOnBroadcast({MakeReply("10.0.0.21", "", 10ms)});
-        ASSERT_NO_FATAL_FAILURE(ScanOnce());
-        EXPECT_EQ(TakeSequence(), c.sequence) << c.what;
-    }
-    // Down already as the scan started: nothing went out there to lose.
-    m_net = std::make_shared<FakeSocketLayer>();
-    m_net->SetLocalSubnets({{{2, lan, mask, false}}, {}});
-    ASSERT_NO_FATAL_FAILURE(ScanOnce());
-    EXPECT_EQ(TakeSequence(), "D");
 }
 
 TEST_F(ScanThreadTest, OversizePacketIsIgnoredAndTheCollectionGoesOn) {

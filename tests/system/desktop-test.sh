@@ -179,7 +179,7 @@ if [ "$case_name" = wayland ]; then
         grep -v '^dbus-daemon'
 else
     netns_host env -i "${environment[@]}" QT_QPA_PLATFORM=xcb \
-        dbus-run-session -- xvfb-run -a -s "-screen 0 1280x800x24 -nolisten tcp" \
+        dbus-run-session -- xvfb-run -a -s "-screen 0 1280x800x24 -nolisten tcp -noreset" \
         bash "$0" --inside "$case_name" "$work" 2>&1 | grep -v '^dbus-daemon'
 fi
 status=${PIPESTATUS[0]}

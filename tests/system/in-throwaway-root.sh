@@ -102,7 +102,7 @@ chown -R 65534:65534 "$root$home"
 rows=$(ip netns exec "$netns" chroot "$root" \
     setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all \
     env -i HOME="$home" PATH=/usr/bin:/bin LANG=C.UTF-8 EXEC_LINE="$exec_line" EXPECTED="$expected" \
-    dbus-run-session -- xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" \
+    dbus-run-session -- xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp -noreset" \
     sh /tmp/run-program.sh 2>"$work/program.log")
 status=$?
 if [ "$status" -ne 0 ]; then

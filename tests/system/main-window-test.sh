@@ -126,7 +126,7 @@ chmod 755 "$work/bin/xdg-open"
 cd "$work" || exit 1
 netns_host env -i PATH="$work/bin:/usr/bin:/bin" HOME="$work" LANG=C.UTF-8 XDG_CONFIG_HOME="$work/config" \
     XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=xcb OLDISCOVERY="$OLDISCOVERY" \
-    dbus-run-session -- xvfb-run -a -s "-screen 0 1280x800x24 -nolisten tcp" \
+    dbus-run-session -- xvfb-run -a -s "-screen 0 1280x800x24 -nolisten tcp -noreset" \
     bash "$0" --inside "$work" 2>&1 | grep -v '^dbus-daemon'
 status=${PIPESTATUS[0]}
 [ "$status" -eq 0 ] || { echo "--- the program's output"; cat "$work/program.log"; }

@@ -15,7 +15,7 @@ if [ "${2:-}" != --under-x ]; then
     done
     source "$here/../../scripts/netns-lib.sh"
     netns_setup
-    netns_host env XDG_CONFIG_HOME="$NETNS_TMP/config" xvfb-run -a -s "-screen 0 1280x800x24 -nolisten tcp" \
+    netns_host env XDG_CONFIG_HOME="$NETNS_TMP/config" xvfb-run -a -s "-screen 0 1280x800x24 -nolisten tcp -noreset" \
         bash "$0" "$program" --under-x
     exit $?
 fi

@@ -97,7 +97,7 @@ printf '[approved]\n"OL-2100 PoE" = ["2.0.15"]\n\n[devices."02-00-0a-4d-01-02"]\
 cd "$work" || exit 1
 netns_host env -i PATH="/usr/bin:/bin" HOME="$work" LANG=C.UTF-8 XDG_CONFIG_HOME="$work/config" \
     XDG_STATE_HOME="$work/state" XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=xcb OLDISCOVERY="$OLDISCOVERY" \
-    dbus-run-session -- xvfb-run -a -s "-screen 0 1280x800x24 -nolisten tcp" \
+    dbus-run-session -- xvfb-run -a -s "-screen 0 1280x800x24 -nolisten tcp -noreset" \
     bash "$0" --inside "$work" 2>&1 | grep -v '^dbus-daemon'
 status=${PIPESTATUS[0]}
 # The window's file as the command line reads it.

@@ -9,7 +9,9 @@
 #include "TestSupport.h"
 
 int main(int argc, char** argv) {
-    testsupport::TempDir config;
+    // Static, so that a death test's child, which ends by std::exit inside a test, removes its own
+    // folder too.
+    static testsupport::TempDir config;
     setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
     testing::InitGoogleTest(&argc, argv);
     QApplication application(argc, argv);
